@@ -1,0 +1,290 @@
+#include "app/DMDados.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace tandrel::app {
+
+namespace {
+
+std::runtime_error Error(const QString& message)
+{
+    return std::runtime_error(message.toStdString());
+}
+
+// Qt decodes only the Unicode encodings and Latin-1 itself; the C library's converter knows
+// the rest (windows-1252, iso-8859-15, ...). Empty result when it knows the name neither.
+struct IconvCloser {
+    void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+};
+
+bool DecodeWithIconv(const QByteArray& body, const QString& charset, QString& text)
+{
+    iconv_t cd = iconv_open("UTF-8", charset.toLatin1().constData());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::unique_ptr<void, IconvCloser> guard(cd);
+    QByteArray in = body;
+    QByteArray out;
+    char* inPtr = in.data();
+    size_t inLeft = size_t(in.size());
+    char buffer[4096];
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, qsizetype(outPtr - buffer));
+        if (r == size_t(-1) && errno != E2BIG) {
+            // A byte the character set does not define: keep going past it, marked.
+            out.append("\xEF\xBF\xBD");
+            ++inPtr;
+            --inLeft;
+        }
+    }
+    text = QString::fromUtf8(out);
+    return true;
+}
+
+QString FieldText(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        return {};
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Double:
+        return value.toVariant().toString();
+    case QJsonValue::Object:
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    case QJsonValue::Array:
+        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    }
+    return {};
+}
+
+QString CutToFieldSize(QString text)
+{
+    if (text.size() <= TJsonTable::FieldSize)
+        return text;
+    int size = TJsonTable::FieldSize;
+    // Never leave half of a surrogate pair at the end.
+    if (text.at(size - 1).isHighSurrogate())
+        --size;
+    text.truncate(size);
+    return text;
+}
+
+bool IsTransportError(QNetworkReply::NetworkError e)
+{
+    // Below 200: no connection, or the proxy failed; the HTTP layer answered otherwise.
+    return e != QNetworkReply::NoError && e < QNetworkReply::ContentAccessDenied;
+}
+
+} // namespace
+
+QString JoinURL(const QString& baseURL, const QString& resource)
+{
+    qsizetype start = 0;
+    while (start < resource.size() && resource.at(start) == u'/')
+        ++start;
+    QString url = baseURL;
+    if (!url.endsWith(u'/'))
+        url += u'/';
+    return url + resource.mid(start);
+}
+
+QString CharsetOfContentType(const QByteArray& contentType)
+{
+    const QList<QByteArray> params = contentType.split(';');
+    for (qsizetype i = 1; i < params.size(); ++i) {
+        const QByteArray param = params.at(i).trimmed();
+        const qsizetype eq = param.indexOf('=');
+        if (eq < 0 || param.left(eq).trimmed().toLower() != "charset")
+            continue;
+        QByteArray value = param.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            value = value.mid(1, value.size() - 2);
+        return QString::fromLatin1(value);
+    }
+    return {};
+}
+
+QString DecodeBody(const QByteArray& body, const QString& charset)
+{
+    if (!charset.isEmpty()) {
+        QStringDecoder decoder(charset.toLatin1().constData());
+        if (decoder.isValid())
+            return decoder.decode(body);
+        QString text;
+        if (DecodeWithIconv(body, charset, text))
+            return text;
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    return utf8.decode(body);
+}
+
+// ---- TJsonTable ----
+
+TJsonTable::TJsonTable(QString name) : FName(std::move(name)) {}
+
+void TJsonTable::Clear()
+{
+    FFields.clear();
+    FHasRecord = false;
+}
+
+void TJsonTable::Fill(const QJsonObject& object)
+{
+    Clear();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        FFields.emplace_back(it.key(), CutToFieldSize(FieldText(it.value())));
+    FHasRecord = true;
+}
+
+QStringList TJsonTable::FieldNames() const
+{
+    QStringList names;
+    for (const auto& field : FFields)
+        names << field.first;
+    return names;
+}
+
+const QString* TJsonTable::FindField(const QString& fieldName) const
+{
+    for (const auto& field : FFields)
+        if (field.first.compare(fieldName, Qt::CaseInsensitive) == 0)
+            return &field.second;
+    return nullptr;
+}
+
+const QString& TJsonTable::FieldByName(const QString& fieldName) const
+{
+    if (const QString* value = FindField(fieldName))
+        return *value;
+    throw Error(QStringLiteral("%1: Field '%2' not found").arg(FName, fieldName));
+}
+
+// ---- TRestResponse ----
+
+void TRestResponse::SetAnswer(int statusCode, QByteArray contentType, QString content)
+{
+    FStatusCode = statusCode;
+    FContentType = std::move(contentType);
+    FContent = std::move(content);
+}
+
+// ---- TRestClient ----
+
+TRestClient::TRestClient(QString baseURL)
+    : FBaseURL(std::move(baseURL)),
+      FAccept(QStringLiteral("application/json, text/plain; q=0.9, text/html;q=0.8,")),
+      FAcceptCharset(QStringLiteral("utf-8, *;q=0.8")),
+      FManager(std::make_unique<QNetworkAccessManager>())
+{
+}
+
+TRestClient::~TRestClient() = default;
+
+// ---- TRestRequest ----
+
+TRestRequest::TRestRequest(TRestClient& client, TRestResponse& response)
+    : FClient(client), FResponse(response)
+{
+}
+
+void TRestRequest::Execute()
+{
+    if (FRunning)
+        throw Error(QStringLiteral("A request is already running"));
+    FRunning = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{FRunning};
+
+    QNetworkRequest request(QUrl(JoinURL(FClient.BaseURL(), FResource)));
+    request.setRawHeader("Accept", FClient.Accept().toLatin1());
+    request.setRawHeader("Accept-Charset", FClient.AcceptCharset().toLatin1());
+    // Qt's inactivity limit covers both the wait for the connection and each read.
+    request.setTransferTimeout(FTimeout);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         FHandleRedirects ? QNetworkRequest::NoLessSafeRedirectPolicy
+                                          : QNetworkRequest::ManualRedirectPolicy);
+
+    std::unique_ptr<QNetworkReply> reply(FClient.Manager().get(request));
+    QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (!status.isValid() || IsTransportError(error)) {
+        // Qt reports its own inactivity limit as a cancelled operation.
+        if (error == QNetworkReply::OperationCanceledError)
+            throw Error(QStringLiteral("Connection timed out"));
+        throw Error(reply->errorString());
+    }
+    const int statusCode = status.toInt();
+    if (FClient.RaiseExceptionOn500() && statusCode >= 500)
+        throw Error(QStringLiteral("%1 %2").arg(statusCode).arg(
+            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
+
+    const QByteArray contentType = reply->rawHeader("Content-Type");
+    const QByteArray body = reply->readAll();
+    FResponse.SetAnswer(statusCode, contentType, DecodeBody(body, CharsetOfContentType(contentType)));
+    if (FOnAfterExecute)
+        FOnAfterExecute();
+}
+
+// ---- TRestResponseDataSetAdapter ----
+
+TRestResponseDataSetAdapter::TRestResponseDataSetAdapter(const TRestResponse& response,
+                                                         TJsonTable& dataset)
+    : FResponse(response), FDataset(dataset)
+{
+}
+
+void TRestResponseDataSetAdapter::Refresh()
+{
+    // Always start empty, so that a failed or empty answer never shows the previous one.
+    FDataset.Clear();
+    if (FResponse.Content().isEmpty())
+        return;
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(FResponse.Content().toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw Error(QStringLiteral("Response content is not valid JSON"));
+    if (doc.isObject())
+        FDataset.Fill(doc.object());
+}
+
+// ---- TDMDados ----
+
+TDMDados::TDMDados(QString baseURL, int timeout)
+    : FRESTClient1(std::move(baseURL)),
+      FRESTRequest1(FRESTClient1, FRESTResponse1),
+      FRESTResponseDataSetAdapter1(FRESTResponse1, FMemTable)
+{
+    FRESTRequest1.SetTimeout(timeout);
+    FRESTRequest1.SetOnAfterExecute([this] { FRESTResponseDataSetAdapter1.Refresh(); });
+}
+
+} // namespace tandrel::app
