@@ -125,6 +125,8 @@ private:
     void operator()(ssl_ctx_st* p) const noexcept;
   };
 
+  /// SSLCheck for a step that failed; always false.
+  [[nodiscard]] bool Failed();
   [[nodiscard]] bool AttachHandle();
   [[nodiscard]] bool HandshakeWithTimeout(int Timeout);
   void AddClientNameExtension();

@@ -1,0 +1,654 @@
+#include "net/SSLOpenSSL.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <openssl/bio.h>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/rsa.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+
+#include "net/TCPBlockSocket.h"
+
+namespace tandrel::net {
+
+std::mutex SSLCS;
+
+namespace {
+
+std::atomic<bool> SSLloaded{false};
+
+struct X509Free {
+  void operator()(X509* p) const noexcept { X509_free(p); }
+};
+struct PKeyFree {
+  void operator()(EVP_PKEY* p) const noexcept { EVP_PKEY_free(p); }
+};
+struct BioFree {
+  void operator()(BIO* p) const noexcept { BIO_free_all(p); }
+};
+struct Pkcs12Free {
+  void operator()(PKCS12* p) const noexcept { PKCS12_free(p); }
+};
+struct X509StackFree {
+  void operator()(STACK_OF(X509) * p) const noexcept { sk_X509_pop_free(p, X509_free); }
+};
+struct BioMethodFree {
+  void operator()(BIO_METHOD* p) const noexcept { BIO_meth_free(p); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+using PKeyPtr = std::unique_ptr<EVP_PKEY, PKeyFree>;
+using BioPtr = std::unique_ptr<BIO, BioFree>;
+using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Free>;
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
+
+// The connection's transport. OpenSSL's own socket BIO writes with write(),
+// which raises SIGPIPE and ends the program when the peer has gone; ours
+// sends with MSG_NOSIGNAL so a dead peer becomes an ordinary write error.
+using Transport = TSSLOpenSSL::Transport;
+
+Transport& TransportOf(BIO* b) { return *static_cast<Transport*>(BIO_get_data(b)); }
+
+bool ShouldRetry(int err) noexcept {
+  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == EINPROGRESS;
+}
+
+int TransportWrite(BIO* b, const char* data, int len) {
+  BIO_clear_retry_flags(b);
+  const ssize_t n = ::send(TransportOf(b).Handle, data, static_cast<std::size_t>(len), MSG_NOSIGNAL);
+  if (n < 0 && ShouldRetry(errno))
+    BIO_set_retry_write(b);
+  return static_cast<int>(n);
+}
+
+int TransportRead(BIO* b, char* data, int len) {
+  BIO_clear_retry_flags(b);
+  if (len <= 0)
+    return 0;
+  Transport& t = TransportOf(b);
+  const ssize_t n = ::recv(t.Handle, data, static_cast<std::size_t>(len), 0);
+  if (n == 0)
+    t.Eof = true;
+  else if (n < 0 && ShouldRetry(errno))
+    BIO_set_retry_read(b);
+  return static_cast<int>(n);
+}
+
+int TransportPuts(BIO* b, const char* text) {
+  return TransportWrite(b, text, static_cast<int>(std::strlen(text)));
+}
+
+long TransportCtrl(BIO* b, int cmd, long, void* ptr) {
+  switch (cmd) {
+  case BIO_CTRL_FLUSH:
+    return 1;
+  case BIO_CTRL_EOF:
+    return TransportOf(b).Eof ? 1 : 0;
+  case BIO_C_GET_FD:
+    if (ptr != nullptr)
+      *static_cast<int*>(ptr) = TransportOf(b).Handle;
+    return TransportOf(b).Handle;
+  default:
+    return 0;
+  }
+}
+
+int TransportCreate(BIO* b) {
+  BIO_set_init(b, 1);
+  return 1;
+}
+
+int TransportDestroy(BIO*) { return 1; }
+
+const BIO_METHOD* TransportMethod() {
+  static const std::unique_ptr<BIO_METHOD, BioMethodFree> method = [] {
+    std::unique_ptr<BIO_METHOD, BioMethodFree> m(BIO_meth_new(
+        BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "tandrel socket"));
+    if (m) {
+      BIO_meth_set_write(m.get(), TransportWrite);
+      BIO_meth_set_read(m.get(), TransportRead);
+      BIO_meth_set_puts(m.get(), TransportPuts);
+      BIO_meth_set_ctrl(m.get(), TransportCtrl);
+      BIO_meth_set_create(m.get(), TransportCreate);
+      BIO_meth_set_destroy(m.get(), TransportDestroy);
+    }
+    return m;
+  }();
+  return method.get();
+}
+
+// Hands KeyPassword to OpenSSL when it opens an encrypted key.
+int PasswordCallback(char* buf, int size, int, void* userdata) {
+  if (buf == nullptr || size <= 0)
+    return 0;
+  if (userdata == nullptr) {
+    buf[0] = '\0';
+    return 0;
+  }
+  const std::string& password = static_cast<const TSSLOpenSSL*>(userdata)->KeyPassword();
+  const int n = std::min(static_cast<int>(password.size()), size - 1);
+  std::memcpy(buf, password.data(), static_cast<std::size_t>(n));
+  buf[n] = '\0';
+  return n;
+}
+
+// Protocol version a setting pins the context to; 0 = any; -1 = none this
+// library can make.
+int PinnedVersion(TSSLType type) noexcept {
+  switch (type) {
+  case TSSLType::LT_all:
+    return 0;
+  case TSSLType::LT_SSLv3:
+    return SSL3_VERSION;
+  case TSSLType::LT_TLSv1:
+    return TLS1_VERSION;
+  case TSSLType::LT_TLSv1_1:
+    return TLS1_1_VERSION;
+  case TSSLType::LT_TLSv1_2:
+    return TLS1_2_VERSION;
+  case TSSLType::LT_TLSv1_3:
+    return TLS1_3_VERSION;
+  case TSSLType::LT_SSLv2:
+  case TSSLType::LT_SSHv2:
+    break;
+  }
+  return -1;
+}
+
+std::string ReadAll(BIO* bio) {
+  std::string out;
+  char buf[4096];
+  int n;
+  while ((n = BIO_read(bio, buf, sizeof buf)) > 0)
+    out.append(buf, static_cast<std::size_t>(n));
+  return out;
+}
+
+std::string NameText(const X509_NAME* name) {
+  char buf[4096];
+  const char* text = X509_NAME_oneline(name, buf, sizeof buf);
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+std::string Trim(const std::string& s) {
+  const auto notSpace = [](unsigned char c) { return c > ' '; };
+  const auto first = std::find_if(s.begin(), s.end(), notSpace);
+  const auto last = std::find_if(s.rbegin(), s.rend(), notSpace).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+}  // namespace
+
+bool InitSSLInterface() {
+  if (SSLloaded.load(std::memory_order_acquire))
+    return true;
+  const std::lock_guard<std::mutex> lock(SSLCS);
+  if (!SSLloaded.load(std::memory_order_relaxed)) {
+    if (OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1)
+      return false;
+    SSLloaded.store(true, std::memory_order_release);
+  }
+  return true;
+}
+
+bool DestroySSLInterface() {
+  // OPENSSL_cleanup would forbid any later use in this process; OpenSSL runs it
+  // by itself at exit.
+  const std::lock_guard<std::mutex> lock(SSLCS);
+  SSLloaded.store(false, std::memory_order_release);
+  return true;
+}
+
+bool IsSSLloaded() { return SSLloaded.load(std::memory_order_acquire); }
+
+void TSSLOpenSSL::SslFree::operator()(ssl_st* p) const noexcept { SSL_free(p); }
+void TSSLOpenSSL::CtxFree::operator()(ssl_ctx_st* p) const noexcept { SSL_CTX_free(p); }
+
+TSSLOpenSSL::TSSLOpenSSL(TTCPBlockSocket& Value) : TCustomSSL(Value) { FCiphers = "DEFAULT"; }
+
+TSSLOpenSSL::~TSSLOpenSSL() { DeInit(); }
+
+std::string TSSLOpenSSL::LibName() { return "tls_openssl"; }
+
+std::string TSSLOpenSSL::LibVersion() {
+  if (!InitSSLInterface())
+    return {};
+  return OpenSSL_version(OPENSSL_VERSION);
+}
+
+bool TSSLOpenSSL::SSLCheck() {
+  FLastErrorDesc.clear();
+  const unsigned long err = ERR_get_error();
+  ERR_clear_error();
+  FLastError = static_cast<int>(err);
+  if (err == 0)
+    return true;
+  char buf[256] = {};
+  ERR_error_string_n(err, buf, sizeof buf);
+  FLastErrorDesc = buf;
+  return false;
+}
+
+bool TSSLOpenSSL::Failed() {
+  static_cast<void>(SSLCheck());
+  return false;
+}
+
+bool TSSLOpenSSL::CreateSelfSignedCert(const std::string& Host) {
+  if (!InitSSLInterface())
+    return false;
+  // 2048 bits and SHA-256: OpenSSL's default security level refuses the
+  // smaller key and SHA-1 signature on both ends of a handshake.
+  PKeyPtr key(EVP_RSA_gen(2048));
+  X509Ptr cert(X509_new());
+  if (!key || !cert)
+    return Failed();
+  X509* x = cert.get();
+  X509_set_version(x, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), 0);
+  X509_gmtime_adj(X509_getm_notBefore(x), -86400);
+  X509_gmtime_adj(X509_getm_notAfter(x), 5184000);
+  X509_set_pubkey(x, key.get());
+  X509_NAME* name = X509_get_subject_name(x);
+  const auto text = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.c_str()); };
+  X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, text("CZ"), -1, -1, 0);
+  // A host name longer than a common name may be (64) is left out rather
+  // than leaving the server without a certificate.
+  if (X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, text(Host), -1, -1, 0) != 1)
+    ERR_clear_error();
+  X509_set_issuer_name(x, name);
+  if (X509_sign(x, key.get(), EVP_sha256()) <= 0)
+    return Failed();
+
+  const BioPtr certBio(BIO_new(BIO_s_mem()));
+  const BioPtr keyBio(BIO_new(BIO_s_mem()));
+  if (!certBio || !keyBio || i2d_X509_bio(certBio.get(), x) != 1 ||
+      i2d_PrivateKey_bio(keyBio.get(), key.get()) != 1)
+    return Failed();
+  FCertificate = ReadAll(certBio.get());
+  FPrivateKey = ReadAll(keyBio.get());
+  return true;
+}
+
+bool TSSLOpenSSL::Init(bool Server) {
+  if (!InitSSLInterface()) {
+    FLastError = -1;
+    FLastErrorDesc = "Error loading OpenSSL lib";
+    return false;
+  }
+  // Errors left over from earlier calls on this thread must not be taken
+  // for this handshake's.
+  ERR_clear_error();
+  FLastErrorDesc.clear();
+  FLastError = 0;
+  Fctx.reset();
+  if (FSSLType == TSSLType::LT_SSHv2)
+    return false;
+  const int version = PinnedVersion(FSSLType);
+  if (version < 0) {
+    ERR_raise(ERR_LIB_SSL, SSL_R_UNSUPPORTED_PROTOCOL);
+    return Failed();
+  }
+  Fctx.reset(SSL_CTX_new(TLS_method()));
+  if (!Fctx)
+    return Failed();
+  SSL_CTX* ctx = Fctx.get();
+  if (version > 0 && (SSL_CTX_set_min_proto_version(ctx, version) != 1 ||
+                      SSL_CTX_set_max_proto_version(ctx, version) != 1))
+    return Failed();
+  SSL_CTX_set_cipher_list(ctx, FCiphers.c_str());
+  SSL_CTX_set_verify(ctx, FVerifyCert ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  SSL_CTX_set_default_passwd_cb(ctx, PasswordCallback);
+  SSL_CTX_set_default_passwd_cb_userdata(ctx, this);
+  if (Server && FCertificateFile.empty() && FCertificate.empty() && FPFXfile.empty() && FPFX.empty() &&
+      !CreateSelfSignedCert(FSocket.ResolveIPToName(FSocket.GetRemoteSinIP())))
+    return false;
+  if (!SetSslKeys())
+    return false;
+  FSsl.reset(SSL_new(ctx));
+  if (!FSsl)
+    return Failed();
+  return true;
+}
+
+bool TSSLOpenSSL::DeInit() {
+  FSsl.reset();
+  Fctx.reset();
+  FTransport = Transport{};
+  FSSLEnabled = false;
+  return true;
+}
+
+bool TSSLOpenSSL::Prepare(bool Server) {
+  DeInit();
+  if (Init(Server))
+    return true;
+  DeInit();
+  return false;
+}
+
+bool TSSLOpenSSL::LoadCertificateFile() {
+  SSL_CTX* ctx = Fctx.get();
+  const char* file = FCertificateFile.c_str();
+  return SSL_CTX_use_certificate_chain_file(ctx, file) == 1 ||
+         SSL_CTX_use_certificate_file(ctx, file, SSL_FILETYPE_PEM) == 1 ||
+         SSL_CTX_use_certificate_file(ctx, file, SSL_FILETYPE_ASN1) == 1;
+}
+
+bool TSSLOpenSSL::LoadPrivateKeyFile() {
+  SSL_CTX* ctx = Fctx.get();
+  const char* file = FPrivateKeyFile.c_str();
+  return SSL_CTX_use_PrivateKey_file(ctx, file, SSL_FILETYPE_PEM) == 1 ||
+         SSL_CTX_use_PrivateKey_file(ctx, file, SSL_FILETYPE_ASN1) == 1;
+}
+
+bool TSSLOpenSSL::LoadPFXfile() {
+  std::ifstream in(FPFXfile, std::ios::binary);
+  if (!in) {
+    ERR_raise_data(ERR_LIB_SYS, errno, "opening %s", FPFXfile.c_str());
+    return false;
+  }
+  const std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return LoadPFX(data);
+}
+
+bool TSSLOpenSSL::SetSslKeys() {
+  if (!Fctx)
+    return false;
+  SSL_CTX* ctx = Fctx.get();
+  const auto der = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
+  const bool ok = [&] {
+    if (!FCertificateFile.empty() && !LoadCertificateFile())
+      return false;
+    if (!FCertificate.empty() &&
+        SSL_CTX_use_certificate_ASN1(ctx, static_cast<int>(FCertificate.size()), der(FCertificate)) != 1)
+      return false;
+    static_cast<void>(SSLCheck());
+    if (!FPrivateKeyFile.empty() && !LoadPrivateKeyFile())
+      return false;
+    if (!FPrivateKey.empty() &&
+        SSL_CTX_use_PrivateKey_ASN1(EVP_PKEY_RSA, ctx, der(FPrivateKey), static_cast<long>(FPrivateKey.size())) != 1)
+      return false;
+    static_cast<void>(SSLCheck());
+    if (!FCertCAFile.empty() && SSL_CTX_load_verify_locations(ctx, FCertCAFile.c_str(), nullptr) != 1)
+      return false;
+    if (!FPFXfile.empty() && !LoadPFXfile())
+      return false;
+    return FPFX.empty() || LoadPFX(FPFX);
+  }();
+  static_cast<void>(SSLCheck());
+  return ok;
+}
+
+bool TSSLOpenSSL::LoadPFX(const std::string& Data) {
+  if (!Fctx)
+    return false;
+  const BioPtr bio(BIO_new_mem_buf(Data.data(), static_cast<int>(Data.size())));
+  if (!bio)
+    return false;
+  const Pkcs12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
+  if (!p12)
+    return false;
+  EVP_PKEY* rawKey = nullptr;
+  X509* rawCert = nullptr;
+  STACK_OF(X509)* rawChain = nullptr;
+  const int parsed = PKCS12_parse(p12.get(), FKeyPassword.c_str(), &rawKey, &rawCert, &rawChain);
+  const PKeyPtr key(rawKey);
+  const X509Ptr cert(rawCert);
+  X509StackPtr chain(rawChain);
+  if (parsed <= 0 || !cert || !key || SSL_CTX_use_certificate(Fctx.get(), cert.get()) <= 0 ||
+      SSL_CTX_use_PrivateKey(Fctx.get(), key.get()) <= 0)
+    return false;
+  // The context takes the chain over; without this the chain would leak.
+  if (chain && sk_X509_num(chain.get()) > 0 && SSL_CTX_set0_chain(Fctx.get(), chain.get()) == 1)
+    static_cast<void>(chain.release());
+  return true;
+}
+
+bool TSSLOpenSSL::AttachHandle() {
+  const BIO_METHOD* method = TransportMethod();
+  BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
+  if (bio == nullptr)
+    return false;
+  FTransport = Transport{FSocket.Socket(), false};
+  BIO_set_data(bio, &FTransport);
+  // One reference, taken over by the connection for both directions.
+  SSL_set_bio(FSsl.get(), bio, bio);
+  return true;
+}
+
+void TSSLOpenSSL::AddClientNameExtension() {
+  if (!FSNIHost.empty())
+    SSL_set_tlsext_host_name(FSsl.get(), FSNIHost.c_str());
+}
+
+bool TSSLOpenSSL::HandshakeWithTimeout(int Timeout) {
+  const bool wasNonBlocking = FSocket.NonBlockMode();
+  FSocket.SetNonBlockMode(true);
+  int err;
+  for (;;) {
+    ERR_clear_error();
+    const int r = SSL_connect(FSsl.get());
+    err = SSL_get_error(FSsl.get(), r);
+    if (err == SSL_ERROR_WANT_READ) {
+      if (!FSocket.CanRead(Timeout))
+        break;
+    } else if (err == SSL_ERROR_WANT_WRITE) {
+      if (!FSocket.CanWrite(Timeout))
+        break;
+    } else {
+      break;
+    }
+  }
+  FSocket.SetNonBlockMode(wasNonBlocking);
+  return err == SSL_ERROR_NONE;
+}
+
+bool TSSLOpenSSL::Connect() {
+  if (FSocket.Socket() == -1)
+    return false;
+  if (!Prepare(false))
+    return false;
+  if (!AttachHandle())
+    return Failed();
+  AddClientNameExtension();
+  const int timeout = FSocket.ConnectionTimeout();
+  const bool handshaken = timeout <= 0 ? SSL_connect(FSsl.get()) >= 1 : HandshakeWithTimeout(timeout);
+  if (!handshaken)
+    return Failed();
+  if (!FVerifyCert || (GetVerifyCert() == X509_V_OK && DoVerifyCert())) {
+    FSSLEnabled = true;
+    return true;
+  }
+  return false;
+}
+
+bool TSSLOpenSSL::Accept() {
+  if (FSocket.Socket() == -1)
+    return false;
+  if (!Prepare(true))
+    return false;
+  if (AttachHandle() && SSL_accept(FSsl.get()) > 0) {
+    FSSLEnabled = true;
+    return true;
+  }
+  return Failed();
+}
+
+bool TSSLOpenSSL::Shutdown() {
+  if (FSsl) {
+    SSL_shutdown(FSsl.get());
+    ERR_clear_error();
+  }
+  DeInit();
+  return true;
+}
+
+bool TSSLOpenSSL::BiShutdown() {
+  if (FSsl && SSL_shutdown(FSsl.get()) == 0) {
+    ::shutdown(FTransport.Handle, SHUT_WR);
+    SSL_shutdown(FSsl.get());
+  }
+  ERR_clear_error();
+  DeInit();
+  return true;
+}
+
+int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
+  FLastError = 0;
+  FLastErrorDesc.clear();
+  if (!FSsl) {
+    FLastError = SSL_ERROR_SSL;
+    return -1;
+  }
+  if (Len <= 0)
+    return 0;
+  int r;
+  int err;
+  do {
+    ERR_clear_error();
+    r = SSL_write(FSsl.get(), Buffer, Len);
+    err = SSL_get_error(FSsl.get(), r);
+  } while (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
+  if (err == SSL_ERROR_NONE)
+    return r;
+  if (err == SSL_ERROR_ZERO_RETURN)
+    return 0;
+  FLastError = err;
+  return r;
+}
+
+int TSSLOpenSSL::RecvBuffer(void* Buffer, int Len) {
+  FLastError = 0;
+  FLastErrorDesc.clear();
+  if (!FSsl) {
+    FLastError = SSL_ERROR_SSL;
+    return -1;
+  }
+  if (Len <= 0)
+    return 0;
+  int r;
+  int err;
+  do {
+    ERR_clear_error();
+    r = SSL_read(FSsl.get(), Buffer, Len);
+    err = SSL_get_error(FSsl.get(), r);
+  } while (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
+  if (err == SSL_ERROR_NONE)
+    return r;
+  if (err == SSL_ERROR_ZERO_RETURN)
+    return 0;
+  FLastError = err;
+  return r;
+}
+
+int TSSLOpenSSL::WaitingData() { return FSsl ? SSL_pending(FSsl.get()) : 0; }
+
+std::string TSSLOpenSSL::GetSSLVersion() { return FSsl ? SSL_get_version(FSsl.get()) : std::string(); }
+
+namespace {
+
+X509Ptr PeerCertificate(SSL* ssl) { return X509Ptr(ssl != nullptr ? SSL_get1_peer_certificate(ssl) : nullptr); }
+
+}  // namespace
+
+std::string TSSLOpenSSL::GetPeerSubject() {
+  const X509Ptr cert = PeerCertificate(FSsl.get());
+  return cert ? NameText(X509_get_subject_name(cert.get())) : std::string();
+}
+
+std::string TSSLOpenSSL::GetPeerIssuer() {
+  const X509Ptr cert = PeerCertificate(FSsl.get());
+  return cert ? NameText(X509_get_issuer_name(cert.get())) : std::string();
+}
+
+std::string TSSLOpenSSL::GetPeerName() {
+  const std::string subject = GetPeerSubject();
+  const std::size_t start = subject.find("/CN=");
+  if (start == std::string::npos)
+    return {};
+  const std::string rest = subject.substr(start + 4);
+  return Trim(rest.substr(0, rest.find('/')));
+}
+
+std::uint32_t TSSLOpenSSL::GetPeerNameHash() {
+  const X509Ptr cert = PeerCertificate(FSsl.get());
+  if (!cert)
+    return 0;
+  int ok = 0;
+  const unsigned long hash = X509_NAME_hash_ex(X509_get_subject_name(cert.get()), nullptr, nullptr, &ok);
+  return ok == 1 ? static_cast<std::uint32_t>(hash) : 0;
+}
+
+int TSSLOpenSSL::GetPeerSerialNo() {
+  const X509Ptr cert = PeerCertificate(FSsl.get());
+  if (!cert)
+    return -1;
+  const long serial = ASN1_INTEGER_get(X509_get0_serialNumber(cert.get()));
+  // A serial beyond the int range would come out truncated: say "unknown".
+  return serial >= INT_MIN && serial <= INT_MAX ? static_cast<int>(serial) : -1;
+}
+
+std::string TSSLOpenSSL::GetPeerFingerprint() {
+  const X509Ptr cert = PeerCertificate(FSsl.get());
+  const EVP_MD* md5 = EVP_get_digestbyname("MD5");
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!cert || md5 == nullptr || X509_digest(cert.get(), md5, digest, &size) != 1)
+    return {};
+  return std::string(reinterpret_cast<const char*>(digest), size);
+}
+
+std::string TSSLOpenSSL::GetCertInfo() {
+  const X509Ptr cert = PeerCertificate(FSsl.get());
+  const BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!cert || !bio || X509_print(bio.get(), cert.get()) != 1)
+    return {};
+  const std::string text = ReadAll(bio.get());
+  std::string out;
+  out.reserve(text.size() + text.size() / 32);
+  for (const char c : text) {
+    if (c == '\n')
+      out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+std::string TSSLOpenSSL::GetCipherName() {
+  const SSL_CIPHER* cipher = FSsl ? SSL_get_current_cipher(FSsl.get()) : nullptr;
+  return cipher != nullptr ? SSL_CIPHER_get_name(cipher) : std::string();
+}
+
+int TSSLOpenSSL::GetCipherBits() {
+  const SSL_CIPHER* cipher = FSsl ? SSL_get_current_cipher(FSsl.get()) : nullptr;
+  return cipher != nullptr ? SSL_CIPHER_get_bits(cipher, nullptr) : 0;
+}
+
+int TSSLOpenSSL::GetCipherAlgBits() {
+  const SSL_CIPHER* cipher = FSsl ? SSL_get_current_cipher(FSsl.get()) : nullptr;
+  int bits = 0;
+  if (cipher != nullptr)
+    SSL_CIPHER_get_bits(cipher, &bits);
+  return bits;
+}
+
+int TSSLOpenSSL::GetVerifyCert() {
+  return FSsl ? static_cast<int>(SSL_get_verify_result(FSsl.get())) : 1;
+}
+
+std::unique_ptr<TCustomSSL> CreateSSLOpenSSL(TTCPBlockSocket& Value) {
+  return std::make_unique<TSSLOpenSSL>(Value);
+}
+
+}  // namespace tandrel::net
