@@ -41,13 +41,13 @@ public:
 
     /// Drops every field and the record.
     void Clear();
-    /// Replaces fields and record by the object's members, in the object's order: strings as
+    /// Replaces fields and record by the object's members, in name order: strings as
     /// their text, null as empty, objects and arrays as compact JSON, other values as text.
     void Fill(const QJsonObject& object);
 
     /// Number of records: 1 after a fill, 0 after a clear.
     int RecordCount() const { return FHasRecord ? 1 : 0; }
-    /// The field names in member order.
+    /// The field names, in name order.
     QStringList FieldNames() const;
     /// The current record's value of the field, matched without regard to letter case;
     /// nullptr when there is no such field.
