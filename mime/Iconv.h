@@ -1,0 +1,73 @@
+#pragma once
+// Run-time binding of the C library's iconv (looked up in libc.so.6 on first
+// use). Every operation works without it: handles are then invalid and
+// conversions report nothing converted.
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace tandrel::mime {
+
+/// An iconv conversion descriptor; InvalidIconvHandle when none.
+using TIconvHandle = void*;
+/// The value iconv_open returns on failure, (iconv_t)-1.
+inline TIconvHandle const InvalidIconvHandle = reinterpret_cast<TIconvHandle>(static_cast<std::intptr_t>(-1));
+
+/// Serialises binding and unbinding of the library.
+extern std::mutex IconvCS;
+
+/// Binds the library if it is not bound yet; true when it is bound afterwards.
+[[nodiscard]] bool InitIconvInterface();
+/// Unbinds the library; true when it had been bound.
+bool DestroyIconvInterface();
+/// Whether the library is bound.
+[[nodiscard]] bool IsIconvloaded();
+
+/// A converter from FromCode to ToCode, or InvalidIconvHandle (also when the
+/// library is not bound or does not know a name).
+TIconvHandle IconvOpen(std::string_view ToCode, std::string_view FromCode);
+/// IconvOpen with "//IGNORE" appended to ToCode.
+TIconvHandle IconvOpenIgnore(std::string_view ToCode, std::string_view FromCode);
+/// IconvOpen with "//IGNORE//TRANSLIT" appended to ToCode.
+TIconvHandle IconvOpenTranslit(std::string_view ToCode, std::string_view FromCode);
+/// Converts all of Input into Output (replaced), skipping input the converter
+/// rejects and ending with the converter's reset sequence; returns the number
+/// of input bytes consumed (skipped ones included).
+std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::string& Output);
+/// Releases Handle (if valid) and sets it to InvalidIconvHandle.
+void IconvClose(TIconvHandle& Handle);
+
+/// Owns one converter handle; closes it on destruction.
+class TIconvConverter {
+public:
+    TIconvConverter() = default;
+    explicit TIconvConverter(TIconvHandle Handle) : Handle(Handle) {}
+    ~TIconvConverter() { IconvClose(Handle); }
+    TIconvConverter(const TIconvConverter&) = delete;
+    TIconvConverter& operator=(const TIconvConverter&) = delete;
+    TIconvConverter(TIconvConverter&& Other) noexcept : Handle(Other.Handle) { Other.Handle = InvalidIconvHandle; }
+    TIconvConverter& operator=(TIconvConverter&& Other) noexcept {
+        if (this != &Other) {
+            IconvClose(Handle);
+            Handle = Other.Handle;
+            Other.Handle = InvalidIconvHandle;
+        }
+        return *this;
+    }
+    [[nodiscard]] bool IsOpen() const { return Handle != InvalidIconvHandle; }
+    [[nodiscard]] TIconvHandle Get() const { return Handle; }
+    /// All of Input converted (see IconvConvert).
+    std::string Convert(std::string_view Input) const {
+        std::string out;
+        IconvConvert(Handle, Input, out);
+        return out;
+    }
+
+private:
+    TIconvHandle Handle = InvalidIconvHandle;
+};
+
+}  // namespace tandrel::mime

@@ -1,0 +1,38 @@
+#pragma once
+// Header values as RFC 2047 encoded words (Q form) and back, and the parts of
+// an address text. These take and return UTF-8 text; inside, text becomes
+// system-code-page bytes that are taken to be in the charset the caller names.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "mime/Charsets.h"
+
+namespace tandrel::mime {
+
+/// Whether bytes must be encoded: any byte below 32, from 127 up, or a special
+/// of header encoding other than "_".
+[[nodiscard]] bool NeedInline(std::string_view Bytes);
+/// Text Value (its system-code-page bytes taken to be in CP) as encoded words in
+/// charset MimeP: "=?<name>?Q?...?=" separated by single spaces, a new word at
+/// the first space after every 33 characters of encoded text.
+std::string InlineEncode(std::string_view Value, TMimeChar CP, TMimeChar MimeP);
+/// InlineEncode when NeedInline holds for the value's bytes, else Value unchanged.
+std::string InlineCodeEx2(std::string_view Value, TMimeChar FromCP, TMimeChar ToCP);
+/// An address text with its display name encoded when needed:
+/// "\"name\" <addr>", or the bare address when there is no display name.
+std::string InlineEmailEx2(std::string_view Value, TMimeChar FromCP, TMimeChar ToCP);
+/// The address of an address text: after the first "<", up to the next ">", trimmed.
+std::string GetEmailAddr(std::string_view Value);
+/// The display name of an address text (quoted, before "<" or in parentheses), trimmed.
+std::string GetEmailDesc(std::string_view Value);
+/// Text with every encoded word replaced by its decoded characters (converted
+/// through charset CP); blank text between two encoded words is dropped and a
+/// broken word stays as it is.
+std::string InlineDecode(std::string_view Value, TMimeChar CP);
+/// 0-based position of the "?" of the "?=" that ends the encoded word whose
+/// "=?" is at 0-based Beg, or npos when the word has no end.
+std::size_t SearchEndInline(std::string_view Value, std::size_t Beg);
+
+}  // namespace tandrel::mime

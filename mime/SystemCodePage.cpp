@@ -1,0 +1,59 @@
+#include "mime/SystemCodePage.h"
+
+#include <array>
+#include <cstdint>
+
+#include "mime/detail/Utf8.h"
+
+namespace tandrel::mime {
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; the undefined five keep their own value.
+constexpr std::array<std::uint16_t, 32> kHigh1252 = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char ByteOf(char32_t Cp) {
+    if (Cp < 0x80 || (Cp >= 0xA0 && Cp <= 0xFF)) return static_cast<char>(Cp);
+    for (std::size_t i = 0; i < kHigh1252.size(); ++i)
+        if (kHigh1252[i] == Cp) return static_cast<char>(0x80 + i);
+    return '?';
+}
+
+}  // namespace
+
+std::string AnsiFromText(std::string_view Utf8) {
+    std::string out;
+    out.reserve(Utf8.size());
+    std::size_t i = 0;
+    while (i < Utf8.size()) {
+        const auto c = static_cast<unsigned char>(Utf8[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        const detail::TDecodedChar d = detail::DecodeUtf8Char(Utf8, i);
+        out.push_back(d.Valid ? ByteOf(d.CodePoint) : '?');
+        i += d.Length;
+    }
+    return out;
+}
+
+std::string TextFromAnsi(std::string_view Bytes) {
+    std::string out;
+    out.reserve(Bytes.size() + Bytes.size() / 2);
+    for (char ch : Bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else {
+            detail::AppendUtf8(out, c < 0xA0 ? kHigh1252[c - 0x80] : c);
+        }
+    }
+    return out;
+}
+
+}  // namespace tandrel::mime
