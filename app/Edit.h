@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QLineEdit>
+
+#include <functional>
+
+namespace tandrel::app {
+
+/// Letter case an edit box forces on its text.
+enum class TEditCharCase { ecNormal, ecUpperCase, ecLowerCase };
+
+/// An edit box with a forced letter case and an exit hook.
+/// The case applies to every change of the text, typed or set by the program.
+class TEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TEdit(QWidget* parent = nullptr);
+
+    /// The forced letter case (`ecNormal` by default).
+    TEditCharCase CharCase() const { return FCharCase; }
+    /// Forces `value` on the current text and on every later change.
+    void SetCharCase(TEditCharCase value);
+
+    /// Runs when the operator moves the focus from this box to another control (Tab, a click,
+    /// a shortcut); not when the window loses the activation or the program moves the focus.
+    /// It may move the focus back to this box.
+    const std::function<void()>& OnExit() const { return FOnExit; }
+    void SetOnExit(std::function<void()> value) { FOnExit = std::move(value); }
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    /// Called on leaving, before `OnExit`; returns false to keep the focus and skip `OnExit`.
+    virtual bool CanExit() { return true; }
+
+private:
+    void ApplyCharCase();
+
+    TEditCharCase FCharCase = TEditCharCase::ecNormal;
+    std::function<void()> FOnExit;
+    bool FHasFocus = false;
+};
+
+}  // namespace tandrel::app

@@ -1,0 +1,165 @@
+#pragma once
+
+#include "app/MemTable.h"
+
+#include <QDate>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+class QAbstractButton;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QTableView;
+class QToolButton;
+
+namespace tandrel::app {
+
+class TClientesModel;
+class TDMDados;
+class TEdit;
+class TMaskEdit;
+class TMessages;
+
+/// The fields of the customer table, in declared order.
+std::vector<TFieldDef> ClienteFieldDefs();
+
+/// The program's window "CADASTRO CLIENTES": the left menu, the list page with the name
+/// search and the customer grid, the registration page and the parameters page, and the
+/// include, alter and delete flows. Every operator action runs inside the default error
+/// display of `TMessages`, so no error escapes to Qt.
+class TFrm_cadastro : public QWidget {
+    Q_OBJECT
+public:
+    /// Today's date, asked once at creation for the XML file names.
+    using TClock = std::function<QDate()>;
+
+    /// Creates the window (not shown), its controls and its empty customer table.
+    /// `messages` shows every message and error and must outlive the window.
+    explicit TFrm_cadastro(TMessages& messages, TClock today = &QDate::currentDate,
+                           QWidget* parent = nullptr);
+    ~TFrm_cadastro() override;
+
+    /// The postal-code lookup's container; may be null (no lookup). Not owned.
+    void SetDMDados(TDMDados* value) { FDMDados = value; }
+    TDMDados* DMDados() const { return FDMDados; }
+
+    /// Editing mode of the registration page: "I", "A" or empty.
+    const QString& vopcao() const { return Fvopcao; }
+    /// Id of the last included customer; also the number of its XML file name.
+    int vcontador() const { return Fvcontador; }
+    /// Start-up date "ddmmyyyy" used in every XML file name.
+    const QString& vdata_arq_xml() const { return Fvdata_arq_xml; }
+    /// File name (no folder) of the XML file of the customer being included.
+    const QString& vnome_arq() const { return Fvnome_arq; }
+    /// The eleven summary lines of the customer last included.
+    const QStringList& campos_cad() const { return Fcampos_cad; }
+    /// The lines of the hidden box `mm_dados` (the mail body).
+    QStringList mm_dados_lines() const;
+    /// The customer table.
+    TMemTable& MTClientes() { return FMTClientes; }
+
+    // Operator actions. Each may raise; the window's connections run them inside
+    // the default error display.
+    void btn_incluirClick();
+    void btn_alterarClick();
+    void btn_excluirClick();
+    void btn_imprimirClick();
+    void btn_configClick();
+    void btn_voltar_configClick();
+    void btn_sairClick();
+    void btn_gravarClick();
+    void btn_cancelarClick();
+    void Image1Click();
+    void Image2Click();
+    void ed_emailExit();
+    void ed_cepExit();
+    void btn_cons_cepClick();
+    /// Called by the mail component when a send fails after its attempts: tells the
+    /// operator, returns to the list and clears `ThrowIt` (the send then ends silently).
+    void MailSender1MailException(const std::string& E, bool& ThrowIt);
+
+    /// The decimal digits of `str`, in order; everything else dropped.
+    static QString SomenteNumero(const QString& str);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate(TClock today);
+    void EsconderAbas(QStackedWidget* pageControl);
+    void inserir_cliente();
+    void alterar_cliente();
+    void mostrar_dados();
+    void limpar_campos();
+    void gravar_xml();
+    void enviar_email();
+    void parametros_email();
+    void ConsultarCEP(const QString& cep);
+
+    void BuildFrame();
+    void BuildMenu(QWidget* column);
+    QWidget* BuildListPage();
+    QWidget* BuildRegistrationPage();
+    QWidget* BuildConfigPage();
+    void ApplyStyle();
+    void Connect(QAbstractButton* button, void (TFrm_cadastro::*handler)());
+    void ConnectExit(TEdit* box, void (TFrm_cadastro::*handler)());
+    void ShowPage(QWidget* page, bool menuEnabled);
+    void TableChanged();
+    void SelectCurrentRow();
+
+    TMessages& FMessages;
+    TDMDados* FDMDados = nullptr;
+    TMemTable FMTClientes;
+    TClientesModel* FModel = nullptr;
+    bool FSyncingGrid = false;
+
+    QString Fvopcao;
+    int Fvcontador = 1;
+    QString Fvdata_arq_xml;
+    QString Fvnome_arq;
+    QStringList Fcampos_cad;
+
+    // Controls (owned by Qt's parent chain).
+    QWidget* pnl_menu_left = nullptr;
+    QStackedWidget* pgcclientes = nullptr;
+    QWidget* tbs_dados = nullptr;
+    QWidget* tbs_cadastro = nullptr;
+    QWidget* tbs_config = nullptr;
+    TEdit* ed_pesquisa = nullptr;
+    QTableView* GridClientes = nullptr;
+    QLabel* lbl_opcao = nullptr;
+    TEdit* ed_nome = nullptr;
+    TMaskEdit* ed_ident = nullptr;
+    TMaskEdit* ed_cpf = nullptr;
+    TMaskEdit* ed_fone = nullptr;
+    TEdit* ed_email = nullptr;
+    TMaskEdit* ed_cep = nullptr;
+    QPushButton* btn_cons_cep = nullptr;
+    TEdit* ed_logradouro = nullptr;
+    TEdit* ed_num = nullptr;
+    TEdit* ed_complemento = nullptr;
+    TEdit* ed_bairro = nullptr;
+    TEdit* ed_cidade = nullptr;
+    TEdit* ed_uf = nullptr;
+    TEdit* ed_pais = nullptr;
+    QPlainTextEdit* mm_dados = nullptr;
+    TEdit* ed_dir_xml = nullptr;
+    TEdit* ed_email_de = nullptr;
+    TEdit* ed_nome_envio = nullptr;
+    TEdit* ed_host = nullptr;
+    TEdit* ed_conta_email = nullptr;
+    TEdit* ed_senha_email = nullptr;
+    TEdit* ed_porta = nullptr;
+    QCheckBox* chkTLS = nullptr;
+    QCheckBox* chkSSL = nullptr;
+};
+
+}  // namespace tandrel::app

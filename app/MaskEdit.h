@@ -1,0 +1,114 @@
+#pragma once
+
+#include "app/Edit.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace tandrel::app {
+
+class TMessages;
+
+/// The error a masked box raises when it is left or Enter is pressed with a required
+/// position still empty.
+inline constexpr const char* kInvalidMaskInput =
+    "Invalid input value.  Use escape key to abandon changes";
+
+/// A digit mask such as "00\.000\.0000;0;_": "0" a required digit, "9" an optional
+/// digit, "\" makes the next character a literal, any other character is a literal, a
+/// leading "!" keeps empty optional positions at the left; after the first unescaped ";"
+/// come the save-literals flag (only "0", literals not saved, is supported) and the
+/// character that shows an empty position.
+class TEditMask {
+public:
+    /// Parses `mask`; an empty mask has no positions.
+    explicit TEditMask(const QString& mask);
+
+    /// Number of displayed characters.
+    int Length() const { return static_cast<int>(FPositions.size()); }
+    /// True when position `i` takes a digit.
+    bool IsSlot(int i) const { return FPositions[i].Slot; }
+    /// True when the digit at position `i` must be typed.
+    bool IsRequired(int i) const { return FPositions[i].Required; }
+    /// The literal shown at position `i` (only for non-slot positions).
+    QChar Literal(int i) const { return FPositions[i].Literal; }
+    /// The character that shows an empty position.
+    QChar Blank() const { return FBlank; }
+    /// True for a mask with a leading "!".
+    bool RightAligned() const { return FRightAligned; }
+    /// Number of digit positions.
+    int SlotCount() const;
+
+    /// The display of an empty box: every slot shown as the blank character.
+    QString EmptyDisplay() const;
+    /// The box's text for `display`: the slots' digits without literals; empty slots at the
+    /// end (at the beginning for "!" masks) dropped, others given as a blank; "" when all empty.
+    QString TextOf(const QString& display) const;
+    /// The display that holds `text`: its characters laid into the slots in order (a blank
+    /// leaves the slot empty), from the first slot, or for "!" masks so that the last one
+    /// lands in the last slot; characters beyond the slots are dropped.
+    QString DisplayOf(const QString& text) const;
+    /// The first empty required position of `display`, or -1 when all are filled.
+    int FirstEmptyRequired(const QString& display) const;
+
+private:
+    struct Position {
+        bool Slot = false;
+        bool Required = false;
+        QChar Literal;
+    };
+    std::vector<Position> FPositions;
+    QChar FBlank = QLatin1Char('_');
+    bool FRightAligned = false;
+};
+
+/// A masked edit box: the literals of its mask stay in place, the operator types digits
+/// only into the slots, the text is the digits without the literals. Leaving the box after a
+/// change, or pressing Enter, with a required slot empty beeps, keeps the focus on that slot
+/// and shows `kInvalidMaskInput` through the default error display; the exit hook then does
+/// not run. Escape restores what the box held when it got the focus.
+class TMaskEdit : public TEdit {
+    Q_OBJECT
+public:
+    /// A box for `mask`, reporting its errors through `messages` (which must outlive it).
+    TMaskEdit(const QString& mask, TMessages& messages, QWidget* parent = nullptr);
+
+    /// The digits without the literals (see `TEditMask::TextOf`).
+    QString Text() const;
+    /// Lays the digits of `value` into the mask; clears the operator's change mark.
+    void SetText(const QString& value);
+    /// Empties every slot; clears the operator's change mark.
+    void Clear();
+    /// The mask's display, literals and blanks included.
+    QString EditText() const { return text(); }
+    /// The mask this box was made with.
+    const TEditMask& EditMask() const { return FMask; }
+    /// True when the operator changed the box since the program last set it.
+    bool Modified() const { return FModified; }
+
+    /// Raises `kInvalidMaskInput` (std::runtime_error) after beeping and putting the cursor on
+    /// the first empty required slot, when the box was changed and such a slot is empty.
+    void ValidateEdit();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    bool CanExit() override;
+
+private:
+    void TypeDigit(QChar digit);
+    void ClearRange(int from, int to);
+    void Paste();
+    void SetDisplay(const QString& display, int cursor);
+    int NextSlot(int from) const;
+    int PreviousSlot(int before) const;
+
+    TEditMask FMask;
+    TMessages& FMessages;
+    bool FModified = false;
+    QString FSavedDisplay;
+    bool FSavedModified = false;
+};
+
+}  // namespace tandrel::app

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace tandrel::app {
+
+/// The program's name: the title of every message box.
+inline constexpr const char* kApplicationTitle = "Tandrel";
+
+/// Where the operator's messages go. The window and its boxes talk only to this,
+/// so that tests can read what would be shown without a modal box blocking them.
+class TMessages {
+public:
+    virtual ~TMessages() = default;
+    /// Shows `text` (UTF-8) as an information message with one OK button and waits for OK.
+    virtual void ShowMessage(const std::string& text) = 0;
+    /// Shows `text` (UTF-8) as an error with one OK button and waits for OK.
+    virtual void ShowError(const std::string& text) = 0;
+};
+
+/// The real boxes: modal QMessageBox, title `Tandrel`, one OK button; the information box
+/// has no icon, the error box the error icon. `parent` (may be null) is the box's owner.
+class TDialogMessages final : public TMessages {
+public:
+    explicit TDialogMessages(QWidget* parent = nullptr) : FParent(parent) {}
+    void ShowMessage(const std::string& text) override;
+    void ShowError(const std::string& text) override;
+    /// Changes the owner of the boxes shown from now on.
+    void SetParent(QWidget* parent) { FParent = parent; }
+
+private:
+    QWidget* FParent;
+};
+
+/// Keeps every text instead of showing it; for tests.
+class TRecordedMessages final : public TMessages {
+public:
+    struct Entry {
+        bool Error;
+        std::string Text;
+        bool operator==(const Entry&) const = default;
+    };
+    void ShowMessage(const std::string& text) override { FEntries.push_back({false, text}); }
+    void ShowError(const std::string& text) override { FEntries.push_back({true, text}); }
+    /// Everything shown so far, oldest first.
+    const std::vector<Entry>& Entries() const { return FEntries; }
+    /// Forgets what was shown.
+    void Clear() { FEntries.clear(); }
+
+private:
+    std::vector<Entry> FEntries;
+};
+
+/// The text the error display shows for `message`: a period is appended unless the
+/// message is empty or already ends with a character of code 46 (".") or lower.
+std::string ErrorDisplayText(const std::string& message);
+
+/// The default error display: finds the innermost of `error`'s nested errors and shows its
+/// message through `messages` (with the period rule); the silent abort shows nothing.
+void ShowException(TMessages& messages, std::exception_ptr error) noexcept;
+
+/// Runs one operator action: any error escaping `action` ends it there and goes to the
+/// default error display. Nothing escapes, so it is safe inside a Qt slot.
+void RunAction(TMessages& messages, const std::function<void()>& action) noexcept;
+
+}  // namespace tandrel::app
