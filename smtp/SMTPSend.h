@@ -1,0 +1,183 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/NetClient.h"
+#include "net/TCPBlockSocket.h"
+
+namespace tandrel::smtp {
+
+/// Delivery status notifications a client may request for its recipients.
+enum class TDeliveryStatusNotificationEvents { dsnSucecess, dsnFailure, dsnDelay };
+
+/// A set of `TDeliveryStatusNotificationEvents`; empty by default.
+class TDeliveryStatusNotification {
+public:
+    constexpr TDeliveryStatusNotification() = default;
+    constexpr TDeliveryStatusNotification(std::initializer_list<TDeliveryStatusNotificationEvents> events)
+    {
+        for (auto e : events) Include(e);
+    }
+    /// Adds `e` to the set.
+    constexpr void Include(TDeliveryStatusNotificationEvents e) { bits_ |= Bit(e); }
+    /// Removes `e` from the set.
+    constexpr void Exclude(TDeliveryStatusNotificationEvents e) { bits_ &= ~Bit(e); }
+    /// True when `e` is in the set.
+    [[nodiscard]] constexpr bool Contains(TDeliveryStatusNotificationEvents e) const { return (bits_ & Bit(e)) != 0; }
+    /// True when no notification is requested.
+    [[nodiscard]] constexpr bool Empty() const { return bits_ == 0; }
+    constexpr bool operator==(const TDeliveryStatusNotification&) const = default;
+
+private:
+    static constexpr unsigned Bit(TDeliveryStatusNotificationEvents e) { return 1u << static_cast<unsigned>(e); }
+    unsigned bits_ = 0;
+};
+
+/// One SMTP conversation at a time over a blocking TCP socket, optionally with TLS
+/// (implicit, or after STARTTLS). Never throws: every operation returns whether the
+/// server accepted it and keeps the last reply readable (`ResultCode`, `ResultString`,
+/// `FullResult`); connection, time-out and TLS errors are in `Sock().LastError()`.
+/// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes.
+class TSMTPSend : public net::TNetClient {
+public:
+    /// Port "25", Timeout 60000 ms, SystemName the local host name, no TLS, no
+    /// notifications. The socket converts any line end, refuses lines over 65536
+    /// bytes and sends without delay (TCP_NODELAY).
+    TSMTPSend();
+    ~TSMTPSend();
+    TSMTPSend(const TSMTPSend&) = delete;
+    TSMTPSend& operator=(const TSMTPSend&) = delete;
+
+    /// Reads one reply (all its lines). Returns its code and sets `ResultCode`: 0 when
+    /// no line could be read (time-out, closed connection, line over the limit), when
+    /// the code is not a number, or when the reply runs past `MaxReplyLines` lines
+    /// (the connection is then closed: what follows can no longer be trusted).
+    int ReadResult();
+    /// Parses the enhanced status code ("550 5.1.1 text" gives 5, 1, 1) into
+    /// `EnhCode1`..`EnhCode3`; all three stay 0 when the line has none.
+    void EnhancedCode(std::string_view Value);
+    /// "Success-", "Persistent Transient Failure-", "Permanent Failure-" or "???-"
+    /// followed by the description of the last enhanced status code (empty if unknown).
+    [[nodiscard]] std::string EnhCodeString() const;
+    /// The first capability line starting with `Value` (case ignored), as stored; empty if none.
+    [[nodiscard]] std::string FindCap(std::string_view Value) const;
+
+    /// Closes any connection, binds to `IPInterface`, connects to `TargetHost`:`TargetPort`
+    /// and, with `FullSSL`, does the TLS handshake. False with the socket's error otherwise.
+    [[nodiscard]] bool Connect();
+    /// Sends "HELO " + `SystemName`; true on 250..259. Refuses (false, nothing sent) a
+    /// `SystemName` holding CR or LF.
+    [[nodiscard]] bool Helo();
+    /// Sends "EHLO " + `SystemName`; true on 250..259. Refuses like `Helo`.
+    [[nodiscard]] bool Ehlo();
+    /// Connect, greeting 220, EHLO (else HELO), STARTTLS when `AutoTLS` and offered,
+    /// authentication when a user name or password is set (PLAIN, LOGIN, CRAM-MD5,
+    /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail; a
+    /// refused authentication does not fail it (see `AuthDone`).
+    [[nodiscard]] bool Login();
+    /// Sends "QUIT"; true on 221. The socket is closed whatever the reply.
+    [[nodiscard]] bool Logout();
+    /// Sends "RSET"; true on 200..299.
+    [[nodiscard]] bool Reset();
+    /// Sends "NOOP"; true on 200..299.
+    [[nodiscard]] bool NoOp();
+    /// Sends "MAIL FROM:<Value>", with " SIZE=n" when the server announced SIZE and
+    /// `Size` > 0 and " RET=FULL" when notifications are requested; true on 200..299.
+    /// Refuses (false, nothing sent, `ResultCode` 0) a `Value` holding CR or LF.
+    [[nodiscard]] bool MailFrom(std::string_view Value, std::int64_t Size);
+    /// Sends "RCPT TO:<Value>", with " NOTIFY=... ORCPT=rfc822;Value" when notifications
+    /// are requested; true on 200..299. Refuses a `Value` holding CR or LF.
+    [[nodiscard]] bool MailTo(std::string_view Value);
+    /// Sends "DATA", then the message lines (bytes, sent unchanged except that a leading
+    /// "." is doubled) in pieces under 1500 bytes, then "."; true on 354 and then 200..299.
+    [[nodiscard]] bool MailData(const std::vector<std::string>& Value);
+    /// Sends "ETRN " + `Value`; true on 250..259. Refuses a `Value` holding CR or LF.
+    [[nodiscard]] bool Etrn(std::string_view Value);
+    /// Sends "VRFY " + `Value`; true on 250..259. Refuses a `Value` holding CR or LF.
+    [[nodiscard]] bool Verify(std::string_view Value);
+    /// Sends "STARTTLS" when the server offers it; true on 220 and a completed TLS
+    /// handshake. False without a handshake when bytes beyond the 220 reply are
+    /// already waiting: they came in the clear and must not pass as protected.
+    [[nodiscard]] bool StartTLS();
+
+    /// Code of the last reply; 0 when none could be read.
+    [[nodiscard]] int ResultCode() const { return FResultCode; }
+    /// Last line of the last reply.
+    [[nodiscard]] const std::string& ResultString() const { return FResultString; }
+    /// All lines of the last reply.
+    [[nodiscard]] const std::vector<std::string>& FullResult() const { return FFullResult; }
+    /// Capability lines of the last EHLO reply, without their four-character prefix.
+    [[nodiscard]] const std::vector<std::string>& ESMTPcap() const { return FESMTPcap; }
+    /// True when the server answered EHLO (not only HELO).
+    [[nodiscard]] bool ESMTP() const { return FESMTP; }
+    /// True when an authentication succeeded.
+    [[nodiscard]] bool AuthDone() const { return FAuthDone; }
+    /// True when the server announced SIZE.
+    [[nodiscard]] bool ESMTPSize() const { return FESMTPSize; }
+    /// The size the server announced, 0 when none.
+    [[nodiscard]] std::int64_t MaxSize() const { return FMaxSize; }
+    [[nodiscard]] int EnhCode1() const { return FEnhCode1; }
+    [[nodiscard]] int EnhCode2() const { return FEnhCode2; }
+    [[nodiscard]] int EnhCode3() const { return FEnhCode3; }
+    /// The socket this client drives (owned by the client).
+    [[nodiscard]] net::TTCPBlockSocket& Sock() { return *FSock; }
+    [[nodiscard]] const net::TTCPBlockSocket& Sock() const { return *FSock; }
+
+    /// Name sent with EHLO and HELO.
+    [[nodiscard]] const std::string& SystemName() const { return FSystemName; }
+    void SetSystemName(std::string v) { FSystemName = std::move(v); }
+    /// Use STARTTLS when the server offers it.
+    [[nodiscard]] bool AutoTLS() const { return FAutoTLS; }
+    void SetAutoTLS(bool v) { FAutoTLS = v; }
+    /// Start TLS right after connecting.
+    [[nodiscard]] bool FullSSL() const { return FFullSSL; }
+    void SetFullSSL(bool v) { FFullSSL = v; }
+    /// Notifications requested with MAIL FROM and RCPT TO.
+    [[nodiscard]] TDeliveryStatusNotification DeliveryStatusNotification() const { return FDeliveryStatusNotification; }
+    void SetDeliveryStatusNotification(TDeliveryStatusNotification v) { FDeliveryStatusNotification = v; }
+
+    /// Longest line the socket accepts in a reply, in bytes.
+    static constexpr int MaxReplyLineLength = 65536;
+    /// Most lines read for one reply.
+    static constexpr int MaxReplyLines = 10000;
+    /// Size at which `MailData` hands its buffer to the socket.
+    static constexpr std::size_t DataBufferSize = 1500;
+
+private:
+    [[nodiscard]] bool AuthPlain();
+    [[nodiscard]] bool AuthLogin();
+    [[nodiscard]] bool AuthCram();
+    [[nodiscard]] bool AuthXOauth2();
+
+    [[nodiscard]] bool SendCommand(std::string_view Line);
+    int Command(std::string_view Line);
+    // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
+    [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
+    void SetRefusal(std::string_view Text);
+    void ReadCapabilities();
+    void Authenticate();
+
+    std::unique_ptr<net::TTCPBlockSocket> FSock;
+    int FResultCode = 0;
+    std::string FResultString;
+    std::vector<std::string> FFullResult;
+    std::vector<std::string> FESMTPcap;
+    bool FESMTP = false;
+    bool FAuthDone = false;
+    bool FESMTPSize = false;
+    std::int64_t FMaxSize = 0;
+    int FEnhCode1 = 0;
+    int FEnhCode2 = 0;
+    int FEnhCode3 = 0;
+    std::string FSystemName;
+    bool FAutoTLS = false;
+    bool FFullSSL = false;
+    TDeliveryStatusNotification FDeliveryStatusNotification;
+};
+
+} // namespace tandrel::smtp
