@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QXmlStreamWriter>
 
+#include <cstddef>
 #include <limits>
 #include <stdexcept>
 
@@ -28,9 +29,35 @@ QString XmlText(const QString& text)
     return out;
 }
 
-void Leaf(QXmlStreamWriter& xml, const char* name, const QString& text)
+struct Leaf {
+    const char* name;
+    QString TCustomerXmlData::*text;
+};
+
+// The leaves in document order: the person under "Informações", the address under "Endereço".
+constexpr Leaf kPessoa[] = {
+    {"Nome", &TCustomerXmlData::Nome},
+    {"Identidade", &TCustomerXmlData::Identidade},
+    {"CPF", &TCustomerXmlData::CPF},
+    {"Telefone", &TCustomerXmlData::Telefone},
+    {"Email", &TCustomerXmlData::Email},
+};
+constexpr Leaf kEndereco[] = {
+    {"CEP", &TCustomerXmlData::CEP},
+    {"LOGRADOURO", &TCustomerXmlData::Logradouro},
+    {"NUMERO", &TCustomerXmlData::Numero},
+    {"COMPLEMENTO", &TCustomerXmlData::Complemento},
+    {"BAIRRO", &TCustomerXmlData::Bairro},
+    {"CIDADE", &TCustomerXmlData::Cidade},
+    {"ESTADO", &TCustomerXmlData::Estado},
+    {"PAIS", &TCustomerXmlData::Pais},
+};
+
+template <std::size_t N>
+void WriteLeaves(QXmlStreamWriter& xml, const Leaf (&leaves)[N], const TCustomerXmlData& dados)
 {
-    xml.writeTextElement(QString::fromUtf8(name), XmlText(text));
+    for (const Leaf& leaf : leaves)
+        xml.writeTextElement(QString::fromUtf8(leaf.name), XmlText(dados.*leaf.text));
 }
 
 bool Occupied(const QString& path)
@@ -76,20 +103,9 @@ QByteArray montar_xml(const TCustomerXmlData& dados)
     xml.writeStartDocument(QStringLiteral("1.0"));
     xml.writeStartElement(QStringLiteral("Cliente"));
     xml.writeStartElement(QStringLiteral("Informações"));
-    Leaf(xml, "Nome", dados.Nome);
-    Leaf(xml, "Identidade", dados.Identidade);
-    Leaf(xml, "CPF", dados.CPF);
-    Leaf(xml, "Telefone", dados.Telefone);
-    Leaf(xml, "Email", dados.Email);
+    WriteLeaves(xml, kPessoa, dados);
     xml.writeStartElement(QStringLiteral("Endereço"));
-    Leaf(xml, "CEP", dados.CEP);
-    Leaf(xml, "LOGRADOURO", dados.Logradouro);
-    Leaf(xml, "NUMERO", dados.Numero);
-    Leaf(xml, "COMPLEMENTO", dados.Complemento);
-    Leaf(xml, "BAIRRO", dados.Bairro);
-    Leaf(xml, "CIDADE", dados.Cidade);
-    Leaf(xml, "ESTADO", dados.Estado);
-    Leaf(xml, "PAIS", dados.Pais);
+    WriteLeaves(xml, kEndereco, dados);
     xml.writeEndDocument(); // closes Endereço, Informações and Cliente
     return bytes;
 }
