@@ -695,13 +695,4 @@ void TFrm_cadastro::ConsultarCEP(const QString&)
 {
 }
 
-QString TFrm_cadastro::SomenteNumero(const QString& str)
-{
-    QString digits;
-    for (const QChar c : str)
-        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            digits += c;
-    return digits;
-}
-
 }  // namespace tandrel::app

@@ -85,9 +85,6 @@ public:
     /// operator, returns to the list and clears `ThrowIt` (the send then ends silently).
     void MailSender1MailException(const std::string& E, bool& ThrowIt);
 
-    /// The decimal digits of `str`, in order; everything else dropped.
-    static QString SomenteNumero(const QString& str);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
