@@ -284,7 +284,9 @@ public:
   void SetOnHeartbeat(THookHeartbeat Value) { FOnHeartbeat = std::move(Value); }
 
 protected:
-  virtual int InternalSendStream(std::istream& Stream, bool WithSize, bool Indy);
+  /// Sends the rest of Stream, after a 4-byte size when WithSize (big-endian
+  /// when BigEndian, else little-endian).
+  virtual void InternalSendStream(std::istream& Stream, bool WithSize, bool BigEndian);
   [[nodiscard]] virtual bool InternalCanRead(int Timeout);
   [[nodiscard]] virtual bool InternalCanWrite(int Timeout);
   void SetSin(TVarSin& Sin, const std::string& IP, const std::string& Port);
@@ -323,10 +325,19 @@ protected:
   TSocketFamily FFamily = TSocketFamily::SF_Any;
   TSocketFamily FFamilySave = TSocketFamily::SF_Any;
   bool FIP6used = false;
-  int FSocket = -1;
+  std::atomic<int> FSocket = -1;
 
 private:
-  std::string RecvTerminatedImpl(int Timeout, std::string_view Terminator);
+  /// Hands up to Len received bytes to Sink piece by piece (line buffer first);
+  /// stops on error; extra bytes of the last packet go back to the line
+  /// buffer. Returns the count handed out.
+  std::int64_t RecvChunks(std::int64_t Len, int Timeout,
+                          const std::function<void(const char* Data, std::size_t Size)>& Sink);
+  /// Switches the handle's blocking mode without touching LastError.
+  void ApplyNonBlock(bool Value);
+  /// Time budget of reads that gather several packets: false (with 10060)
+  /// when Remaining ran out.
+  [[nodiscard]] bool SpendTime(int& Remaining, std::uint32_t Since);
 
   THookSocketStatus FOnStatus;
   THookDataFilter FOnReadFilter;

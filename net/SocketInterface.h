@@ -16,9 +16,10 @@ namespace tandrel::net {
 /// One socket address, IPv4 or IPv6, told apart by the family field.
 /// Zero-filled when default-constructed.
 union TVarSin {
+  // The largest member first: zeroing it zeroes the whole record.
+  sockaddr_in6 sin6;
   sockaddr sa;
   sockaddr_in sin;
-  sockaddr_in6 sin6;
 
   TVarSin() noexcept;
   /// AF_INET, AF_INET6 or another family (AF_UNSPEC when zero).

@@ -55,8 +55,8 @@ protected:
   /// The request's address part: a name, IPv4 or IPv6 (SOCKS5), or the
   /// SOCKS4/4a form.
   [[nodiscard]] std::string SocksCode(const std::string& IP, const std::string& Port);
-  /// Parses an address part at Pos of Value; returns the bytes it used.
-  int SocksDecode(const std::string& Value);
+  /// Reads a SOCKS5 reply's address and port into SocksResponseIP/Port.
+  [[nodiscard]] bool SocksReadAddress(std::uint8_t AddressType);
 
   std::string FSocksIP;
   std::string FSocksPort = "1080";

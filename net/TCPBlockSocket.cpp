@@ -1,0 +1,238 @@
+#include "net/TCPBlockSocket.h"
+
+#include "mime/Codings.h"
+#include "net/AddressText.h"
+#include "net/detail/Native.h"
+
+namespace tandrel::net {
+
+using namespace detail;
+
+namespace {
+
+constexpr std::uint8_t SocksConnect = 1;
+constexpr std::uint8_t SocksBind = 2;
+
+}  // namespace
+
+TTCPBlockSocket::TTCPBlockSocket() : TTCPBlockSocket(SSLImplementation) {}
+
+TTCPBlockSocket::TTCPBlockSocket(TSSLClass SSLPlugin)
+    : FSSL(SSLPlugin != nullptr ? SSLPlugin(*this) : CreateSSLNone(*this)) {}
+
+TTCPBlockSocket::~TTCPBlockSocket() { TTCPBlockSocket::CloseSocket(); }
+
+void TTCPBlockSocket::CloseSocket() {
+  if (FSSL->SSLEnabled())
+    FSSL->Shutdown();
+  if (FSocket != -1 && LastError() == 0) {
+    static_cast<void>(NativeShutdownSend(FSocket));
+    Purge();
+  }
+  FUsingSocks = false;
+  FHTTPTunnel = false;
+  AbortSocket();
+}
+
+void TTCPBlockSocket::DoAfterConnect() {
+  if (FOnAfterConnect)
+    FOnAfterConnect(*this);
+}
+
+void TTCPBlockSocket::Connect(const std::string& IP, const std::string& Port) {
+  if (!FSocksIP.empty())
+    SocksDoConnect(IP, Port);
+  else if (!FHTTPTunnelIP.empty())
+    HTTPTunnelDoConnect(IP, Port);
+  else
+    TBlockSocket::Connect(IP, Port);
+  if (LastError() == 0)
+    DoAfterConnect();
+}
+
+void TTCPBlockSocket::SocksDoConnect(const std::string& IP, const std::string& Port) {
+  TBlockSocket::Connect(FSocksIP, FSocksPort);
+  if (LastError() != 0)
+    return;
+  const bool Granted = SocksOpen() && SocksRequest(SocksConnect, IP, Port) && SocksResponse();
+  if (Granted) {
+    FUsingSocks = true;
+    FSocksLocalIP = FSocksResponseIP;
+    FSocksLocalPort = FSocksResponsePort;
+    FSocksRemoteIP = IP;
+    FSocksRemotePort = Port;
+    ResetLastError();
+  } else {
+    SetLastError(WSASYSNOTREADY);
+  }
+  ExceptCheck();
+}
+
+void TTCPBlockSocket::HTTPTunnelDoConnect(const std::string& IP, const std::string& Port) {
+  FHTTPTunnel = false;
+  const std::string PortNumber = std::to_string(ResolvePort(Port));
+  TBlockSocket::Connect(FHTTPTunnelIP, FHTTPTunnelPort);
+  if (LastError() != 0)
+    return;
+  const std::string Host = IsIP6(IP) ? "[" + IP + "]" : IP;
+  std::string Request = "CONNECT " + Host + ":" + PortNumber + " HTTP/1.0\r\n";
+  if (!FHTTPTunnelUser.empty())
+    Request += "Proxy-Authorization: Basic " +
+               mime::EncodeBase64(FHTTPTunnelUser + ":" + FHTTPTunnelPass) + "\r\n";
+  static_cast<void>(SendString(Request + "\r\n"));
+  while (LastError() == 0) {
+    const std::string Line = RecvTerminated(FHTTPTunnelTimeout, "\n");
+    if (LastError() != 0)
+      break;
+    if (Line.size() > 11 && Line.compare(0, 5, "HTTP/") == 0)
+      FHTTPTunnel = Line[9] == '2';
+    if (Line.empty() || Line == "\r")
+      break;
+  }
+  if (LastError() == 0 && !FHTTPTunnel)
+    SetLastError(WSAECONNREFUSED);
+  if (FHTTPTunnel) {
+    FHTTPTunnelRemoteIP = IP;
+    FHTTPTunnelRemotePort = Port;
+  }
+  ExceptCheck();
+}
+
+void TTCPBlockSocket::Listen() {
+  if (FSocksIP.empty()) {
+    TBlockSocket::Listen();
+    return;
+  }
+  // Through the proxy: ask it to listen for us and report where.
+  const std::string LocalIP = GetLocalSinIP();
+  const std::string LocalPort = std::to_string(GetLocalSinPort());
+  TBlockSocket::Connect(FSocksIP, FSocksPort);
+  if (LastError() == 0) {
+    const bool Granted =
+        SocksOpen() && SocksRequest(SocksBind, LocalIP, LocalPort) && SocksResponse();
+    if (Granted) {
+      FUsingSocks = true;
+      FSocksLocalIP = FSocksResponseIP;
+      FSocksLocalPort = FSocksResponsePort;
+      ResetLastError();
+    } else {
+      SetLastError(WSANO_RECOVERY);
+    }
+    ExceptCheck();
+  }
+  DoStatus(THookSocketReason::HR_Listen, "");
+}
+
+int TTCPBlockSocket::Accept() {
+  if (!FUsingSocks)
+    return TBlockSocket::Accept();
+  // The proxy's second reply names the peer that connected.
+  if (SocksResponse()) {
+    FSocksRemoteIP = FSocksResponseIP;
+    FSocksRemotePort = FSocksResponsePort;
+    ResetLastError();
+  } else {
+    SetLastError(WSANO_RECOVERY);
+  }
+  ExceptCheck();
+  DoStatus(THookSocketReason::HR_Accept, "");
+  return LastError() == 0 ? FSocket.load() : -1;
+}
+
+int TTCPBlockSocket::SendBuffer(const void* Buffer, int Length) {
+  if (!FSSL->SSLEnabled())
+    return TBlockSocket::SendBuffer(Buffer, Length);
+  if (TestStopFlag())
+    return 0;
+  ResetLastError();
+  DoMonitor(true, Buffer, Length);
+  return SendChunked(Buffer, Length, [this](const std::uint8_t* Data, int Len) {
+    const int Written = FSSL->SendBuffer(Data, Len);
+    // A plug-in error, or no progress because the peer closed TLS.
+    if (FSSL->LastError() != 0 || Written <= 0) {
+      SetLastError(WSASYSNOTREADY);
+      return -1;
+    }
+    return Written;
+  });
+}
+
+int TTCPBlockSocket::RecvBuffer(void* Buffer, int Length) {
+  if (!FSSL->SSLEnabled())
+    return TBlockSocket::RecvBuffer(Buffer, Length);
+  if (TestStopFlag())
+    return 0;
+  ResetLastError();
+  LimitRecvBandwidth(Length);
+  int Count = FSSL->RecvBuffer(Buffer, Length);
+  if (FSSL->LastError() != 0)
+    SetLastError(WSASYSNOTREADY);
+  ExceptCheck();
+  if (Count > 0 && LastError() == 0)
+    Count = AfterRecv(Buffer, Count);
+  return Count;
+}
+
+int TTCPBlockSocket::WaitingData() {
+  if (FSSL->SSLEnabled() && FSocket != -1) {
+    const int Pending = FSSL->WaitingData();
+    if (Pending > 0)
+      return std::min(Pending, 65536);
+  }
+  return TBlockSocket::WaitingData();
+}
+
+std::string TTCPBlockSocket::GetLocalSinIP() {
+  return FUsingSocks ? FSocksLocalIP : TBlockSocket::GetLocalSinIP();
+}
+
+std::string TTCPBlockSocket::GetRemoteSinIP() {
+  if (FUsingSocks)
+    return FSocksRemoteIP;
+  if (FHTTPTunnel)
+    return FHTTPTunnelRemoteIP;
+  return TBlockSocket::GetRemoteSinIP();
+}
+
+int TTCPBlockSocket::GetLocalSinPort() {
+  return FUsingSocks ? ResolvePort(FSocksLocalPort) : TBlockSocket::GetLocalSinPort();
+}
+
+int TTCPBlockSocket::GetRemoteSinPort() {
+  if (FUsingSocks)
+    return ResolvePort(FSocksRemotePort);
+  if (FHTTPTunnel)
+    return ResolvePort(FHTTPTunnelRemotePort);
+  return TBlockSocket::GetRemoteSinPort();
+}
+
+int TTCPBlockSocket::GetSocketType() { return NativeStreamType(); }
+int TTCPBlockSocket::GetSocketProtocol() { return NativeTCPProtocol(); }
+
+std::string TTCPBlockSocket::GetErrorDescEx() {
+  if (LastError() == WSASYSNOTREADY && FSSL->LastError() != 0)
+    return FSSL->LastErrorDesc();
+  return TBlockSocket::GetErrorDescEx();
+}
+
+void TTCPBlockSocket::SSLDoConnect() {
+  ResetLastError();
+  if (!FSSL->Connect())
+    SetLastError(WSASYSNOTREADY);
+  ExceptCheck();
+}
+
+void TTCPBlockSocket::SSLDoShutdown() {
+  ResetLastError();
+  FSSL->BiShutdown();
+}
+
+bool TTCPBlockSocket::SSLAcceptConnection() {
+  ResetLastError();
+  if (!FSSL->Accept())
+    SetLastError(WSASYSNOTREADY);
+  ExceptCheck();
+  return LastError() == 0;
+}
+
+}  // namespace tandrel::net
