@@ -1,0 +1,113 @@
+"""Loopback SMTP server for the mail tests, on aiosmtpd.
+
+Listens on 127.0.0.1, port 0, and prints "PORT <n>" once ready. Runs until its
+standard input closes. Every message it accepts is parsed with the email package
+and summarised in <out>/msg-<n>.txt, one "key<TAB>value" line each:
+  mail_from, rcpt (one per recipient), auth (login), from, to, cc, subject,
+  part (content type, disposition, file name, charset label, payload in hex),
+  raw_hex (the whole message as received).
+"""
+import argparse
+import asyncio
+import email
+import email.policy
+import os
+import ssl
+import subprocess
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+def make_context(out):
+    cert = os.path.join(out, "cert.pem")
+    key = os.path.join(out, "key.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    return ctx
+
+
+class Authenticator:
+    def __init__(self, user, password):
+        self.user = user.encode()
+        self.password = password.encode()
+
+    def __call__(self, server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
+              and auth_data.password == self.password)
+        return AuthResult(success=ok, handled=False)
+
+
+class Recorder:
+    def __init__(self, out):
+        self.out = out
+        self.count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        raw = envelope.original_content or envelope.content
+        msg = email.message_from_bytes(raw, policy=email.policy.default)
+        lines = [("mail_from", envelope.mail_from)]
+        lines += [("rcpt", r) for r in envelope.rcpt_tos]
+        login = getattr(session, "login_data", None)
+        if isinstance(login, LoginPassword):
+            login = login.login
+        if login:
+            lines.append(("auth", login.decode() if isinstance(login, bytes) else str(login)))
+        for name in ("from", "to", "cc", "subject", "reply-to", "x-mailer"):
+            if msg[name] is not None:
+                lines.append((name, str(msg[name])))
+        for part in msg.walk():
+            if part.is_multipart():
+                continue
+            payload = part.get_payload(decode=True) or b""
+            lines.append(("part", " ".join([
+                part.get_content_type(),
+                part.get_content_disposition() or "-",
+                part.get_filename() or "-",
+                part.get_param("charset") or "-",
+                payload.hex()])))
+        lines.append(("raw_hex", raw.hex()))
+        path = os.path.join(self.out, "msg-%d.txt" % self.count)
+        with open(path + ".tmp", "w", encoding="utf-8") as f:
+            for k, v in lines:
+                f.write("%s\t%s\n" % (k, v.replace("\n", "\\n").replace("\r", "\\r")))
+        os.replace(path + ".tmp", path)
+        return "250 2.0.0 Message accepted"
+
+
+async def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--out", required=True)
+    p.add_argument("--mode", choices=["plain", "starttls", "smtps"], default="plain")
+    p.add_argument("--user")
+    p.add_argument("--password", default="")
+    p.add_argument("--require-auth", action="store_true")
+    p.add_argument("--size", type=int, default=33554432)
+    p.add_argument("--exclude-auth", action="append", default=[],
+                   help="an AUTH mechanism not to offer (repeatable)")
+    a = p.parse_args()
+
+    ctx = make_context(a.out) if a.mode != "plain" else None
+    handler = Recorder(a.out)
+    kwargs = dict(data_size_limit=a.size, auth_require_tls=False, auth_required=a.require_auth,
+                  auth_exclude_mechanism=a.exclude_auth)
+    if a.user:
+        kwargs["authenticator"] = Authenticator(a.user, a.password)
+    if a.mode == "starttls":
+        kwargs["tls_context"] = ctx
+
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(lambda: SMTP(handler, **kwargs), host="127.0.0.1", port=0,
+                                      ssl=ctx if a.mode == "smtps" else None)
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    await loop.run_in_executor(None, sys.stdin.read)
+    server.close()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())
