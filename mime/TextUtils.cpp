@@ -1,0 +1,207 @@
+#include "mime/TextUtils.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+namespace tandrel::mime {
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+bool StartsWithNoCase(std::string_view Value, std::string_view Prefix) {
+    return Value.size() >= Prefix.size() &&
+           std::equal(Prefix.begin(), Prefix.end(), Value.begin(), [](char a, char b) { return Upper(a) == Upper(b); });
+}
+
+// Trim of every character up to the space (control characters included).
+std::string_view TrimBlank(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    return s;
+}
+
+std::size_t FindDelimiter(std::string_view Value, std::string_view Delimiter) {
+    return Delimiter.empty() ? std::string_view::npos : Value.find(Delimiter);
+}
+
+}  // namespace
+
+std::string SeparateLeft(std::string_view Value, std::string_view Delimiter) {
+    const std::size_t p = FindDelimiter(Value, Delimiter);
+    return std::string(p == std::string_view::npos ? Value : Value.substr(0, p));
+}
+
+std::string SeparateRight(std::string_view Value, std::string_view Delimiter) {
+    const std::size_t p = FindDelimiter(Value, Delimiter);
+    return std::string(p == std::string_view::npos ? Value : Value.substr(p + Delimiter.size()));
+}
+
+std::string FetchBin(std::string& Value, std::string_view Delimiter) {
+    const std::size_t p = FindDelimiter(Value, Delimiter);
+    if (p == std::string::npos) return std::exchange(Value, std::string());
+    std::string result = Value.substr(0, p);
+    Value.erase(0, p + Delimiter.size());
+    return result;
+}
+
+std::string Fetch(std::string& Value, std::string_view Delimiter) {
+    std::string result = TrimSP(FetchBin(Value, Delimiter));
+    Value = TrimSP(Value);
+    return result;
+}
+
+std::string FetchEx(std::string& Value, std::string_view Delimiter, char Quotation) {
+    if (Delimiter.empty()) return std::exchange(Value, std::string());
+    bool quoted = false;
+    for (std::size_t i = 0; i < Value.size(); ++i) {
+        if (Value[i] == Quotation) {
+            quoted = !quoted;
+        } else if (!quoted && Value.compare(i, Delimiter.size(), Delimiter) == 0) {
+            std::string result = Value.substr(0, i);
+            Value.erase(0, i + Delimiter.size());
+            return result;
+        }
+    }
+    return std::exchange(Value, std::string());
+}
+
+std::string TrimSPLeft(std::string_view Value) {
+    const std::size_t p = Value.find_first_not_of(' ');
+    return p == std::string_view::npos ? std::string() : std::string(Value.substr(p));
+}
+
+std::string TrimSPRight(std::string_view Value) {
+    const std::size_t p = Value.find_last_not_of(' ');
+    return p == std::string_view::npos ? std::string() : std::string(Value.substr(0, p + 1));
+}
+
+std::string TrimSP(std::string_view Value) { return TrimSPRight(TrimSPLeft(Value)); }
+
+std::string QuoteStr(std::string_view Value, char Quote) {
+    std::string out(1, Quote);
+    for (char c : Value) {
+        out.push_back(c);
+        if (c == Quote) out.push_back(c);
+    }
+    out.push_back(Quote);
+    return out;
+}
+
+std::string UnquoteStr(std::string_view Value, char Quote) {
+    std::string out;
+    out.reserve(Value.size());
+    bool quoted = false;
+    for (std::size_t i = 0; i < Value.size(); ++i) {
+        const char c = Value[i];
+        if (c != Quote) {
+            out.push_back(c);
+        } else if (!quoted) {
+            quoted = true;
+        } else if (i + 1 < Value.size() && Value[i + 1] == Quote) {
+            out.push_back(Quote);
+            ++i;
+        } else {
+            quoted = false;
+        }
+    }
+    return out;
+}
+
+std::string GetParameter(std::string_view Value, std::string_view Parameter) {
+    std::string rest(Value);
+    while (!rest.empty()) {
+        const std::string piece = TrimSP(FetchEx(rest, ";", '"'));
+        if (!StartsWithNoCase(piece, Parameter)) continue;
+        std::string_view after = std::string_view(piece).substr(Parameter.size());
+        while (!after.empty() && (after.front() == ' ' || after.front() == '\t')) after.remove_prefix(1);
+        if (after.empty()) return {};
+        if (after.front() != '=') continue;
+        return UnquoteStr(TrimSP(after.substr(1)), '"');
+    }
+    return {};
+}
+
+int IndexByBegin(std::string_view Value, const std::vector<std::string>& List) {
+    for (std::size_t i = 0; i < List.size(); ++i)
+        if (StartsWithNoCase(List[i], Value)) return static_cast<int>(i);
+    return -1;
+}
+
+int RPosEx(std::string_view Sub, std::string_view Value, int From) {
+    if (Sub.empty() || From < 1) return 0;
+    const std::size_t last = std::min<std::size_t>(static_cast<std::size_t>(From), Value.size());
+    if (last < Sub.size()) return 0;
+    const std::size_t p = Value.substr(0, last).rfind(Sub);
+    return p == std::string_view::npos ? 0 : static_cast<int>(p) + 1;
+}
+
+int RPos(std::string_view Sub, std::string_view Value) {
+    return RPosEx(Sub, Value, static_cast<int>(std::min<std::size_t>(Value.size(), INT32_MAX)));
+}
+
+std::string ReplaceString(std::string_view Value, std::string_view Search, std::string_view Replace) {
+    if (Search.empty()) return std::string(Value);
+    std::string out;
+    out.reserve(Value.size());
+    std::size_t from = 0;
+    for (std::size_t p; (p = Value.find(Search, from)) != std::string_view::npos; from = p + Search.size()) {
+        out.append(Value.substr(from, p - from));
+        out.append(Replace);
+    }
+    out.append(Value.substr(from));
+    return out;
+}
+
+int CountOfChar(std::string_view Value, char Chr) {
+    return static_cast<int>(std::count(Value.begin(), Value.end(), Chr));
+}
+
+int PosCRLF(std::string_view Value, std::string& Terminator) {
+    Terminator.clear();
+    const std::size_t p = Value.find_first_of("\r\n");
+    if (p == std::string_view::npos) return -1;
+    Terminator.push_back(Value[p]);
+    const char other = Value[p] == '\r' ? '\n' : '\r';
+    if (p + 1 < Value.size() && Value[p + 1] == other) Terminator.push_back(other);
+    return static_cast<int>(p) + 1;
+}
+
+std::string NormalizeHeader(const std::vector<std::string>& Value, int& Index) {
+    if (Index < 0 || static_cast<std::size_t>(Index) >= Value.size()) return {};
+    std::string result = Value[static_cast<std::size_t>(Index++)];
+    if (result.empty()) return result;  // an empty line ends the header block: nothing joins it
+    while (static_cast<std::size_t>(Index) + 1 < Value.size()) {
+        std::string s = Value[static_cast<std::size_t>(Index)];
+        std::replace(s.begin(), s.end(), '\t', ' ');
+        if (s.empty() || (s[0] != ' ' && s[0] != '"' && s[0] != ':' && s[0] != '=')) break;
+        result += ' ';
+        result += TrimBlank(s);
+        ++Index;
+    }
+    const std::size_t end = result.find_last_not_of(" \t\r\n");
+    result.resize(end == std::string::npos ? 0 : end + 1);
+    return result;
+}
+
+std::string IntToBin(int Value, int Digits) {
+    auto v = static_cast<std::uint32_t>(Value);
+    std::string out;
+    do {
+        out.insert(out.begin(), static_cast<char>('0' + (v & 1)));
+        v >>= 1;
+    } while (v != 0);
+    if (static_cast<int>(out.size()) < Digits) out.insert(0, static_cast<std::size_t>(Digits) - out.size(), '0');
+    return out;
+}
+
+int BinToInt(std::string_view Value) {
+    std::uint32_t v = 0;
+    for (char c : Value) {
+        if (c != '0' && c != '1') break;
+        v = (v << 1) | static_cast<std::uint32_t>(c - '0');
+    }
+    return static_cast<int>(v);
+}
+
+}  // namespace tandrel::mime

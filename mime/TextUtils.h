@@ -1,0 +1,65 @@
+#pragma once
+// Small text operations the header and parameter parsers are built from.
+// Positions are 1-based (0 or -1 meaning "none", as each function says).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tandrel::mime {
+
+/// The text before the first Delimiter, or all of Value when it does not occur.
+std::string SeparateLeft(std::string_view Value, std::string_view Delimiter);
+/// The text after the first Delimiter, or all of Value when it does not occur.
+std::string SeparateRight(std::string_view Value, std::string_view Delimiter);
+/// Returns SeparateLeft(Value, Delimiter) and leaves in Value what follows the
+/// first Delimiter (nothing when there is none).
+std::string FetchBin(std::string& Value, std::string_view Delimiter);
+/// FetchBin with the result and the remaining Value trimmed of spaces.
+std::string Fetch(std::string& Value, std::string_view Delimiter);
+/// FetchBin where a Delimiter between an opening and a closing Quotation does
+/// not count; the quotation characters stay in the result.
+std::string FetchEx(std::string& Value, std::string_view Delimiter, char Quotation);
+
+/// Value without leading spaces (only the space character).
+std::string TrimSPLeft(std::string_view Value);
+/// Value without trailing spaces (only the space character).
+std::string TrimSPRight(std::string_view Value);
+/// Value without leading and trailing spaces (only the space character).
+std::string TrimSP(std::string_view Value);
+
+/// Quote, Value with every Quote doubled, Quote.
+std::string QuoteStr(std::string_view Value, char Quote);
+/// Value without its quoting: quote characters that open and close sections
+/// vanish, a doubled Quote inside a section gives one, text outside stays.
+std::string UnquoteStr(std::string_view Value, char Quote);
+/// The value of Parameter in a ";"-separated header value (case-insensitive
+/// name, blanks allowed before "="), trimmed and unquoted; empty when absent or
+/// when the parameter stands without "=".
+std::string GetParameter(std::string_view Value, std::string_view Parameter);
+/// Zero-based index of the first line that begins with Value, case-insensitive; -1 when none.
+int IndexByBegin(std::string_view Value, const std::vector<std::string>& List);
+/// 1-based start of the last occurrence of Sub ending at or before position
+/// From; 0 when none (or Sub is empty).
+int RPosEx(std::string_view Sub, std::string_view Value, int From);
+/// RPosEx(Sub, Value, length of Value).
+int RPos(std::string_view Sub, std::string_view Value);
+/// Every occurrence of Search replaced left to right without overlap; an empty
+/// Search leaves Value unchanged.
+std::string ReplaceString(std::string_view Value, std::string_view Search, std::string_view Replace);
+/// Number of occurrences of Chr in Value.
+int CountOfChar(std::string_view Value, char Chr);
+/// 1-based position of the first CR or LF, or -1; Terminator receives it, or
+/// "\r\n" / "\n\r" when the other one follows directly (empty when none).
+int PosCRLF(std::string_view Value, std::string& Terminator);
+/// The header line at zero-based Index with its continuation lines joined by
+/// one space, trimmed at its end; Index is advanced past the lines used. A
+/// continuation begins (tabs read as spaces) with a space, '"', ':' or '='; an
+/// empty line ends the header and the last line is never a continuation.
+std::string NormalizeHeader(const std::vector<std::string>& Value, int& Index);
+/// Binary digits of Value (as unsigned), left-padded with "0" to Digits.
+std::string IntToBin(int Value, int Digits);
+/// The number of the leading "0"/"1" digits of Value.
+int BinToInt(std::string_view Value);
+
+}  // namespace tandrel::mime
