@@ -161,9 +161,21 @@ bool TMaskEdit::CanExit()
 
 void TMaskEdit::focusInEvent(QFocusEvent* event)
 {
-    FSavedDisplay = text();
-    FSavedModified = FModified;
+    // Coming back from a message box, or being held by the check, is no new visit.
+    if (!FVisiting) {
+        FVisiting = true;
+        FSavedDisplay = text();
+        FSavedModified = FModified;
+    }
     TEdit::focusInEvent(event);
+}
+
+void TMaskEdit::focusOutEvent(QFocusEvent* event)
+{
+    TEdit::focusOutEvent(event);
+    const auto reason = event->reason();
+    if (!hasFocus() && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+        FVisiting = false;
 }
 
 void TMaskEdit::keyPressEvent(QKeyEvent* event)

@@ -94,6 +94,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     bool CanExit() override;
 
 private:
@@ -109,6 +110,7 @@ private:
     bool FModified = false;
     QString FSavedDisplay;
     bool FSavedModified = false;
+    bool FVisiting = false;  // between getting the focus and the operator taking it away
 };
 
 }  // namespace tandrel::app
