@@ -213,6 +213,8 @@ void TRestRequest::Execute()
 {
     if (FRunning)
         throw Error(QStringLiteral("A request is already running"));
+    if (!QCoreApplication::instance())
+        throw Error(QStringLiteral("A request needs a running Qt application"));
     FRunning = true;
     struct Reset {
         bool& flag;

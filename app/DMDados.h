@@ -137,8 +137,8 @@ public:
     /// Sends the GET of JoinURL(base URL, resource) and waits for the answer in a local event
     /// loop (the application keeps painting; blocking input is the caller's business). Any
     /// HTTP answer, whatever its status, goes to the response. Throws std::runtime_error
-    /// with the transport's message when no answer comes (refused, host not found, time-out)
-    /// and when a request is already running.
+    /// with the transport's message when no answer comes (refused, host not found, time-out),
+    /// when a request is already running and when there is no Qt application object.
     void Execute();
 
 private:

@@ -45,6 +45,7 @@ ROUTES = {
     "/ws/88888888/json": (200, "application/json; charset=ISO-8859-1",
                           json.dumps(LATIN1, ensure_ascii=False).encode("latin-1"), {}),
     "/ws/20000000/json": (200, JSON_UTF8, b"", {}),
+    "/ws/21000000/json": (200, JSON_UTF8, b'[' + json_body(FOUND) + b']', {}),
 }
 HANG = "/ws/90000000/json"
 

@@ -291,6 +291,8 @@ private slots:
                                << kSe.mid(0, 4);
         QTest::newRow("200 empty body") << "" << 30000 << "20000-000" << "MemTable: Field 'logradouro' not found"
                                         << none;
+        QTest::newRow("200 array, not an object") << "" << 30000 << "21000-000"
+                                                  << "MemTable: Field 'logradouro' not found" << none;
         QTest::newRow("never answers") << "" << 500 << "90000-000" << "Connection timed out" << none;
         QTest::newRow("refused") << RefusingBaseURL() << 30000 << "01001-000" << "Connection refused" << none;
     }
@@ -319,6 +321,19 @@ private slots:
         QCOMPARE(got.messages, QStringList());
         QCOMPARE(got.fields, fields);
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
+    // The container keeps a 500 an answer; the client's switch turns it into an error.
+    void StatusFiveHundred()
+    {
+        TDMDados dados(BaseURL());
+        dados.RESTRequest1().SetResource(QStringLiteral("50000000/json"));
+        dados.RESTRequest1().Execute();
+        QCOMPARE(dados.RESTResponse1().StatusCode(), 500);
+        QCOMPARE(dados.MemTable().FieldByName("mensagem"), QStringLiteral("falha interna"));
+
+        dados.RESTClient1().SetRaiseExceptionOn500(true);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, dados.RESTRequest1().Execute());
     }
 
     // While the service is silent the application keeps running its loop, shows the wait
