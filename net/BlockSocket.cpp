@@ -51,8 +51,18 @@ TBlockSocket::TBlockSocket() = default;
 TBlockSocket::TBlockSocket(const std::string&) {}
 
 TBlockSocket::~TBlockSocket() {
+  DropHooks();
   if (FSocket != -1)
     TBlockSocket::CloseSocket();
+}
+
+void TBlockSocket::DropHooks() noexcept {
+  // Whoever set a hook may already be gone while its socket is destroyed.
+  FOnStatus = nullptr;
+  FOnReadFilter = nullptr;
+  FOnCreateSocket = nullptr;
+  FOnMonitor = nullptr;
+  FOnHeartbeat = nullptr;
 }
 
 // --- status and hooks ------------------------------------------------------

@@ -292,6 +292,8 @@ protected:
   void SetSin(TVarSin& Sin, const std::string& IP, const std::string& Port);
   void InternalCreateSocket(const TVarSin& Sin);
   void DoStatus(THookSocketReason Reason, const std::string& Value);
+  /// Unsets every hook, so that closing on destruction calls none of them.
+  void DropHooks() noexcept;
   void DoReadFilter(std::string& Buffer, int& Length);
   void DoMonitor(bool Writing, const void* Buffer, int Len);
   void DoCreateSocket();

@@ -20,7 +20,11 @@ TTCPBlockSocket::TTCPBlockSocket() : TTCPBlockSocket(SSLImplementation) {}
 TTCPBlockSocket::TTCPBlockSocket(TSSLClass SSLPlugin)
     : FSSL(SSLPlugin != nullptr ? SSLPlugin(*this) : CreateSSLNone(*this)) {}
 
-TTCPBlockSocket::~TTCPBlockSocket() { TTCPBlockSocket::CloseSocket(); }
+TTCPBlockSocket::~TTCPBlockSocket() {
+  DropHooks();
+  FOnAfterConnect = nullptr;
+  TTCPBlockSocket::CloseSocket();
+}
 
 void TTCPBlockSocket::CloseSocket() {
   if (FSSL->SSLEnabled())

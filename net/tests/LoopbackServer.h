@@ -1,0 +1,197 @@
+#pragma once
+// A scripted TCP peer on loopback for socket tests: it accepts one
+// connection, plays its steps (send, pause, expect, close) and records every
+// byte it received.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tandrel::net::test {
+
+/// A loopback listening handle on port 0, closed on destruction.
+class TListener {
+public:
+  explicit TListener(int Family = AF_INET, int Backlog = 8) {
+    FHandle = ::socket(Family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FHandle < 0)
+      throw std::runtime_error("socket");
+    sockaddr_storage Address{};
+    socklen_t Length;
+    if (Family == AF_INET6) {
+      auto& Sin6 = reinterpret_cast<sockaddr_in6&>(Address);
+      Sin6.sin6_family = AF_INET6;
+      Sin6.sin6_addr = in6addr_loopback;
+      Length = sizeof(sockaddr_in6);
+    } else {
+      auto& Sin = reinterpret_cast<sockaddr_in&>(Address);
+      Sin.sin_family = AF_INET;
+      Sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      Length = sizeof(sockaddr_in);
+    }
+    if (::bind(FHandle, reinterpret_cast<sockaddr*>(&Address), Length) != 0 ||
+        ::listen(FHandle, Backlog) != 0) {
+      ::close(FHandle);
+      throw std::runtime_error("bind/listen");
+    }
+    ::getsockname(FHandle, reinterpret_cast<sockaddr*>(&Address), &Length);
+    FPort = ntohs(Family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(Address).sin6_port
+                                     : reinterpret_cast<sockaddr_in&>(Address).sin_port);
+  }
+  ~TListener() { Close(); }
+  TListener(const TListener&) = delete;
+  TListener& operator=(const TListener&) = delete;
+
+  [[nodiscard]] int Handle() const { return FHandle; }
+  [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
+  void Close() {
+    if (FHandle >= 0)
+      ::close(FHandle);
+    FHandle = -1;
+  }
+
+  /// Accepts one connection within TimeoutMs; -1 when none came.
+  [[nodiscard]] int AcceptOne(int TimeoutMs) const {
+    pollfd Entry{FHandle, POLLIN, 0};
+    if (::poll(&Entry, 1, TimeoutMs) != 1)
+      return -1;
+    return ::accept4(FHandle, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+
+private:
+  int FHandle = -1;
+  int FPort = 0;
+};
+
+/// One step of the peer's script.
+struct TStep {
+  enum class TKind { Send, Pause, Expect, Close };
+  TKind Kind;
+  std::string Data;  // bytes to send, or bytes to wait for (Expect)
+  int Milliseconds = 0;
+};
+
+inline TStep Send(std::string Data) { return {TStep::TKind::Send, std::move(Data), 0}; }
+inline TStep Pause(int Milliseconds) { return {TStep::TKind::Pause, {}, Milliseconds}; }
+/// Waits until everything received so far ends with Data.
+inline TStep Expect(std::string Data) { return {TStep::TKind::Expect, std::move(Data), 0}; }
+inline TStep Close() { return {TStep::TKind::Close, {}, 0}; }
+
+/// Plays the script on the first connection; after the last step it reads
+/// until the client closes (at most a few seconds) unless the script closed.
+class TScriptedServer {
+public:
+  explicit TScriptedServer(std::vector<TStep> Script, int Family = AF_INET)
+      : FListener(Family), FScript(std::move(Script)) {
+    FThread = std::thread([this] { Run(); });
+  }
+  ~TScriptedServer() { Join(); }
+  TScriptedServer(const TScriptedServer&) = delete;
+  TScriptedServer& operator=(const TScriptedServer&) = delete;
+
+  [[nodiscard]] std::string Port() const { return FListener.Port(); }
+  /// Waits for the script to end.
+  void Join() {
+    if (FThread.joinable())
+      FThread.join();
+  }
+  /// Every byte received; call after Join for the whole transcript.
+  [[nodiscard]] std::string Received() {
+    const std::lock_guard Lock(FMutex);
+    return FReceived;
+  }
+
+private:
+  static constexpr int WaitLimitMs = 5000;
+
+  /// Reads once within TimeoutMs; false on close, error or time-out.
+  bool ReadSome(int Handle, int TimeoutMs) {
+    pollfd Entry{Handle, POLLIN, 0};
+    if (::poll(&Entry, 1, TimeoutMs) != 1)
+      return false;
+    char Buffer[65536];
+    const auto Count = ::recv(Handle, Buffer, sizeof Buffer, 0);
+    if (Count <= 0)
+      return false;
+    const std::lock_guard Lock(FMutex);
+    FReceived.append(Buffer, static_cast<std::size_t>(Count));
+    return true;
+  }
+
+  bool EndsWith(const std::string& Tail) {
+    const std::lock_guard Lock(FMutex);
+    return FReceived.size() >= Tail.size() &&
+           FReceived.compare(FReceived.size() - Tail.size(), Tail.size(), Tail) == 0;
+  }
+
+  void Run() {
+    const int Handle = FListener.AcceptOne(WaitLimitMs);
+    if (Handle < 0)
+      return;
+    const int One = 1;
+    ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
+    bool Open = true;
+    for (const TStep& Step : FScript) {
+      switch (Step.Kind) {
+        case TStep::TKind::Send:
+          ::send(Handle, Step.Data.data(), Step.Data.size(), MSG_NOSIGNAL);
+          break;
+        case TStep::TKind::Pause:
+          std::this_thread::sleep_for(std::chrono::milliseconds(Step.Milliseconds));
+          break;
+        case TStep::TKind::Expect:
+          while (!EndsWith(Step.Data) && ReadSome(Handle, WaitLimitMs)) {
+          }
+          break;
+        case TStep::TKind::Close:
+          ::close(Handle);
+          Open = false;
+          break;
+      }
+      if (!Open)
+        break;
+    }
+    if (Open) {
+      while (ReadSome(Handle, WaitLimitMs)) {
+      }
+      ::close(Handle);
+    }
+  }
+
+  TListener FListener;
+  std::vector<TStep> FScript;
+  std::mutex FMutex;
+  std::string FReceived;
+  std::thread FThread;
+};
+
+/// True when the machine can listen on ::1.
+inline bool HasIPv6Loopback() {
+  const int Handle = ::socket(AF_INET6, SOCK_STREAM, 0);
+  if (Handle < 0)
+    return false;
+  sockaddr_in6 Sin6{};
+  Sin6.sin6_family = AF_INET6;
+  Sin6.sin6_addr = in6addr_loopback;
+  const bool Result = ::bind(Handle, reinterpret_cast<sockaddr*>(&Sin6), sizeof Sin6) == 0;
+  ::close(Handle);
+  return Result;
+}
+
+/// A loopback port nobody listens on (bound once, then released).
+inline std::string ClosedPort() {
+  TListener Listener;
+  return Listener.Port();
+}
+
+}  // namespace tandrel::net::test

@@ -1,0 +1,502 @@
+#include "net/TCPBlockSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "net/tests/LoopbackServer.h"
+
+namespace tandrel::net {
+namespace {
+
+using test::Close;
+using test::Expect;
+using test::Pause;
+using test::Send;
+using test::TScriptedServer;
+
+constexpr int ReadTimeout = 5000;
+
+/// Records every status report as "reason=value".
+struct TStatusLog {
+  std::vector<std::pair<THookSocketReason, std::string>> Entries;
+  void Attach(TBlockSocket& Socket) {
+    Socket.SetOnStatus([this](TBlockSocket&, THookSocketReason Reason, const std::string& Value) {
+      Entries.emplace_back(Reason, Value);
+    });
+  }
+  [[nodiscard]] int Count(THookSocketReason Reason) const {
+    int Result = 0;
+    for (const auto& Entry : Entries)
+      Result += Entry.first == Reason ? 1 : 0;
+    return Result;
+  }
+  [[nodiscard]] std::vector<std::string> Values(THookSocketReason Reason) const {
+    std::vector<std::string> Result;
+    for (const auto& Entry : Entries)
+      if (Entry.first == Reason)
+        Result.push_back(Entry.second);
+    return Result;
+  }
+};
+
+// --- line reading ------------------------------------------------------------
+
+struct TLineCase {
+  const char* Name;
+  std::vector<test::TStep> Script;
+  bool ConvertLineEnd;
+  std::vector<std::string> Lines;
+};
+
+class RecvStringTest : public ::testing::TestWithParam<TLineCase> {};
+
+TEST_P(RecvStringTest, YieldsTheLinesInOrder) {
+  const TLineCase& Case = GetParam();
+  TScriptedServer Server(Case.Script);
+  TTCPBlockSocket Socket;
+  Socket.SetConvertLineEnd(Case.ConvertLineEnd);
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_EQ(Socket.LastError(), 0) << Socket.LastErrorDesc();
+  for (const std::string& Expected : Case.Lines) {
+    EXPECT_EQ(Socket.RecvString(ReadTimeout), Expected);
+    EXPECT_EQ(Socket.LastError(), 0) << Socket.LastErrorDesc();
+  }
+  EXPECT_EQ(Socket.LineBuffer(), "");
+}
+
+const TLineCase LineCases[] = {
+    {"TwoLinesInOnePacket", {Send("250-first\r\n250 second\r\n")}, false, {"250-first", "250 second"}},
+    {"LineSplitOverPackets", {Send("HEL"), Pause(50), Send("LO\r"), Pause(50), Send("\n")}, false, {"HELLO"}},
+    {"BareCRLFIsAnEmptyLine", {Send("\r\nX\r\n")}, false, {"", "X"}},
+    {"LoneLFIsNoLineEndByDefault", {Send("A\nB\r\n")}, false, {"A\nB"}},
+    {"ConvertLF", {Send("A\nB\r\n")}, true, {"A", "B"}},
+    {"ConvertLoneCR", {Send("A\rB\r\n")}, true, {"A", "B"}},
+    {"ConvertLFCR", {Send("A\n\rB\r\n")}, true, {"A", "B"}},
+    {"ConvertCRThenLFInNextPacket", {Send("A\r"), Pause(100), Send("\nB\r\n")}, true, {"A", "B"}},
+    {"ConvertCRThenCRLFIsTwoLines", {Send("A\r\r\nB\n")}, true, {"A", "", "B"}},
+    {"ConvertCRLFSplitOverPackets", {Send("A\r"), Pause(100), Send("\n"), Pause(100), Send("B\n")}, true, {"A", "B"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, RecvStringTest, ::testing::ValuesIn(LineCases),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(TCPBlockSocket, SecondLineOfAPacketNeedsNoPlatformRead) {
+  TScriptedServer Server({Send("A\r\nB\r\n")});
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_EQ(Socket.RecvString(ReadTimeout), "A");
+  const int ReadsAfterFirst = Log.Count(THookSocketReason::HR_ReadCount);
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "B");
+  EXPECT_EQ(Log.Count(THookSocketReason::HR_ReadCount), ReadsAfterFirst);
+}
+
+TEST(TCPBlockSocket, OtherTerminatorSplitOverPackets) {
+  TScriptedServer Server({Send("abc<en"), Pause(100), Send("d>rest")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvTerminated(ReadTimeout, "<end>"), "abc");
+  EXPECT_EQ(Socket.LastError(), 0);
+  EXPECT_EQ(Socket.RecvPacket(ReadTimeout), "rest");
+}
+
+struct TMaxLineCase {
+  const char* Name;
+  int MaxLineLength;
+  int Error;
+};
+
+class MaxLineLengthTest : public ::testing::TestWithParam<TMaxLineCase> {};
+
+TEST_P(MaxLineLengthTest, LimitsTheGatheredBytes) {
+  // One 12-byte packet holding a complete 5-byte line.
+  TScriptedServer Server({Send("12345\r\nabcde")});
+  TTCPBlockSocket Socket;
+  Socket.SetMaxLineLength(GetParam().MaxLineLength);
+  Socket.Connect("127.0.0.1", Server.Port());
+  // Let the whole packet arrive so that one read takes it.
+  ASSERT_TRUE(Socket.CanRead(ReadTimeout));
+  const std::string Line = Socket.RecvString(ReadTimeout);
+  EXPECT_EQ(Socket.LastError(), GetParam().Error);
+  if (GetParam().Error == 0) {
+    EXPECT_EQ(Line, "12345");
+    EXPECT_EQ(Socket.LineBuffer(), "abcde");
+  } else {
+    EXPECT_EQ(Line, "");
+    EXPECT_EQ(Socket.LastErrorDesc(), "No Buffer space available");
+    EXPECT_EQ(Socket.LineBuffer(), "12345\r\nabcde");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, MaxLineLengthTest,
+                         ::testing::Values(TMaxLineCase{"NoLimit", 0, 0},
+                                           TMaxLineCase{"AtLimit", 12, 0},
+                                           TMaxLineCase{"OneBelow", 11, 10055},
+                                           TMaxLineCase{"WellBelow", 10, 10055}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+struct TSlowCase {
+  const char* Name;
+  bool InterPacketTimeout;
+  int Timeout;
+  int Error;
+};
+
+class SlowSenderTest : public ::testing::TestWithParam<TSlowCase> {};
+
+TEST_P(SlowSenderTest, TimeoutPerWaitOrForTheWholeLine) {
+  // Three packets 400 ms apart: each wait is shorter than 900 ms, the whole
+  // line takes longer.
+  TScriptedServer Server({Send("AB"), Pause(400), Send("CD"), Pause(400), Send("EF"),
+                          Pause(400), Send("\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.SetInterPacketTimeout(GetParam().InterPacketTimeout);
+  Socket.Connect("127.0.0.1", Server.Port());
+  const std::string Line = Socket.RecvString(GetParam().Timeout);
+  EXPECT_EQ(Socket.LastError(), GetParam().Error);
+  if (GetParam().Error == 0) {
+    EXPECT_EQ(Line, "ABCDEF");
+  } else {
+    EXPECT_EQ(Line, "");
+    // What came stays for the next read.
+    EXPECT_EQ(Socket.LineBuffer().substr(0, 2), "AB");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Senders, SlowSenderTest,
+    ::testing::Values(TSlowCase{"InterPacket", true, 900, 0},
+                      TSlowCase{"WholeLine", false, 900, 10060},
+                      TSlowCase{"WholeLineWithoutLimit", false, -1, 0}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(TCPBlockSocket, PeerThatClosesGives10054AndKeepsThePartialLine) {
+  TScriptedServer Server({Send("partial"), Close()});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "");
+  EXPECT_EQ(Socket.LastError(), 10054);
+  EXPECT_EQ(Socket.LastErrorDesc(), "Connection reset by peer");
+  EXPECT_EQ(Socket.LineBuffer(), "partial");
+}
+
+TEST(TCPBlockSocket, SilentPeerTimesOut) {
+  TScriptedServer Server({Expect("bye")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvString(100), "");
+  EXPECT_EQ(Socket.LastError(), 10060);
+  EXPECT_EQ(Socket.LastErrorDesc(), "Connection timed out");
+  static_cast<void>(Socket.SendString("bye"));
+}
+
+TEST(TCPBlockSocket, SendStringReachesThePeerWhole) {
+  std::string Big(300000, '\0');
+  for (std::size_t N = 0; N < Big.size(); ++N)
+    Big[N] = static_cast<char>(N * 7);
+  TScriptedServer Server({Expect(Big.substr(Big.size() - 64))});
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.SetNoDelay(true);
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.SendString(Big), static_cast<int>(Big.size()));
+  EXPECT_EQ(Socket.LastError(), 0);
+  EXPECT_EQ(Socket.SendCounter(), static_cast<std::int64_t>(Big.size()));
+  // Pieces of at most SendMaxChunk bytes.
+  for (const std::string& Count : Log.Values(THookSocketReason::HR_WriteCount))
+    EXPECT_LE(std::stoi(Count), 65536);
+  Socket.CloseSocket();
+  Server.Join();
+  EXPECT_EQ(Server.Received(), Big);
+}
+
+TEST(TCPBlockSocket, SendToClosedPeerReportsResetInsteadOfDying) {
+  TScriptedServer Server({Close()});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  Server.Join();
+  const std::string Chunk(65536, 'x');
+  int Error = 0;
+  // The first sends may still be taken by the kernel; later ones fail.
+  for (int Try = 0; Try < 50 && Error == 0; ++Try) {
+    static_cast<void>(Socket.SendString(Chunk));
+    Error = Socket.LastError();
+  }
+  EXPECT_EQ(Error, 10054);
+}
+
+// --- connecting ----------------------------------------------------------------
+
+class RefusedTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(RefusedTest, ClosedPortGives10061) {
+  const std::string Port = test::ClosedPort();
+  TTCPBlockSocket Socket;
+  Socket.SetConnectionTimeout(GetParam());
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.Connect("127.0.0.1", Port);
+  EXPECT_EQ(Socket.LastError(), 10061);
+  EXPECT_EQ(Socket.LastErrorDesc(), "Connection refused");
+  EXPECT_EQ(Log.Values(THookSocketReason::HR_Error), std::vector<std::string>{"10061,Connection refused"});
+  EXPECT_EQ(Log.Values(THookSocketReason::HR_Connect), std::vector<std::string>{"127.0.0.1:" + Port});
+  EXPECT_FALSE(Socket.NonBlockMode());
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, RefusedTest, ::testing::Values(0, 3000),
+                         [](const auto& Info) { return Info.param == 0 ? "Blocking" : "WithTimeout"; });
+
+TEST(TCPBlockSocket, ConnectWithTimeoutSucceedsAndRestoresBlockingMode) {
+  TScriptedServer Server({Send("220 hi\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.SetConnectionTimeout(3000);
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.LastError(), 0) << Socket.LastErrorDesc();
+  EXPECT_FALSE(Socket.NonBlockMode());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "220 hi");
+  EXPECT_EQ(Socket.GetRemoteSinIP(), "127.0.0.1");
+  EXPECT_EQ(std::to_string(Socket.GetRemoteSinPort()), Server.Port());
+}
+
+TEST(TCPBlockSocket, UnknownHostGives11001WithoutConnecting) {
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.Connect("no-such-host.invalid", "25");
+  EXPECT_EQ(Socket.LastError(), 11001);
+  EXPECT_EQ(Socket.LastErrorDesc(), "Host not found");
+  EXPECT_EQ(Socket.Socket(), -1);
+  EXPECT_EQ(Log.Count(THookSocketReason::HR_SocketCreate), 0);
+  EXPECT_EQ(Log.Values(THookSocketReason::HR_Connect), std::vector<std::string>{"no-such-host.invalid:25"});
+}
+
+TEST(TCPBlockSocket, ConnectReportsItsSteps) {
+  TScriptedServer Server({});
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_EQ(Socket.LastError(), 0);
+  Socket.CloseSocket();
+  using R = THookSocketReason;
+  const std::string Target = "127.0.0.1:" + Server.Port();
+  const std::vector<std::pair<R, std::string>> Expected = {
+      {R::HR_ResolvingBegin, Target}, {R::HR_ResolvingEnd, Target}, {R::HR_SocketCreate, "IPv4"},
+      {R::HR_Connect, Target},        {R::HR_SocketClose, ""}};
+  EXPECT_EQ(Log.Entries, Expected);
+}
+
+TEST(TCPBlockSocket, ConnectionTimeoutOnAConnectThatNeverCompletes) {
+  // A listener with a full queue leaves further connects unanswered.
+  test::TListener Listener(AF_INET, 0);
+  std::vector<std::unique_ptr<TTCPBlockSocket>> Fillers;
+  bool Stalled = false;
+  for (int N = 0; N < 16 && !Stalled; ++N) {
+    auto Filler = std::make_unique<TTCPBlockSocket>();
+    Filler->SetConnectionTimeout(300);
+    Filler->Connect("127.0.0.1", Listener.Port());
+    Stalled = Filler->LastError() == 10060;
+    Fillers.push_back(std::move(Filler));
+  }
+  if (!Stalled)
+    GTEST_SKIP() << "this kernel completes connects to a full listen queue";
+  TTCPBlockSocket Socket;
+  Socket.SetConnectionTimeout(300);
+  Socket.Connect("127.0.0.1", Listener.Port());
+  EXPECT_EQ(Socket.LastError(), 10060);
+  EXPECT_EQ(Socket.LastErrorDesc(), "Connection timed out");
+  EXPECT_NE(Socket.Socket(), -1);  // open until CloseSocket
+  EXPECT_FALSE(Socket.NonBlockMode());
+}
+
+TEST(TCPBlockSocket, IPv6Loopback) {
+  if (!test::HasIPv6Loopback())
+    GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+  TScriptedServer Server({Send("hello6\r\n")}, AF_INET6);
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.Connect("::1", Server.Port());
+  ASSERT_EQ(Socket.LastError(), 0) << Socket.LastErrorDesc();
+  EXPECT_TRUE(Socket.IP6used());
+  EXPECT_EQ(Log.Values(THookSocketReason::HR_SocketCreate), std::vector<std::string>{"IPv6"});
+  EXPECT_EQ(Socket.GetRemoteSinIP(), "::1");
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "hello6");
+}
+
+TEST(TCPBlockSocket, BindAnyAddressOnClosedSocketDoesNothing) {
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.Bind("0.0.0.0", "0");
+  EXPECT_EQ(Socket.LastError(), 0);
+  EXPECT_EQ(Socket.Socket(), -1);
+  EXPECT_TRUE(Log.Entries.empty());
+}
+
+TEST(TCPBlockSocket, CloseTwiceReportsCloseTwiceAndAllowsReconnect) {
+  TScriptedServer First({Send("one\r\n")});
+  TScriptedServer Second({Send("two\r\n")});
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.Connect("127.0.0.1", First.Port());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "one");
+  Socket.CloseSocket();
+  Socket.CloseSocket();
+  EXPECT_EQ(Log.Count(THookSocketReason::HR_SocketClose), 2);
+  Socket.Connect("127.0.0.1", Second.Port());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "two");
+}
+
+TEST(TCPBlockSocket, RaiseExceptThrowsAfterTheErrorReport) {
+  const std::string Port = test::ClosedPort();
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.SetRaiseExcept(true);
+  try {
+    Socket.Connect("127.0.0.1", Port);
+    FAIL() << "no exception";
+  } catch (const ESocketError& Error) {
+    EXPECT_STREQ(Error.what(), "TCP/IP Socket error 10061: Connection refused");
+    EXPECT_EQ(Error.ErrorCode(), 10061);
+    EXPECT_EQ(Error.ErrorMessage(), "Connection refused");
+  }
+  EXPECT_EQ(Log.Count(THookSocketReason::HR_Error), 1);
+  EXPECT_EQ(Log.Count(THookSocketReason::HR_Connect), 0);
+}
+
+// --- stop flag, counts, bandwidth ----------------------------------------------
+
+TEST(TCPBlockSocket, StopFlagAbortsTheNextReadAndSendWith10053) {
+  TScriptedServer Server({Send("data\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_TRUE(Socket.CanRead(ReadTimeout));
+  Socket.SetStopFlag(true);
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "");
+  EXPECT_EQ(Socket.LastError(), 10053);
+  EXPECT_EQ(Socket.LastErrorDesc(), "Software caused connection abort");
+  EXPECT_FALSE(Socket.StopFlag());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "data");  // nothing was lost
+  Socket.SetStopFlag(true);
+  EXPECT_EQ(Socket.SendString("x"), 0);
+  EXPECT_EQ(Socket.LastError(), 10053);
+}
+
+TEST(TCPBlockSocket, StopFlagEndsAHeartbeatWait) {
+  TScriptedServer Server({Expect("bye")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  int Beats = 0;
+  Socket.SetHeartbeatRate(20);
+  Socket.SetOnHeartbeat([&Beats](TBlockSocket& Sender) {
+    if (++Beats == 3)
+      Sender.SetStopFlag(true);
+  });
+  EXPECT_FALSE(Socket.CanRead(60000));
+  EXPECT_EQ(Beats, 3);
+  EXPECT_FALSE(Socket.StopFlag());
+  Socket.SetHeartbeatRate(0);
+  static_cast<void>(Socket.SendString("bye"));
+}
+
+TEST(TCPBlockSocket, SendBandwidthLimitWaitsBetweenPieces) {
+  const std::string Data(3000, 'b');
+  TScriptedServer Server({Expect(Data)});
+  TTCPBlockSocket Socket;
+  TStatusLog Log;
+  Log.Attach(Socket);
+  Socket.SetSendMaxChunk(1000);
+  Socket.SetMaxSendBandwidth(10000);  // 1000 bytes take 100 ms
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.SendString(Data), 3000);
+  EXPECT_EQ(Log.Count(THookSocketReason::HR_WriteCount), 3);
+  EXPECT_EQ(Log.Count(THookSocketReason::HR_Wait), 2);
+  for (const std::string& Wait : Log.Values(THookSocketReason::HR_Wait)) {
+    EXPECT_GT(std::stoi(Wait), 0);
+    EXPECT_LE(std::stoi(Wait), 100);
+  }
+  Socket.CloseSocket();
+  Server.Join();
+  EXPECT_EQ(Server.Received(), Data);
+}
+
+TEST(TCPBlockSocket, ReadFilterAndMonitorSeeTheBytes) {
+  TScriptedServer Server({Send("hello\r\n"), Expect("out")});
+  TTCPBlockSocket Socket;
+  std::string Monitored;
+  Socket.SetOnMonitor([&Monitored](TBlockSocket&, bool Writing, const void* Buffer, int Len) {
+    Monitored += (Writing ? "W:" : "R:") + std::string(static_cast<const char*>(Buffer), Len) + "|";
+  });
+  Socket.SetOnReadFilter([](TBlockSocket&, std::string& Value) {
+    for (char& C : Value)
+      C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+  });
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "HELLO");
+  static_cast<void>(Socket.SendString("out"));
+  EXPECT_EQ(Monitored, "R:hello\r\n|W:out|");
+}
+
+// --- counted reads -------------------------------------------------------------
+
+TEST(TCPBlockSocket, RecvBufferStrOfZeroReturnsAtOnce) {
+  TTCPBlockSocket Socket;
+  EXPECT_EQ(Socket.RecvBufferStr(0, ReadTimeout), "");
+  EXPECT_EQ(Socket.LastError(), 0);
+}
+
+TEST(TCPBlockSocket, RecvBufferStrShortOfBytesTimesOutAndKeepsThem) {
+  TScriptedServer Server({Send("abc"), Expect("bye")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvBufferStr(5, 300), "");
+  EXPECT_EQ(Socket.LastError(), 10060);
+  EXPECT_EQ(Socket.LineBuffer(), "abc");
+  static_cast<void>(Socket.SendString("bye"));
+}
+
+TEST(TCPBlockSocket, RecvBufferExLeavesTheRestInTheLineBuffer) {
+  TScriptedServer Server({Send("0123456789")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_TRUE(Socket.CanRead(ReadTimeout));
+  char Buffer[4] = {};
+  EXPECT_EQ(Socket.RecvBufferEx(Buffer, 4, ReadTimeout), 4);
+  EXPECT_EQ(std::string(Buffer, 4), "0123");
+  EXPECT_EQ(Socket.WaitingDataEx(), static_cast<int>(Socket.LineBuffer().size()));
+  EXPECT_EQ(Socket.RecvBufferStr(6, ReadTimeout), "456789");
+}
+
+TEST(TCPBlockSocket, RecvByteAndPeekByte) {
+  TScriptedServer Server({Send("XY")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.PeekByte(ReadTimeout), 'X');
+  EXPECT_EQ(Socket.RecvByte(ReadTimeout), 'X');
+  EXPECT_EQ(Socket.RecvByte(ReadTimeout), 'Y');
+}
+
+// --- TLS routing without a TLS plug-in -----------------------------------------
+
+TEST(TCPBlockSocket, WithoutTLSPluginHandshakeFailsWith10091AndItsText) {
+  TScriptedServer Server({});
+  TTCPBlockSocket Socket(&CreateSSLNone);
+  Socket.Connect("127.0.0.1", Server.Port());
+  Socket.SSLDoConnect();
+  EXPECT_EQ(Socket.LastError(), 10091);
+  EXPECT_EQ(Socket.LastErrorDesc(), "SSL/TLS support is not compiled!");
+  EXPECT_FALSE(Socket.SSL().SSLEnabled());
+  EXPECT_EQ(Socket.SSL().LibName(), "tls_none");
+}
+
+}  // namespace
+}  // namespace tandrel::net
