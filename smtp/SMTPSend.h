@@ -156,6 +156,7 @@ private:
 
     [[nodiscard]] bool SendCommand(std::string_view Line);
     int Command(std::string_view Line);
+    int NoReply();
     // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
     [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
     void SetRefusal(std::string_view Text);

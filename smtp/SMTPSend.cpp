@@ -1,0 +1,500 @@
+#include "smtp/SMTPSend.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <utility>
+
+#include "mime/Codings.h"
+#include "mime/MD5.h"
+#include "mime/SystemCodePage.h"
+
+namespace tandrel::smtp {
+
+namespace {
+
+constexpr std::string_view CRLF = "\r\n";
+
+// Reply text set when the client itself refuses to go on; shaped like a server
+// reply so that callers who log `ResultString` show the reason.
+constexpr std::string_view RefusedLineBreak = "501 5.5.4 Refused: CR or LF in command argument";
+constexpr std::string_view RefusedStartTLS =
+    "554 5.7.0 Refused: data arrived after the STARTTLS reply";
+
+struct EnhDescription {
+    std::string_view Key;
+    std::string_view Text;
+};
+
+constexpr std::array<EnhDescription, 49> EnhDescriptions{{
+    {"0.0", "Other undefined Status"},
+    {"1.0", "Other address status"},
+    {"1.1", "Bad destination mailbox address"},
+    {"1.2", "Bad destination system address"},
+    {"1.3", "Bad destination mailbox address syntax"},
+    {"1.4", "Destination mailbox address ambiguous"},
+    {"1.5", "Destination mailbox address valid"},
+    {"1.6", "Mailbox has moved"},
+    {"1.7", "Bad sender's mailbox address syntax"},
+    {"1.8", "Bad sender's system address"},
+    {"2.0", "Other or undefined mailbox status"},
+    {"2.1", "Mailbox disabled, not accepting messages"},
+    {"2.2", "Mailbox full"},
+    {"2.3", "Message Length exceeds administrative limit"},
+    {"2.4", "Mailing list expansion problem"},
+    {"3.0", "Other or undefined mail system status"},
+    {"3.1", "Mail system full"},
+    {"3.2", "System not accepting network messages"},
+    {"3.3", "System not capable of selected features"},
+    {"3.4", "Message too big for system"},
+    {"3.5", "System incorrectly configured"},
+    {"4.0", "Other or undefined network or routing status"},
+    {"4.1", "No answer from host"},
+    {"4.2", "Bad connection"},
+    {"4.3", "Routing server failure"},
+    {"4.4", "Unable to route"},
+    {"4.5", "Network congestion"},
+    {"4.6", "Routing loop detected"},
+    {"4.7", "Delivery time expired"},
+    {"5.0", "Other or undefined protocol status"},
+    {"5.1", "Invalid command"},
+    {"5.2", "Syntax error"},
+    {"5.3", "Too many recipients"},
+    {"5.4", "Invalid command arguments"},
+    {"5.5", "Wrong protocol version"},
+    {"6.0", "Other or undefined media error"},
+    {"6.1", "Media not supported"},
+    {"6.2", "Conversion required and prohibited"},
+    {"6.3", "Conversion required but not supported"},
+    {"6.4", "Conversion with loss performed"},
+    {"6.5", "Conversion failed"},
+    {"7.0", "Other or undefined security status"},
+    {"7.1", "Delivery not authorized, message refused"},
+    {"7.2", "Mailing list expansion prohibited"},
+    {"7.3", "Security conversion required but not possible"},
+    {"7.4", "Security features not supported"},
+    {"7.5", "Cryptographic failure"},
+    {"7.6", "Cryptographic algorithm not supported"},
+    {"7.7", "Message integrity failure"},
+}};
+
+// A decimal number made of digits only; `Default` for anything else (empty,
+// signs, blanks, overflow).
+template <typename T>
+T ToNumber(std::string_view s, T Default)
+{
+    if (s.empty()) return Default;
+    T value{};
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc{} || end != s.data() + s.size() || s.front() == '-') return Default;
+    return value;
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool StartsWithNoCase(std::string_view Text, std::string_view Prefix)
+{
+    if (Prefix.size() > Text.size()) return false;
+    for (std::size_t i = 0; i < Prefix.size(); ++i)
+        if (AsciiUpper(Text[i]) != AsciiUpper(Prefix[i])) return false;
+    return true;
+}
+
+std::string Upper(std::string_view s)
+{
+    std::string r(s);
+    for (char& c : r) c = AsciiUpper(c);
+    return r;
+}
+
+// Blanks and control characters off both ends.
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    return s;
+}
+
+// The text before the first Delimiter (all of it when there is none), trimmed.
+std::string_view TrimmedBefore(std::string_view s, char Delimiter) { return Trim(s.substr(0, s.find(Delimiter))); }
+
+// The text after the first Delimiter (all of it when there is none), trimmed.
+std::string_view TrimmedAfter(std::string_view s, char Delimiter)
+{
+    const std::size_t at = s.find(Delimiter);
+    return Trim(at == std::string_view::npos ? s : s.substr(at + 1));
+}
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of(CRLF) != std::string_view::npos; }
+
+bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; }
+
+std::string LowerHex(std::string_view Bytes)
+{
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string r;
+    r.reserve(Bytes.size() * 2);
+    for (unsigned char b : Bytes) {
+        r += Digits[b >> 4];
+        r += Digits[b & 15];
+    }
+    return r;
+}
+
+// A message line as it goes between DATA and the final ".": a leading "." is doubled.
+std::size_t StuffedSize(std::string_view Line)
+{
+    return Line.size() + (!Line.empty() && Line.front() == '.' ? 1 : 0);
+}
+
+} // namespace
+
+TSMTPSend::TSMTPSend()
+    : FSock(std::make_unique<net::TTCPBlockSocket>())
+{
+    FSock->SetOwner(this);
+    FSock->SetConvertLineEnd(true);
+    FSock->SetMaxLineLength(MaxReplyLineLength);
+    FSock->SetNoDelay(true);
+    SetTimeout(60000);
+    SetTargetPort("25");
+    FSystemName = FSock->LocalName();
+}
+
+TSMTPSend::~TSMTPSend() = default;
+
+int TSMTPSend::ReadResult()
+{
+    FFullResult.clear();
+    bool ended = false;
+    bool failed = false;
+    while (!ended && static_cast<int>(FFullResult.size()) < MaxReplyLines) {
+        FResultString = mime::TextFromAnsi(FSock->RecvString(Timeout()));
+        FFullResult.push_back(FResultString);
+        failed = FSock->LastError() != 0;
+        ended = failed || FResultString.find('-') != 3;
+    }
+    int code = 0;
+    if (ended && !failed && FFullResult.front().size() >= 3)
+        code = ToNumber<int>(std::string_view(FFullResult.front()).substr(0, 3), 0);
+    if (!ended) {
+        // The rest of such a reply would be read as the answers to later commands.
+        FSock->CloseSocket();
+    }
+    FResultCode = code;
+    EnhancedCode(FFullResult.front());
+    return code;
+}
+
+void TSMTPSend::EnhancedCode(std::string_view Value)
+{
+    FEnhCode1 = FEnhCode2 = FEnhCode3 = 0;
+    std::string_view t = Value.size() > 4 ? Value.substr(4) : std::string_view{};
+
+    std::string_view s = TrimmedBefore(t, '.');
+    t = TrimmedAfter(t, '.');
+    if (s.empty() || s.size() > 1) return;
+    const int e1 = ToNumber<int>(s, 0);
+    if (e1 == 0) return;
+
+    s = TrimmedBefore(t, '.');
+    t = TrimmedAfter(t, '.');
+    if (s.empty() || s.size() > 3) return;
+    const int e2 = ToNumber<int>(s, 0);
+
+    s = TrimmedBefore(t, ' ');
+    if (s.empty() || s.size() > 3) return;
+    const int e3 = ToNumber<int>(s, 0);
+
+    FEnhCode1 = e1;
+    FEnhCode2 = e2;
+    FEnhCode3 = e3;
+}
+
+std::string TSMTPSend::EnhCodeString() const
+{
+    const std::string key = std::to_string(FEnhCode2) + "." + std::to_string(FEnhCode3);
+    std::string result;
+    switch (FEnhCode1) {
+    case 2: result = "Success-"; break;
+    case 4: result = "Persistent Transient Failure-"; break;
+    case 5: result = "Permanent Failure-"; break;
+    default: result = "?\?\?-"; break; // escaped so it reads as no trigraph
+    }
+    for (const auto& d : EnhDescriptions)
+        if (d.Key == key) {
+            result += d.Text;
+            break;
+        }
+    return result;
+}
+
+std::string TSMTPSend::FindCap(std::string_view Value) const
+{
+    for (const auto& cap : FESMTPcap)
+        if (StartsWithNoCase(cap, Value)) return cap;
+    return {};
+}
+
+void TSMTPSend::SetRefusal(std::string_view Text)
+{
+    FResultString = std::string(Text);
+    FFullResult.assign(1, FResultString);
+    FResultCode = 0;
+    EnhancedCode(FResultString);
+}
+
+bool TSMTPSend::RefuseUnsafe(std::string_view Argument)
+{
+    if (!HasLineBreak(Argument)) return false;
+    SetRefusal(RefusedLineBreak);
+    return true;
+}
+
+bool TSMTPSend::SendCommand(std::string_view Line)
+{
+    std::string bytes = mime::AnsiFromText(Line);
+    bytes += CRLF;
+    FSock->SendString(bytes);
+    return FSock->LastError() == 0;
+}
+
+int TSMTPSend::Command(std::string_view Line)
+{
+    if (!SendCommand(Line)) return NoReply();
+    return ReadResult();
+}
+
+int TSMTPSend::NoReply()
+{
+    // As a read on the broken connection would end: one empty line, code 0. The
+    // socket keeps the send's error, which says more than a read's would.
+    FResultString.clear();
+    FFullResult.assign(1, FResultString);
+    FResultCode = 0;
+    EnhancedCode(FResultString);
+    return 0;
+}
+
+bool TSMTPSend::Connect()
+{
+    FSock->CloseSocket();
+    // Closing drops queued socket options; each new handle needs it again, or
+    // every message written in pieces waits for the peer's delayed ACK.
+    FSock->SetNoDelay(true);
+    FSock->Bind(IPInterface(), "0");
+    if (FSock->LastError() == 0) FSock->Connect(TargetHost(), TargetPort());
+    if (FSock->LastError() == 0 && FFullSSL) FSock->SSLDoConnect();
+    return FSock->LastError() == 0;
+}
+
+bool TSMTPSend::Helo()
+{
+    if (RefuseUnsafe(FSystemName)) return false;
+    return Between(Command("HELO " + FSystemName), 250, 259);
+}
+
+bool TSMTPSend::Ehlo()
+{
+    if (RefuseUnsafe(FSystemName)) return false;
+    return Between(Command("EHLO " + FSystemName), 250, 259);
+}
+
+void TSMTPSend::ReadCapabilities()
+{
+    FESMTPcap.clear();
+    for (std::size_t i = 1; i < FFullResult.size(); ++i)
+        FESMTPcap.push_back(FFullResult[i].size() > 4 ? FFullResult[i].substr(4) : std::string{});
+}
+
+bool TSMTPSend::Login()
+{
+    FESMTP = true;
+    FAuthDone = false;
+    FESMTPcap.clear();
+    FESMTPSize = false;
+    FMaxSize = 0;
+
+    if (!Connect()) return false;
+    if (ReadResult() != 220) return false;
+    if (!Ehlo()) {
+        FESMTP = false;
+        if (!Helo()) return false;
+    }
+    if (!FESMTP) return true;
+    ReadCapabilities();
+
+    if (!FFullSSL && FAutoTLS && !FindCap("STARTTLS").empty()) {
+        if (!StartTLS()) return false;
+        // Only what the server says under TLS counts.
+        static_cast<void>(Ehlo());
+        ReadCapabilities();
+    }
+
+    if (!UserName().empty() || !Password().empty()) Authenticate();
+
+    const std::string size = FindCap("SIZE");
+    if (!size.empty()) {
+        FESMTPSize = true;
+        FMaxSize = size.size() > 5 ? ToNumber<std::int64_t>(Trim(std::string_view(size).substr(5)), 0) : 0;
+    }
+    return true;
+}
+
+void TSMTPSend::Authenticate()
+{
+    std::string s = FindCap("AUTH ");
+    if (s.empty()) s = FindCap("AUTH=");
+    if (s.empty()) return;
+    s = Upper(s);
+
+    using Mechanism = bool (TSMTPSend::*)();
+    static constexpr std::array<std::pair<std::string_view, Mechanism>, 4> Mechanisms{{
+        {"PLAIN", &TSMTPSend::AuthPlain},
+        {"LOGIN", &TSMTPSend::AuthLogin},
+        {"CRAM-MD5", &TSMTPSend::AuthCram},
+        {"XOAUTH2", &TSMTPSend::AuthXOauth2},
+    }};
+    for (const auto& [name, mechanism] : Mechanisms) {
+        if (FAuthDone) break;
+        if (s.find(name) != std::string::npos) FAuthDone = (this->*mechanism)();
+    }
+}
+
+bool TSMTPSend::AuthPlain()
+{
+    std::string token(1, '\0');
+    token += mime::AnsiFromText(UserName());
+    token += '\0';
+    token += mime::AnsiFromText(Password());
+    return Command("AUTH PLAIN " + mime::EncodeBase64(token)) == 235;
+}
+
+bool TSMTPSend::AuthLogin()
+{
+    if (Command("AUTH LOGIN") != 334) return false;
+    if (Command(mime::EncodeBase64(mime::AnsiFromText(UserName()))) != 334) return false;
+    return Command(mime::EncodeBase64(mime::AnsiFromText(Password()))) == 235;
+}
+
+bool TSMTPSend::AuthCram()
+{
+    if (Command("AUTH CRAM-MD5") != 334) return false;
+    const std::string_view last = FResultString;
+    const std::string challenge =
+        mime::DecodeBase64(mime::AnsiFromText(last.size() > 4 ? last.substr(4) : std::string_view{}));
+    const std::string digest = mime::HMAC_MD5(challenge, mime::AnsiFromText(Password()));
+    const std::string answer = mime::AnsiFromText(UserName()) + " " + LowerHex(digest);
+    return Command(mime::EncodeBase64(answer)) == 235;
+}
+
+bool TSMTPSend::AuthXOauth2()
+{
+    std::string token = "user=" + mime::AnsiFromText(UserName());
+    token += '\x01';
+    token += "auth=Bearer ";
+    token += mime::AnsiFromText(Password());
+    token += "\x01\x01";
+    return Command("AUTH XOAUTH2 " + mime::EncodeBase64(token)) == 235;
+}
+
+bool TSMTPSend::StartTLS()
+{
+    if (FindCap("STARTTLS").empty()) return false;
+    if (Command("STARTTLS") != 220 || FSock->LastError() != 0) return false;
+    if (!FSock->LineBuffer().empty() || FSock->WaitingData() > 0) {
+        // Bytes sent in the clear after the reply would later pass as protected.
+        SetRefusal(RefusedStartTLS);
+        FSock->CloseSocket();
+        return false;
+    }
+    FSock->SSLDoConnect();
+    return FSock->LastError() == 0;
+}
+
+bool TSMTPSend::Logout()
+{
+    const int code = Command("QUIT");
+    FSock->CloseSocket();
+    return code == 221;
+}
+
+bool TSMTPSend::Reset() { return Between(Command("RSET"), 200, 299); }
+
+bool TSMTPSend::NoOp() { return Between(Command("NOOP"), 200, 299); }
+
+bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size)
+{
+    if (RefuseUnsafe(Value)) return false;
+    std::string line = "MAIL FROM:<" + std::string(Value) + ">";
+    if (FESMTPSize && Size > 0) line += " SIZE=" + std::to_string(Size);
+    if (!FDeliveryStatusNotification.Empty()) line += " RET=FULL";
+    return Between(Command(line), 200, 299);
+}
+
+bool TSMTPSend::MailTo(std::string_view Value)
+{
+    if (RefuseUnsafe(Value)) return false;
+    std::string line = "RCPT TO:<" + std::string(Value) + ">";
+    using E = TDeliveryStatusNotificationEvents;
+    static constexpr std::array<std::pair<E, std::string_view>, 3> Names{{
+        {E::dsnSucecess, "SUCCESS"}, {E::dsnFailure, "FAILURE"}, {E::dsnDelay, "DELAY"}}};
+    std::string notify;
+    for (const auto& [event, name] : Names)
+        if (FDeliveryStatusNotification.Contains(event)) {
+            if (!notify.empty()) notify += ',';
+            notify += name;
+        }
+    if (!notify.empty()) line += " NOTIFY=" + notify + " ORCPT=rfc822;" + std::string(Value);
+    return Between(Command(line), 200, 299);
+}
+
+bool TSMTPSend::MailData(const std::vector<std::string>& Value)
+{
+    if (Command("DATA") != 354) return false;
+    std::string buffer;
+    buffer.reserve(DataBufferSize + 2);
+    auto flush = [&] {
+        if (!buffer.empty()) FSock->SendString(buffer);
+        buffer.clear();
+        if (FSock->LastError() == 0) return true;
+        NoReply();
+        return false;
+    };
+    auto append = [&](std::string_view line) {
+        if (!buffer.empty() && buffer.size() + StuffedSize(line) >= DataBufferSize && !flush()) return false;
+        if (!line.empty() && line.front() == '.') buffer += '.';
+        buffer += line;
+        buffer += CRLF;
+        return true;
+    };
+    for (const std::string& line : Value) {
+        // A line holding a line break of its own goes out as several lines, each
+        // stuffed, so that no part of it can end the data early.
+        std::string_view rest = line;
+        std::size_t cut;
+        while ((cut = rest.find_first_of(CRLF)) != std::string_view::npos) {
+            if (!append(rest.substr(0, cut))) return false;
+            rest.remove_prefix(rest.compare(cut, 2, CRLF) == 0 ? cut + 2 : cut + 1);
+        }
+        if (!append(rest)) return false;
+    }
+    // The final "." travels with the last piece: one write less, same bytes.
+    buffer += ".\r\n";
+    if (!flush()) return false;
+    return Between(ReadResult(), 200, 299);
+}
+
+bool TSMTPSend::Etrn(std::string_view Value)
+{
+    if (RefuseUnsafe(Value)) return false;
+    return Between(Command("ETRN " + std::string(Value)), 250, 259);
+}
+
+bool TSMTPSend::Verify(std::string_view Value)
+{
+    if (RefuseUnsafe(Value)) return false;
+    return Between(Command("VRFY " + std::string(Value)), 250, 259);
+}
+
+} // namespace tandrel::smtp

@@ -1,0 +1,920 @@
+#include "smtp/SMTPSend.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "smtp/tests/ScriptedSmtpServer.h"
+#include "smtp/tests/SmtpSinkProcess.h"
+
+namespace tandrel::smtp {
+namespace {
+
+using testing::AwaitClose;
+using testing::Dialog;
+using testing::Flood;
+using testing::Hangup;
+using testing::Hear;
+using testing::HearBytes;
+using testing::HearData;
+using testing::Raw;
+using testing::Reply;
+using testing::ScriptedSmtpServer;
+using testing::Step;
+using E = TDeliveryStatusNotificationEvents;
+
+constexpr std::string_view LineBreakRefusal = "501 5.5.4 Refused: CR or LF in command argument";
+
+std::unique_ptr<TSMTPSend> ClientFor(const ScriptedSmtpServer& Server)
+{
+    auto client = std::make_unique<TSMTPSend>();
+    client->SetTargetPort(Server.Port());
+    client->SetSystemName("client.test");
+    client->SetTimeout(5000);
+    return client;
+}
+
+// The transcript once the client has let go of the connection.
+std::string TranscriptAfterClose(TSMTPSend& Client, ScriptedSmtpServer& Server)
+{
+    Client.Sock().CloseSocket();
+    return Server.Transcript();
+}
+
+std::string Repeat(std::string_view Unit, int Times)
+{
+    std::string r;
+    for (int i = 0; i < Times; ++i) r += Unit;
+    return r;
+}
+
+// Piece sizes in which the server hands out its replies.
+constexpr std::size_t Pieces[] = {0, 1, 10};
+
+// Every row of a table, each replayed in every piece size.
+auto RowsInPieces(std::size_t Rows)
+{
+    return ::testing::Combine(::testing::Range<std::size_t>(0, Rows), ::testing::ValuesIn(Pieces));
+}
+
+template <auto Cases>
+std::string RowInPieceName(const ::testing::TestParamInfo<std::tuple<std::size_t, std::size_t>>& Info)
+{
+    const std::size_t piece = std::get<1>(Info.param);
+    return std::string(Cases()[std::get<0>(Info.param)].Name) + "_" +
+           (piece == 0 ? "whole" : "by" + std::to_string(piece));
+}
+
+// ---------------------------------------------------------------- construction
+
+TEST(SMTPSendDefaults, ConstructorSettings)
+{
+    TSMTPSend client;
+    EXPECT_EQ(client.TargetPort(), "25");
+    EXPECT_EQ(client.TargetHost(), "127.0.0.1");
+    EXPECT_EQ(client.Timeout(), 60000);
+    EXPECT_FALSE(client.SystemName().empty());
+    EXPECT_FALSE(client.AutoTLS());
+    EXPECT_FALSE(client.FullSSL());
+    EXPECT_TRUE(client.DeliveryStatusNotification().Empty());
+    EXPECT_TRUE(client.Sock().ConvertLineEnd());
+    EXPECT_EQ(client.Sock().MaxLineLength(), TSMTPSend::MaxReplyLineLength);
+    EXPECT_EQ(client.ResultCode(), 0);
+}
+
+// ---------------------------------------------------------------- enhanced codes
+
+struct EnhancedCase {
+    const char* Name;
+    const char* Line;
+    int E1, E2, E3;
+    const char* Description;
+};
+
+const EnhancedCase EnhancedCases[] = {
+    {"permanent_7_1", "550 5.7.1 Delivery refused", 5, 7, 1,
+     "Permanent Failure-Delivery not authorized, message refused"},
+    {"mailbox_1_1", "550 5.1.1 User unknown", 5, 1, 1, "Permanent Failure-Bad destination mailbox address"},
+    {"success", "250 2.1.0 Sender ok", 2, 1, 0, "Success-Other address status"},
+    {"transient", "451 4.4.2 Bad connection", 4, 4, 2, "Persistent Transient Failure-Bad connection"},
+    {"three_digit_parts", "550 5.100.100 x", 5, 100, 100, "Permanent Failure-"},
+    {"no_code", "250 OK", 0, 0, 0, "?\?\?-Other undefined Status"},
+    {"hyphen_text", "250 OK-done", 0, 0, 0, "?\?\?-Other undefined Status"},
+    {"first_part_two_digits", "550 55.1.1 x", 0, 0, 0, "?\?\?-Other undefined Status"},
+    {"first_part_zero", "550 0.1.1 x", 0, 0, 0, "?\?\?-Other undefined Status"},
+    {"second_part_too_long", "550 5.1000.1 x", 0, 0, 0, "?\?\?-Other undefined Status"},
+    {"third_part_too_long", "550 5.1.1000 x", 0, 0, 0, "?\?\?-Other undefined Status"},
+    {"third_part_missing", "550 5.1.", 0, 0, 0, "?\?\?-Other undefined Status"},
+    {"unknown_key", "550 5.9.9 x", 5, 9, 9, "Permanent Failure-"},
+    {"other_class", "350 3.0.0 x", 3, 0, 0, "?\?\?-Other undefined Status"},
+    {"short_line", "55", 0, 0, 0, "?\?\?-Other undefined Status"},
+};
+
+class EnhancedCodeTest : public ::testing::TestWithParam<EnhancedCase> {};
+
+TEST_P(EnhancedCodeTest, ParsesAndDescribes)
+{
+    const auto& c = GetParam();
+    TSMTPSend client;
+    client.EnhancedCode("250 2.0.0 stale"); // earlier values must not survive
+    client.EnhancedCode(c.Line);
+    EXPECT_EQ(client.EnhCode1(), c.E1);
+    EXPECT_EQ(client.EnhCode2(), c.E2);
+    EXPECT_EQ(client.EnhCode3(), c.E3);
+    EXPECT_EQ(client.EnhCodeString(), c.Description);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, EnhancedCodeTest, ::testing::ValuesIn(EnhancedCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---------------------------------------------------------------- reading replies
+
+struct ReplyCase {
+    const char* Name;
+    std::vector<Step> Script;
+    int Code;
+    std::string Last;
+    std::size_t Lines;
+};
+
+std::vector<ReplyCase> ReplyCases()
+{
+    return {
+        {"three_lines", {Raw("250-A\r\n250-B\r\n250 C\r\n")}, 250, "250 C", 3},
+        {"hyphen_after_fourth", {Raw("250 OK-done\r\n250 next\r\n")}, 250, "250 OK-done", 1},
+        {"code_alone", {Raw("354\r\n")}, 354, "354", 1},
+        {"bare_lf_ends", {Raw("250-A\n250 B\n")}, 250, "250 B", 2},
+        {"not_a_number", {Raw("2x0 hello\r\n")}, 0, "2x0 hello", 1},
+        {"too_short", {Raw("25\r\n")}, 0, "25", 1},
+        {"cut_after_first_line", {Raw("250-A\r\n"), Hangup()}, 0, "", 2},
+        {"nothing_then_close", {Hangup()}, 0, "", 1},
+    };
+}
+
+class ReplyTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
+
+TEST_P(ReplyTest, ReadsWholeReply)
+{
+    const auto [row, piece] = GetParam();
+    const ReplyCase c = ReplyCases()[row];
+    // Replies are rebuilt piecewise here so the row's bytes arrive in the given pieces.
+    std::vector<Step> script;
+    for (Step s : c.Script) {
+        s.Whole = false;
+        script.push_back(s);
+    }
+    ScriptedSmtpServer server(script, piece);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Connect()) << client->Sock().LastErrorDesc();
+    EXPECT_EQ(client->ReadResult(), c.Code);
+    EXPECT_EQ(client->ResultCode(), c.Code);
+    EXPECT_EQ(client->ResultString(), c.Last);
+    EXPECT_EQ(client->FullResult().size(), c.Lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, ReplyTest, RowsInPieces(ReplyCases().size()), RowInPieceName<ReplyCases>);
+
+TEST(ReplyLimits, AcceptsReplyOfMaxLines)
+{
+    ScriptedSmtpServer server({Raw(Repeat("250-line\r\n", TSMTPSend::MaxReplyLines - 1) + "250 end\r\n")});
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Connect());
+    EXPECT_EQ(client->ReadResult(), 250);
+    EXPECT_EQ(client->FullResult().size(), static_cast<std::size_t>(TSMTPSend::MaxReplyLines));
+    EXPECT_EQ(client->ResultString(), "250 end");
+}
+
+TEST(ReplyLimits, StopsAndClosesOneLinePastMax)
+{
+    ScriptedSmtpServer server({Raw(Repeat("250-line\r\n", TSMTPSend::MaxReplyLines) + "250 end\r\n")});
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Connect());
+    EXPECT_EQ(client->ReadResult(), 0);
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->FullResult().size(), static_cast<std::size_t>(TSMTPSend::MaxReplyLines));
+    EXPECT_LT(client->Sock().Socket(), 0) << "the rest of the reply must not be read as a later answer";
+}
+
+TEST(ReplyLimits, EndlessContinuationLinesEndLogin)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Flood("250-more\r\n")});
+    auto client = ClientFor(server);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultCode(), 0);
+    // The connection was closed after the cut reply, so HELO never left.
+    EXPECT_LT(client->Sock().Socket(), 0);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
+}
+
+TEST(ReplyLimits, EndlessLineEndsWithBufferError)
+{
+    ScriptedSmtpServer server({Flood(std::string(4096, 'x'))});
+    auto client = ClientFor(server);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->Sock().LastError(), 10055);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "");
+}
+
+TEST(ReplyLimits, GreetingThatNeverComesTimesOut)
+{
+    ScriptedSmtpServer server({AwaitClose()});
+    auto client = ClientFor(server);
+    client->SetTimeout(300);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "");
+}
+
+// ---------------------------------------------------------------- login
+
+struct LoginCase {
+    const char* Name;
+    std::vector<Step> Script;
+    std::string User, Password;
+    bool AutoTLS;
+    bool Ok, Esmtp, Auth;
+    std::string Sent;
+    std::vector<std::string> Caps;
+    std::int64_t MaxSize;
+};
+
+// RFC 2195's example exchange, and Base64 texts computed outside this code.
+const std::string CramChallenge = "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+";
+const std::string CramAnswer = "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw";
+const std::string PlainTim = "AHRpbQB0YW5zdGFhZnRhbnN0YWFm";
+const std::string XOAuthToken = "ya29.vF9dft4qmTc2Nvb3RlckBhdHRhdmlzdGEuY29tCg";
+const std::string XOAuthLine =
+    "dXNlcj1zb21lb25lQGV4YW1wbGUuY29tAWF1dGg9QmVhcmVyIHlhMjkudkY5ZGZ0NHFtVGMyTnZiM1JsY2tCaGRIUmhkbWx6ZEdFdVkyOXRDZwEB";
+
+std::vector<LoginCase> LoginCases()
+{
+    const std::string ehlo = "EHLO client.test\r\n";
+    return {
+        {"ehlo_auth_plain_size",
+         Dialog("220 mx ready", {"250-mx hello\r\n250-AUTH LOGIN PLAIN\r\n250-SIZE 35882577\r\n250 8BITMIME",
+                                 "235 2.7.0 Accepted"}),
+         "tim", "tanstaaftanstaaf", false, true, true, true,
+         ehlo + "AUTH PLAIN " + PlainTim + "\r\n",
+         {"AUTH LOGIN PLAIN", "SIZE 35882577", "8BITMIME"}, 35882577},
+        {"plain_refused_then_login",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN PLAIN", "535 5.7.8 no", "334 VXNlcm5hbWU6",
+                           "334 UGFzc3dvcmQ6", "235 ok"}),
+         "tim", "tanstaaftanstaaf", false, true, true, true,
+         ehlo + "AUTH PLAIN " + PlainTim + "\r\nAUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n",
+         {"AUTH LOGIN PLAIN"}, 0},
+        {"cram_md5",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH CRAM-MD5", CramChallenge, "235 ok"}),
+         "tim", "tanstaaftanstaaf", false, true, true, true,
+         ehlo + "AUTH CRAM-MD5\r\n" + CramAnswer + "\r\n", {"AUTH CRAM-MD5"}, 0},
+        {"xoauth2",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH XOAUTH2", "235 ok"}),
+         "someone@example.com", XOAuthToken, false, true, true, true,
+         ehlo + "AUTH XOAUTH2 " + XOAuthLine + "\r\n", {"AUTH XOAUTH2"}, 0},
+        {"auth_equals_form",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH=LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok"}),
+         "tim", "tanstaaftanstaaf", false, true, true, true,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n", {"AUTH=LOGIN"}, 0},
+        {"login_stops_at_refused_user",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "535 no such user"}),
+         "tim", "tanstaaftanstaaf", false, true, true, false,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\n", {"AUTH LOGIN"}, 0},
+        {"refused_auth_keeps_login",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN", "535 5.7.8 bad"}),
+         "tim", "tanstaaftanstaaf", false, true, true, false,
+         ehlo + "AUTH PLAIN " + PlainTim + "\r\n", {"AUTH PLAIN"}, 0},
+        {"no_credentials_no_auth",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN"}),
+         "", "", false, true, true, false, ehlo, {"AUTH PLAIN"}, 0},
+        {"autotls_without_offer",
+         Dialog("220 mx", {"250-mx\r\n250 SIZE"}),
+         "", "", true, true, true, false, ehlo, {"SIZE"}, 0},
+        {"ehlo_refused_helo_accepted",
+         Dialog("220 mx", {"502 5.5.1 EHLO not here", "250 mx"}),
+         "tim", "tanstaaftanstaaf", true, true, false, false,
+         ehlo + "HELO client.test\r\n", {}, 0},
+        {"ehlo_and_helo_refused",
+         Dialog("220 mx", {"502 no", "501 no"}),
+         "", "", false, false, false, false, ehlo + "HELO client.test\r\n", {}, 0},
+        {"greeting_not_220", Dialog("554 5.3.2 go away", {}), "", "", false, false, true, false, "", {}, 0},
+    };
+}
+
+class LoginTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
+
+TEST_P(LoginTest, Conversation)
+{
+    const auto [row, piece] = GetParam();
+    const LoginCase c = LoginCases()[row];
+    ScriptedSmtpServer server(c.Script, piece);
+    auto client = ClientFor(server);
+    client->SetUserName(c.User);
+    client->SetPassword(c.Password);
+    client->SetAutoTLS(c.AutoTLS);
+    EXPECT_EQ(client->Login(), c.Ok);
+    EXPECT_EQ(client->ESMTP(), c.Esmtp);
+    EXPECT_EQ(client->AuthDone(), c.Auth);
+    EXPECT_EQ(client->ESMTPcap(), c.Caps);
+    EXPECT_EQ(client->MaxSize(), c.MaxSize);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), c.Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Conversations, LoginTest, RowsInPieces(LoginCases().size()), RowInPieceName<LoginCases>);
+
+TEST(LoginState, SecondLoginStartsAfresh)
+{
+    // The second conversation must not keep the first one's capabilities or flags.
+    ScriptedSmtpServer first(Dialog("220 mx", {"250-mx\r\n250-SIZE 1000\r\n250 AUTH PLAIN", "235 ok"}));
+    auto client = ClientFor(first);
+    client->SetUserName("u");
+    client->SetPassword("p");
+    ASSERT_TRUE(client->Login());
+    ASSERT_TRUE(client->AuthDone());
+    ASSERT_TRUE(client->ESMTPSize());
+    ScriptedSmtpServer second(Dialog("220 mx", {"502 no", "250 mx"}));
+    client->SetTargetPort(second.Port());
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(client->ESMTP());
+    EXPECT_FALSE(client->AuthDone());
+    EXPECT_FALSE(client->ESMTPSize());
+    EXPECT_EQ(client->MaxSize(), 0);
+    EXPECT_TRUE(client->ESMTPcap().empty());
+    EXPECT_EQ(first.Transcript(), "EHLO client.test\r\nAUTH PLAIN AHUAcA==\r\n");
+    EXPECT_EQ(TranscriptAfterClose(*client, second), "EHLO client.test\r\nHELO client.test\r\n");
+}
+
+TEST(LoginState, EveryConnectionSendsWithoutDelay)
+{
+    // The same client twice: the second connection is a new handle.
+    TSMTPSend client;
+    client.SetSystemName("client.test");
+    for (int i = 0; i < 2; ++i) {
+        ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
+        client.SetTargetPort(server.Port());
+        ASSERT_TRUE(client.Login());
+        int nodelay = 0;
+        socklen_t len = sizeof nodelay;
+        ASSERT_EQ(::getsockopt(client.Sock().Socket(), IPPROTO_TCP, TCP_NODELAY, &nodelay, &len), 0);
+        EXPECT_NE(nodelay, 0) << "connection " << i;
+        client.Sock().CloseSocket();
+    }
+}
+
+TEST(LoginState, ConnectFailureKeepsPreviousReply)
+{
+    // A port nothing listens on: take one from a server that is gone.
+    std::string port;
+    {
+        ScriptedSmtpServer gone({});
+        port = gone.Port();
+    }
+    TSMTPSend client;
+    client.SetTargetPort(port);
+    client.EnhancedCode("550 5.7.1 earlier");
+    EXPECT_FALSE(client.Login());
+    EXPECT_EQ(client.Sock().LastError(), 10061);
+    EXPECT_EQ(client.EnhCode1(), 5);
+}
+
+// ---------------------------------------------------------------- commands
+
+struct CommandCase {
+    const char* Name;
+    TDeliveryStatusNotification Dsn;
+    std::function<bool(TSMTPSend&)> Act;
+    std::string Reply;
+    std::string Sent;
+    bool Ok;
+};
+
+std::vector<CommandCase> CommandCases()
+{
+    return {
+        {"mail_from_size", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 4321); },
+         "250 2.1.0 ok", "MAIL FROM:<a@b.example> SIZE=4321\r\n", true},
+        {"mail_from_size_zero", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 0); },
+         "250 ok", "MAIL FROM:<a@b.example>\r\n", true},
+        {"mail_from_dsn", {E::dsnSucecess, E::dsnFailure},
+         [](TSMTPSend& c) { return c.MailFrom("a@b.example", 10); }, "250 ok",
+         "MAIL FROM:<a@b.example> SIZE=10 RET=FULL\r\n", true},
+        {"mail_from_refused", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 0); },
+         "550 5.7.1 relaying denied", "MAIL FROM:<a@b.example>\r\n", false},
+        {"mail_from_code_page", {}, [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0); },
+         "250 ok", "MAIL FROM:<jo\xe3o@b.example>\r\n", true},
+        {"rcpt_plain", {}, [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
+         "RCPT TO:<c@d.example>\r\n", true},
+        {"rcpt_dsn_success_failure", {E::dsnSucecess, E::dsnFailure},
+         [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
+         "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;c@d.example\r\n", true},
+        {"rcpt_dsn_all", {E::dsnDelay, E::dsnFailure, E::dsnSucecess},
+         [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
+         "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE,DELAY ORCPT=rfc822;c@d.example\r\n", true},
+        {"rcpt_refused", {}, [](TSMTPSend& c) { return c.MailTo("c@d.example"); },
+         "451 4.4.2 try later", "RCPT TO:<c@d.example>\r\n", false},
+        {"etrn_queued", {}, [](TSMTPSend& c) { return c.Etrn("example.org"); }, "251 queued",
+         "ETRN example.org\r\n", true},
+        {"etrn_200_is_not_enough", {}, [](TSMTPSend& c) { return c.Etrn("example.org"); }, "200 hm",
+         "ETRN example.org\r\n", false},
+        {"verify_cannot", {}, [](TSMTPSend& c) { return c.Verify("tim"); }, "252 2.1.5 cannot verify",
+         "VRFY tim\r\n", true},
+        {"verify_unknown", {}, [](TSMTPSend& c) { return c.Verify("tim"); }, "550 5.1.1 unknown",
+         "VRFY tim\r\n", false},
+        {"reset", {}, [](TSMTPSend& c) { return c.Reset(); }, "250 ok", "RSET\r\n", true},
+        {"noop_200", {}, [](TSMTPSend& c) { return c.NoOp(); }, "200 ok", "NOOP\r\n", true},
+        {"noop_300", {}, [](TSMTPSend& c) { return c.NoOp(); }, "300 what", "NOOP\r\n", false},
+    };
+}
+
+class CommandTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(CommandTest, SendsLineAndJudgesReply)
+{
+    const CommandCase c = CommandCases()[GetParam()];
+    ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250-SIZE 1000\r\n250 DSN", c.Reply}));
+    auto client = ClientFor(server);
+    client->SetDeliveryStatusNotification(c.Dsn);
+    ASSERT_TRUE(client->Login());
+    EXPECT_EQ(c.Act(*client), c.Ok);
+    EXPECT_EQ(client->ResultString(), c.Reply);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n" + c.Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CommandTest, ::testing::Range<std::size_t>(0, CommandCases().size()),
+                         [](const auto& info) { return std::string(CommandCases()[info.param].Name); });
+
+TEST(CommandSize, NoSizeOptionWithoutTheCapability)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250 mx", "250 ok"}));
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_TRUE(client->MailFrom("a@b.example", 500));
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nMAIL FROM:<a@b.example>\r\n");
+}
+
+// ---------------------------------------------------------------- refusals
+
+struct RefusalCase {
+    const char* Name;
+    std::function<bool(TSMTPSend&)> Act;
+};
+
+std::vector<RefusalCase> RefusalCases()
+{
+    return {
+        {"mail_from_crlf", [](TSMTPSend& c) { return c.MailFrom("a@b\r\nRCPT TO:<x@y>", 0); }},
+        {"mail_from_lf", [](TSMTPSend& c) { return c.MailFrom("a@b\nRSET", 0); }},
+        {"rcpt_cr", [](TSMTPSend& c) { return c.MailTo("c@d\rDATA"); }},
+        {"rcpt_trailing_lf", [](TSMTPSend& c) { return c.MailTo("c@d\n"); }},
+        {"etrn_crlf", [](TSMTPSend& c) { return c.Etrn("example.org\r\nQUIT"); }},
+        {"verify_lf", [](TSMTPSend& c) { return c.Verify("tim\nEXPN all"); }},
+    };
+}
+
+class RefusalTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(RefusalTest, LineBreakInArgumentIsNotSent)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(RefusalCases()[GetParam()].Act(*client));
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->ResultString(), LineBreakRefusal);
+    EXPECT_EQ(client->FullResult(), std::vector<std::string>{std::string(LineBreakRefusal)});
+    EXPECT_EQ(client->EnhCodeString(), "Permanent Failure-Invalid command arguments");
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, RefusalTest, ::testing::Range<std::size_t>(0, RefusalCases().size()),
+                         [](const auto& info) { return std::string(RefusalCases()[info.param].Name); });
+
+TEST(Refusal, SystemNameWithLineBreakSendsNoGreeting)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
+    auto client = ClientFor(server);
+    client->SetSystemName("client.test\r\nMAIL FROM:<x@y>");
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultString(), LineBreakRefusal);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "");
+}
+
+// ---------------------------------------------------------------- STARTTLS
+
+TEST(StartTLS, RefusesBytesPipelinedAfterReady)
+{
+    // A fake "250" sent in the clear with the 220 would otherwise be read as
+    // the first answer under TLS.
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(),
+                               Raw("220 2.0.0 Ready to start TLS\r\n250 fake\r\n")});
+    auto client = ClientFor(server);
+    client->SetAutoTLS(true);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->ResultString(), "554 5.7.0 Refused: data arrived after the STARTTLS reply");
+    EXPECT_LT(client->Sock().Socket(), 0);
+    // No handshake bytes followed the command.
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nSTARTTLS\r\n");
+}
+
+TEST(StartTLS, NotOfferedMeansFalseAndNothingSent)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(client->StartTLS());
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
+}
+
+TEST(StartTLS, RefusedByServer)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250 STARTTLS", "454 4.7.0 TLS not available"}));
+    auto client = ClientFor(server);
+    client->SetAutoTLS(true);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultCode(), 454);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nSTARTTLS\r\n");
+}
+
+TEST(StartTLS, NeverSentWithFullSSL)
+{
+    // The handshake fails at once against a plain server; STARTTLS must not follow.
+    ScriptedSmtpServer server({Raw("220 mx\r\n"), HearBytes(1)});
+    auto client = ClientFor(server);
+    client->SetFullSSL(true);
+    client->SetAutoTLS(true);
+    client->Sock().SetConnectionTimeout(2000);
+    EXPECT_FALSE(client->Login());
+    EXPECT_NE(client->Sock().LastError(), 0);
+    EXPECT_EQ(TranscriptAfterClose(*client, server).find("STARTTLS"), std::string::npos);
+}
+
+// ---------------------------------------------------------------- data
+
+std::vector<Step> DataScript()
+{
+    auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
+    script.push_back(HearData());
+    script.push_back(Reply("250 2.0.0 queued as 42"));
+    return script;
+}
+
+struct DataCase {
+    const char* Name;
+    std::vector<std::string> Lines;
+    std::string Wire;
+};
+
+const DataCase DataCases[] = {
+    {"empty_message", {}, ".\r\n"},
+    {"plain_lines", {"Subject: hi", "", "body"}, "Subject: hi\r\n\r\nbody\r\n.\r\n"},
+    {"single_dot", {"a", ".", "b"}, "a\r\n..\r\nb\r\n.\r\n"},
+    {"leading_dots", {"..", ".hidden", "a.b", " ."}, "...\r\n..hidden\r\na.b\r\n .\r\n.\r\n"},
+    {"embedded_end_marker", {"tail\r\n.\r\nMAIL FROM:<evil@x>"}, "tail\r\n..\r\nMAIL FROM:<evil@x>\r\n.\r\n"},
+    {"bare_breaks", {"cr\rlf\n.x"}, "cr\r\nlf\r\n..x\r\n.\r\n"},
+    {"eight_bit_bytes_unchanged", {"\xe3\xa9\x80\xff"}, "\xe3\xa9\x80\xff\r\n.\r\n"},
+};
+
+class MailDataTest : public ::testing::TestWithParam<DataCase> {};
+
+TEST_P(MailDataTest, StuffsAndTerminates)
+{
+    const auto& c = GetParam();
+    ScriptedSmtpServer server(DataScript());
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_TRUE(client->MailData(c.Lines));
+    EXPECT_EQ(client->ResultCode(), 250);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nDATA\r\n" + c.Wire);
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, MailDataTest, ::testing::ValuesIn(DataCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+struct BufferCase {
+    const char* Name;
+    std::vector<std::string> Lines;
+    std::vector<int> Writes; // sizes handed to the socket after DATA
+};
+
+std::vector<BufferCase> BufferCases()
+{
+    return {
+        {"hundred_short_lines", std::vector<std::string>(100, std::string(98, 'x')),
+         {1500, 1500, 1500, 1500, 1500, 1500, 1003}},
+        {"long_line_alone", {"a", std::string(3000, 'y'), "b"}, {3, 3002, 6}},
+        {"reaching_1500_flushes", {std::string(1497, 'p'), "z"}, {1499, 6}},
+        {"below_1500_stays", {std::string(1496, 'p'), "z"}, {1504}},
+        {"stuffing_dot_counts", {std::string(1495, 'p'), ".z"}, {1497, 8}},
+    };
+}
+
+class MailDataBufferTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(MailDataBufferTest, WritesInPiecesBelow1500)
+{
+    const BufferCase c = BufferCases()[GetParam()];
+    ScriptedSmtpServer server(DataScript());
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    std::vector<int> writes;
+    client->Sock().SetOnStatus([&](net::TBlockSocket&, net::THookSocketReason Reason, const std::string& Value) {
+        if (Reason == net::THookSocketReason::HR_WriteCount) writes.push_back(std::stoi(Value));
+    });
+    ASSERT_TRUE(client->MailData(c.Lines));
+    client->Sock().SetOnStatus(nullptr);
+    ASSERT_FALSE(writes.empty());
+    writes.erase(writes.begin()); // "DATA" itself
+    EXPECT_EQ(writes, c.Writes);
+    EXPECT_FALSE(TranscriptAfterClose(*client, server).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pieces, MailDataBufferTest, ::testing::Range<std::size_t>(0, BufferCases().size()),
+                         [](const auto& info) { return std::string(BufferCases()[info.param].Name); });
+
+TEST(MailDataFailure, DataRefused)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250 mx", "554 5.5.1 no valid recipients"}));
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(client->MailData({"a", "b"}));
+    EXPECT_EQ(client->ResultCode(), 554);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nDATA\r\n");
+}
+
+TEST(MailDataFailure, ConnectionDroppedInTheMiddle)
+{
+    auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
+    script.push_back(HearBytes(1000));
+    script.push_back(Hangup());
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    const std::vector<std::string> lines(40000, std::string(76, 'm'));
+    EXPECT_FALSE(client->MailData(lines));
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->ResultString(), "");
+    EXPECT_NE(client->Sock().LastError(), 0);
+}
+
+TEST(MailDataFailure, SilentServerTimesOutAfterData)
+{
+    auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
+    script.push_back(HearData());
+    script.push_back(AwaitClose());
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    client->SetTimeout(300);
+    EXPECT_FALSE(client->MailData({"hello"}));
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nDATA\r\nhello\r\n.\r\n");
+}
+
+// ---------------------------------------------------------------- logout
+
+struct LogoutCase {
+    const char* Name;
+    std::vector<Step> Tail; // after EHLO and "QUIT" heard
+    bool Ok;
+};
+
+std::vector<LogoutCase> LogoutCases()
+{
+    return {
+        {"221_closes", {Reply("221 2.0.0 bye")}, true},
+        {"other_code", {Reply("250 what")}, false},
+        {"hangup_without_221", {Hangup()}, false},
+    };
+}
+
+class LogoutTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(LogoutTest, ClosesWhateverTheReply)
+{
+    const LogoutCase c = LogoutCases()[GetParam()];
+    auto script = Dialog("220 mx", {"250 mx"});
+    script.push_back(Hear());
+    script.insert(script.end(), c.Tail.begin(), c.Tail.end());
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_EQ(client->Logout(), c.Ok);
+    EXPECT_LT(client->Sock().Socket(), 0);
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nQUIT\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, LogoutTest, ::testing::Range<std::size_t>(0, LogoutCases().size()),
+                         [](const auto& info) { return std::string(LogoutCases()[info.param].Name); });
+
+TEST(Logout, FullConversation)
+{
+    auto script = Dialog("220 mx ESMTP", {"250-mx\r\n250-SIZE 100000\r\n250 AUTH LOGIN PLAIN", "235 ok",
+                                          "250 ok", "250 ok", "250 ok", "354 go"});
+    script.push_back(HearData());
+    script.push_back(Reply("250 queued"));
+    script.push_back(Hear());
+    script.push_back(Reply("221 bye"));
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    client->SetUserName("tim");
+    client->SetPassword("tanstaaftanstaaf");
+    ASSERT_TRUE(client->Login());
+    ASSERT_TRUE(client->MailFrom("from@example.com", 17));
+    ASSERT_TRUE(client->MailTo("to@example.com"));
+    ASSERT_TRUE(client->MailTo("cc@example.com"));
+    ASSERT_TRUE(client->MailData({"Subject: x", "", "hi"}));
+    EXPECT_TRUE(client->Logout());
+    EXPECT_EQ(server.Transcript(),
+              "EHLO client.test\r\nAUTH PLAIN " + PlainTim +
+                  "\r\n"
+                  "MAIL FROM:<from@example.com> SIZE=17\r\n"
+                  "RCPT TO:<to@example.com>\r\n"
+                  "RCPT TO:<cc@example.com>\r\n"
+                  "DATA\r\nSubject: x\r\n\r\nhi\r\n.\r\n"
+                  "QUIT\r\n");
+}
+
+
+// ---------------------------------------------------------------- against aiosmtpd
+
+// A self-signed certificate for the sink, made once for the whole suite.
+class SinkTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char dir[] = "/tmp/smtp-sink-XXXXXX";
+        if (::mkdtemp(dir) == nullptr) return;
+        CertDir = dir;
+        const std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+                                " -days 1 -subj /CN=localhost -keyout " + CertDir + "/key.pem -out " +
+                                CertDir + "/cert.pem >/dev/null 2>&1";
+        HaveCert = std::system(cmd.c_str()) == 0;
+    }
+    static void TearDownTestSuite()
+    {
+        if (!CertDir.empty()) std::filesystem::remove_all(CertDir);
+    }
+
+    static std::vector<std::string> TlsArgs(const std::string& Mode)
+    {
+        return {"--mode", Mode, "--cert", CertDir + "/cert.pem", "--key", CertDir + "/key.pem"};
+    }
+
+    // A sink that does not come up fails the test: aiosmtpd is part of the setup.
+    static std::unique_ptr<testing::SmtpSinkProcess> StartSink(const std::vector<std::string>& Args)
+    {
+        try {
+            return std::make_unique<testing::SmtpSinkProcess>(Args);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+            return nullptr;
+        }
+    }
+
+    static inline std::string CertDir;
+    static inline bool HaveCert = false;
+};
+
+bool TlsPluginPresent()
+{
+    TSMTPSend probe;
+    return probe.Sock().SSL().LibName() != "tls_none";
+}
+
+const std::vector<std::string> SinkLines = {
+    "From: sender@example.com", "To: one@example.com", "Subject: sink test", "",
+    "line one", ".", "..two", "caf\xe9 8-bit", std::string(990, 'w'),
+};
+
+std::string Joined(const std::vector<std::string>& Lines)
+{
+    std::string r;
+    for (const auto& l : Lines) r += l + "\r\n";
+    return r;
+}
+
+struct SinkCase {
+    const char* Name;
+    const char* Mode;
+    std::vector<std::string> Extra;
+    bool FullSSL, AutoTLS;
+    std::string User, Password;
+    bool Auth, Tls;
+    std::string Login;
+};
+
+std::vector<SinkCase> SinkCases()
+{
+    return {
+        {"plain_auth_plain", "plain", {}, false, false, "tim", "s3cret", true, false, "tim"},
+        {"plain_auth_login", "plain", {"--exclude", "PLAIN"}, false, false, "tim", "s3cret", true, false, "tim"},
+        {"plain_wrong_password", "plain", {}, false, false, "tim", "wrong", false, false, "-"},
+        {"plain_no_credentials", "plain", {}, false, false, "", "", false, false, "-"},
+        {"starttls_auth", "starttls", {}, false, true, "tim", "s3cret", true, true, "tim"},
+        {"starttls_offered_not_wanted", "starttls", {}, false, false, "tim", "s3cret", true, false, "tim"},
+        {"smtps_auth", "smtps", {}, true, false, "tim", "s3cret", true, true, "tim"},
+        {"smtps_with_autotls", "smtps", {}, true, true, "tim", "s3cret", true, true, "tim"},
+    };
+}
+
+class SinkSessionTest : public SinkTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(SinkSessionTest, DeliversMessage)
+{
+    const SinkCase c = SinkCases()[GetParam()];
+    const bool tls = std::string(c.Mode) != "plain";
+    if (tls && !TlsPluginPresent()) GTEST_SKIP() << "the OpenSSL plug-in is not built into this socket";
+    if (tls && !HaveCert) GTEST_SKIP() << "openssl could not make a test certificate";
+    auto args = TlsArgs(c.Mode);
+    args.insert(args.end(), {"--auth", "tim:s3cret", "--size", "100000"});
+    args.insert(args.end(), c.Extra.begin(), c.Extra.end());
+    auto sink = StartSink(args);
+    ASSERT_TRUE(sink);
+
+    TSMTPSend client;
+    client.SetTargetPort(sink->Port());
+    client.SetTimeout(10000);
+    client.Sock().SetConnectionTimeout(10000);
+    client.SetFullSSL(c.FullSSL);
+    client.SetAutoTLS(c.AutoTLS);
+    client.SetUserName(c.User);
+    client.SetPassword(c.Password);
+    ASSERT_TRUE(client.Login()) << client.ResultString() << " / " << client.Sock().LastErrorDesc();
+    EXPECT_TRUE(client.ESMTP());
+    EXPECT_EQ(client.AuthDone(), c.Auth);
+    EXPECT_TRUE(client.ESMTPSize());
+    EXPECT_EQ(client.MaxSize(), 100000);
+    // After STARTTLS the list comes from the second EHLO, which no longer offers it.
+    EXPECT_EQ(client.FindCap("STARTTLS").empty(), c.AutoTLS || std::string(c.Mode) != "starttls");
+
+    const std::string data = Joined(SinkLines);
+    ASSERT_TRUE(client.MailFrom("sender@example.com", static_cast<std::int64_t>(data.size())))
+        << client.ResultString();
+    ASSERT_TRUE(client.MailTo("one@example.com")) << client.ResultString();
+    ASSERT_TRUE(client.MailTo("two@example.com")) << client.ResultString();
+    ASSERT_TRUE(client.MailData(SinkLines)) << client.ResultString();
+    EXPECT_EQ(client.ResultCode(), 250);
+    EXPECT_TRUE(client.Logout());
+
+    const auto messages = sink->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    const auto& m = messages[0];
+    EXPECT_EQ(m.MailFrom, "sender@example.com");
+    EXPECT_EQ(m.MailOptions, "SIZE=" + std::to_string(data.size()));
+    EXPECT_EQ(m.Recipients, (std::vector<std::string>{"one@example.com", "two@example.com"}));
+    EXPECT_EQ(m.Login, c.Login);
+    EXPECT_EQ(m.Tls, c.Tls);
+    EXPECT_EQ(m.Data, data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, SinkSessionTest, ::testing::Range<std::size_t>(0, SinkCases().size()),
+                         [](const auto& info) { return std::string(SinkCases()[info.param].Name); });
+
+TEST_F(SinkTest, DeclaredSizeOverLimitIsRefused)
+{
+    auto sink = StartSink({"--size", "1000"});
+    ASSERT_TRUE(sink);
+    TSMTPSend client;
+    client.SetTargetPort(sink->Port());
+    ASSERT_TRUE(client.Login());
+    EXPECT_EQ(client.MaxSize(), 1000);
+    EXPECT_FALSE(client.MailFrom("sender@example.com", 1001));
+    EXPECT_EQ(client.ResultCode(), 552);
+    EXPECT_TRUE(client.MailFrom("sender@example.com", 1000)) << client.ResultString();
+    EXPECT_TRUE(client.Logout());
+    EXPECT_TRUE(sink->Messages().empty());
+}
+
+TEST_F(SinkTest, SeveralConversationsOnOneClient)
+{
+    auto sink = StartSink({"--auth", "tim:s3cret"});
+    ASSERT_TRUE(sink);
+    TSMTPSend client;
+    client.SetTargetPort(sink->Port());
+    client.SetUserName("tim");
+    client.SetPassword("s3cret");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(client.Login());
+        ASSERT_TRUE(client.AuthDone());
+        ASSERT_TRUE(client.MailFrom("sender@example.com", 0));
+        ASSERT_TRUE(client.MailTo("n" + std::to_string(i) + "@example.com"));
+        ASSERT_TRUE(client.MailData({"Subject: " + std::to_string(i), "", "body"}));
+        ASSERT_TRUE(client.Logout());
+    }
+    const auto messages = sink->Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(messages[i].Recipients, std::vector<std::string>{"n" + std::to_string(i) + "@example.com"});
+        EXPECT_EQ(messages[i].Data, "Subject: " + std::to_string(i) + "\r\n\r\nbody\r\n");
+    }
+}
+
+} // namespace
+} // namespace tandrel::smtp
