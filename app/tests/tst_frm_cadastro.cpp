@@ -1,0 +1,558 @@
+// The window driven as the operator does: menu and page buttons, typing, Tab, the
+// messages, the id rule, the summary lines, the name search and the grid.
+#include "app/Edit.h"
+#include "app/Frm_cadastro.h"
+#include "app/MaskEdit.h"
+#include "app/Messages.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace tandrel::app;
+
+namespace {
+
+struct Customer {
+    QString Nome = QStringLiteral("JOÃO DA SILVA");
+    QString Ident = QStringLiteral("123456789");
+    QString Cpf = QStringLiteral("12345678901");
+    QString Fone = QStringLiteral("11912345678");
+    QString Email = QStringLiteral("joao@example.com");
+    QString Cep = QStringLiteral("01001000");
+    QString Logradouro = QStringLiteral("PRAÇA DA SÉ");
+    QString Num = QStringLiteral("100");
+    QString Complemento = QStringLiteral("LADO ÍMPAR");
+    QString Bairro = QStringLiteral("SÉ");
+    QString Cidade = QStringLiteral("SÃO PAULO");
+    QString Uf = QStringLiteral("SP");
+    QString Pais = QStringLiteral("BRASIL");
+};
+
+}  // namespace
+
+class TstFrmCadastro : public QObject {
+    Q_OBJECT
+
+private:
+    TRecordedMessages messages;
+    std::unique_ptr<TFrm_cadastro> form;
+
+    template <typename T = QWidget>
+    T* W(const char* name) const
+    {
+        auto* w = form->findChild<T*>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+
+    void Click(const char* name) { QTest::mouseClick(W<QAbstractButton>(name), Qt::LeftButton); }
+    QWidget* Page() const { return W<QStackedWidget>("pgcclientes")->currentWidget(); }
+    bool MenuEnabled() const { return W("pnl_menu_left")->isEnabled(); }
+    TEdit* E(const char* name) const { return W<TEdit>(name); }
+    TMaskEdit* M(const char* name) const { return W<TMaskEdit>(name); }
+    QAbstractItemModel* Grid() const { return W<QTableView>("GridClientes")->model(); }
+    QString Cell(int row, int column) const { return Grid()->index(row, column).data().toString(); }
+
+    // Types `text` into a box as the operator would: focus, then keys.
+    void Type(QWidget* box, const QString& text)
+    {
+        box->setFocus(Qt::MouseFocusReason);
+        if (auto* mask = qobject_cast<TMaskEdit*>(box)) {
+            mask->setCursorPosition(0);
+            // A "!" box wants the digits right-aligned when the area code is left out.
+            if (mask->EditMask().RightAligned())
+                mask->setCursorPosition(mask->EditMask().DisplayOf(text).indexOf(text.left(1)));
+        }
+        // Non-ASCII letters have no key of their own: send them as the text of a key.
+        for (const QChar c : text) {
+            if (c.unicode() < 0x80)
+                QTest::keyClicks(box, QString(c));
+            else
+                QTest::sendKeyEvent(QTest::Click, box, Qt::Key_A, QString(c), Qt::NoModifier);
+        }
+    }
+
+    void Fill(const Customer& c)
+    {
+        Type(E("ed_nome"), c.Nome);
+        Type(M("ed_ident"), c.Ident);
+        Type(M("ed_cpf"), c.Cpf);
+        Type(M("ed_fone"), c.Fone);
+        Type(E("ed_email"), c.Email);
+        Type(M("ed_cep"), c.Cep);
+        Type(E("ed_logradouro"), c.Logradouro);
+        Type(E("ed_num"), c.Num);
+        Type(E("ed_complemento"), c.Complemento);
+        Type(E("ed_bairro"), c.Bairro);
+        Type(E("ed_cidade"), c.Cidade);
+        Type(E("ed_uf"), c.Uf);
+        Type(E("ed_pais"), c.Pais);
+    }
+
+    void Include(const Customer& c)
+    {
+        Click("btn_incluir");
+        Fill(c);
+        Click("btn_gravar");
+    }
+
+    void Include(const QString& name)
+    {
+        Customer c;
+        c.Nome = name;
+        Include(c);
+    }
+
+    void Search(const QString& text)
+    {
+        E("ed_pesquisa")->clear();
+        Type(E("ed_pesquisa"), text);
+        Click("Image2");
+    }
+
+private slots:
+    void init()
+    {
+        messages.Clear();
+        form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
+
+    void cleanup() { form.reset(); }
+
+    void startsOnTheEmptyList()
+    {
+        QCOMPARE(form->size(), QSize(1007, 662));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Frm_cadastro"));
+        QVERIFY(form->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(MenuEnabled());
+        QCOMPARE(Grid()->rowCount(), 0);
+        QCOMPARE(E("ed_pesquisa")->text(), QString());
+        QCOMPARE(form->vcontador(), 1);
+        QCOMPARE(form->vdata_arq_xml(), QStringLiteral("09122026"));
+        QCOMPARE(form->vopcao(), QString());
+    }
+
+    void gridColumns()
+    {
+        const QStringList titles{"CODIGO", "NOME CLIENTE", "Nº IDENTIDADE", "Nº CPF", "Nº TELEFONE", "CEP"};
+        const int widths[] = {62, 282, 109, 139, 119, 80};
+        auto* header = W<QTableView>("GridClientes")->horizontalHeader();
+        QCOMPARE(Grid()->columnCount(), 6);
+        for (int c = 0; c < 6; ++c) {
+            QCOMPARE(Grid()->headerData(c, Qt::Horizontal).toString(), titles[c]);
+            QCOMPARE(header->sectionSize(c), widths[c]);
+        }
+        Include(Customer());
+        QCOMPARE(Cell(0, 0), QStringLiteral("0001"));
+        QCOMPARE(Cell(0, 1), QStringLiteral("JOÃO DA SILVA"));
+        QCOMPARE(Cell(0, 2), QStringLiteral("123456789"));
+        QCOMPARE(Cell(0, 3), QStringLiteral("12345678901"));
+        QCOMPARE(Cell(0, 4), QStringLiteral("11912345678"));
+        QCOMPARE(Cell(0, 5), QStringLiteral("01001000"));
+        QCOMPARE(Grid()->index(0, 0).data(Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
+    }
+
+    void parametersDefaults()
+    {
+        Click("btn_config");
+        QCOMPARE(Page(), W("tbs_config"));
+        QVERIFY(!MenuEnabled());
+        QCOMPARE(E("ed_dir_xml")->text(), QDir::homePath() + "/Clientes/xml/");
+        QCOMPARE(E("ed_email_de")->text(), QStringLiteral("suporte@localhost"));
+        QCOMPARE(E("ed_nome_envio")->text(), QStringLiteral("suporte"));
+        QCOMPARE(E("ed_host")->text(), QStringLiteral("localhost"));
+        QCOMPARE(E("ed_conta_email")->text(), QStringLiteral("suporte@localhost"));
+        QCOMPARE(E("ed_senha_email")->text(), QStringLiteral("senha"));
+        QCOMPARE(E("ed_senha_email")->echoMode(), QLineEdit::Normal);
+        QCOMPARE(E("ed_porta")->text(), QStringLiteral("465"));
+        QCOMPARE(E("ed_porta")->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        QVERIFY(W<QCheckBox>("chkTLS")->isChecked());
+        QVERIFY(W<QCheckBox>("chkSSL")->isChecked());
+        E("ed_host")->setText("smtp.example.com");
+        Click("btn_voltar_config");
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(MenuEnabled());
+        Click("btn_config");
+        QCOMPARE(E("ed_host")->text(), QStringLiteral("smtp.example.com"));
+    }
+
+    void menuDoesNotAnswerAwayFromTheList_data()
+    {
+        QTest::addColumn<QString>("opener");
+        QTest::addColumn<QString>("page");
+        QTest::newRow("Incluir") << "btn_incluir" << "tbs_cadastro";
+        QTest::newRow("Alterar") << "btn_alterar" << "tbs_cadastro";
+        QTest::newRow("Parametros") << "btn_config" << "tbs_config";
+    }
+
+    void menuDoesNotAnswerAwayFromTheList()
+    {
+        QFETCH(QString, opener);
+        QFETCH(QString, page);
+        Click(opener.toLatin1().constData());
+        QCOMPARE(Page()->objectName(), page);
+        for (const char* b : {"btn_incluir", "btn_alterar", "btn_excluir", "btn_imprimir", "btn_config", "btn_sair"})
+            Click(b);
+        QCOMPARE(Page()->objectName(), page);
+        QVERIFY(form->isVisible());
+        QVERIFY(messages.Entries().empty());
+    }
+
+    void imprimirDoesNothing()
+    {
+        Include(Customer());
+        Click("btn_imprimir");
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(MenuEnabled());
+        QCOMPARE(Grid()->rowCount(), 1);
+        QVERIFY(messages.Entries().empty());
+    }
+
+    void sairClosesTheWindow()
+    {
+        Include(Customer());
+        Click("btn_sair");
+        QVERIFY(!form->isVisible());
+        QVERIFY(!form->MTClientes().Active());
+    }
+
+    void tabVisitsTheBoxesInOrder()
+    {
+        Click("btn_incluir");
+        QCOMPARE(W("lbl_opcao")->property("text").toString(), QStringLiteral("INCLUSÃO"));
+        QVERIFY(E("ed_nome")->hasFocus());
+        E("ed_email")->setText("a@b");  // so that leaving it raises nothing
+        const QStringList expected{"ed_ident", "ed_cpf", "ed_fone", "ed_email", "ed_cep",
+                                   "ed_logradouro", "ed_num", "ed_complemento", "ed_bairro",
+                                   "ed_cidade", "ed_uf", "ed_pais"};
+        QStringList visited;
+        for (int i = 0; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, expected);
+        QVERIFY(messages.Entries().empty());
+    }
+
+    void lettersTakeTheBoxCase()
+    {
+        Click("btn_incluir");
+        Type(E("ed_nome"), "joão josé");
+        Type(E("ed_email"), "Joao@Example.COM");
+        E("ed_uf")->setText("sp");  // set by the program, as the lookup does
+        QCOMPARE(E("ed_nome")->text(), QStringLiteral("JOÃO JOSÉ"));
+        QCOMPARE(E("ed_email")->text(), QStringLiteral("joao@example.com"));
+        QCOMPARE(E("ed_uf")->text(), QStringLiteral("SP"));
+    }
+
+    void idRule_data()
+    {
+        // Steps: I<name> include, D delete the current, S<text> search, C clear search.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("id");
+        QTest::newRow("first is 1") << QStringList{"IANA"} << 1;
+        QTest::newRow("then 2, 3") << QStringList{"IANA", "IBIA", "ICAIO"} << 3;
+        QTest::newRow("restart after deleting all") << QStringList{"IANA", "IBIA", "D", "D", "IDORA"} << 1;
+        QTest::newRow("no reuse while others show") << QStringList{"IANA", "IBIA", "ICAIO", "D", "IDORA"} << 4;
+        QTest::newRow("search matching nothing gives 1") << QStringList{"IANA", "IBIA", "SZ", "IZECA"} << 1;
+        QTest::newRow("search matching some goes on") << QStringList{"IANA", "IBIA", "SA", "IALICE"} << 3;
+    }
+
+    void idRule()
+    {
+        QFETCH(QStringList, steps);
+        for (const QString& step : steps) {
+            if (step.startsWith('I'))
+                Include(step.mid(1));
+            else if (step == "D")
+                Click("btn_excluir");
+            else if (step.startsWith('S'))
+                Search(step.mid(1));
+        }
+        QTEST(form->vcontador(), "id");
+        QTEST(form->MTClientes().FieldByName("id_cliente").AsInteger(), "id");
+        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_%1_09122026.xml").arg(form->vcontador(), 3, 10, QChar('0')));
+    }
+
+    void fileNameKeepsFourDigits()
+    {
+        for (int i = 0; i < 1000; ++i) {
+            form->btn_incluirClick();
+            E("ed_nome")->setText(QStringLiteral("C%1").arg(i));
+            M("ed_cep")->SetText("01001000");
+            form->btn_gravarClick();
+        }
+        QCOMPARE(form->vcontador(), 1000);
+        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_1000_09122026.xml"));
+        QCOMPARE(Cell(999, 0), QStringLiteral("1000"));
+        QCOMPARE(Cell(6, 0), QStringLiteral("0007"));
+    }
+
+    void summaryLinesOfTheLastInclusionOnly()
+    {
+        Customer a, b, c;
+        a.Nome = "ANA";
+        b.Nome = "BIA";
+        c.Nome = "CAIO";
+        c.Fone = "912345678";
+        c.Uf = "SPX";
+        Include(a);
+        Include(b);
+        Include(c);
+        const QStringList expected{
+            "Nome : CAIO",
+            "Ident : 123456789",
+            "CPF : 12345678901",
+            "Telefone : 912345678",
+            "Email : joao@example.com",
+            "CEP : 01001000",
+            "Logradouro : PRAÇA DA SÉ, Num : 100",
+            "Complemento : LADO ÍMPAR",
+            "Bairro : SÉ",
+            "Cidade : SÃO PAULO - SPX",
+            "Pais : BRASIL",
+        };
+        QCOMPARE(form->campos_cad(), expected);
+        QCOMPARE(form->mm_dados_lines(), expected);
+        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_003_09122026.xml"));
+        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("uf").AsString()), QStringLiteral("SP"));
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(MenuEnabled());
+        QCOMPARE(Grid()->rowCount(), 3);
+        QCOMPARE(form->MTClientes().RecNo(), 2);  // the one just included
+    }
+
+    void longNameIsCutInTheTableOnly()
+    {
+        Customer c;
+        c.Nome = QString(60, QLatin1Char('N'));
+        Include(c);
+        QCOMPARE(Cell(0, 1), QString(50, QLatin1Char('N')));
+        QCOMPARE(form->campos_cad().first(), "Nome : " + QString(60, QLatin1Char('N')));
+    }
+
+    void requiredFields_data()
+    {
+        QTest::addColumn<QString>("nome");
+        QTest::addColumn<QString>("cep");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("empty name") << "" << "01001000" << "ed_nome";
+        QTest::newRow("empty cep") << "ANA" << "" << "ed_cep";
+        QTest::newRow("both empty: name first") << "" << "" << "ed_nome";
+    }
+
+    void requiredFields()
+    {
+        QFETCH(QString, nome);
+        QFETCH(QString, cep);
+        Customer c;
+        c.Nome = nome;
+        c.Cep = cep;
+        Include(c);
+        QCOMPARE(messages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Preenchimento Obrigatorio"}}));
+        QTEST(QApplication::focusWidget()->objectName(), "focus");
+        QCOMPARE(Page(), W("tbs_cadastro"));
+        QVERIFY(!MenuEnabled());
+        QCOMPARE(form->MTClientes().RecordCount(), 0);
+        QCOMPARE(form->vcontador(), 1);
+        QVERIFY(form->campos_cad().isEmpty());
+    }
+
+    void blankNamePasses()
+    {
+        Include(QStringLiteral("   "));
+        QVERIFY(messages.Entries().empty());
+        QCOMPARE(form->MTClientes().RecordCount(), 1);
+    }
+
+    void cancelarKeepsNothing()
+    {
+        Click("btn_incluir");
+        Fill(Customer());
+        Click("btn_cancelar");
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(MenuEnabled());
+        QCOMPARE(form->MTClientes().RecordCount(), 0);
+        QCOMPARE(form->vopcao(), QStringLiteral("I"));
+        QCOMPARE(E("ed_nome")->text(), Customer().Nome);  // the boxes keep their texts
+        Click("btn_incluir");
+        QCOMPARE(E("ed_nome")->text(), QString());
+        QCOMPARE(M("ed_cpf")->EditText(), QStringLiteral("___.___.___-__"));
+        QVERIFY(messages.Entries().empty());
+    }
+
+    void excluirOnAnEmptyList()
+    {
+        Click("btn_excluir");
+        QCOMPARE(messages.Entries(),
+                 (std::vector<TRecordedMessages::Entry>{
+                     {false, "EXCLUIR CLIENTE"},
+                     {true, "MTClientes: Cannot perform this operation on an empty dataset."}}));
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(MenuEnabled());
+    }
+
+    void excluirDeletesTheSelectedRow()
+    {
+        for (const char* name : {"ANA", "BIA", "CAIO"})
+            Include(QString::fromLatin1(name));
+        auto* grid = W<QTableView>("GridClientes");
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(Grid()->index(1, 1)).center());
+        Click("btn_excluir");
+        QCOMPARE(Grid()->rowCount(), 2);
+        QCOMPARE(Cell(0, 1), QStringLiteral("ANA"));
+        QCOMPARE(Cell(1, 1), QStringLiteral("CAIO"));
+        QCOMPARE(messages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "EXCLUIR CLIENTE"}}));
+    }
+
+    void alterarLoadsAndStoresTheSelectedRow()
+    {
+        Customer a;
+        a.Nome = "ANA";
+        a.Fone = "912345678";
+        Include(a);
+        Include(QStringLiteral("BIA"));
+        auto* grid = W<QTableView>("GridClientes");
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(Grid()->index(0, 1)).center());
+        Click("btn_alterar");
+        QCOMPARE(W("lbl_opcao")->property("text").toString(), QStringLiteral("ALTERACÃO"));
+        QCOMPARE(form->vopcao(), QStringLiteral("A"));
+        QVERIFY(E("ed_nome")->hasFocus());
+        QCOMPARE(E("ed_nome")->text(), QStringLiteral("ANA"));
+        QCOMPARE(M("ed_cpf")->EditText(), QStringLiteral("123.456.789-01"));
+        QCOMPARE(M("ed_fone")->EditText(), QStringLiteral("(__)91234-5678"));
+        QCOMPARE(M("ed_cep")->EditText(), QStringLiteral("01001-000"));
+        QCOMPARE(E("ed_pais")->text(), QStringLiteral("BRASIL"));
+
+        const QStringList before = form->campos_cad();
+        E("ed_nome")->clear();  // no required-field check on alteration
+        E("ed_cidade")->setText("campinas");
+        Click("btn_gravar");
+        QVERIFY(messages.Entries().empty());
+        QCOMPARE(Grid()->rowCount(), 2);
+        QCOMPARE(Cell(0, 0), QStringLiteral("0001"));
+        QCOMPARE(Cell(0, 1), QString());
+        QCOMPARE(form->MTClientes().FieldByName("cidade").AsString(), std::string("CAMPINAS"));
+        QCOMPARE(form->campos_cad(), before);
+        QCOMPARE(form->vcontador(), 2);
+    }
+
+    void alterarOnAnEmptyViewAddsARecordWithoutId()
+    {
+        Click("btn_alterar");
+        QCOMPARE(E("ed_nome")->text(), QString());
+        Type(E("ed_nome"), "SEM CODIGO");
+        Click("btn_gravar");
+        QCOMPARE(Grid()->rowCount(), 1);
+        QCOMPARE(Cell(0, 0), QString());
+        QCOMPARE(Cell(0, 1), QStringLiteral("SEM CODIGO"));
+    }
+
+    void nameSearch_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("JO") << "JO" << QStringList{"JOÃO", "JOSÉ"};
+        QTest::newRow("lower case typed") << "jo" << QStringList{"JOÃO", "JOSÉ"};
+        QTest::newRow("apostrophe") << "D'AV" << QStringList{"D'AVILA"};
+        QTest::newRow("empty shows all") << "" << QStringList{"JOÃO", "MARIA JOANA", "JOSÉ", "D'AVILA"};
+        QTest::newRow("nothing") << "X" << QStringList{};
+    }
+
+    void nameSearch()
+    {
+        QFETCH(QString, search);
+        QFETCH(QStringList, shown);
+        for (const char* name : {"JOÃO", "MARIA JOANA", "JOSÉ", "D'AVILA"})
+            Include(QString::fromUtf8(name));
+        Search(search);
+        QStringList names;
+        for (int row = 0; row < Grid()->rowCount(); ++row)
+            names << Cell(row, 1);
+        QCOMPARE(names, shown);
+        QVERIFY(messages.Entries().empty());
+
+        Click("Image1");
+        QCOMPARE(E("ed_pesquisa")->text(), QString());
+        QCOMPARE(Grid()->rowCount(), 4);
+    }
+
+    void inclusionHiddenBySearchIsKept()
+    {
+        Include(QStringLiteral("JOÃO"));
+        Search("JO");
+        Include(QStringLiteral("ANA"));
+        QCOMPARE(Grid()->rowCount(), 1);
+        QCOMPARE(form->vcontador(), 2);
+        Click("Image1");
+        QCOMPARE(Grid()->rowCount(), 2);
+    }
+
+    void emptyEmailOnLeaving()
+    {
+        Click("btn_incluir");
+        Type(E("ed_email"), "");
+        QTest::keyClick(E("ed_email"), Qt::Key_Tab);
+        QCOMPARE(messages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Digite um email valido !!"}}));
+        QVERIFY(E("ed_email")->hasFocus());
+        Type(E("ed_email"), "x");
+        QTest::keyClick(E("ed_email"), Qt::Key_Tab);
+        QVERIFY(M("ed_cep")->hasFocus());
+        QCOMPARE(messages.Entries().size(), std::size_t(1));
+    }
+
+    void salvarDoesNotCheckTheEmail()
+    {
+        Customer c;
+        c.Email.clear();
+        Click("btn_incluir");
+        Type(E("ed_nome"), c.Nome);
+        Type(M("ed_cep"), c.Cep);
+        Click("btn_gravar");
+        QVERIFY(messages.Entries().empty());
+        QCOMPARE(form->MTClientes().RecordCount(), 1);
+    }
+
+    void incompleteMaskStopsTheTab()
+    {
+        Click("btn_incluir");
+        E("ed_email")->setText("a@b");
+        Type(M("ed_cpf"), "12345");
+        QTest::keyClick(M("ed_cpf"), Qt::Key_Tab);
+        QVERIFY(M("ed_cpf")->hasFocus());
+        QCOMPARE(messages.Entries(),
+                 (std::vector<TRecordedMessages::Entry>{
+                     {true, "Invalid input value.  Use escape key to abandon changes."}}));
+        QTest::keyClick(M("ed_cpf"), Qt::Key_Escape);
+        QTest::keyClick(M("ed_cpf"), Qt::Key_Tab);
+        QVERIFY(M("ed_fone")->hasFocus());
+    }
+
+    void mailFailureHandlerReturnsToTheList()
+    {
+        Click("btn_incluir");
+        bool throwIt = true;
+        form->MailSender1MailException("535 authentication failed", throwIt);
+        QVERIFY(!throwIt);
+        QCOMPARE(messages.Entries(),
+                 (std::vector<TRecordedMessages::Entry>{
+                     {false, "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
+                             "******    Verifique !!  ******"}}));
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(MenuEnabled());
+    }
+};
+
+QTEST_MAIN(TstFrmCadastro)
+#include "tst_frm_cadastro.moc"
