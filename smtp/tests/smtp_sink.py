@@ -52,7 +52,10 @@ def make_authenticator(user, password):
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == user.encode() and auth_data.password == password.encode())
-        return AuthResult(success=ok, auth_data=auth_data.login if ok else None)
+        if not ok:
+            # handled=False: the server answers the refusal itself.
+            return AuthResult(success=False, handled=False)
+        return AuthResult(success=True, auth_data=auth_data.login)
     return authenticate
 
 
