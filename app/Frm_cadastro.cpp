@@ -113,6 +113,13 @@ TFrm_cadastro::TFrm_cadastro(TMessages& messages, TClock today, QWidget* parent)
     setFixedSize(kWidth, kHeight);
     BuildFrame();
     ApplyStyle();
+    // Labels take the size of their text in the font the style sheet gives them.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label == lbl_opcao)
+            continue;
+        label->ensurePolished();
+        label->adjustSize();
+    }
     if (const QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
     FormCreate(std::move(today));
@@ -230,7 +237,7 @@ QWidget* TFrm_cadastro::BuildRegistrationPage()
     auto* p = Make<QFrame>(page, "pnl_cadastro", page->rect());
     auto* mode = Make<QFrame>(p, "Panel2", QRect(0, 0, page->width(), 36));
     lbl_opcao = Label(mode, "INCLUSÃO", QPoint(17, 7), "lbl_opcao");
-    lbl_opcao->setFixedWidth(300);
+    lbl_opcao->setFixedSize(300, 24);
 
     const auto mask = [&](const char* name, const char* editMask, QRect geometry) {
         auto* box = new TMaskEdit(QString::fromLatin1(editMask), FMessages, p);  // owned by p
@@ -376,12 +383,12 @@ QPushButton[menu="true"]:disabled { color: #5A6A7A; }
 #btn_cons_cep { background: #0080C0; padding: 0; }
 #ed_cep { font-size: 15px; font-weight: bold; }
 QLineEdit { background: white; border: 1px solid #B5B5B5; font-family: Arial; font-size: 13px;
-            padding-left: 2px; }
+            padding: 0px; }
 QLineEdit:focus { border: 1px solid #0080C0; }
 QTableView { background: white; font-family: Arial; font-size: 13px;
              selection-background-color: #0080C0; selection-color: white; }
 QTableView::item { border-bottom: 1px solid #D5D5D5; }
-QHeaderView::section { font-family: Arial; font-size: 13px; font-weight: bold; color: #000D1A;
+QHeaderView::section { font-family: Arial; font-size: 13px; color: #000D1A;
                        background: #F4F4F4; border: none; border-bottom: 1px solid #B5B5B5;
                        padding: 3px; }
 QCheckBox { color: #7A7A7A; font-family: Arial; font-size: 13px; }
