@@ -7,7 +7,6 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(tandrel::app::kApplicationTitle));
-    QApplication::setApplicationDisplayName(QString::fromUtf8(tandrel::app::kApplicationTitle));
 
     tandrel::app::TDialogMessages messages;
     tandrel::app::TFrm_cadastro Frm_cadastro(messages);
