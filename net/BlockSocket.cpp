@@ -158,8 +158,11 @@ void TBlockSocket::SetSin(TVarSin& Sin, const std::string& IP, const std::string
   DoStatus(THookSocketReason::HR_ResolvingBegin, IP + ":" + Port);
   ResetLastError();
   TSocketFamily Family = FFamily;
-  if (FSocket == -1 && FFamily == TSocketFamily::SF_Any) {
-    if (IsIP(IP))
+  if (FFamily == TSocketFamily::SF_Any) {
+    if (FSocket != -1)
+      // An open handle can only reach addresses of its own family.
+      Family = FIP6used ? TSocketFamily::SF_IP6 : TSocketFamily::SF_IP4;
+    else if (IsIP(IP))
       Family = TSocketFamily::SF_IP4;
     else if (IsIP6(IP))
       Family = TSocketFamily::SF_IP6;
