@@ -39,7 +39,7 @@ class Authenticator:
     def __call__(self, server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
               and auth_data.password == self.password)
-        return AuthResult(success=ok, handled=False)
+        return AuthResult(success=ok, handled=False, auth_data=auth_data.login if ok else None)
 
 
 class Recorder:
@@ -53,7 +53,7 @@ class Recorder:
         msg = email.message_from_bytes(raw, policy=email.policy.default)
         lines = [("mail_from", envelope.mail_from)]
         lines += [("rcpt", r) for r in envelope.rcpt_tos]
-        login = getattr(session, "login_data", None)
+        login = getattr(session, "auth_data", None)
         if isinstance(login, LoginPassword):
             login = login.login
         if login:

@@ -1,0 +1,499 @@
+#include "mail/MailSender.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <sstream>
+
+#include "mail/DelimitedText.h"
+#include "mail/EAbort.h"
+#include "mail/MailSenderThread.h"
+#include "mime/MimePart.h"
+#include "mime/SystemCodePage.h"
+
+namespace tandrel::mail {
+
+namespace {
+
+constexpr const char* kMailer = "Tandrel - MailSender";
+
+// Removes the leading and trailing characters up to and including the space.
+std::string Trimmed(std::string_view text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+    return std::string(text.substr(first, last - first));
+}
+
+// A header line must not be split or extended by what the caller typed: a CR or LF
+// would start a new header line (or end the header). Each becomes a space.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    return text;
+}
+
+std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
+    return "\"" + aName + "\" <" + aEmail + ">";
+}
+
+// The address of a list entry: the text inside the angle brackets, or the whole entry.
+std::string ExtractAddress(std::string_view entry) {
+    if (const auto open = entry.find('<'); open != std::string_view::npos) entry.remove_prefix(open + 1);
+    if (const auto close = entry.find('>'); close != std::string_view::npos) entry = entry.substr(0, close);
+    return Trimmed(entry);
+}
+
+// The file-name part of a path: the text after the last folder or drive separator.
+std::string ExtractFileName(std::string_view path) {
+    const auto cut = path.find_last_of("/\\:");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+// "file_" + local time "hhnnsszzz", the name of an unnamed stream attachment.
+std::string GeneratedAttachmentName() {
+    const auto now = std::chrono::system_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d%02d%02d%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(ms));
+    return std::string("file_") + text;
+}
+
+// Runs `action` when leaving the scope, also by an exception.
+template <class F>
+class AtExit {
+public:
+    explicit AtExit(F f) : fAction(std::move(f)) {}
+    ~AtExit() { fAction(); }
+    AtExit(const AtExit&) = delete;
+    AtExit& operator=(const AtExit&) = delete;
+
+private:
+    F fAction;
+};
+
+}  // namespace
+
+TMailSender::TMailSender()
+    : fSMTP(std::make_unique<smtp::TSMTPSend>()),
+      fMIMEMess(std::make_unique<mime::TMimeMess>()),
+      fDefaultCharsetCode(mime::TMimeChar::UTF_8),
+      fIDECharsetCode(mime::TMimeChar::CP1252) {
+    SetPriority(mime::TMessPriority::MP_normal);
+}
+
+TMailSender::~TMailSender() = default;
+
+const std::string& TMailSender::Host() const { return fSMTP->TargetHost(); }
+void TMailSender::SetHost(const std::string& Value) { fSMTP->SetTargetHost(Value); }
+const std::string& TMailSender::Port() const { return fSMTP->TargetPort(); }
+void TMailSender::SetPort(const std::string& Value) { fSMTP->SetTargetPort(Value); }
+const std::string& TMailSender::Username() const { return fSMTP->UserName(); }
+void TMailSender::SetUsername(const std::string& Value) { fSMTP->SetUserName(Value); }
+const std::string& TMailSender::Password() const { return fSMTP->Password(); }
+void TMailSender::SetPassword(const std::string& Value) { fSMTP->SetPassword(Value); }
+bool TMailSender::SetSSL() const { return fSMTP->FullSSL(); }
+void TMailSender::SetSSL(bool Value) { fSMTP->SetFullSSL(Value); }
+bool TMailSender::SetTLS() const { return fSMTP->AutoTLS(); }
+void TMailSender::SetTLS(bool Value) { fSMTP->SetAutoTLS(Value); }
+mime::TMessPriority TMailSender::Priority() const { return fMIMEMess->Header().Priority(); }
+void TMailSender::SetPriority(mime::TMessPriority Value) { fMIMEMess->Header().SetPriority(Value); }
+
+void TMailSender::SetAttempts(std::uint8_t Value) {
+    if (Value == fAttempts) return;
+    fAttempts = Value < 2 ? 1 : Value;
+}
+
+void TMailSender::Clear() {
+    ClearAttachments();
+    fMIMEMess->Header().Clear();
+    fMIMEMess->Clear();
+    fReplyTo.clear();
+    fBCC.clear();
+    fSubject.clear();
+    fBody.clear();
+    fAltBody.clear();
+}
+
+void TMailSender::AddEmailWithDelimitersToList(const std::string& aEmail, std::vector<std::string>& aList) {
+    const std::string email = Trimmed(aEmail);
+    const char delimiter = FindDelimiterInText(email, "");
+    if (delimiter == ' ') {
+        aList.push_back(email);
+        return;
+    }
+    (void)AddDelimitedTextToList(email, delimiter, aList, '"');
+}
+
+void TMailSender::AddNamed(const std::string& aEmail, const std::string& aName, std::vector<std::string>& aList) {
+    if (!Trimmed(aName).empty()) {
+        aList.push_back(NamedAddress(aEmail, aName));
+        return;
+    }
+    AddEmailWithDelimitersToList(aEmail, aList);
+}
+
+void TMailSender::AddAddress(const std::string& aEmail, const std::string& aName) {
+    AddNamed(aEmail, aName, fMIMEMess->Header().ToList());
+}
+
+void TMailSender::AddReplyTo(const std::string& aEmail, const std::string& aName) {
+    AddNamed(aEmail, aName, fReplyTo);
+}
+
+void TMailSender::AddCC(const std::string& aEmail, const std::string& aName) {
+    AddNamed(aEmail, aName, fMIMEMess->Header().CCList());
+}
+
+void TMailSender::AddBCC(const std::string& aEmail) { AddEmailWithDelimitersToList(aEmail, fBCC); }
+
+void TMailSender::AddAttachment(const std::string& aFileName, const std::string& aDescription,
+                                TMailAttachmentDisposition aDisposition) {
+    std::error_code error;
+    if (aFileName.empty() || !std::filesystem::is_regular_file(aFileName, error))
+        DoException(std::runtime_error("Add Attachment: File not Exists."));
+    std::ifstream file(aFileName, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (!file && !file.eof())
+        DoException(std::runtime_error("Add Attachment: Unable to read \"" + aFileName + "\"."));
+    auto& record = fAttachments.New();
+    record.SetFileName(aFileName);
+    record.SetDescription(aDescription.empty() ? ExtractFileName(aFileName) : aDescription);
+    record.SetDisposition(aDisposition);
+    record.Stream() = std::move(bytes);
+}
+
+void TMailSender::AddAttachment(const std::string& aFileName) {
+    AddAttachment(aFileName, {}, TMailAttachmentDisposition::adInline);
+}
+
+void TMailSender::AddAttachment(std::istream* aStream, const std::string& aDescription,
+                                TMailAttachmentDisposition aDisposition) {
+    if (aStream == nullptr) DoException(std::runtime_error("Add Attachment: Access Violation."));
+    const std::string description = Trimmed(aDescription).empty() ? GeneratedAttachmentName() : aDescription;
+    aStream->clear();
+    aStream->seekg(0, std::ios::beg);
+    std::string bytes{std::istreambuf_iterator<char>(*aStream), std::istreambuf_iterator<char>()};
+    auto& record = fAttachments.New();
+    record.SetFileName(description);
+    record.SetDescription(description);
+    record.SetDisposition(aDisposition);
+    record.Stream() = std::move(bytes);
+}
+
+void TMailSender::AddAttachment(std::istream* aStream) {
+    AddAttachment(aStream, {}, TMailAttachmentDisposition::adInline);
+}
+
+void TMailSender::Assign(const TMailSender& Source) {
+    if (&Source == this) return;
+    SetHost(Source.Host());
+    SetPort(Source.Port());
+    SetUsername(Source.Username());
+    SetPassword(Source.Password());
+    SetSSL(Source.SetSSL());
+    SetTLS(Source.SetTLS());
+    SetPriority(Source.Priority());
+    fReadingConfirmation = Source.fReadingConfirmation;
+    // A copy that dropped these would send differently from its source (a threaded
+    // send would lose the notification request and the time-out).
+    fDeliveryConfirmation = Source.fDeliveryConfirmation;
+    fTimeOut = Source.fTimeOut;
+    fIsHTML = Source.fIsHTML;
+    fUseThread = Source.fUseThread;
+    SetAttempts(Source.fAttempts);
+    fFrom = Source.fFrom;
+    fFromName = Source.fFromName;
+    fSubject = Source.fSubject;
+    fDefaultCharsetCode = Source.fDefaultCharsetCode;
+    fIDECharsetCode = Source.fIDECharsetCode;
+    fOnBeforeMailProcess = Source.fOnBeforeMailProcess;
+    fOnMailProcess = Source.fOnMailProcess;
+    fOnAfterMailProcess = Source.fOnAfterMailProcess;
+    fOnMailException = Source.fOnMailException;
+    fTag = Source.fTag;
+    fDispatcher = Source.fDispatcher;
+    for (std::size_t i = 0; i < Source.fAttachments.Count(); ++i) {
+        fAttachments.New().Assign(Source.fAttachments.Objects(i));
+    }
+    fAltBody = Source.fAltBody;
+    fBody = Source.fBody;
+    fReplyTo = Source.fReplyTo;
+    fBCC = Source.fBCC;
+    const auto& from = Source.fMIMEMess->Header();
+    auto& to = fMIMEMess->Header();
+    to.ToList() = from.ToList();
+    to.CCList() = from.CCList();
+    to.SetOrganization(from.Organization());
+    to.CustomHeaders() = from.CustomHeaders();
+    to.SetDate(from.Date());
+    to.SetXMailer(from.XMailer());
+}
+
+void TMailSender::SaveToFile(const std::string& AFileName) {
+    BuildMimeMess();
+    if (!AFileName.empty()) {
+        std::ofstream file(AFileName, std::ios::binary | std::ios::trunc);
+        file.write(fArqMIMe.data(), static_cast<std::streamsize>(fArqMIMe.size()));
+        file.close();
+        if (!file) DoException(std::runtime_error("Unable to write \"" + AFileName + "\"."));
+    }
+    Clear();
+}
+
+bool TMailSender::SaveToStream(std::ostream* AStream) const {
+    if (AStream == nullptr) return false;
+    try {
+        AStream->write(fArqMIMe.data(), static_cast<std::streamsize>(fArqMIMe.size()));
+        return static_cast<bool>(*AStream);
+    } catch (...) {
+        return false;
+    }
+}
+
+void TMailSender::MailProcess(TMailStatus aStatus) const {
+    if (fOnMailProcess) fOnMailProcess(*this, aStatus);
+}
+
+void TMailSender::DoException(const std::runtime_error& E) const {
+    bool throwIt = true;
+    if (fOnMailException) fOnMailException(*this, E, throwIt);
+    if (!throwIt) throw EAbort{};
+    throw E;
+}
+
+// ----- message assembly -----------------------------------------------------
+
+void TMailSender::BuildHeader() {
+    auto& header = fMIMEMess->Header();
+    header.SetCharsetCode(fDefaultCharsetCode);
+    header.SetTargetCharset(fIDECharsetCode);
+    header.SetSubject(fSubject);
+    const std::string from =
+        OneLine(Trimmed(fFromName).empty() ? fFrom : NamedAddress(fFrom, fFromName));
+    header.SetFrom(from);
+    if (!fReplyTo.empty()) {
+        std::string replyTo;
+        bool first = true;
+        for (const auto& entry : fReplyTo) {
+            if (!first) replyTo += ';';
+            first = false;
+            if (entry.find_first_of("\";") == std::string::npos) {
+                replyTo += entry;
+                continue;
+            }
+            replyTo += '"';
+            for (const char c : entry) {
+                if (c == '"') replyTo += '"';
+                replyTo += c;
+            }
+            replyTo += '"';
+        }
+        header.SetReplyTo(OneLine(std::move(replyTo)));
+    }
+    auto& custom = header.CustomHeaders();
+    if (fReadingConfirmation) custom.insert(custom.begin(), "Disposition-Notification-To: " + from);
+    if (fDeliveryConfirmation) custom.insert(custom.begin(), "Return-Receipt-To: " + from);
+    for (auto& entry : header.ToList()) entry = OneLine(std::move(entry));
+    for (auto& entry : header.CCList()) entry = OneLine(std::move(entry));
+    header.SetXMailer(kMailer);
+}
+
+namespace {
+
+void ApplyTriple(mime::TMimePart& part, mime::TMimeChar charset, mime::TMimeChar target) {
+    part.SetCharsetCode(charset);
+    part.SetTargetCharset(target);
+    part.SetConvertCharset(charset != target);
+}
+
+}  // namespace
+
+void TMailSender::BuildParts() {
+    using mime::TMimePart;
+    const bool needRelated = fIsHTML && !fBody.empty() && !fAltBody.empty();
+    TMimePart* parent = &fMIMEMess->AddPartMultipart(needRelated ? "alternative" : "mixed", nullptr);
+    ApplyTriple(*parent, fDefaultCharsetCode, fIDECharsetCode);
+
+    const auto addText = [&](const std::vector<std::string>& lines, const char* subtype, const char* description) {
+        TMimePart& part = fMIMEMess->AddPart(parent);
+        part.DecodedLines() = mime::AnsiFromText(JoinLines(lines));
+        part.SetPrimary("text");
+        part.SetSecondary(subtype);
+        part.SetDescription(description);
+        part.SetDisposition("inline");
+        ApplyTriple(part, fDefaultCharsetCode, fIDECharsetCode);
+        part.SetEncoding("base64");
+        part.EncodePart();
+        part.EncodePartHeader();
+    };
+
+    if (!fAltBody.empty()) addText(fAltBody, "plain", "Message text");
+    if (needRelated) {
+        parent = &fMIMEMess->AddPartMultipart("related", parent);
+        ApplyTriple(*parent, fDefaultCharsetCode, fIDECharsetCode);
+    }
+    if (fIsHTML && !fBody.empty()) addText(fBody, "html", "HTML text");
+
+    const std::string bodyLower = LowerAscii(JoinLines(fBody));
+    for (std::size_t i = 0; i < fAttachments.Count(); ++i) {
+        const TMailAttachment& attachment = fAttachments.Objects(i);
+        const bool bodyHasImage = bodyLower.find(":" + LowerAscii(attachment.Description())) != std::string::npos;
+        TMimePart& part = fMIMEMess->AddPart(parent);
+        part.DecodedLines() = attachment.Stream();
+        part.SetDescription(attachment.Description());
+        part.SetDisposition(attachment.Disposition() == TMailAttachmentDisposition::adInline ? "inline" : "attachment");
+        if (fIsHTML && bodyHasImage) part.SetContentID("<" + attachment.Description() + ">");
+        part.SetFileName(ExtractFileName(attachment.FileName()));
+        part.SetEncoding("base64");
+        part.SetPrimaryCode(mime::TMimePrimary::MP_BINARY);
+        part.SetCharsetCode(fIDECharsetCode);
+        part.SetTargetCharset(fIDECharsetCode);
+        part.SetConvertCharset(false);
+        part.MimeTypeFromExt(attachment.FileName());
+        part.EncodePart();
+        part.EncodePartHeader();
+    }
+}
+
+void TMailSender::BuildMimeMess() {
+    if (fOnBeforeMailProcess) fOnBeforeMailProcess(*this);
+    MailProcess(TMailStatus::pmsStartProcess);
+    MailProcess(TMailStatus::pmsConfigHeaders);
+    BuildHeader();
+    MailProcess(TMailStatus::pmsAddingMimeParts);
+    BuildParts();
+    fMIMEMess->EncodeMessage();
+    fArqMIMe = JoinLines(fMIMEMess->Lines());
+}
+
+// ----- send flow ------------------------------------------------------------
+
+void TMailSender::Send(bool UseThreadNow) {
+    if (UseThreadNow) {
+        SendEmailByThread(this);
+        return;
+    }
+    SendMail();
+}
+
+void TMailSender::SendEmailByThread(const TMailSender* MailToClone) {
+    if (MailToClone == nullptr) throw std::invalid_argument("MailToClone not specified");
+    auto copy = std::make_unique<TMailSender>();
+    copy->Assign(*MailToClone);
+    TMailSenderThread::Start(std::move(copy));
+}
+
+void TMailSender::SmtpError(const std::string& pMsgError) {
+    AtExit clearOnLeaving([this] { Clear(); });
+    fGetLastSmtpError = pMsgError;
+    MailProcess(TMailStatus::pmsError);
+    DoException(std::runtime_error(pMsgError));
+}
+
+namespace {
+
+// Gathers one server answer into the send's error collection, once.
+void AddErrorMsg(std::string& errorMsgs, const std::string& AError) {
+    if (Trimmed(AError).empty() || errorMsgs.find(AError) != std::string::npos) return;
+    if (!errorMsgs.empty()) errorMsgs += "\r\n";
+    errorMsgs += AError;
+}
+
+}  // namespace
+
+template <class Step>
+void TMailSender::Retry(const Step& step, const char* failureText, std::string& errorMsgs) {
+    for (unsigned attempt = 1;; ++attempt) {
+        if (step()) return;
+        AddErrorMsg(errorMsgs, fSMTP->ResultString());
+        if (attempt >= fAttempts) SmtpError(failureText + errorMsgs);
+    }
+}
+
+void TMailSender::SendRecipients(const std::vector<std::string>& list, const char* failureText,
+                                 std::string& errorMsgs) {
+    for (const auto& entry : list) {
+        const std::string address = ExtractAddress(entry);
+        Retry([&] { return fSMTP->MailTo(address); }, failureText, errorMsgs);
+    }
+}
+
+void TMailSender::SendMail() {
+    BuildMimeMess();
+    if (fTimeOut > 0) {
+        fSMTP->SetTimeout(fTimeOut);
+        fSMTP->Sock().SetConnectionTimeout(fTimeOut);
+    }
+    MailProcess(TMailStatus::pmsLoginSMTP);
+    if (Host().empty()) SmtpError("SMTP Error: Server not informed");
+
+    std::string errorMsgs;
+    Retry([&] { return fSMTP->Login(); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
+    smtp::TDeliveryStatusNotification notifications;
+    if (fDeliveryConfirmation) {
+        if (fSMTP->FindCap("DSN").empty())
+            SmtpError("SMTP Error: The SMTP Server does not support Delivery Status Notification");
+        notifications = {smtp::TDeliveryStatusNotificationEvents::dsnSucecess,
+                         smtp::TDeliveryStatusNotificationEvents::dsnFailure};
+    }
+    // Set every time: the client keeps it between sends, and a later mail without
+    // confirmation must not ask for one.
+    fSMTP->SetDeliveryStatusNotification(notifications);
+
+    MailProcess(TMailStatus::pmsStartSends);
+    const auto size = static_cast<std::int64_t>(fArqMIMe.size());
+    Retry([&] { return fSMTP->MailFrom(fFrom, size); }, "SMTP Error: Unable to send MailFrom.\r\n", errorMsgs);
+
+    MailProcess(TMailStatus::pmsSendTo);
+    SendRecipients(fMIMEMess->Header().ToList(), "SMTP Error: Unable to send MailTo.\r\n", errorMsgs);
+    if (!fMIMEMess->Header().CCList().empty()) {
+        MailProcess(TMailStatus::pmsSendCC);
+        SendRecipients(fMIMEMess->Header().CCList(), "SMTP Error: Unable to send CC list.\r\n", errorMsgs);
+    }
+    if (!fBCC.empty()) {
+        MailProcess(TMailStatus::pmsSendBCC);
+        SendRecipients(fBCC, "SMTP Error: Unable to send BCC list.\r\n", errorMsgs);
+    }
+
+    MailProcess(TMailStatus::pmsSendData);
+    Retry([&] { return fSMTP->MailData(fMIMEMess->Lines()); }, "SMTP Error: Unable to send Mail data.\r\n",
+          errorMsgs);
+
+    // The server has accepted the message: a QUIT that goes unanswered (or a dropped
+    // connection) must not turn that into a failure, or the mail would be sent twice.
+    MailProcess(TMailStatus::pmsLogoutSMTP);
+    (void)fSMTP->Logout();
+
+    AtExit clearOnLeaving([this] { Clear(); });
+    MailProcess(TMailStatus::pmsDone);
+    if (fOnAfterMailProcess) fOnAfterMailProcess(*this);
+}
+
+}  // namespace tandrel::mail

@@ -1,0 +1,260 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <type_traits>
+#include <string>
+#include <vector>
+
+#include "mail/MailAttachment.h"
+#include "mail/MailStatus.h"
+#include "mail/MainThreadDispatcher.h"
+#include "mime/Charsets.h"
+#include "mime/MessHeader.h"
+#include "mime/MimeMess.h"
+#include "smtp/SMTPSend.h"
+
+namespace tandrel::mail {
+
+class TMailSender;
+
+/// Called with the component before and after a send.
+using TNotifyEvent = std::function<void(const TMailSender& Sender)>;
+/// Called with the component and the step the send has reached.
+using TOnMailProcess = std::function<void(const TMailSender& AMail, TMailStatus aStatus)>;
+/// Called with the component and the error about to be raised; clearing `ThrowIt`
+/// turns the error into the silent abort (`EAbort`).
+using TOnMailException =
+    std::function<void(const TMailSender& AMail, const std::exception& E, bool& ThrowIt)>;
+
+/// One outgoing e-mail and everything needed to send it: sender, recipients, subject,
+/// a plain-text and an HTML body, attachments, delivery options and the SMTP server.
+/// Properties are UTF-8 text. Every failure leaves through `DoException`: the handler
+/// of `OnMailException` may turn it into `EAbort`; otherwise a std::runtime_error
+/// with the component's message is raised. Server settings live in the owned SMTP
+/// client (`SMTP()`), the To and CC lists in the owned message's header (`MIMEMess()`).
+class TMailSender {
+public:
+    /// Creates the SMTP client and the message; applies the defaults (port "25",
+    /// host "127.0.0.1", `Attempts` 3, `MP_normal`, `UTF_8` out of `CP1252` text).
+    TMailSender();
+    ~TMailSender();
+    TMailSender(const TMailSender&) = delete;
+    TMailSender& operator=(const TMailSender&) = delete;
+
+    // Server settings, read and written in the SMTP client.
+    [[nodiscard]] const std::string& Host() const;
+    void SetHost(const std::string& Value);
+    [[nodiscard]] const std::string& Port() const;
+    void SetPort(const std::string& Value);
+    [[nodiscard]] const std::string& Username() const;
+    void SetUsername(const std::string& Value);
+    [[nodiscard]] const std::string& Password() const;
+    void SetPassword(const std::string& Value);
+    /// TLS from the first byte.
+    [[nodiscard]] bool SetSSL() const;
+    void SetSSL(bool Value);
+    /// STARTTLS when the server offers it.
+    [[nodiscard]] bool SetTLS() const;
+    void SetTLS(bool Value);
+
+    /// The message header's priority.
+    [[nodiscard]] mime::TMessPriority Priority() const;
+    void SetPriority(mime::TMessPriority Value);
+
+    /// Asks for a read receipt (Disposition-Notification-To).
+    [[nodiscard]] bool ReadingConfirmation() const { return fReadingConfirmation; }
+    void SetReadingConfirmation(bool Value) { fReadingConfirmation = Value; }
+    /// Asks for delivery status notifications and a return receipt; the send fails
+    /// when the server offers no DSN.
+    [[nodiscard]] bool DeliveryConfirmation() const { return fDeliveryConfirmation; }
+    void SetDeliveryConfirmation(bool Value) { fDeliveryConfirmation = Value; }
+    /// `Body` holds HTML and is sent; when false `Body` is never sent.
+    [[nodiscard]] bool IsHTML() const { return fIsHTML; }
+    void SetIsHTML(bool Value) { fIsHTML = Value; }
+    /// What `Send()` without argument does: true sends on a thread of its own.
+    [[nodiscard]] bool UseThread() const { return fUseThread; }
+    void SetUseThread(bool Value) { fUseThread = Value; }
+    /// Milliseconds; above 0 it replaces the client's reply and connection time-outs.
+    [[nodiscard]] std::int32_t TimeOut() const { return fTimeOut; }
+    void SetTimeOut(std::int32_t Value) { fTimeOut = Value; }
+    /// Tries of each send step; storing a value below 2 gives 1.
+    [[nodiscard]] std::uint8_t Attempts() const { return fAttempts; }
+    void SetAttempts(std::uint8_t Value);
+
+    /// Sender address (text).
+    [[nodiscard]] const std::string& From() const { return fFrom; }
+    void SetFrom(std::string Value) { fFrom = std::move(Value); }
+    /// Sender display name (text).
+    [[nodiscard]] const std::string& FromName() const { return fFromName; }
+    void SetFromName(std::string Value) { fFromName = std::move(Value); }
+    [[nodiscard]] const std::string& Subject() const { return fSubject; }
+    void SetSubject(std::string Value) { fSubject = std::move(Value); }
+    /// Character set the message's text goes out in.
+    [[nodiscard]] mime::TMimeChar DefaultCharset() const { return fDefaultCharsetCode; }
+    void SetDefaultCharset(mime::TMimeChar Value) { fDefaultCharsetCode = Value; }
+    /// Character set of the 8-bit text the bodies become (the system code page).
+    [[nodiscard]] mime::TMimeChar IDECharset() const { return fIDECharsetCode; }
+    void SetIDECharset(mime::TMimeChar Value) { fIDECharsetCode = Value; }
+
+    /// Called before a message is built.
+    [[nodiscard]] const TNotifyEvent& OnBeforeMailProcess() const { return fOnBeforeMailProcess; }
+    void SetOnBeforeMailProcess(TNotifyEvent Value) { fOnBeforeMailProcess = std::move(Value); }
+    /// Called at every step of building and sending.
+    [[nodiscard]] const TOnMailProcess& OnMailProcess() const { return fOnMailProcess; }
+    void SetOnMailProcess(TOnMailProcess Value) { fOnMailProcess = std::move(Value); }
+    /// Called after a successful send.
+    [[nodiscard]] const TNotifyEvent& OnAfterMailProcess() const { return fOnAfterMailProcess; }
+    void SetOnAfterMailProcess(TNotifyEvent Value) { fOnAfterMailProcess = std::move(Value); }
+    /// Called with every error before it is raised.
+    [[nodiscard]] const TOnMailException& OnMailException() const { return fOnMailException; }
+    void SetOnMailException(TOnMailException Value) { fOnMailException = std::move(Value); }
+
+    /// Free for the caller's use; copied by `Assign`.
+    [[nodiscard]] std::intptr_t Tag() const { return fTag; }
+    void SetTag(std::intptr_t Value) { fTag = Value; }
+    /// How a threaded send runs its events on the main thread; without one they run
+    /// on the sending thread. Copied by `Assign`.
+    [[nodiscard]] const std::shared_ptr<IMainThreadDispatcher>& MainThreadDispatcher() const {
+        return fDispatcher;
+    }
+    void SetMainThreadDispatcher(std::shared_ptr<IMainThreadDispatcher> Value) {
+        fDispatcher = std::move(Value);
+    }
+
+    /// The owned SMTP client and message.
+    [[nodiscard]] smtp::TSMTPSend& SMTP() { return *fSMTP; }
+    [[nodiscard]] const smtp::TSMTPSend& SMTP() const { return *fSMTP; }
+    [[nodiscard]] mime::TMimeMess& MIMEMess() { return *fMIMEMess; }
+    [[nodiscard]] const mime::TMimeMess& MIMEMess() const { return *fMIMEMess; }
+    [[nodiscard]] TMailAttachments& Attachments() { return fAttachments; }
+    [[nodiscard]] const TMailAttachments& Attachments() const { return fAttachments; }
+    /// Blind-copy addresses (text), one a line.
+    [[nodiscard]] std::vector<std::string>& BCC() { return fBCC; }
+    [[nodiscard]] const std::vector<std::string>& BCC() const { return fBCC; }
+    /// Reply-to entries (text), one a line.
+    [[nodiscard]] std::vector<std::string>& ReplyTo() { return fReplyTo; }
+    [[nodiscard]] const std::vector<std::string>& ReplyTo() const { return fReplyTo; }
+    /// Plain-text body lines (text).
+    [[nodiscard]] std::vector<std::string>& AltBody() { return fAltBody; }
+    [[nodiscard]] const std::vector<std::string>& AltBody() const { return fAltBody; }
+    /// HTML body lines (text), sent only when `IsHTML`.
+    [[nodiscard]] std::vector<std::string>& Body() { return fBody; }
+    [[nodiscard]] const std::vector<std::string>& Body() const { return fBody; }
+    /// The message of the last send error, kept until the next one.
+    [[nodiscard]] const std::string& GetLastSmtpError() const { return fGetLastSmtpError; }
+    /// The stored copy of the last built message: bytes, lines ended by CR LF.
+    [[nodiscard]] const std::string& StoredMessage() const { return fArqMIMe; }
+
+    /// Empties the content: attachments, header (priority becomes `MP_unknown`), parts,
+    /// `ReplyTo`, `BCC`, `Subject`, `Body`, `AltBody`. Settings and events stay.
+    void Clear();
+    /// Frees every attachment record.
+    void ClearAttachments() { fAttachments.Clear(); }
+
+    /// Adds to the To list: `"aName" <aEmail>` when the name is not blank, otherwise
+    /// `aEmail` split at its first-found delimiter of ";,|".
+    void AddAddress(const std::string& aEmail, const std::string& aName = {});
+    /// Adds to `ReplyTo`, as `AddAddress`.
+    void AddReplyTo(const std::string& aEmail, const std::string& aName = {});
+    /// Adds to the CC list, as `AddAddress`.
+    void AddCC(const std::string& aEmail, const std::string& aName = {});
+    /// Adds to `BCC`, always splitting like an unnamed `AddAddress`.
+    void AddBCC(const std::string& aEmail);
+
+    /// Attaches a copy of the file's bytes; the description defaults to the file's
+    /// name without folders. A missing file fails with "Add Attachment: File not Exists.".
+    void AddAttachment(const std::string& aFileName, const std::string& aDescription,
+                       TMailAttachmentDisposition aDisposition);
+    /// Same with an empty description and `adInline`.
+    void AddAttachment(const std::string& aFileName);
+    /// Attaches a copy of the whole stream (read from its start); a blank description
+    /// becomes "file_" + the local time "hhnnsszzz". A null stream fails with
+    /// "Add Attachment: Access Violation.".
+    void AddAttachment(std::istream* aStream, const std::string& aDescription,
+                       TMailAttachmentDisposition aDisposition);
+    /// Same with an empty description and `adInline`.
+    void AddAttachment(std::istream* aStream);
+
+    /// Copies settings, events, content and attachments of `Source` (attachments are
+    /// appended to those already here).
+    void Assign(const TMailSender& Source);
+    /// Refuses anything that is not a `TMailSender` (null included) with
+    /// std::invalid_argument "Source must be TMailSender", leaving this one unchanged.
+    template <class T>
+    void Assign(const T* Source) {
+        if constexpr (std::is_base_of_v<TMailSender, T>) {
+            if (Source != nullptr) return Assign(*static_cast<const TMailSender*>(Source));
+        }
+        throw std::invalid_argument("Source must be TMailSender");
+    }
+
+    /// Builds the message, writes the stored copy to `AFileName` (unless empty), then
+    /// clears. A file that cannot be written fails through `DoException`.
+    void SaveToFile(const std::string& AFileName);
+    /// Writes the stored copy at the stream's position; false on a null or failing stream.
+    [[nodiscard]] bool SaveToStream(std::ostream* AStream) const;
+
+    /// Builds the MIME message and the stored copy from the content; see the class notes.
+    void BuildMimeMess();
+
+    /// Sends now: on a thread of its own with a copy when `UseThreadNow`, else here.
+    void Send(bool UseThreadNow);
+    /// `Send(UseThread())`.
+    void Send() { Send(fUseThread); }
+    /// Starts a threaded send of a copy of `MailToClone` and returns at once; threaded
+    /// sends run one at a time and never raise to the caller. A null mail fails with
+    /// std::invalid_argument "MailToClone not specified".
+    static void SendEmailByThread(const TMailSender* MailToClone);
+
+    /// Reports `aStatus` to `OnMailProcess` when set.
+    void MailProcess(TMailStatus aStatus) const;
+    /// Raises `E`, or `EAbort` when the `OnMailException` handler clears `ThrowIt`.
+    [[noreturn]] void DoException(const std::runtime_error& E) const;
+
+private:
+    friend class TMailSenderThread;
+
+    void SendMail();
+    [[noreturn]] void SmtpError(const std::string& pMsgError);
+    template <class Step>
+    void Retry(const Step& step, const char* failureText, std::string& errorMsgs);
+    void SendRecipients(const std::vector<std::string>& list, const char* failureText,
+                        std::string& errorMsgs);
+    void AddEmailWithDelimitersToList(const std::string& aEmail, std::vector<std::string>& aList);
+    void AddNamed(const std::string& aEmail, const std::string& aName, std::vector<std::string>& aList);
+    void BuildHeader();
+    void BuildParts();
+
+    std::unique_ptr<smtp::TSMTPSend> fSMTP;
+    std::unique_ptr<mime::TMimeMess> fMIMEMess;
+    std::string fArqMIMe;
+    bool fReadingConfirmation = false;
+    bool fDeliveryConfirmation = false;
+    TOnMailProcess fOnMailProcess;
+    TOnMailException fOnMailException;
+    bool fIsHTML = false;
+    std::uint8_t fAttempts = 3;
+    std::string fFrom;
+    std::string fFromName;
+    std::string fSubject;
+    std::vector<std::string> fBody;
+    std::vector<std::string> fAltBody;
+    TMailAttachments fAttachments;
+    std::vector<std::string> fReplyTo;
+    std::vector<std::string> fBCC;
+    std::int32_t fTimeOut = 0;
+    bool fUseThread = false;
+    mime::TMimeChar fDefaultCharsetCode;
+    mime::TMimeChar fIDECharsetCode;
+    TNotifyEvent fOnAfterMailProcess;
+    TNotifyEvent fOnBeforeMailProcess;
+    std::string fGetLastSmtpError;
+    std::intptr_t fTag = 0;
+    std::shared_ptr<IMainThreadDispatcher> fDispatcher;
+};
+
+}  // namespace tandrel::mail

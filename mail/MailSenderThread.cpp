@@ -1,0 +1,85 @@
+#include "mail/MailSenderThread.h"
+
+#include <thread>
+
+namespace tandrel::mail {
+
+std::mutex& MailCriticalSection() {
+    static std::mutex lock;
+    return lock;
+}
+
+void TMailSenderThread::Start(std::unique_ptr<TMailSender> MailSender) {
+    auto thread = std::make_unique<TMailSenderThread>(Key{}, std::move(MailSender));
+    std::thread([self = std::move(thread)] { self->Execute(); }).detach();
+}
+
+TMailSenderThread::TMailSenderThread(Key, std::unique_ptr<TMailSender> MailSender)
+    : FMailSender(std::move(MailSender)) {}
+
+void TMailSenderThread::Synchronize(const std::function<void()>& Work) {
+    std::exception_ptr error;
+    const auto run = [&] {
+        try {
+            Work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    };
+    if (const auto& dispatcher = FMailSender->MainThreadDispatcher()) {
+        dispatcher->RunAndWait(run);
+    } else {
+        run();
+    }
+    // A handler's own error goes on in the sending thread as if the handler had run there.
+    if (error) std::rethrow_exception(error);
+}
+
+void TMailSenderThread::RelayEvents() {
+    TMailSender& mail = *FMailSender;
+    mail.SetOnMailProcess([this](const TMailSender& AMail, TMailStatus aStatus) {
+        FStatus = aStatus;
+        if (FOnMailProcess) Synchronize([&] { FOnMailProcess(AMail, FStatus); });
+    });
+    mail.SetOnBeforeMailProcess([this](const TMailSender& Sender) {
+        if (FOnBeforeMailProcess) Synchronize([&] { FOnBeforeMailProcess(Sender); });
+    });
+    mail.SetOnAfterMailProcess([this](const TMailSender& Sender) {
+        if (FOnAfterMailProcess) Synchronize([&] { FOnAfterMailProcess(Sender); });
+    });
+    mail.SetOnMailException([this](const TMailSender& AMail, const std::exception& E, bool& ThrowIt) {
+        FException = std::make_exception_ptr(std::runtime_error(E.what()));
+        Synchronize([&] {
+            FThrowIt = false;
+            if (FOnMailException) FOnMailException(AMail, E, FThrowIt);
+        });
+        // Nobody is there to catch an error of a threaded send: always end it silently.
+        ThrowIt = false;
+    });
+}
+
+void TMailSenderThread::Execute() {
+    FStatus = TMailStatus::pmsStartProcess;
+    FOnMailProcess = FMailSender->OnMailProcess();
+    FOnMailException = FMailSender->OnMailException();
+    FOnBeforeMailProcess = FMailSender->OnBeforeMailProcess();
+    FOnAfterMailProcess = FMailSender->OnAfterMailProcess();
+    std::lock_guard<std::mutex> oneAtATime(MailCriticalSection());
+    RelayEvents();
+    FMailSender->SetUseThread(false);
+    try {
+        FMailSender->SendMail();
+    } catch (...) {
+        // The silent abort, or an error of a handler or of the build: the caller of
+        // Send has long returned, so nothing is raised.
+    }
+    FMailSender.reset();
+    // The handlers may hold what their owner frees once this send is over.
+    FOnMailProcess = nullptr;
+    FOnMailException = nullptr;
+    FOnBeforeMailProcess = nullptr;
+    FOnAfterMailProcess = nullptr;
+    FException = nullptr;
+}
+
+}  // namespace tandrel::mail
