@@ -1,0 +1,172 @@
+#include "net/SocksBlockSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "net/TCPBlockSocket.h"
+#include "net/tests/LoopbackServer.h"
+#include "net/tests/ProxyProcess.h"
+
+namespace tandrel::net {
+namespace {
+
+using test::Expect;
+using test::Send;
+using test::TScriptedServer;
+
+constexpr int ReadTimeout = 5000;
+constexpr const char* SocksUser = "tandrelsocks";
+constexpr const char* SocksPassword = "Pw-4-socks";
+
+/// danted on a loopback port, asking for a user name and password or not.
+class TDante {
+public:
+  explicit TDante(bool WithLogin) : FPort(test::FreePort()) {
+    const std::string Program = test::FindProgram({"/usr/sbin/danted", "/usr/bin/danted"});
+    if (Program.empty())
+      return;
+    const std::string Config = FDir.Write(
+        "danted.conf",
+        "logoutput: " + (FDir.Path() / "danted.log").string() + "\n" +
+            "internal: 127.0.0.1 port = " + std::to_string(FPort) + "\n" +
+            "external: 127.0.0.1\n" + "clientmethod: none\n" +
+            (WithLogin ? "socksmethod: username\n" : "socksmethod: none\n") +
+            "user.privileged: root\nuser.unprivileged: nobody\n"
+            "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+            "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect bind }\n");
+    FProcess = std::make_unique<test::TChildProcess>(
+        std::vector<std::string>{Program, "-f", Config, "-N", "1"},
+        (FDir.Path() / "danted.out").string());
+    FUp = FProcess->Started() && test::WaitListening(FPort);
+  }
+  [[nodiscard]] bool Up() const { return FUp; }
+  [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
+
+private:
+  test::TTempDir FDir;
+  int FPort;
+  std::unique_ptr<test::TChildProcess> FProcess;
+  bool FUp = false;
+};
+
+/// A system account for the proxy's password check, removed afterwards.
+class TSystemUser {
+public:
+  TSystemUser() {
+    if (::getuid() != 0 || test::FindProgram({"/usr/sbin/useradd"}).empty())
+      return;
+    test::RunQuietly(std::string("/usr/sbin/userdel ") + SocksUser);
+    FMade = test::RunQuietly(std::string("/usr/sbin/useradd -M -s /usr/sbin/nologin ") + SocksUser) &&
+            test::RunQuietly(std::string("echo '") + SocksUser + ":" + SocksPassword +
+                             "' | /usr/sbin/chpasswd");
+  }
+  ~TSystemUser() {
+    if (FMade)
+      test::RunQuietly(std::string("/usr/sbin/userdel ") + SocksUser);
+  }
+  [[nodiscard]] bool Made() const { return FMade; }
+
+private:
+  bool FMade = false;
+};
+
+struct TSocksCase {
+  const char* Name;
+  TSocksType Type;
+  bool WithLogin;
+  const char* Password;
+  const char* Target;  // host text the proxy is asked to reach
+  bool SocksResolver;
+  int Error;
+};
+
+class SocksProxyTest : public ::testing::TestWithParam<TSocksCase> {};
+
+TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
+  const TSocksCase& Case = GetParam();
+  std::unique_ptr<TSystemUser> User;
+  if (Case.WithLogin) {
+    User = std::make_unique<TSystemUser>();
+    if (!User->Made())
+      GTEST_SKIP() << "cannot make a system account for the proxy's password check (needs root)";
+  }
+  TDante Proxy(Case.WithLogin);
+  if (!Proxy.Up())
+    GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
+  TScriptedServer Target({Send("220 via proxy\r\n"), Expect("QUIT\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.SetSocksIP("127.0.0.1");
+  Socket.SetSocksPort(Proxy.Port());
+  Socket.SetSocksType(Case.Type);
+  Socket.SetSocksResolver(Case.SocksResolver);
+  if (Case.WithLogin) {
+    Socket.SetSocksUsername(SocksUser);
+    Socket.SetSocksPassword(Case.Password);
+  }
+  Socket.Connect(Case.Target, Target.Port());
+  ASSERT_EQ(Socket.LastError(), Case.Error) << Socket.LastErrorDesc();
+  if (Case.Error != 0) {
+    EXPECT_EQ(Socket.LastErrorDesc(), "Network subsystem is unusable");
+    EXPECT_FALSE(Socket.UsingSocks());
+    Socket.CloseSocket();
+    // Let the scripted server give up on its own connection.
+    TTCPBlockSocket Unblock;
+    Unblock.Connect("127.0.0.1", Target.Port());
+    static_cast<void>(Unblock.SendString("QUIT\r\n"));
+    return;
+  }
+  EXPECT_TRUE(Socket.UsingSocks());
+  EXPECT_EQ(Socket.SocksLastError(), 0);
+  EXPECT_EQ(Socket.GetRemoteSinIP(), Case.Target);
+  EXPECT_EQ(std::to_string(Socket.GetRemoteSinPort()), Target.Port());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "220 via proxy");
+  EXPECT_EQ(Socket.SendString("QUIT\r\n"), 6);
+  Socket.CloseSocket();
+  Target.Join();
+  EXPECT_EQ(Target.Received(), "QUIT\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dante, SocksProxyTest,
+    ::testing::Values(
+        TSocksCase{"Socks5", TSocksType::ST_Socks5, false, "", "127.0.0.1", true, 0},
+        TSocksCase{"Socks5ProxyResolvesName", TSocksType::ST_Socks5, false, "", "localhost", true, 0},
+        TSocksCase{"Socks5WeResolveName", TSocksType::ST_Socks5, false, "", "localhost", false, 0},
+        TSocksCase{"Socks4", TSocksType::ST_Socks4, false, "", "127.0.0.1", true, 0},
+        TSocksCase{"Socks5WithLogin", TSocksType::ST_Socks5, true, SocksPassword, "127.0.0.1", true, 0},
+        TSocksCase{"Socks5WrongPassword", TSocksType::ST_Socks5, true, "wrong", "127.0.0.1", true, 10091}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(SocksBlockSocket, RefusedTargetGives10091) {
+  TDante Proxy(false);
+  if (!Proxy.Up())
+    GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
+  const std::string Closed = test::ClosedPort();
+  TTCPBlockSocket Socket;
+  Socket.SetSocksIP("127.0.0.1");
+  Socket.SetSocksPort(Proxy.Port());
+  Socket.Connect("127.0.0.1", Closed);
+  EXPECT_EQ(Socket.LastError(), 10091);
+  EXPECT_NE(Socket.SocksLastError(), 0);
+}
+
+TEST(SocksBlockSocket, UnreachableProxyGivesTheConnectError) {
+  TTCPBlockSocket Socket;
+  Socket.SetSocksIP("127.0.0.1");
+  Socket.SetSocksPort(test::ClosedPort());
+  Socket.Connect("127.0.0.1", "25");
+  EXPECT_EQ(Socket.LastError(), 10061);
+}
+
+TEST(SocksBlockSocket, StartValues) {
+  TSocksBlockSocket Socket;
+  EXPECT_EQ(Socket.SocksIP(), "");
+  EXPECT_EQ(Socket.SocksPort(), "1080");
+  EXPECT_EQ(Socket.SocksTimeout(), 60000);
+  EXPECT_EQ(Socket.SocksType(), TSocksType::ST_Socks5);
+  EXPECT_TRUE(Socket.SocksResolver());
+}
+
+}  // namespace
+}  // namespace tandrel::net
