@@ -236,7 +236,7 @@ std::string TSMTPSend::FindCap(std::string_view Value) const
     return {};
 }
 
-void TSMTPSend::SetRefusal(std::string_view Text)
+void TSMTPSend::SetOwnReply(std::string_view Text)
 {
     FResultString = std::string(Text);
     FFullResult.assign(1, FResultString);
@@ -247,7 +247,7 @@ void TSMTPSend::SetRefusal(std::string_view Text)
 bool TSMTPSend::RefuseUnsafe(std::string_view Argument)
 {
     if (!HasLineBreak(Argument)) return false;
-    SetRefusal(RefusedLineBreak);
+    SetOwnReply(RefusedLineBreak);
     return true;
 }
 
@@ -269,10 +269,7 @@ int TSMTPSend::NoReply()
 {
     // As a read on the broken connection would end: one empty line, code 0. The
     // socket keeps the send's error, which says more than a read's would.
-    FResultString.clear();
-    FFullResult.assign(1, FResultString);
-    FResultCode = 0;
-    EnhancedCode(FResultString);
+    SetOwnReply("");
     return 0;
 }
 
@@ -404,7 +401,7 @@ bool TSMTPSend::StartTLS()
     if (Command("STARTTLS") != 220 || FSock->LastError() != 0) return false;
     if (!FSock->LineBuffer().empty() || FSock->WaitingData() > 0) {
         // Bytes sent in the clear after the reply would later pass as protected.
-        SetRefusal(RefusedStartTLS);
+        SetOwnReply(RefusedStartTLS);
         FSock->CloseSocket();
         return false;
     }

@@ -159,7 +159,9 @@ private:
     int NoReply();
     // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
     [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
-    void SetRefusal(std::string_view Text);
+    // Records a reply the client made up itself (code 0), so callers that log
+    // `ResultString` show why nothing was sent or read.
+    void SetOwnReply(std::string_view Text);
     void ReadCapabilities();
     void Authenticate();
 
