@@ -255,6 +255,15 @@ TEST(CharsetConversionIconv, ReachesCharsetsWithoutBuiltInTable) {
     EXPECT_EQ(CharsetConversion("\x1B$B$\"\x1B(B", ISO_2022_JP, UTF_8), "\xE3\x81\x82");
 }
 
+TEST(CharsetConversion, DisableIconvSelectsBuiltInRoad) {
+    // Charsets without a table of their own reach their real code page only through iconv.
+    const bool before = DisableIconv;
+    DisableIconv = true;
+    EXPECT_EQ(CharsetConversion("\xD0\xB0", UTF_8, CP866), "_");  // read as ISO 8859-1, which lacks it
+    EXPECT_EQ(CharsetConversion("\xE7", UTF_8, CP866), "\xE7");
+    DisableIconv = before;
+}
+
 // ---- choosing a charset -------------------------------------------------------
 
 struct IdealCase {

@@ -1,0 +1,79 @@
+#include "mime/Iconv.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tandrel::mime {
+namespace {
+
+using namespace std::string_literals;
+
+class IconvBinding : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!InitIconvInterface()) GTEST_SKIP() << "the C library's iconv cannot be bound here";
+    }
+};
+
+TEST_F(IconvBinding, ConvertsAndReportsConsumedBytes) {
+    EXPECT_TRUE(IsIconvloaded());
+    TIconvConverter conv(IconvOpen("UCS-2BE", "WINDOWS-1252"));
+    ASSERT_TRUE(conv.IsOpen());
+    std::string out = "old";
+    EXPECT_EQ(IconvConvert(conv.Get(), "A\x80", out), 2u);
+    EXPECT_EQ(out, "\x00\x41\x20\xAC"s);
+}
+
+TEST_F(IconvBinding, UnknownNameGivesInvalidHandle) {
+    TIconvHandle h = IconvOpen("NO-SUCH-CHARSET", "UTF-8");
+    EXPECT_EQ(h, InvalidIconvHandle);
+    IconvClose(h);  // closing an invalid handle is harmless
+    EXPECT_EQ(h, InvalidIconvHandle);
+    std::string out = "x";
+    EXPECT_EQ(IconvConvert(InvalidIconvHandle, "abc", out), 0u);
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(IconvBinding, IgnoreSkipsWhatTheTargetLacks) {
+    TIconvConverter conv(IconvOpenIgnore("WINDOWS-1252", "UTF-8"));
+    ASSERT_TRUE(conv.IsOpen());
+    EXPECT_EQ(conv.Convert("a\xC5\x82z\xC3\xA7"), "az\xE7");
+}
+
+TEST_F(IconvBinding, InvalidInputIsSkippedNotFatal) {
+    TIconvConverter conv(IconvOpen("UCS-2BE", "UTF-8"));
+    ASSERT_TRUE(conv.IsOpen());
+    std::string out;
+    EXPECT_EQ(IconvConvert(conv.Get(), "a\xFF" "b\xC3", out), 4u);
+    EXPECT_EQ(out, "\x00\x61\x00\x62"s);
+}
+
+TEST_F(IconvBinding, TranslitAndLongOutputAreNotCutOff) {
+    TIconvConverter conv(IconvOpenTranslit("ASCII", "UTF-8"));
+    ASSERT_TRUE(conv.IsOpen());
+    const std::string out = conv.Convert("\xC2\xBD");  // one half: transliterated to several characters
+    EXPECT_FALSE(out.empty());
+    std::string many;
+    for (int i = 0; i < 1000; ++i) many += "\xC2\xBD";
+    EXPECT_EQ(conv.Convert(many).size(), out.size() * 1000);
+}
+
+TEST_F(IconvBinding, StatefulTargetEndsInInitialState) {
+    TIconvConverter conv(IconvOpen("ISO-2022-JP", "UTF-8"));
+    ASSERT_TRUE(conv.IsOpen());
+    EXPECT_EQ(conv.Convert("\xE3\x81\x82"), "\x1B$B$\"\x1B(B");
+}
+
+TEST_F(IconvBinding, ConverterMovesOwnership) {
+    TIconvConverter a(IconvOpen("UTF-8", "ISO-8859-1"));
+    ASSERT_TRUE(a.IsOpen());
+    TIconvConverter b(std::move(a));
+    EXPECT_FALSE(a.IsOpen());
+    EXPECT_EQ(b.Convert("\xE7"), "\xC3\xA7");
+    a = std::move(b);
+    EXPECT_EQ(a.Convert("\xE7"), "\xC3\xA7");
+}
+
+}  // namespace
+}  // namespace tandrel::mime
