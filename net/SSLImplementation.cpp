@@ -1,7 +1,9 @@
 #include "net/CustomSSL.h"
+#include "net/SSLOpenSSL.h"
 
 namespace tandrel::net {
 
-TSSLClass SSLImplementation = &CreateSSLNone;
+// Every socket made without naming a plug-in speaks TLS through OpenSSL.
+TSSLClass SSLImplementation = &CreateSSLOpenSSL;
 
 }  // namespace tandrel::net
