@@ -1,6 +1,8 @@
 #include "app/Frm_cadastro.h"
 
+#include "app/CepLookup.h"
 #include "app/ClientesModel.h"
+#include "app/CustomerXml.h"
 #include "app/Edit.h"
 #include "app/Glyphs.h"
 #include "app/MaskEdit.h"
@@ -9,6 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -439,7 +442,7 @@ void TFrm_cadastro::FormCreate(TClock today)
     FMTClientes.Open();
     Fcampos_cad.clear();
     Fvcontador = 1;
-    Fvdata_arq_xml = today().toString(QStringLiteral("ddMMyyyy"));
+    Fvdata_arq_xml = data_arq_xml(today());
     EsconderAbas(pgcclientes);
     ShowPage(tbs_dados, true);
 }
@@ -542,9 +545,7 @@ void TFrm_cadastro::btn_gravarClick()
             return;
         }
         inserir_cliente();
-        Fvnome_arq = QStringLiteral("Cliente_%1_%2.xml")
-                         .arg(Fvcontador, 3, 10, QLatin1Char('0'))
-                         .arg(Fvdata_arq_xml);
+        Fvnome_arq = nome_arq_xml(Fvcontador, Fvdata_arq_xml);
         gravar_xml();
         enviar_email();
     } else if (Fvopcao == QLatin1String("A")) {
@@ -566,6 +567,9 @@ void TFrm_cadastro::ed_emailExit()
 void TFrm_cadastro::inserir_cliente()
 {
     Fvcontador = FMTClientes.RecordCount() != 0 ? Fvcontador + 1 : 1;
+    // A counter whose file is already in the folder would replace an earlier customer's
+    // file: the new customer takes the first number that is free, as id and file name.
+    Fvcontador = proximo_contador_livre(ed_dir_xml->text(), Fvcontador, Fvdata_arq_xml);
     FMTClientes.Insert();
     FMTClientes.FieldByName("id_cliente").SetAsInteger(Fvcontador);
     const std::pair<const char*, QString> values[] = {
@@ -662,11 +666,16 @@ void TFrm_cadastro::limpar_campos()
     mm_dados->clear();
 }
 
-// --- later steps of an inclusion and the postal-code lookup --------------------
+// --- the XML file, the mail and the postal-code lookup -------------------------
 
 void TFrm_cadastro::gravar_xml()
 {
-    // The customer's XML file is written here once the writer is wired in.
+    const TCustomerXmlData data{ed_nome->text(),        ed_ident->Text(),    ed_cpf->Text(),
+                                ed_fone->Text(),        ed_email->text(),    ed_cep->Text(),
+                                ed_logradouro->text(),  ed_num->text(),      ed_complemento->text(),
+                                ed_bairro->text(),      ed_cidade->text(),   ed_uf->text(),
+                                ed_pais->text()};
+    gravar_arquivo_xml(data, ed_dir_xml->text() + Fvnome_arq);
 }
 
 void TFrm_cadastro::enviar_email()
@@ -690,16 +699,33 @@ void TFrm_cadastro::MailSender1MailException(const std::string& E, bool& ThrowIt
     }
 }
 
+TAlvosCep TFrm_cadastro::AlvosCep()
+{
+    const auto into = [](TEdit* box) { return [box](const QString& text) { box->setText(text); }; };
+    return {[this](const QString& text) { FMessages.ShowMessage(text.toStdString()); },
+            {into(ed_logradouro), into(ed_complemento), into(ed_bairro), into(ed_cidade),
+             into(ed_uf)}};
+}
+
 void TFrm_cadastro::ed_cepExit()
 {
+    if (!FDMDados)
+        return;
+    if (ConsultarCEPAoSair(ed_cep->Text(), *FDMDados, AlvosCep()) != TResultadoCep::rcPreenchido)
+        ed_cep->setFocus();
 }
 
 void TFrm_cadastro::btn_cons_cepClick()
 {
+    ConsultarCEP(ed_cep->Text());
 }
 
-void TFrm_cadastro::ConsultarCEP(const QString&)
+void TFrm_cadastro::ConsultarCEP(const QString& cep)
 {
+    if (!FDMDados)
+        return;
+    if (app::ConsultarCEP(cep, *FDMDados, AlvosCep()) != TResultadoCep::rcPreenchido)
+        ed_cep->setFocus();
 }
 
 }  // namespace tandrel::app

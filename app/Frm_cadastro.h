@@ -26,6 +26,7 @@ class TDMDados;
 class TEdit;
 class TMaskEdit;
 class TMessages;
+struct TAlvosCep;
 
 /// The fields of the customer table, in declared order.
 std::vector<TFieldDef> ClienteFieldDefs();
@@ -46,7 +47,8 @@ public:
                            QWidget* parent = nullptr);
     ~TFrm_cadastro() override;
 
-    /// The postal-code lookup's container; may be null (no lookup). Not owned.
+    /// The postal-code lookup's container; while null, the CEP box and its button look
+    /// nothing up. Not owned; must outlive the window or be reset first.
     void SetDMDados(TDMDados* value) { FDMDados = value; }
     TDMDados* DMDados() const { return FDMDados; }
 
@@ -99,6 +101,7 @@ private:
     void enviar_email();
     void parametros_email();
     void ConsultarCEP(const QString& cep);
+    TAlvosCep AlvosCep();
 
     void BuildFrame();
     void BuildMenu(QWidget* column);

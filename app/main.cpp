@@ -1,3 +1,4 @@
+#include "app/DMDados.h"
 #include "app/Frm_cadastro.h"
 #include "app/Messages.h"
 
@@ -11,6 +12,10 @@ int main(int argc, char** argv)
     tandrel::app::TDialogMessages messages;
     tandrel::app::TFrm_cadastro Frm_cadastro(messages);
     messages.SetParent(&Frm_cadastro);
+    tandrel::app::TDMDados DMDados;
+    Frm_cadastro.SetDMDados(&DMDados);
     Frm_cadastro.show();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    Frm_cadastro.SetDMDados(nullptr);
+    return result;
 }

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTableView>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -42,7 +44,21 @@ class TstFrmCadastro : public QObject {
 
 private:
     TRecordedMessages messages;
+    std::unique_ptr<QTemporaryDir> folder;  // the XML folder of each test
     std::unique_ptr<TFrm_cadastro> form;
+
+    QString Folder() const { return folder->path() + "/"; }
+    QString FileOf(int id) const
+    {
+        return Folder() + QStringLiteral("Cliente_%1_09122026.xml").arg(id, 3, 10, QChar('0'));
+    }
+
+    std::unique_ptr<TFrm_cadastro> NewWindow()
+    {
+        auto w = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
+        w->findChild<TEdit*>("ed_dir_xml")->setText(Folder());
+        return w;
+    }
 
     template <typename T = QWidget>
     T* W(const char* name) const
@@ -122,12 +138,18 @@ private slots:
     void init()
     {
         messages.Clear();
-        form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
+        folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(folder->isValid());
+        form = NewWindow();
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
 
-    void cleanup() { form.reset(); }
+    void cleanup()
+    {
+        form.reset();
+        folder.reset();
+    }
 
     void startsOnTheEmptyList()
     {
@@ -168,7 +190,8 @@ private slots:
         Click("btn_config");
         QCOMPARE(Page(), W("tbs_config"));
         QVERIFY(!MenuEnabled());
-        QCOMPARE(E("ed_dir_xml")->text(), QDir::homePath() + "/Clientes/xml/");
+        const TFrm_cadastro fresh(messages);  // the fixture points its window elsewhere
+        QCOMPARE(fresh.findChild<TEdit*>("ed_dir_xml")->text(), QDir::homePath() + "/Clientes/xml/");
         QCOMPARE(E("ed_email_de")->text(), QStringLiteral("suporte@localhost"));
         QCOMPARE(E("ed_nome_envio")->text(), QStringLiteral("suporte"));
         QCOMPARE(E("ed_host")->text(), QStringLiteral("localhost"));
@@ -258,14 +281,18 @@ private slots:
 
     void idRule_data()
     {
-        // Steps: I<name> include, D delete the current, S<text> search, C clear search.
+        // Steps: I<name> include, D delete the current, S<text> search, X empty the XML
+        // folder. The rule restarts at 1 on an empty view, then skips the numbers whose
+        // file is in the folder.
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<int>("id");
         QTest::newRow("first is 1") << QStringList{"IANA"} << 1;
         QTest::newRow("then 2, 3") << QStringList{"IANA", "IBIA", "ICAIO"} << 3;
-        QTest::newRow("restart after deleting all") << QStringList{"IANA", "IBIA", "D", "D", "IDORA"} << 1;
+        QTest::newRow("restart after deleting all") << QStringList{"IANA", "IBIA", "D", "D", "X", "IDORA"} << 1;
+        QTest::newRow("restart skips files kept") << QStringList{"IANA", "IBIA", "D", "D", "IDORA"} << 3;
         QTest::newRow("no reuse while others show") << QStringList{"IANA", "IBIA", "ICAIO", "D", "IDORA"} << 4;
-        QTest::newRow("search matching nothing gives 1") << QStringList{"IANA", "IBIA", "SZ", "IZECA"} << 1;
+        QTest::newRow("search matching nothing gives 1") << QStringList{"IANA", "IBIA", "SZ", "X", "IZECA"} << 1;
+        QTest::newRow("search matching nothing skips files kept") << QStringList{"IANA", "IBIA", "SZ", "IZECA"} << 3;
         QTest::newRow("search matching some goes on") << QStringList{"IANA", "IBIA", "SA", "IALICE"} << 3;
     }
 
@@ -279,6 +306,9 @@ private slots:
                 Click("btn_excluir");
             else if (step.startsWith('S'))
                 Search(step.mid(1));
+            else if (step == "X")
+                for (const QString& f : QDir(Folder()).entryList(QDir::Files))
+                    QVERIFY(QFile::remove(Folder() + f));
         }
         QTEST(form->vcontador(), "id");
         QTEST(form->MTClientes().FieldByName("id_cliente").AsInteger(), "id");
@@ -331,6 +361,61 @@ private slots:
         QVERIFY(MenuEnabled());
         QCOMPARE(Grid()->rowCount(), 3);
         QCOMPARE(form->MTClientes().RecNo(), 2);  // the one just included
+    }
+
+    void inclusionWritesTheXmlFile()
+    {
+        Customer c;
+        c.Nome = QString(60, QLatin1Char('N'));
+        Include(c);
+        QFile file(FileOf(1));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        QVERIFY(xml.contains(QString(60, QLatin1Char('N')).toUtf8()));
+        QVERIFY(xml.contains(QStringLiteral("SÃO PAULO").toUtf8()));
+        QVERIFY(messages.Entries().empty());
+    }
+
+    void earlierFilesAreNeverReplaced()
+    {
+        // Another run of the program on the same day wrote the first two files.
+        {
+            auto earlier = NewWindow();
+            earlier->show();
+            for (const char* name : {"ANA", "BIA"}) {
+                earlier->btn_incluirClick();
+                earlier->findChild<TEdit*>("ed_nome")->setText(name);
+                earlier->findChild<TMaskEdit*>("ed_cep")->SetText("01001000");
+                earlier->btn_gravarClick();
+            }
+        }
+        QFile first(FileOf(1));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        const QByteArray before = first.readAll();
+        first.close();
+
+        Include(QStringLiteral("CAIO"));
+        QCOMPARE(form->vcontador(), 3);
+        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_003_09122026.xml"));
+        QCOMPARE(Cell(0, 0), QStringLiteral("0003"));
+        QVERIFY(QFile::exists(FileOf(3)));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        QCOMPARE(first.readAll(), before);
+        QVERIFY(messages.Entries().empty());
+    }
+
+    void failedWriteKeepsTheRecordAndThePage()
+    {
+        E("ed_dir_xml")->setText(Folder() + "missing/");
+        Include(QStringLiteral("ANA"));
+        QCOMPARE(messages.Entries().size(), std::size_t(1));
+        QVERIFY(messages.Entries()[0].Error);
+        QVERIFY(QString::fromStdString(messages.Entries()[0].Text).contains("missing"));
+        QCOMPARE(Page(), W("tbs_cadastro"));
+        QVERIFY(!MenuEnabled());
+        QCOMPARE(form->MTClientes().RecordCount(), 1);
+        QCOMPARE(form->vcontador(), 1);
+        QCOMPARE(E("ed_nome")->text(), QStringLiteral("ANA"));
     }
 
     void longNameIsCutInTheTableOnly()

@@ -6,6 +6,7 @@
 #include "app/Messages.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -36,7 +37,9 @@ private:
 private slots:
     void threePages()
     {
+        QTemporaryDir folder;
         TFrm_cadastro form(messages, [] { return QDate(2026, 12, 9); });
+        W<TEdit>(form, "ed_dir_xml")->setText(folder.path() + "/");
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const char* names[] = {"JOÃO DA SILVA", "MARIA JOANA SOUZA", "JOSÉ D'AVILA", "ANA PAULA LIMA"};
