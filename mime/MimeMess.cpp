@@ -1,0 +1,227 @@
+#include "mime/MimeMess.h"
+
+#include "mime/SystemCodePage.h"
+#include "mime/detail/MimePartText.h"
+
+#include <array>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace tandrel::mime {
+
+namespace {
+
+std::string ReadFileBytes(const std::string& FileName) {
+    std::ifstream in(FileName, std::ios::binary);
+    if (!in) {
+        const int err = errno != 0 ? errno : ENOENT;
+        throw std::system_error(err, std::generic_category(), "cannot read " + FileName);
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw std::system_error(EIO, std::generic_category(), "cannot read " + FileName);
+    return bytes;
+}
+
+// Bytes split into lines, each line ended by CR LF again.
+std::string WithCrLfLines(std::string_view Bytes) {
+    std::string out;
+    out.reserve(Bytes.size() + Bytes.size() / 32 + 2);
+    detail::ForEachLine(Bytes, [&](std::string_view line) {
+        out.append(line);
+        out += "\r\n";
+    });
+    return out;
+}
+
+std::string AnsiLines(const std::vector<std::string>& Value) {
+    std::string text;
+    for (const std::string& line : Value) {
+        text += line;
+        text += "\r\n";
+    }
+    return AnsiFromText(text);
+}
+
+std::string_view WithoutDirectory(std::string_view FileName) {
+    const auto p = FileName.find_last_of("/\\");
+    return p == std::string_view::npos ? FileName : FileName.substr(p + 1);
+}
+
+std::unique_ptr<TMessHeader> MakeHeader(const TMessHeaderClass& HeadClass) {
+    std::unique_ptr<TMessHeader> header = HeadClass ? HeadClass() : nullptr;
+    return header ? std::move(header) : std::make_unique<TMessHeader>();
+}
+
+}  // namespace
+
+TMimeMess::TMimeMess() : TMimeMess(TMessHeaderClass{}) {}
+
+TMimeMess::TMimeMess(const TMessHeaderClass& HeadClass)
+    : FMessagePart(std::make_unique<TMimePart>()), FHeader(MakeHeader(HeadClass)) {}
+
+TMimeMess::~TMimeMess() = default;
+
+std::unique_ptr<TMimeMess> TMimeMess::CreateAltHeaders(const TMessHeaderClass& HeadClass) {
+    return std::make_unique<TMimeMess>(HeadClass);
+}
+
+void TMimeMess::Clear() {
+    FMessagePart->Clear();
+    FLines.clear();
+    FHeader->Clear();
+}
+
+TMimePart& TMimeMess::AddPart(TMimePart* PartParent) {
+    TMimePart& part = PartParent ? PartParent->AddSubPart() : *FMessagePart;
+    part.Clear();
+    return part;
+}
+
+TMimePart& TMimeMess::AddPartMultipart(std::string_view MultipartType, TMimePart* PartParent) {
+    TMimePart& part = AddPart(PartParent);
+    part.SetPrimary("Multipart");
+    part.SetSecondary(MultipartType);
+    part.SetDescription("Multipart message");
+    part.SetBoundary(GenerateBoundary());
+    part.EncodePartHeader();
+    return part;
+}
+
+TMimePart& TMimeMess::AddTextBytes(std::string Bytes, TMimePart* PartParent, std::string_view Secondary,
+                                   std::string_view Description, TMimeChar Charset, bool Convert,
+                                   TMimeEncoding Encoding) {
+    TMimePart& part = AddPart(PartParent);
+    part.DecodedLines() = std::move(Bytes);
+    part.SetPrimary("text");
+    part.SetSecondary(Secondary);
+    part.SetDescription(Description);
+    part.SetDisposition("inline");
+    part.SetCharsetCode(Charset);
+    part.SetEncodingCode(Encoding);
+    part.SetConvertCharset(Convert);
+    part.EncodePart();
+    part.EncodePartHeader();
+    return part;
+}
+
+TMimePart& TMimeMess::AddPartText(const std::vector<std::string>& Value, TMimePart* PartParent) {
+    std::string bytes = AnsiLines(Value);
+    const TMimeChar charset = IdealCharsetCoding(bytes, GetCurCP(), IdealCharsets);
+    return AddTextBytes(std::move(bytes), PartParent, "plain", "Message text", charset, true,
+                        TMimeEncoding::ME_QUOTED_PRINTABLE);
+}
+
+TMimePart& TMimeMess::AddPartTextEx(const std::vector<std::string>& Value, TMimePart* PartParent,
+                                    TMimeChar PartCharset, bool Raw, TMimeEncoding PartEncoding) {
+    return AddTextBytes(AnsiLines(Value), PartParent, "plain", "Message text", PartCharset, !Raw,
+                        PartEncoding);
+}
+
+TMimePart& TMimeMess::AddPartHTML(const std::vector<std::string>& Value, TMimePart* PartParent) {
+    return AddTextBytes(AnsiLines(Value), PartParent, "html", "HTML text", TMimeChar::UTF_8, true,
+                        TMimeEncoding::ME_QUOTED_PRINTABLE);
+}
+
+TMimePart& TMimeMess::AddPartTextFromFile(const std::string& FileName, TMimePart* PartParent) {
+    std::string bytes = WithCrLfLines(ReadFileBytes(FileName));
+    const TMimeChar charset = IdealCharsetCoding(bytes, GetCurCP(), IdealCharsets);
+    return AddTextBytes(std::move(bytes), PartParent, "plain", "Message text", charset, true,
+                        TMimeEncoding::ME_QUOTED_PRINTABLE);
+}
+
+TMimePart& TMimeMess::AddPartHTMLFromFile(const std::string& FileName, TMimePart* PartParent) {
+    return AddTextBytes(WithCrLfLines(ReadFileBytes(FileName)), PartParent, "html", "HTML text",
+                        TMimeChar::UTF_8, true, TMimeEncoding::ME_QUOTED_PRINTABLE);
+}
+
+TMimePart& TMimeMess::AddFileBytes(std::string Stream, std::string_view FileName, TMimePart* PartParent,
+                                   std::string_view Description, std::string_view Disposition,
+                                   std::string_view Cid) {
+    TMimePart& part = AddPart(PartParent);
+    part.DecodedLines() = std::move(Stream);
+    part.MimeTypeFromExt(FileName);
+    part.SetDescription(std::string(Description) + std::string(FileName));
+    part.SetDisposition(Disposition);
+    part.SetContentID(Cid);
+    part.SetFileName(FileName);
+    part.SetEncodingCode(TMimeEncoding::ME_BASE64);
+    // An attached file goes out byte for byte, also when its type is text.
+    part.SetConvertCharset(false);
+    part.EncodePart();
+    part.EncodePartHeader();
+    return part;
+}
+
+TMimePart& TMimeMess::AddPartBinary(std::string Stream, std::string_view FileName, TMimePart* PartParent) {
+    return AddFileBytes(std::move(Stream), FileName, PartParent, "Attached file: ", "attachment", {});
+}
+
+TMimePart& TMimeMess::AddPartBinaryFromFile(const std::string& FileName, TMimePart* PartParent) {
+    std::string bytes = ReadFileBytes(FileName);
+    return AddPartBinary(std::move(bytes), WithoutDirectory(FileName), PartParent);
+}
+
+TMimePart& TMimeMess::AddPartHTMLBinary(std::string Stream, std::string_view FileName, std::string_view Cid,
+                                        TMimePart* PartParent) {
+    return AddFileBytes(std::move(Stream), FileName, PartParent, "Included file: ", "inline", Cid);
+}
+
+TMimePart& TMimeMess::AddPartHTMLBinaryFromFile(const std::string& FileName, std::string_view Cid,
+                                                TMimePart* PartParent) {
+    std::string bytes = ReadFileBytes(FileName);
+    return AddPartHTMLBinary(std::move(bytes), WithoutDirectory(FileName), Cid, PartParent);
+}
+
+TMimePart& TMimeMess::AddPartMess(const std::vector<std::string>& Value, TMimePart* PartParent) {
+    TMimePart& part = AddPart(PartParent);
+    part.SetPrimary("message");
+    part.SetSecondary("rfc822");
+    part.SetDescription("E-mail Message");
+    TMimePart& inner = part.AddSubPart();
+    inner.Lines() = Value;
+    inner.DecomposeParts();
+    part.EncodePart();
+    part.EncodePartHeader();
+    return part;
+}
+
+TMimePart& TMimeMess::AddPartMessFromFile(const std::string& FileName, TMimePart* PartParent) {
+    const std::vector<std::string> lines = detail::SplitLines(ReadFileBytes(FileName));
+    return AddPartMess(lines, PartParent);
+}
+
+void TMimeMess::EncodeMessage() {
+    std::vector<std::string> lines;
+    FHeader->EncodeHeaders(lines);
+
+    static constexpr std::array<std::string_view, 5> kContentLines{
+        "CONTENT-TYPE", "CONTENT-DESCRIPTION", "CONTENT-DISPOSITION", "CONTENT-ID",
+        "CONTENT-TRANSFER-ENCODING"};
+    const std::vector<std::string>& rootHeaders = FMessagePart->Headers();
+    for (std::string_view name : kContentLines) {
+        for (const std::string& h : rootHeaders) {
+            if (detail::StartsWithNoCase(h, name)) {
+                lines.push_back(h);
+                break;
+            }
+        }
+    }
+    FMessagePart->Headers() = std::move(lines);
+    FMessagePart->ComposeParts();
+    FLines = FMessagePart->Lines();
+}
+
+void TMimeMess::DecodeMessage() {
+    FHeader->DecodeHeaders(FLines);
+    FMessagePart->Lines() = FLines;
+    FMessagePart->DecomposeParts();
+}
+
+void TMimeMess::DecodeMessageBinary(const std::vector<std::string>& AHeader, std::string_view AData) {
+    FHeader->DecodeHeaders(AHeader);
+    FMessagePart->DecomposePartsBinary(AHeader, AData.data(), AData.data() + AData.size());
+}
+
+}  // namespace tandrel::mime

@@ -1,0 +1,775 @@
+#include "mime/MimePart.h"
+
+#include "mime/Codings.h"
+#include "mime/InlineEncoding.h"
+#include "mime/MimeTypes.h"
+#include "mime/TextUtils.h"
+#include "mime/Tick.h"
+#include "mime/detail/MimePartText.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <thread>
+
+namespace tandrel::mime {
+
+namespace {
+
+// Deepest nesting the parsers follow, whatever MaxSubLevel says: a crafted
+// message of nested multiparts must not exhaust the stack.
+constexpr int kParseDepthLimit = 64;
+
+using detail::ForEachLine;
+using detail::HeaderValueOf;
+using detail::LowerAscii;
+using detail::SplitLines;
+using detail::StartsWithNoCase;
+using detail::UpperAscii;
+
+std::string_view TrimRightBlanks(std::string_view Value) {
+    while (!Value.empty() && (Value.back() == ' ' || Value.back() == '\t')) Value.remove_suffix(1);
+    return Value;
+}
+
+// A file name or parameter value in double quotes, inner quotes doubled.
+std::string QuoteDoubled(std::string_view Value) {
+    std::string out;
+    out.reserve(Value.size() + 2);
+    out.push_back('"');
+    for (char c : Value) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::string LastPathComponent(std::string_view Value) {
+    const auto p = Value.find_last_of("/\\:");
+    return std::string(p == std::string_view::npos ? Value : Value.substr(p + 1));
+}
+
+std::function<std::string()>& BoundarySource() {
+    static std::function<std::string()> source;
+    return source;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Tree and state
+
+TMimePart::TMimePart() {
+    ResetFields();
+    FDefaultCharset = GetIDFromCP(FTargetCharset);
+}
+
+TMimePart::~TMimePart() = default;
+
+void TMimePart::ResetFields() {
+    FPrimary.clear();
+    FEncoding.clear();
+    FCharset.clear();
+    FSecondary.clear();
+    FDisposition.clear();
+    FContentID.clear();
+    FDescription.clear();
+    FBoundary.clear();
+    FFileName.clear();
+    FPrimaryCode = TMimePrimary::MP_TEXT;
+    FEncodingCode = TMimeEncoding::ME_7BIT;
+    FCharsetCode = TMimeChar::ISO_8859_1;
+    FTargetCharset = GetCurCP();
+    FAttachInside = false;
+    FConvertCharset = true;
+    FForcedHTMLConvert = false;
+}
+
+void TMimePart::Clear() {
+    ResetFields();
+    FPartBody.clear();
+    FHeaders.clear();
+    FPrePart.clear();
+    FPostPart.clear();
+    FDecodedLines.clear();
+    ClearSubParts();
+}
+
+void TMimePart::Assign(const TMimePart& Value) {
+    if (&Value == this) return;
+    SetPrimary(Value.FPrimary);
+    SetEncoding(Value.FEncoding);
+    SetCharset(Value.FCharset);
+    FDefaultCharset = Value.FDefaultCharset;
+    FPrimaryCode = Value.FPrimaryCode;
+    FEncodingCode = Value.FEncodingCode;
+    FCharsetCode = Value.FCharsetCode;
+    FTargetCharset = Value.FTargetCharset;
+    FSecondary = Value.FSecondary;
+    FDescription = Value.FDescription;
+    FDisposition = Value.FDisposition;
+    FContentID = Value.FContentID;
+    FBoundary = Value.FBoundary;
+    FFileName = Value.FFileName;
+    FLines = Value.FLines;
+    FPartBody = Value.FPartBody;
+    FHeaders = Value.FHeaders;
+    FPrePart = Value.FPrePart;
+    FPostPart = Value.FPostPart;
+    FMaxLineLength = Value.FMaxLineLength;
+    FAttachInside = Value.FAttachInside;
+    FConvertCharset = Value.FConvertCharset;
+}
+
+void TMimePart::AssignSubParts(const TMimePart& Value) {
+    if (&Value == this) return;
+    Assign(Value);
+    for (const auto& sub : Value.FSubParts) AddSubPart().AssignSubParts(*sub);
+}
+
+TMimePart& TMimePart::AddSubPart() {
+    auto part = std::make_unique<TMimePart>();
+    part->FDefaultCharset = FDefaultCharset;
+    part->FSubLevel = FSubLevel + 1;
+    part->FMaxSubLevel = FMaxSubLevel;
+    FSubParts.push_back(std::move(part));
+    return *FSubParts.back();
+}
+
+int TMimePart::GetSubPartCount() const { return static_cast<int>(FSubParts.size()); }
+
+TMimePart* TMimePart::GetSubPart(int Index) {
+    if (Index < 0 || Index >= GetSubPartCount()) return nullptr;
+    return FSubParts[static_cast<std::size_t>(Index)].get();
+}
+
+const TMimePart* TMimePart::GetSubPart(int Index) const {
+    if (Index < 0 || Index >= GetSubPartCount()) return nullptr;
+    return FSubParts[static_cast<std::size_t>(Index)].get();
+}
+
+void TMimePart::DeleteSubPart(int Index) {
+    if (Index < 0 || Index >= GetSubPartCount()) return;
+    FSubParts.erase(FSubParts.begin() + Index);
+}
+
+void TMimePart::ClearSubParts() { FSubParts.clear(); }
+
+bool TMimePart::CanSubPart() const { return FMaxSubLevel == -1 || FSubLevel < FMaxSubLevel; }
+
+void TMimePart::WalkPart() {
+    if (!FOnWalkPart) return;
+    FOnWalkPart(*this);
+    for (auto& sub : FSubParts) {
+        sub->FOnWalkPart = FOnWalkPart;
+        sub->WalkPart();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Setters
+
+void TMimePart::SetPrimary(std::string_view Value) {
+    FPrimary = Value;
+    const std::string s = UpperAscii(Value);
+    if (s.starts_with("TEXT"))
+        FPrimaryCode = TMimePrimary::MP_TEXT;
+    else if (s.starts_with("MULTIPART"))
+        FPrimaryCode = TMimePrimary::MP_MULTIPART;
+    else if (s.starts_with("MESSAGE"))
+        FPrimaryCode = TMimePrimary::MP_MESSAGE;
+    else
+        FPrimaryCode = TMimePrimary::MP_BINARY;
+}
+
+void TMimePart::SetEncoding(std::string_view Value) {
+    FEncoding = Value;
+    const std::string s = UpperAscii(Value);
+    if (s.starts_with("8BIT"))
+        FEncodingCode = TMimeEncoding::ME_8BIT;
+    else if (s.starts_with("QUOTED-PRINTABLE"))
+        FEncodingCode = TMimeEncoding::ME_QUOTED_PRINTABLE;
+    else if (s.starts_with("BASE64"))
+        FEncodingCode = TMimeEncoding::ME_BASE64;
+    else if (s.starts_with("X-UU"))
+        FEncodingCode = TMimeEncoding::ME_UU;
+    else if (s.starts_with("X-XX"))
+        FEncodingCode = TMimeEncoding::ME_XX;
+    else
+        FEncodingCode = TMimeEncoding::ME_7BIT;
+}
+
+void TMimePart::SetCharset(std::string_view Value) {
+    if (Value.empty()) return;
+    FCharset = Value;
+    FCharsetCode = GetCPFromID(std::string(Value));
+}
+
+// ---------------------------------------------------------------------------
+// Composing
+
+int TMimePart::LineLimit() const {
+    // A limit below 1 would never let the splitting loops advance.
+    return std::max(FMaxLineLength, 1);
+}
+
+void TMimePart::EncodePart() {
+    if (FEncodingCode == TMimeEncoding::ME_UU || FEncodingCode == TMimeEncoding::ME_XX)
+        SetEncoding("base64");
+    FPartBody.clear();
+
+    if (FPrimaryCode == TMimePrimary::MP_MULTIPART || FPrimaryCode == TMimePrimary::MP_MESSAGE) {
+        FPartBody = SplitLines(FDecodedLines);
+        return;
+    }
+
+    const bool convert = FConvertCharset && FPrimaryCode == TMimePrimary::MP_TEXT &&
+                         FEncodingCode != TMimeEncoding::ME_7BIT;
+    std::string converted;
+    if (convert) {
+        converted = GetBOM(FCharsetCode);
+        converted += CharsetConversion(FDecodedLines, FTargetCharset, FCharsetCode);
+    }
+    const std::string_view bytes = convert ? std::string_view(converted) : std::string_view(FDecodedLines);
+
+    if (FEncodingCode == TMimeEncoding::ME_BASE64) {
+        constexpr std::size_t kChunk = 54;
+        FPartBody.reserve((bytes.size() + kChunk - 1) / kChunk);
+        for (std::size_t i = 0; i < bytes.size(); i += kChunk)
+            FPartBody.push_back(EncodeBase64(bytes.substr(i, kChunk)));
+        return;
+    }
+
+    const auto addSource = [&](std::string_view line) {
+        if (FEncodingCode == TMimeEncoding::ME_QUOTED_PRINTABLE)
+            EncodeQuotedPrintableLine(line);
+        else
+            FPartBody.emplace_back(line);
+    };
+    if (FPrimaryCode == TMimePrimary::MP_BINARY)
+        addSource(bytes);  // line-break bytes stay inside the one entry
+    else
+        ForEachLine(bytes, addSource);
+
+    if (FPrimaryCode == TMimePrimary::MP_BINARY &&
+        FEncodingCode == TMimeEncoding::ME_QUOTED_PRINTABLE && !FPartBody.empty())
+        FPartBody.back() += '=';
+}
+
+void TMimePart::EncodeQuotedPrintableLine(std::string_view Line) {
+    const std::string encoded = EncodeQuotedPrintable(Line);
+    const auto limit = static_cast<std::size_t>(LineLimit());
+    std::string_view rest(encoded);
+    while (true) {
+        if (rest.size() < limit) {
+            FPartBody.emplace_back(rest);
+            return;
+        }
+        const std::string_view window = rest.substr(0, limit);
+        const auto eq = window.rfind('=');
+        const auto sp = window.rfind(' ');
+        std::size_t cut;
+        if (eq == std::string_view::npos && sp == std::string_view::npos)
+            cut = limit;
+        else if (sp == std::string_view::npos || (eq != std::string_view::npos && eq > sp))
+            cut = eq;
+        else
+            cut = sp;
+        if (cut == 0) cut = limit;
+        std::string piece(rest.substr(0, cut));
+        rest.remove_prefix(cut);
+        if (rest.empty()) {
+            FPartBody.push_back(std::move(piece));
+            return;
+        }
+        piece += '=';
+        FPartBody.push_back(std::move(piece));
+    }
+}
+
+void TMimePart::EncodePartHeader() {
+    FHeaders.clear();
+    if (FSecondary.empty()) {
+        switch (FPrimaryCode) {
+            case TMimePrimary::MP_TEXT: FSecondary = "plain"; break;
+            case TMimePrimary::MP_MULTIPART: FSecondary = "mixed"; break;
+            case TMimePrimary::MP_MESSAGE: FSecondary = "rfc822"; break;
+            case TMimePrimary::MP_BINARY: FSecondary = "octet-stream"; break;
+        }
+    }
+    const std::string quotedName = FFileName.empty() ? std::string() : QuoteDoubled(InlineCode(FFileName));
+
+    std::string type = "Content-type: " + FPrimary + "/" + FSecondary;
+    switch (FPrimaryCode) {
+        case TMimePrimary::MP_TEXT: type += "; charset=" + GetIDFromCP(FCharsetCode); break;
+        case TMimePrimary::MP_MULTIPART: type += "; boundary=\"" + FBoundary + "\""; break;
+        case TMimePrimary::MP_MESSAGE:
+        case TMimePrimary::MP_BINARY: break;
+    }
+    if (!quotedName.empty()) type += "; name=" + quotedName;
+    FHeaders.push_back(std::move(type));
+
+    if (FPrimaryCode == TMimePrimary::MP_TEXT || FPrimaryCode == TMimePrimary::MP_BINARY) {
+        const char* name = "7bit";
+        switch (FEncodingCode) {
+            case TMimeEncoding::ME_7BIT: name = "7bit"; break;
+            case TMimeEncoding::ME_8BIT: name = "8bit"; break;
+            case TMimeEncoding::ME_QUOTED_PRINTABLE: name = "Quoted-printable"; break;
+            case TMimeEncoding::ME_BASE64:
+            case TMimeEncoding::ME_UU:
+            case TMimeEncoding::ME_XX: name = "Base64"; break;
+        }
+        FHeaders.push_back(std::string("Content-Transfer-Encoding: ") + name);
+    }
+    if (!FContentID.empty()) FHeaders.push_back("Content-ID: " + FContentID);
+    if (!FDisposition.empty()) {
+        std::string line = "Content-Disposition: " + LowerAscii(FDisposition);
+        if (!quotedName.empty()) line += "; FileName=" + quotedName;
+        FHeaders.push_back(std::move(line));
+    }
+    if (!FDescription.empty()) FHeaders.push_back("Content-Description: " + InlineCode(FDescription));
+}
+
+void TMimePart::FoldHeaderLine(const std::string& Line) {
+    const auto limit = static_cast<std::size_t>(LineLimit());
+    std::string_view rest(Line);
+    // Start (0-based) of the last occurrence of Sub that ends within the first
+    // `limit` characters, or npos.
+    const auto lastEndingWithin = [&](std::string_view Sub) {
+        if (rest.size() < Sub.size() || limit < Sub.size()) return std::string_view::npos;
+        return rest.rfind(Sub, std::min(limit, rest.size()) - Sub.size());
+    };
+    while (rest.size() >= limit) {
+        const auto d1 = lastEndingWithin("; ");
+        const auto d2 = lastEndingWithin(" ");
+        const auto d3 = lastEndingWithin(", ");
+        const auto beyondFirst = [](std::size_t d) { return d != std::string_view::npos && d > 0; };
+        std::size_t cut;
+        if (!beyondFirst(d1) && !beyondFirst(d2) && !beyondFirst(d3)) {
+            const auto space = rest.find(' ', 1);
+            if (space == std::string_view::npos) break;
+            cut = space;
+        } else if (d1 != std::string_view::npos) {
+            cut = d1 + 1;
+        } else if (d3 != std::string_view::npos) {
+            cut = d3 + 1;
+        } else {
+            cut = d2;
+        }
+        FLines.emplace_back(rest.substr(0, cut));
+        rest.remove_prefix(cut);
+    }
+    if (!rest.empty() || Line.empty()) FLines.emplace_back(rest);
+}
+
+void TMimePart::ComposeParts() {
+    FLines.clear();
+    for (const auto& h : FHeaders) FoldHeaderLine(h);
+    FLines.emplace_back();
+
+    if (FPrimaryCode == TMimePrimary::MP_MULTIPART) {
+        FLines.insert(FLines.end(), FPrePart.begin(), FPrePart.end());
+        const std::string delimiter = "--" + FBoundary;
+        for (auto& sub : FSubParts) {
+            FLines.push_back(delimiter);
+            sub->ComposeParts();
+            FLines.insert(FLines.end(), std::make_move_iterator(sub->FLines.begin()),
+                          std::make_move_iterator(sub->FLines.end()));
+            sub->FLines.clear();
+        }
+        FLines.push_back(delimiter + "--");
+        FLines.insert(FLines.end(), FPostPart.begin(), FPostPart.end());
+    }
+
+    if (FPrimaryCode != TMimePrimary::MP_MESSAGE) {
+        FLines.insert(FLines.end(), FPartBody.begin(), FPartBody.end());
+    } else if (!FSubParts.empty()) {
+        TMimePart& sub = *FSubParts.front();
+        sub.ComposeParts();
+        FLines.insert(FLines.end(), std::make_move_iterator(sub.FLines.begin()),
+                      std::make_move_iterator(sub.FLines.end()));
+        sub.FLines.clear();
+    }
+}
+
+void TMimePart::MimeTypeFromExt(std::string_view Value) {
+    SetPrimary("");
+    FSecondary.clear();
+
+    const auto sep = Value.find_last_of("\\:/");
+    const auto dot = Value.rfind('.');
+    std::string ext;
+    if (dot != std::string_view::npos && (sep == std::string_view::npos || dot > sep))
+        ext = UpperAscii(Value.substr(dot));
+    else
+        ext = UpperAscii(Value);
+    const auto firstDot = ext.find('.');
+    if (firstDot != std::string::npos) ext.erase(0, firstDot + 1);
+
+    if (const TMimeTypeRow* row = FindMimeType(ext)) {
+        SetPrimary(row->Type);
+        FSecondary = row->Subtype;
+        return;
+    }
+    SetPrimary("application");
+    FSecondary = "octet-stream";
+}
+
+std::string TMimePart::InlineCode(std::string_view Value) const {
+    return InlineCodeEx2(std::string(Value), FTargetCharset, FCharsetCode);
+}
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+bool TMimePart::IsUUcode(std::string_view Value) {
+    if (!StartsWithNoCase(Value, "BEGIN ")) return false;
+    return !TrimSP(std::string(Value.substr(6))).empty();
+}
+
+bool TMimePart::MaySplit() const { return CanSubPart() && FSubLevel < kParseDepthLimit; }
+
+void TMimePart::ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index) {
+    int x = static_cast<int>(Index);
+    const int n = static_cast<int>(Source.size());
+    while (x < n) {
+        std::string s = NormalizeHeader(Source, x);
+        if (s.empty()) break;
+        FHeaders.push_back(std::move(s));
+    }
+    Index = static_cast<std::size_t>(std::min(x, n));
+}
+
+void TMimePart::DecomposeParts() {
+    Clear();
+    FBinaryDecomposer = false;
+    std::size_t x = 0;
+    ReadHeaderBlock(FLines, x);
+    DecodePartHeader();
+
+    if (FPrimaryCode == TMimePrimary::MP_MULTIPART)
+        DecomposeMultipart(x);
+    else if (FPrimaryCode == TMimePrimary::MP_MESSAGE)
+        DecomposeMessage(x);
+    else
+        FPartBody.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
+}
+
+void TMimePart::DecomposeMultipart(std::size_t Index) {
+    const std::string delimiter = "--" + FBoundary;
+    const std::string closing = delimiter + "--";
+    const std::size_t n = FLines.size();
+    std::size_t x = Index;
+    while (x < n) {
+        const std::string& s = FLines[x++];
+        if (TrimRightBlanks(s) == delimiter) break;
+        FPrePart.push_back(s);
+    }
+    bool closed = false;
+    while (x < n && !closed) {
+        std::vector<std::string> section;
+        while (x < n) {
+            const std::string& s = FLines[x];
+            if (s.starts_with(delimiter)) {
+                closed = TrimRightBlanks(s).starts_with(closing);
+                ++x;
+                break;
+            }
+            section.push_back(s);
+            ++x;
+        }
+        if (MaySplit()) {
+            TMimePart& sub = AddSubPart();
+            sub.FLines = std::move(section);
+            sub.DecomposeParts();
+        } else {
+            FPartBody.insert(FPartBody.end(), std::make_move_iterator(section.begin()),
+                             std::make_move_iterator(section.end()));
+        }
+    }
+    FPostPart.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
+}
+
+void TMimePart::DecomposeMessage(std::size_t Index) {
+    std::size_t x = Index;
+    while (x < FLines.size() && FLines[x].empty()) ++x;
+    if (x >= FLines.size()) return;
+    if (MaySplit()) {
+        TMimePart& sub = AddSubPart();
+        sub.FLines.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
+        sub.DecomposeParts();
+    } else {
+        FPartBody.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
+    }
+}
+
+namespace {
+
+// One line of a byte buffer: [Begin, End) without its break, Next after it.
+struct TRawLine {
+    const char* Begin;
+    const char* End;
+    const char* Next;
+};
+
+TRawLine NextRawLine(const char* From, const char* Etx) {
+    const char* e = From;
+    while (e < Etx && *e != '\r' && *e != '\n') ++e;
+    const char* next = e;
+    if (next < Etx && *next == '\r') ++next;
+    if (next < Etx && *next == '\n') ++next;
+    return {From, e, next};
+}
+
+bool HoldsUUcode(const char* Stx, const char* Etx) {
+    for (const char* p = Stx; p < Etx;) {
+        const TRawLine l = NextRawLine(p, Etx);
+        if (TMimePart::IsUUcode(std::string_view(l.Begin, static_cast<std::size_t>(l.End - l.Begin))))
+            return true;
+        p = l.Next;
+    }
+    return false;
+}
+
+// Header lines of a raw section, up to its first empty line; Stx moves past it.
+std::vector<std::string> RawHeaderLines(const char*& Stx, const char* Etx) {
+    std::vector<std::string> lines;
+    while (Stx < Etx) {
+        const TRawLine l = NextRawLine(Stx, Etx);
+        Stx = l.Next;
+        if (l.Begin == l.End) break;
+        lines.emplace_back(l.Begin, l.End);
+    }
+    return lines;
+}
+
+}  // namespace
+
+void TMimePart::DecomposePartsBinary(const std::vector<std::string>& AHeader, const char* AStx,
+                                     const char* AEtx) {
+    Clear();
+    FBinaryDecomposer = true;
+    if (AStx == nullptr || AEtx == nullptr || AEtx < AStx) AStx = AEtx = nullptr;
+    std::size_t x = 0;
+    ReadHeaderBlock(AHeader, x);
+    DecodePartHeader();
+
+    if (FPrimaryCode == TMimePrimary::MP_MULTIPART) {
+        DecomposeMultipartBinary(AStx, AEtx);
+    } else if (FPrimaryCode == TMimePrimary::MP_MESSAGE) {
+        DecomposeMessageBinary(AStx, AEtx);
+    } else {
+        FPartBody.emplace_back(AStx, AEtx);
+        FAttachInside = HoldsUUcode(AStx, AEtx);
+    }
+}
+
+void TMimePart::DecomposeMultipartBinary(const char* AStx, const char* AEtx) {
+    const std::string delimiter = "--" + FBoundary;
+    const std::string closing = delimiter + "--";
+    const auto lineText = [](const TRawLine& l) {
+        return std::string_view(l.Begin, static_cast<std::size_t>(l.End - l.Begin));
+    };
+    // The line break before a boundary line belongs to the boundary.
+    const auto withoutLastBreak = [](const char* b, const char* e) {
+        if (e > b && e[-1] == '\n') --e;
+        if (e > b && e[-1] == '\r') --e;
+        return e;
+    };
+
+    const char* p = AStx;
+    const char* preEnd = AEtx;
+    bool found = false;
+    while (p < AEtx) {
+        const TRawLine l = NextRawLine(p, AEtx);
+        if (TrimRightBlanks(lineText(l)) == delimiter) {
+            preEnd = withoutLastBreak(AStx, p);
+            p = l.Next;
+            found = true;
+            break;
+        }
+        p = l.Next;
+    }
+    if (AStx != preEnd) FPrePart.emplace_back(AStx, preEnd);
+    FAttachInside = HoldsUUcode(AStx, preEnd);
+    if (!found) return;
+
+    bool closed = false;
+    while (p < AEtx && !closed) {
+        const char* sectionStart = p;
+        const char* sectionEnd = AEtx;
+        while (p < AEtx) {
+            const TRawLine l = NextRawLine(p, AEtx);
+            if (lineText(l).starts_with(delimiter)) {
+                sectionEnd = withoutLastBreak(sectionStart, p);
+                closed = TrimRightBlanks(lineText(l)).starts_with(closing);
+                p = l.Next;
+                break;
+            }
+            p = l.Next;
+        }
+        if (MaySplit()) {
+            const char* bodyStart = sectionStart;
+            const std::vector<std::string> header = RawHeaderLines(bodyStart, sectionEnd);
+            AddSubPart().DecomposePartsBinary(header, bodyStart, sectionEnd);
+        } else {
+            FPartBody.emplace_back(sectionStart, sectionEnd);
+            FAttachInside = FAttachInside || HoldsUUcode(sectionStart, sectionEnd);
+        }
+    }
+    if (p < AEtx) {
+        FPostPart.emplace_back(p, AEtx);
+        FAttachInside = FAttachInside || HoldsUUcode(p, AEtx);
+    }
+}
+
+void TMimePart::DecomposeMessageBinary(const char* AStx, const char* AEtx) {
+    const char* p = AStx;
+    while (p < AEtx) {
+        const TRawLine l = NextRawLine(p, AEtx);
+        if (l.Begin != l.End) break;
+        p = l.Next;
+    }
+    if (p >= AEtx) return;
+    if (MaySplit()) {
+        const std::vector<std::string> header = RawHeaderLines(p, AEtx);
+        AddSubPart().DecomposePartsBinary(header, p, AEtx);
+    } else {
+        FPartBody.emplace_back(p, AEtx);
+    }
+}
+
+void TMimePart::DecodePartHeader() {
+    SetPrimary("text");
+    FSecondary = "plain";
+    FCharset.clear();
+    SetCharset(FDefaultCharset);
+    SetEncoding("8BIT");
+    FDescription.clear();
+    FDisposition.clear();
+    FContentID.clear();
+    FFileName.clear();
+    FBoundary.clear();
+
+    std::string typeName;  // "name" parameter of Content-type
+    std::string dispositionName;
+    for (const std::string& line : FHeaders) {
+        if (StartsWithNoCase(line, "CONTENT-TYPE:")) {
+            const std::string value = HeaderValueOf(line);
+            const std::string mediaType = TrimSP(SeparateLeft(value, ";"));
+            const auto slash = mediaType.find('/');
+            SetPrimary(TrimSP(mediaType.substr(0, slash)));
+            FSecondary = slash == std::string::npos ? std::string() : TrimSP(mediaType.substr(slash + 1));
+            switch (FPrimaryCode) {
+                case TMimePrimary::MP_TEXT:
+                    SetCharset(UpperAscii(GetParameter(value, "charset")));
+                    typeName = GetParameter(value, "name");
+                    break;
+                case TMimePrimary::MP_MULTIPART: FBoundary = GetParameter(value, "Boundary"); break;
+                case TMimePrimary::MP_BINARY: typeName = GetParameter(value, "name"); break;
+                case TMimePrimary::MP_MESSAGE: break;
+            }
+        } else if (StartsWithNoCase(line, "CONTENT-TRANSFER-ENCODING:")) {
+            SetEncoding(HeaderValueOf(line));
+        } else if (StartsWithNoCase(line, "CONTENT-DESCRIPTION:")) {
+            FDescription = InlineDecode(HeaderValueOf(line), GetCurCP());
+        } else if (StartsWithNoCase(line, "CONTENT-DISPOSITION:")) {
+            const std::string value = HeaderValueOf(line);
+            FDisposition = TrimSP(SeparateLeft(value, ";"));
+            dispositionName = GetParameter(value, "FileName");
+        } else if (StartsWithNoCase(line, "CONTENT-ID:")) {
+            FContentID = HeaderValueOf(line);
+        }
+    }
+    const std::string& name = dispositionName.empty() ? typeName : dispositionName;
+    if (!name.empty()) FFileName = LastPathComponent(InlineDecode(name, GetCurCP()));
+}
+
+std::string TMimePart::JoinedBody() const {
+    if (FBinaryDecomposer) return FPartBody.empty() ? std::string() : FPartBody.front();
+    std::size_t total = 0;
+    for (const auto& l : FPartBody) total += l.size() + 2;
+    std::string out;
+    out.reserve(total);
+    for (const auto& l : FPartBody) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool TMimePart::KeepsOwnCharset() const {
+    if (FForcedHTMLConvert || UpperAscii(FSecondary) != "HTML") return false;
+    const std::string text = UpperAscii(FDecodedLines);
+    std::string_view head(text);
+    const auto open = text.find("<HEAD>");
+    const auto close = text.find("</HEAD>");
+    if (open != std::string::npos && close != std::string::npos && close > open)
+        head = head.substr(open + 6, close - open - 6);
+    else
+        head = head.substr(0, std::min<std::size_t>(head.size(), 2048));
+    std::string squeezed;
+    squeezed.reserve(head.size());
+    for (char c : head)
+        if (c != '"' && c != ' ') squeezed.push_back(c);
+    return squeezed.find("HTTP-EQUIV=CONTENT-TYPE") != std::string::npos;
+}
+
+void TMimePart::DecodePart() {
+    FDecodedLines.clear();
+    switch (FEncodingCode) {
+        case TMimeEncoding::ME_QUOTED_PRINTABLE: FDecodedLines = DecodeQuotedPrintable(JoinedBody()); break;
+        case TMimeEncoding::ME_BASE64: FDecodedLines = DecodeBase64(JoinedBody()); break;
+        case TMimeEncoding::ME_UU:
+        case TMimeEncoding::ME_XX: {
+            const bool uu = FEncodingCode == TMimeEncoding::ME_UU;
+            const auto decodeLine = [&](std::string_view l) {
+                FDecodedLines += uu ? DecodeUU(l) : DecodeXX(l);
+            };
+            if (FBinaryDecomposer)
+                ForEachLine(JoinedBody(), decodeLine);
+            else
+                for (const auto& l : FPartBody) decodeLine(l);
+            break;
+        }
+        case TMimeEncoding::ME_7BIT:
+        case TMimeEncoding::ME_8BIT: FDecodedLines = JoinedBody(); break;
+    }
+
+    if (FPrimaryCode != TMimePrimary::MP_TEXT || !FConvertCharset || KeepsOwnCharset()) return;
+    // The byte order mark written when composing is no character of the text.
+    const std::string bom = GetBOM(FCharsetCode);
+    std::string_view content(FDecodedLines);
+    if (!bom.empty() && content.starts_with(bom)) content.remove_prefix(bom.size());
+    FDecodedLines = CharsetConversion(std::string(content), FCharsetCode, FTargetCharset);
+}
+
+// ---------------------------------------------------------------------------
+// Boundaries
+
+std::string GenerateBoundary() {
+    if (const auto& source = BoundarySource()) return source();
+    const std::uint32_t first = GetTick();
+    std::uint32_t tick = first;
+    while (tick == first) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        tick = GetTick();
+    }
+    std::mt19937 random(static_cast<std::mt19937::result_type>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    const auto value = std::uniform_int_distribution<std::uint32_t>(0, 2147483646)(random);
+    std::array<char, 40> text{};
+    std::snprintf(text.data(), text.size(), "%08X_%08X_Tandrel_boundary", tick, value);
+    return std::string(text.data());
+}
+
+TBoundarySourceOverride::TBoundarySourceOverride(std::function<std::string()> Source) {
+    BoundarySource() = std::move(Source);
+}
+
+TBoundarySourceOverride::~TBoundarySourceOverride() { BoundarySource() = nullptr; }
+
+}  // namespace tandrel::mime

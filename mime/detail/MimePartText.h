@@ -1,0 +1,65 @@
+#pragma once
+// ASCII case helpers shared by the part, header and message units. Header
+// names and MIME keywords are ASCII, so no locale is involved.
+
+#include "mime/TextUtils.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tandrel::mime::detail {
+
+inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline std::string UpperAscii(std::string_view Value) {
+    std::string s(Value);
+    for (char& c : s) c = UpperAscii(c);
+    return s;
+}
+
+inline std::string LowerAscii(std::string_view Value) {
+    std::string s(Value);
+    for (char& c : s) c = LowerAscii(c);
+    return s;
+}
+
+/// Whether Value begins with Prefix, ignoring ASCII case.
+inline bool StartsWithNoCase(std::string_view Value, std::string_view Prefix) {
+    if (Value.size() < Prefix.size()) return false;
+    for (std::size_t i = 0; i < Prefix.size(); ++i)
+        if (UpperAscii(Value[i]) != UpperAscii(Prefix[i])) return false;
+    return true;
+}
+
+/// The value of a header line: what follows its first ":", trimmed of spaces.
+inline std::string HeaderValueOf(std::string_view Line) {
+    const auto colon = Line.find(':');
+    if (colon == std::string_view::npos) return {};
+    return TrimSP(Line.substr(colon + 1));
+}
+
+/// Calls Sink with each line of Data, split at CR LF, LF or CR; a final break
+/// adds no empty line.
+template <typename Sink>
+void ForEachLine(std::string_view Data, Sink&& sink) {
+    std::size_t start = 0;
+    const std::size_t n = Data.size();
+    while (start < n) {
+        std::size_t i = start;
+        while (i < n && Data[i] != '\r' && Data[i] != '\n') ++i;
+        sink(Data.substr(start, i - start));
+        if (i < n && Data[i] == '\r' && i + 1 < n && Data[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+}
+
+/// The lines of Data as ForEachLine splits them.
+inline std::vector<std::string> SplitLines(std::string_view Data) {
+    std::vector<std::string> out;
+    ForEachLine(Data, [&](std::string_view l) { out.emplace_back(l); });
+    return out;
+}
+
+}  // namespace tandrel::mime::detail

@@ -1,0 +1,648 @@
+#include "mime/MimePart.h"
+
+#include "mime/Codings.h"
+#include "mime/MimeTypes.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tandrel::mime {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using Lines = std::vector<std::string>;
+
+// A leaf part filled the way the message class fills one, then encoded.
+struct Leaf {
+    TMimePart part;
+    Leaf(std::string_view primary, std::string bytes, TMimeEncoding encoding) {
+        part.SetPrimary(primary);
+        part.DecodedLines() = std::move(bytes);
+        part.SetEncodingCode(encoding);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Setters
+
+struct ClassifyCase {
+    const char* name;
+    const char* value;
+    int code;
+};
+
+class SetPrimaryTest : public ::testing::TestWithParam<ClassifyCase> {};
+
+TEST_P(SetPrimaryTest, ClassifiesByUpperCasePrefix) {
+    TMimePart part;
+    part.SetPrimary(GetParam().value);
+    EXPECT_EQ(part.Primary(), GetParam().value);
+    EXPECT_EQ(static_cast<int>(part.PrimaryCode()), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SetPrimaryTest,
+    ::testing::Values(ClassifyCase{"text", "text", 0}, ClassifyCase{"TextLike", "TextLike", 0},
+                      ClassifyCase{"multipart", "Multipart", 1}, ClassifyCase{"message", "message", 2},
+                      ClassifyCase{"application", "application", 3}, ClassifyCase{"empty", "", 3},
+                      ClassifyCase{"leadingSpace", " text", 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class SetEncodingTest : public ::testing::TestWithParam<ClassifyCase> {};
+
+TEST_P(SetEncodingTest, ClassifiesByUpperCasePrefix) {
+    TMimePart part;
+    part.SetEncoding(GetParam().value);
+    EXPECT_EQ(part.Encoding(), GetParam().value);
+    EXPECT_EQ(static_cast<int>(part.EncodingCode()), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SetEncodingTest,
+    ::testing::Values(ClassifyCase{"sevenBit", "7bit", 0}, ClassifyCase{"eightBit", "8Bit", 1},
+                      ClassifyCase{"quoted", "quoted-printable", 2}, ClassifyCase{"base64", "BASE64", 3},
+                      ClassifyCase{"uu", "x-uuencode", 4}, ClassifyCase{"xx", "X-XX", 5},
+                      ClassifyCase{"unknown", "binary", 0}, ClassifyCase{"empty", "", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TMimePartCharset, EmptyValueChangesNothingOtherwiseLooksTheNameUp) {
+    TMimePart part;
+    part.SetCharset("utf-8");
+    EXPECT_EQ(part.CharsetCode(), TMimeChar::UTF_8);
+    part.SetCharset("");
+    EXPECT_EQ(part.Charset(), "utf-8");
+    EXPECT_EQ(part.CharsetCode(), TMimeChar::UTF_8);
+}
+
+// ---------------------------------------------------------------------------
+// Tree and state
+
+TEST(TMimePartTree, DefaultsAndSubPartInheritance) {
+    TMimePart root;
+    EXPECT_EQ(root.PrimaryCode(), TMimePrimary::MP_TEXT);
+    EXPECT_EQ(root.EncodingCode(), TMimeEncoding::ME_7BIT);
+    EXPECT_EQ(root.CharsetCode(), TMimeChar::ISO_8859_1);
+    EXPECT_EQ(root.TargetCharset(), TMimeChar::CP1252);
+    EXPECT_EQ(root.DefaultCharset(), "WINDOWS-1252");
+    EXPECT_EQ(root.MaxLineLength(), 78);
+    EXPECT_EQ(root.MaxSubLevel(), -1);
+    EXPECT_TRUE(root.ConvertCharset());
+
+    root.SetDefaultCharset("UTF-8");
+    root.SetMaxSubLevel(2);
+    TMimePart& child = root.AddSubPart();
+    TMimePart& grandchild = child.AddSubPart();
+    EXPECT_EQ(child.DefaultCharset(), "UTF-8");
+    EXPECT_EQ(grandchild.SubLevel(), 2);
+    EXPECT_EQ(grandchild.MaxSubLevel(), 2);
+    EXPECT_TRUE(child.CanSubPart());
+    EXPECT_FALSE(grandchild.CanSubPart());
+}
+
+TEST(TMimePartTree, IndexesOutOfRangeGiveNoPartAndNoEffect) {
+    TMimePart root;
+    root.AddSubPart().SetDescription("a");
+    root.AddSubPart().SetDescription("b");
+    EXPECT_EQ(root.GetSubPart(2), nullptr);
+    EXPECT_EQ(root.GetSubPart(-1), nullptr);
+    root.DeleteSubPart(2);
+    ASSERT_EQ(root.GetSubPartCount(), 2);
+    root.DeleteSubPart(0);
+    ASSERT_EQ(root.GetSubPartCount(), 1);
+    EXPECT_EQ(root.GetSubPart(0)->Description(), "b");
+}
+
+TEST(TMimePartTree, ClearKeepsLinesLimitsAndCallback) {
+    TMimePart part;
+    part.SetPrimary("image");
+    part.SetFileName("x.png");
+    part.SetConvertCharset(false);
+    part.SetMaxLineLength(60);
+    part.Lines() = {"kept"};
+    part.PartBody() = {"gone"};
+    part.DecodedLines() = "gone";
+    part.SetOnWalkPart([](TMimePart&) {});
+    part.AddSubPart();
+    part.Clear();
+    EXPECT_EQ(part.Primary(), "");
+    EXPECT_EQ(part.PrimaryCode(), TMimePrimary::MP_TEXT);
+    EXPECT_EQ(part.FileName(), "");
+    EXPECT_TRUE(part.ConvertCharset());
+    EXPECT_THAT(part.PartBody(), IsEmpty());
+    EXPECT_EQ(part.DecodedLines(), "");
+    EXPECT_EQ(part.GetSubPartCount(), 0);
+    EXPECT_THAT(part.Lines(), ElementsAre("kept"));
+    EXPECT_EQ(part.MaxLineLength(), 60);
+    EXPECT_TRUE(static_cast<bool>(part.OnWalkPart()));
+}
+
+TEST(TMimePartTree, AssignSubPartsCopiesDeeplyWithLevelsOfTheNewParent) {
+    TMimePart source;
+    source.SetPrimary("Multipart");
+    source.SetBoundary("b1");
+    source.DecodedLines() = "not copied";
+    TMimePart& a = source.AddSubPart();
+    a.SetDescription("first");
+    a.AddSubPart().SetDescription("nested");
+    source.AddSubPart().SetDescription("second");
+
+    TMimePart target;
+    TMimePart& holder = target.AddSubPart();
+    holder.AssignSubParts(source);
+    EXPECT_EQ(holder.Boundary(), "b1");
+    EXPECT_EQ(holder.PrimaryCode(), TMimePrimary::MP_MULTIPART);
+    EXPECT_EQ(holder.DecodedLines(), "");
+    ASSERT_EQ(holder.GetSubPartCount(), 2);
+    EXPECT_EQ(holder.GetSubPart(1)->Description(), "second");
+    const TMimePart* nested = holder.GetSubPart(0)->GetSubPart(0);
+    ASSERT_NE(nested, nullptr);
+    EXPECT_EQ(nested->Description(), "nested");
+    EXPECT_EQ(nested->SubLevel(), 3);
+}
+
+TEST(TMimePartTree, WalkPartVisitsPreOrderAndNothingWithoutCallback) {
+    TMimePart root;
+    root.SetDescription("root");
+    TMimePart& a = root.AddSubPart();
+    a.SetDescription("a");
+    a.AddSubPart().SetDescription("a1");
+    root.AddSubPart().SetDescription("b");
+
+    root.WalkPart();  // no callback: nothing happens, not even below
+    EXPECT_FALSE(static_cast<bool>(a.OnWalkPart()));
+
+    std::vector<std::string> seen;
+    root.SetOnWalkPart([&](TMimePart& p) { seen.push_back(p.Description()); });
+    root.WalkPart();
+    EXPECT_THAT(seen, ElementsAre("root", "a", "a1", "b"));
+}
+
+// ---------------------------------------------------------------------------
+// EncodePart
+
+TEST(TMimePartEncode, Base64LinesOf54Bytes) {
+    struct Row {
+        std::size_t size;
+        std::vector<std::size_t> lineLengths;
+    };
+    for (const Row& row : {Row{0, {}}, Row{54, {72}}, Row{55, {72, 4}}, Row{108, {72, 72}}}) {
+        Leaf leaf("application", std::string(row.size, '\xA5'), TMimeEncoding::ME_BASE64);
+        leaf.part.EncodePart();
+        std::vector<std::size_t> lengths;
+        for (const auto& l : leaf.part.PartBody()) lengths.push_back(l.size());
+        EXPECT_EQ(lengths, row.lineLengths) << row.size << " bytes";
+        std::string joined;
+        for (const auto& l : leaf.part.PartBody()) joined += l;
+        EXPECT_EQ(DecodeBase64(joined), leaf.part.DecodedLines());
+    }
+}
+
+TEST(TMimePartEncode, ConvertedTextGetsByteOrderMarkOnlyWhenNotSevenBit) {
+    for (auto encoding : {TMimeEncoding::ME_BASE64, TMimeEncoding::ME_7BIT}) {
+        Leaf leaf("text", "a\xE7\x80\r\n", encoding);
+        leaf.part.SetSecondary("plain");
+        leaf.part.SetCharsetCode(TMimeChar::UTF_8);
+        leaf.part.SetTargetCharset(TMimeChar::CP1252);
+        leaf.part.EncodePart();
+        leaf.part.EncodePartHeader();
+        std::string body;
+        for (const auto& l : leaf.part.PartBody()) body += l;
+        if (encoding == TMimeEncoding::ME_BASE64) {
+            EXPECT_EQ(DecodeBase64(body), "\xEF\xBB\xBF" "a\xC3\xA7\xE2\x82\xAC\r\n");
+            EXPECT_THAT(leaf.part.Headers(),
+                        ElementsAre("Content-type: text/plain; charset=UTF-8",
+                                    "Content-Transfer-Encoding: Base64"));
+        } else {
+            EXPECT_EQ(body, "a\xE7\x80");
+            EXPECT_THAT(leaf.part.Headers(),
+                        ElementsAre("Content-type: text/plain; charset=UTF-8",
+                                    "Content-Transfer-Encoding: 7bit"));
+        }
+    }
+}
+
+struct QpCase {
+    const char* name;
+    std::string line;
+    int maxLineLength;
+    Lines expected;
+};
+
+class QuotedPrintableSplitTest : public ::testing::TestWithParam<QpCase> {};
+
+TEST_P(QuotedPrintableSplitTest, EncodesAndSplits) {
+    Leaf leaf("text", GetParam().line + "\r\n", TMimeEncoding::ME_QUOTED_PRINTABLE);
+    leaf.part.SetConvertCharset(false);
+    leaf.part.SetMaxLineLength(GetParam().maxLineLength);
+    leaf.part.EncodePart();
+    EXPECT_EQ(leaf.part.PartBody(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QuotedPrintableSplitTest,
+    ::testing::Values(
+        QpCase{"equalsSign", "a=b", 78, {"a=3Db"}},
+        QpCase{"controlAndHighBytes", "\t\xE9 x", 78, {"=09=E9 x"}},
+        QpCase{"hundredLetters", std::string(100, 'q'), 78, {std::string(78, 'q') + "=", std::string(22, 'q')}},
+        QpCase{"exactlyLimitIsOnePiece", std::string(78, 'q'), 78, {std::string(78, 'q')}},
+        QpCase{"cutBeforeLastSpace", "aaaa bbbb cccc", 10, {"aaaa bbbb=", " cccc"}},
+        QpCase{"cutBeforeEscapeFurtherRight", "aa bbb\xE9" "cc", 8, {"aa bbb=", "=E9cc"}},
+        QpCase{"escapeAtFirstPositionCutsAtLimit", "\xE9\xE9", 3, {"=E9=", "=E9"}},
+        QpCase{"limitBelowOneStillEnds", "abc", 0, {"a=", "b=", "c"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TMimePartEncode, QuotedPrintableBinaryKeepsLineBreaksInsideAndEndsSoft) {
+    Leaf leaf("application", "x\r\ny", TMimeEncoding::ME_QUOTED_PRINTABLE);
+    leaf.part.EncodePart();
+    EXPECT_THAT(leaf.part.PartBody(), ElementsAre("x=0D=0Ay="));
+}
+
+TEST(TMimePartEncode, TextLinesSplitAtEveryKindOfBreak) {
+    Leaf leaf("text", "a\r\nb\nc\rd\r\n", TMimeEncoding::ME_8BIT);
+    leaf.part.SetConvertCharset(false);
+    leaf.part.EncodePart();
+    EXPECT_THAT(leaf.part.PartBody(), ElementsAre("a", "b", "c", "d"));
+}
+
+TEST(TMimePartEncode, UuBecomesBase64AndReadsSo) {
+    Leaf leaf("application", "abc", TMimeEncoding::ME_UU);
+    leaf.part.EncodePart();
+    leaf.part.EncodePartHeader();
+    EXPECT_EQ(leaf.part.Encoding(), "base64");
+    EXPECT_EQ(leaf.part.EncodingCode(), TMimeEncoding::ME_BASE64);
+    EXPECT_THAT(leaf.part.PartBody(), ElementsAre("YWJj"));
+    EXPECT_THAT(leaf.part.Headers(), ::testing::Contains("Content-Transfer-Encoding: Base64"));
+}
+
+// ---------------------------------------------------------------------------
+// EncodePartHeader
+
+// A double quote in a file name makes it an encoded word, so the quoted value
+// never holds a bare quote.
+TEST(TMimePartHeader, LineOrderLowerCaseDispositionAndQuotedFileName) {
+    TMimePart part;
+    part.SetPrimary("application");
+    part.SetEncodingCode(TMimeEncoding::ME_BASE64);
+    part.SetDisposition("Attachment");
+    part.SetFileName("a\"b.bin");
+    part.SetContentID("<id@x>");
+    part.SetDescription("Attached file");
+    part.EncodePartHeader();
+    EXPECT_EQ(part.Secondary(), "octet-stream");
+    EXPECT_THAT(part.Headers(),
+                ElementsAre("Content-type: application/octet-stream; name=\"=?ISO-8859-1?Q?a=22b.bin?=\"",
+                            "Content-Transfer-Encoding: Base64", "Content-ID: <id@x>",
+                            "Content-Disposition: attachment; FileName=\"=?ISO-8859-1?Q?a=22b.bin?=\"",
+                            "Content-Description: Attached file"));
+}
+
+TEST(TMimePartHeader, MultipartAndMessageHaveNoTransferEncodingLine) {
+    TMimePart multi;
+    multi.SetPrimary("Multipart");
+    multi.SetBoundary("XYZ");
+    multi.EncodePartHeader();
+    EXPECT_THAT(multi.Headers(), ElementsAre("Content-type: Multipart/mixed; boundary=\"XYZ\""));
+
+    TMimePart message;
+    message.SetPrimary("message");
+    message.EncodePartHeader();
+    EXPECT_THAT(message.Headers(), ElementsAre("Content-type: message/rfc822"));
+}
+
+TEST(TMimePartHeader, AccentedFileNameAndDescriptionAreEncodedWords) {
+    TMimePart part;
+    part.SetPrimary("text");
+    part.SetSecondary("xml");
+    part.SetCharsetCode(TMimeChar::UTF_8);
+    part.SetFileName("café.xml");
+    part.SetDisposition("attachment");
+    part.EncodePartHeader();
+    ASSERT_EQ(part.Headers().size(), 3u);
+    EXPECT_EQ(part.Headers()[0],
+              "Content-type: text/xml; charset=UTF-8; name=\"=?UTF-8?Q?caf=C3=A9.xml?=\"");
+}
+
+// ---------------------------------------------------------------------------
+// ComposeParts
+
+struct FoldCase {
+    const char* name;
+    std::string line;
+    Lines expected;
+};
+
+class FoldTest : public ::testing::TestWithParam<FoldCase> {};
+
+TEST_P(FoldTest, FoldsHeaderLines) {
+    TMimePart part;
+    part.Headers() = {GetParam().line};
+    part.ComposeParts();
+    Lines expected = GetParam().expected;
+    expected.emplace_back();
+    EXPECT_EQ(part.Lines(), expected);
+}
+
+const std::string k77 = "X: " + std::string(35, 'a') + " " + std::string(38, 'b');
+const std::string k78 = "X: " + std::string(35, 'a') + " " + std::string(39, 'b');
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FoldTest,
+    ::testing::Values(
+        FoldCase{"seventySevenNeverFolded", k77, {k77}},
+        FoldCase{"seventyEightFoldedAtSpace", k78,
+                 {"X: " + std::string(35, 'a'), " " + std::string(39, 'b')}},
+        FoldCase{"longWithoutSpaceStaysOneLine", std::string(200, 'z'), {std::string(200, 'z')}},
+        FoldCase{"afterSemicolonFirst",
+                 "Content-type: text/plain; name=\"" + std::string(60, 'n') + "\"",
+                 {"Content-type: text/plain;", " name=\"" + std::string(60, 'n') + "\""}},
+        FoldCase{"afterCommaWhenNoSemicolon",
+                 "To: " + std::string(30, 'a') + ", " + std::string(50, 'b'),
+                 {"To: " + std::string(30, 'a') + ",", " " + std::string(50, 'b')}},
+        FoldCase{"onlySpaceBeyondLimit", "Subject: " + std::string(80, 's') + " tail",
+                 {"Subject:", " " + std::string(80, 's'), " tail"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TMimePartCompose, EmptyMultipartIsHeadersPreambleAndClosingBoundary) {
+    TMimePart part;
+    part.SetPrimary("Multipart");
+    part.SetBoundary("B");
+    part.PrePart() = {"This is a multipart message."};
+    part.EncodePartHeader();
+    part.ComposeParts();
+    EXPECT_THAT(part.Lines(), ElementsAre("Content-type: Multipart/mixed; boundary=\"B\"", "",
+                                          "This is a multipart message.", "--B--"));
+}
+
+TEST(TMimePartCompose, SubPartsBetweenBoundariesThenEpilogue) {
+    TMimePart root;
+    root.SetPrimary("Multipart");
+    root.SetBoundary("B");
+    root.PostPart() = {"epilogue"};
+    root.EncodePartHeader();
+    for (const char* content : {"one", "two"}) {
+        TMimePart& sub = root.AddSubPart();
+        sub.SetPrimary("text");
+        sub.SetConvertCharset(false);
+        sub.DecodedLines() = content;
+        sub.EncodePart();
+        sub.EncodePartHeader();
+    }
+    root.ComposeParts();
+    const std::string type = "Content-type: text/plain; charset=ISO-8859-1";
+    const std::string cte = "Content-Transfer-Encoding: 7bit";
+    EXPECT_THAT(root.Lines(),
+                ElementsAre("Content-type: Multipart/mixed; boundary=\"B\"", "", "--B", type, cte, "",
+                            "one", "--B", type, cte, "", "two", "--B--", "epilogue"));
+}
+
+// ---------------------------------------------------------------------------
+// MimeTypeFromExt
+
+struct ExtCase {
+    const char* name;
+    const char* file;
+    const char* primary;
+    const char* secondary;
+    TMimePrimary code;
+};
+
+class MimeTypeFromExtTest : public ::testing::TestWithParam<ExtCase> {};
+
+TEST_P(MimeTypeFromExtTest, LooksUpTheExtension) {
+    TMimePart part;
+    part.SetSecondary("stale");
+    part.MimeTypeFromExt(GetParam().file);
+    EXPECT_EQ(part.Primary(), GetParam().primary);
+    EXPECT_EQ(part.Secondary(), GetParam().secondary);
+    EXPECT_EQ(part.PrimaryCode(), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MimeTypeFromExtTest,
+    ::testing::Values(
+        ExtCase{"lastExtensionWins", "report.final.PDF", "application", "PDF", TMimePrimary::MP_BINARY},
+        ExtCase{"xmlIsText", "data.xml", "text", "xml", TMimePrimary::MP_TEXT},
+        ExtCase{"doubleExtension", "backup.tar.gz", "application", "x-gzip", TMimePrimary::MP_BINARY},
+        ExtCase{"noExtension", "README", "application", "octet-stream", TMimePrimary::MP_BINARY},
+        ExtCase{"bareKeyWithoutDot", "zip", "application", "ZIP", TMimePrimary::MP_BINARY},
+        ExtCase{"dotInDirectoryOnly", "C:\\dir.v2\\file", "application", "octet-stream",
+                TMimePrimary::MP_BINARY},
+        ExtCase{"lowerCaseExtension", "photo.jpg", "image", "JPEG", TMimePrimary::MP_BINARY},
+        ExtCase{"caseKeptInTable", "x.xlam", "application", "vnd.ms-excel.addin.macroEnabled.12",
+                TMimePrimary::MP_BINARY}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MimeTypeTable, HasEightySevenDistinctUpperCaseExtensions) {
+    std::set<std::string_view> seen;
+    for (const auto& row : MimeType()) {
+        EXPECT_FALSE(row.Extension.empty());
+        EXPECT_FALSE(row.Type.empty());
+        EXPECT_TRUE(seen.insert(row.Extension).second) << row.Extension;
+        for (char c : row.Extension) EXPECT_FALSE(c >= 'a' && c <= 'z') << row.Extension;
+    }
+    EXPECT_EQ(seen.size(), 87u);
+}
+
+// ---------------------------------------------------------------------------
+// GenerateBoundary
+
+TEST(GenerateBoundaryTest, FormatAndDistinctTicks) {
+    const std::string a = GenerateBoundary();
+    const std::string b = GenerateBoundary();
+    const ::testing::Matcher<std::string> form =
+        ::testing::MatchesRegex("[0-9A-F]{8}_[0-9A-F]{8}_Tandrel_boundary");
+    EXPECT_THAT(a, form);
+    EXPECT_THAT(b, form);
+    EXPECT_EQ(a.size(), 34u);
+    EXPECT_NE(a.substr(0, 8), b.substr(0, 8));
+}
+
+TEST(GenerateBoundaryTest, OverrideIsScoped) {
+    {
+        TBoundarySourceOverride pin([] { return std::string("PINNED"); });
+        EXPECT_EQ(GenerateBoundary(), "PINNED");
+    }
+    EXPECT_NE(GenerateBoundary(), "PINNED");
+}
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+TEST(TMimePartDecode, IsUUcode) {
+    EXPECT_TRUE(TMimePart::IsUUcode("begin 644 file.txt"));
+    EXPECT_TRUE(TMimePart::IsUUcode("BEGIN x"));
+    EXPECT_FALSE(TMimePart::IsUUcode("begin    "));
+    EXPECT_FALSE(TMimePart::IsUUcode("beginning 644 x"));
+    EXPECT_FALSE(TMimePart::IsUUcode(""));
+}
+
+TEST(TMimePartDecode, HeaderFieldsFromFoldedLines) {
+    TMimePart part;
+    part.Lines() = {"Content-Type: Application/PDF;",
+                    "\tname=\"ignored.pdf\"",
+                    "content-disposition: attachment; filename=\"C:\\docs\\=?UTF-8?Q?rel=C3=A1torio?=.pdf\"",
+                    "Content-Transfer-Encoding: base64",
+                    "Content-ID: <c1>",
+                    "",
+                    "QUJD"};
+    part.DecomposeParts();
+    EXPECT_EQ(part.Primary(), "Application");
+    EXPECT_EQ(part.Secondary(), "PDF");
+    EXPECT_EQ(part.PrimaryCode(), TMimePrimary::MP_BINARY);
+    EXPECT_EQ(part.Disposition(), "attachment");
+    EXPECT_EQ(part.FileName(), "relátorio.pdf");
+    EXPECT_EQ(part.ContentID(), "<c1>");
+    EXPECT_THAT(part.PartBody(), ElementsAre("QUJD"));
+    part.DecodePart();
+    EXPECT_EQ(part.DecodedLines(), "ABC");
+}
+
+TEST(TMimePartDecode, MissingHeadersGiveTextPlainInDefaultCharset) {
+    TMimePart part;
+    part.SetDefaultCharset("UTF-8");
+    part.Lines() = {"", "body"};
+    part.DecomposeParts();
+    EXPECT_EQ(part.Primary(), "text");
+    EXPECT_EQ(part.Secondary(), "plain");
+    EXPECT_EQ(part.CharsetCode(), TMimeChar::UTF_8);
+    EXPECT_EQ(part.EncodingCode(), TMimeEncoding::ME_8BIT);
+    EXPECT_THAT(part.PartBody(), ElementsAre("body"));
+}
+
+TEST(TMimePartDecode, MultipartPreambleSectionsEpilogue) {
+    TMimePart part;
+    part.Lines() = {"Content-Type: multipart/mixed; boundary=\"zz\"",
+                    "",
+                    "preamble",
+                    "--zz  ",
+                    "Content-Type: text/plain",
+                    "",
+                    "first",
+                    "--zz",
+                    "",
+                    "second",
+                    "--zz--",
+                    "epilogue"};
+    part.DecomposeParts();
+    EXPECT_THAT(part.PrePart(), ElementsAre("preamble"));
+    EXPECT_THAT(part.PostPart(), ElementsAre("epilogue"));
+    ASSERT_EQ(part.GetSubPartCount(), 2);
+    EXPECT_THAT(part.GetSubPart(0)->PartBody(), ElementsAre("first"));
+    EXPECT_THAT(part.GetSubPart(1)->PartBody(), ElementsAre("second"));
+    EXPECT_EQ(part.GetSubPart(1)->SubLevel(), 1);
+}
+
+TEST(TMimePartDecode, MaxSubLevelKeepsSectionsInTheBody) {
+    TMimePart part;
+    part.SetMaxSubLevel(0);
+    part.Lines() = {"Content-Type: multipart/mixed; boundary=zz", "", "--zz", "", "a", "--zz--"};
+    part.DecomposeParts();
+    EXPECT_EQ(part.GetSubPartCount(), 0);
+    EXPECT_THAT(part.PartBody(), ElementsAre("", "a"));
+}
+
+TEST(TMimePartDecode, DeepNestingStopsSplittingInsteadOfExhaustingTheStack) {
+    TMimePart part;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string boundary = "x" + std::to_string(i) + "y";
+        part.Lines().push_back("Content-Type: multipart/mixed; boundary=" + boundary);
+        part.Lines().push_back("");
+        part.Lines().push_back("--" + boundary);
+    }
+    part.DecomposeParts();
+    int depth = 0;
+    for (const TMimePart* p = &part; p->GetSubPartCount() > 0; p = p->GetSubPart(0)) ++depth;
+    EXPECT_GT(depth, 10);
+    EXPECT_LT(depth, 5000);
+}
+
+TEST(TMimePartDecode, HtmlDeclaringItsCharsetIsNotConverted) {
+    const std::string html = "<html><head><meta http-equiv=\"Content-Type\" content=\"x\"></head>\xE9</html>";
+    for (bool forced : {false, true}) {
+        TMimePart part;
+        part.Lines() = {"Content-Type: text/HTML; charset=iso-8859-1", "Content-Transfer-Encoding: 8bit", "",
+                        html};
+        part.DecomposeParts();
+        part.SetTargetCharset(TMimeChar::UTF_8);
+        part.SetForcedHTMLConvert(forced);
+        part.DecodePart();
+        EXPECT_EQ(part.DecodedLines().find("\xC3\xA9") != std::string::npos, forced) << forced;
+    }
+}
+
+TEST(TMimePartDecode, BinaryDecomposerKeepsBodiesWholeAndFindsUUcode) {
+    const std::string data =
+        "pre\r\n--B\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+        "line1\r\nline2\r\n--B\r\nContent-Type: text/plain\r\n\r\nbegin 644 x.txt\r\n#86)C\r\nend\r\n--B--\r\npost";
+    TMimePart part;
+    part.DecomposePartsBinary({"Content-Type: multipart/mixed; boundary=B"}, data.data(),
+                              data.data() + data.size());
+    EXPECT_THAT(part.PrePart(), ElementsAre("pre"));
+    EXPECT_THAT(part.PostPart(), ElementsAre("post"));
+    ASSERT_EQ(part.GetSubPartCount(), 2);
+    TMimePart& bin = *part.GetSubPart(0);
+    EXPECT_THAT(bin.PartBody(), ElementsAre("line1\r\nline2"));
+    EXPECT_FALSE(bin.AttachInside());
+    bin.DecodePart();
+    EXPECT_EQ(bin.DecodedLines(), "line1\r\nline2");
+    EXPECT_TRUE(part.GetSubPart(1)->AttachInside());
+}
+
+// ---------------------------------------------------------------------------
+// Round trips: encode, compose, decompose, decode
+
+struct RoundTripCase {
+    const char* name;
+    const char* primary;
+    TMimeEncoding encoding;
+    std::string content;
+};
+
+class PartRoundTripTest : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(PartRoundTripTest, ContentComesBack) {
+    TMimePart part;
+    part.SetPrimary(GetParam().primary);
+    part.SetEncodingCode(GetParam().encoding);
+    part.SetCharsetCode(TMimeChar::UTF_8);
+    part.SetFileName("file.bin");
+    part.DecodedLines() = GetParam().content;
+    part.EncodePart();
+    part.EncodePartHeader();
+    part.ComposeParts();
+
+    TMimePart back;
+    back.Lines() = part.Lines();
+    back.DecomposeParts();
+    EXPECT_EQ(back.EncodingCode(), GetParam().encoding);
+    EXPECT_EQ(back.FileName(), "file.bin");
+    back.DecodePart();
+    EXPECT_EQ(back.DecodedLines(), GetParam().content);
+}
+
+std::string AllBytes() {
+    std::string s;
+    for (int i = 0; i < 256; ++i) s.push_back(static_cast<char>(i));
+    return s + s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PartRoundTripTest,
+    ::testing::Values(
+        RoundTripCase{"binaryBase64", "application", TMimeEncoding::ME_BASE64, AllBytes()},
+        RoundTripCase{"binaryQuotedPrintable", "application", TMimeEncoding::ME_QUOTED_PRINTABLE, AllBytes()},
+        RoundTripCase{"textBase64Converted", "text", TMimeEncoding::ME_BASE64,
+                      "Ol\xE1, S\xE3o Paulo \x80 10\r\nlinha 2\r\n"},
+        RoundTripCase{"textQuotedPrintableLongLines", "text", TMimeEncoding::ME_QUOTED_PRINTABLE,
+                      std::string(300, 'x') + " = " + std::string(100, '\xE7') + "\r\n\r\nend\r\n"},
+        RoundTripCase{"textEightBit", "text", TMimeEncoding::ME_8BIT, "a\r\n\xE9\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tandrel::mime
