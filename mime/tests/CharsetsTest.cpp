@@ -175,30 +175,38 @@ const ConvCase kConvCases[] = {
     {"utf8_bom_dropped", "\xEF\xBB\xBFx", UTF_8, CP1252, "x"},
 };
 
-class CharsetConversionRoads : public ::testing::TestWithParam<std::tuple<TRoad, ConvCase>> {
+// Runs each row once through iconv and once on the built-in road.
+template <typename Case>
+class OnBothRoads : public ::testing::TestWithParam<std::tuple<TRoad, Case>> {
 protected:
     void SetUp() override {
-        if (std::get<0>(GetParam()) == TRoad::Iconv) {
+        if (std::get<0>(this->GetParam()) == TRoad::Iconv) {
             if (DisableIconv || !InitIconvInterface()) GTEST_SKIP() << "iconv cannot be bound here";
         } else {
             Scope.emplace();
         }
     }
+    const Case& Row() const { return std::get<1>(this->GetParam()); }
+
     std::optional<TBuiltInConversionScope> Scope;
 };
 
+template <typename Case>
+std::string RoadAndName(const ::testing::TestParamInfo<std::tuple<TRoad, Case>>& Info) {
+    return std::string(std::get<0>(Info.param) == TRoad::Iconv ? "iconv_" : "builtin_") + std::get<1>(Info.param).Name;
+}
+
+using CharsetConversionRoads = OnBothRoads<ConvCase>;
+
 TEST_P(CharsetConversionRoads, GivesExpectedBytes) {
-    const ConvCase& c = std::get<1>(GetParam());
+    const ConvCase& c = Row();
     EXPECT_EQ(CharsetConversionTrans(c.Value, c.From, c.To, c.Table, c.Translit), c.Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Charsets, CharsetConversionRoads,
                          ::testing::Combine(::testing::Values(TRoad::Iconv, TRoad::BuiltIn),
                                             ::testing::ValuesIn(kConvCases)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param) == TRoad::Iconv ? "iconv_" : "builtin_") +
-                                    std::get<1>(info.param).Name;
-                         });
+                         RoadAndName<ConvCase>);
 
 TEST(CharsetConversionBuiltIn, LacksCharGivesUnderscoreWithTranslit) {
     TBuiltInConversionScope builtIn;
@@ -273,20 +281,10 @@ struct IdealCase {
     TMimeChar Expected;
 };
 
-class IdealCharset : public ::testing::TestWithParam<std::tuple<TRoad, IdealCase>> {
-protected:
-    void SetUp() override {
-        if (std::get<0>(GetParam()) == TRoad::Iconv) {
-            if (DisableIconv || !InitIconvInterface()) GTEST_SKIP() << "iconv cannot be bound here";
-        } else {
-            Scope.emplace();
-        }
-    }
-    std::optional<TBuiltInConversionScope> Scope;
-};
+using IdealCharset = OnBothRoads<IdealCase>;
 
 TEST_P(IdealCharset, PicksFirstLosslessOrBest) {
-    const IdealCase& c = std::get<1>(GetParam());
+    const IdealCase& c = Row();
     EXPECT_EQ(IdealCharsetCoding(c.Value, c.From, IdealCharsets), c.Expected);
 }
 
@@ -299,10 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
                                          IdealCase{"cyrillic", "\xCF\xF0\xE8\xE2\xE5\xF2", CP1251, ISO_8859_5},
                                          IdealCase{"greek", "\xE1\xE2\xE3", CP1253, ISO_8859_7},
                                          IdealCase{"polish", "\xB3\xF3" "d\xBF", CP1250, ISO_8859_2})),
-    [](const auto& info) {
-        return std::string(std::get<0>(info.param) == TRoad::Iconv ? "iconv_" : "builtin_") +
-               std::get<1>(info.param).Name;
-    });
+    RoadAndName<IdealCase>);
 
 TEST(IdealCharsetCoding, EmptyCandidateSetGivesLatin1) {
     EXPECT_EQ(IdealCharsetCoding("\xE7", CP1252, TMimeSetChar{}), ISO_8859_1);
