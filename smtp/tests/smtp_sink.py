@@ -66,6 +66,8 @@ def main():
     parser.add_argument("--key")
     parser.add_argument("--auth", help="user:password")
     parser.add_argument("--size", type=int, default=33554432)
+    parser.add_argument("--offer-starttls", action="store_true",
+                        help="with --mode smtps: list STARTTLS although TLS is already on")
     parser.add_argument("--exclude", action="append", default=[], help="AUTH mechanism not to offer")
     args = parser.parse_args()
 
@@ -75,7 +77,7 @@ def main():
         context.load_cert_chain(args.cert, args.key)
 
     options = {"data_size_limit": args.size, "hostname": "sink.test"}
-    if args.mode == "starttls":
+    if args.mode == "starttls" or args.offer_starttls:
         options["tls_context"] = context
     if args.auth:
         user, _, password = args.auth.partition(":")
