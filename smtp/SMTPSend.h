@@ -49,14 +49,15 @@ public:
     /// notifications. The socket converts any line end, refuses lines over 65536
     /// bytes and sends without delay (TCP_NODELAY).
     TSMTPSend();
-    ~TSMTPSend();
+    ~TSMTPSend() override;
     TSMTPSend(const TSMTPSend&) = delete;
     TSMTPSend& operator=(const TSMTPSend&) = delete;
 
     /// Reads one reply (all its lines). Returns its code and sets `ResultCode`: 0 when
-    /// no line could be read (time-out, closed connection, line over the limit), when
-    /// the code is not a number, or when the reply runs past `MaxReplyLines` lines
-    /// (the connection is then closed: what follows can no longer be trusted).
+    /// any of its lines could not be read (time-out, closed connection, line over the
+    /// limit), when the code is not a number, or when the reply runs past
+    /// `MaxReplyLines` lines (the connection is then closed: what follows can no
+    /// longer be trusted).
     int ReadResult();
     /// Parses the enhanced status code ("550 5.1.1 text" gives 5, 1, 1) into
     /// `EnhCode1`..`EnhCode3`; all three stay 0 when the line has none.
@@ -94,7 +95,9 @@ public:
     /// are requested; true on 200..299. Refuses a `Value` holding CR or LF.
     [[nodiscard]] bool MailTo(std::string_view Value);
     /// Sends "DATA", then the message lines (bytes, sent unchanged except that a leading
-    /// "." is doubled) in pieces under 1500 bytes, then "."; true on 354 and then 200..299.
+    /// "." is doubled and a line holding CR or LF goes out as several lines) in pieces
+    /// under 1500 bytes, then "."; true on 354 and then 200..299. A failed write ends it
+    /// with `ResultCode` 0 and the socket's error.
     [[nodiscard]] bool MailData(const std::vector<std::string>& Value);
     /// Sends "ETRN " + `Value`; true on 250..259. Refuses a `Value` holding CR or LF.
     [[nodiscard]] bool Etrn(std::string_view Value);
@@ -121,6 +124,7 @@ public:
     [[nodiscard]] bool ESMTPSize() const { return FESMTPSize; }
     /// The size the server announced, 0 when none.
     [[nodiscard]] std::int64_t MaxSize() const { return FMaxSize; }
+    /// Class, subject and detail of the last reply's enhanced status code; all 0 when it had none.
     [[nodiscard]] int EnhCode1() const { return FEnhCode1; }
     [[nodiscard]] int EnhCode2() const { return FEnhCode2; }
     [[nodiscard]] int EnhCode3() const { return FEnhCode3; }
