@@ -7,6 +7,7 @@
 #include "app/Glyphs.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "mail/MailSender.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,6 +24,11 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QWindow>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace tandrel::app {
 
@@ -109,8 +115,14 @@ std::vector<TFieldDef> ClienteFieldDefs()
 TFrm_cadastro::TFrm_cadastro(TMessages& messages, TClock today, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       FMessages(messages),
-      FMTClientes("MTClientes", ClienteFieldDefs())
+      FMTClientes("MTClientes", ClienteFieldDefs()),
+      FMailSender1(std::make_unique<mail::TMailSender>())
 {
+    FMailSender1->SetAttempts(3);
+    FMailSender1->SetOnMailException(
+        [this](const mail::TMailSender& AMail, const std::exception& E, bool& ThrowIt) {
+            MailSender1MailException(AMail, E, ThrowIt);
+        });
     setObjectName(QStringLiteral("Frm_cadastro"));
     setWindowTitle(QStringLiteral("Frm_cadastro"));
     setFixedSize(kWidth, kHeight);
@@ -680,14 +692,45 @@ void TFrm_cadastro::gravar_xml()
 
 void TFrm_cadastro::enviar_email()
 {
-    // The customer's mail is sent here once the mail component is wired in.
+    mail::TMailSender& mail = *FMailSender1;
+    mail.Clear();
+    mail.SetSubject("Dados Cadastrais do Cliente");
+    parametros_email();
+    mail.AltBody().clear();
+    for (const QString& line : mm_dados_lines())
+        mail.AltBody().push_back(line.toStdString());
+
+    const std::string path = (ed_dir_xml->text() + Fvnome_arq).toStdString();
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(errno));
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    mail.AddAttachment(&bytes, Fvnome_arq.toStdString(), mail::TMailAttachmentDisposition::adAttachment);
+
+    // The send runs on this thread: the window takes no input until it has ended.
+    TBloqueioEntrada busy;
+    mail.Send(false);
 }
 
 void TFrm_cadastro::parametros_email()
 {
+    mail::TMailSender& mail = *FMailSender1;
+    mail.SetFrom(ed_email_de->text().toStdString());
+    mail.SetFromName(ed_nome_envio->text().toStdString());
+    mail.SetHost(ed_host->text().toStdString());
+    mail.SetUsername(ed_conta_email->text().toStdString());
+    mail.SetPassword(ed_senha_email->text().toStdString());
+    mail.SetPort(ed_porta->text().toStdString());
+    mail.SetTLS(chkTLS->isChecked());
+    mail.SetSSL(chkSSL->isChecked());
+    mail.SetDefaultCharset(mime::TMimeChar::UTF_8);
+    mail.SetIDECharset(mime::TMimeChar::CP1252);
+    mail.AddAddress(ed_email->text().toStdString(), ed_email->text().toStdString());
 }
 
-void TFrm_cadastro::MailSender1MailException(const std::string& E, bool& ThrowIt)
+void TFrm_cadastro::MailSender1MailException(const mail::TMailSender&, const std::exception& E,
+                                             bool& ThrowIt)
 {
     ThrowIt = false;
     try {
@@ -695,7 +738,7 @@ void TFrm_cadastro::MailSender1MailException(const std::string& E, bool& ThrowIt
                               "******    Verifique !!  ******");
         ShowPage(tbs_dados, true);
     } catch (...) {
-        FMessages.ShowMessage(E);
+        FMessages.ShowMessage(E.what());
     }
 }
 

@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QAbstractButton;
@@ -18,6 +20,10 @@ class QPushButton;
 class QStackedWidget;
 class QTableView;
 class QToolButton;
+
+namespace tandrel::mail {
+class TMailSender;
+}
 
 namespace tandrel::app {
 
@@ -85,7 +91,10 @@ public:
     void btn_cons_cepClick();
     /// Called by the mail component when a send fails after its attempts: tells the
     /// operator, returns to the list and clears `ThrowIt` (the send then ends silently).
-    void MailSender1MailException(const std::string& E, bool& ThrowIt);
+    void MailSender1MailException(const mail::TMailSender& AMail, const std::exception& E,
+                                  bool& ThrowIt);
+    /// The window's mail component, reused for every inclusion.
+    mail::TMailSender& MailSender1() { return *FMailSender1; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,6 +127,7 @@ private:
     TMessages& FMessages;
     TDMDados* FDMDados = nullptr;
     TMemTable FMTClientes;
+    std::unique_ptr<mail::TMailSender> FMailSender1;
     TClientesModel* FModel = nullptr;
     bool FSyncingGrid = false;
 

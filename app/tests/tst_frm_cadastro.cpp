@@ -11,6 +11,8 @@
 #include <QStackedWidget>
 #include <QTableView>
 #include <QFile>
+#include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -44,6 +46,8 @@ class TstFrmCadastro : public QObject {
 
 private:
     TRecordedMessages messages;
+    QProcess sink;  // the loopback SMTP server the parameters page points at
+    int sinkPort = 0;
     std::unique_ptr<QTemporaryDir> folder;  // the XML folder of each test
     std::unique_ptr<TFrm_cadastro> form;
 
@@ -57,6 +61,10 @@ private:
     {
         auto w = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
         w->findChild<TEdit*>("ed_dir_xml")->setText(Folder());
+        w->findChild<TEdit*>("ed_host")->setText("127.0.0.1");
+        w->findChild<TEdit*>("ed_porta")->setText(QString::number(sinkPort));
+        w->findChild<QCheckBox*>("chkSSL")->setChecked(false);
+        w->findChild<QCheckBox*>("chkTLS")->setChecked(false);
         return w;
     }
 
@@ -134,7 +142,44 @@ private:
         Click("Image2");
     }
 
+    // The mails the sink received since the last call: "MAIL <recipients> <size>" lines.
+    QStringList Mails()
+    {
+        QStringList lines;
+        while (sink.waitForReadyRead(200) || sink.canReadLine())
+            while (sink.canReadLine())
+                lines << QString::fromUtf8(sink.readLine()).trimmed();
+        return lines;
+    }
+
+    static int RefusedPort()
+    {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0))
+            return 0;
+        return probe.serverPort();  // nothing listens there once the probe is gone
+    }
+
 private slots:
+    void initTestCase()
+    {
+        sink.setProgram(QStringLiteral(TANDREL_PYTHON));
+        sink.setArguments({QStringLiteral(TANDREL_SOURCE_DIR "/app/tests/smtp_sink.py")});
+        sink.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sink.start();
+        QVERIFY2(sink.waitForStarted(), "cannot start the SMTP sink");
+        QVERIFY(sink.waitForReadyRead(10000));
+        sinkPort = sink.readLine().trimmed().toInt();
+        QVERIFY(sinkPort > 0);
+    }
+
+    void cleanupTestCase()
+    {
+        sink.closeWriteChannel();  // the sink stops at the end of its input
+        if (!sink.waitForFinished(5000))
+            sink.kill();
+    }
+
     void init()
     {
         messages.Clear();
@@ -187,21 +232,23 @@ private slots:
 
     void parametersDefaults()
     {
+        const TFrm_cadastro fresh(messages);  // the fixture points its window elsewhere
+        const auto text = [&](const char* name) { return fresh.findChild<TEdit*>(name)->text(); };
+        QCOMPARE(text("ed_dir_xml"), QDir::homePath() + "/Clientes/xml/");
+        QCOMPARE(text("ed_email_de"), QStringLiteral("suporte@localhost"));
+        QCOMPARE(text("ed_nome_envio"), QStringLiteral("suporte"));
+        QCOMPARE(text("ed_host"), QStringLiteral("localhost"));
+        QCOMPARE(text("ed_conta_email"), QStringLiteral("suporte@localhost"));
+        QCOMPARE(text("ed_senha_email"), QStringLiteral("senha"));
+        QCOMPARE(fresh.findChild<TEdit*>("ed_senha_email")->echoMode(), QLineEdit::Normal);
+        QCOMPARE(text("ed_porta"), QStringLiteral("465"));
+        QCOMPARE(fresh.findChild<TEdit*>("ed_porta")->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        QVERIFY(fresh.findChild<QCheckBox*>("chkTLS")->isChecked());
+        QVERIFY(fresh.findChild<QCheckBox*>("chkSSL")->isChecked());
+
         Click("btn_config");
         QCOMPARE(Page(), W("tbs_config"));
         QVERIFY(!MenuEnabled());
-        const TFrm_cadastro fresh(messages);  // the fixture points its window elsewhere
-        QCOMPARE(fresh.findChild<TEdit*>("ed_dir_xml")->text(), QDir::homePath() + "/Clientes/xml/");
-        QCOMPARE(E("ed_email_de")->text(), QStringLiteral("suporte@localhost"));
-        QCOMPARE(E("ed_nome_envio")->text(), QStringLiteral("suporte"));
-        QCOMPARE(E("ed_host")->text(), QStringLiteral("localhost"));
-        QCOMPARE(E("ed_conta_email")->text(), QStringLiteral("suporte@localhost"));
-        QCOMPARE(E("ed_senha_email")->text(), QStringLiteral("senha"));
-        QCOMPARE(E("ed_senha_email")->echoMode(), QLineEdit::Normal);
-        QCOMPARE(E("ed_porta")->text(), QStringLiteral("465"));
-        QCOMPARE(E("ed_porta")->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-        QVERIFY(W<QCheckBox>("chkTLS")->isChecked());
-        QVERIFY(W<QCheckBox>("chkSSL")->isChecked());
         E("ed_host")->setText("smtp.example.com");
         Click("btn_voltar_config");
         QCOMPARE(Page(), W("tbs_dados"));
@@ -624,18 +671,44 @@ private slots:
         QVERIFY(M("ed_fone")->hasFocus());
     }
 
-    void mailFailureHandlerReturnsToTheList()
+    void eachInclusionMailsItsCustomer()
     {
-        Click("btn_incluir");
-        bool throwIt = true;
-        form->MailSender1MailException("535 authentication failed", throwIt);
-        QVERIFY(!throwIt);
+        Mails();
+        Customer a, b;
+        a.Email = "ana@example.com";
+        b.Email = "bia@example.com";
+        Include(a);
+        Include(b);
+        const QStringList mails = Mails();
+        QCOMPARE(mails.size(), 2);
+        QVERIFY(mails[0].startsWith("MAIL ana@example.com "));
+        QVERIFY(mails[1].startsWith("MAIL bia@example.com "));
+        QVERIFY(messages.Entries().empty());
+        Click("btn_alterar");
+        Click("btn_gravar");
+        QVERIFY(Mails().isEmpty());  // an alteration sends nothing
+    }
+
+    void failedSendKeepsTheCustomerAndReturnsToTheList()
+    {
+        E("ed_porta")->setText(QString::number(RefusedPort()));
+        Include(Customer());
         QCOMPARE(messages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
                      {false, "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
                              "******    Verifique !!  ******"}}));
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(MenuEnabled());
+        QCOMPARE(Grid()->rowCount(), 1);
+        QVERIFY(QFile::exists(FileOf(1)));
+
+        // The next inclusion starts afresh and goes through.
+        messages.Clear();
+        Mails();
+        E("ed_porta")->setText(QString::number(sinkPort));
+        Include(QStringLiteral("BIA"));
+        QVERIFY(messages.Entries().empty());
+        QCOMPARE(Mails().size(), 1);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QPushButton>
@@ -40,6 +41,11 @@ private slots:
         QTemporaryDir folder;
         TFrm_cadastro form(messages, [] { return QDate(2026, 12, 9); });
         W<TEdit>(form, "ed_dir_xml")->setText(folder.path() + "/");
+        // No mail server: each send fails at once and is told, which the pictures ignore.
+        W<TEdit>(form, "ed_host")->setText("127.0.0.1");
+        W<TEdit>(form, "ed_porta")->setText("1");
+        W<QCheckBox>(form, "chkSSL")->setChecked(false);
+        W<QCheckBox>(form, "chkTLS")->setChecked(false);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const char* names[] = {"JOÃO DA SILVA", "MARIA JOANA SOUZA", "JOSÉ D'AVILA", "ANA PAULA LIMA"};
@@ -51,9 +57,9 @@ private slots:
             W<TMaskEdit>(form, "ed_cpf")->SetText(QStringLiteral("1234567890%1").arg(n));
             W<TMaskEdit>(form, "ed_fone")->SetText(QStringLiteral("1191234567%1").arg(n));
             W<TMaskEdit>(form, "ed_cep")->SetText(QStringLiteral("0100100%1").arg(n++));
-            form.btn_gravarClick();
+            RunAction(messages, [&] { form.btn_gravarClick(); });
         }
-        QVERIFY(messages.Entries().empty());
+        QCOMPARE(form.MTClientes().RecordCount(), 4);
         Save(form, "list");
 
         form.btn_alterarClick();
@@ -68,8 +74,11 @@ private slots:
         Save(form, "registration");
         form.btn_cancelarClick();
 
-        form.btn_configClick();
-        Save(form, "parameters");
+        TFrm_cadastro fresh(messages, [] { return QDate(2026, 12, 9); });
+        fresh.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fresh));
+        fresh.btn_configClick();
+        Save(fresh, "parameters");
     }
 };
 
