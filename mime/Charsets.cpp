@@ -62,8 +62,20 @@ std::uint16_t Ucs2At(std::string_view Ucs2, std::size_t Pos) {
                                       static_cast<unsigned char>(Ucs2[Pos + 1]));
 }
 
-// Lax UTF-8 reading: lead bytes give their payload bits, every following
-// continuation byte adds six more; nothing is rejected. Output: UCS-4BE.
+// Lax UTF-8 reading of the character at Pos (advanced past it): a lead byte
+// gives its payload bits, every following continuation byte adds six more;
+// nothing is rejected.
+std::uint32_t ReadLaxUtf8(std::string_view Value, std::size_t& Pos) {
+    const auto b = static_cast<unsigned char>(Value[Pos++]);
+    if (b < 0x80) return b;
+    std::uint32_t v = b >= 0xFE ? 0 : b >= 0xFC ? b & 0x01 : b >= 0xF8 ? b & 0x03 : b >= 0xF0 ? b & 0x07
+                    : b >= 0xE0 ? b & 0x0F : b >= 0xC0 ? b & 0x1F : 0;
+    while (Pos < Value.size() && (static_cast<unsigned char>(Value[Pos]) & 0xC0) == 0x80)
+        v = (v << 6) | (static_cast<unsigned char>(Value[Pos++]) & 0x3F);
+    return v;
+}
+
+// UTF-8 to UCS-4BE by ReadLaxUtf8.
 std::string UTF8toUCS4(std::string_view Value) {
     std::string out;
     out.reserve(Value.size() * 4);
@@ -73,19 +85,7 @@ std::string UTF8toUCS4(std::string_view Value) {
         out.push_back(static_cast<char>(v >> 8));
         out.push_back(static_cast<char>(v));
     };
-    std::size_t i = 0;
-    while (i < Value.size()) {
-        const auto b = static_cast<unsigned char>(Value[i++]);
-        if (b < 0x80) {
-            put(b);
-            continue;
-        }
-        std::uint32_t v = b >= 0xFE ? 0 : b >= 0xFC ? b & 0x01 : b >= 0xF8 ? b & 0x03 : b >= 0xF0 ? b & 0x07
-                        : b >= 0xE0 ? b & 0x0F : b >= 0xC0 ? b & 0x1F : 0;
-        while (i < Value.size() && (static_cast<unsigned char>(Value[i]) & 0xC0) == 0x80)
-            v = (v << 6) | (static_cast<unsigned char>(Value[i++]) & 0x3F);
-        put(v);
-    }
+    for (std::size_t i = 0; i < Value.size();) put(ReadLaxUtf8(Value, i));
     return out;
 }
 
@@ -322,6 +322,25 @@ std::string SingleByteToUtf8(std::string_view Value, const TUpperHalf& Table) {
     return out;
 }
 
+// The built-in road from UTF-8 to a one-byte charset without the UCS-4 and
+// UCS-2 intermediates; byte-identical to the general road.
+std::string Utf8ToSingleByte(std::string_view Value, TMimeChar CharTo, bool Translit) {
+    const TReverseTable reverse(TableOf(CharTo));
+    std::string out;
+    out.reserve(Value.size());
+    std::size_t i = 0;
+    while (i < Value.size()) {
+        if (static_cast<unsigned char>(Value[i]) < 0x80) {
+            out.push_back(Value[i++]);
+            continue;
+        }
+        const std::uint32_t v = ReadLaxUtf8(Value, i);
+        if ((v >> 16) == 0 && (v == 0xFEFF || v == 0xFFFE)) continue;  // marks, as InternalToUcs drops them
+        WriteUnit(out, static_cast<std::uint16_t>(v & 0xFFFF), CharTo, &reverse, Translit);
+    }
+    return out;
+}
+
 bool UseIconv() {
     if (tForceBuiltIn || DisableIconv.load()) return false;
     if (!InitIconvInterface()) {
@@ -364,6 +383,12 @@ std::string CharsetConversionTrans(std::string_view Value, TMimeChar CharFrom, T
     const std::string fromId = GetIDFromCP(CharFrom);
     const std::string toId = GetIDFromCP(CharTo);
 
+    TIconvConverter conv;
+    if (iconv)
+        conv = TIconvConverter(Translit ? IconvOpenTranslit(toId, "UCS-2BE") : IconvOpenIgnore(toId, "UCS-2BE"));
+    if (!iconv && !hasTable && CharFrom == TMimeChar::UTF_8 && WidthOf(CharTo) == TWidth::One)
+        return Utf8ToSingleByte(Value, CharTo, Translit);
+
     // Charsets with a table of their own are always read through it: it keeps
     // undefined bytes visible as U+FFFD where a converter would drop them.
     std::string ucs2;
@@ -374,9 +399,6 @@ std::string CharsetConversionTrans(std::string_view Value, TMimeChar CharFrom, T
         ucs2 = InternalToUcs(Value, CharFrom);
     }
 
-    TIconvConverter conv;
-    if (iconv)
-        conv = TIconvConverter(Translit ? IconvOpenTranslit(toId, "UCS-2BE") : IconvOpenIgnore(toId, "UCS-2BE"));
     if (conv.IsOpen() && !hasTable) return ConvertWithIconv(conv, ucs2, CharTo);
 
     std::optional<TReverseTable> reverse;
@@ -500,6 +522,7 @@ TMimeChar GetCPFromID(std::string_view Value) {
     if (name.find("MUTF-7") != std::string::npos) return TMimeChar::UTF_7mod;
     if (name.empty()) return TMimeChar::ISO_8859_1;
     for (const TIconvChar& row : kNameTable) {
+        if (row.CharName == name) return row.Charset;
         std::string_view names = row.CharName;
         while (!names.empty()) {
             const std::size_t sp = names.find(' ');

@@ -89,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"last_word", "cspcp852", CP852}, NameCase{"alias_row", "utf-16be", UTF_16},
                       NameCase{"cp850_is_latin1", "cp850", ISO_8859_1}, NameCase{"ucs2be", "UCS-2BE", UCS_2},
                       NameCase{"part_of_word_no_match", "UTF", ISO_8859_1},
-                      NameCase{"gb2312_name", "gb2312", GB2312}),
+                      NameCase{"gb2312_name", "gb2312", GB2312},
+                      NameCase{"whole_name_list", "utf-8 utf8", UTF_8}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(Charsets, CodePageNumbersAndBoms) {
@@ -239,6 +240,22 @@ TEST(CharsetConversionBuiltIn, TabledCharsetsToUtf8MatchTheGeneralRoad) {
         const auto c = static_cast<TMimeChar>(i);
         if (!detail::SingleByteTable(c)) continue;
         EXPECT_EQ(CharsetConversion(all, c, UTF_8), CharsetConversionEx(all, c, UTF_8, noOpTable)) << i;
+    }
+}
+
+TEST(CharsetConversionBuiltIn, Utf8ToOneByteCharsetsMatchesTheGeneralRoad) {
+    TBuiltInConversionScope builtIn;
+    // Valid text, marks, stray and truncated sequences, overlong and six-byte forms.
+    const std::string utf8 = "Jo\xC3\xA3o \xE2\x82\xAC \xD0\xB0\xCE\xB1\xEF\xBB\xBF\xEF\xBF\xBEx\x80\xC3"
+                             "A\xC0\xAF\xFC\x80\x80\x80\x80\x81\xFE\xFF\xF0\x9F\x98\x80\xE2\x82";
+    const std::vector<std::uint16_t> noOpTable = {0x0001, 0x0001};
+    for (int i = 0; i < MimeCharCount; ++i) {
+        const auto c = static_cast<TMimeChar>(i);
+        if (c == UTF_8) continue;  // same charset: untouched without a table
+        for (bool translit : {true, false})
+            EXPECT_EQ(CharsetConversionTrans(utf8, UTF_8, c, Replace_None, translit),
+                      CharsetConversionTrans(utf8, UTF_8, c, noOpTable, translit))
+                << i;
     }
 }
 
