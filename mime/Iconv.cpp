@@ -96,9 +96,10 @@ std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::strin
     Binding& b = Bound();
     if (Handle == InvalidIconvHandle || !b.Loaded.load(std::memory_order_acquire)) return 0;
     const IconvFn iconv = b.Convert.load();
-    // Four output bytes per input byte are enough for all but transliteration;
-    // the buffer grows when they are not, so nothing is ever cut off.
-    Output.resize(Input.size() * 4 + 16);
+    // Two output bytes per input byte suit the common roads (one byte to
+    // UCS-2, UCS-2 to UTF-8); the buffer doubles when they do not, so nothing
+    // is ever cut off.
+    Output.resize(Input.size() * 2 + 16);
     char* in = const_cast<char*>(Input.data());  // iconv's signature; the input is not written
     std::size_t inLeft = Input.size();
     char* out = Output.data();
