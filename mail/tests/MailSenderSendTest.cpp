@@ -221,6 +221,12 @@ INSTANTIATE_TEST_SUITE_P(
                         Times(s, "DATA", "554 5.6.0 refused", 3);
                     },
                     "SMTP Error: Unable to send Mail data.\r\n450 4.2.0 busy\r\n554 5.6.0 refused", pmsSendData},
+        FailureCase{"no_recipient_fails_at_data",
+                    [](auto& s, auto& m) {
+                        m.MIMEMess().Header().ToList().clear();
+                        Times(s, "DATA", "503 5.5.1 Error: need RCPT command", 3);
+                    },
+                    "SMTP Error: Unable to send Mail data.\r\n503 5.5.1 Error: need RCPT command", pmsSendData},
         FailureCase{"one_attempt_no_retry",
                     [](auto& s, auto& m) {
                         m.SetAttempts(1);
