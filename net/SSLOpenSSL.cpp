@@ -504,7 +504,7 @@ bool TSSLOpenSSL::BiShutdown() {
   return true;
 }
 
-int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
+int TSSLOpenSSL::Transfer(int Len, const std::function<int(ssl_st*)>& Call) {
   FLastError = 0;
   FLastErrorDesc.clear();
   if (!FSsl) {
@@ -515,9 +515,11 @@ int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
     return 0;
   int r;
   int err;
+  // A want-read/want-write is retried at once: on a blocking handle it only
+  // means OpenSSL handled a record of its own (a session ticket, a key update).
   do {
     ERR_clear_error();
-    r = SSL_write(FSsl.get(), Buffer, Len);
+    r = Call(FSsl.get());
     err = SSL_get_error(FSsl.get(), r);
   } while (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
   if (err == SSL_ERROR_NONE)
@@ -528,28 +530,12 @@ int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
   return r;
 }
 
+int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
+  return Transfer(Len, [&](SSL* ssl) { return SSL_write(ssl, Buffer, Len); });
+}
+
 int TSSLOpenSSL::RecvBuffer(void* Buffer, int Len) {
-  FLastError = 0;
-  FLastErrorDesc.clear();
-  if (!FSsl) {
-    FLastError = SSL_ERROR_SSL;
-    return -1;
-  }
-  if (Len <= 0)
-    return 0;
-  int r;
-  int err;
-  do {
-    ERR_clear_error();
-    r = SSL_read(FSsl.get(), Buffer, Len);
-    err = SSL_get_error(FSsl.get(), r);
-  } while (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
-  if (err == SSL_ERROR_NONE)
-    return r;
-  if (err == SSL_ERROR_ZERO_RETURN)
-    return 0;
-  FLastError = err;
-  return r;
+  return Transfer(Len, [&](SSL* ssl) { return SSL_read(ssl, Buffer, Len); });
 }
 
 int TSSLOpenSSL::WaitingData() { return FSsl ? SSL_pending(FSsl.get()) : 0; }

@@ -2,6 +2,7 @@
 // The TLS plug-in over OpenSSL 3, linked directly, and the process-wide
 // binding state that goes with it.
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -127,6 +128,8 @@ private:
 
   /// SSLCheck for a step that failed; always false.
   [[nodiscard]] bool Failed();
+  /// One SSL_write or SSL_read with the retry and result rules of both.
+  int Transfer(int Len, const std::function<int(ssl_st*)>& Call);
   [[nodiscard]] bool AttachHandle();
   [[nodiscard]] bool HandshakeWithTimeout(int Timeout);
   void AddClientNameExtension();
