@@ -55,6 +55,15 @@ protected:
     }
 };
 
+// The title on the top bar: a press on the text itself stays there and does not drag.
+class TTitleLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+};
+
 template <typename T>
 T* Make(QWidget* parent, const char* name, QRect geometry)
 {
@@ -150,8 +159,9 @@ TFrm_cadastro::~TFrm_cadastro()
 void TFrm_cadastro::BuildFrame()
 {
     auto* top = Make<TDragBar>(this, "pnl_menu_top", QRect(0, 0, kWidth, kTopBar));
-    auto* title = Label(top, "CADASTRO CLIENTES", QPoint(24, 10), "lbl_titulo");
-    title->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    auto* title = new TTitleLabel(QStringLiteral("CADASTRO CLIENTES"), top);  // owned by the bar
+    title->setObjectName(QStringLiteral("lbl_titulo"));
+    title->move(24, 10);
 
     const int inner = kHeight - kTopBar - kBottomBar - 4;
     pnl_menu_left = Make<QFrame>(this, "pnl_menu_left", QRect(0, kTopBar + 2, kMenuWidth, inner));
