@@ -273,11 +273,18 @@ void TBlockSocket::SetMaxBandwidth(int Value) noexcept {
   FMaxRecvBandwidth = Value;
 }
 
-int TBlockSocket::SizeRecvBuffer() {
+namespace {
+
+/// A buffer size of the handle, 1024 when it cannot be read.
+int BufferSize(int Socket, bool IP6, TSockOptionType Option) {
   int Value = 0;
-  if (NativeReadOption(FSocket, FIP6used, TSockOptionType::SOT_RecvBuff, Value) != 0)
-    return 1024;
-  return Value;
+  return NativeReadOption(Socket, IP6, Option, Value) == 0 ? Value : 1024;
+}
+
+}  // namespace
+
+int TBlockSocket::SizeRecvBuffer() {
+  return BufferSize(FSocket, FIP6used, TSockOptionType::SOT_RecvBuff);
 }
 
 void TBlockSocket::SetSizeRecvBuffer(int Size) {
@@ -285,10 +292,7 @@ void TBlockSocket::SetSizeRecvBuffer(int Size) {
 }
 
 int TBlockSocket::SizeSendBuffer() {
-  int Value = 0;
-  if (NativeReadOption(FSocket, FIP6used, TSockOptionType::SOT_SendBuff, Value) != 0)
-    return 1024;
-  return Value;
+  return BufferSize(FSocket, FIP6used, TSockOptionType::SOT_SendBuff);
 }
 
 void TBlockSocket::SetSizeSendBuffer(int Size) {
@@ -329,16 +333,11 @@ void TBlockSocket::Bind(const std::string& IP, const std::string& Port) {
   if (FSocket == -1 && FFamily == TSocketFamily::SF_Any && IP == "0.0.0.0" && Port == "0")
     return;
   TVarSin Sin;
-  SetSin(Sin, IP, Port);
-  if (FLastError == 0) {
-    if (FSocket == -1)
-      InternalCreateSocket(Sin);
-    if (FLastError == 0) {
-      SockCheck(NativeBind(FSocket, Sin));
-      GetSinLocal();
-      FBuffer.clear();
-      FBinded = true;
-    }
+  if (ResolveForHandle(Sin, IP, Port)) {
+    SockCheck(NativeBind(FSocket, Sin));
+    GetSinLocal();
+    FBuffer.clear();
+    FBinded = true;
   }
   ExceptCheck();
   DoStatus(THookSocketReason::HR_Bind, IP + ":" + Port);
@@ -346,39 +345,41 @@ void TBlockSocket::Bind(const std::string& IP, const std::string& Port) {
 
 void TBlockSocket::Connect(const std::string& IP, const std::string& Port) {
   TVarSin Sin;
-  SetSin(Sin, IP, Port);
-  if (FLastError == 0) {
-    if (FSocket == -1)
-      InternalCreateSocket(Sin);
-    if (FLastError == 0) {
-      if (FConnectionTimeout <= 0) {
-        SockCheck(NativeConnect(FSocket, Sin));
-      } else {
-        const bool Saved = FNonBlockMode;
-        ApplyNonBlock(true);
-        SockCheck(NativeConnect(FSocket, Sin));
-        if (FLastError == WSAEINPROGRESS || FLastError == WSAEWOULDBLOCK) {
-          if (!CanWrite(FConnectionTimeout)) {
-            FLastError = WSAETIMEDOUT;
-          } else {
-            // A refused connect also becomes writable: the handle's pending
-            // error tells the two apart.
-            FLastError = NativePendingError(FSocket);
-          }
+  if (ResolveForHandle(Sin, IP, Port)) {
+    if (FConnectionTimeout <= 0) {
+      SockCheck(NativeConnect(FSocket, Sin));
+    } else {
+      const bool Saved = FNonBlockMode;
+      ApplyNonBlock(true);
+      SockCheck(NativeConnect(FSocket, Sin));
+      if (FLastError == WSAEINPROGRESS || FLastError == WSAEWOULDBLOCK) {
+        if (!CanWrite(FConnectionTimeout)) {
+          FLastError = WSAETIMEDOUT;
+        } else {
+          // A refused connect also becomes writable: the handle's pending
+          // error tells the two apart.
+          FLastError = NativePendingError(FSocket);
         }
-        const int Error = FLastError;
-        ApplyNonBlock(Saved);
-        FLastError = Error;
       }
-      if (FLastError == 0)
-        GetSins();
+      const int Error = FLastError;
+      ApplyNonBlock(Saved);
+      FLastError = Error;
     }
+    if (FLastError == 0)
+      GetSins();
   }
   FBuffer.clear();
   FLastCR = false;
   FLastLF = false;
   ExceptCheck();
   DoStatus(THookSocketReason::HR_Connect, IP + ":" + Port);
+}
+
+bool TBlockSocket::ResolveForHandle(TVarSin& Sin, const std::string& IP, const std::string& Port) {
+  SetSin(Sin, IP, Port);
+  if (FLastError == 0 && FSocket == -1)
+    InternalCreateSocket(Sin);
+  return FLastError == 0;
 }
 
 void TBlockSocket::Listen() {
@@ -480,33 +481,25 @@ bool SlicedWait(int Timeout, int Rate, Wait&& WaitFor, Heartbeat&& Beat) {
 
 }  // namespace
 
-bool TBlockSocket::CanRead(int Timeout) {
+bool TBlockSocket::WaitReady(bool Write, int Timeout) {
   const bool Result = SlicedWait(
-      Timeout, FHeartbeatRate, [this](int T) { return InternalCanRead(T); },
+      Timeout, FHeartbeatRate,
+      [this, Write](int T) { return Write ? InternalCanWrite(T) : InternalCanRead(T); },
       [this] {
         DoHeartbeat();
         return !FStopFlag.exchange(false);
       });
   ExceptCheck();
   if (Result)
-    DoStatus(THookSocketReason::HR_CanRead, "");
+    DoStatus(Write ? THookSocketReason::HR_CanWrite : THookSocketReason::HR_CanRead, "");
   return Result;
 }
+
+bool TBlockSocket::CanRead(int Timeout) { return WaitReady(false, Timeout); }
 
 bool TBlockSocket::CanReadEx(int Timeout) { return !FBuffer.empty() || CanRead(Timeout); }
 
-bool TBlockSocket::CanWrite(int Timeout) {
-  const bool Result = SlicedWait(
-      Timeout, FHeartbeatRate, [this](int T) { return InternalCanWrite(T); },
-      [this] {
-        DoHeartbeat();
-        return !FStopFlag.exchange(false);
-      });
-  ExceptCheck();
-  if (Result)
-    DoStatus(THookSocketReason::HR_CanWrite, "");
-  return Result;
-}
+bool TBlockSocket::CanWrite(int Timeout) { return WaitReady(true, Timeout); }
 
 bool TBlockSocket::GroupCanRead(const std::vector<TBlockSocket*>& SocketList, int Timeout,
                                 std::vector<TBlockSocket*>& CanReadList) {

@@ -291,6 +291,9 @@ protected:
   [[nodiscard]] virtual bool InternalCanWrite(int Timeout);
   void SetSin(TVarSin& Sin, const std::string& IP, const std::string& Port);
   void InternalCreateSocket(const TVarSin& Sin);
+  /// Resolves into Sin and makes the handle when none exists; true when
+  /// both worked.
+  [[nodiscard]] bool ResolveForHandle(TVarSin& Sin, const std::string& IP, const std::string& Port);
   void DoStatus(THookSocketReason Reason, const std::string& Value);
   /// Unsets every hook, so that closing on destruction calls none of them.
   void DropHooks() noexcept;
@@ -335,6 +338,8 @@ private:
   /// buffer. Returns the count handed out.
   std::int64_t RecvChunks(std::int64_t Len, int Timeout,
                           const std::function<void(const char* Data, std::size_t Size)>& Sink);
+  /// CanRead or CanWrite: heartbeat slices, error check, status.
+  [[nodiscard]] bool WaitReady(bool Write, int Timeout);
   /// Switches the handle's blocking mode without touching LastError.
   void ApplyNonBlock(bool Value);
   /// Time budget of reads that gather several packets: false (with 10060)

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -123,5 +125,35 @@ inline std::string FindProgram(const std::vector<std::string>& Candidates) {
 inline bool RunQuietly(const std::string& Command) {
   return std::system((Command + " >/dev/null 2>&1").c_str()) == 0;
 }
+
+/// A proxy program from the system's packages, listening on a free loopback
+/// port with the configuration it is given; Up() is false when the program
+/// is missing or did not start.
+class TProxyServer {
+public:
+  /// Config gets the port and the folder and gives the configuration text;
+  /// CommandLine gets the program and the configuration file.
+  TProxyServer(const std::vector<std::string>& Programs, const std::string& Name,
+               const std::function<std::string(int Port, const TTempDir& Dir)>& Config,
+               const std::function<std::vector<std::string>(const std::string& Program,
+                                                            const std::string& ConfigFile)>& CommandLine)
+      : FPort(FreePort()) {
+    const std::string Program = FindProgram(Programs);
+    if (Program.empty())
+      return;
+    const std::string File = FDir.Write(Name + ".conf", Config(FPort, FDir));
+    FProcess = std::make_unique<TChildProcess>(CommandLine(Program, File),
+                                               (FDir.Path() / (Name + ".out")).string());
+    FUp = FProcess->Started() && WaitListening(FPort);
+  }
+  [[nodiscard]] bool Up() const { return FUp; }
+  [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
+
+private:
+  TTempDir FDir;
+  int FPort;
+  std::unique_ptr<TChildProcess> FProcess;
+  bool FUp = false;
+};
 
 }  // namespace tandrel::net::test

@@ -20,35 +20,22 @@ constexpr const char* SocksUser = "tandrelsocks";
 constexpr const char* SocksPassword = "Pw-4-socks";
 
 /// danted on a loopback port, asking for a user name and password or not.
-class TDante {
-public:
-  explicit TDante(bool WithLogin) : FPort(test::FreePort()) {
-    const std::string Program = test::FindProgram({"/usr/sbin/danted", "/usr/bin/danted"});
-    if (Program.empty())
-      return;
-    const std::string Config = FDir.Write(
-        "danted.conf",
-        "logoutput: " + (FDir.Path() / "danted.log").string() + "\n" +
-            "internal: 127.0.0.1 port = " + std::to_string(FPort) + "\n" +
-            "external: 127.0.0.1\n" + "clientmethod: none\n" +
-            (WithLogin ? "socksmethod: username\n" : "socksmethod: none\n") +
-            "user.privileged: root\nuser.unprivileged: nobody\n"
-            "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-            "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect bind }\n");
-    FProcess = std::make_unique<test::TChildProcess>(
-        std::vector<std::string>{Program, "-f", Config, "-N", "1"},
-        (FDir.Path() / "danted.out").string());
-    FUp = FProcess->Started() && test::WaitListening(FPort);
-  }
-  [[nodiscard]] bool Up() const { return FUp; }
-  [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
-
-private:
-  test::TTempDir FDir;
-  int FPort;
-  std::unique_ptr<test::TChildProcess> FProcess;
-  bool FUp = false;
-};
+test::TProxyServer Dante(bool WithLogin) {
+  return test::TProxyServer(
+      {"/usr/sbin/danted", "/usr/bin/danted"}, "danted",
+      [WithLogin](int Port, const test::TTempDir& Dir) {
+        return "logoutput: " + (Dir.Path() / "danted.log").string() + "\n" +
+               "internal: 127.0.0.1 port = " + std::to_string(Port) + "\n" +
+               "external: 127.0.0.1\nclientmethod: none\n" +
+               (WithLogin ? "socksmethod: username\n" : "socksmethod: none\n") +
+               "user.privileged: root\nuser.unprivileged: nobody\n"
+               "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+               "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect bind }\n";
+      },
+      [](const std::string& Program, const std::string& File) {
+        return std::vector<std::string>{Program, "-f", File, "-N", "1"};
+      });
+}
 
 /// A system account for the proxy's password check, removed afterwards.
 class TSystemUser {
@@ -91,7 +78,7 @@ TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
     if (!User->Made())
       GTEST_SKIP() << "cannot make a system account for the proxy's password check (needs root)";
   }
-  TDante Proxy(Case.WithLogin);
+  const test::TProxyServer Proxy = Dante(Case.WithLogin);
   if (!Proxy.Up())
     GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
   TScriptedServer Target({Send("220 via proxy\r\n"), Expect("QUIT\r\n")});
@@ -139,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(SocksBlockSocket, RefusedTargetGives10091) {
-  TDante Proxy(false);
+  const test::TProxyServer Proxy = Dante(false);
   if (!Proxy.Up())
     GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
   const std::string Closed = test::ClosedPort();

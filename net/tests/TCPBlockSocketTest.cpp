@@ -706,30 +706,20 @@ namespace tandrel::net {
 namespace {
 
 /// tinyproxy on a loopback port, with basic authentication or without.
-class TTinyproxy {
-public:
-  TTinyproxy(const std::string& User, const std::string& Password) : FPort(test::FreePort()) {
-    const std::string Program = test::FindProgram({"/usr/bin/tinyproxy", "/usr/sbin/tinyproxy"});
-    if (Program.empty())
-      return;
-    std::string Config = "Port " + std::to_string(FPort) +
-                         "\nListen 127.0.0.1\nTimeout 30\nMaxClients 10\nAllow 127.0.0.1\n";
-    if (!User.empty())
-      Config += "BasicAuth " + User + " " + Password + "\n";
-    const std::string File = FDir.Write("tinyproxy.conf", Config);
-    FProcess = std::make_unique<test::TChildProcess>(std::vector<std::string>{Program, "-d", "-c", File},
-                                                     (FDir.Path() / "tinyproxy.out").string());
-    FUp = FProcess->Started() && test::WaitListening(FPort);
-  }
-  [[nodiscard]] bool Up() const { return FUp; }
-  [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
-
-private:
-  test::TTempDir FDir;
-  int FPort;
-  std::unique_ptr<test::TChildProcess> FProcess;
-  bool FUp = false;
-};
+test::TProxyServer Tinyproxy(const std::string& User, const std::string& Password) {
+  return test::TProxyServer(
+      {"/usr/bin/tinyproxy", "/usr/sbin/tinyproxy"}, "tinyproxy",
+      [&](int Port, const test::TTempDir&) {
+        std::string Config = "Port " + std::to_string(Port) +
+                             "\nListen 127.0.0.1\nTimeout 30\nMaxClients 10\nAllow 127.0.0.1\n";
+        if (!User.empty())
+          Config += "BasicAuth " + User + " " + Password + "\n";
+        return Config;
+      },
+      [](const std::string& Program, const std::string& File) {
+        return std::vector<std::string>{Program, "-d", "-c", File};
+      });
+}
 
 struct TTunnelCase {
   const char* Name;
@@ -744,7 +734,7 @@ class HTTPTunnelTest : public ::testing::TestWithParam<TTunnelCase> {};
 
 TEST_P(HTTPTunnelTest, ConnectsThroughTinyproxy) {
   const TTunnelCase& Case = GetParam();
-  TTinyproxy Proxy(Case.ProxyUser, "tunnel-pw");
+  const test::TProxyServer Proxy = Tinyproxy(Case.ProxyUser, "tunnel-pw");
   if (!Proxy.Up())
     GTEST_SKIP() << "tinyproxy (package tinyproxy) is missing or did not start";
   auto Target = std::make_unique<TScriptedServer>(
