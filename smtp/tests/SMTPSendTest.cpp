@@ -202,17 +202,6 @@ TEST(ReplyLimits, StopsAndClosesOneLinePastMax)
     EXPECT_LT(client->Sock().Socket(), 0) << "the rest of the reply must not be read as a later answer";
 }
 
-TEST(ReplyLimits, OverlongEhloReplyEndsLogin)
-{
-    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Raw(Repeat("250-\r\n", TSMTPSend::MaxReplyLines + 1))});
-    auto client = ClientFor(server);
-    EXPECT_FALSE(client->Login());
-    EXPECT_EQ(client->ResultCode(), 0);
-    // The connection was closed after the cut reply, so HELO never left.
-    EXPECT_LT(client->Sock().Socket(), 0);
-    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
-}
-
 TEST(ReplyLimits, EndlessContinuationLinesEndLogin)
 {
     // Either limit may stop this one first (lines, or bytes waiting in the line
@@ -225,26 +214,45 @@ TEST(ReplyLimits, EndlessContinuationLinesEndLogin)
     EXPECT_TRUE(TranscriptAfterClose(*client, server).starts_with("EHLO client.test\r\n"));
 }
 
-TEST(ReplyLimits, EndlessLineEndsWithBufferError)
+struct BrokenGreetingCase {
+    const char* Name;
+    std::vector<Step> Script;
+    int Timeout;
+    int SocketError; // -1: not checked
+    bool Closed;     // the client itself closed the connection
+    std::string Sent;
+};
+
+std::vector<BrokenGreetingCase> BrokenGreetingCases()
 {
-    ScriptedSmtpServer server({Flood(std::string(4096, 'x'))});
-    auto client = ClientFor(server);
-    EXPECT_FALSE(client->Login());
-    EXPECT_EQ(client->ResultCode(), 0);
-    EXPECT_EQ(client->Sock().LastError(), 10055);
-    EXPECT_EQ(TranscriptAfterClose(*client, server), "");
+    return {
+        {"greeting_never_comes", {AwaitClose()}, 300, 10060, false, ""},
+        {"endless_line", {Flood(std::string(4096, 'x'))}, 5000, 10055, false, ""},
+        // Closed after the cut reply, so HELO never leaves.
+        {"ehlo_reply_one_line_too_long", {Reply("220 mx"), Hear(), Raw(Repeat("250-\r\n", TSMTPSend::MaxReplyLines + 1))},
+         5000, -1, true, "EHLO client.test\r\n"},
+    };
 }
 
-TEST(ReplyLimits, GreetingThatNeverComesTimesOut)
+class BrokenGreetingTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(BrokenGreetingTest, LoginFailsWithCodeZero)
 {
-    ScriptedSmtpServer server({AwaitClose()});
+    const BrokenGreetingCase c = BrokenGreetingCases()[GetParam()];
+    ScriptedSmtpServer server(c.Script);
     auto client = ClientFor(server);
-    client->SetTimeout(300);
+    client->SetTimeout(c.Timeout);
     EXPECT_FALSE(client->Login());
     EXPECT_EQ(client->ResultCode(), 0);
-    EXPECT_EQ(client->Sock().LastError(), 10060);
-    EXPECT_EQ(TranscriptAfterClose(*client, server), "");
+    if (c.SocketError >= 0) {
+        EXPECT_EQ(client->Sock().LastError(), c.SocketError);
+    }
+    EXPECT_EQ(client->Sock().Socket() < 0, c.Closed);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), c.Sent);
 }
+
+INSTANTIATE_TEST_SUITE_P(Replies, BrokenGreetingTest, ::testing::Range<std::size_t>(0, BrokenGreetingCases().size()),
+                         [](const auto& info) { return std::string(BrokenGreetingCases()[info.param].Name); });
 
 // ---------------------------------------------------------------- login
 
