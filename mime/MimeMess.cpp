@@ -210,7 +210,9 @@ void TMimeMess::EncodeMessage() {
     }
     FMessagePart->Headers() = std::move(lines);
     FMessagePart->ComposeParts();
-    FLines = FMessagePart->Lines();
+    // Handed over, not copied: a message with a large attachment is held once.
+    FLines = std::move(FMessagePart->Lines());
+    FMessagePart->Lines().clear();
 }
 
 void TMimeMess::DecodeMessage() {

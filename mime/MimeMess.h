@@ -37,7 +37,8 @@ public:
     virtual void Clear();
     /// Writes the header block, the root part's content lines (type,
     /// description, disposition, ID, transfer encoding, in that order) and the
-    /// composed tree into Lines. Every part must have been encoded before.
+    /// composed tree into Lines. Every part must have been encoded before. The
+    /// root part's Lines are moved here and left empty.
     virtual void EncodeMessage();
     /// Parses Lines into the header and the part tree.
     virtual void DecodeMessage();

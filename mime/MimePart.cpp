@@ -333,7 +333,7 @@ void TMimePart::EncodePartHeader() {
     if (!FDescription.empty()) FHeaders.push_back("Content-Description: " + InlineCode(FDescription));
 }
 
-void TMimePart::FoldHeaderLine(const std::string& Line) {
+void TMimePart::FoldHeaderLine(const std::string& Line, std::vector<std::string>& Out) const {
     const auto limit = static_cast<std::size_t>(LineLimit());
     std::string_view rest(Line);
     // Start (0-based) of the last occurrence of Sub that ends within the first
@@ -359,40 +359,51 @@ void TMimePart::FoldHeaderLine(const std::string& Line) {
         } else {
             cut = d2;
         }
-        FLines.emplace_back(rest.substr(0, cut));
+        Out.emplace_back(rest.substr(0, cut));
         rest.remove_prefix(cut);
     }
-    if (!rest.empty() || Line.empty()) FLines.emplace_back(rest);
+    if (!rest.empty() || Line.empty()) Out.emplace_back(rest);
 }
 
-void TMimePart::ComposeParts() {
-    FLines.clear();
-    for (const auto& h : FHeaders) FoldHeaderLine(h);
-    FLines.emplace_back();
+std::size_t TMimePart::ComposedLineBound() const {
+    // Folding at most doubles a header line; bodies and lists count as they are.
+    std::size_t n = 2 * FHeaders.size() + 3 + FPrePart.size() + FPostPart.size() + FPartBody.size();
+    for (const auto& sub : FSubParts) n += 1 + sub->ComposedLineBound();
+    for (const auto& h : FHeaders) n += h.size() / static_cast<std::size_t>(LineLimit());
+    return n;
+}
+
+void TMimePart::ComposeInto(std::vector<std::string>& Out) {
+    for (const auto& h : FHeaders) FoldHeaderLine(h, Out);
+    Out.emplace_back();
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART) {
-        FLines.insert(FLines.end(), FPrePart.begin(), FPrePart.end());
+        Out.insert(Out.end(), FPrePart.begin(), FPrePart.end());
         const std::string delimiter = "--" + FBoundary;
         for (auto& sub : FSubParts) {
-            FLines.push_back(delimiter);
-            sub->ComposeParts();
-            FLines.insert(FLines.end(), std::make_move_iterator(sub->FLines.begin()),
-                          std::make_move_iterator(sub->FLines.end()));
+            Out.push_back(delimiter);
             sub->FLines.clear();
+            sub->ComposeInto(Out);
         }
-        FLines.push_back(delimiter + "--");
-        FLines.insert(FLines.end(), FPostPart.begin(), FPostPart.end());
+        Out.push_back(delimiter + "--");
+        Out.insert(Out.end(), FPostPart.begin(), FPostPart.end());
     }
 
     if (FPrimaryCode != TMimePrimary::MP_MESSAGE) {
-        FLines.insert(FLines.end(), FPartBody.begin(), FPartBody.end());
+        Out.insert(Out.end(), FPartBody.begin(), FPartBody.end());
     } else if (!FSubParts.empty()) {
-        TMimePart& sub = *FSubParts.front();
-        sub.ComposeParts();
-        FLines.insert(FLines.end(), std::make_move_iterator(sub.FLines.begin()),
-                      std::make_move_iterator(sub.FLines.end()));
-        sub.FLines.clear();
+        FSubParts.front()->FLines.clear();
+        FSubParts.front()->ComposeInto(Out);
     }
+}
+
+void TMimePart::ComposeParts() {
+    // The whole tree is written straight into this part's Lines: sub-parts keep
+    // no copy of their own, so a large attachment is copied once, not per level.
+    std::vector<std::string> lines;
+    lines.reserve(ComposedLineBound());
+    ComposeInto(lines);
+    FLines = std::move(lines);
 }
 
 void TMimePart::MimeTypeFromExt(std::string_view Value) {

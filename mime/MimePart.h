@@ -74,7 +74,8 @@ public:
     void EncodePartHeader();
     /// Rebuilds Lines from Headers (folded at MaxLineLength), an empty line,
     /// the sub-parts between boundaries and PartBody. Sub-parts are not
-    /// re-encoded; their composed lines are moved into this part's Lines.
+    /// re-encoded; they are composed straight into this part's Lines and keep
+    /// none of their own.
     void ComposeParts();
     /// Sets Primary and Secondary from a file name's extension;
     /// "application"/"octet-stream" when the extension is unknown.
@@ -174,7 +175,9 @@ private:
     void ResetFields();
     [[nodiscard]] int LineLimit() const;
     void EncodeQuotedPrintableLine(std::string_view Line);
-    void FoldHeaderLine(const std::string& Line);
+    void FoldHeaderLine(const std::string& Line, std::vector<std::string>& Out) const;
+    [[nodiscard]] std::size_t ComposedLineBound() const;
+    void ComposeInto(std::vector<std::string>& Out);
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
     [[nodiscard]] bool MaySplit() const;
     void DecomposeMultipart(std::size_t Index);
