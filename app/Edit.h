@@ -16,6 +16,13 @@ class TEdit : public QLineEdit {
 public:
     explicit TEdit(QWidget* parent = nullptr);
 
+    /// The box's value: its text (a masked box: its digits without the literals).
+    virtual QString Text() const { return text(); }
+    /// Sets the box's value (in the forced letter case).
+    virtual void SetText(const QString& value) { setText(value); }
+    /// Empties the box.
+    virtual void Clear() { clear(); }
+
     /// The forced letter case (`ecNormal` by default).
     TEditCharCase CharCase() const { return FCharCase; }
     /// Forces `value` on the current text and on every later change.

@@ -314,9 +314,8 @@ QWidget* TFrm_cadastro::BuildRegistrationPage()
     mm_dados = Make<QPlainTextEdit>(p, "mm_dados", QRect(616, 62, 201, 360));
     mm_dados->setVisible(false);
 
-    QWidget* order[] = {ed_nome, ed_ident, ed_cpf, ed_fone, ed_email, ed_cep, ed_logradouro,
-                        ed_num, ed_complemento, ed_bairro, ed_cidade, ed_uf, ed_pais};
-    for (std::size_t i = 1; i < std::size(order); ++i)
+    const auto order = Boxes();
+    for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
     auto* bar = Make<QFrame>(p, "pnl_botoes_cad", QRect(0, page->height() - 49, page->width(), 49));
@@ -586,6 +585,28 @@ void TFrm_cadastro::ed_emailExit()
     FMessages.ShowMessage("Digite um email valido !!");
 }
 
+const std::array<TFrm_cadastro::TBoxField, 13> TFrm_cadastro::kBoxFields = {{
+    {"Nome", "Nome", "Nome"},
+    {"Identidade", "Identidade", "Identidade"},
+    {"cpf", "CPF", "Cpf"},
+    {"telefone", "Telefone", "Telefone"},
+    {"email", "Email", "Email"},
+    {"cep", "Cep", "Cep"},
+    {"logradouro", "Logradouro", "Logradouro"},
+    {"numero", "Numero", "Numero"},
+    {"complemento", "Complemento", "Complemento"},
+    {"bairro", "Bairro", "Bairro"},
+    {"cidade", "Cidade", "Cidade"},
+    {"uf", "UF", "UF"},
+    {"pais", "Pais", "Pais"},
+}};
+
+std::array<TEdit*, 13> TFrm_cadastro::Boxes() const
+{
+    return {ed_nome,       ed_ident,       ed_cpf,    ed_fone,   ed_email, ed_cep, ed_logradouro,
+            ed_num,        ed_complemento, ed_bairro, ed_cidade, ed_uf,    ed_pais};
+}
+
 void TFrm_cadastro::inserir_cliente()
 {
     Fvcontador = FMTClientes.RecordCount() != 0 ? Fvcontador + 1 : 1;
@@ -594,40 +615,26 @@ void TFrm_cadastro::inserir_cliente()
     Fvcontador = proximo_contador_livre(ed_dir_xml->text(), Fvcontador, Fvdata_arq_xml);
     FMTClientes.Insert();
     FMTClientes.FieldByName("id_cliente").SetAsInteger(Fvcontador);
-    const std::pair<const char*, QString> values[] = {
-        {"Nome", ed_nome->text()},
-        {"Identidade", ed_ident->Text()},
-        {"cpf", ed_cpf->Text()},
-        {"telefone", ed_fone->Text()},
-        {"email", ed_email->text()},
-        {"cep", ed_cep->Text()},
-        {"logradouro", ed_logradouro->text()},
-        {"numero", ed_num->text()},
-        {"complemento", ed_complemento->text()},
-        {"bairro", ed_bairro->text()},
-        {"cidade", ed_cidade->text()},
-        {"uf", ed_uf->text()},
-        {"pais", ed_pais->text()},
-    };
-    for (const auto& [field, value] : values)
-        FMTClientes.FieldByName(field).SetAsString(value.toStdString());
+    const auto boxes = Boxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        FMTClientes.FieldByName(kBoxFields[i].Insert).SetAsString(boxes[i]->Text().toStdString());
     FMTClientes.Post();
 
     mm_dados->clear();
     Fcampos_cad.clear();
-    Fcampos_cad << QStringLiteral("Nome : ") + ed_nome->text()
+    Fcampos_cad << QStringLiteral("Nome : ") + ed_nome->Text()
                 << QStringLiteral("Ident : ") + ed_ident->Text()
                 << QStringLiteral("CPF : ") + ed_cpf->Text()
                 << QStringLiteral("Telefone : ") + ed_fone->Text()
-                << QStringLiteral("Email : ") + ed_email->text()
+                << QStringLiteral("Email : ") + ed_email->Text()
                 << QStringLiteral("CEP : ") + ed_cep->Text()
-                << QStringLiteral("Logradouro : ") + ed_logradouro->text()
-                       + QStringLiteral(", Num : ") + ed_num->text()
-                << QStringLiteral("Complemento : ") + ed_complemento->text()
-                << QStringLiteral("Bairro : ") + ed_bairro->text()
-                << QStringLiteral("Cidade : ") + ed_cidade->text() + QStringLiteral(" - ")
-                       + ed_uf->text()
-                << QStringLiteral("Pais : ") + ed_pais->text();
+                << QStringLiteral("Logradouro : ") + ed_logradouro->Text()
+                       + QStringLiteral(", Num : ") + ed_num->Text()
+                << QStringLiteral("Complemento : ") + ed_complemento->Text()
+                << QStringLiteral("Bairro : ") + ed_bairro->Text()
+                << QStringLiteral("Cidade : ") + ed_cidade->Text() + QStringLiteral(" - ")
+                       + ed_uf->Text()
+                << QStringLiteral("Pais : ") + ed_pais->Text();
     for (const QString& line : Fcampos_cad)
         mm_dados->appendPlainText(line);
 }
@@ -635,56 +642,24 @@ void TFrm_cadastro::inserir_cliente()
 void TFrm_cadastro::alterar_cliente()
 {
     FMTClientes.Edit();
-    const std::pair<const char*, QString> values[] = {
-        {"Nome", ed_nome->text()},
-        {"Identidade", ed_ident->Text()},
-        {"CPF", ed_cpf->Text()},
-        {"Telefone", ed_fone->Text()},
-        {"Email", ed_email->text()},
-        {"Cep", ed_cep->Text()},
-        {"Logradouro", ed_logradouro->text()},
-        {"Numero", ed_num->text()},
-        {"Complemento", ed_complemento->text()},
-        {"Bairro", ed_bairro->text()},
-        {"Cidade", ed_cidade->text()},
-        {"UF", ed_uf->text()},
-        {"Pais", ed_pais->text()},
-    };
-    for (const auto& [field, value] : values)
-        FMTClientes.FieldByName(field).SetAsString(value.toStdString());
+    const auto boxes = Boxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        FMTClientes.FieldByName(kBoxFields[i].Alter).SetAsString(boxes[i]->Text().toStdString());
     FMTClientes.Post();
 }
 
 void TFrm_cadastro::mostrar_dados()
 {
-    const auto field = [this](const char* name) {
-        return QString::fromStdString(FMTClientes.FieldByName(name).AsString());
-    };
-    ed_nome->setText(field("Nome"));
-    ed_ident->SetText(field("Identidade"));
-    ed_cpf->SetText(field("Cpf"));
-    ed_fone->SetText(field("Telefone"));
-    ed_email->setText(field("Email"));
-    ed_cep->SetText(field("Cep"));
-    ed_logradouro->setText(field("Logradouro"));
-    ed_num->setText(field("Numero"));
-    ed_complemento->setText(field("Complemento"));
-    ed_bairro->setText(field("Bairro"));
-    ed_cidade->setText(field("Cidade"));
-    ed_uf->setText(field("UF"));
-    ed_pais->setText(field("Pais"));
+    const auto boxes = Boxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        boxes[i]->SetText(
+            QString::fromStdString(FMTClientes.FieldByName(kBoxFields[i].Load).AsString()));
 }
 
 void TFrm_cadastro::limpar_campos()
 {
-    ed_nome->clear();
-    ed_ident->Clear();
-    ed_cpf->Clear();
-    ed_fone->Clear();
-    ed_email->clear();
-    ed_cep->Clear();
-    for (TEdit* box : {ed_logradouro, ed_num, ed_complemento, ed_bairro, ed_cidade, ed_uf, ed_pais})
-        box->clear();
+    for (TEdit* box : Boxes())
+        box->Clear();
     mm_dados->clear();
 }
 
@@ -692,11 +667,11 @@ void TFrm_cadastro::limpar_campos()
 
 void TFrm_cadastro::gravar_xml()
 {
-    const TCustomerXmlData data{ed_nome->text(),        ed_ident->Text(),    ed_cpf->Text(),
-                                ed_fone->Text(),        ed_email->text(),    ed_cep->Text(),
-                                ed_logradouro->text(),  ed_num->text(),      ed_complemento->text(),
-                                ed_bairro->text(),      ed_cidade->text(),   ed_uf->text(),
-                                ed_pais->text()};
+    const TCustomerXmlData data{
+        ed_nome->Text(),       ed_ident->Text(),  ed_cpf->Text(),         ed_fone->Text(),
+        ed_email->Text(),      ed_cep->Text(),    ed_logradouro->Text(),  ed_num->Text(),
+        ed_complemento->Text(), ed_bairro->Text(), ed_cidade->Text(),     ed_uf->Text(),
+        ed_pais->Text()};
     gravar_arquivo_xml(data, ed_dir_xml->text() + Fvnome_arq);
 }
 

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <array>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -111,6 +112,16 @@ private:
     void parametros_email();
     void ConsultarCEP(const QString& cep);
     TAlvosCep AlvosCep();
+
+    // The field names the flows use for each box of `Boxes()`, in the same order.
+    struct TBoxField {
+        const char* Insert;  // inserir_cliente
+        const char* Alter;   // alterar_cliente
+        const char* Load;    // mostrar_dados
+    };
+    static const std::array<TBoxField, 13> kBoxFields;
+    /// The thirteen boxes of the registration page, name first, country last.
+    std::array<TEdit*, 13> Boxes() const;
 
     void BuildFrame();
     void BuildMenu(QWidget* column);

@@ -75,11 +75,11 @@ public:
     TMaskEdit(const QString& mask, TMessages& messages, QWidget* parent = nullptr);
 
     /// The digits without the literals (see `TEditMask::TextOf`).
-    QString Text() const;
+    QString Text() const override;
     /// Lays the digits of `value` into the mask; clears the operator's change mark.
-    void SetText(const QString& value);
+    void SetText(const QString& value) override;
     /// Empties every slot; clears the operator's change mark.
-    void Clear();
+    void Clear() override;
     /// The mask's display, literals and blanks included.
     QString EditText() const { return text(); }
     /// The mask this box was made with.
