@@ -108,7 +108,10 @@ void TTCPBlockSocket::Listen() {
     return;
   }
   // Through the proxy: ask it to listen for us and report where.
-  const std::string LocalIP = GetLocalSinIP();
+  // Without a local address of our own, any peer may call.
+  std::string LocalIP = GetLocalSinIP();
+  if (LocalIP.empty())
+    LocalIP = "0.0.0.0";
   const std::string LocalPort = std::to_string(GetLocalSinPort());
   TBlockSocket::Connect(FSocksIP, FSocksPort);
   if (LastError() == 0) {

@@ -30,7 +30,7 @@ test::TProxyServer Dante(bool WithLogin) {
                (WithLogin ? "socksmethod: username\n" : "socksmethod: none\n") +
                "user.privileged: root\nuser.unprivileged: nobody\n"
                "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-               "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect bind }\n";
+               "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect bind bindreply }\n";
       },
       [](const std::string& Program, const std::string& File) {
         return std::vector<std::string>{Program, "-f", File, "-N", "1"};
@@ -136,6 +136,28 @@ TEST(SocksBlockSocket, RefusedTargetGives10091) {
   Socket.Connect("127.0.0.1", Closed);
   EXPECT_EQ(Socket.LastError(), 10091);
   EXPECT_NE(Socket.SocksLastError(), 0);
+}
+
+TEST(SocksBlockSocket, ListenAndAcceptThroughTheProxy) {
+  const test::TProxyServer Proxy = Dante(false);
+  if (!Proxy.Up())
+    GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
+  TTCPBlockSocket Listener;
+  Listener.SetSocksIP("127.0.0.1");
+  Listener.SetSocksPort(Proxy.Port());
+  Listener.Listen();
+  ASSERT_EQ(Listener.LastError(), 0) << Listener.LastErrorDesc();
+  ASSERT_TRUE(Listener.UsingSocks());
+  // The proxy listens for us at the address of its first reply.
+  TTCPBlockSocket Caller;
+  Caller.Connect(Listener.GetLocalSinIP(), std::to_string(Listener.GetLocalSinPort()));
+  ASSERT_EQ(Caller.LastError(), 0) << Caller.LastErrorDesc();
+  EXPECT_EQ(Listener.Accept(), Listener.Socket());
+  ASSERT_EQ(Listener.LastError(), 0) << Listener.LastErrorDesc();
+  EXPECT_EQ(Listener.GetRemoteSinIP(), "127.0.0.1");
+  EXPECT_EQ(Listener.GetRemoteSinPort(), Caller.GetLocalSinPort());
+  static_cast<void>(Caller.SendString("over the bind\r\n"));
+  EXPECT_EQ(Listener.RecvString(ReadTimeout), "over the bind");
 }
 
 TEST(SocksBlockSocket, UnreachableProxyGivesTheConnectError) {
