@@ -198,10 +198,17 @@ public:
     /// Writes the stored copy at the stream's position; false on a null or failing stream.
     [[nodiscard]] bool SaveToStream(std::ostream* AStream) const;
 
-    /// Builds the MIME message and the stored copy from the content; see the class notes.
+    /// Fills the header, builds the part tree (a "mixed" root, or "alternative" holding the
+    /// text and a "related" part when an HTML mail has both bodies; bodies base64 in
+    /// `DefaultCharset`, attachments base64 and unconverted), encodes the message and
+    /// replaces the stored copy. Reports the first three steps; does not clear. An error
+    /// of an event handler passes through unchanged.
     void BuildMimeMess();
 
-    /// Sends now: on a thread of its own with a copy when `UseThreadNow`, else here.
+    /// Sends now: on a thread of its own with a copy when `UseThreadNow`, else here: builds,
+    /// logs in, sends the envelope and the data, each step tried `Attempts` times, and
+    /// clears. A failure raises "SMTP Error: ..." (or `EAbort`, see `DoException`) after
+    /// reporting `pmsError`, and clears too; `GetLastSmtpError` keeps its message.
     void Send(bool UseThreadNow);
     /// `Send(UseThread())`.
     void Send() { Send(fUseThread); }
