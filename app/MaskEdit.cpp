@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
 
@@ -225,6 +226,18 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event)
         event->ignore();
         return;
     }
+    event->accept();
+}
+
+void TMaskEdit::inputMethodEvent(QInputMethodEvent* event)
+{
+    // Composed text reaches the box here, not as keys: only its digits are typed.
+    const QString committed = event->commitString();
+    if (!committed.isEmpty() && hasSelectedText())
+        ClearRange(selectionStart(), selectionEnd());
+    for (const QChar c : committed)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            TypeDigit(c);
     event->accept();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -158,6 +159,18 @@ private slots:
         QTest::keySequence(box, QKeySequence::Paste);
         QCOMPARE(box->EditText(), QStringLiteral("123.456.789-01"));
         QCOMPARE(box->Text(), QStringLiteral("12345678901"));
+    }
+
+    void composedTextTypesItsDigitsOnly()
+    {
+        Make(kCep);
+        QInputMethodEvent preedit(QStringLiteral("~"), {});
+        QApplication::sendEvent(box, &preedit);
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("01ã00"));
+        QApplication::sendEvent(box, &commit);
+        QCOMPARE(box->EditText(), QStringLiteral("0100_-___"));
+        QCOMPARE(box->Text(), QStringLiteral("0100"));
     }
 
     void leavingIncompleteKeepsTheFocus()
