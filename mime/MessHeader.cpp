@@ -90,7 +90,7 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
 }
 
 std::string TMessHeader::DecodeText(std::string_view Value) const {
-    return InlineDecode(TrimSP(std::string(Value)), FTargetCharset);
+    return InlineDecode(TrimSP(Value), FCharsetCode);
 }
 
 void TMessHeader::AddAddresses(std::string_view Value, std::vector<std::string>& List) const {

@@ -82,7 +82,8 @@ public:
     void SetPriority(TMessPriority Value) { FPriority = Value; }
 
 protected:
-    /// Text of an encoded header value, decoded to UTF-8.
+    /// Text of an encoded header value as UTF-8, decoded through CharsetCode
+    /// (characters CharsetCode cannot hold are lost).
     [[nodiscard]] std::string DecodeText(std::string_view Value) const;
 
     TMessPriority Fpri = TMessPriority::MP_unknown;

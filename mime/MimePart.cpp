@@ -686,7 +686,7 @@ void TMimePart::DecodePartHeader() {
         } else if (StartsWithNoCase(line, "CONTENT-TRANSFER-ENCODING:")) {
             SetEncoding(HeaderValueOf(line));
         } else if (StartsWithNoCase(line, "CONTENT-DESCRIPTION:")) {
-            FDescription = InlineDecode(HeaderValueOf(line), GetCurCP());
+            FDescription = InlineDecode(HeaderValueOf(line), TMimeChar::UTF_8);
         } else if (StartsWithNoCase(line, "CONTENT-DISPOSITION:")) {
             const std::string value = HeaderValueOf(line);
             FDisposition = TrimSP(SeparateLeft(value, ";"));
@@ -696,7 +696,7 @@ void TMimePart::DecodePartHeader() {
         }
     }
     const std::string& name = dispositionName.empty() ? typeName : dispositionName;
-    if (!name.empty()) FFileName = LastPathComponent(InlineDecode(name, GetCurCP()));
+    if (!name.empty()) FFileName = LastPathComponent(InlineDecode(name, TMimeChar::UTF_8));
 }
 
 std::string TMimePart::JoinedBody() const {
