@@ -16,7 +16,6 @@ using test::Send;
 using test::TScriptedServer;
 
 constexpr int ReadTimeout = 5000;
-constexpr const char* SocksUser = "tandrelsocks";
 constexpr const char* SocksPassword = "Pw-4-socks";
 
 /// danted on a loopback port, asking for a user name and password or not.
@@ -37,24 +36,28 @@ test::TProxyServer Dante(bool WithLogin) {
       });
 }
 
-/// A system account for the proxy's password check, removed afterwards.
+/// A system account for the proxy's password check, removed afterwards. Each
+/// test uses its own name: tests may run in parallel processes.
 class TSystemUser {
 public:
-  TSystemUser() {
+  explicit TSystemUser(std::string Name) : FName(std::move(Name)) {
     if (::getuid() != 0 || test::FindProgram({"/usr/sbin/useradd"}).empty())
       return;
-    test::RunQuietly(std::string("/usr/sbin/userdel ") + SocksUser);
-    FMade = test::RunQuietly(std::string("/usr/sbin/useradd -M -s /usr/sbin/nologin ") + SocksUser) &&
-            test::RunQuietly(std::string("echo '") + SocksUser + ":" + SocksPassword +
-                             "' | /usr/sbin/chpasswd");
+    test::RunQuietly("/usr/sbin/userdel " + FName);
+    FMade = test::RunQuietly("/usr/sbin/useradd -M -s /usr/sbin/nologin " + FName) &&
+            test::RunQuietly("echo '" + FName + ":" + SocksPassword + "' | /usr/sbin/chpasswd");
   }
   ~TSystemUser() {
     if (FMade)
-      test::RunQuietly(std::string("/usr/sbin/userdel ") + SocksUser);
+      test::RunQuietly("/usr/sbin/userdel " + FName);
   }
+  TSystemUser(const TSystemUser&) = delete;
+  TSystemUser& operator=(const TSystemUser&) = delete;
   [[nodiscard]] bool Made() const { return FMade; }
+  [[nodiscard]] const std::string& Name() const { return FName; }
 
 private:
+  std::string FName;
   bool FMade = false;
 };
 
@@ -62,6 +65,7 @@ struct TSocksCase {
   const char* Name;
   TSocksType Type;
   bool WithLogin;
+  const char* Account;  // system account made for the login cases
   const char* Password;
   const char* Target;  // host text the proxy is asked to reach
   bool SocksResolver;
@@ -74,7 +78,7 @@ TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
   const TSocksCase& Case = GetParam();
   std::unique_ptr<TSystemUser> User;
   if (Case.WithLogin) {
-    User = std::make_unique<TSystemUser>();
+    User = std::make_unique<TSystemUser>(Case.Account);
     if (!User->Made())
       GTEST_SKIP() << "cannot make a system account for the proxy's password check (needs root)";
   }
@@ -88,7 +92,7 @@ TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
   Socket.SetSocksType(Case.Type);
   Socket.SetSocksResolver(Case.SocksResolver);
   if (Case.WithLogin) {
-    Socket.SetSocksUsername(SocksUser);
+    Socket.SetSocksUsername(User->Name());
     Socket.SetSocksPassword(Case.Password);
   }
   Socket.Connect(Case.Target, Target.Port());
@@ -117,12 +121,12 @@ TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
 INSTANTIATE_TEST_SUITE_P(
     Dante, SocksProxyTest,
     ::testing::Values(
-        TSocksCase{"Socks5", TSocksType::ST_Socks5, false, "", "127.0.0.1", true, 0},
-        TSocksCase{"Socks5ProxyResolvesName", TSocksType::ST_Socks5, false, "", "localhost", true, 0},
-        TSocksCase{"Socks5WeResolveName", TSocksType::ST_Socks5, false, "", "localhost", false, 0},
-        TSocksCase{"Socks4", TSocksType::ST_Socks4, false, "", "127.0.0.1", true, 0},
-        TSocksCase{"Socks5WithLogin", TSocksType::ST_Socks5, true, SocksPassword, "127.0.0.1", true, 0},
-        TSocksCase{"Socks5WrongPassword", TSocksType::ST_Socks5, true, "wrong", "127.0.0.1", true, 10091}),
+        TSocksCase{"Socks5", TSocksType::ST_Socks5, false, "", "", "127.0.0.1", true, 0},
+        TSocksCase{"Socks5ProxyResolvesName", TSocksType::ST_Socks5, false, "", "", "localhost", true, 0},
+        TSocksCase{"Socks5WeResolveName", TSocksType::ST_Socks5, false, "", "", "localhost", false, 0},
+        TSocksCase{"Socks4", TSocksType::ST_Socks4, false, "", "", "127.0.0.1", true, 0},
+        TSocksCase{"Socks5WithLogin", TSocksType::ST_Socks5, true, "tandrelsocks1", SocksPassword, "127.0.0.1", true, 0},
+        TSocksCase{"Socks5WrongPassword", TSocksType::ST_Socks5, true, "tandrelsocks2", "wrong", "127.0.0.1", true, 10091}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(SocksBlockSocket, RefusedTargetGives10091) {
