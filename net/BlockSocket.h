@@ -115,6 +115,7 @@ public:
 
   /// Sends the buffer in SendMaxChunk pieces; returns the bytes written.
   virtual int SendBuffer(const void* Buffer, int Length);
+  /// One byte.
   virtual void SendByte(std::uint8_t Data);
   /// Sends bytes; returns the count written (short only with LastError set).
   virtual int SendString(std::string_view Data);
@@ -168,9 +169,11 @@ public:
   void Purge();
   /// Queues SO_LINGER; Linger in milliseconds.
   void SetLinger(bool Enable, int Linger);
+  /// Refresh LocalSin, RemoteSin or both from the handle.
   void GetSinLocal();
   void GetSinRemote();
   void GetSins();
+  /// LastError 0, LastErrorDesc empty.
   void ResetLastError();
   /// Records the platform error when SockResult is -1; returns LastError.
   virtual int SockCheck(int SockResult);
@@ -180,13 +183,21 @@ public:
   [[nodiscard]] static std::string GetErrorDesc(int ErrorCode);
   /// Text for the current LastError.
   [[nodiscard]] virtual std::string GetErrorDescEx();
+  /// The machine's host name, "127.0.0.1" when the platform gives none.
   [[nodiscard]] std::string LocalName();
+  /// Every address of Name as numeric text, of the socket's family when one
+  /// is chosen; "0.0.0.0" alone when none is found.
   void ResolveNameToIP(const std::string& Name, std::vector<std::string>& IPList);
+  /// The first address of Name ("0.0.0.0" when none).
   [[nodiscard]] std::string ResolveName(const std::string& Name);
+  /// Host name of an address (a name is resolved first); the address itself
+  /// when it has no name.
   [[nodiscard]] std::string ResolveIPToName(std::string IP);
+  /// Port number of a number or service text; 0 when neither.
   [[nodiscard]] int ResolvePort(const std::string& Port);
   /// Resolves into RemoteSin (datagram use).
   void SetRemoteSin(const std::string& IP, const std::string& Port);
+  /// Numeric address texts and ports of the two ends.
   [[nodiscard]] virtual std::string GetLocalSinIP();
   [[nodiscard]] virtual std::string GetRemoteSinIP();
   [[nodiscard]] virtual int GetLocalSinPort();
@@ -206,11 +217,13 @@ public:
                                          std::vector<TBlockSocket*>& CanReadList);
   /// Queues SO_RCVTIMEO and SO_SNDTIMEO.
   void SetTimeout(int Timeout);
+  /// Queues SO_SNDTIMEO / SO_RCVTIMEO (milliseconds) or SO_REUSEADDR.
   void SetSendTimeout(int Timeout);
   void SetRecvTimeout(int Timeout);
   void EnableReuse(bool Value);
   /// Queues TCP_NODELAY.
   void SetNoDelay(bool Value);
+  /// Platform socket type and protocol of new handles; 0 (the default) here.
   [[nodiscard]] virtual int GetSocketType();
   [[nodiscard]] virtual int GetSocketProtocol();
 
