@@ -501,6 +501,11 @@ TEST(TCPBlockSocket, WithoutTLSPluginHandshakeFailsWith10091AndItsText) {
   EXPECT_EQ(Socket.LastErrorDesc(), "SSL/TLS support is not compiled!");
   EXPECT_FALSE(Socket.SSL().SSLEnabled());
   EXPECT_EQ(Socket.SSL().LibName(), "tls_none");
+  EXPECT_FALSE(Socket.SSLAcceptConnection());
+  EXPECT_EQ(Socket.LastError(), 10091);
+  // Closing after an error skips the orderly shutdown and keeps the error.
+  Socket.CloseSocket();
+  EXPECT_EQ(Socket.LastError(), 10091);
 }
 
 }  // namespace
