@@ -52,14 +52,19 @@ public:
     /// Header text of an address with an optional display name.
     [[nodiscard]] std::string InlineEmail(std::string_view Value) const;
 
+    /// Sender: a bare address or a display name and an address in angle brackets.
     const std::string& From() const { return FFrom; }
     void SetFrom(std::string_view Value) { FFrom = Value; }
+    /// Primary recipients, one address text per entry.
     std::vector<std::string>& ToList() { return FToList; }
     const std::vector<std::string>& ToList() const { return FToList; }
+    /// Copy recipients, one address text per entry.
     std::vector<std::string>& CCList() { return FCCList; }
     const std::vector<std::string>& CCList() const { return FCCList; }
+    /// Subject text, unencoded.
     const std::string& Subject() const { return FSubject; }
     void SetSubject(std::string_view Value) { FSubject = Value; }
+    /// Organisation text, unencoded.
     const std::string& Organization() const { return FOrganization; }
     void SetOrganization(std::string_view Value) { FOrganization = Value; }
     /// Complete extra lines ("Name: value"), written unchanged.
@@ -68,16 +73,22 @@ public:
     /// Local date and time; 0 means "now" at encoding.
     TDateTime Date() const { return FDate; }
     void SetDate(TDateTime Value) { FDate = Value; }
+    /// Mailer identification; empty writes DefaultXMailer.
     const std::string& XMailer() const { return FXMailer; }
     void SetXMailer(std::string_view Value) { FXMailer = Value; }
+    /// Charset header texts are encoded into (kept by Clear).
     TMimeChar CharsetCode() const { return FCharsetCode; }
     void SetCharsetCode(TMimeChar Value) { FCharsetCode = Value; }
+    /// Charset the texts are taken to be in before encoding (kept by Clear).
     TMimeChar TargetCharset() const { return FTargetCharset; }
     void SetTargetCharset(TMimeChar Value) { FTargetCharset = Value; }
+    /// Reply address; only its address part is written.
     const std::string& ReplyTo() const { return FReplyTo; }
     void SetReplyTo(std::string_view Value) { FReplyTo = Value; }
+    /// Message identifier without angle brackets; empty writes no Message-ID.
     const std::string& MessageID() const { return FMessageID; }
     void SetMessageID(std::string_view Value) { FMessageID = Value; }
+    /// Message priority; MP_normal and MP_unknown write no lines.
     TMessPriority Priority() const { return FPriority; }
     void SetPriority(TMessPriority Value) { FPriority = Value; }
 
@@ -86,6 +97,7 @@ protected:
     /// (characters CharsetCode cannot hold are lost).
     [[nodiscard]] std::string DecodeText(std::string_view Value) const;
 
+    /// Priorities read from "Priority:", "X-Priority:" and "X-MSMAIL-Priority:".
     TMessPriority Fpri = TMessPriority::MP_unknown;
     TMessPriority Fxpri = TMessPriority::MP_unknown;
     TMessPriority Fxmspri = TMessPriority::MP_unknown;

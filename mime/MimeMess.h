@@ -84,10 +84,13 @@ public:
     /// AddPartMess of a file's lines; throws like AddPartTextFromFile.
     TMimePart& AddPartMessFromFile(const std::string& FileName, TMimePart* PartParent);
 
+    /// The root part, owned by the message.
     TMimePart& MessagePart() { return *FMessagePart; }
     const TMimePart& MessagePart() const { return *FMessagePart; }
+    /// The composed message: output of EncodeMessage, input of DecodeMessage.
     std::vector<std::string>& Lines() { return FLines; }
     const std::vector<std::string>& Lines() const { return FLines; }
+    /// The message header, made by the header class given at construction.
     TMessHeader& Header() { return *FHeader; }
     const TMessHeader& Header() const { return *FHeader; }
 

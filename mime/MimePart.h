@@ -104,36 +104,50 @@ public:
 
     // --- properties -------------------------------------------------------
 
+    /// Primary media type as set ("text", "Multipart", "application", ...).
     const std::string& Primary() const { return FPrimary; }
     /// Stores Value and classifies it: TEXT..., MULTIPART..., MESSAGE..., else binary.
     void SetPrimary(std::string_view Value);
+    /// Class of the primary type; decides encoding and composing.
     TMimePrimary PrimaryCode() const { return FPrimaryCode; }
     void SetPrimaryCode(TMimePrimary Value) { FPrimaryCode = Value; }
+    /// Media subtype; EncodePartHeader fills an empty one from PrimaryCode.
     const std::string& Secondary() const { return FSecondary; }
     void SetSecondary(std::string_view Value) { FSecondary = Value; }
+    /// Transfer-encoding name as set.
     const std::string& Encoding() const { return FEncoding; }
     /// Stores Value and classifies it: 8BIT, QUOTED-PRINTABLE, BASE64, X-UU,
     /// X-XX by prefix, anything else 7bit.
     void SetEncoding(std::string_view Value);
+    /// Transfer encoding actually applied.
     TMimeEncoding EncodingCode() const { return FEncodingCode; }
     void SetEncodingCode(TMimeEncoding Value) { FEncodingCode = Value; }
+    /// Charset name assumed when a parsed part names none.
     const std::string& DefaultCharset() const { return FDefaultCharset; }
     void SetDefaultCharset(std::string_view Value) { FDefaultCharset = Value; }
+    /// Charset name as set.
     const std::string& Charset() const { return FCharset; }
     /// Stores Value and sets CharsetCode from it; an empty Value changes nothing.
     void SetCharset(std::string_view Value);
+    /// Charset the part is sent in (and named in its Content-type).
     TMimeChar CharsetCode() const { return FCharsetCode; }
     void SetCharsetCode(TMimeChar Value) { FCharsetCode = Value; }
+    /// Charset of DecodedLines: conversion source when encoding, destination when decoding.
     TMimeChar TargetCharset() const { return FTargetCharset; }
     void SetTargetCharset(TMimeChar Value) { FTargetCharset = Value; }
+    /// Content-Description text (UTF-8).
     const std::string& Description() const { return FDescription; }
     void SetDescription(std::string_view Value) { FDescription = Value; }
+    /// "inline", "attachment" or empty (written in lower case).
     const std::string& Disposition() const { return FDisposition; }
     void SetDisposition(std::string_view Value) { FDisposition = Value; }
+    /// Content-ID value, written as given (the caller adds any angle brackets).
     const std::string& ContentID() const { return FContentID; }
     void SetContentID(std::string_view Value) { FContentID = Value; }
+    /// Multipart boundary, without the leading "--".
     const std::string& Boundary() const { return FBoundary; }
     void SetBoundary(std::string_view Value) { FBoundary = Value; }
+    /// File name of the "name" and "FileName" parameters (UTF-8).
     const std::string& FileName() const { return FFileName; }
     void SetFileName(std::string_view Value) { FFileName = Value; }
 
@@ -156,18 +170,26 @@ public:
     std::string& DecodedLines() { return FDecodedLines; }
     const std::string& DecodedLines() const { return FDecodedLines; }
 
+    /// Callback of WalkPart; unset means WalkPart does nothing.
     const THookWalkPart& OnWalkPart() const { return FOnWalkPart; }
     void SetOnWalkPart(THookWalkPart Value) { FOnWalkPart = std::move(Value); }
+    /// Limit for folding header lines and splitting quoted-printable lines (78);
+    /// values below 1 act as 1.
     int MaxLineLength() const { return FMaxLineLength; }
     void SetMaxLineLength(int Value) { FMaxLineLength = Value; }
+    /// Depth in the tree: 0 for a part made on its own.
     int SubLevel() const { return FSubLevel; }
     void SetSubLevel(int Value) { FSubLevel = Value; }
+    /// Deepest level at which parsing still makes sub-parts; -1 for no limit
+    /// (parsing stops splitting at depth 64 whatever this says).
     int MaxSubLevel() const { return FMaxSubLevel; }
     void SetMaxSubLevel(int Value) { FMaxSubLevel = Value; }
     /// Set by DecomposePartsBinary when the part holds UU-encoded data.
     bool AttachInside() const { return FAttachInside; }
+    /// Whether text content is converted between TargetCharset and CharsetCode.
     bool ConvertCharset() const { return FConvertCharset; }
     void SetConvertCharset(bool Value) { FConvertCharset = Value; }
+    /// Whether decoding converts HTML that declares its own charset too.
     bool ForcedHTMLConvert() const { return FForcedHTMLConvert; }
     void SetForcedHTMLConvert(bool Value) { FForcedHTMLConvert = Value; }
 

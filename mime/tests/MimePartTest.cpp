@@ -550,7 +550,9 @@ TEST(TMimePartDecode, MaxSubLevelKeepsSectionsInTheBody) {
 TEST(TMimePartDecode, DeepNestingStopsSplittingInsteadOfExhaustingTheStack) {
     TMimePart part;
     for (int i = 0; i < 5000; ++i) {
-        const std::string boundary = "x" + std::to_string(i) + "y";
+        std::string boundary = std::to_string(i);  // "x<i>y": no boundary prefixes another
+        boundary.insert(0, 1, 'x');
+        boundary += 'y';
         part.Lines().push_back("Content-Type: multipart/mixed; boundary=" + boundary);
         part.Lines().push_back("");
         part.Lines().push_back("--" + boundary);
