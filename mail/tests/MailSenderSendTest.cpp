@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "PythonSmtpServer.h"
+#include "testing/PythonSmtpServer.h"
 #include "ScriptedSmtpServer.h"
 #include "mail/EAbort.h"
 #include "mail/MailSender.h"

@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "PythonSmtpServer.h"
+#include "testing/PythonSmtpServer.h"
 #include "mail/EAbort.h"
 #include "mime/Codings.h"
 #include "mime/MimePart.h"

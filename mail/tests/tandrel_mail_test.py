@@ -21,7 +21,7 @@ class Server:
 
     def __init__(self, *args):
         self.dir = tempfile.TemporaryDirectory()
-        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "smtp_server.py"),
+        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "..", "testing", "smtp_server.py"),
                                       "--out", self.dir.name, *args],
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline()

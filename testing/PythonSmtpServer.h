@@ -68,7 +68,7 @@ public:
         int in[2];
         int out[2];
         if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
-        std::vector<std::string> argv{TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/mail/tests/smtp_server.py",
+        std::vector<std::string> argv{TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/testing/smtp_server.py",
                                       "--out", dir_.Path().string()};
         argv.insert(argv.end(), args.begin(), args.end());
         pid_ = fork();
