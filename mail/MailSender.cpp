@@ -30,8 +30,8 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(first, last - first));
 }
 
-// A header line must not be split or extended by what the caller typed: a CR or LF
-// would start a new header line (or end the header). Each becomes a space.
+// The sender also goes into the confirmation lines, which the header writes as they stand:
+// a CR or LF typed into it would start a new header line there. Each becomes a space.
 std::string OneLine(std::string text) {
     for (char& c : text) {
         if (c == '\r' || c == '\n') c = ' ';
@@ -315,13 +315,11 @@ void TMailSender::BuildHeader() {
             }
             replyTo += '"';
         }
-        header.SetReplyTo(OneLine(std::move(replyTo)));
+        header.SetReplyTo(std::move(replyTo));
     }
     auto& custom = header.CustomHeaders();
     if (fReadingConfirmation) custom.insert(custom.begin(), "Disposition-Notification-To: " + from);
     if (fDeliveryConfirmation) custom.insert(custom.begin(), "Return-Receipt-To: " + from);
-    for (auto& entry : header.ToList()) entry = OneLine(std::move(entry));
-    for (auto& entry : header.CCList()) entry = OneLine(std::move(entry));
     header.SetXMailer(kMailer);
 }
 

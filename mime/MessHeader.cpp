@@ -47,10 +47,23 @@ std::string TMessHeader::InlineEmail(std::string_view Value) const {
     return InlineEmailEx2(Value, FTargetCharset, FCharsetCode);
 }
 
+namespace {
+
+// Addresses come from what people type. A raw CR or LF in one would end the header line and
+// start another (a forged Bcc, a second message), so each goes out as a blank. Display names
+// never need this: they contain such bytes only as encoded words.
+std::string WithoutLineBreaks(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+}  // namespace
+
 std::string TMessHeader::AddressLine(const std::vector<std::string>& List) const {
     std::string line;
     for (const std::string& entry : List) {
-        const std::string item = InlineEmail(entry);
+        const std::string item = WithoutLineBreaks(InlineEmail(entry));
         if (line.empty())
             line = item;
         else
@@ -63,7 +76,7 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     if (FDate == TDateTime{}) FDate = Now();
 
     std::vector<std::string> block;
-    block.push_back("From: " + InlineEmail(FFrom));
+    block.push_back("From: " + WithoutLineBreaks(InlineEmail(FFrom)));
     if (std::string to = AddressLine(FToList); !to.empty()) block.push_back("To: " + to);
     if (!FSubject.empty()) block.push_back("Subject: " + InlineCode(FSubject));
     block.push_back("Date: " + Rfc822DateTime(FDate));
@@ -72,7 +85,7 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     block.emplace_back("MIME-Version: 1.0 (produced by Tandrel)");
     block.push_back("X-mailer: " + (FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
     if (!FMessageID.empty()) block.push_back("Message-ID: <" + TrimSP(FMessageID) + ">");
-    if (!FReplyTo.empty()) block.push_back("Reply-To: " + GetEmailAddr(FReplyTo));
+    if (!FReplyTo.empty()) block.push_back("Reply-To: " + WithoutLineBreaks(GetEmailAddr(FReplyTo)));
     if (FPriority == TMessPriority::MP_high) {
         block.emplace_back("Priority: urgent");
         block.emplace_back("X-Priority: 1");

@@ -61,6 +61,23 @@ TEST(TMessHeaderEncode, EveryFieldInItsPlaceAboveExistingLines) {
                                    "X-MSMAIL-Priority: High", "X-One: 1", "X-Two: 2", "existing"));
 }
 
+TEST(TMessHeaderEncode, LineBreaksInAddressesNeverStartANewHeaderLine) {
+    TMessHeader header;
+    header.SetDate(FixedDate());
+    header.SetFrom("a@x.com\r\nBcc: spy@evil.example");
+    header.ToList() = {"b@x.com\nX-Injected: 1", "\"Name\r\nX-Evil: 2\" <c@x.com>"};
+    header.CCList() = {"<d@x.com\r>"};
+    header.SetReplyTo("r@x.com\rX-Also: 3");
+    Lines block;
+    header.EncodeHeaders(block);
+    for (const std::string& line : block)
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    EXPECT_EQ(block[0], "From: a@x.com  Bcc: spy@evil.example");
+    EXPECT_EQ(block[1], "To: b@x.com X-Injected: 1, \"=?ISO-8859-1?Q?Name=0D=0AX-Evil=3A_2?=\" <c@x.com>");
+    EXPECT_THAT(block, ::testing::Contains("CC: d@x.com"));
+    EXPECT_THAT(block, ::testing::Contains("Reply-To: r@x.com X-Also: 3"));
+}
+
 TEST(TMessHeaderEncode, PriorityLines) {
     struct Row {
         TMessPriority priority;
