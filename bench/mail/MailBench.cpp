@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "mail/MailSender.h"
-#include "net/SSLOpenSSL.h"
 
 int main(int argc, char** argv) {
     if (argc < 5) {
@@ -23,7 +22,6 @@ int main(int argc, char** argv) {
     for (std::string line; std::getline(file, line);) body.push_back(line);
     const bool ssl = argc > 5 && std::string(argv[5]) == "ssl";
 
-    tandrel::net::SSLImplementation = &tandrel::net::CreateSSLOpenSSL;
     tandrel::mail::TMailSender mail;
     mail.SetPort(port);
     mail.SetSSL(ssl);

@@ -13,7 +13,6 @@
 
 #include "mail/EAbort.h"
 #include "mail/MailSender.h"
-#include "net/SSLOpenSSL.h"
 
 namespace {
 
@@ -225,8 +224,6 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Sockets made from here on speak TLS through OpenSSL when asked to.
-    tandrel::net::SSLImplementation = &tandrel::net::CreateSSLOpenSSL;
     Options options;
     try {
         options = Parse(argc, argv);
