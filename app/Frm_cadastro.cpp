@@ -5,6 +5,7 @@
 #include "app/CustomerXml.h"
 #include "app/Edit.h"
 #include "app/Glyphs.h"
+#include "app/MailDispatch.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
 #include "mail/MailSender.h"
@@ -693,9 +694,8 @@ void TFrm_cadastro::enviar_email()
     bytes << file.rdbuf();
     mail.AddAttachment(&bytes, Fvnome_arq.toStdString(), mail::TMailAttachmentDisposition::adAttachment);
 
-    // The send runs on this thread: the window takes no input until it has ended.
-    TBloqueioEntrada busy;
-    mail.Send(false);
+    // Returns when the send has ended; meanwhile the window paints but takes no input.
+    enviar_aguardando(mail);
 }
 
 void TFrm_cadastro::parametros_email()
