@@ -4,6 +4,7 @@
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "app/tests/SmtpTestServer.h"
 
 #include <QCheckBox>
 #include <QHeaderView>
@@ -11,7 +12,6 @@
 #include <QStackedWidget>
 #include <QTableView>
 #include <QFile>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,8 +46,10 @@ class TstFrmCadastro : public QObject {
 
 private:
     TRecordedMessages messages;
-    QProcess sink;  // the loopback SMTP server the parameters page points at
-    int sinkPort = 0;
+    // The loopback SMTP server the parameters page points at, with the page's default login.
+    tandrel::app::testing::TSmtpTestServer server{
+        {"--mode", "plain", "--user", "suporte@localhost", "--password", "senha"}};
+    qsizetype mailsSeen = 0;
     std::unique_ptr<QTemporaryDir> folder;  // the XML folder of each test
     std::unique_ptr<TFrm_cadastro> form;
 
@@ -62,7 +64,7 @@ private:
         auto w = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
         w->findChild<TEdit*>("ed_dir_xml")->setText(Folder());
         w->findChild<TEdit*>("ed_host")->setText("127.0.0.1");
-        w->findChild<TEdit*>("ed_porta")->setText(QString::number(sinkPort));
+        w->findChild<TEdit*>("ed_porta")->setText(server.PortText());
         w->findChild<QCheckBox*>("chkSSL")->setChecked(false);
         w->findChild<QCheckBox*>("chkTLS")->setChecked(false);
         return w;
@@ -142,14 +144,13 @@ private:
         Click("Image2");
     }
 
-    // The mails the sink received since the last call: "MAIL <recipients> <size>" lines.
-    QStringList Mails()
+    // The mails the server accepted since the last call.
+    QList<tandrel::app::testing::TReceivedMail> Mails()
     {
-        QStringList lines;
-        while (sink.waitForReadyRead(200) || sink.canReadLine())
-            while (sink.canReadLine())
-                lines << QString::fromUtf8(sink.readLine()).trimmed();
-        return lines;
+        const auto all = server.Mails();
+        const auto fresh = all.mid(mailsSeen);
+        mailsSeen = all.size();
+        return fresh;
     }
 
     static int RefusedPort()
@@ -163,21 +164,12 @@ private:
 private slots:
     void initTestCase()
     {
-        sink.setProgram(QStringLiteral(TANDREL_PYTHON));
-        sink.setArguments({QStringLiteral(TANDREL_SOURCE_DIR "/app/tests/smtp_sink.py")});
-        sink.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sink.start();
-        QVERIFY2(sink.waitForStarted(), "cannot start the SMTP sink");
-        QVERIFY(sink.waitForReadyRead(10000));
-        sinkPort = sink.readLine().trimmed().toInt();
-        QVERIFY(sinkPort > 0);
+        QVERIFY2(server.Start(), qPrintable(server.Error()));
     }
 
     void cleanupTestCase()
     {
-        sink.closeWriteChannel();  // the sink stops at the end of its input
-        if (!sink.waitForFinished(5000))
-            sink.kill();
+        server.Stop();
     }
 
     void init()
@@ -679,10 +671,18 @@ private slots:
         b.Email = "bia@example.com";
         Include(a);
         Include(b);
-        const QStringList mails = Mails();
+        const auto mails = Mails();
         QCOMPARE(mails.size(), 2);
-        QVERIFY(mails[0].startsWith("MAIL ana@example.com "));
-        QVERIFY(mails[1].startsWith("MAIL bia@example.com "));
+        const QString expected[][2] = {{"ana@example.com", "Cliente_001_09122026.xml"},
+                                       {"bia@example.com", "Cliente_002_09122026.xml"}};
+        for (qsizetype i = 0; i < mails.size(); ++i) {
+            QCOMPARE(mails[i].All("rcpt"), QStringList{expected[i][0]});
+            QCOMPARE(mails[i].Get("auth"), QStringLiteral("suporte@localhost"));
+            const auto parts = mails[i].Parts();
+            QCOMPARE(parts.size(), 2);
+            QCOMPARE(parts[0].Payload.count("\r\n"), 11);  // the eleven summary lines
+            QCOMPARE(parts[1].FileName, expected[i][1]);
+        }
         QVERIFY(messages.Entries().empty());
         Click("btn_alterar");
         Click("btn_gravar");
@@ -705,10 +705,13 @@ private slots:
         // The next inclusion starts afresh and goes through.
         messages.Clear();
         Mails();
-        E("ed_porta")->setText(QString::number(sinkPort));
+        E("ed_porta")->setText(server.PortText());
         Include(QStringLiteral("BIA"));
         QVERIFY(messages.Entries().empty());
-        QCOMPARE(Mails().size(), 1);
+        const auto mails = Mails();
+        QCOMPARE(mails.size(), 1);
+        QCOMPARE(mails[0].Parts().size(), 2);  // its own text and file only
+        QCOMPARE(mails[0].Parts()[1].FileName, QStringLiteral("Cliente_002_09122026.xml"));
     }
 };
 
