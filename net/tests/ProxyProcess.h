@@ -3,12 +3,8 @@
 // with a configuration it writes to a temporary folder, stopped afterwards.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,78 +12,19 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net/tests/LoopbackServer.h"
-
-extern char** environ;
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
 
 namespace tandrel::net::test {
 
-/// A fresh folder under the system's temporary folder, removed with its
-/// contents on destruction.
-class TTempDir {
-public:
-  TTempDir() {
-    std::string Pattern = (std::filesystem::temp_directory_path() / "tandrel-net-XXXXXX").string();
-    if (::mkdtemp(Pattern.data()) == nullptr)
-      throw std::runtime_error("mkdtemp");
-    FPath = Pattern;
-  }
-  ~TTempDir() {
-    std::error_code Ignored;
-    std::filesystem::remove_all(FPath, Ignored);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  [[nodiscard]] const std::filesystem::path& Path() const { return FPath; }
-  /// Writes a file into the folder; returns its full name.
-  std::string Write(const std::string& Name, const std::string& Text) const {
-    const auto File = FPath / Name;
-    std::ofstream(File) << Text;
-    return File.string();
-  }
-
-private:
-  std::filesystem::path FPath;
-};
-
-/// A child process, terminated and reaped on destruction.
-class TChildProcess {
-public:
-  TChildProcess(const std::vector<std::string>& Arguments, const std::string& OutputFile) {
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_addopen(&Actions, STDOUT_FILENO, OutputFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&Actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<char*> Argv;
-    for (const std::string& Argument : Arguments)
-      Argv.push_back(const_cast<char*>(Argument.c_str()));
-    Argv.push_back(nullptr);
-    if (posix_spawn(&FPid, Argv[0], &Actions, nullptr, Argv.data(), environ) != 0)
-      FPid = -1;
-    posix_spawn_file_actions_destroy(&Actions);
-  }
-  ~TChildProcess() {
-    if (FPid <= 0)
-      return;
-    ::kill(FPid, SIGTERM);
-    int Status = 0;
-    ::waitpid(FPid, &Status, 0);
-  }
-  TChildProcess(const TChildProcess&) = delete;
-  TChildProcess& operator=(const TChildProcess&) = delete;
-
-  [[nodiscard]] bool Started() const { return FPid > 0; }
-
-private:
-  pid_t FPid = -1;
-};
+/// A folder for a proxy's configuration and output.
+using TTempDir = tandrel::testing::TempDir;
 
 /// A loopback port free at the moment of the call.
 inline int FreePort() {
@@ -142,9 +79,14 @@ public:
     if (Program.empty())
       return;
     const std::string File = FDir.Write(Name + ".conf", Config(FPort, FDir));
-    FProcess = std::make_unique<TChildProcess>(CommandLine(Program, File),
-                                               (FDir.Path() / (Name + ".out")).string());
-    FUp = FProcess->Started() && WaitListening(FPort);
+    try {
+      const std::string Output = (FDir.Path() / (Name + ".out")).string();
+      FProcess = std::make_unique<tandrel::testing::ChildProcess>(CommandLine(Program, File),
+                                                                  tandrel::testing::ChildOptions{.OutputFile = Output});
+    } catch (const std::runtime_error&) {
+      return;
+    }
+    FUp = WaitListening(FPort);
   }
   [[nodiscard]] bool Up() const { return FUp; }
   [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
@@ -152,7 +94,7 @@ public:
 private:
   TTempDir FDir;
   int FPort;
-  std::unique_ptr<TChildProcess> FProcess;
+  std::unique_ptr<tandrel::testing::ChildProcess> FProcess;
   bool FUp = false;
 };
 
