@@ -1,0 +1,197 @@
+// One inclusion mailed end to end through the real window: the parameters page typed to point
+// at an aiosmtpd server with implicit TLS and a login, a customer typed and saved, and the
+// message the server received taken apart; then the same with the server gone.
+#include "app/Edit.h"
+#include "app/Frm_cadastro.h"
+#include "app/MaskEdit.h"
+#include "app/Messages.h"
+#include "app/tests/SmtpTestServer.h"
+#include "mail/MailSender.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace tandrel::app;
+using tandrel::app::testing::TSmtpTestServer;
+
+namespace {
+
+const QString kSender = QStringLiteral("vendas@loja.example");
+const QString kAccount = QStringLiteral("loja");
+const QString kPassword = QStringLiteral("Senha de Teste 1");
+
+}  // namespace
+
+class TstMailE2e : public QObject {
+    Q_OBJECT
+
+private:
+    TRecordedMessages messages;
+    TSmtpTestServer server{{"--mode", "smtps", "--user", kAccount, "--password", kPassword,
+                            "--require-auth"}};
+    QTemporaryDir folder;
+    std::unique_ptr<TFrm_cadastro> form;
+
+    QString Folder() const { return folder.path() + "/"; }
+
+    template <typename T = QWidget>
+    T* W(const char* name) const
+    {
+        auto* w = form->findChild<T*>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+
+    void Click(const char* name) { QTest::mouseClick(W<QAbstractButton>(name), Qt::LeftButton); }
+    QWidget* Page() const { return W<QStackedWidget>("pgcclientes")->currentWidget(); }
+    int Rows() const { return W<QTableView>("GridClientes")->model()->rowCount(); }
+
+    // Types `text` key by key into an emptied box, each key carrying its character.
+    void Type(const char* name, const QString& text)
+    {
+        auto* box = W<TEdit>(name);
+        box->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_Delete);
+        box->setCursorPosition(0);
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+
+    // The parameters page typed as the operator would, then back to the list.
+    void PointAtServer()
+    {
+        Click("btn_config");
+        Type("ed_dir_xml", Folder());
+        Type("ed_email_de", kSender);
+        Type("ed_host", QStringLiteral("127.0.0.1"));
+        Type("ed_porta", server.PortText());
+        Type("ed_conta_email", kAccount);
+        Type("ed_senha_email", kPassword);
+        Click("btn_voltar_config");
+    }
+
+    // Incluir, the thirteen boxes, Salvar; the CEP is typed but nothing looks it up.
+    void Include(const QString& nome, const QString& email)
+    {
+        Click("btn_incluir");
+        const std::pair<const char*, QString> boxes[] = {
+            {"ed_nome", nome},          {"ed_ident", "123456789"},     {"ed_cpf", "12345678901"},
+            {"ed_fone", "11912345678"}, {"ed_email", email},           {"ed_cep", "01001000"},
+            {"ed_logradouro", "PRAÇA DA SÉ"}, {"ed_num", "100"},       {"ed_complemento", "LADO ÍMPAR"},
+            {"ed_bairro", "SÉ"},        {"ed_cidade", "SÃO PAULO"},    {"ed_uf", "SP"},
+            {"ed_pais", "BRASIL"}};
+        for (const auto& [name, text] : boxes)
+            Type(name, text);
+        Click("btn_gravar");
+    }
+
+    static QByteArray HeaderLine(const QByteArray& raw, const QByteArray& name)
+    {
+        const QByteArray header = raw.left(raw.indexOf("\r\n\r\n"));
+        for (const QByteArray& line : header.split('\n'))
+            if (line.startsWith(name + ": "))
+                return line.trimmed();
+        return {};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(folder.isValid());
+        QVERIFY2(server.Start(), qPrintable(server.Error()));
+        form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        PointAtServer();
+        QVERIFY(W<QCheckBox>("chkSSL")->isChecked());
+        QVERIFY(W<QCheckBox>("chkTLS")->isChecked());
+    }
+
+    void cleanupTestCase()
+    {
+        form.reset();
+    }
+
+    void inclusionIsMailedOverImplicitTlsWithLogin()
+    {
+        // The window's sockets speak TLS through OpenSSL.
+        QCOMPARE(form->MailSender1().SMTP().Sock().SSL().LibName(), std::string("tls_openssl"));
+
+        Include(QStringLiteral("JOÃO DA SILVA"), QStringLiteral("joao.silva@example.com"));
+        QVERIFY(messages.Entries().empty());
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(W("pnl_menu_left")->isEnabled());
+        QCOMPARE(Rows(), 1);
+
+        const auto mails = server.Mails();
+        QCOMPARE(mails.size(), 1);
+        const auto& mail = mails[0];
+        QCOMPARE(mail.Get("mail_from"), kSender);
+        QCOMPARE(mail.All("rcpt"), QStringList{"joao.silva@example.com"});
+        QCOMPARE(mail.Get("auth"), kAccount);
+        QCOMPARE(HeaderLine(mail.Raw(), "From"), QByteArray(R"(From: "suporte" <vendas@loja.example>)"));
+        QCOMPARE(mail.Get("to"), QStringLiteral(R"("joao.silva@example.com" <joao.silva@example.com>)"));
+        QCOMPARE(mail.Get("subject"), QStringLiteral("Dados Cadastrais do Cliente"));
+        QCOMPARE(mail.Get("x-mailer"), QStringLiteral("Tandrel - MailSender"));
+
+        const auto parts = mail.Parts();
+        QCOMPARE(parts.size(), 2);
+        QCOMPARE(parts[0].ContentType, QStringLiteral("text/plain"));
+        QCOMPARE(parts[0].Disposition, QStringLiteral("inline"));
+        QCOMPARE(parts[0].Charset, QStringLiteral("UTF-8"));
+        const QStringList lines{
+            "Nome : JOÃO DA SILVA",
+            "Ident : 123456789",
+            "CPF : 12345678901",
+            "Telefone : 11912345678",
+            "Email : joao.silva@example.com",
+            "CEP : 01001000",
+            "Logradouro : PRAÇA DA SÉ, Num : 100",
+            "Complemento : LADO ÍMPAR",
+            "Bairro : SÉ",
+            "Cidade : SÃO PAULO - SP",
+            "Pais : BRASIL",
+        };
+        QCOMPARE(parts[0].Payload, "\xEF\xBB\xBF" + (lines.join("\r\n") + "\r\n").toUtf8());
+
+        const QString name = QStringLiteral("Cliente_001_09122026.xml");
+        QCOMPARE(parts[1].ContentType, QStringLiteral("text/xml"));
+        QCOMPARE(parts[1].Disposition, QStringLiteral("attachment"));
+        QCOMPARE(parts[1].FileName, name);
+        QCOMPARE(parts[1].Charset, QStringLiteral("WINDOWS-1252"));
+        QFile file(Folder() + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        QVERIFY(xml.contains(QStringLiteral("JOÃO DA SILVA").toUtf8()));
+        QCOMPARE(parts[1].Payload, xml);
+    }
+
+    void stoppedServerTellsTheOperatorAndKeepsTheCustomer()
+    {
+        server.Stop();
+        const int rows = Rows();
+        Include(QStringLiteral("MARIA"), QStringLiteral("maria@example.com"));
+        QCOMPARE(messages.Entries(),
+                 (std::vector<TRecordedMessages::Entry>{
+                     {false, "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
+                             "******    Verifique !!  ******"}}));
+        QCOMPARE(Page(), W("tbs_dados"));
+        QVERIFY(W("pnl_menu_left")->isEnabled());
+        QCOMPARE(Rows(), rows + 1);
+        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("Nome").AsString()),
+                 QStringLiteral("MARIA"));
+        QVERIFY(QFile::exists(Folder() + "Cliente_002_09122026.xml"));
+        QCOMPARE(server.Mails().size(), 1);  // the first mail only
+    }
+};
+
+QTEST_MAIN(TstMailE2e)
+#include "tst_mail_e2e.moc"
