@@ -1,52 +1,29 @@
 #pragma once
-// An aiosmtpd server on loopback for one test: started in the constructor, stopped in
-// the destructor. It summarises every accepted message in a file (see smtp_server.py).
+// testing/smtp_server.py (aiosmtpd) on loopback for one test: started in the
+// constructor, stopped in the destructor. It summarises every accepted message in
+// a file of its folder, which Messages() reads back.
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
+#include <cstddef>
 #include <fstream>
 #include <map>
+#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
-namespace tandrel::mail::testing {
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
 
-/// A temporary folder removed with everything in it when the object goes.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tandrel-mail-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
+namespace tandrel::testing {
 
-private:
-    std::filesystem::path path_;
-};
-
-/// One received message as the server's email package saw it.
+/// One received message as the server saw it (keys: see smtp_server.py).
 struct ReceivedMail {
     std::multimap<std::string, std::string> fields;
+    /// The first value of Key; empty when there is none.
     std::string Get(const std::string& key) const {
         const auto it = fields.find(key);
         return it == fields.end() ? std::string{} : it->second;
     }
+    /// Every value of Key, in order.
     std::vector<std::string> All(const std::string& key) const {
         std::vector<std::string> values;
         for (auto [it, end] = fields.equal_range(key); it != end; ++it) values.push_back(it->second);
@@ -54,6 +31,7 @@ struct ReceivedMail {
     }
 };
 
+/// Bytes from pairs of hexadecimal digits.
 inline std::string FromHex(const std::string& hex) {
     std::string bytes;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
@@ -63,55 +41,21 @@ inline std::string FromHex(const std::string& hex) {
 
 class PythonSmtpServer {
 public:
-    /// `args`: extra options of smtp_server.py (--mode, --user, --password, --size...).
-    explicit PythonSmtpServer(std::vector<std::string> args = {}) {
-        int in[2];
-        int out[2];
-        if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
-        std::vector<std::string> argv{TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/testing/smtp_server.py",
-                                      "--out", dir_.Path().string()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            close(in[1]);
-            close(out[0]);
-            std::vector<char*> raw;
-            for (auto& a : argv) raw.push_back(a.data());
-            raw.push_back(nullptr);
-            execv(raw[0], raw.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        stdin_ = in[1];
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        close(out[0]);
-        if (line.rfind("PORT ", 0) == 0) port_ = std::stoi(line.substr(5));
-    }
-    ~PythonSmtpServer() {
-        if (stdin_ >= 0) close(stdin_);
-        if (pid_ > 0) {
-            int status = 0;
-            for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (waitpid(pid_, &status, WNOHANG) == 0) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-            }
-        }
+    /// `args`: options of smtp_server.py after --out (--mode, --user, --password, --size...).
+    /// Throws std::runtime_error when the server does not come up.
+    explicit PythonSmtpServer(const std::vector<std::string>& args = {}) : process_(Argv(dir_, args), Options()) {
+        const auto first = process_.ReadLine(60000);
+        if (!first || first->rfind("PORT ", 0) != 0)
+            throw std::runtime_error("smtp_server.py did not start: " + process_.Output());
+        port_ = std::stoi(first->substr(5));
     }
     PythonSmtpServer(const PythonSmtpServer&) = delete;
     PythonSmtpServer& operator=(const PythonSmtpServer&) = delete;
 
-    /// 0 when the server did not start.
     int Port() const { return port_; }
     std::string PortText() const { return std::to_string(port_); }
 
-    /// The messages received so far, in order.
+    /// The messages accepted so far, in order.
     std::vector<ReceivedMail> Messages() const {
         std::vector<ReceivedMail> mails;
         for (int n = 1;; ++n) {
@@ -129,10 +73,21 @@ public:
     }
 
 private:
-    TempDir dir_;
-    pid_t pid_ = -1;
-    int stdin_ = -1;
+    static std::vector<std::string> Argv(const TempDir& dir, const std::vector<std::string>& args) {
+        std::vector<std::string> argv{TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/testing/smtp_server.py",
+                                      "--out", dir.Path().string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    static ChildOptions Options() {
+        ChildOptions options;
+        options.EndsOnInputClose = true;
+        return options;
+    }
+
+    TempDir dir_;  // outlives the process, which writes into it
+    ChildProcess process_;
     int port_ = 0;
 };
 
-}  // namespace tandrel::mail::testing
+}  // namespace tandrel::testing

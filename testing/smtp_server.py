@@ -1,16 +1,20 @@
-"""Loopback SMTP server for the mail tests, on aiosmtpd.
+"""Loopback SMTP server for the tests, on aiosmtpd.
 
 Listens on 127.0.0.1, port 0, and prints "PORT <n>" once ready. Runs until its
 standard input closes. Every message it accepts is parsed with the email package
-and summarised in <out>/msg-<n>.txt, one "key<TAB>value" line each:
-  mail_from, rcpt (one per recipient), auth (login), from, to, cc, subject,
+and summarised in <out>/msg-<n>.txt (n from 1), one "key<TAB>value" line each:
+  mail_from, mail_options, rcpt (one per recipient), rcpt_options,
+  auth (the login, only when someone logged in), tls (yes or no),
+  from, to, cc, subject, reply-to, x-mailer (those present),
   part (content type, disposition, file name, charset label, payload in hex),
-  raw_hex (the whole message as received).
+  raw_hex (the whole message as received, dot-stuffing removed).
+CR and LF inside a value are written as \\r and \\n.
 """
 import argparse
 import asyncio
 import email
 import email.policy
+import logging
 import os
 import ssl
 import subprocess
@@ -19,13 +23,14 @@ import sys
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
-def make_context(out):
-    cert = os.path.join(out, "cert.pem")
-    key = os.path.join(out, "key.pem")
-    if not os.path.exists(cert):
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                        "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def make_context(out, cert, key):
+    if not cert:
+        cert = os.path.join(out, "cert.pem")
+        key = os.path.join(out, "key.pem")
+        if not os.path.exists(cert):
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                            "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(cert, key)
     return ctx
@@ -39,7 +44,15 @@ class Authenticator:
     def __call__(self, server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
               and auth_data.password == self.password)
+        # handled=False: the server sends the answer itself, the refusal included.
         return AuthResult(success=ok, handled=False, auth_data=auth_data.login if ok else None)
+
+
+def protected(server, session):
+    # Implicit TLS shows on the transport, STARTTLS on the session.
+    transport = getattr(server, "transport", None)
+    on_transport = transport is not None and transport.get_extra_info("ssl_object") is not None
+    return on_transport or session.ssl is not None
 
 
 class Recorder:
@@ -49,15 +62,17 @@ class Recorder:
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
-        raw = envelope.original_content or envelope.content
+        raw = envelope.original_content or envelope.content or b""
         msg = email.message_from_bytes(raw, policy=email.policy.default)
-        lines = [("mail_from", envelope.mail_from)]
+        lines = [("mail_from", envelope.mail_from), ("mail_options", " ".join(envelope.mail_options))]
         lines += [("rcpt", r) for r in envelope.rcpt_tos]
+        lines.append(("rcpt_options", " ".join(envelope.rcpt_options)))
         login = getattr(session, "auth_data", None)
         if isinstance(login, LoginPassword):
             login = login.login
         if login:
             lines.append(("auth", login.decode() if isinstance(login, bytes) else str(login)))
+        lines.append(("tls", "yes" if protected(server, session) else "no"))
         for name in ("from", "to", "cc", "subject", "reply-to", "x-mailer"):
             if msg[name] is not None:
                 lines.append((name, str(msg[name])))
@@ -76,29 +91,36 @@ class Recorder:
         with open(path + ".tmp", "w", encoding="utf-8") as f:
             for k, v in lines:
                 f.write("%s\t%s\n" % (k, v.replace("\n", "\\n").replace("\r", "\\r")))
+        # Whole or not at all: a reader never sees half a summary.
         os.replace(path + ".tmp", path)
         return "250 2.0.0 Message accepted"
 
 
 async def main():
+    # aiosmtpd warns about its own use of a deprecated attribute; keep test output clean.
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
     p = argparse.ArgumentParser()
-    p.add_argument("--out", required=True)
+    p.add_argument("--out", required=True, help="folder for the summaries (and a made certificate)")
     p.add_argument("--mode", choices=["plain", "starttls", "smtps"], default="plain")
+    p.add_argument("--cert", help="certificate for TLS; without it one is made in --out")
+    p.add_argument("--key", help="private key of --cert")
     p.add_argument("--user")
     p.add_argument("--password", default="")
     p.add_argument("--require-auth", action="store_true")
     p.add_argument("--size", type=int, default=33554432)
     p.add_argument("--exclude-auth", action="append", default=[],
                    help="an AUTH mechanism not to offer (repeatable)")
+    p.add_argument("--offer-starttls", action="store_true",
+                   help="with --mode smtps: list STARTTLS although TLS is already on")
     a = p.parse_args()
 
-    ctx = make_context(a.out) if a.mode != "plain" else None
+    ctx = make_context(a.out, a.cert, a.key) if a.mode != "plain" else None
     handler = Recorder(a.out)
     kwargs = dict(data_size_limit=a.size, auth_require_tls=False, auth_required=a.require_auth,
                   auth_exclude_mechanism=a.exclude_auth)
     if a.user:
         kwargs["authenticator"] = Authenticator(a.user, a.password)
-    if a.mode == "starttls":
+    if a.mode == "starttls" or a.offer_starttls:
         kwargs["tls_context"] = ctx
 
     loop = asyncio.get_running_loop()

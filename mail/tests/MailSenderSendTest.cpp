@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "testing/PythonSmtpServer.h"
-#include "ScriptedSmtpServer.h"
+#include "testing/ScriptedSmtpServer.h"
 #include "mail/EAbort.h"
 #include "mail/MailSender.h"
 #include "mime/Codings.h"
@@ -65,7 +65,7 @@ protected:
 
 TEST_F(SendFixture, SuccessfulSendReportsEveryStepAndClears) {
     ScriptedSmtpServer server;
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->AddCC("Copia <copia@example.com>");
     mail_->AddBCC("oculta@example.com");
     int after = 0;
@@ -96,7 +96,7 @@ TEST_F(SendFixture, RecipientRefusedTwiceThenAcceptedCompletes) {
     ScriptedSmtpServer server;
     server.Queue("RCPT", "450 4.2.0 try again");
     server.Queue("RCPT", "451 4.3.0 later");
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->Send(false);
     EXPECT_EQ(StartingWith(server.Commands(), "RCPT").size(), 3u);
     EXPECT_EQ(steps_.back(), pmsDone);
@@ -110,7 +110,7 @@ TEST_F(SendFixture, QuitUnansweredStillCompletesTheSend) {
         ScriptedSmtpServer server;
         server.Queue("QUIT", quitReply);
         steps_.clear();
-        Fill(server.PortText());
+        Fill(server.Port());
         EXPECT_NO_THROW(mail_->Send(false));
         EXPECT_EQ(StartingWith(server.Commands(), "QUIT").size(), 1u);
         ASSERT_GE(steps_.size(), 2u);
@@ -124,7 +124,7 @@ TEST_F(SendFixture, LoginIsRetriedOnNewConnections) {
     ScriptedSmtpServer server;
     server.Queue("GREETING", "554 5.3.2 busy");
     server.Queue("GREETING", "421 4.3.2 later");
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->Send(false);
     EXPECT_EQ(server.Connections(), 3);
     EXPECT_EQ(steps_.back(), pmsDone);
@@ -132,10 +132,10 @@ TEST_F(SendFixture, LoginIsRetriedOnNewConnections) {
 
 TEST_F(SendFixture, DeliveryConfirmationAsksOnlyForThatMail) {
     ScriptedSmtpServer server;
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->SetDeliveryConfirmation(true);
     mail_->Send(false);
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->SetDeliveryConfirmation(false);
     mail_->Send(false);
     const auto mailFrom = StartingWith(server.Commands(), "MAIL");
@@ -160,7 +160,7 @@ class SendFailureTest : public SendFixture, public ::testing::WithParamInterface
 TEST_P(SendFailureTest, FailsWithTheComposedMessageAndClears) {
     const auto& c = GetParam();
     ScriptedSmtpServer server;
-    Fill(server.PortText());
+    Fill(server.Port());
     c.setup(server, *mail_);
     const std::string message = SendFailing();
     EXPECT_EQ(message, c.message);
@@ -238,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SendFixture, ConnectionDroppedInsideDataFailsAtTheDataStep) {
     ScriptedSmtpServer server;
     server.Queue("DATA", ScriptedSmtpServer::kDropInData);
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->AltBody().assign(2000, std::string(70, 'x'));  // more than the socket takes at once
     const std::string message = SendFailing();
     EXPECT_EQ(message.rfind("SMTP Error: Unable to send Mail data.\r\n", 0), 0u) << message;
@@ -248,7 +248,7 @@ TEST_F(SendFixture, ConnectionDroppedInsideDataFailsAtTheDataStep) {
 TEST_F(SendFixture, SilentGreetingTimesOut) {
     ScriptedSmtpServer server;
     server.SetGreeting(ScriptedSmtpServer::kSilent);
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->SetTimeOut(300);
     mail_->SetAttempts(1);
     const std::string message = SendFailing();
@@ -259,7 +259,7 @@ TEST_F(SendFixture, SilentGreetingTimesOut) {
 TEST_F(SendFixture, HandlerThatClearsThrowItTurnsTheErrorIntoTheSilentAbort) {
     ScriptedSmtpServer server;
     Times(server, "MAIL", "550 5.7.1 no", 3);
-    Fill(server.PortText());
+    Fill(server.Port());
     std::vector<std::string> seen;
     mail_->SetOnMailException([&](const TMailSender& AMail, const std::exception& E, bool& ThrowIt) {
         EXPECT_EQ(&AMail, mail_.get());
@@ -278,7 +278,7 @@ TEST_F(SendFixture, HandlerThatClearsThrowItTurnsTheErrorIntoTheSilentAbort) {
 
 TEST_F(SendFixture, HandlerThatKeepsThrowItRaisesTheError) {
     ScriptedSmtpServer server;
-    Fill(server.PortText());
+    Fill(server.Port());
     mail_->SetHost("");
     int calls = 0;
     mail_->SetOnMailException([&](const TMailSender&, const std::exception&, bool&) { ++calls; });

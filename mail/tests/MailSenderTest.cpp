@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "testing/PythonSmtpServer.h"
+#include "testing/TempDir.h"
 #include "mail/EAbort.h"
 #include "mime/Codings.h"
 #include "mime/MimePart.h"

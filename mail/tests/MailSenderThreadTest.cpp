@@ -6,7 +6,7 @@
 #include <deque>
 #include <thread>
 
-#include "ScriptedSmtpServer.h"
+#include "testing/ScriptedSmtpServer.h"
 
 namespace tandrel::mail {
 namespace {
@@ -104,7 +104,7 @@ protected:
 
 TEST_F(ThreadedSendTest, EventsRunOnTheMainThreadWithTheCopy) {
     ScriptedSmtpServer server;
-    mail_.SetPort(server.PortText());
+    mail_.SetPort(server.Port());
     mail_.SetUseThread(true);
     mail_.Send();
     Finish(1);
@@ -125,7 +125,7 @@ TEST_F(ThreadedSendTest, EventsRunOnTheMainThreadWithTheCopy) {
 TEST_F(ThreadedSendTest, ErrorsReachTheHandlerAndAreNeverRaised) {
     ScriptedSmtpServer server;
     for (int i = 0; i < 3; ++i) server.Queue("MAIL", "550 5.7.1 no");
-    mail_.SetPort(server.PortText());
+    mail_.SetPort(server.Port());
     EXPECT_NO_THROW(mail_.Send(true));
     Finish(1);
     ASSERT_GE(events_.size(), 2u);
@@ -137,7 +137,7 @@ TEST_F(ThreadedSendTest, ErrorsReachTheHandlerAndAreNeverRaised) {
 
 TEST_F(ThreadedSendTest, ThreadedSendsRunOneAtATime) {
     ScriptedSmtpServer server;
-    mail_.SetPort(server.PortText());
+    mail_.SetPort(server.Port());
     mail_.SetTag(1);
     mail_.Send(true);
     mail_.SetTag(2);
