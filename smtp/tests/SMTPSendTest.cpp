@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "smtp/tests/ScriptedSmtpServer.h"
-#include "smtp/tests/SmtpSinkProcess.h"
+#include "testing/PythonSmtpServer.h"
+#include "testing/ScriptedSmtpServer.h"
 
 namespace tandrel::smtp {
 namespace {
@@ -398,7 +398,7 @@ TEST(LoginState, ConnectFailureKeepsPreviousReply)
     // A port nothing listens on: take one from a server that is gone.
     std::string port;
     {
-        ScriptedSmtpServer gone({});
+        ScriptedSmtpServer gone(std::vector<Step>{});
         port = gone.Port();
     }
     TSMTPSend client;
@@ -795,10 +795,10 @@ protected:
     }
 
     // A sink that does not come up fails the test: aiosmtpd is part of the setup.
-    static std::unique_ptr<testing::SmtpSinkProcess> StartSink(const std::vector<std::string>& Args)
+    static std::unique_ptr<testing::PythonSmtpServer> StartSink(const std::vector<std::string>& Args)
     {
         try {
-            return std::make_unique<testing::SmtpSinkProcess>(Args);
+            return std::make_unique<testing::PythonSmtpServer>(Args);
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
             return nullptr;
@@ -834,7 +834,7 @@ struct SinkCase {
     bool FullSSL, AutoTLS;
     std::string User, Password;
     bool Auth, Tls;
-    std::string Login;
+    std::string Login; // empty: nobody logged in
     bool StartTLSListed; // after Login
 };
 
@@ -842,9 +842,9 @@ std::vector<SinkCase> SinkCases()
 {
     return {
         {"plain_auth_plain", "plain", {}, false, false, "tim", "s3cret", true, false, "tim", false},
-        {"plain_auth_login", "plain", {"--exclude", "PLAIN"}, false, false, "tim", "s3cret", true, false, "tim", false},
-        {"plain_wrong_password", "plain", {}, false, false, "tim", "wrong", false, false, "-", false},
-        {"plain_no_credentials", "plain", {}, false, false, "", "", false, false, "-", false},
+        {"plain_auth_login", "plain", {"--exclude-auth", "PLAIN"}, false, false, "tim", "s3cret", true, false, "tim", false},
+        {"plain_wrong_password", "plain", {}, false, false, "tim", "wrong", false, false, "", false},
+        {"plain_no_credentials", "plain", {}, false, false, "", "", false, false, "", false},
         // After STARTTLS the list comes from the second EHLO, which no longer offers it.
         {"starttls_auth", "starttls", {}, false, true, "tim", "s3cret", true, true, "tim", false},
         {"starttls_offered_not_wanted", "starttls", {}, false, false, "tim", "s3cret", true, false, "tim", true},
@@ -864,13 +864,13 @@ TEST_P(SinkSessionTest, DeliversMessage)
     if (tls && !TlsPluginPresent()) GTEST_SKIP() << "the OpenSSL plug-in is not built into this socket";
     if (tls && !HaveCert) GTEST_SKIP() << "openssl could not make a test certificate";
     auto args = TlsArgs(c.Mode);
-    args.insert(args.end(), {"--auth", "tim:s3cret", "--size", "100000"});
+    args.insert(args.end(), {"--user", "tim", "--password", "s3cret", "--size", "100000"});
     args.insert(args.end(), c.Extra.begin(), c.Extra.end());
     auto sink = StartSink(args);
     ASSERT_TRUE(sink);
 
     TSMTPSend client;
-    client.SetTargetPort(sink->Port());
+    client.SetTargetPort(sink->PortText());
     client.SetTimeout(10000);
     client.Sock().SetConnectionTimeout(10000);
     client.SetFullSSL(c.FullSSL);
@@ -899,12 +899,12 @@ TEST_P(SinkSessionTest, DeliversMessage)
     const auto messages = sink->Messages();
     ASSERT_EQ(messages.size(), 1u);
     const auto& m = messages[0];
-    EXPECT_EQ(m.MailFrom, "sender@example.com");
-    EXPECT_EQ(m.MailOptions, "SIZE=" + std::to_string(data.size()));
-    EXPECT_EQ(m.Recipients, (std::vector<std::string>{"one@example.com", "two@example.com"}));
-    EXPECT_EQ(m.Login, c.Login);
-    EXPECT_EQ(m.Tls, c.Tls);
-    EXPECT_EQ(m.Data, data);
+    EXPECT_EQ(m.Get("mail_from"), "sender@example.com");
+    EXPECT_EQ(m.Get("mail_options"), "SIZE=" + std::to_string(data.size()));
+    EXPECT_EQ(m.All("rcpt"), (std::vector<std::string>{"one@example.com", "two@example.com"}));
+    EXPECT_EQ(m.Get("auth"), c.Login);
+    EXPECT_EQ(m.Get("tls"), c.Tls ? "yes" : "no");
+    EXPECT_EQ(testing::FromHex(m.Get("raw_hex")), data);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, SinkSessionTest, ::testing::Range<std::size_t>(0, SinkCases().size()),
@@ -915,7 +915,7 @@ TEST_F(SinkTest, DeclaredSizeOverLimitIsRefused)
     auto sink = StartSink({"--size", "1000"});
     ASSERT_TRUE(sink);
     TSMTPSend client;
-    client.SetTargetPort(sink->Port());
+    client.SetTargetPort(sink->PortText());
     ASSERT_TRUE(client.Login());
     EXPECT_EQ(client.MaxSize(), 1000);
     EXPECT_FALSE(client.MailFrom("sender@example.com", 1001));
@@ -927,10 +927,10 @@ TEST_F(SinkTest, DeclaredSizeOverLimitIsRefused)
 
 TEST_F(SinkTest, SeveralConversationsOnOneClient)
 {
-    auto sink = StartSink({"--auth", "tim:s3cret"});
+    auto sink = StartSink({"--user", "tim", "--password", "s3cret"});
     ASSERT_TRUE(sink);
     TSMTPSend client;
-    client.SetTargetPort(sink->Port());
+    client.SetTargetPort(sink->PortText());
     client.SetUserName("tim");
     client.SetPassword("s3cret");
     for (int i = 0; i < 3; ++i) {
@@ -944,8 +944,8 @@ TEST_F(SinkTest, SeveralConversationsOnOneClient)
     const auto messages = sink->Messages();
     ASSERT_EQ(messages.size(), 3u);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(messages[i].Recipients, std::vector<std::string>{"n" + std::to_string(i) + "@example.com"});
-        EXPECT_EQ(messages[i].Data, "Subject: " + std::to_string(i) + "\r\n\r\nbody\r\n");
+        EXPECT_EQ(messages[i].All("rcpt"), std::vector<std::string>{"n" + std::to_string(i) + "@example.com"});
+        EXPECT_EQ(testing::FromHex(messages[i].Get("raw_hex")), "Subject: " + std::to_string(i) + "\r\n\r\nbody\r\n");
     }
 }
 
