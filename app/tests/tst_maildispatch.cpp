@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -140,6 +141,13 @@ class TstMailDispatch : public QObject {
 
 private:
     QTemporaryDir folder;
+    TDialogMessages dialogs;
+
+    static quint16 RefusedPort()
+    {
+        QTcpServer probe;  // nothing listens on its port once it is gone
+        return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    }
 
     std::unique_ptr<TFrm_cadastro> Window(TMessages& messages, quint16 port)
     {
@@ -221,13 +229,7 @@ private slots:
     void failureHandlerRunsOnTheWindowThreadWithInputOpen()
     {
         TProbingMessages messages;
-        quint16 refused = 0;
-        {
-            QTcpServer probe;  // nothing listens on its port once it is gone
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            refused = probe.serverPort();
-        }
-        auto form = Window(messages, refused);
+        auto form = Window(messages, RefusedPort());
         form->show();
         Include(*form, QStringLiteral("BIA"));
         QVERIFY(messages.Shown);
@@ -237,6 +239,33 @@ private slots:
         QVERIFY(!QGuiApplication::overrideCursor());
         QCOMPARE(form->findChild<QStackedWidget*>("pgcclientes")->currentWidget()->objectName(),
                  QStringLiteral("tbs_dados"));
+    }
+
+    void failureMessageBoxAnswersTheOperatorsClick()
+    {
+        // The real box: the operator's click on OK must reach it although a send is running.
+        auto form = Window(dialogs, RefusedPort());
+        dialogs.SetParent(form.get());
+        form->show();
+        QString text;
+        bool clickClosedIt = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            poll.stop();
+            text = box->text();
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            clickClosedIt = !box->isVisible();
+            if (!clickClosedIt)
+                box->hide();  // the click was swallowed: end the box anyway
+        });
+        poll.start(10);
+        Include(*form, QStringLiteral("CAIO"));
+        QCOMPARE(text, QStringLiteral("Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
+                                      "******    Verifique !!  ******"));
+        QVERIFY(clickClosedIt);
     }
 
     void errorComesBackToTheWindowThread_data()
