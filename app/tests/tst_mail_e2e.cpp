@@ -109,7 +109,7 @@ private slots:
         QVERIFY2(server.Start(), qPrintable(server.Error()));
         form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
         form->show();
-        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         PointAtServer();
         QVERIFY(W<QCheckBox>("chkSSL")->isChecked());
         QVERIFY(W<QCheckBox>("chkTLS")->isChecked());
