@@ -1,5 +1,6 @@
 // The window driven as the operator does: menu and page buttons, typing, Tab, the
 // messages, the id rule, the summary lines, the name search and the grid.
+#include "app/tests/FormControls.h"
 #include "app/Edit.h"
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
@@ -71,16 +72,9 @@ private:
     }
 
     template <typename T = QWidget>
-    T* W(const char* name) const
-    {
-        auto* w = form->findChild<T*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
-
-    void Click(const char* name) { QTest::mouseClick(W<QAbstractButton>(name), Qt::LeftButton); }
-    QWidget* Page() const { return W<QStackedWidget>("pgcclientes")->currentWidget(); }
+    T* W(const char* name) const { return testing::Control<T>(*form, name); }
+    void Click(const char* name) { testing::ClickControl(*form, name); }
+    QWidget* Page() const { return testing::ShownPage(*form); }
     bool MenuEnabled() const { return W("pnl_menu_left")->isEnabled(); }
     TEdit* E(const char* name) const { return W<TEdit>(name); }
     TMaskEdit* M(const char* name) const { return W<TMaskEdit>(name); }

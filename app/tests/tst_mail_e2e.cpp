@@ -1,6 +1,7 @@
 // One inclusion mailed end to end through the real window: the parameters page typed to point
 // at an aiosmtpd server with implicit TLS and a login, a customer typed and saved, and the
 // message the server received taken apart; then the same with the server gone.
+#include "app/tests/FormControls.h"
 #include "app/Edit.h"
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
@@ -41,16 +42,9 @@ private:
     QString Folder() const { return folder.path() + "/"; }
 
     template <typename T = QWidget>
-    T* W(const char* name) const
-    {
-        auto* w = form->findChild<T*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
-
-    void Click(const char* name) { QTest::mouseClick(W<QAbstractButton>(name), Qt::LeftButton); }
-    QWidget* Page() const { return W<QStackedWidget>("pgcclientes")->currentWidget(); }
+    T* W(const char* name) const { return testing::Control<T>(*form, name); }
+    void Click(const char* name) { testing::ClickControl(*form, name); }
+    QWidget* Page() const { return testing::ShownPage(*form); }
     int Rows() const { return W<QTableView>("GridClientes")->model()->rowCount(); }
 
     // Types `text` key by key into an emptied box, each key carrying its character.
