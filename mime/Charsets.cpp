@@ -282,24 +282,30 @@ std::string ConvertWithIconv(const TIconvConverter& Conv, std::string_view Ucs2,
 // The common road of a single-byte charset with its own table into UTF-8:
 // byte-identical to the general road, without the intermediates.
 std::string SingleByteToUtf8(std::string_view Value, const TUpperHalf& Table) {
+    // Every byte has its UTF-8 sequence ready, ASCII included, so the loop has no branch
+    // on the byte's value: copy three bytes, advance by the sequence's length.
     struct Seq {
         char Bytes[3];
         std::uint8_t Len;
     };
-    std::array<Seq, 128> seqs{};
-    for (std::size_t i = 0; i < 128; ++i) {
+    std::array<Seq, 256> seqs{};
+    for (std::size_t b = 0; b < 256; ++b) {
         std::string s;
-        detail::AppendUtf8(s, Table[i]);
-        seqs[i].Len = static_cast<std::uint8_t>(s.size());
-        std::memcpy(seqs[i].Bytes, s.data(), s.size());
+        detail::AppendUtf8(s, b < 0x80 ? static_cast<char32_t>(b) : Table[b - 0x80]);
+        seqs[b].Len = static_cast<std::uint8_t>(s.size());
+        std::memcpy(seqs[b].Bytes, s.data(), s.size());
     }
-    std::string out(Value.size() * 3, '\0');
-    char* o = out.data();
-    const char* in = Value.data();
+    const auto* in = reinterpret_cast<const unsigned char*>(Value.data());
     const std::size_t n = Value.size();
+    // Sized exactly (plus the two bytes the last three-byte copy may overrun): a worst-case
+    // buffer of three times the input costs more in fresh pages than this pass does.
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < n; ++i) length += seqs[in[i]].Len;
+    std::string out(length + 2, '\0');
+    char* o = out.data();
     std::size_t i = 0;
     while (i < n) {
-        // Copy ASCII eight bytes at a time.
+        // Runs of ASCII go eight bytes at a time.
         while (i + 8 <= n) {
             std::uint64_t w;
             std::memcpy(&w, in + i, 8);
@@ -308,17 +314,14 @@ std::string SingleByteToUtf8(std::string_view Value, const TUpperHalf& Table) {
             o += 8;
             i += 8;
         }
-        if (i >= n) break;
-        const auto b = static_cast<unsigned char>(in[i++]);
-        if (b < 0x80) {
-            *o++ = static_cast<char>(b);
-        } else {
-            const Seq& s = seqs[b - 0x80];
+        const std::size_t stop = std::min(n, i + 8);
+        for (; i < stop; ++i) {
+            const Seq& s = seqs[in[i]];
             std::memcpy(o, s.Bytes, 3);
             o += s.Len;
         }
     }
-    out.resize(static_cast<std::size_t>(o - out.data()));
+    out.resize(length);
     return out;
 }
 
