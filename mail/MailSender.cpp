@@ -12,32 +12,18 @@
 #include "mail/DelimitedText.h"
 #include "mail/EAbort.h"
 #include "mail/MailSenderThread.h"
+#include "mime/AsciiText.h"
 #include "mime/MimePart.h"
 #include "mime/SystemCodePage.h"
 
 namespace tandrel::mail {
 
+using mime::LowerAscii;
+using mime::TrimBlank;
+
 namespace {
 
 constexpr const char* kMailer = "Tandrel - MailSender";
-
-// Removes the leading and trailing characters up to and including the space.
-std::string Trimmed(std::string_view text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-    return std::string(text.substr(first, last - first));
-}
-
-// The sender also goes into the confirmation lines, which the header writes as they stand:
-// a CR or LF typed into it would start a new header line there. Each becomes a space.
-std::string OneLine(std::string text) {
-    for (char& c : text) {
-        if (c == '\r' || c == '\n') c = ' ';
-    }
-    return text;
-}
 
 std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
     return "\"" + aName + "\" <" + aEmail + ">";
@@ -47,20 +33,13 @@ std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
 std::string ExtractAddress(std::string_view entry) {
     if (const auto open = entry.find('<'); open != std::string_view::npos) entry.remove_prefix(open + 1);
     if (const auto close = entry.find('>'); close != std::string_view::npos) entry = entry.substr(0, close);
-    return Trimmed(entry);
+    return std::string(TrimBlank(entry));
 }
 
 // The file-name part of a path: the text after the last folder or drive separator.
 std::string ExtractFileName(std::string_view path) {
     const auto cut = path.find_last_of("/\\:");
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
-}
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {
@@ -142,7 +121,7 @@ void TMailSender::Clear() {
 }
 
 void TMailSender::AddEmailWithDelimitersToList(const std::string& aEmail, std::vector<std::string>& aList) {
-    const std::string email = Trimmed(aEmail);
+    const std::string email(TrimBlank(aEmail));
     const char delimiter = FindDelimiterInText(email, "");
     if (delimiter == ' ') {
         aList.push_back(email);
@@ -152,7 +131,7 @@ void TMailSender::AddEmailWithDelimitersToList(const std::string& aEmail, std::v
 }
 
 void TMailSender::AddNamed(const std::string& aEmail, const std::string& aName, std::vector<std::string>& aList) {
-    if (!Trimmed(aName).empty()) {
+    if (!TrimBlank(aName).empty()) {
         aList.push_back(NamedAddress(aEmail, aName));
         return;
     }
@@ -196,7 +175,7 @@ void TMailSender::AddAttachment(const std::string& aFileName) {
 void TMailSender::AddAttachment(std::istream* aStream, const std::string& aDescription,
                                 TMailAttachmentDisposition aDisposition) {
     if (aStream == nullptr) DoException(std::runtime_error("Add Attachment: Access Violation."));
-    const std::string description = Trimmed(aDescription).empty() ? GeneratedAttachmentName() : aDescription;
+    const std::string description = TrimBlank(aDescription).empty() ? GeneratedAttachmentName() : aDescription;
     aStream->clear();
     aStream->seekg(0, std::ios::beg);
     std::string bytes{std::istreambuf_iterator<char>(*aStream), std::istreambuf_iterator<char>()};
@@ -295,8 +274,10 @@ void TMailSender::BuildHeader() {
     header.SetCharsetCode(fDefaultCharsetCode);
     header.SetTargetCharset(fIDECharsetCode);
     header.SetSubject(fSubject);
+    // The sender also goes into the confirmation lines, which the header writes as they stand:
+    // a CR or LF typed into it would start a new header line there.
     const std::string from =
-        OneLine(Trimmed(fFromName).empty() ? fFrom : NamedAddress(fFrom, fFromName));
+        mime::WithoutLineBreaks(TrimBlank(fFromName).empty() ? fFrom : NamedAddress(fFrom, fFromName));
     header.SetFrom(from);
     if (!fReplyTo.empty()) {
         std::string replyTo;
@@ -419,7 +400,7 @@ namespace {
 
 // Gathers one server answer into the send's error collection, once.
 void AddErrorMsg(std::string& errorMsgs, const std::string& AError) {
-    if (Trimmed(AError).empty() || errorMsgs.find(AError) != std::string::npos) return;
+    if (TrimBlank(AError).empty() || errorMsgs.find(AError) != std::string::npos) return;
     if (!errorMsgs.empty()) errorMsgs += "\r\n";
     errorMsgs += AError;
 }

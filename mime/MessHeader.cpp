@@ -1,5 +1,6 @@
 #include "mime/MessHeader.h"
 
+#include "mime/AsciiText.h"
 #include "mime/InlineEncoding.h"
 #include "mime/TextUtils.h"
 #include "mime/detail/MimePartText.h"
@@ -11,8 +12,6 @@ namespace tandrel::mime {
 
 namespace {
 
-using detail::LowerAscii;
-using detail::StartsWithNoCase;
 
 // Lines the message writes itself from its root part, swallowed when parsing.
 constexpr std::array<std::string_view, 6> kOwnLines{
@@ -47,22 +46,11 @@ std::string TMessHeader::InlineEmail(std::string_view Value) const {
     return InlineEmailEx2(Value, FTargetCharset, FCharsetCode);
 }
 
-namespace {
-
-// Addresses come from what people type. A raw CR or LF in one would end the header line and
-// start another (a forged Bcc, a second message), so each goes out as a blank. Display names
-// never need this: they contain such bytes only as encoded words.
-std::string WithoutLineBreaks(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n') c = ' ';
-    return text;
-}
-
-}  // namespace
-
 std::string TMessHeader::AddressLine(const std::vector<std::string>& List) const {
     std::string line;
     for (const std::string& entry : List) {
+        // Addresses come from what people type: a raw CR or LF would end the header line and
+        // start another (a forged Bcc). Display names carry such bytes only as encoded words.
         const std::string item = WithoutLineBreaks(InlineEmail(entry));
         if (line.empty())
             line = item;

@@ -1,5 +1,6 @@
 #include "mime/MimeMess.h"
 
+#include "mime/AsciiText.h"
 #include "mime/SystemCodePage.h"
 #include "mime/detail/MimePartText.h"
 
@@ -202,7 +203,7 @@ void TMimeMess::EncodeMessage() {
     const std::vector<std::string>& rootHeaders = FMessagePart->Headers();
     for (std::string_view name : kContentLines) {
         for (const std::string& h : rootHeaders) {
-            if (detail::StartsWithNoCase(h, name)) {
+            if (StartsWithNoCase(h, name)) {
                 lines.push_back(h);
                 break;
             }

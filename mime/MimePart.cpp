@@ -1,5 +1,6 @@
 #include "mime/MimePart.h"
 
+#include "mime/AsciiText.h"
 #include "mime/Codings.h"
 #include "mime/InlineEncoding.h"
 #include "mime/MimeTypes.h"
@@ -24,10 +25,7 @@ constexpr int kParseDepthLimit = 64;
 
 using detail::ForEachLine;
 using detail::HeaderValueOf;
-using detail::LowerAscii;
 using detail::SplitLines;
-using detail::StartsWithNoCase;
-using detail::UpperAscii;
 
 std::string_view TrimRightBlanks(std::string_view Value) {
     while (!Value.empty() && (Value.back() == ' ' || Value.back() == '\t')) Value.remove_suffix(1);

@@ -1,25 +1,13 @@
 #include "mime/TextUtils.h"
 
+#include "mime/AsciiText.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <utility>
 
 namespace tandrel::mime {
 namespace {
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-bool StartsWithNoCase(std::string_view Value, std::string_view Prefix) {
-    return Value.size() >= Prefix.size() &&
-           std::equal(Prefix.begin(), Prefix.end(), Value.begin(), [](char a, char b) { return Upper(a) == Upper(b); });
-}
-
-// Trim of every character up to the space (control characters included).
-std::string_view TrimBlank(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-    return s;
-}
 
 std::size_t FindDelimiter(std::string_view Value, std::string_view Delimiter) {
     return Delimiter.empty() ? std::string_view::npos : Value.find(Delimiter);

@@ -18,6 +18,7 @@
 #include <openssl/x509.h>
 #include <sys/socket.h>
 
+#include "mime/AsciiText.h"
 #include "net/TCPBlockSocket.h"
 
 namespace tandrel::net {
@@ -178,13 +179,6 @@ std::string NameText(const X509_NAME* name) {
   char buf[4096];
   const char* text = X509_NAME_oneline(name, buf, sizeof buf);
   return text != nullptr ? std::string(text) : std::string();
-}
-
-std::string Trim(const std::string& s) {
-  const auto notSpace = [](unsigned char c) { return c > ' '; };
-  const auto first = std::find_if(s.begin(), s.end(), notSpace);
-  const auto last = std::find_if(s.rbegin(), s.rend(), notSpace).base();
-  return first < last ? std::string(first, last) : std::string();
 }
 
 }  // namespace
@@ -564,7 +558,7 @@ std::string TSSLOpenSSL::GetPeerName() {
   if (start == std::string::npos)
     return {};
   const std::string rest = subject.substr(start + 4);
-  return Trim(rest.substr(0, rest.find('/')));
+  return std::string(mime::TrimBlank(rest.substr(0, rest.find('/'))));
 }
 
 std::uint32_t TSSLOpenSSL::GetPeerNameHash() {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "mime/AsciiText.h"
 #include "mime/Codings.h"
 #include "mime/MD5.h"
 #include "mime/SystemCodePage.h"
@@ -90,56 +91,23 @@ T ToNumber(std::string_view s, T Default)
     return value;
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool StartsWithNoCase(std::string_view Text, std::string_view Prefix)
-{
-    if (Prefix.size() > Text.size()) return false;
-    for (std::size_t i = 0; i < Prefix.size(); ++i)
-        if (AsciiUpper(Text[i]) != AsciiUpper(Prefix[i])) return false;
-    return true;
-}
-
-std::string Upper(std::string_view s)
-{
-    std::string r(s);
-    for (char& c : r) c = AsciiUpper(c);
-    return r;
-}
-
-// Blanks and control characters off both ends.
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-    return s;
-}
+using mime::StartsWithNoCase;
+using mime::TrimBlank;
+using mime::UpperAscii;
 
 // The text before the first Delimiter (all of it when there is none), trimmed.
-std::string_view TrimmedBefore(std::string_view s, char Delimiter) { return Trim(s.substr(0, s.find(Delimiter))); }
+std::string_view TrimmedBefore(std::string_view s, char Delimiter) { return TrimBlank(s.substr(0, s.find(Delimiter))); }
 
 // The text after the first Delimiter (all of it when there is none), trimmed.
 std::string_view TrimmedAfter(std::string_view s, char Delimiter)
 {
     const std::size_t at = s.find(Delimiter);
-    return Trim(at == std::string_view::npos ? s : s.substr(at + 1));
+    return TrimBlank(at == std::string_view::npos ? s : s.substr(at + 1));
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of(CRLF) != std::string_view::npos; }
 
 bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; }
-
-std::string LowerHex(std::string_view Bytes)
-{
-    static constexpr char Digits[] = "0123456789abcdef";
-    std::string r;
-    r.reserve(Bytes.size() * 2);
-    for (unsigned char b : Bytes) {
-        r += Digits[b >> 4];
-        r += Digits[b & 15];
-    }
-    return r;
-}
 
 // A message line as it goes between DATA and the final ".": a leading "." is doubled.
 std::size_t StuffedSize(std::string_view Line)
@@ -333,7 +301,7 @@ bool TSMTPSend::Login()
     const std::string size = FindCap("SIZE");
     if (!size.empty()) {
         FESMTPSize = true;
-        FMaxSize = size.size() > 5 ? ToNumber<std::int64_t>(Trim(std::string_view(size).substr(5)), 0) : 0;
+        FMaxSize = size.size() > 5 ? ToNumber<std::int64_t>(TrimBlank(std::string_view(size).substr(5)), 0) : 0;
     }
     return true;
 }
@@ -343,7 +311,7 @@ void TSMTPSend::Authenticate()
     std::string s = FindCap("AUTH ");
     if (s.empty()) s = FindCap("AUTH=");
     if (s.empty()) return;
-    s = Upper(s);
+    s = UpperAscii(s);
 
     using Mechanism = bool (TSMTPSend::*)();
     static constexpr std::array<std::pair<std::string_view, Mechanism>, 4> Mechanisms{{
@@ -381,7 +349,7 @@ bool TSMTPSend::AuthCram()
     const std::string challenge =
         mime::DecodeBase64(mime::AnsiFromText(last.size() > 4 ? last.substr(4) : std::string_view{}));
     const std::string digest = mime::HMAC_MD5(challenge, mime::AnsiFromText(Password()));
-    const std::string answer = mime::AnsiFromText(UserName()) + " " + LowerHex(digest);
+    const std::string answer = mime::AnsiFromText(UserName()) + " " + mime::StrToHex(digest);
     return Command(mime::EncodeBase64(answer)) == 235;
 }
 

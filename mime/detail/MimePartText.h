@@ -1,6 +1,5 @@
 #pragma once
-// ASCII case helpers shared by the part, header and message units. Header
-// names and MIME keywords are ASCII, so no locale is involved.
+// Text helpers shared by the part, header and message units.
 
 #include "mime/TextUtils.h"
 
@@ -9,29 +8,6 @@
 #include <vector>
 
 namespace tandrel::mime::detail {
-
-inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-inline std::string UpperAscii(std::string_view Value) {
-    std::string s(Value);
-    for (char& c : s) c = UpperAscii(c);
-    return s;
-}
-
-inline std::string LowerAscii(std::string_view Value) {
-    std::string s(Value);
-    for (char& c : s) c = LowerAscii(c);
-    return s;
-}
-
-/// Whether Value begins with Prefix, ignoring ASCII case.
-inline bool StartsWithNoCase(std::string_view Value, std::string_view Prefix) {
-    if (Value.size() < Prefix.size()) return false;
-    for (std::size_t i = 0; i < Prefix.size(); ++i)
-        if (UpperAscii(Value[i]) != UpperAscii(Prefix[i])) return false;
-    return true;
-}
 
 /// The value of a header line: what follows its first ":", trimmed of spaces.
 inline std::string HeaderValueOf(std::string_view Line) {
