@@ -2,6 +2,7 @@
 
 #include "app/CepLookup.h"
 #include "app/DMDados.h"
+#include "app/tests/CepTestServer.h"
 
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -47,7 +48,7 @@ enum Caller { Button, Exit };
 class TstDMDados : public QObject {
     Q_OBJECT
 
-    QProcess FServer;
+    testing::TCepTestServer FServer;
     QString FRoot; // http://127.0.0.1:<port>
 
     QString BaseURL() const { return FRoot + QStringLiteral("/ws/"); }
@@ -77,22 +78,8 @@ class TstDMDados : public QObject {
 private slots:
     void initTestCase()
     {
-        FServer.setProgram(QStringLiteral(TANDREL_PYTHON));
-        FServer.setArguments({QStringLiteral(TANDREL_SOURCE_DIR "/app/tests/cep_server.py")});
-        FServer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FServer.start();
-        QVERIFY2(FServer.waitForStarted(), "cannot start the stand-in server");
-        QVERIFY(FServer.waitForReadyRead(10000));
-        const int port = FServer.readLine().trimmed().toInt();
-        QVERIFY(port > 0);
-        FRoot = QStringLiteral("http://127.0.0.1:%1").arg(port);
-    }
-
-    void cleanupTestCase()
-    {
-        FServer.closeWriteChannel(); // the server stops at the end of its input
-        if (!FServer.waitForFinished(5000))
-            FServer.kill();
+        QVERIFY2(FServer.Start(), "cannot start the stand-in server");
+        FRoot = FServer.Root();
     }
 
     void SomenteNumero_data()

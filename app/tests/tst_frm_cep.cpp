@@ -1,6 +1,7 @@
 // The window's CEP box and lookup button against a loopback stand-in of the postal-code
 // service: what leaving the box and clicking the button fill, tell and where the focus ends.
 #include "app/DMDados.h"
+#include "app/tests/CepTestServer.h"
 #include "app/Edit.h"
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
@@ -19,7 +20,7 @@ class TstFrmCep : public QObject {
     Q_OBJECT
 
 private:
-    QProcess server;
+    testing::TCepTestServer server;
     QString baseURL;
     TRecordedMessages messages;
     std::unique_ptr<TDMDados> dados;
@@ -56,22 +57,8 @@ private:
 private slots:
     void initTestCase()
     {
-        server.setProgram(QStringLiteral(TANDREL_PYTHON));
-        server.setArguments({QStringLiteral(TANDREL_SOURCE_DIR "/app/tests/cep_server.py")});
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start();
-        QVERIFY2(server.waitForStarted(), "cannot start the stand-in service");
-        QVERIFY(server.waitForReadyRead(10000));
-        const int port = server.readLine().trimmed().toInt();
-        QVERIFY(port > 0);
-        baseURL = QStringLiteral("http://127.0.0.1:%1/ws/").arg(port);
-    }
-
-    void cleanupTestCase()
-    {
-        server.closeWriteChannel();  // the service stops at the end of its input
-        if (!server.waitForFinished(5000))
-            server.kill();
+        QVERIFY2(server.Start(), "cannot start the stand-in service");
+        baseURL = server.BaseURL();
     }
 
     void init()
