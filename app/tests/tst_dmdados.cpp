@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTimer>
 #include <QtTest>

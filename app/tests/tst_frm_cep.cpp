@@ -8,7 +8,6 @@
 #include "app/Messages.h"
 
 #include <QAbstractButton>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -20,30 +20,9 @@
 #include <vector>
 
 #include "net/tests/TlsProcess.h"
+#include "testing/TempDir.h"
 
 namespace tandrel::net::testing {
-
-/// A fresh directory under /tmp, removed with everything in it.
-class TlsTempDir {
-public:
-  TlsTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tandrel-tls-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  TlsTempDir(const TlsTempDir&) = delete;
-  TlsTempDir& operator=(const TlsTempDir&) = delete;
-  ~TlsTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  /// Full path of a file in the directory.
-  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-  std::filesystem::path path_;
-};
 
 /// Runs a command to its end in `dir`; its output, or an exception when it fails.
 inline std::string RunTool(const std::vector<std::string>& argv, const std::string& dir) {
@@ -69,7 +48,7 @@ public:
   static constexpr int ServerSerial = 4660;
 
   TlsCertificates() {
-    const std::string d = dir_.File("");
+    const std::string d = dir_.Path().string();
     const std::vector<std::string> key = {"-newkey", "rsa:2048", "-nodes", "-days", "2"};
     Req({"-x509", "-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Tandrel Test CA"}, key);
     Req({"-keyout", "server.key", "-out", "server.csr", "-subj", "/C=BR/CN=localhost/O=Tandrel"}, key);
@@ -82,17 +61,17 @@ public:
             d);
   }
 
-  [[nodiscard]] std::string File(const std::string& name) const { return dir_.File(name); }
-  [[nodiscard]] std::string Dir() const { return dir_.File(""); }
+  [[nodiscard]] std::string File(const std::string& name) const { return (dir_.Path() / name).string(); }
+  [[nodiscard]] std::string Dir() const { return dir_.Path().string(); }
 
 private:
   void Req(std::vector<std::string> args, const std::vector<std::string>& key) {
     args.insert(args.begin(), {"openssl", "req"});
     args.insert(args.end(), key.begin(), key.end());
-    RunTool(args, dir_.File(""));
+    RunTool(args, dir_.Path().string());
   }
 
-  TlsTempDir dir_;
+  tandrel::testing::TempDir dir_;
 };
 
 /// openssl s_server on 127.0.0.1 with a free port, serving the test's server
