@@ -224,7 +224,8 @@ TDateTime DecodeRfcDateTime(std::string_view Value) {
     // The stated zone (or local, for DST alone) to UTC, then UTC to local time.
     const int offset = zone ? *zone + dst : TimeZoneBias() + dst;
     const sys_seconds utc{wall.time_since_epoch() - minutes{offset}};
-    const tm local = LocalTm(system_clock::to_time_t(utc));
+    // Straight to time_t: system_clock counts nanoseconds and would overflow beyond 2262.
+    const tm local = LocalTm(static_cast<std::time_t>(utc.time_since_epoch().count()));
     return TDateTime{duration_cast<milliseconds>(utc.time_since_epoch()) + seconds{local.tm_gmtoff}};
 }
 

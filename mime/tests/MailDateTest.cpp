@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"french_plain", "9 aou 2026", 2026, 8, 9, 0, 0, 0},
         DecodeCase{"czech_stored_form", "9 \xC3\x9Ano 2026", 2026, 2, 9, 0, 0, 0},
         DecodeCase{"lower_case_english", "9 dec 2026", 2026, 12, 9, 0, 0, 0},
-        DecodeCase{"huge_numbers", "99999999999999 99999999999 Dec", 9999, 12, 1, 0, 0, 0}),
+        DecodeCase{"huge_numbers", "99999999999999 99999999999 Dec", 9999, 12, 1, 0, 0, 0},
+        DecodeCase{"zone_beyond_2262", "31 Dec 9999 23:00:00 +0000", 9999, 12, 31, 20, 0, 0}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(MailDateInBrazil, WrittenDateReadsBack) {
