@@ -2,33 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <optional>
 #include <string>
+
+#include "testing/ScopedTimeZone.h"
 
 namespace tandrel::mime {
 namespace {
 
-// Pins the process time zone for one test and restores the previous one.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* Tz) {
-        if (const char* old = std::getenv("TZ")) Previous = old;
-        ::setenv("TZ", Tz, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone() {
-        if (Previous) ::setenv("TZ", Previous->c_str(), 1);
-        else ::unsetenv("TZ");
-        ::tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-private:
-    std::optional<std::string> Previous;
-};
+using testing::ScopedTimeZone;
 
 class MailDateInBrazil : public ::testing::Test {
 protected:
