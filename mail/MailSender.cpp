@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <istream>
 #include <iterator>
 #include <ostream>
 #include <sstream>
@@ -13,6 +13,8 @@
 #include "mail/EAbort.h"
 #include "mail/MailSenderThread.h"
 #include "mime/AsciiText.h"
+#include "mime/FileBytes.h"
+#include "mime/LargeBytes.h"
 #include "mime/MimePart.h"
 #include "mime/SystemCodePage.h"
 
@@ -43,7 +45,10 @@ std::string ExtractFileName(std::string_view path) {
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const auto& line : lines) size += line.size() + 2;
     std::string text;
+    mime::ReserveLarge(text, size);
     for (const auto& line : lines) {
         text += line;
         text += "\r\n";
@@ -62,6 +67,27 @@ std::string GeneratedAttachmentName() {
     std::snprintf(text, sizeof text, "%02d%02d%02d%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(ms));
     return std::string("file_") + text;
+}
+
+// The whole content of a stream, from its start: read in one piece when the
+// stream tells its size, else as it comes.
+std::string WholeStream(std::istream& stream) {
+    stream.clear();
+    stream.seekg(0, std::ios::end);
+    const std::streamoff size = stream.tellg();
+    stream.seekg(0, std::ios::beg);
+    if (size <= 0 || !stream) {
+        stream.clear();
+        stream.seekg(0, std::ios::beg);
+        return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    }
+    std::string bytes;
+    mime::ResizeLarge(bytes, static_cast<std::size_t>(size));
+    stream.read(bytes.data(), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(stream.gcount()));
+    // A stream that had more than it told keeps nothing back.
+    bytes.append(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    return bytes;
 }
 
 // Runs `action` when leaving the scope, also by an exception.
@@ -157,10 +183,12 @@ void TMailSender::AddAttachment(const std::string& aFileName, const std::string&
     std::error_code error;
     if (aFileName.empty() || !std::filesystem::is_regular_file(aFileName, error))
         DoException(std::runtime_error("Add Attachment: File not Exists."));
-    std::ifstream file(aFileName, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (!file && !file.eof())
+    std::string bytes;
+    try {
+        bytes = mime::ReadFileBytes(aFileName);
+    } catch (const std::system_error&) {
         DoException(std::runtime_error("Add Attachment: Unable to read \"" + aFileName + "\"."));
+    }
     auto& record = fAttachments.New();
     record.SetFileName(aFileName);
     record.SetDescription(aDescription.empty() ? ExtractFileName(aFileName) : aDescription);
@@ -176,9 +204,7 @@ void TMailSender::AddAttachment(std::istream* aStream, const std::string& aDescr
                                 TMailAttachmentDisposition aDisposition) {
     if (aStream == nullptr) DoException(std::runtime_error("Add Attachment: Access Violation."));
     const std::string description = TrimBlank(aDescription).empty() ? GeneratedAttachmentName() : aDescription;
-    aStream->clear();
-    aStream->seekg(0, std::ios::beg);
-    std::string bytes{std::istreambuf_iterator<char>(*aStream), std::istreambuf_iterator<char>()};
+    std::string bytes = WholeStream(*aStream);
     auto& record = fAttachments.New();
     record.SetFileName(description);
     record.SetDescription(description);
@@ -238,10 +264,11 @@ void TMailSender::Assign(const TMailSender& Source) {
 void TMailSender::SaveToFile(const std::string& AFileName) {
     BuildMimeMess();
     if (!AFileName.empty()) {
-        std::ofstream file(AFileName, std::ios::binary | std::ios::trunc);
-        file.write(fArqMIMe.data(), static_cast<std::streamsize>(fArqMIMe.size()));
-        file.close();
-        if (!file) DoException(std::runtime_error("Unable to write \"" + AFileName + "\"."));
+        try {
+            mime::WriteFileBytes(AFileName, fArqMIMe.Pieces());
+        } catch (const std::system_error&) {
+            DoException(std::runtime_error("Unable to write \"" + AFileName + "\"."));
+        }
     }
     Clear();
 }
@@ -249,7 +276,8 @@ void TMailSender::SaveToFile(const std::string& AFileName) {
 bool TMailSender::SaveToStream(std::ostream* AStream) const {
     if (AStream == nullptr) return false;
     try {
-        AStream->write(fArqMIMe.data(), static_cast<std::streamsize>(fArqMIMe.size()));
+        for (const std::string_view piece : fArqMIMe.Pieces())
+            AStream->write(piece.data(), static_cast<std::streamsize>(piece.size()));
         return static_cast<bool>(*AStream);
     } catch (...) {
         return false;
@@ -322,7 +350,7 @@ void TMailSender::BuildParts() {
 
     const auto addText = [&](const std::vector<std::string>& lines, const char* subtype, const char* description) {
         TMimePart& part = fMIMEMess->AddPart(parent);
-        part.DecodedLines() = mime::AnsiFromText(JoinLines(lines));
+        part.DecodedLines() = mime::AnsiLinesFromText(lines);
         part.SetPrimary("text");
         part.SetSecondary(subtype);
         part.SetDescription(description);
@@ -342,10 +370,11 @@ void TMailSender::BuildParts() {
 
     const std::string bodyLower = LowerAscii(JoinLines(fBody));
     for (std::size_t i = 0; i < fAttachments.Count(); ++i) {
-        const TMailAttachment& attachment = fAttachments.Objects(i);
-        const bool bodyHasImage = bodyLower.find(":" + LowerAscii(attachment.Description())) != std::string::npos;
+        TMailAttachment& attachment = fAttachments.Objects(i);
+        std::string reference(1, ':');  // the scheme's colon, then the name: "cid:foto.png"
+        reference += LowerAscii(attachment.Description());
+        const bool bodyHasImage = bodyLower.find(reference) != std::string::npos;
         TMimePart& part = fMIMEMess->AddPart(parent);
-        part.DecodedLines() = attachment.Stream();
         part.SetDescription(attachment.Description());
         part.SetDisposition(attachment.Disposition() == TMailAttachmentDisposition::adInline ? "inline" : "attachment");
         if (fIsHTML && bodyHasImage) part.SetContentID("<" + attachment.Description() + ">");
@@ -356,7 +385,13 @@ void TMailSender::BuildParts() {
         part.SetTargetCharset(fIDECharsetCode);
         part.SetConvertCharset(false);
         part.MimeTypeFromExt(attachment.FileName());
-        part.EncodePart();
+        // The content is lent to the part while it is encoded and then taken back:
+        // an attachment of many megabytes is held once, by its record.
+        part.DecodedLines().swap(attachment.Stream());
+        {
+            AtExit giveBack([&] { part.DecodedLines().swap(attachment.Stream()); });
+            part.EncodePart();
+        }
         part.EncodePartHeader();
     }
 }
@@ -369,7 +404,7 @@ void TMailSender::BuildMimeMess() {
     MailProcess(TMailStatus::pmsAddingMimeParts);
     BuildParts();
     fMIMEMess->EncodeMessage();
-    fArqMIMe = JoinLines(fMIMEMess->Lines());
+    fArqMIMe = fMIMEMess->Bytes();
 }
 
 // ----- send flow ------------------------------------------------------------
@@ -447,7 +482,7 @@ void TMailSender::SendMail() {
     fSMTP->SetDeliveryStatusNotification(notifications);
 
     MailProcess(TMailStatus::pmsStartSends);
-    const auto size = static_cast<std::int64_t>(fArqMIMe.size());
+    const auto size = static_cast<std::int64_t>(fArqMIMe.Size());
     Retry([&] { return fSMTP->MailFrom(fFrom, size); }, "SMTP Error: Unable to send MailFrom.\r\n", errorMsgs);
 
     MailProcess(TMailStatus::pmsSendTo);
@@ -462,7 +497,7 @@ void TMailSender::SendMail() {
     }
 
     MailProcess(TMailStatus::pmsSendData);
-    Retry([&] { return fSMTP->MailData(fMIMEMess->Lines()); }, "SMTP Error: Unable to send Mail data.\r\n",
+    Retry([&] { return fSMTP->MailData(fMIMEMess->Bytes()); }, "SMTP Error: Unable to send Mail data.\r\n",
           errorMsgs);
 
     // The server has accepted the message: a QUIT that goes unanswered (or a dropped

@@ -14,6 +14,7 @@
 #include "mail/MainThreadDispatcher.h"
 #include "mime/Charsets.h"
 #include "mime/MessHeader.h"
+#include "mime/MessageBytes.h"
 #include "mime/MimeMess.h"
 #include "smtp/SMTPSend.h"
 
@@ -147,7 +148,7 @@ public:
     /// The message of the last send error, kept until the next one.
     [[nodiscard]] const std::string& GetLastSmtpError() const { return fGetLastSmtpError; }
     /// The stored copy of the last built message: bytes, lines ended by CR LF.
-    [[nodiscard]] const std::string& StoredMessage() const { return fArqMIMe; }
+    [[nodiscard]] std::string StoredMessage() const { return fArqMIMe.Joined(); }
 
     /// Empties the content: attachments, header (priority becomes `MP_unknown`), parts,
     /// `ReplyTo`, `BCC`, `Subject`, `Body`, `AltBody`. Settings and events stay.
@@ -238,7 +239,8 @@ private:
 
     std::unique_ptr<smtp::TSMTPSend> fSMTP;
     std::unique_ptr<mime::TMimeMess> fMIMEMess;
-    std::string fArqMIMe;
+    // Shares its pieces with the message's parts: the stored copy costs no body.
+    mime::TMessageBytes fArqMIMe;
     bool fReadingConfirmation = false;
     bool fDeliveryConfirmation = false;
     TOnMailProcess fOnMailProcess;

@@ -51,6 +51,12 @@ inline constexpr TSpecials NonAsciiChar = TSpecials::Range(0, 31) | TSpecials::R
 
 /// Base64 (RFC 2045 alphabet) of Value, padded with "=", without line breaks.
 std::string EncodeBase64(std::string_view Value);
+/// EncodeBase64 of every LineBytes bytes of Value (the last piece may be
+/// shorter), each followed by CR LF: body lines as a part sends them. Empty
+/// Value gives no line; LineBytes 0 puts all of Value on one line.
+std::string EncodeBase64Lines(std::string_view Value, std::size_t LineBytes);
+/// EncodeBase64Lines of Prefix followed by Value, without joining them first.
+std::string EncodeBase64Lines(std::string_view Prefix, std::string_view Value, std::size_t LineBytes);
 /// Bytes of Base64 text. Every character outside the alphabet ("=", blanks,
 /// line breaks included) is skipped; a final group of 3 or 2 characters gives
 /// 2 or 1 bytes, a single leftover character nothing.

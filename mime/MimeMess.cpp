@@ -1,29 +1,16 @@
 #include "mime/MimeMess.h"
 
 #include "mime/AsciiText.h"
+#include "mime/FileBytes.h"
 #include "mime/SystemCodePage.h"
 #include "mime/detail/MimePartText.h"
 
 #include <array>
-#include <cerrno>
-#include <fstream>
-#include <iterator>
-#include <system_error>
+#include <utility>
 
 namespace tandrel::mime {
 
 namespace {
-
-std::string ReadFileBytes(const std::string& FileName) {
-    std::ifstream in(FileName, std::ios::binary);
-    if (!in) {
-        const int err = errno != 0 ? errno : ENOENT;
-        throw std::system_error(err, std::generic_category(), "cannot read " + FileName);
-    }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw std::system_error(EIO, std::generic_category(), "cannot read " + FileName);
-    return bytes;
-}
 
 // Bytes split into lines, each line ended by CR LF again.
 std::string WithCrLfLines(std::string_view Bytes) {
@@ -34,15 +21,6 @@ std::string WithCrLfLines(std::string_view Bytes) {
         out += "\r\n";
     });
     return out;
-}
-
-std::string AnsiLines(const std::vector<std::string>& Value) {
-    std::string text;
-    for (const std::string& line : Value) {
-        text += line;
-        text += "\r\n";
-    }
-    return AnsiFromText(text);
 }
 
 std::string_view WithoutDirectory(std::string_view FileName) {
@@ -71,7 +49,29 @@ std::unique_ptr<TMimeMess> TMimeMess::CreateAltHeaders(const TMessHeaderClass& H
 void TMimeMess::Clear() {
     FMessagePart->Clear();
     FLines.clear();
+    FBytes.Clear();
+    FLinesPending = false;
     FHeader->Clear();
+}
+
+std::vector<std::string>& TMimeMess::Lines() {
+    return const_cast<std::vector<std::string>&>(std::as_const(*this).Lines());
+}
+
+const std::vector<std::string>& TMimeMess::Lines() const {
+    if (FLinesPending) {
+        FLines = FBytes.Lines();
+        FBytes.Clear();
+        FLinesPending = false;
+    }
+    return FLines;
+}
+
+TMessageBytes TMimeMess::Bytes() const {
+    if (FLinesPending) return FBytes;
+    TMessageBytes bytes;
+    bytes.AppendLines(FLines);
+    return bytes;
 }
 
 TMimePart& TMimeMess::AddPart(TMimePart* PartParent) {
@@ -108,7 +108,7 @@ TMimePart& TMimeMess::AddTextBytes(std::string Bytes, TMimePart* PartParent, std
 }
 
 TMimePart& TMimeMess::AddPartText(const std::vector<std::string>& Value, TMimePart* PartParent) {
-    std::string bytes = AnsiLines(Value);
+    std::string bytes = AnsiLinesFromText(Value);
     const TMimeChar charset = IdealCharsetCoding(bytes, GetCurCP(), IdealCharsets);
     return AddTextBytes(std::move(bytes), PartParent, "plain", "Message text", charset, true,
                         TMimeEncoding::ME_QUOTED_PRINTABLE);
@@ -116,12 +116,12 @@ TMimePart& TMimeMess::AddPartText(const std::vector<std::string>& Value, TMimePa
 
 TMimePart& TMimeMess::AddPartTextEx(const std::vector<std::string>& Value, TMimePart* PartParent,
                                     TMimeChar PartCharset, bool Raw, TMimeEncoding PartEncoding) {
-    return AddTextBytes(AnsiLines(Value), PartParent, "plain", "Message text", PartCharset, !Raw,
+    return AddTextBytes(AnsiLinesFromText(Value), PartParent, "plain", "Message text", PartCharset, !Raw,
                         PartEncoding);
 }
 
 TMimePart& TMimeMess::AddPartHTML(const std::vector<std::string>& Value, TMimePart* PartParent) {
-    return AddTextBytes(AnsiLines(Value), PartParent, "html", "HTML text", TMimeChar::UTF_8, true,
+    return AddTextBytes(AnsiLinesFromText(Value), PartParent, "html", "HTML text", TMimeChar::UTF_8, true,
                         TMimeEncoding::ME_QUOTED_PRINTABLE);
 }
 
@@ -210,15 +210,16 @@ void TMimeMess::EncodeMessage() {
         }
     }
     FMessagePart->Headers() = std::move(lines);
-    FMessagePart->ComposeParts();
-    // Handed over, not copied: a message with a large attachment is held once.
-    FLines = std::move(FMessagePart->Lines());
     FMessagePart->Lines().clear();
+    FBytes.Clear();
+    FMessagePart->ComposeParts(FBytes);
+    FLines.clear();
+    FLinesPending = true;
 }
 
 void TMimeMess::DecodeMessage() {
-    FHeader->DecodeHeaders(FLines);
-    FMessagePart->Lines() = FLines;
+    FHeader->DecodeHeaders(Lines());
+    FMessagePart->Lines() = Lines();
     FMessagePart->DecomposeParts();
 }
 

@@ -4,6 +4,7 @@
 
 #include "mime/Charsets.h"
 #include "mime/MessHeader.h"
+#include "mime/MessageBytes.h"
 #include "mime/MimePart.h"
 
 #include <functional>
@@ -37,8 +38,8 @@ public:
     virtual void Clear();
     /// Writes the header block, the root part's content lines (type,
     /// description, disposition, ID, transfer encoding, in that order) and the
-    /// composed tree into Lines. Every part must have been encoded before. The
-    /// root part's Lines are moved here and left empty.
+    /// composed tree into Lines (and Bytes). Every part must have been encoded
+    /// before. The root part's Lines are left empty.
     virtual void EncodeMessage();
     /// Parses Lines into the header and the part tree.
     virtual void DecodeMessage();
@@ -88,8 +89,11 @@ public:
     TMimePart& MessagePart() { return *FMessagePart; }
     const TMimePart& MessagePart() const { return *FMessagePart; }
     /// The composed message: output of EncodeMessage, input of DecodeMessage.
-    std::vector<std::string>& Lines() { return FLines; }
-    const std::vector<std::string>& Lines() const { return FLines; }
+    std::vector<std::string>& Lines();
+    const std::vector<std::string>& Lines() const;
+    /// Lines as bytes, each followed by CR LF, in pieces shared with the parts:
+    /// what is saved and sent. A copy costs no body.
+    [[nodiscard]] TMessageBytes Bytes() const;
     /// The message header, made by the header class given at construction.
     TMessHeader& Header() { return *FHeader; }
     const TMessHeader& Header() const { return *FHeader; }
@@ -103,7 +107,11 @@ private:
                             std::string_view Cid);
 
     std::unique_ptr<TMimePart> FMessagePart;
-    std::vector<std::string> FLines;
+    // EncodeMessage composes into FBytes; FLines is cut from it only when asked
+    // for, and from then on the list is what the message holds.
+    mutable std::vector<std::string> FLines;
+    mutable TMessageBytes FBytes;
+    mutable bool FLinesPending = false;
     std::unique_ptr<TMessHeader> FHeader;
 };
 

@@ -89,6 +89,7 @@ void TMimePart::ResetFields() {
 void TMimePart::Clear() {
     ResetFields();
     FPartBody.clear();
+    FPackedBody.reset();
     FHeaders.clear();
     FPrePart.clear();
     FPostPart.clear();
@@ -114,6 +115,7 @@ void TMimePart::Assign(const TMimePart& Value) {
     FFileName = Value.FFileName;
     FLines = Value.FLines;
     FPartBody = Value.FPartBody;
+    FPackedBody = Value.FPackedBody;
     FHeaders = Value.FHeaders;
     FPrePart = Value.FPrePart;
     FPostPart = Value.FPostPart;
@@ -209,6 +211,22 @@ void TMimePart::SetCharset(std::string_view Value) {
 // ---------------------------------------------------------------------------
 // Composing
 
+std::vector<std::string>& TMimePart::PartBody() {
+    UnpackBody();
+    return FPartBody;
+}
+
+const std::vector<std::string>& TMimePart::PartBody() const {
+    UnpackBody();
+    return FPartBody;
+}
+
+void TMimePart::UnpackBody() const {
+    if (!FPackedBody) return;
+    FPartBody = SplitLines(*FPackedBody);
+    FPackedBody.reset();
+}
+
 int TMimePart::LineLimit() const {
     // A limit below 1 would never let the splitting loops advance.
     return std::max(FMaxLineLength, 1);
@@ -218,6 +236,7 @@ void TMimePart::EncodePart() {
     if (FEncodingCode == TMimeEncoding::ME_UU || FEncodingCode == TMimeEncoding::ME_XX)
         SetEncoding("base64");
     FPartBody.clear();
+    FPackedBody.reset();
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART || FPrimaryCode == TMimePrimary::MP_MESSAGE) {
         FPartBody = SplitLines(FDecodedLines);
@@ -226,20 +245,23 @@ void TMimePart::EncodePart() {
 
     const bool convert = FConvertCharset && FPrimaryCode == TMimePrimary::MP_TEXT &&
                          FEncodingCode != TMimeEncoding::ME_7BIT;
+    // A converted text begins with the byte order mark of its charset.
+    std::string mark;
     std::string converted;
     if (convert) {
-        converted = GetBOM(FCharsetCode);
-        converted += CharsetConversion(FDecodedLines, FTargetCharset, FCharsetCode);
+        mark = GetBOM(FCharsetCode);
+        converted = CharsetConversion(FDecodedLines, FTargetCharset, FCharsetCode);
     }
-    const std::string_view bytes = convert ? std::string_view(converted) : std::string_view(FDecodedLines);
+    const std::string_view content = convert ? std::string_view(converted) : std::string_view(FDecodedLines);
 
     if (FEncodingCode == TMimeEncoding::ME_BASE64) {
-        constexpr std::size_t kChunk = 54;
-        FPartBody.reserve((bytes.size() + kChunk - 1) / kChunk);
-        for (std::size_t i = 0; i < bytes.size(); i += kChunk)
-            FPartBody.push_back(EncodeBase64(bytes.substr(i, kChunk)));
+        // 54 bytes a line: full lines of 72 characters.
+        if (!mark.empty() || !content.empty())
+            FPackedBody = std::make_shared<const std::string>(EncodeBase64Lines(mark, content, 54));
         return;
     }
+    if (!mark.empty()) converted.insert(0, mark);
+    const std::string_view bytes = convert ? std::string_view(converted) : std::string_view(FDecodedLines);
 
     const auto addSource = [&](std::string_view line) {
         if (FEncodingCode == TMimeEncoding::ME_QUOTED_PRINTABLE)
@@ -331,7 +353,7 @@ void TMimePart::EncodePartHeader() {
     if (!FDescription.empty()) FHeaders.push_back("Content-Description: " + InlineCode(FDescription));
 }
 
-void TMimePart::FoldHeaderLine(const std::string& Line, std::vector<std::string>& Out) const {
+void TMimePart::FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const {
     const auto limit = static_cast<std::size_t>(LineLimit());
     std::string_view rest(Line);
     // Start (0-based) of the last occurrence of Sub that ends within the first
@@ -357,51 +379,45 @@ void TMimePart::FoldHeaderLine(const std::string& Line, std::vector<std::string>
         } else {
             cut = d2;
         }
-        Out.emplace_back(rest.substr(0, cut));
+        Out.AppendLine(rest.substr(0, cut));
         rest.remove_prefix(cut);
     }
-    if (!rest.empty() || Line.empty()) Out.emplace_back(rest);
+    if (!rest.empty() || Line.empty()) Out.AppendLine(rest);
 }
 
-std::size_t TMimePart::ComposedLineBound() const {
-    // Folding at most doubles a header line; bodies and lists count as they are.
-    std::size_t n = 2 * FHeaders.size() + 3 + FPrePart.size() + FPostPart.size() + FPartBody.size();
-    for (const auto& sub : FSubParts) n += 1 + sub->ComposedLineBound();
-    for (const auto& h : FHeaders) n += h.size() / static_cast<std::size_t>(LineLimit());
-    return n;
-}
-
-void TMimePart::ComposeInto(std::vector<std::string>& Out) {
+void TMimePart::ComposeParts(TMessageBytes& Out) {
     for (const auto& h : FHeaders) FoldHeaderLine(h, Out);
-    Out.emplace_back();
+    Out.AppendLine({});
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART) {
-        Out.insert(Out.end(), FPrePart.begin(), FPrePart.end());
+        Out.AppendLines(FPrePart);
         const std::string delimiter = "--" + FBoundary;
         for (auto& sub : FSubParts) {
-            Out.push_back(delimiter);
+            Out.AppendLine(delimiter);
             sub->FLines.clear();
-            sub->ComposeInto(Out);
+            sub->ComposeParts(Out);
         }
-        Out.push_back(delimiter + "--");
-        Out.insert(Out.end(), FPostPart.begin(), FPostPart.end());
+        Out.AppendLine(delimiter + "--");
+        Out.AppendLines(FPostPart);
     }
 
     if (FPrimaryCode != TMimePrimary::MP_MESSAGE) {
-        Out.insert(Out.end(), FPartBody.begin(), FPartBody.end());
+        if (FPackedBody)
+            Out.AppendBlock(FPackedBody);
+        else
+            Out.AppendLines(FPartBody);
     } else if (!FSubParts.empty()) {
         FSubParts.front()->FLines.clear();
-        FSubParts.front()->ComposeInto(Out);
+        FSubParts.front()->ComposeParts(Out);
     }
 }
 
 void TMimePart::ComposeParts() {
     // The whole tree is written straight into this part's Lines: sub-parts keep
-    // no copy of their own, so a large attachment is copied once, not per level.
-    std::vector<std::string> lines;
-    lines.reserve(ComposedLineBound());
-    ComposeInto(lines);
-    FLines = std::move(lines);
+    // no copy of their own.
+    TMessageBytes bytes;
+    ComposeParts(bytes);
+    FLines = bytes.Lines();
 }
 
 void TMimePart::MimeTypeFromExt(std::string_view Value) {
@@ -728,6 +744,7 @@ bool TMimePart::KeepsOwnCharset() const {
 }
 
 void TMimePart::DecodePart() {
+    UnpackBody();
     FDecodedLines.clear();
     switch (FEncodingCode) {
         case TMimeEncoding::ME_QUOTED_PRINTABLE: FDecodedLines = DecodeQuotedPrintable(JoinedBody()); break;
@@ -764,7 +781,11 @@ std::string GenerateBoundary() {
     const std::uint32_t first = GetTick();
     std::uint32_t tick = first;
     while (tick == first) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The tick is the steady clock's milliseconds: sleep until it moves on,
+        // not a whole millisecond whatever part of this one is left.
+        const auto now = std::chrono::steady_clock::now();
+        std::this_thread::sleep_until(std::chrono::floor<std::chrono::milliseconds>(now) +
+                                      std::chrono::milliseconds(1));
         tick = GetTick();
     }
     std::mt19937 random(static_cast<std::mt19937::result_type>(

@@ -4,6 +4,7 @@
 // into the finished entity; decomposing reads such an entity back into a tree.
 
 #include "mime/Charsets.h"
+#include "mime/MessageBytes.h"
 
 #include <functional>
 #include <memory>
@@ -77,6 +78,9 @@ public:
     /// re-encoded; they are composed straight into this part's Lines and keep
     /// none of their own.
     void ComposeParts();
+    /// Appends what ComposeParts would put in Lines to Out, as bytes, leaving
+    /// Lines as they are. Base64 bodies are shared with Out, not copied.
+    void ComposeParts(TMessageBytes& Out);
     /// Sets Primary and Secondary from a file name's extension;
     /// "application"/"octet-stream" when the extension is unknown.
     void MimeTypeFromExt(std::string_view Value);
@@ -155,8 +159,8 @@ public:
     std::vector<std::string>& Lines() { return FLines; }
     const std::vector<std::string>& Lines() const { return FLines; }
     /// Body lines after transfer encoding (bytes).
-    std::vector<std::string>& PartBody() { return FPartBody; }
-    const std::vector<std::string>& PartBody() const { return FPartBody; }
+    std::vector<std::string>& PartBody();
+    const std::vector<std::string>& PartBody() const;
     /// The part's header lines.
     std::vector<std::string>& Headers() { return FHeaders; }
     const std::vector<std::string>& Headers() const { return FHeaders; }
@@ -197,9 +201,8 @@ private:
     void ResetFields();
     [[nodiscard]] int LineLimit() const;
     void EncodeQuotedPrintableLine(std::string_view Line);
-    void FoldHeaderLine(const std::string& Line, std::vector<std::string>& Out) const;
-    [[nodiscard]] std::size_t ComposedLineBound() const;
-    void ComposeInto(std::vector<std::string>& Out);
+    void FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const;
+    void UnpackBody() const;
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
     [[nodiscard]] bool MaySplit() const;
     void DecomposeMultipart(std::size_t Index);
@@ -224,7 +227,11 @@ private:
     std::string FBoundary;
     std::string FFileName;
     std::vector<std::string> FLines;
-    std::vector<std::string> FPartBody;
+    // A base64 body is kept as one piece, its lines each followed by CR LF, and
+    // only cut into PartBody's list when someone asks for it: a large attachment
+    // then costs its encoded size once, and composing shares it.
+    mutable std::vector<std::string> FPartBody;
+    mutable std::shared_ptr<const std::string> FPackedBody;
     std::vector<std::string> FHeaders;
     std::vector<std::string> FPrePart;
     std::vector<std::string> FPostPart;

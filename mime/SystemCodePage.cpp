@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "mime/LargeBytes.h"
 #include "mime/detail/Utf8.h"
 
 namespace tandrel::mime {
@@ -22,22 +23,41 @@ char ByteOf(char32_t Cp) {
     return '?';
 }
 
+// Appends the Windows-1252 bytes of Utf8 to Out.
+void AppendAnsi(std::string& Out, std::string_view Utf8) {
+    std::size_t i = 0;
+    while (i < Utf8.size()) {
+        // ASCII stays as it is: copied a run at a time.
+        std::size_t run = i;
+        while (run < Utf8.size() && static_cast<unsigned char>(Utf8[run]) < 0x80) ++run;
+        Out.append(Utf8.substr(i, run - i));
+        if (run == Utf8.size()) return;
+        i = run;
+        const detail::TDecodedChar d = detail::DecodeUtf8Char(Utf8, i);
+        Out.push_back(d.Valid ? ByteOf(d.CodePoint) : '?');
+        i += d.Length;
+    }
+}
+
 }  // namespace
 
 std::string AnsiFromText(std::string_view Utf8) {
     std::string out;
     out.reserve(Utf8.size());
-    std::size_t i = 0;
-    while (i < Utf8.size()) {
-        const auto c = static_cast<unsigned char>(Utf8[i]);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        const detail::TDecodedChar d = detail::DecodeUtf8Char(Utf8, i);
-        out.push_back(d.Valid ? ByteOf(d.CodePoint) : '?');
-        i += d.Length;
+    AppendAnsi(out, Utf8);
+    return out;
+}
+
+std::string AnsiLinesFromText(const std::vector<std::string>& Lines) {
+    std::size_t size = 0;
+    for (const std::string& line : Lines) size += line.size() + 2;
+    std::string out;
+    ReserveLarge(out, size);
+    // Line by line gives the bytes of the joined text: a malformed sequence never
+    // takes the CR or LF after it.
+    for (const std::string& line : Lines) {
+        AppendAnsi(out, line);
+        out += "\r\n";
     }
     return out;
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "mime/AsciiText.h"
@@ -414,39 +415,90 @@ bool TSMTPSend::MailTo(std::string_view Value)
     return Between(Command(line), 200, 299);
 }
 
+// The data between DATA and the final ".": lines stuffed (a leading "." doubled),
+// each ended by CR LF, collected and handed to the socket whenever the next line
+// would bring the collection to PieceSize bytes or more.
+class TSMTPSend::TDataWriter {
+public:
+    TDataWriter(TSMTPSend& Client, std::size_t PieceSize) : FClient(Client), FPieceSize(PieceSize)
+    {
+        FBuffer.reserve(PieceSize + 2);
+    }
+
+    // One line that holds no CR or LF.
+    [[nodiscard]] bool Append(std::string_view Line)
+    {
+        if (!FBuffer.empty() && FBuffer.size() + StuffedSize(Line) >= FPieceSize && !Flush()) return false;
+        if (!Line.empty() && Line.front() == '.') FBuffer += '.';
+        FBuffer += Line;
+        FBuffer += CRLF;
+        return true;
+    }
+
+    // One message line. One holding a line break of its own (CR LF, CR or LF) goes
+    // out as several lines, each stuffed, so that no part of it can end the data early.
+    [[nodiscard]] bool Line(std::string_view Rest)
+    {
+        for (std::size_t cut; (cut = FirstBreak(Rest)) != std::string_view::npos;) {
+            if (!Append(Rest.substr(0, cut))) return false;
+            Rest.remove_prefix(Rest.compare(cut, 2, CRLF) == 0 ? cut + 2 : cut + 1);
+        }
+        return Append(Rest);
+    }
+
+    // The final "." travels with the last piece: one write less, same bytes.
+    [[nodiscard]] bool Finish()
+    {
+        FBuffer += ".\r\n";
+        return Flush();
+    }
+
+private:
+    static std::size_t FirstBreak(std::string_view Text)
+    {
+        const void* cr = std::memchr(Text.data(), '\r', Text.size());
+        const void* lf = std::memchr(Text.data(), '\n', Text.size());
+        if (cr == nullptr && lf == nullptr) return std::string_view::npos;
+        const char* first = static_cast<const char*>(cr == nullptr ? lf : lf == nullptr ? cr : std::min(cr, lf));
+        return static_cast<std::size_t>(first - Text.data());
+    }
+
+    [[nodiscard]] bool Flush()
+    {
+        net::TTCPBlockSocket& sock = FClient.Sock();
+        if (!FBuffer.empty()) sock.SendBuffer(FBuffer.data(), static_cast<int>(FBuffer.size()));
+        FBuffer.clear();
+        if (sock.LastError() == 0) return true;
+        FClient.NoReply();
+        return false;
+    }
+
+    TSMTPSend& FClient;
+    const std::size_t FPieceSize;
+    std::string FBuffer;
+};
+
 bool TSMTPSend::MailData(const std::vector<std::string>& Value)
 {
     if (Command("DATA") != 354) return false;
-    std::string buffer;
-    buffer.reserve(DataBufferSize + 2);
-    auto flush = [&] {
-        if (!buffer.empty()) FSock->SendString(buffer);
-        buffer.clear();
-        if (FSock->LastError() == 0) return true;
-        NoReply();
-        return false;
-    };
-    auto append = [&](std::string_view line) {
-        if (!buffer.empty() && buffer.size() + StuffedSize(line) >= DataBufferSize && !flush()) return false;
-        if (!line.empty() && line.front() == '.') buffer += '.';
-        buffer += line;
-        buffer += CRLF;
-        return true;
-    };
-    for (const std::string& line : Value) {
-        // A line holding a line break of its own goes out as several lines, each
-        // stuffed, so that no part of it can end the data early.
-        std::string_view rest = line;
-        std::size_t cut;
-        while ((cut = rest.find_first_of(CRLF)) != std::string_view::npos) {
-            if (!append(rest.substr(0, cut))) return false;
-            rest.remove_prefix(rest.compare(cut, 2, CRLF) == 0 ? cut + 2 : cut + 1);
-        }
-        if (!append(rest)) return false;
+    TDataWriter data(*this, DataBufferSize);
+    for (const std::string& line : Value)
+        if (!data.Line(line)) return false;
+    if (!data.Finish()) return false;
+    return Between(ReadResult(), 200, 299);
+}
+
+bool TSMTPSend::MailData(const mime::TMessageBytes& Value)
+{
+    if (Command("DATA") != 354) return false;
+    TDataWriter data(*this, DataWriteSize);
+    for (std::string_view piece : Value.Pieces()) {
+        // A piece is whole lines joined by CR LF: cut at every line break, as each
+        // line of the list would be cut, it gives the same lines and the same bytes.
+        if (piece.ends_with(CRLF)) piece.remove_suffix(CRLF.size());
+        if (!data.Line(piece)) return false;
     }
-    // The final "." travels with the last piece: one write less, same bytes.
-    buffer += ".\r\n";
-    if (!flush()) return false;
+    if (!data.Finish()) return false;
     return Between(ReadResult(), 200, 299);
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mime/MessageBytes.h"
 #include "net/NetClient.h"
 #include "net/TCPBlockSocket.h"
 
@@ -99,6 +100,9 @@ public:
     /// under 1500 bytes, then "."; true on 354 and then 200..299. A failed write ends it
     /// with `ResultCode` 0 and the socket's error.
     [[nodiscard]] bool MailData(const std::vector<std::string>& Value);
+    /// MailData of the lines of a composed message, handed to the socket in pieces of
+    /// about `DataWriteSize` bytes instead: fewer, larger writes of the same bytes.
+    [[nodiscard]] bool MailData(const mime::TMessageBytes& Value);
     /// Sends "ETRN " + `Value`; true on 250..259. Refuses a `Value` holding CR or LF.
     [[nodiscard]] bool Etrn(std::string_view Value);
     /// Sends "VRFY " + `Value`; true on 250..259. Refuses a `Value` holding CR or LF.
@@ -149,10 +153,14 @@ public:
     static constexpr int MaxReplyLineLength = 65536;
     /// Most lines read for one reply.
     static constexpr int MaxReplyLines = 10000;
-    /// Size at which `MailData` hands its buffer to the socket.
+    /// Size at which `MailData` of a line list hands its buffer to the socket.
     static constexpr std::size_t DataBufferSize = 1500;
+    /// The same for `MailData` of a composed message: one piece of the socket's own.
+    static constexpr std::size_t DataWriteSize = 65536;
 
 private:
+    class TDataWriter;
+
     [[nodiscard]] bool AuthPlain();
     [[nodiscard]] bool AuthLogin();
     [[nodiscard]] bool AuthCram();

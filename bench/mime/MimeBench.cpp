@@ -86,7 +86,7 @@ std::size_t ComposeMessage(std::string attachment, TMimeEncoding bodyEncoding) {
     mess.AddPartTextEx(BodyLines(), &root, TMimeChar::UTF_8, false, bodyEncoding);
     if (!attachment.empty()) mess.AddPartBinary(std::move(attachment), "dados.pdf", &root);
     mess.EncodeMessage();
-    return mess.Lines().size();
+    return mess.Bytes().Size();
 }
 
 void BM_ComposeAttachment(benchmark::State& state) {

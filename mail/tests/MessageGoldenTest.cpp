@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "mail/MailSender.h"
+#include "mime/Codings.h"
 #include "mime/MailDate.h"
 #include "mime/MimePart.h"
 #include "testing/ScopedTimeZone.h"
@@ -89,8 +90,31 @@ void Fill(TMailSender& mail, const TreeCase& c) {
     mail.MIMEMess().Header().SetMessageID(std::string(c.Name) + "@golden.tandrel.test");
 }
 
-// Boundaries from a counter instead of the clock, the same on every run.
-class GoldenFixture : public ::testing::TestWithParam<TreeCase> {
+// A server that takes one mail for Recipients addresses and quits.
+std::vector<testing::Step> SendScript(int Recipients) {
+    using namespace testing;
+    std::vector<std::string> replies{"250 mx", "250 ok"};
+    replies.insert(replies.end(), static_cast<std::size_t>(Recipients), "250 ok");
+    replies.push_back("354 go");
+    std::vector<Step> script = Dialog("220 mx", replies);
+    script.push_back(HearData());
+    script.push_back(Reply("250 queued"));
+    script.push_back(Hear());
+    script.push_back(Reply("221 bye"));
+    return script;
+}
+
+// What the client sent between DATA and QUIT: the data and its end mark.
+std::string DataOnTheWire(const std::string& transcript) {
+    const auto data = transcript.find("DATA\r\n");
+    const auto quit = transcript.rfind("QUIT\r\n");
+    if (data == std::string::npos || quit == std::string::npos || quit < data) return {};
+    return transcript.substr(data + 6, quit - data - 6);
+}
+
+// The clock's part in a message pinned: the zone of the date line, and boundaries
+// from a counter, the same on every run.
+class PinnedMail : public ::testing::Test {
 protected:
     ScopedTimeZone Zone{"<-03>3"};
     int LastBoundary = 0;
@@ -99,7 +123,10 @@ protected:
         std::snprintf(text, sizeof text, "%08X_%08X_Tandrel_boundary", ++LastBoundary, 0x1234ABCD);
         return std::string(text);
     }};
+};
 
+class GoldenFixture : public PinnedMail, public ::testing::WithParamInterface<TreeCase> {
+protected:
     // The golden bytes of this row; made from `made` when TANDREL_WRITE_GOLDEN is set.
     std::string Golden(const std::string& made) {
         const auto path = kGoldenDir / (std::string(GetParam().Name) + ".eml");
@@ -143,34 +170,77 @@ TEST_P(GoldenFixture, BuildingTwiceGivesTheSameBytes) {
 }
 
 TEST_P(GoldenFixture, BytesOnTheWireAreTheGoldenFile) {
-    using namespace testing;
-    // Greeting, EHLO, MAIL, two RCPT (To and CC), DATA, the data, QUIT.
-    std::vector<Step> script = Dialog("220 mx", {"250 mx", "250 ok", "250 ok", "250 ok", "354 go"});
-    script.push_back(HearData());
-    script.push_back(Reply("250 queued"));
-    script.push_back(Hear());
-    script.push_back(Reply("221 bye"));
-    ScriptedSmtpServer server(script);
-
+    ScriptedSmtpServer server(SendScript(2));  // To and CC
     TMailSender mail;
     mail.SetHost("127.0.0.1");
     mail.SetPort(server.Port());
     mail.SetTimeOut(10000);
     Fill(mail, GetParam());
     mail.Send(false);
-
-    const std::string transcript = server.Transcript();
-    const auto data = transcript.find("DATA\r\n");
-    const auto quit = transcript.rfind("QUIT\r\n");
-    ASSERT_NE(data, std::string::npos);
-    ASSERT_NE(quit, std::string::npos);
-    const std::string wire = transcript.substr(data + 6, quit - data - 6);
+    const std::string wire = DataOnTheWire(server.Transcript());
     // Nothing in these messages begins with a dot, so the data is the file and the end mark.
+    ASSERT_TRUE(wire.ends_with("\r\n.\r\n"));
     EXPECT_EQ(wire, Golden(wire.substr(0, wire.size() - 3)) + ".\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Trees, GoldenFixture, ::testing::ValuesIn(kTrees),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// A 20 MB attachment from a file: its body is the base64 of every 54 bytes, and the
+// message is the same bytes built twice, saved and sent; the record keeps the file.
+class LargeAttachment : public PinnedMail {
+protected:
+    void Fill(TMailSender& mail, const std::string& file) {
+        mail.SetFrom("loja@example.com");
+        mail.SetSubject("Arquivo grande");
+        mail.AddAddress("cliente@example.com");
+        mail.AltBody() = {"Segue o arquivo."};
+        mail.AddAttachment(file, {}, TMailAttachmentDisposition::adAttachment);
+        mail.MIMEMess().Header().SetDate(mime::EncodeDateTime(2026, 12, 9, 1, 23, 45));
+        mail.MIMEMess().Header().SetMessageID("large@golden.tandrel.test");
+        LastBoundary = 0;
+    }
+};
+
+TEST_F(LargeAttachment, TwentyMegabytesAreSavedAndSentAsBuilt) {
+    std::string content(20 << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+    TempDir dir;
+    const std::string file = dir.Write("grande.bin", content);
+
+    TMailSender mail;
+    Fill(mail, file);
+    mail.BuildMimeMess();
+    const std::string built = mail.StoredMessage();
+    EXPECT_TRUE(mail.Attachments().Objects(0).Stream() == content);
+
+    std::string body;
+    for (std::size_t at = 0; at < content.size(); at += 54) body += mime::EncodeBase64(content.substr(at, 54)) + "\r\n";
+    const std::string start = "Content-Description: grande.bin\r\n\r\n";
+    const auto from = built.find(start);
+    ASSERT_NE(from, std::string::npos);
+    EXPECT_TRUE(built.compare(from + start.size(), body.size(), body) == 0);
+    EXPECT_TRUE(built.compare(from + start.size() + body.size(), std::string::npos,
+                              "--00000001_1234ABCD_Tandrel_boundary--\r\n") == 0);
+
+    LastBoundary = 0;
+    mail.BuildMimeMess();
+    EXPECT_TRUE(mail.StoredMessage() == built) << "built twice";
+
+    const auto saved = dir.Path() / "grande.eml";
+    LastBoundary = 0;
+    mail.SaveToFile(saved.string());
+    EXPECT_TRUE(ReadFile(saved) == built) << "saved";
+
+    ScriptedSmtpServer server(SendScript(1));
+    TMailSender sender;
+    sender.SetHost("127.0.0.1");
+    sender.SetPort(server.Port());
+    sender.SetTimeOut(30000);
+    Fill(sender, file);
+    sender.Send(false);
+    EXPECT_TRUE(DataOnTheWire(server.Transcript()) == built + ".\r\n") << "sent";
+}
 
 }  // namespace
 }  // namespace tandrel::mail

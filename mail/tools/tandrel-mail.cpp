@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "mail/EAbort.h"
 #include "mail/MailSender.h"
+#include "mime/FileBytes.h"
 
 namespace {
 
@@ -147,14 +147,18 @@ Options Parse(int argc, char** argv) {
     return o;
 }
 
-// The lines of a UTF-8 text file, without their line ends.
+// The lines of a UTF-8 text file, without their line ends (LF, or CR LF). The file
+// is read in one piece; one that cannot be read fails with the system's reason.
 std::vector<std::string> ReadLines(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    const std::string bytes = tandrel::mime::ReadFileBytes(path);
     std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+    std::string_view rest(bytes);
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        lines.emplace_back(line);
     }
     return lines;
 }

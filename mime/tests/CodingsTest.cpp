@@ -81,6 +81,33 @@ TEST(Codings, Base64RoundTripsEveryLengthAndByte) {
     }
 }
 
+// The Base64 lines of a part's body against the one-line encoder chunk by chunk:
+// sizes around the line length, the fast loop's eight-byte reads at the end of the
+// input, a prefix (a byte order mark) joined into the first line, and a room
+// large enough to take huge pages.
+TEST(Codings, Base64LinesAreEachChunkEncodedAndEndedByCrLf) {
+    std::string bytes;
+    for (int i = 0; i < (5 << 20) + 7; ++i) bytes.push_back(static_cast<char>((i * 131) >> 3));
+    const auto reference = [](const std::string& all, std::size_t lineBytes) {
+        std::string out;
+        for (std::size_t at = 0; at < all.size(); at += lineBytes) out += EncodeBase64(all.substr(at, lineBytes)) + "\r\n";
+        return out;
+    };
+    for (const std::string& prefix : {""s, "\xEF\xBB\xBF"s}) {
+        for (const std::size_t size : {0u, 1u, 2u, 3u, 51u, 53u, 54u, 55u, 56u, 107u, 108u, 109u, 1000u,
+                                       (5u << 20) + 7u}) {
+            const std::string value = bytes.substr(0, size);
+            SCOPED_TRACE(::testing::Message() << "prefix " << prefix.size() << ", size " << size);
+            EXPECT_EQ(EncodeBase64Lines(prefix, value, 54), reference(prefix + value, 54));
+            if (prefix.empty()) {
+                EXPECT_EQ(EncodeBase64Lines(value, 54), reference(value, 54));
+            }
+        }
+    }
+    EXPECT_EQ(EncodeBase64Lines("abcdef", 0), "YWJjZGVm\r\n");
+    EXPECT_EQ(EncodeBase64Lines("abcd", "ef", 2), "YWI=\r\nY2Q=\r\nZWY=\r\n");
+}
+
 TEST(Codings, QuotedPrintableRoundTripsEveryByte) {
     std::string all;
     for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));

@@ -122,6 +122,53 @@ TEST(TMimeMessEncode, RootContentLinesFollowTheHeaderInFixedOrder) {
                             "Content-Transfer-Encoding: Base64", "", "YWJj"));
 }
 
+// The composed message is held as bytes whose base64 bodies are the parts' own:
+// taking the bytes twice copies no body, and the line list is a view of the same
+// message that, once changed, is what the message holds.
+TEST(TMimeMessEncode, BytesShareBodiesAndFollowChangedLines) {
+    PinnedBoundaries pin;
+    TMimeMess mess;
+    mess.Header().SetDate(FixedDate());
+    TMimePart& root = mess.AddPartMultipart("mixed", nullptr);
+    mess.AddPartBinary(std::string(100000, '\x7F'), "dados.bin", &root);
+    mess.EncodeMessage();
+
+    const TMessageBytes first = mess.Bytes();
+    const TMessageBytes second = mess.Bytes();
+    const auto largest = [](const TMessageBytes& b) {
+        std::string_view big;
+        for (const std::string_view piece : b.Pieces())
+            if (piece.size() > big.size()) big = piece;
+        return big;
+    };
+    EXPECT_GT(largest(first).size(), 100000u);
+    EXPECT_EQ(largest(first).data(), largest(second).data());
+    EXPECT_EQ(Joined(mess.Lines()), first.Joined());
+
+    mess.Lines().push_back("appended");
+    EXPECT_EQ(mess.Bytes().Joined(), first.Joined() + "appended\r\n");
+    // Encoding again composes from the tree once more.
+    mess.EncodeMessage();
+    EXPECT_EQ(mess.Bytes().Joined(), first.Joined());
+}
+
+TEST(TMimeMessParts, EncodedBodyChangedAfterwardsIsComposedAsChanged) {
+    TMimePart part;
+    part.SetPrimary("application");
+    part.SetEncodingCode(TMimeEncoding::ME_BASE64);
+    part.DecodedLines() = std::string(60, 'z');
+    part.EncodePart();
+    TMimePart copy;
+    copy.Assign(part);
+    EXPECT_EQ(copy.PartBody(), part.PartBody());
+    part.PartBody().push_back("extra");
+    part.ComposeParts();
+    ASSERT_FALSE(part.Lines().empty());
+    EXPECT_EQ(part.Lines().back(), "extra");
+    copy.ComposeParts();
+    EXPECT_EQ(copy.Lines().back(), "enp6enp6");
+}
+
 TEST(TMimeMessParts, AddOperationsFillTheirFields) {
     struct Row {
         const char* name;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace tandrel::mime {
 namespace {
 
@@ -35,6 +38,21 @@ TEST(SystemCodePage, EveryByteSurvivesTheRoundTrip) {
     std::string all;
     for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
     EXPECT_EQ(AnsiFromText(TextFromAnsi(all)), all);
+}
+
+TEST(SystemCodePage, LinesGiveTheBytesOfTheJoinedText) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {""},
+        {"Jo\xC3\xA3o", "", "\xE2\x82\xAC 10", "\xF0\x9F\x98\x80 no cp1252"},
+        {"ends in a lead \xC3", "\xA3 starts with a continuation", "\xE2\x82", "\xAC"},
+        {std::string(100000, 'a') + "\xC3\xA7"},
+    };
+    for (const auto& lines : cases) {
+        std::string joined;
+        for (const auto& line : lines) joined += line + "\r\n";
+        EXPECT_EQ(AnsiLinesFromText(lines), AnsiFromText(joined));
+    }
 }
 
 TEST(SystemCodePage, TextFromAnsiGivesUtf8) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "testing/PythonSmtpServer.h"
@@ -622,6 +623,54 @@ TEST_P(MailDataTest, StuffsAndTerminates)
 
 INSTANTIATE_TEST_SUITE_P(Messages, MailDataTest, ::testing::ValuesIn(DataCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// A composed message (its lines as bytes) goes out as the same lines would.
+class MailDataBytesTest : public ::testing::TestWithParam<DataCase> {};
+
+TEST_P(MailDataBytesTest, StuffsAndTerminatesAsTheLines)
+{
+    const auto& c = GetParam();
+    ScriptedSmtpServer server(DataScript());
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    mime::TMessageBytes message;
+    message.AppendLines(c.Lines);
+    EXPECT_TRUE(client->MailData(message));
+    EXPECT_EQ(client->ResultCode(), 250);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nDATA\r\n" + c.Wire);
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, MailDataBytesTest, ::testing::ValuesIn(DataCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A line beginning with "." that starts exactly where one write ends and where one
+// piece of the message begins is stuffed all the same; the writes are large.
+TEST(MailDataBytes, DotAtTheStartOfAWriteAndOfAPieceIsStuffed)
+{
+    ScriptedSmtpServer server(DataScript());
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    // 64 lines of 1024 bytes with their CR LF fill one write exactly.
+    const std::vector<std::string> filler(64, std::string(1022, 'a'));
+    static_assert(TSMTPSend::DataWriteSize == 64 * 1024);
+    mime::TMessageBytes message;
+    message.AppendLines(filler);
+    message.AppendBlock(std::make_shared<const std::string>(".dot\r\nnext\r\n"));
+    message.AppendBlock(std::make_shared<const std::string>(".\r\n"));
+    std::vector<int> writes;
+    client->Sock().SetOnStatus([&](net::TBlockSocket&, net::THookSocketReason Reason, const std::string& Value) {
+        if (Reason == net::THookSocketReason::HR_WriteCount) writes.push_back(std::stoi(Value));
+    });
+    ASSERT_TRUE(client->MailData(message));
+    client->Sock().SetOnStatus(nullptr);
+    ASSERT_FALSE(writes.empty());
+    writes.erase(writes.begin()); // "DATA" itself
+    EXPECT_EQ(writes, (std::vector<int>{65536, 7 + 6 + 4 + 3}));
+    std::string expected;
+    for (const auto& line : filler) expected += line + "\r\n";
+    expected += "..dot\r\nnext\r\n..\r\n.\r\n";
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nDATA\r\n" + expected);
+}
 
 struct BufferCase {
     const char* Name;

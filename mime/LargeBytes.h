@@ -1,0 +1,18 @@
+#pragma once
+// Room for large byte strings (an attachment, its encoded body) that faults in
+// few pages: on a virtual machine a page fault per 4 KiB costs more than writing
+// the page, so tens of megabytes are asked to be backed by huge pages.
+
+#include <cstddef>
+#include <string>
+
+namespace tandrel::mime {
+
+/// std::string::reserve, except that a large new room (4 MiB or more) is first
+/// advised to the kernel for huge pages. Contents and size stay as they are.
+void ReserveLarge(std::string& Value, std::size_t Size);
+
+/// std::string::resize with the room taken by ReserveLarge; new bytes are zero.
+void ResizeLarge(std::string& Value, std::size_t Size);
+
+}  // namespace tandrel::mime

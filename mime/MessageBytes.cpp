@@ -1,0 +1,88 @@
+#include "mime/MessageBytes.h"
+
+#include <cstring>
+
+namespace tandrel::mime {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+bool HoldsLineBreak(std::string_view Line) {
+    return std::memchr(Line.data(), '\r', Line.size()) != nullptr ||
+           std::memchr(Line.data(), '\n', Line.size()) != nullptr;
+}
+
+}  // namespace
+
+void TMessageBytes::AppendLine(std::string_view Line) {
+    if (!Line.empty() && HoldsLineBreak(Line)) FOpenSplitsAtLineEnds = false;
+    FOpen.append(Line);
+    FOpenEnds.push_back(FOpen.size());
+    FOpen.append(kCrLf);
+    FSize += Line.size() + kCrLf.size();
+}
+
+void TMessageBytes::AppendLines(const std::vector<std::string>& Value) {
+    for (const std::string& line : Value) AppendLine(line);
+}
+
+void TMessageBytes::AppendBlock(std::shared_ptr<const std::string> Block) {
+    if (!Block || Block->empty()) return;
+    CloseOpenPiece();
+    FSize += Block->size();
+    FPieces.push_back({std::move(Block), {}});
+}
+
+void TMessageBytes::CloseOpenPiece() {
+    if (FOpen.empty()) return;
+    TPiece piece{std::make_shared<const std::string>(std::move(FOpen)), {}};
+    if (!FOpenSplitsAtLineEnds) piece.LineEnds = std::move(FOpenEnds);
+    FPieces.push_back(std::move(piece));
+    FOpen.clear();
+    FOpenEnds.clear();
+    FOpenSplitsAtLineEnds = true;
+}
+
+std::vector<std::string_view> TMessageBytes::Pieces() const {
+    std::vector<std::string_view> pieces;
+    pieces.reserve(FPieces.size() + 1);
+    for (const TPiece& piece : FPieces) pieces.emplace_back(*piece.Bytes);
+    if (!FOpen.empty()) pieces.emplace_back(FOpen);
+    return pieces;
+}
+
+void TMessageBytes::SplitPiece(std::string_view Bytes, const std::vector<std::size_t>& LineEnds,
+                               std::vector<std::string>& Out) {
+    std::size_t start = 0;
+    if (!LineEnds.empty()) {
+        for (const std::size_t end : LineEnds) {
+            Out.emplace_back(Bytes.substr(start, end - start));
+            start = end + kCrLf.size();
+        }
+        return;
+    }
+    while (start < Bytes.size()) {
+        const std::size_t end = Bytes.find(kCrLf, start);
+        Out.emplace_back(Bytes.substr(start, end - start));
+        start = end + kCrLf.size();
+    }
+}
+
+std::vector<std::string> TMessageBytes::Lines() const {
+    std::vector<std::string> lines;
+    for (const TPiece& piece : FPieces) SplitPiece(*piece.Bytes, piece.LineEnds, lines);
+    SplitPiece(FOpen, FOpenSplitsAtLineEnds ? std::vector<std::size_t>{} : FOpenEnds, lines);
+    return lines;
+}
+
+std::string TMessageBytes::Joined() const {
+    std::string bytes;
+    bytes.reserve(FSize);
+    for (const std::string_view piece : Pieces()) bytes.append(piece);
+    return bytes;
+}
+
+void TMessageBytes::Clear() { *this = TMessageBytes(); }
+
+}  // namespace tandrel::mime

@@ -1,0 +1,95 @@
+#include "mime/FileBytes.h"
+#include "mime/LargeBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "testing/TempDir.h"
+
+namespace tandrel::mime {
+namespace {
+
+using testing::TempDir;
+
+std::string Pattern(std::size_t size) {
+    std::string bytes;
+    for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<char>((i * 7) ^ (i >> 9)));
+    return bytes;
+}
+
+// Written in pieces (empty ones, more pieces than one system call takes, a room
+// large enough for huge pages), read back whole.
+TEST(FileBytes, WrittenPiecesReadBackAsOneString) {
+    TempDir dir;
+    const std::string name = (dir.Path() / "out.bin").string();
+    const std::string big = Pattern((6 << 20) + 3);
+    std::vector<std::string_view> pieces{"", "head\r\n", big, ""};
+    std::string expected = "head\r\n" + big;
+    const std::string unit = "0123456789";
+    for (int i = 0; i < 3000; ++i) {
+        pieces.emplace_back(unit.data() + i % 10, 1);
+        expected += unit[static_cast<std::size_t>(i % 10)];
+    }
+    WriteFileBytes(name, pieces);
+    EXPECT_EQ(ReadFileBytes(name), expected);
+    WriteFileBytes(name, {"shorter"});
+    EXPECT_EQ(ReadFileBytes(name), "shorter");
+    WriteFileBytes(name, {});
+    EXPECT_EQ(ReadFileBytes(name), "");
+}
+
+TEST(FileBytes, AFileWithoutASizeIsReadToItsEnd) {
+    TempDir dir;
+    const std::string name = (dir.Path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(name.c_str(), 0600), 0);
+    const std::string content = Pattern(300 * 1024);
+    std::thread writer([&] { std::ofstream(name, std::ios::binary) << content; });
+    const std::string read = ReadFileBytes(name);
+    writer.join();
+    EXPECT_EQ(read, content);
+}
+
+TEST(FileBytes, FailuresCarryTheSystemReasonAndTheName) {
+    TempDir dir;
+    const std::string missing = (dir.Path() / "missing.bin").string();
+    try {
+        (void)ReadFileBytes(missing);
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOENT);
+        EXPECT_NE(std::string(e.what()).find("cannot read " + missing), std::string::npos);
+    }
+    const std::string noFolder = (dir.Path() / "no" / "file.eml").string();
+    try {
+        WriteFileBytes(noFolder, {"x"});
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOENT);
+        EXPECT_NE(std::string(e.what()).find("cannot write " + noFolder), std::string::npos);
+    }
+    EXPECT_THROW((void)ReadFileBytes(dir.Path().string()), std::system_error);
+}
+
+TEST(LargeBytes, ResizeKeepsTheContentAndZeroesTheRest) {
+    for (const std::size_t size : {std::size_t{10}, std::size_t{5} << 20}) {
+        std::string value = "kept";
+        ResizeLarge(value, size);
+        ASSERT_EQ(value.size(), size);
+        EXPECT_EQ(value.substr(0, 4), "kept");
+        EXPECT_EQ(value.find_first_not_of('\0', 4), std::string::npos);
+        ReserveLarge(value, 1);
+        EXPECT_EQ(value.size(), size);
+    }
+}
+
+}  // namespace
+}  // namespace tandrel::mime

@@ -1,0 +1,84 @@
+#include "mime/MessageBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tandrel::mime {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string Joined(const Lines& lines) {
+    std::string out;
+    for (const auto& l : lines) out += l + "\r\n";
+    return out;
+}
+
+struct LinesCase {
+    const char* Name;
+    Lines Value;
+};
+
+class MessageBytesLines : public ::testing::TestWithParam<LinesCase> {};
+
+// Lines go in and come back as they were, also when one holds a line break of its
+// own (CR LF, CR or LF); the bytes are the lines each followed by CR LF.
+TEST_P(MessageBytesLines, GivesTheLinesBackAndTheirBytes) {
+    const Lines& lines = GetParam().Value;
+    TMessageBytes bytes;
+    bytes.AppendLines(lines);
+    EXPECT_EQ(bytes.Lines(), lines);
+    EXPECT_EQ(bytes.Joined(), Joined(lines));
+    EXPECT_EQ(bytes.Size(), Joined(lines).size());
+    EXPECT_EQ(bytes.Empty(), lines.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MessageBytesLines,
+    ::testing::Values(LinesCase{"none", {}}, LinesCase{"one_empty", {""}}, LinesCase{"plain", {"a", "", "b c"}},
+                      LinesCase{"crlf_inside", {"one\r\ntwo", "three"}},
+                      LinesCase{"bare_cr_and_lf", {"a\rb", "c\n", "\r", "\n", "d"}},
+                      LinesCase{"ends_with_cr", {"x\r", "y"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(MessageBytes, BlocksAreSharedNotCopied) {
+    auto block = std::make_shared<const std::string>("QUJD\r\nREVG\r\n");
+    TMessageBytes bytes;
+    bytes.AppendLine("head");
+    bytes.AppendBlock(block);
+    bytes.AppendLines({"", "--end--"});
+    EXPECT_EQ(bytes.Lines(), (Lines{"head", "QUJD", "REVG", "", "--end--"}));
+    EXPECT_EQ(bytes.Joined(), "head\r\nQUJD\r\nREVG\r\n\r\n--end--\r\n");
+
+    const TMessageBytes copy = bytes;
+    const auto holds = [&](const TMessageBytes& b) {
+        for (const std::string_view piece : b.Pieces())
+            if (piece.data() == block->data()) return piece.size() == block->size();
+        return false;
+    };
+    EXPECT_TRUE(holds(bytes));
+    EXPECT_TRUE(holds(copy));
+    // Every piece is whole lines.
+    for (const std::string_view piece : copy.Pieces()) EXPECT_TRUE(piece.ends_with("\r\n")) << piece;
+}
+
+TEST(MessageBytes, EmptyBlockAddsNothingAndClearEmpties) {
+    TMessageBytes bytes;
+    bytes.AppendBlock(nullptr);
+    bytes.AppendBlock(std::make_shared<const std::string>());
+    EXPECT_TRUE(bytes.Empty());
+    EXPECT_TRUE(bytes.Pieces().empty());
+    bytes.AppendLine("a\rb");
+    bytes.AppendBlock(std::make_shared<const std::string>("x\r\n"));
+    bytes.Clear();
+    EXPECT_TRUE(bytes.Empty());
+    EXPECT_TRUE(bytes.Lines().empty());
+    bytes.AppendLine("c");
+    EXPECT_EQ(bytes.Lines(), Lines{"c"});
+}
+
+}  // namespace
+}  // namespace tandrel::mime
