@@ -1,5 +1,7 @@
 #include "mime/Charsets.h"
 
+#include "mime/LargeBytes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -301,7 +303,8 @@ std::string SingleByteToUtf8(std::string_view Value, const TUpperHalf& Table) {
     // buffer of three times the input costs more in fresh pages than this pass does.
     std::size_t length = 0;
     for (std::size_t i = 0; i < n; ++i) length += seqs[in[i]].Len;
-    std::string out(length + 2, '\0');
+    std::string out;
+    ResizeLarge(out, length + 2);
     char* o = out.data();
     std::size_t i = 0;
     while (i < n) {

@@ -95,16 +95,30 @@ std::size_t Base64LinesSize(std::size_t Size, std::size_t LineBytes) {
     return Size / LineBytes * ((LineBytes + 2) / 3 * 4 + 2) + (rest > 0 ? (rest + 2) / 3 * 4 + 2 : 0);
 }
 
-// Writes the Base64 lines of Value at Out; returns the end of what it wrote.
-char* Base64LinesTo(std::string_view Value, std::size_t LineBytes, char* Out) {
+// Appends the Base64 lines of Value to Out, which has room for them. They are
+// made in a small buffer and appended a buffer at a time: writing them straight
+// into the string would mean filling it with zeros first, one more pass over
+// tens of megabytes.
+void AppendBase64Lines(std::string_view Value, std::size_t LineBytes, std::string& Out) {
+    constexpr std::size_t kBuffer = 64 * 1024;
+    const std::size_t lineChars = (LineBytes + 2) / 3 * 4 + 2;
+    const std::size_t linesPerBuffer = std::max<std::size_t>(kBuffer / lineChars, 1);
+    std::array<char, kBuffer> small;
+    std::string large;  // for one line longer than the buffer
+    if (lineChars > kBuffer) large.resize(lineChars);
+    char* const buffer = large.empty() ? small.data() : large.data();
     const auto* in = reinterpret_cast<const unsigned char*>(Value.data());
     const std::size_t n = Value.size();
-    for (std::size_t at = 0; at < n; at += LineBytes) {
-        Out = Base64EncodeTo(in + at, std::min(LineBytes, n - at), n - at, Out, kBase64Alphabet, kStdPairs);
-        *Out++ = '\r';
-        *Out++ = '\n';
+    std::size_t at = 0;
+    while (at < n) {
+        char* o = buffer;
+        for (std::size_t line = 0; line < linesPerBuffer && at < n; ++line, at += LineBytes) {
+            o = Base64EncodeTo(in + at, std::min(LineBytes, n - at), n - at, o, kBase64Alphabet, kStdPairs);
+            *o++ = '\r';
+            *o++ = '\n';
+        }
+        Out.append(buffer, static_cast<std::size_t>(o - buffer));
     }
-    return Out;
 }
 
 std::string Base64Decode(std::string_view Value, const std::array<std::int8_t, 256>& Table) {
@@ -200,9 +214,9 @@ std::string EncodeBase64Lines(std::string_view Prefix, std::string_view Value, s
     const std::string first = std::string(Prefix) + std::string(Value.substr(0, head));
     const std::string_view rest = Value.substr(head);
     std::string out;
-    ResizeLarge(out, Base64LinesSize(first.size(), LineBytes) + Base64LinesSize(rest.size(), LineBytes));
-    char* o = Base64LinesTo(first, LineBytes, out.data());
-    Base64LinesTo(rest, LineBytes, o);
+    ReserveLarge(out, Base64LinesSize(first.size(), LineBytes) + Base64LinesSize(rest.size(), LineBytes));
+    AppendBase64Lines(first, LineBytes, out);
+    AppendBase64Lines(rest, LineBytes, out);
     return out;
 }
 

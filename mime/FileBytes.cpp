@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <system_error>
@@ -42,7 +43,7 @@ private:
     throw std::system_error(error, std::generic_category(), What + FileName);
 }
 
-constexpr std::size_t kFirstRoom = 64 * 1024;
+constexpr std::size_t kBuffer = 64 * 1024;
 
 }  // namespace
 
@@ -50,28 +51,21 @@ std::string ReadFileBytes(const std::string& FileName) {
     TFileHandle file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) Fail("cannot read ", FileName);
     struct stat info {};
-    const bool sized = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
     std::string bytes;
-    ResizeLarge(bytes, sized ? static_cast<std::size_t>(info.st_size) : kFirstRoom);
-    std::size_t used = 0;
+    if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        ReserveLarge(bytes, static_cast<std::size_t>(info.st_size));
+    // Read a buffer at a time and appended: reading straight into the string would
+    // mean filling it with zeros first, one more pass over a large file.
+    std::array<char, kBuffer> buffer;
     while (true) {
-        if (used == bytes.size()) {
-            // Full: a file that has grown since it was measured reads on.
-            char probe[1];
-            const ssize_t more = ::read(file.Get(), probe, sizeof probe);
-            if (more < 0 && errno == EINTR) continue;
-            if (more < 0) Fail("cannot read ", FileName);
-            if (more == 0) break;
-            ResizeLarge(bytes, bytes.size() * 2);
-            bytes[used++] = probe[0];
-        }
-        const ssize_t got = ::read(file.Get(), bytes.data() + used, bytes.size() - used);
+        const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) Fail("cannot read ", FileName);
         if (got == 0) break;
-        used += static_cast<std::size_t>(got);
+        if (bytes.size() + static_cast<std::size_t>(got) > bytes.capacity())
+            ReserveLarge(bytes, std::max(bytes.capacity() * 2, bytes.size() + static_cast<std::size_t>(got)));
+        bytes.append(buffer.data(), static_cast<std::size_t>(got));
     }
-    bytes.resize(used);
     return bytes;
 }
 

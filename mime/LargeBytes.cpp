@@ -8,6 +8,11 @@ namespace tandrel::mime {
 
 namespace {
 
+// From here on a room is backed by huge pages: a megabyte faulted in by the page
+// costs more than the unused end of a huge page.
+constexpr std::size_t kMedium = std::size_t{1} << 20;
+// From here on only the huge pages a room fills whole are asked for, the end takes
+// small pages: a large room holds what it is given and no more.
 constexpr std::size_t kLarge = std::size_t{4} << 20;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::uintptr_t kPage = 4096;
@@ -20,8 +25,8 @@ constexpr std::size_t kAllocatorBytes = 64;
 #endif
 
 // Only advice: where the system has no huge pages the room works as any other.
-// Huge pages are asked for up to the last one Size fills whole; the rest takes
-// small pages, so that no more than Size becomes resident. The page in front is
+// Huge pages are asked for up to the last one that Size bytes from Begin fill
+// whole; the rest takes small pages. The page in front is
 // advised whole (it holds the allocator's own bytes, which the advice leaves as
 // they are). When the room starts on a huge page, the allocator's bytes written
 // there keep a huge page from being faulted in at the head: that one is made at
@@ -39,7 +44,7 @@ void AdviseHugePages(char* Begin, std::size_t Size) {
 
 void ReserveLarge(std::string& Value, std::size_t Size) {
     if (Size <= Value.capacity()) return;
-    if (Size < kLarge) {
+    if (Size < kMedium) {
         Value.reserve(Size);
         return;
     }
@@ -49,7 +54,7 @@ void ReserveLarge(std::string& Value, std::size_t Size) {
     const std::size_t whole = (Size + kAllocatorBytes + kHugePage - 1) / kHugePage * kHugePage;
     std::string room;
     room.reserve(whole - kAllocatorBytes);
-    AdviseHugePages(room.data(), Size);
+    AdviseHugePages(room.data(), Size < kLarge ? whole : Size);
     room.append(Value);
     Value.swap(room);
 }

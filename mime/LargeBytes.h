@@ -8,8 +8,9 @@
 
 namespace tandrel::mime {
 
-/// std::string::reserve, except that a large new room (4 MiB or more) is first
-/// advised to the kernel for huge pages. Contents and size stay as they are.
+/// std::string::reserve, except that a new room of 1 MiB or more is first advised
+/// to the kernel for huge pages (from 4 MiB on, those it fills whole). Contents
+/// and size stay as they are.
 void ReserveLarge(std::string& Value, std::size_t Size);
 
 /// std::string::resize with the room taken by ReserveLarge; new bytes are zero.

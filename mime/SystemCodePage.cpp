@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "mime/LargeBytes.h"
 #include "mime/detail/Utf8.h"
@@ -23,28 +24,40 @@ char ByteOf(char32_t Cp) {
     return '?';
 }
 
-// Appends the Windows-1252 bytes of Utf8 to Out.
-void AppendAnsi(std::string& Out, std::string_view Utf8) {
+// Writes the Windows-1252 bytes of Utf8 at Out (never more bytes than Utf8 has)
+// and returns the end of what it wrote.
+char* AnsiTo(std::string_view Utf8, char* Out) {
+    const auto* in = reinterpret_cast<const unsigned char*>(Utf8.data());
+    const std::size_t n = Utf8.size();
     std::size_t i = 0;
-    while (i < Utf8.size()) {
-        // ASCII stays as it is: copied a run at a time.
-        std::size_t run = i;
-        while (run < Utf8.size() && static_cast<unsigned char>(Utf8[run]) < 0x80) ++run;
-        Out.append(Utf8.substr(i, run - i));
-        if (run == Utf8.size()) return;
-        i = run;
+    while (i < n) {
+        // ASCII stays as it is: eight bytes at a time while none is above 0x7F.
+        while (i + 8 <= n) {
+            std::uint64_t w;
+            std::memcpy(&w, in + i, 8);
+            if ((w & 0x8080808080808080ULL) != 0) break;
+            std::memcpy(Out, in + i, 8);
+            Out += 8;
+            i += 8;
+        }
+        if (i == n) break;
+        if (in[i] < 0x80) {
+            *Out++ = static_cast<char>(in[i++]);
+            continue;
+        }
         const detail::TDecodedChar d = detail::DecodeUtf8Char(Utf8, i);
-        Out.push_back(d.Valid ? ByteOf(d.CodePoint) : '?');
+        *Out++ = d.Valid ? ByteOf(d.CodePoint) : '?';
         i += d.Length;
     }
+    return Out;
 }
 
 }  // namespace
 
 std::string AnsiFromText(std::string_view Utf8) {
     std::string out;
-    out.reserve(Utf8.size());
-    AppendAnsi(out, Utf8);
+    ResizeLarge(out, Utf8.size());
+    out.resize(static_cast<std::size_t>(AnsiTo(Utf8, out.data()) - out.data()));
     return out;
 }
 
@@ -52,13 +65,16 @@ std::string AnsiLinesFromText(const std::vector<std::string>& Lines) {
     std::size_t size = 0;
     for (const std::string& line : Lines) size += line.size() + 2;
     std::string out;
-    ReserveLarge(out, size);
+    ResizeLarge(out, size);
     // Line by line gives the bytes of the joined text: a malformed sequence never
     // takes the CR or LF after it.
+    char* o = out.data();
     for (const std::string& line : Lines) {
-        AppendAnsi(out, line);
-        out += "\r\n";
+        o = AnsiTo(line, o);
+        *o++ = '\r';
+        *o++ = '\n';
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 

@@ -1,6 +1,7 @@
 // tandrel-mail: builds one mail from the command line and sends it (or saves it).
 // Exit status: 0 accepted by the server (or saved), 1 the send failed, 2 bad arguments.
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -152,6 +153,7 @@ Options Parse(int argc, char** argv) {
 std::vector<std::string> ReadLines(const std::string& path) {
     const std::string bytes = tandrel::mime::ReadFileBytes(path);
     std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     std::string_view rest(bytes);
     while (!rest.empty()) {
         const auto end = rest.find('\n');
