@@ -45,28 +45,71 @@ private:
 
 constexpr std::size_t kBuffer = 64 * 1024;
 
-}  // namespace
-
-std::string ReadFileBytes(const std::string& FileName) {
+// Calls Piece with the file's bytes, a buffer at a time, in order.
+template <typename Sink>
+void ReadFilePieces(const std::string& FileName, Sink&& Piece) {
     TFileHandle file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) Fail("cannot read ", FileName);
-    struct stat info {};
-    std::string bytes;
-    if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        ReserveLarge(bytes, static_cast<std::size_t>(info.st_size));
-    // Read a buffer at a time and appended: reading straight into the string would
-    // mean filling it with zeros first, one more pass over a large file.
     std::array<char, kBuffer> buffer;
     while (true) {
         const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) Fail("cannot read ", FileName);
-        if (got == 0) break;
-        if (bytes.size() + static_cast<std::size_t>(got) > bytes.capacity())
-            ReserveLarge(bytes, std::max(bytes.capacity() * 2, bytes.size() + static_cast<std::size_t>(got)));
-        bytes.append(buffer.data(), static_cast<std::size_t>(got));
+        if (got == 0) return;
+        Piece(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
     }
+}
+
+std::size_t SizeOfFile(const std::string& FileName) {
+    struct stat info {};
+    if (::stat(FileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return 0;
+    return static_cast<std::size_t>(info.st_size);
+}
+
+}  // namespace
+
+std::string ReadFileBytes(const std::string& FileName) {
+    // Read a buffer at a time and appended: reading straight into the string would
+    // mean filling it with zeros first, one more pass over a large file.
+    std::string bytes;
+    ReserveLarge(bytes, SizeOfFile(FileName));
+    ReadFilePieces(FileName, [&](std::string_view piece) {
+        if (bytes.size() + piece.size() > bytes.capacity())
+            ReserveLarge(bytes, std::max(bytes.capacity() * 2, bytes.size() + piece.size()));
+        bytes.append(piece);
+    });
     return bytes;
+}
+
+std::vector<std::string> ReadFileLines(const std::string& FileName) {
+    // No room for the whole file: a large one freed again would move the
+    // allocator's threshold for mapping rooms of their own above the rooms that
+    // come after it, which then lose their huge pages.
+    std::vector<std::string> lines;
+    std::string partial;
+    bool open = false;  // the last line has no LF yet
+    ReadFilePieces(FileName, [&](std::string_view piece) {
+        while (!piece.empty()) {
+            const auto end = piece.find('\n');
+            const std::string_view text = piece.substr(0, end);
+            if (open) {
+                partial.append(text);
+            } else {
+                partial.assign(text);
+            }
+            open = end == std::string_view::npos;
+            if (!open) {
+                if (partial.ends_with('\r')) partial.pop_back();
+                lines.push_back(partial);
+            }
+            piece.remove_prefix(open ? piece.size() : end + 1);
+        }
+    });
+    if (open) {
+        if (partial.ends_with('\r')) partial.pop_back();
+        lines.push_back(std::move(partial));
+    }
+    return lines;
 }
 
 void WriteFileBytes(const std::string& FileName, const std::vector<std::string_view>& Pieces) {

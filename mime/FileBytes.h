@@ -11,6 +11,10 @@ namespace tandrel::mime {
 /// FileName, with the system's reason) when it cannot be opened or read.
 std::string ReadFileBytes(const std::string& FileName);
 
+/// The lines of a text file, without the LF (or CR LF) that ends each; a last
+/// line without one counts too. Read a buffer at a time. Throws like ReadFileBytes.
+std::vector<std::string> ReadFileLines(const std::string& FileName);
+
 /// Creates or replaces the file with the pieces, one after the other, written
 /// with as few system calls as the pieces allow. Throws std::system_error
 /// ("cannot write " + FileName) when it cannot be created or written.

@@ -1,7 +1,6 @@
 // tandrel-mail: builds one mail from the command line and sends it (or saves it).
 // Exit status: 0 accepted by the server (or saved), 1 the send failed, 2 bad arguments.
 
-#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -148,22 +147,9 @@ Options Parse(int argc, char** argv) {
     return o;
 }
 
-// The lines of a UTF-8 text file, without their line ends (LF, or CR LF). The file
-// is read in one piece; one that cannot be read fails with the system's reason.
-std::vector<std::string> ReadLines(const std::string& path) {
-    const std::string bytes = tandrel::mime::ReadFileBytes(path);
-    std::vector<std::string> lines;
-    lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
-    std::string_view rest(bytes);
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        lines.emplace_back(line);
-    }
-    return lines;
-}
+// The lines of a UTF-8 text file, without their line ends (LF, or CR LF). One that
+// cannot be read fails with the system's reason.
+std::vector<std::string> ReadLines(const std::string& path) { return tandrel::mime::ReadFileLines(path); }
 
 void Fill(TMailSender& mail, const Options& o) {
     mail.SetHost(o.host);

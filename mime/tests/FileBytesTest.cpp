@@ -47,6 +47,30 @@ TEST(FileBytes, WrittenPiecesReadBackAsOneString) {
     EXPECT_EQ(ReadFileBytes(name), "");
 }
 
+// Lines end at LF or CR LF, also where a read of 64 KiB ends between the CR and
+// the LF or in the middle of a line.
+TEST(FileBytes, LinesComeWithoutTheirEnds) {
+    TempDir dir;
+    const std::string name = (dir.Path() / "body.txt").string();
+    const std::string crAtTheEdge = std::string(64 * 1024 - 1, 'c') + "\r\nnext";
+    const std::string longLine(150 * 1024, 'l');
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"", {}},
+        {"\n", {""}},
+        {"a\nb", {"a", "b"}},
+        {"a\r\nb\r\n", {"a", "b"}},
+        {"a\n\nb\n", {"a", "", "b"}},
+        {"cr\rinside\r\r\n", {"cr\rinside\r"}},
+        {crAtTheEdge, {std::string(64 * 1024 - 1, 'c'), "next"}},
+        {longLine + "\n" + longLine, {longLine, longLine}},
+    };
+    for (const auto& [content, lines] : cases) {
+        std::ofstream(name, std::ios::binary | std::ios::trunc) << content;
+        EXPECT_EQ(ReadFileLines(name), lines) << content.size() << " bytes";
+    }
+    EXPECT_THROW((void)ReadFileLines((dir.Path() / "missing").string()), std::system_error);
+}
+
 TEST(FileBytes, AFileWithoutASizeIsReadToItsEnd) {
     TempDir dir;
     const std::string name = (dir.Path() / "fifo").string();
