@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -49,6 +50,9 @@ std::string LastPathComponent(std::string_view Value) {
     const auto p = Value.find_last_of("/\\:");
     return std::string(p == std::string_view::npos ? Value : Value.substr(p + 1));
 }
+
+// The tick of the last boundary made; beyond 32 bits until there is one.
+std::atomic<std::uint64_t> LastBoundaryTick{std::uint64_t{1} << 32};
 
 std::function<std::string()>& BoundarySource() {
     static std::function<std::string()> source;
@@ -778,15 +782,23 @@ void TMimePart::DecodePart() {
 
 std::string GenerateBoundary() {
     if (const auto& source = BoundarySource()) return source();
-    const std::uint32_t first = GetTick();
-    std::uint32_t tick = first;
-    while (tick == first) {
-        // The tick is the steady clock's milliseconds: sleep until it moves on,
-        // not a whole millisecond whatever part of this one is left.
-        const auto now = std::chrono::steady_clock::now();
-        std::this_thread::sleep_until(std::chrono::floor<std::chrono::milliseconds>(now) +
-                                      std::chrono::milliseconds(1));
-        tick = GetTick();
+    // Two boundaries made one after the other never share a tick: a boundary whose
+    // tick the last one took waits until the tick moves on. Only that one waits, so
+    // a mail a millisecond or more after the last costs no pause. The tick is the
+    // steady clock's milliseconds: the wait ends when the next one begins.
+    std::uint32_t tick = GetTick();
+    std::uint64_t last = LastBoundaryTick.load();
+    while (true) {
+        if (last == tick) {
+            const auto now = std::chrono::steady_clock::now();
+            std::this_thread::sleep_until(std::chrono::floor<std::chrono::milliseconds>(now) +
+                                          std::chrono::milliseconds(1));
+            tick = GetTick();
+            last = LastBoundaryTick.load();
+            continue;
+        }
+        // Fails, and reads the tick anew, when another thread took one meanwhile.
+        if (LastBoundaryTick.compare_exchange_weak(last, tick)) break;
     }
     std::mt19937 random(static_cast<std::mt19937::result_type>(
         std::chrono::high_resolution_clock::now().time_since_epoch().count()));

@@ -248,8 +248,9 @@ private:
 };
 
 /// A new multipart boundary: the tick as 8 upper-case hex digits, "_", a random
-/// value as 8 hex digits, "_Tandrel_boundary". Waits for the tick to change, so
-/// two calls in a row never share the first field.
+/// value as 8 hex digits, "_Tandrel_boundary". When the last boundary took the
+/// current tick it waits for the tick to change, so two calls in a row never
+/// share the first field.
 std::string GenerateBoundary();
 
 /// Where GenerateBoundary takes its text from while an instance lives; lets

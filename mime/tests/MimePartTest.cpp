@@ -463,6 +463,17 @@ TEST(GenerateBoundaryTest, FormatAndDistinctTicks) {
     EXPECT_NE(a.substr(0, 8), b.substr(0, 8));
 }
 
+// However fast they are asked for, no boundary shares its tick with the one made
+// just before it.
+TEST(GenerateBoundaryTest, BoundariesInARowNeverShareATick) {
+    std::string last = GenerateBoundary();
+    for (int i = 0; i < 100; ++i) {
+        std::string next = GenerateBoundary();
+        EXPECT_NE(next.substr(0, 8), last.substr(0, 8));
+        last = std::move(next);
+    }
+}
+
 TEST(GenerateBoundaryTest, OverrideIsScoped) {
     {
         TBoundarySourceOverride pin([] { return std::string("PINNED"); });
