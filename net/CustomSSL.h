@@ -50,7 +50,8 @@ public:
   /// LastError set on failure.
   virtual int SendBuffer(const void* Buffer, int Len);
   /// Bytes read; 0 without error when the peer closed TLS; below 1 with
-  /// LastError set on failure.
+  /// LastError set on failure, or with LastError WantRead when no
+  /// application byte has arrived yet (the read does not wait for one).
   virtual int RecvBuffer(void* Buffer, int Len);
   /// Decrypted bytes ready now; never blocks.
   [[nodiscard]] virtual int WaitingData();
@@ -66,6 +67,11 @@ public:
   [[nodiscard]] virtual int GetCipherBits();
   [[nodiscard]] virtual int GetCipherAlgBits();
   [[nodiscard]] virtual int GetVerifyCert();
+
+  /// LastError of a RecvBuffer that found no application byte yet (records of
+  /// the protocol's own, or part of a record, came instead): no failure, the
+  /// socket waits for more and reads again.
+  static constexpr int WantRead = 2;
 
   /// Records LastError -1 and "SSL/TLS support is not compiled!".
   void ReturnError();

@@ -64,7 +64,8 @@ public:
   /// SSL_write result with LastError the SSL_get_error class.
   int SendBuffer(const void* Buffer, int Len) override;
   /// Bytes read; 0 without error when the peer closed TLS; otherwise the
-  /// SSL_read result with LastError the SSL_get_error class.
+  /// SSL_read result with LastError the SSL_get_error class (WantRead when
+  /// no application byte has arrived yet: the read never waits for one).
   int RecvBuffer(void* Buffer, int Len) override;
   /// Decrypted bytes ready now; 0 without a connection.
   [[nodiscard]] int WaitingData() override;
@@ -111,11 +112,15 @@ public:
   /// DeInit, then Init; on failure everything is released again.
   [[nodiscard]] bool Prepare(bool Server);
 
-  /// What the connection's transport knows about its handle; owned here so
-  /// that it outlives the OpenSSL objects that point at it.
+  /// What the connection's transport knows; owned here so that it outlives
+  /// the OpenSSL objects that point at it. It reaches the handle through the
+  /// socket at every call, never through a copy of its number: once the
+  /// socket has let go of the handle, nothing more goes to that number.
   struct Transport {
-    int Handle = -1;
+    TTCPBlockSocket* Socket = nullptr;
     bool Eof = false;
+    /// Reads take what has arrived and never wait.
+    bool DontWait = false;
   };
 
 private:
@@ -128,8 +133,9 @@ private:
 
   /// SSLCheck for a step that failed; always false.
   [[nodiscard]] bool Failed();
-  /// One SSL_write or SSL_read with the retry and result rules of both.
-  int Transfer(int Len, const std::function<int(ssl_st*)>& Call);
+  /// One SSL_write or SSL_read with the retry and result rules of both; a
+  /// want-read ends it when WaitForRead is false.
+  int Transfer(int Len, bool WaitForRead, const std::function<int(ssl_st*)>& Call);
   [[nodiscard]] bool AttachHandle();
   [[nodiscard]] bool HandshakeWithTimeout(int Timeout);
   void AddClientNameExtension();

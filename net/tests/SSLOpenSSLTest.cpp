@@ -42,6 +42,19 @@ void ConnectTls(TTCPBlockSocket& sock, const std::string& port) {
   sock.SSLDoConnect();
 }
 
+// One read of the plug-in itself, which takes only what has arrived: waits
+// until something has.
+int PluginReadWhenArrived(TTCPBlockSocket& sock) {
+  char buf[64];
+  int got;
+  do {
+    if (!sock.CanRead(Wait))
+      return -2;
+    got = sock.SSL().RecvBuffer(buf, sizeof buf);
+  } while (got < 0 && sock.SSL().LastError() == TCustomSSL::WantRead);
+  return got;
+}
+
 std::string Hex(const std::string& bytes, const char* separator) {
   std::string out;
   char buf[3];
@@ -200,8 +213,7 @@ TEST(SSLOpenSSL, ClientTalksToOpenSslServerAndSeesItsCertificate) {
 
   // "CLOSE" makes the server send its close notify: a clean end, no error.
   ASSERT_EQ(sock.SendString("CLOSE\n"), 6);
-  char buf[64];
-  EXPECT_EQ(ssl.RecvBuffer(buf, sizeof buf), 0);
+  EXPECT_EQ(PluginReadWhenArrived(sock), 0);
   EXPECT_EQ(ssl.LastError(), 0);
 }
 
@@ -490,8 +502,7 @@ TEST_P(SSLOpenSSLOwnPair, OurClientAndServerTalkAndCloseCleanly) {
   EXPECT_EQ(sock.RecvString(Wait), "pong ping");
   server.Join();
   // The server's close notify ends the stream cleanly.
-  char buf[16];
-  EXPECT_EQ(sock.SSL().RecvBuffer(buf, sizeof buf), 0);
+  EXPECT_EQ(PluginReadWhenArrived(sock), 0);
   EXPECT_EQ(sock.SSL().LastError(), 0);
 }
 
