@@ -57,10 +57,16 @@ void TTCPBlockSocket::Connect(const std::string& IP, const std::string& Port) {
 }
 
 void TTCPBlockSocket::SocksDoConnect(const std::string& IP, const std::string& Port) {
+  // A name we cannot resolve ourselves ends here: the proxy hears nothing.
+  std::string Target;
+  if (!SocksTarget(IP, Target)) {
+    ExceptCheck();
+    return;
+  }
   TBlockSocket::Connect(FSocksIP, FSocksPort);
   if (LastError() != 0)
     return;
-  const bool Granted = SocksOpen() && SocksRequest(SocksConnect, IP, Port) && SocksResponse();
+  const bool Granted = SocksOpen() && SocksRequest(SocksConnect, Target, Port) && SocksResponse();
   if (Granted) {
     FUsingSocks = true;
     FSocksLocalIP = FSocksResponseIP;
