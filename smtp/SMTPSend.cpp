@@ -21,6 +21,8 @@ constexpr std::string_view CRLF = "\r\n";
 constexpr std::string_view RefusedLineBreak = "501 5.5.4 Refused: CR or LF in command argument";
 constexpr std::string_view RefusedStartTLS =
     "554 5.7.0 Refused: data arrived after the STARTTLS reply";
+constexpr std::string_view RefusedLongReply = "554 5.5.0 Refused: reply of more than 10000 lines";
+static_assert(TSMTPSend::MaxReplyLines == 10000);
 
 struct EnhDescription {
     std::string_view Key;
@@ -109,6 +111,25 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of(CRLF) != std::str
 
 bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; }
 
+// Connect and TLS handshakes wait no longer than a reply may when the socket
+// has no limit of its own: a server that takes the connection and never
+// answers the handshake would otherwise hold the client for good.
+class ConnectionTimeLimit {
+public:
+    ConnectionTimeLimit(net::TTCPBlockSocket& Sock, int Timeout)
+        : sock_(Sock), saved_(Sock.ConnectionTimeout())
+    {
+        if (saved_ <= 0 && Timeout > 0) sock_.SetConnectionTimeout(Timeout);
+    }
+    ~ConnectionTimeLimit() { sock_.SetConnectionTimeout(saved_); }
+    ConnectionTimeLimit(const ConnectionTimeLimit&) = delete;
+    ConnectionTimeLimit& operator=(const ConnectionTimeLimit&) = delete;
+
+private:
+    net::TTCPBlockSocket& sock_;
+    int saved_;
+};
+
 // A message line as it goes between DATA and the final ".": a leading "." is doubled.
 std::size_t StuffedSize(std::string_view Line)
 {
@@ -145,12 +166,12 @@ int TSMTPSend::ReadResult()
     int code = 0;
     if (ended && !failed && FFullResult.front().size() >= 3)
         code = ToNumber<int>(std::string_view(FFullResult.front()).substr(0, 3), 0);
-    if (!ended) {
-        // The rest of such a reply would be read as the answers to later commands.
-        FSock->CloseSocket();
-    }
     FResultCode = code;
     EnhancedCode(FFullResult.front());
+    if (!ended) SetOwnReply(RefusedLongReply);
+    // What the server says next (the rest of this reply, or a reply that comes
+    // late) would be read as the answer to our next command.
+    if (!ended || failed) DropConnection();
     return code;
 }
 
@@ -229,6 +250,9 @@ bool TSMTPSend::SendCommand(std::string_view Line)
 
 int TSMTPSend::Command(std::string_view Line)
 {
+    // Nothing is said on a closed connection: its last reply and the socket's
+    // error still tell why it ended.
+    if (!Connected()) return 0;
     if (!SendCommand(Line)) return NoReply();
     return ReadResult();
 }
@@ -236,10 +260,21 @@ int TSMTPSend::Command(std::string_view Line)
 int TSMTPSend::NoReply()
 {
     // As a read on the broken connection would end: one empty line, code 0. The
-    // socket keeps the send's error, which says more than a read's would.
+    // socket keeps the send's error, which says more than a read's would. Part
+    // of the command may have gone out: the conversation is out of step.
     SetOwnReply("");
+    DropConnection();
     return 0;
 }
+
+void TSMTPSend::DropConnection()
+{
+    // Without a word: nothing said now could be understood. The socket keeps
+    // the error that ended the conversation.
+    FSock->AbortSocket();
+}
+
+bool TSMTPSend::Connected() const { return FSock->Socket() != -1; }
 
 bool TSMTPSend::Connect()
 {
@@ -247,10 +282,13 @@ bool TSMTPSend::Connect()
     // Closing drops queued socket options; each new handle needs it again, or
     // every message written in pieces waits for the peer's delayed ACK.
     FSock->SetNoDelay(true);
+    const ConnectionTimeLimit limit(*FSock, Timeout());
     FSock->Bind(IPInterface(), "0");
     if (FSock->LastError() == 0) FSock->Connect(TargetHost(), TargetPort());
     if (FSock->LastError() == 0 && FFullSSL) FSock->SSLDoConnect();
-    return FSock->LastError() == 0;
+    if (FSock->LastError() == 0) return true;
+    DropConnection();
+    return false;
 }
 
 bool TSMTPSend::Helo()
@@ -297,6 +335,8 @@ bool TSMTPSend::Login()
     }
 
     if (!UserName().empty() || !Password().empty()) Authenticate();
+    // A refused login is the server's answer; a lost connection is no login.
+    if (!Connected()) return false;
 
     const std::string size = FindCap("SIZE");
     if (!size.empty()) {
@@ -370,11 +410,15 @@ bool TSMTPSend::StartTLS()
     if (!FSock->LineBuffer().empty() || FSock->WaitingData() > 0) {
         // Bytes sent in the clear after the reply would later pass as protected.
         SetOwnReply(RefusedStartTLS);
-        FSock->CloseSocket();
+        DropConnection();
         return false;
     }
+    const ConnectionTimeLimit limit(*FSock, Timeout());
     FSock->SSLDoConnect();
-    return FSock->LastError() == 0;
+    if (FSock->LastError() == 0) return true;
+    // The server is in TLS and we are not: no command can reach it now.
+    DropConnection();
+    return false;
 }
 
 bool TSMTPSend::Logout()

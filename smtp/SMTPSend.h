@@ -42,6 +42,10 @@ private:
 /// (implicit, or after STARTTLS). Never throws: every operation returns whether the
 /// server accepted it and keeps the last reply readable (`ResultCode`, `ResultString`,
 /// `FullResult`); connection, time-out and TLS errors are in `Sock().LastError()`.
+/// The client closes the connection itself, without a word, as soon as the
+/// conversation falls out of step (a reply not read whole, a command or the data not
+/// written whole, a failed TLS handshake): later commands then fail at once, sending
+/// nothing and leaving the reply and the socket's error that tell why.
 /// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes.
 class TSMTPSend : public net::TNetClient {
 public:
@@ -56,8 +60,8 @@ public:
     /// Reads one reply (all its lines). Returns its code and sets `ResultCode`: 0 when
     /// any of its lines could not be read (time-out, closed connection, line over the
     /// limit), when the code is not a number, or when the reply runs past
-    /// `MaxReplyLines` lines (the connection is then closed: what follows can no
-    /// longer be trusted).
+    /// `MaxReplyLines` lines (then the reply is a refusal of our own). A reply not
+    /// read whole closes the connection: what follows can no longer be trusted.
     int ReadResult();
     /// Parses the enhanced status code ("550 5.1.1 text" gives 5, 1, 1) into
     /// `EnhCode1`..`EnhCode3`; all three stay 0 when the line has none.
@@ -69,8 +73,13 @@ public:
     [[nodiscard]] std::string FindCap(std::string_view Value) const;
 
     /// Closes any connection, binds to `IPInterface`, connects to `TargetHost`:`TargetPort`
-    /// and, with `FullSSL`, does the TLS handshake. False with the socket's error otherwise.
+    /// and, with `FullSSL`, does the TLS handshake. False, closed, with the socket's
+    /// error otherwise. Without a `ConnectionTimeout` on the socket, `Timeout` bounds
+    /// the connect and the handshake (also that of `StartTLS`).
     [[nodiscard]] bool Connect();
+    /// True while a connection is open, and so in step: a command sent now is
+    /// understood as the next one.
+    [[nodiscard]] bool Connected() const;
     /// Sends "HELO " + `SystemName`; true on 250..259. Refuses (false, nothing sent) a
     /// `SystemName` holding CR or LF.
     [[nodiscard]] bool Helo();
@@ -78,8 +87,9 @@ public:
     [[nodiscard]] bool Ehlo();
     /// Connect, greeting 220, EHLO (else HELO), STARTTLS when `AutoTLS` and offered,
     /// authentication when a user name or password is set (PLAIN, LOGIN, CRAM-MD5,
-    /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail; a
-    /// refused authentication does not fail it (see `AuthDone`).
+    /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail, or
+    /// when the connection was lost on the way; a refused authentication does not fail
+    /// it (see `AuthDone`).
     [[nodiscard]] bool Login();
     /// Sends "QUIT"; true on 221. The socket is closed whatever the reply.
     [[nodiscard]] bool Logout();
@@ -161,6 +171,8 @@ private:
     [[nodiscard]] bool SendCommand(std::string_view Line);
     int Command(std::string_view Line);
     int NoReply();
+    // Closes the connection once the conversation is out of step.
+    void DropConnection();
     // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
     [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
     // Records a reply the client made up itself (code 0), so callers that log
