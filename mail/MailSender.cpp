@@ -1,5 +1,6 @@
 #include "mail/MailSender.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -15,6 +16,7 @@
 #include "mime/AsciiText.h"
 #include "mime/MimePart.h"
 #include "mime/SystemCodePage.h"
+#include "net/SocketErrors.h"
 
 namespace tandrel::mail {
 
@@ -24,6 +26,8 @@ using mime::TrimBlank;
 namespace {
 
 constexpr const char* kMailer = "Tandrel - MailSender";
+// Milliseconds a failed send waits for the server's answer to its QUIT.
+constexpr int kQuitWait = 1000;
 
 std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
     return "\"" + aName + "\" <" + aEmail + ">";
@@ -391,6 +395,7 @@ void TMailSender::SendEmailByThread(const TMailSender* MailToClone) {
 
 void TMailSender::SmtpError(const std::string& pMsgError) {
     AtExit clearOnLeaving([this] { Clear(); });
+    QuitAfterFailure();
     fGetLastSmtpError = pMsgError;
     MailProcess(TMailStatus::pmsError);
     DoException(std::runtime_error(pMsgError));
@@ -407,11 +412,27 @@ void AddErrorMsg(std::string& errorMsgs, const std::string& AError) {
 
 }  // namespace
 
+void TMailSender::QuitAfterFailure() {
+    // A connection the client has not dropped is still in step: say goodbye as a client
+    // should, but wait only briefly for the answer. Whatever comes of it is no error:
+    // the send has failed for its own reason already.
+    if (!fSMTP->Connected()) return;
+    const int timeout = fSMTP->Timeout();
+    fSMTP->SetTimeout(timeout > 0 ? std::min(timeout, kQuitWait) : kQuitWait);
+    (void)fSMTP->Logout();
+    fSMTP->SetTimeout(timeout);
+    fSMTP->Sock().ResetLastError();
+}
+
 template <class Step>
 void TMailSender::Retry(const Step& step, const char* failureText, std::string& errorMsgs) {
     for (unsigned attempt = 1;; ++attempt) {
         if (step()) return;
         AddErrorMsg(errorMsgs, fSMTP->ResultString());
+        // When the connection failed, the server had no say: the socket's error tells why.
+        const auto& sock = fSMTP->Sock();
+        if (sock.LastError() != 0)
+            AddErrorMsg(errorMsgs, net::SocketErrorMessage(sock.LastError(), sock.LastErrorDesc()));
         if (attempt >= fAttempts) SmtpError(failureText + errorMsgs);
     }
 }

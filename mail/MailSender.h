@@ -207,8 +207,13 @@ public:
 
     /// Sends now: on a thread of its own with a copy when `UseThreadNow`, else here: builds,
     /// logs in, sends the envelope and the data, each step tried `Attempts` times, and
-    /// clears. A failure raises "SMTP Error: ..." (or `EAbort`, see `DoException`) after
-    /// reporting `pmsError`, and clears too; `GetLastSmtpError` keeps its message.
+    /// clears. Success means the server's 250 to the end of the data was read. A failure
+    /// raises "SMTP Error: ..." (or `EAbort`, see `DoException`) after reporting
+    /// `pmsError`, and clears too; `GetLastSmtpError` keeps its message, which ends with
+    /// the server's answers and, where the connection failed, the socket's error. A
+    /// connection still in step hears QUIT first; one that fell out of step (a reply
+    /// not read in time, say) was closed without a word, and the step's further tries
+    /// fail at once (only `Login` tries again, on a new connection).
     void Send(bool UseThreadNow);
     /// `Send(UseThread())`.
     void Send() { Send(fUseThread); }
@@ -227,6 +232,7 @@ private:
 
     void SendMail();
     [[noreturn]] void SmtpError(const std::string& pMsgError);
+    void QuitAfterFailure();
     template <class Step>
     void Retry(const Step& step, const char* failureText, std::string& errorMsgs);
     void SendRecipients(const std::vector<std::string>& list, const char* failureText,

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "testing/PythonSmtpServer.h"
 #include "testing/ScriptedSmtpServer.h"
@@ -153,6 +156,7 @@ struct FailureCase {
     std::function<void(ScriptedSmtpServer&, TMailSender&)> setup;
     const char* message;
     TMailStatus lastStepBeforeError;
+    bool connected = true;  // a connection in step is left with QUIT
 };
 
 class SendFailureTest : public SendFixture, public ::testing::WithParamInterface<FailureCase> {};
@@ -170,6 +174,12 @@ TEST_P(SendFailureTest, FailsWithTheComposedMessageAndClears) {
     EXPECT_EQ(steps_[steps_.size() - 2], c.lastStepBeforeError);
     EXPECT_TRUE(mail_->MIMEMess().Header().ToList().empty());
     EXPECT_TRUE(mail_->AltBody().empty());
+    const auto commands = server.Commands();
+    EXPECT_EQ(StartingWith(commands, "QUIT").size(), c.connected ? 1u : 0u);
+    if (c.connected) {
+        EXPECT_EQ(commands.back(), "QUIT");
+    }
+    EXPECT_FALSE(mail_->SMTP().Connected());
 }
 
 void Times(ScriptedSmtpServer& s, const char* verb, const char* reply, int n) {
@@ -180,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SendFailureTest,
     ::testing::Values(
         FailureCase{"host_empty", [](auto&, auto& m) { m.SetHost(""); }, "SMTP Error: Server not informed",
-                    pmsLoginSMTP},
+                    pmsLoginSMTP, false},
         FailureCase{"login_refused",
                     [](auto& s, auto&) { Times(s, "GREETING", "554 5.3.2 no service", 3); },
                     "SMTP Error: Unable to Login.\r\n554 5.3.2 no service", pmsLoginSMTP},
@@ -252,8 +262,185 @@ TEST_F(SendFixture, SilentGreetingTimesOut) {
     mail_->SetTimeOut(300);
     mail_->SetAttempts(1);
     const std::string message = SendFailing();
-    EXPECT_EQ(message, "SMTP Error: Unable to Login.\r\n");
+    EXPECT_EQ(message, "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out");
     EXPECT_EQ(mail_->SMTP().Sock().LastError(), 10060);
+}
+
+// ----- slow, silent and broken servers -----------------------------------------
+
+constexpr int kReplyTimeOut = 400;  // ms, the mail's TimeOut in these tests
+// Well after the client has given up: a late reply finds the conversation ended.
+constexpr std::chrono::milliseconds kLate{3 * kReplyTimeOut};
+
+// Queues the reply to one step for one try: late (after the time-out) or never.
+using Answer = std::function<void(const std::string& verb, const std::string& reply)>;
+
+struct LateCase {
+    const char* name;
+    // Prepares the mail and queues the replies of every try (one Login per connection).
+    std::function<void(ScriptedSmtpServer&, TMailSender&, const Answer& late)> setup;
+    // What each connection received, as words: EHLO, STARTTLS, AUTH, USER, PASSWORD, MAIL,
+    // RCPT, DATA, MESSAGE (the message and its final dot), QUIT.
+    std::vector<std::string> received;
+    // Time-outs the send sits through, one per connection: it ends within
+    // timeOuts x TimeOut plus a margin.
+    int timeOuts;
+    // Empty: the send succeeds (the server's 250 to the end of data was read).
+    std::string message;
+};
+
+const std::string kLoginTimedOut = "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out";
+
+void ThreeTimes(const std::function<void()>& queue) {
+    for (int i = 0; i < 3; ++i) queue();
+}
+
+std::vector<LateCase> LateCases() {
+    const auto login = [](std::string ehloCaps) {
+        return [ehloCaps](ScriptedSmtpServer& s, TMailSender& m) {
+            m.SetUsername("loja");
+            m.SetPassword("s3nha");
+            ThreeTimes([&] { s.Queue("EHLO", "250-scripted\r\n" + ehloCaps); });
+        };
+    };
+    const auto authLogin = login("250 AUTH LOGIN");
+    return {
+        {"greeting",
+         [](auto&, auto&, const Answer& late) { ThreeTimes([&] { late("GREETING", "220 late ESMTP"); }); },
+         {"", "", ""}, 3, kLoginTimedOut},
+        {"ehlo", [](auto&, auto&, const Answer& late) { ThreeTimes([&] { late("EHLO", "250 late"); }); },
+         {"EHLO", "EHLO", "EHLO"}, 3, kLoginTimedOut},
+        {"starttls_ready",
+         [](auto& s, auto& m, const Answer& late) {
+             m.SetTLS(true);
+             ThreeTimes([&] {
+                 s.Queue("EHLO", "250-scripted\r\n250 STARTTLS");
+                 late("STARTTLS", "220 2.0.0 Ready to start TLS");
+             });
+         },
+         {"EHLO STARTTLS", "EHLO STARTTLS", "EHLO STARTTLS"}, 3, kLoginTimedOut},
+        {"auth_login",
+         [authLogin](auto& s, auto& m, const Answer& late) {
+             authLogin(s, m);
+             ThreeTimes([&] { late("AUTH", "334 VXNlcm5hbWU6"); });
+         },
+         {"EHLO AUTH", "EHLO AUTH", "EHLO AUTH"}, 3, kLoginTimedOut},
+        {"auth_login_user",
+         [authLogin](auto& s, auto& m, const Answer& late) {
+             authLogin(s, m);
+             ThreeTimes([&] {
+                 s.Queue("AUTH", "334 VXNlcm5hbWU6");
+                 late(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
+             });
+         },
+         {"EHLO AUTH USER", "EHLO AUTH USER", "EHLO AUTH USER"}, 3, kLoginTimedOut},
+        {"auth_login_password",
+         [authLogin](auto& s, auto& m, const Answer& late) {
+             authLogin(s, m);
+             ThreeTimes([&] {
+                 s.Queue("AUTH", "334 VXNlcm5hbWU6");
+                 s.Queue(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
+                 late(ScriptedSmtpServer::kAuthAnswer, "235 2.7.0 Authentication successful");
+             });
+         },
+         {"EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD"}, 3,
+         kLoginTimedOut},
+        {"mail", [](auto&, auto&, const Answer& late) { late("MAIL", "250 2.1.0 Ok"); }, {"EHLO MAIL"}, 1,
+         "SMTP Error: Unable to send MailFrom.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        {"rcpt", [](auto&, auto&, const Answer& late) { late("RCPT", "250 2.1.5 Ok"); }, {"EHLO MAIL RCPT"}, 1,
+         "SMTP Error: Unable to send MailTo.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        {"data", [](auto&, auto&, const Answer& late) { late("DATA", "354 go ahead"); }, {"EHLO MAIL RCPT DATA"}, 1,
+         "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        // The server has the message but the client never learns it: a failure, and
+        // above all no second copy.
+        {"end_of_data", [](auto&, auto&, const Answer& late) { late(".", "250 2.0.0 Ok: queued"); },
+         {"EHLO MAIL RCPT DATA MESSAGE"}, 1,
+         "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        // Accepted already: a QUIT left unanswered changes nothing.
+        {"quit", [](auto&, auto&, const Answer& late) { late("QUIT", "221 2.0.0 Bye"); },
+         {"EHLO MAIL RCPT DATA MESSAGE QUIT"}, 1, ""},
+    };
+}
+
+class LateServerTest : public SendFixture,
+                       public ::testing::WithParamInterface<std::tuple<std::size_t, bool>> {
+protected:
+    // The exact bytes of one connection's transcript, from its words.
+    std::string Expected(const std::string& words) const {
+        std::map<std::string, std::string> lines{
+            {"EHLO", "EHLO client.test\r\n"},
+            {"STARTTLS", "STARTTLS\r\n"},
+            {"AUTH", "AUTH LOGIN\r\n"},
+            {"USER", mime::EncodeBase64("loja") + "\r\n"},
+            {"PASSWORD", mime::EncodeBase64("s3nha") + "\r\n"},
+            {"MAIL", "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(mail_->StoredMessage().size()) + "\r\n"},
+            {"RCPT", "RCPT TO:<cliente@example.com>\r\n"},
+            {"DATA", "DATA\r\n"},
+            {"MESSAGE", mail_->StoredMessage() + ".\r\n"},
+            {"QUIT", "QUIT\r\n"},
+        };
+        std::string bytes;
+        std::istringstream in(words);
+        for (std::string word; in >> word;) bytes += lines.at(word);
+        return bytes;
+    }
+};
+
+TEST_P(LateServerTest, EndsCleanlyWithoutStrayOrSecondCopies) {
+    const auto& [row, never] = GetParam();
+    const LateCase c = LateCases()[row];
+    ScriptedSmtpServer server;
+    Fill(server.Port());
+    mail_->SMTP().SetSystemName("client.test");
+    mail_->SetTimeOut(kReplyTimeOut);
+    c.setup(server, *mail_, [&, never = never](const std::string& verb, const std::string& reply) {
+        if (never)
+            server.Queue(verb, ScriptedSmtpServer::kSilent);
+        else
+            server.Queue(verb, reply, kLate);
+    });
+
+    const std::string message = SendFailing();
+    EXPECT_EQ(message, c.message.empty() ? "<no error>" : c.message);
+
+    std::vector<std::string> expected;
+    for (const auto& words : c.received) expected.push_back(Expected(words));
+    EXPECT_EQ(server.Received(), expected);
+    EXPECT_EQ(server.Connections(), c.timeOuts);
+    // Stored at most once, and as it was built: no command inside.
+    const bool stored = c.received.back().find("MESSAGE") != std::string::npos;
+    std::string wholeCopy;
+    for (const auto& copy : server.Messages())
+        for (const auto& line : copy) wholeCopy += line + "\r\n";
+    EXPECT_EQ(server.Messages().size(), stored ? 1u : 0u);
+    if (stored) {
+        EXPECT_EQ(wholeCopy, mail_->StoredMessage());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, LateServerTest,
+                         ::testing::Combine(::testing::Range<std::size_t>(0, LateCases().size()), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(LateCases()[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "_never" : "_late");
+                         });
+
+// The send has failed already: a QUIT the server leaves unanswered changes nothing of
+// its report, and the client's own time-out is back for the next send.
+TEST_F(SendFixture, QuitAfterAFailureIsNoErrorOfItsOwn) {
+    for (const char* quitReply : {ScriptedSmtpServer::kSilent, ScriptedSmtpServer::kClose}) {
+        SCOPED_TRACE(quitReply);
+        ScriptedSmtpServer server;
+        Times(server, "MAIL", "550 5.7.1 no", 3);
+        server.Queue("QUIT", quitReply);
+        Fill(server.Port());
+        mail_->SetTimeOut(5000);
+        EXPECT_EQ(SendFailing(), "SMTP Error: Unable to send MailFrom.\r\n550 5.7.1 no");
+        EXPECT_EQ(server.Commands().back(), "QUIT");
+        EXPECT_EQ(mail_->SMTP().Sock().LastError(), 0);
+        EXPECT_EQ(mail_->SMTP().Timeout(), 5000);
+        EXPECT_FALSE(mail_->SMTP().Connected());
+    }
 }
 
 TEST_F(SendFixture, HandlerThatClearsThrowItTurnsTheErrorIntoTheSilentAbort) {

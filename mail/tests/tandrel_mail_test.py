@@ -131,7 +131,7 @@ class TandrelMailTest(unittest.TestCase):
         r = run("--port", port, "--attempts", "1", "--from", "a@x", "--to", "b@y")
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertIn("tandrel-mail: SMTP Error: Unable to Login.", r.stderr)
-        self.assertIn("socket error 10061", r.stderr)
+        self.assertIn("TCP/IP Socket error 10061: Connection refused", r.stderr)
         self.assertIn("pmsError", r.stderr)
 
 

@@ -213,10 +213,9 @@ int Run(const Options& o) {
         mail.Send(false);
         return EXIT_SUCCESS;
     } catch (const std::exception& e) {
+        // The component's message ends with what ended the conversation: the
+        // server's answers, or the socket's error when the connection failed.
         std::cerr << "tandrel-mail: " << ForTerminal(e.what()) << '\n';
-        const auto& sock = mail.SMTP().Sock();
-        if (sock.LastError() != 0)
-            std::cerr << "tandrel-mail: socket error " << sock.LastError() << ": " << sock.LastErrorDesc() << '\n';
         return EXIT_FAILURE;
     }
 }
