@@ -16,6 +16,7 @@
 #include "net/SocketErrors.h"
 #include "net/TCPBlockSocket.h"
 #include "net/tests/TlsPeers.h"
+#include "testing/TlsPeer.h"
 
 namespace tandrel::net {
 namespace {
@@ -364,6 +365,45 @@ TEST_P(SSLOpenSSLSilentServer, HandshakeTimeLimitEndsTheWaitAndRestoresTheMode) 
 
 INSTANTIATE_TEST_SUITE_P(Modes, SSLOpenSSLSilentServer, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "NonBlocking" : "Blocking"); });
+
+// TLS 1.3 peers that go quiet at one point or another. Each wait keeps to its time
+// limit whatever protocol records (session tickets, half a record) arrive meanwhile.
+struct QuietPeerCase {
+  const char* mode;  // of testing/tls_peer.py
+  bool handshakes;
+};
+
+class SSLOpenSSLQuietPeer : public ::testing::TestWithParam<QuietPeerCase> {};
+
+TEST_P(SSLOpenSSLQuietPeer, GivesItsErrorWithinTheTimeLimit) {
+  const QuietPeerCase& c = GetParam();
+  tandrel::testing::TlsPeer peer(c.mode);
+  TTCPBlockSocket sock;
+  sock.SetConnectionTimeout(300);
+  sock.Connect("127.0.0.1", peer.Port());
+  ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
+  sock.SSLDoConnect();
+  if (!c.handshakes) {
+    EXPECT_EQ(sock.LastError(), WSASYSNOTREADY);
+    EXPECT_FALSE(sock.SSL().SSLEnabled());
+    return;
+  }
+  ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
+  EXPECT_EQ(sock.SSL().GetSSLVersion(), "TLSv1.3");
+  // The tickets (and the half record) are there before the read begins.
+  ASSERT_TRUE(sock.CanRead(Wait));
+  EXPECT_EQ(sock.RecvString(300), "");
+  EXPECT_EQ(sock.LastError(), WSAETIMEDOUT);
+  EXPECT_EQ(sock.LastErrorDesc(), "Connection timed out");
+  // Nothing was lost: a second read waits again, as long and no longer.
+  EXPECT_EQ(sock.RecvPacket(300), "");
+  EXPECT_EQ(sock.LastError(), WSAETIMEDOUT);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, SSLOpenSSLQuietPeer,
+                         ::testing::Values(QuietPeerCase{"silent", true}, QuietPeerCase{"mute", false},
+                                           QuietPeerCase{"half", true}),
+                         [](const auto& info) { return std::string(info.param.mode); });
 
 TEST(SSLOpenSSL, HandshakeWithPlainTextServerCarriesOpenSslText) {
   PlainTextServer server("220 plain text service ready\r\n");
