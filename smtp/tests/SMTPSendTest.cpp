@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,7 @@ using testing::Hangup;
 using testing::Hear;
 using testing::HearBytes;
 using testing::HearData;
+using testing::Pause;
 using testing::Raw;
 using testing::Reply;
 using testing::ScriptedSmtpServer;
@@ -411,6 +413,7 @@ TEST(LoginState, ConnectFailureKeepsPreviousReply)
     client.EnhancedCode("550 5.7.1 earlier");
     EXPECT_FALSE(client.Login());
     EXPECT_EQ(client.Sock().LastError(), 10061);
+    EXPECT_FALSE(client.Connected());
     EXPECT_EQ(client.EnhCode1(), 5);
 }
 
@@ -584,6 +587,111 @@ TEST(StartTLS, NeverSentWithFullSSL)
     EXPECT_FALSE(client->Login());
     EXPECT_NE(client->Sock().LastError(), 0);
     EXPECT_EQ(TranscriptAfterClose(*client, server).find("STARTTLS"), std::string::npos);
+}
+
+// A TLS handshake that fails leaves the server in TLS and the client not: nothing is
+// said after it.
+TEST(StartTLS, FailedHandshakeClosesWithoutAWord)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(),
+                               Reply("220 2.0.0 Ready to start TLS"), HearBytes(5), Raw("no TLS here\r\n")});
+    auto client = ClientFor(server);
+    client->SetAutoTLS(true);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10091);
+    EXPECT_FALSE(client->Connected());
+    EXPECT_FALSE(client->MailFrom("a@example.com", 0));
+    const std::string transcript = server.Transcript();
+    const std::string commands = "EHLO client.test\r\nSTARTTLS\r\n";
+    ASSERT_EQ(transcript.substr(0, commands.size()), commands);
+    // Then the client's hello, one record, and nothing more.
+    const std::string hello = transcript.substr(commands.size());
+    ASSERT_GE(hello.size(), 5u);
+    EXPECT_EQ(hello[0], '\x16');
+    EXPECT_EQ(hello.size(), 5u + (static_cast<unsigned char>(hello[3]) << 8 | static_cast<unsigned char>(hello[4])));
+}
+
+// With no connection time-out of the socket's own, the reply time-out bounds the
+// handshake: a server that takes the connection and never answers the hello.
+TEST(StartTLS, HandshakeWithoutConnectionTimeoutKeepsToTheReplyTimeout)
+{
+    ScriptedSmtpServer server({AwaitClose()});
+    auto client = ClientFor(server);
+    client->SetTimeout(300);
+    client->SetFullSSL(true);
+    ASSERT_EQ(client->Sock().ConnectionTimeout(), 0);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10091);
+    // A time-out: no TLS error of the peer's making.
+    EXPECT_EQ(client->Sock().LastErrorDesc(), "Network subsystem is unusable");
+    EXPECT_EQ(client->Sock().ConnectionTimeout(), 0);
+    EXPECT_FALSE(client->Connected());
+}
+
+// ---------------------------------------------------------------- out of step
+
+// A reply that comes after the time-out would be read as the answer to the next
+// command: the client closes the connection, and a repeated command sends nothing.
+struct LateReplyCase {
+    const char* Name;
+    std::vector<Step> Until; // after EHLO: up to the command whose reply comes late
+    std::function<bool(TSMTPSend&)> Command;
+    std::string Sent;
+};
+
+std::vector<LateReplyCase> LateReplyCases()
+{
+    const std::string ehlo = "EHLO client.test\r\n";
+    return {
+        {"mail_from", {Hear()}, [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0); },
+         ehlo + "MAIL FROM:<a@example.com>\r\n"},
+        {"rcpt_to", {Hear()}, [](TSMTPSend& c) { return c.MailTo("b@example.com"); },
+         ehlo + "RCPT TO:<b@example.com>\r\n"},
+        {"data", {Hear()}, [](TSMTPSend& c) { return c.MailData({"x"}); }, ehlo + "DATA\r\n"},
+        {"end_of_data", {Hear(), Reply("354 go ahead"), HearData()}, [](TSMTPSend& c) { return c.MailData({"x"}); },
+         ehlo + "DATA\r\nx\r\n.\r\n"},
+        {"noop", {Hear()}, [](TSMTPSend& c) { return c.NoOp(); }, ehlo + "NOOP\r\n"},
+    };
+}
+
+class LateReplyTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(LateReplyTest, ClosesAndSaysNothingMore)
+{
+    const LateReplyCase c = LateReplyCases()[GetParam()];
+    auto script = Dialog("220 mx", {"250 mx"});
+    script.insert(script.end(), c.Until.begin(), c.Until.end());
+    script.push_back(Pause(std::chrono::milliseconds(1500)));
+    script.push_back(Reply("250 2.0.0 late"));
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    client->SetTimeout(300);
+    EXPECT_FALSE(c.Command(*client));
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_FALSE(client->Connected());
+    // The retry fails at once; the time-out still tells why.
+    EXPECT_FALSE(c.Command(*client));
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_EQ(server.Transcript(), c.Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, LateReplyTest, ::testing::Range<std::size_t>(0, LateReplyCases().size()),
+                         [](const auto& info) { return std::string(LateReplyCases()[info.param].Name); });
+
+// A lost connection during authentication is no login, though a refused one is.
+TEST(OutOfStep, ConnectionLostDuringAuthenticationFailsLogin)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN PLAIN"), Hear(), Hangup()});
+    auto client = ClientFor(server);
+    client->SetUserName("tim");
+    client->SetPassword("secret");
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10054);
+    EXPECT_FALSE(client->Connected());
+    // PLAIN went first; LOGIN was not tried on the lost connection.
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nAUTH PLAIN AHRpbQBzZWNyZXQ=\r\n");
 }
 
 // ---------------------------------------------------------------- data
