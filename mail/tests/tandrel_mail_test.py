@@ -1,4 +1,5 @@
-"""End-to-end checks of tandrel-mail: arguments, --save, a send to aiosmtpd, a failed send."""
+"""End-to-end checks of tandrel-mail: arguments, --save, a send to aiosmtpd, a failed send,
+servers that answer late or go quiet after the TLS handshake."""
 import email
 import email.policy
 import os
@@ -6,6 +7,8 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 TOOL = sys.argv.pop(1) if len(sys.argv) > 1 else "tandrel-mail"
@@ -40,6 +43,63 @@ class Server:
         self.proc.stdin.close()
         self.proc.wait(timeout=10)
         self.dir.cleanup()
+
+
+class LateServer:
+    """A plain SMTP server on loopback that answers one step late: "GREETING", a verb, or
+    "." for the end of the data. Keeps what each connection received and every message it
+    took in (the final dot received), as a real server would have stored it."""
+
+    def __init__(self, late, delay):
+        self.late, self.delay = late, delay
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = str(self.listener.getsockname()[1])
+        self.received, self.messages = [], []
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            conn, _ = self.listener.accept()
+            threading.Thread(target=self.serve, args=(conn,), daemon=True).start()
+
+    def serve(self, conn):
+        log = bytearray()
+        self.received.append(log)
+        lines = conn.makefile("rb")
+
+        def reply(step, text):
+            if step == self.late:
+                time.sleep(self.delay)
+            try:
+                conn.sendall(text + b"\r\n")
+            except OSError:
+                pass
+
+        with conn:
+            reply("GREETING", b"220 late ESMTP")
+            for line in lines:
+                log += line
+                verb = line.split(b" ")[0].split(b":")[0].strip().upper().decode()
+                if verb == "EHLO":
+                    reply(verb, b"250-late\r\n250 SIZE 1000000")
+                elif verb == "DATA":
+                    reply(verb, b"354 go ahead")
+                    message = []
+                    for data in lines:
+                        log += data
+                        if data == b".\r\n":
+                            self.messages.append(b"".join(message))
+                            reply(".", b"250 2.0.0 queued")
+                            break
+                        message.append(data)
+                elif verb == "QUIT":
+                    reply(verb, b"221 bye")
+                    return
+                else:
+                    reply(verb, b"250 ok")
+
+    def close(self):
+        self.listener.close()
 
 
 class TandrelMailTest(unittest.TestCase):
@@ -133,6 +193,45 @@ class TandrelMailTest(unittest.TestCase):
         self.assertIn("tandrel-mail: SMTP Error: Unable to Login.", r.stderr)
         self.assertIn("TCP/IP Socket error 10061: Connection refused", r.stderr)
         self.assertIn("pmsError", r.stderr)
+
+
+    def test_late_server_gets_no_stray_command_and_no_second_copy(self):
+        for late in ["GREETING", "EHLO", "MAIL", "RCPT", "DATA", "."]:
+            with self.subTest(late):
+                server = LateServer(late, 2.0)
+                try:
+                    r = run("--port", server.port, "--timeout", "500", "--from", "a@example.com",
+                            "--to", "b@example.com", "--body-file", self.body)
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("TCP/IP Socket error 10060: Connection timed out", r.stderr)
+                    self.assertLessEqual(len(server.messages), 1)
+                    for message in server.messages:
+                        # A header line first, not a command taken for the message.
+                        self.assertRegex(message.split(b"\r\n")[0], rb"^[A-Za-z-]+: ", message[:40])
+                    for log in server.received:
+                        commands = [l.split(b" ")[0] for l in bytes(log).split(b"\r\n")]
+                        # Each command once at most: none repeated on a conversation out of step.
+                        for verb in [b"EHLO", b"MAIL", b"RCPT", b"DATA", b"QUIT"]:
+                            self.assertLessEqual(commands.count(verb), 1, bytes(log))
+                finally:
+                    server.close()
+
+    def test_tls_server_quiet_after_the_handshake_times_out(self):
+        for mode, error in [("silent", "10060: Connection timed out"), ("half", "10060: Connection timed out"),
+                            ("mute", "10091: Network subsystem is unusable")]:
+            with self.subTest(mode):
+                peer = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "..", "testing", "tls_peer.py"), mode],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                try:
+                    port = peer.stdout.readline().split()[1]
+                    r = run("--port", port, "--ssl", "--timeout", "500", "--attempts", "1",
+                            "--from", "a@example.com", "--to", "b@example.com")
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("SMTP Error: Unable to Login.", r.stderr)
+                    self.assertIn("TCP/IP Socket error " + error, r.stderr)
+                finally:
+                    peer.stdin.close()
+                    peer.wait(timeout=10)
 
 
 if __name__ == "__main__":
