@@ -1,8 +1,11 @@
-"""A minimal, fast SMTP sink for the mail benchmark: accepts every message and
+"""A minimal, fast SMTP sink for the mail benchmarks: accepts every message and
 throws it away. Listens on 127.0.0.1 port 0 in plain text and on another port 0
 with implicit TLS; prints "PORTS <plain> <tls>" and runs until stdin closes.
 It speaks just enough SMTP for our client, smtplib and curl: EHLO/HELO, AUTH
-PLAIN, MAIL, RCPT, DATA, RSET, NOOP, QUIT."""
+PLAIN, MAIL, RCPT, DATA, RSET, NOOP, QUIT.
+With --troubled it also serves, plain and TLS, a sink that answers RCPT a second
+late and one that drops the connection at RCPT, and prints
+"PORTS <plain> <tls> <late plain> <late tls> <drop plain> <drop tls>"."""
 import asyncio
 import os
 import ssl
@@ -55,8 +58,27 @@ class Sink(asyncio.Protocol):
                 self.t.write(b"221 bye\r\n")
                 self.t.close()
                 return
+            elif verb == b"RCPT":
+                self.recipient()
             else:
                 self.t.write(b"250 Ok\r\n")
+
+    def recipient(self):
+        self.t.write(b"250 Ok\r\n")
+
+
+class LateSink(Sink):
+    def recipient(self):
+        asyncio.get_running_loop().call_later(1.0, self.late_reply)
+
+    def late_reply(self):
+        if not self.t.is_closing():
+            self.t.write(b"250 Ok, late\r\n")
+
+
+class DropSink(Sink):
+    def recipient(self):
+        self.t.close()
 
 
 async def main():
@@ -68,9 +90,13 @@ async def main():
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(cert, key)
     loop = asyncio.get_running_loop()
-    plain = await loop.create_server(Sink, "127.0.0.1", 0)
-    tls = await loop.create_server(Sink, "127.0.0.1", 0, ssl=ctx)
-    print("PORTS %d %d" % (plain.sockets[0].getsockname()[1], tls.sockets[0].getsockname()[1]), flush=True)
+    kinds = [Sink, LateSink, DropSink] if "--troubled" in sys.argv else [Sink]
+    ports = []
+    for kind in kinds:
+        for context in (None, ctx):
+            server = await loop.create_server(kind, "127.0.0.1", 0, ssl=context)
+            ports.append(str(server.sockets[0].getsockname()[1]))
+    print("PORTS " + " ".join(ports), flush=True)
     await loop.run_in_executor(None, sys.stdin.read)
     print("SINK %d" % Sink.messages, flush=True)
 
