@@ -54,10 +54,11 @@ std::string ReadPasswordFile(const std::string& File) {
 
 std::optional<std::string> AskPassword(const std::string& Prompt) {
     if (isatty(STDIN_FILENO) == 0) return std::nullopt;
-    std::cerr << Prompt << std::flush;
     std::string line;
     {
+        // Echo goes off before the prompt shows, so nothing typed after it is seen.
         const EchoOff quiet(STDIN_FILENO);
+        std::cerr << Prompt << std::flush;
         if (!std::getline(std::cin, line)) return std::nullopt;
     }
     return WithoutLineEnd(std::move(line));
