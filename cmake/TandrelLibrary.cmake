@@ -12,8 +12,11 @@ function(tandrel_test_executable target name label)
   target_compile_definitions(${target} PRIVATE
     TANDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TANDREL_PYTHON="${TANDREL_PYTHON}")
+  # Parameterised cases are named by their rows; without NO_PRETTY_VALUES CTest would
+  # append each row's value as GoogleTest prints it (often raw bytes) to the name.
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
+    NO_PRETTY_VALUES
     PROPERTIES LABELS ${label} TIMEOUT 120)
 endfunction()
 
