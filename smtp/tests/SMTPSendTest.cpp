@@ -562,7 +562,7 @@ class RefusalTest : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(RefusalTest, UnsafeArgumentIsNotSent)
 {
-    const RefusalCase& c = RefusalCases()[GetParam()];
+    const RefusalCase c = RefusalCases()[GetParam()];
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
