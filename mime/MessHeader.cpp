@@ -66,13 +66,14 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     std::vector<std::string> block;
     block.push_back("From: " + WithoutLineBreaks(InlineEmail(FFrom)));
     if (std::string to = AddressLine(FToList); !to.empty()) block.push_back("To: " + to);
-    if (!FSubject.empty()) block.push_back("Subject: " + InlineCode(FSubject));
+    if (!FSubject.empty()) block.push_back(InlineCodeField("Subject", FSubject, FTargetCharset, FCharsetCode));
     block.push_back("Date: " + Rfc822DateTime(FDate));
     if (std::string cc = AddressLine(FCCList); !cc.empty()) block.push_back("CC: " + cc);
-    if (!FOrganization.empty()) block.push_back("Organization: " + InlineCode(FOrganization));
+    if (!FOrganization.empty())
+        block.push_back(InlineCodeField("Organization", FOrganization, FTargetCharset, FCharsetCode));
     block.emplace_back("MIME-Version: 1.0 (produced by Tandrel)");
-    block.push_back("X-mailer: " + (FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
-    if (!FMessageID.empty()) block.push_back("Message-ID: <" + TrimSP(FMessageID) + ">");
+    block.push_back("X-mailer: " + WithoutLineBreaks(FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
+    if (!FMessageID.empty()) block.push_back("Message-ID: <" + WithoutLineBreaks(TrimSP(FMessageID)) + ">");
     if (!FReplyTo.empty()) block.push_back("Reply-To: " + WithoutLineBreaks(GetEmailAddr(FReplyTo)));
     if (FPriority == TMessPriority::MP_high) {
         block.emplace_back("Priority: urgent");

@@ -328,7 +328,11 @@ void TMimePart::EncodePartHeader() {
         if (!quotedName.empty()) line += "; FileName=" + quotedName;
         FHeaders.push_back(std::move(line));
     }
-    if (!FDescription.empty()) FHeaders.push_back("Content-Description: " + InlineCode(FDescription));
+    if (!FDescription.empty())
+        FHeaders.push_back(InlineCodeField("Content-Description", FDescription, FTargetCharset, FCharsetCode));
+    // The fields are the caller's: a CR or LF in any of them would end the line and start
+    // another. Encoded texts carry them as escapes already.
+    for (std::string& line : FHeaders) line = WithoutLineBreaks(std::move(line));
 }
 
 void TMimePart::FoldHeaderLine(const std::string& Line, std::vector<std::string>& Out) const {

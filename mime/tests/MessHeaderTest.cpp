@@ -78,6 +78,21 @@ TEST(TMessHeaderEncode, LineBreaksInAddressesNeverStartANewHeaderLine) {
     EXPECT_THAT(block, ::testing::Contains("Reply-To: r@x.com X-Also: 3"));
 }
 
+TEST(TMessHeaderEncode, LineBreaksInIdentifiersNeverStartANewHeaderLine) {
+    TMessHeader header;
+    header.SetDate(FixedDate());
+    header.SetFrom("a@x.com");
+    header.SetMessageID(" id@x\r\nBcc: spy@evil.example ");
+    header.SetXMailer("Tandrel\nX-Injected: 1");
+    header.SetSubject("Linha 1\r\nX-Subject: 2");
+    Lines block;
+    header.EncodeHeaders(block);
+    for (const std::string& line : block)
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    EXPECT_THAT(block, ::testing::Contains("Message-ID: <id@x  Bcc: spy@evil.example>"));
+    EXPECT_THAT(block, ::testing::Contains("X-mailer: Tandrel X-Injected: 1"));
+}
+
 TEST(TMessHeaderEncode, PriorityLines) {
     struct Row {
         TMessPriority priority;

@@ -328,6 +328,24 @@ TEST(TMimePartHeader, AccentedFileNameAndDescriptionAreEncodedWords) {
               "Content-type: text/xml; charset=UTF-8; name=\"=?UTF-8?Q?caf=C3=A9.xml?=\"");
 }
 
+TEST(TMimePartHeader, LineBreaksInFieldsNeverStartANewHeaderLine) {
+    TMimePart part;
+    part.SetPrimary("application\r\nX-Type: 1");
+    part.SetSecondary("pdf\nX-Sub: 2");
+    part.SetEncodingCode(TMimeEncoding::ME_BASE64);
+    part.SetDisposition("attachment\r\nBcc: spy@evil.example");
+    part.SetContentID("<id@x>\r\nX-Id: 3");
+    part.SetDescription("Relat\xC3\xB3rio\r\nX-Description: 4");
+    part.SetFileName("a.pdf\r\nX-Name: 5");
+    part.EncodePartHeader();
+    for (const std::string& line : part.Headers())
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    EXPECT_THAT(part.Headers(),
+                ::testing::Contains("Content-Disposition: attachment  bcc: spy@evil.example; "
+                                    "FileName=\"=?ISO-8859-1?Q?a.pdf=0D=0AX-Name=3A_5?=\""));
+    EXPECT_THAT(part.Headers(), ::testing::Contains("Content-ID: <id@x>  X-Id: 3"));
+}
+
 // ---------------------------------------------------------------------------
 // ComposeParts
 
