@@ -96,9 +96,8 @@ std::string TMessHeader::DecodeText(std::string_view Value) const {
 }
 
 void TMessHeader::AddAddresses(std::string_view Value, std::vector<std::string>& List) const {
-    std::string rest(Value);
-    while (!rest.empty()) {
-        const std::string piece = TrimSP(FetchEx(rest, ",", '"'));
+    for (const std::string_view raw : SplitEx(Value, ",", '"')) {
+        const std::string piece(TrimBlank(raw));
         if (piece.empty()) continue;
         std::string decoded = DecodeText(piece);
         if (!decoded.empty()) List.push_back(std::move(decoded));
@@ -158,7 +157,7 @@ void TMessHeader::DecodeHeaders(const std::vector<std::string>& Value) {
 
 TMessPriority TMessHeader::ParsePriority(std::string_view Value) {
     const auto colon = Value.find(':');
-    std::string rest = TrimSP(std::string(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
+    const std::string rest(TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
     const std::string word = LowerAscii(rest.substr(0, rest.find(' ')));
     if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
         const std::size_t first = word.find_first_not_of('0');

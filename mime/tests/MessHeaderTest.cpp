@@ -166,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PriorityCase{"nonUrgent", "Priority: non-urgent", TMessPriority::MP_low},
                       PriorityCase{"noPriority", "Priority: no-priority", TMessPriority::MP_low},
                       PriorityCase{"unknownWord", "Priority: whenever", TMessPriority::MP_unknown},
-                      PriorityCase{"empty", "Priority:", TMessPriority::MP_unknown}),
+                      PriorityCase{"empty", "Priority:", TMessPriority::MP_unknown},
+                      PriorityCase{"tabAfterColon", "X-Priority:\t1", TMessPriority::MP_high}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TMessHeaderDecode, ReadsWhatEncodeWrote) {
@@ -213,6 +214,17 @@ TEST(TMessHeaderDecode, FirstKnownPriorityWinsAndContentLinesAreSwallowed) {
                       "MIME-Version: 1.0", "X-Other: kept", "", "Priority: normal"});
     EXPECT_EQ(in.Priority(), TMessPriority::MP_high);
     EXPECT_THAT(in.CustomHeaders(), ElementsAre("X-Other: kept"));
+}
+
+TEST(TMessHeaderDecode, AnyBlankAfterTheColon) {
+    TMessHeader in;
+    in.DecodeHeaders({"From:\tAna <a@x.com>", "To:\t b@x.com,\tc@x.com", "Subject:\t=?UTF-8?Q?Ol=C3=A1?=",
+                      "Message-ID:\t<id@x>", "X-mailer:\tM"});
+    EXPECT_EQ(in.From(), "Ana <a@x.com>");
+    EXPECT_THAT(in.ToList(), ElementsAre("b@x.com", "c@x.com"));
+    EXPECT_EQ(in.Subject(), "Ol\xC3\xA1");
+    EXPECT_EQ(in.MessageID(), "id@x");
+    EXPECT_EQ(in.XMailer(), "M");
 }
 
 TEST(TMessHeaderClear, KeepsCharsets) {
