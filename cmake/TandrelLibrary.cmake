@@ -25,8 +25,11 @@ function(tandrel_library name)
     target_compile_definitions(${name}_tests PRIVATE
       TANDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       TANDREL_PYTHON="${TANDREL_PYTHON}")
+    # Parameterised cases are named by their rows; without NO_PRETTY_VALUES CTest would
+    # append each row's value as GoogleTest prints it (often raw bytes) to the name.
     gtest_discover_tests(${name}_tests
       DISCOVERY_MODE PRE_TEST
+      NO_PRETTY_VALUES
       PROPERTIES LABELS ${name} TIMEOUT 120)
   endif()
   file(GLOB extra CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cmake)

@@ -343,7 +343,8 @@ void TMailSender::BuildParts() {
     const std::string bodyLower = LowerAscii(JoinLines(fBody));
     for (std::size_t i = 0; i < fAttachments.Count(); ++i) {
         const TMailAttachment& attachment = fAttachments.Objects(i);
-        const bool bodyHasImage = bodyLower.find(":" + LowerAscii(attachment.Description())) != std::string::npos;
+        const std::string imageRef = ':' + LowerAscii(attachment.Description());
+        const bool bodyHasImage = bodyLower.find(imageRef) != std::string::npos;
         TMimePart& part = fMIMEMess->AddPart(parent);
         part.DecodedLines() = attachment.Stream();
         part.SetDescription(attachment.Description());

@@ -107,9 +107,11 @@ bool TSocksBlockSocket::SocksReadAddress(std::uint8_t AddressType) {
       if (LastError() != 0)
         return false;
       FSocksResponseIP.clear();
-      for (int N = 0; N < 4; ++N)
-        FSocksResponseIP += (N > 0 ? "." : "") +
-                            std::to_string(static_cast<unsigned char>(Address[N]));
+      for (int N = 0; N < 4; ++N) {
+        if (N > 0)
+          FSocksResponseIP += '.';
+        FSocksResponseIP += std::to_string(static_cast<unsigned char>(Address[N]));
+      }
       break;
     }
     case AddressIP6: {
@@ -160,9 +162,11 @@ bool TSocksBlockSocket::SocksResponse() {
       FSocksLastError = Code == Socks4Granted ? 0 : Code;
       FSocksResponsePort = std::to_string(mime::DecodeInt(Reply, 3));
       FSocksResponseIP.clear();
-      for (int N = 4; N < 8; ++N)
-        FSocksResponseIP += (N > 4 ? "." : "") +
-                            std::to_string(static_cast<unsigned char>(Reply[N]));
+      for (int N = 4; N < 8; ++N) {
+        if (N > 4)
+          FSocksResponseIP += '.';
+        FSocksResponseIP += std::to_string(static_cast<unsigned char>(Reply[N]));
+      }
       Result = FSocksLastError == 0;
     } else {
       FSocksLastError = -1;
