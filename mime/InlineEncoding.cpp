@@ -54,17 +54,7 @@ struct TSource {
 // is not lost as "?". Malformed UTF-8 still becomes "?", byte by byte.
 TSource SourceOf(std::string_view Value, TMimeChar CP, TMimeChar MimeP) {
     if (CP != GetCurCP() || MimeP != TMimeChar::UTF_8) return {AnsiFromText(Value), CP};
-    std::string bytes;
-    bytes.reserve(Value.size());
-    for (std::size_t i = 0; i < Value.size();) {
-        const detail::TDecodedChar d = detail::DecodeUtf8Char(Value, i);
-        if (d.Valid)
-            bytes.append(Value.substr(i, d.Length));
-        else
-            bytes.push_back('?');
-        i += d.Length;
-    }
-    return {std::move(bytes), TMimeChar::UTF_8};
+    return {detail::WithMalformedAsQuestionMarks(Value), TMimeChar::UTF_8};
 }
 
 // The source character at Pos: a UTF-8 sequence in UTF-8, else one byte (text arrives
