@@ -15,6 +15,7 @@
 #include "mime/AsciiText.h"
 #include "mime/MimePart.h"
 #include "mime/SystemCodePage.h"
+#include "net/AddressText.h"
 
 namespace tandrel::mail {
 
@@ -49,6 +50,18 @@ std::string JoinLines(const std::vector<std::string>& lines) {
         text += "\r\n";
     }
     return text;
+}
+
+// The lines of a message, cut at its CR LF pairs.
+std::vector<std::string> SplitCrLf(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        const auto end = text.find("\r\n");
+        lines.emplace_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 2);
+    }
+    return lines;
 }
 
 // "file_" + local time "hhnnsszzz", the name of an unnamed stream attachment.
@@ -101,6 +114,10 @@ bool TMailSender::SetSSL() const { return fSMTP->FullSSL(); }
 void TMailSender::SetSSL(bool Value) { fSMTP->SetFullSSL(Value); }
 bool TMailSender::SetTLS() const { return fSMTP->AutoTLS(); }
 void TMailSender::SetTLS(bool Value) { fSMTP->SetAutoTLS(Value); }
+bool TMailSender::VerifyCert() const { return fSMTP->Sock().SSL().VerifyCert(); }
+void TMailSender::SetVerifyCert(bool Value) { fSMTP->Sock().SSL().SetVerifyCert(Value); }
+const std::string& TMailSender::CertCAFile() const { return fSMTP->Sock().SSL().CertCAFile(); }
+void TMailSender::SetCertCAFile(const std::string& Value) { fSMTP->Sock().SSL().SetCertCAFile(Value); }
 mime::TMessPriority TMailSender::Priority() const { return fMIMEMess->Header().Priority(); }
 void TMailSender::SetPriority(mime::TMessPriority Value) { fMIMEMess->Header().SetPriority(Value); }
 
@@ -198,6 +215,8 @@ void TMailSender::Assign(const TMailSender& Source) {
     SetPassword(Source.Password());
     SetSSL(Source.SetSSL());
     SetTLS(Source.SetTLS());
+    SetVerifyCert(Source.VerifyCert());
+    SetCertCAFile(Source.CertCAFile());
     SetPriority(Source.Priority());
     fReadingConfirmation = Source.fReadingConfirmation;
     // A copy that dropped these would send differently from its source (a threaded
@@ -427,10 +446,30 @@ void TMailSender::SendRecipients(const std::vector<std::string>& list, const cha
 
 void TMailSender::SendMail() {
     BuildMimeMess();
+    SendBuilt();
+}
+
+void TMailSender::SendBuiltMessage(std::string aMessage) {
+    fMIMEMess->Lines() = SplitCrLf(aMessage);
+    fArqMIMe = std::move(aMessage);
+    SendBuilt();
+}
+
+void TMailSender::ApplyHostToTLS() {
+    // Servers that host several names choose their certificate by the name in the
+    // handshake (never an address), and the check holds the certificate to that host.
+    auto& ssl = fSMTP->Sock().SSL();
+    const std::string& host = Host();
+    ssl.SetSNIHost(net::IsIP(host) || net::IsIP6(host) ? std::string() : host);
+    ssl.SetCertHost(host);
+}
+
+void TMailSender::SendBuilt() {
     if (fTimeOut > 0) {
         fSMTP->SetTimeout(fTimeOut);
         fSMTP->Sock().SetConnectionTimeout(fTimeOut);
     }
+    ApplyHostToTLS();
     MailProcess(TMailStatus::pmsLoginSMTP);
     if (Host().empty()) SmtpError("SMTP Error: Server not informed");
 

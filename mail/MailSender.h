@@ -60,6 +60,14 @@ public:
     /// STARTTLS when the server offers it.
     [[nodiscard]] bool SetTLS() const;
     void SetTLS(bool Value);
+    /// Over TLS, checks the server's certificate: its chain against `CertCAFile` (the
+    /// system's authorities when empty) and its names against `Host`. Off by default:
+    /// any certificate is then accepted. Read and written in the socket's TLS plug-in.
+    [[nodiscard]] bool VerifyCert() const;
+    void SetVerifyCert(bool Value);
+    /// File of the authorities (PEM) the check trusts instead of the system's.
+    [[nodiscard]] const std::string& CertCAFile() const;
+    void SetCertCAFile(const std::string& Value);
 
     /// The message header's priority.
     [[nodiscard]] mime::TMessPriority Priority() const;
@@ -212,6 +220,10 @@ public:
     void Send(bool UseThreadNow);
     /// `Send(UseThread())`.
     void Send() { Send(fUseThread); }
+    /// Sends a message built elsewhere (bytes, lines ended by CR LF) as it is, here, with
+    /// the steps, retries, events and errors of `Send(false)` from `pmsLoginSMTP` on: the
+    /// envelope is `From` and the To, CC and BCC lists; nothing is built. Clears at the end.
+    void SendBuiltMessage(std::string aMessage);
     /// Starts a threaded send of a copy of `MailToClone` and returns at once; threaded
     /// sends run one at a time and never raise to the caller. A null mail fails with
     /// std::invalid_argument "MailToClone not specified".
@@ -226,6 +238,8 @@ private:
     friend class TMailSenderThread;
 
     void SendMail();
+    void SendBuilt();
+    void ApplyHostToTLS();
     [[noreturn]] void SmtpError(const std::string& pMsgError);
     template <class Step>
     void Retry(const Step& step, const char* failureText, std::string& errorMsgs);

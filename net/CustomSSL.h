@@ -126,6 +126,10 @@ public:
   /// Server name sent in the handshake; empty = none.
   [[nodiscard]] const std::string& SNIHost() const noexcept { return FSNIHost; }
   void SetSNIHost(const std::string& Value) { FSNIHost = Value; }
+  /// Host name or address (IPv4 or IPv6 text) the peer's certificate must be
+  /// issued for when VerifyCert is set; empty = any name.
+  [[nodiscard]] const std::string& CertHost() const noexcept { return FCertHost; }
+  void SetCertHost(const std::string& Value) { FCertHost = Value; }
 
 protected:
   THookVerifyCert FOnVerifyCert;
@@ -154,6 +158,7 @@ protected:
   std::string FSSHChannelArg2;
   int FCertComplianceLevel = -1;
   std::string FSNIHost;
+  std::string FCertHost;
 };
 
 /// The plug-in without TLS: the base behaviour, with its own library texts.

@@ -16,6 +16,7 @@
 #include <openssl/rsa.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <sys/socket.h>
 
 #include "mime/AsciiText.h"
@@ -376,6 +377,10 @@ bool TSSLOpenSSL::SetSslKeys() {
     static_cast<void>(SSLCheck());
     if (!FCertCAFile.empty() && SSL_CTX_load_verify_locations(ctx, FCertCAFile.c_str(), nullptr) != 1)
       return false;
+    // A check without a CA file trusts the system's authorities; trusting none
+    // would make a check that no server can ever pass.
+    if (FCertCAFile.empty() && FVerifyCert && SSL_CTX_set_default_verify_paths(ctx) != 1)
+      return false;
     if (!FPFXfile.empty() && !LoadPFXfile())
       return false;
     return FPFX.empty() || LoadPFX(FPFX);
@@ -426,6 +431,32 @@ void TSSLOpenSSL::AddClientNameExtension() {
     SSL_set_tlsext_host_name(FSsl.get(), FSNIHost.c_str());
 }
 
+bool TSSLOpenSSL::AddHostCheck() {
+  if (!FVerifyCert || FCertHost.empty())
+    return true;
+  X509_VERIFY_PARAM* param = SSL_get0_param(FSsl.get());
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  // An address must be among the certificate's IP entries, a name among its
+  // DNS entries (or its CN when it has none).
+  if (X509_VERIFY_PARAM_set1_ip_asc(param, FCertHost.c_str()) == 1)
+    return true;
+  ERR_clear_error();
+  return X509_VERIFY_PARAM_set1_host(param, FCertHost.c_str(), FCertHost.size()) == 1;
+}
+
+bool TSSLOpenSSL::HandshakeFailed() {
+  static_cast<void>(SSLCheck());
+  // OpenSSL's queue only says "certificate verify failed"; the check's own
+  // result says why (untrusted issuer, expired, another host's name...).
+  const long verify = SSL_get_verify_result(FSsl.get());
+  if (FVerifyCert && verify != X509_V_OK) {
+    if (!FLastErrorDesc.empty())
+      FLastErrorDesc += ": ";
+    FLastErrorDesc += X509_verify_cert_error_string(verify);
+  }
+  return false;
+}
+
 bool TSSLOpenSSL::HandshakeWithTimeout(int Timeout) {
   const bool wasNonBlocking = FSocket.NonBlockMode();
   FSocket.SetNonBlockMode(true);
@@ -453,13 +484,13 @@ bool TSSLOpenSSL::Connect() {
     return false;
   if (!Prepare(false))
     return false;
-  if (!AttachHandle())
+  if (!AttachHandle() || !AddHostCheck())
     return Failed();
   AddClientNameExtension();
   const int timeout = FSocket.ConnectionTimeout();
   const bool handshaken = timeout <= 0 ? SSL_connect(FSsl.get()) >= 1 : HandshakeWithTimeout(timeout);
   if (!handshaken)
-    return Failed();
+    return HandshakeFailed();
   if (!FVerifyCert || (GetVerifyCert() == X509_V_OK && DoVerifyCert())) {
     FSSLEnabled = true;
     return true;

@@ -50,8 +50,10 @@ public:
 
   /// Client handshake on the socket's handle, bounded by the socket's
   /// ConnectionTimeout when it is positive (the socket's blocking mode is
-  /// restored afterwards). Sends SNIHost when set; checks the peer's chain
-  /// against CertCAFile when VerifyCert is set. False on any failure.
+  /// restored afterwards). Sends SNIHost when set. With VerifyCert, checks
+  /// the peer's chain against CertCAFile (the system's authorities when it
+  /// is empty) and the certificate's names against CertHost when set; a
+  /// failed check adds its reason to LastErrorDesc. False on any failure.
   [[nodiscard]] bool Connect() override;
   /// Server handshake on the socket's handle with the configured keys (a
   /// self-signed pair is made when none is set). False on any failure.
@@ -133,6 +135,12 @@ private:
   [[nodiscard]] bool AttachHandle();
   [[nodiscard]] bool HandshakeWithTimeout(int Timeout);
   void AddClientNameExtension();
+  /// With VerifyCert, makes the chain check also require CertHost's name or
+  /// address in the certificate; false when OpenSSL refuses the text.
+  [[nodiscard]] bool AddHostCheck();
+  /// Failed for a handshake, adding the certificate check's reason when it
+  /// was the check that failed.
+  [[nodiscard]] bool HandshakeFailed();
   [[nodiscard]] bool LoadCertificateFile();
   [[nodiscard]] bool LoadPrivateKeyFile();
   [[nodiscard]] bool LoadPFXfile();

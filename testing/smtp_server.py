@@ -5,10 +5,13 @@ standard input closes. Every message it accepts is parsed with the email package
 and summarised in <out>/msg-<n>.txt (n from 1), one "key<TAB>value" line each:
   mail_from, mail_options, rcpt (one per recipient), rcpt_options,
   auth (the login, only when someone logged in), tls (yes or no),
+  sni (the server name the client's TLS handshake carried, "-" for none),
   from, to, cc, subject, reply-to, x-mailer (those present),
   part (content type, disposition, file name, charset label, payload in hex),
   raw_hex (the whole message as received, dot-stuffing removed).
 CR and LF inside a value are written as \\r and \\n.
+Every AUTH exchange that reaches the authenticator, accepted or not, adds its
+login as a line to <out>/auth.log.
 """
 import argparse
 import asyncio
@@ -33,15 +36,30 @@ def make_context(out, cert, key):
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(cert, key)
+    ctx.sni_callback = remember_server_name
     return ctx
 
 
+def remember_server_name(ssl_object, name, ctx):
+    ssl_object.tandrel_server_name = name
+
+
+def server_name(server):
+    transport = getattr(server, "transport", None)
+    ssl_object = transport.get_extra_info("ssl_object") if transport is not None else None
+    return getattr(ssl_object, "tandrel_server_name", None) or "-"
+
+
 class Authenticator:
-    def __init__(self, user, password):
+    def __init__(self, user, password, out):
         self.user = user.encode()
         self.password = password.encode()
+        self.log = os.path.join(out, "auth.log")
 
     def __call__(self, server, session, envelope, mechanism, auth_data):
+        with open(self.log, "a", encoding="utf-8") as f:
+            login = getattr(auth_data, "login", b"") or b""
+            f.write(login.decode("utf-8", "replace") + "\n")
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
               and auth_data.password == self.password)
         # handled=False: the server sends the answer itself, the refusal included.
@@ -73,6 +91,7 @@ class Recorder:
         if login:
             lines.append(("auth", login.decode() if isinstance(login, bytes) else str(login)))
         lines.append(("tls", "yes" if protected(server, session) else "no"))
+        lines.append(("sni", server_name(server)))
         for name in ("from", "to", "cc", "subject", "reply-to", "x-mailer"):
             if msg[name] is not None:
                 lines.append((name, str(msg[name])))
@@ -119,7 +138,7 @@ async def main():
     kwargs = dict(data_size_limit=a.size, auth_require_tls=False, auth_required=a.require_auth,
                   auth_exclude_mechanism=a.exclude_auth)
     if a.user:
-        kwargs["authenticator"] = Authenticator(a.user, a.password)
+        kwargs["authenticator"] = Authenticator(a.user, a.password, a.out)
     if a.mode == "starttls" or a.offer_starttls:
         kwargs["tls_context"] = ctx
 

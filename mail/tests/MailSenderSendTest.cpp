@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "testing/ChildProcess.h"
 #include "testing/PythonSmtpServer.h"
 #include "testing/ScriptedSmtpServer.h"
 #include "mail/EAbort.h"
@@ -384,6 +385,79 @@ TEST_F(SendFixture, WrongPasswordFailsAtTheSenderStep) {
     EXPECT_EQ(message.rfind("SMTP Error: Unable to send MailFrom.\r\n530", 0), 0u) << message;
     EXPECT_TRUE(server.Messages().empty());
 }
+
+// ----- certificate check and server name over TLS ------------------------------
+
+// A self-signed server certificate for "localhost" (a name only, no address).
+class LocalhostCertificate {
+public:
+    LocalhostCertificate() {
+        testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                       "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
+                                       "-keyout", Key(), "-out", Cert()},
+                                      {.MergeStderr = true});
+        if (openssl.Wait() != 0) throw std::runtime_error("openssl req failed: " + openssl.Output());
+    }
+    std::string Cert() const { return (dir_.Path() / "cert.pem").string(); }
+    std::string Key() const { return (dir_.Path() / "key.pem").string(); }
+
+private:
+    testing::TempDir dir_;
+};
+
+struct TlsCheckCase {
+    const char* name;
+    const char* host;
+    bool verify;
+    bool trustServer;   // the server's certificate as CertCAFile
+    const char* sni;    // the name the server saw; "-" none
+    const char* error;  // in the socket's error text; empty: delivered
+};
+
+class TlsCheckTest : public SendFixture, public ::testing::WithParamInterface<TlsCheckCase> {};
+
+TEST_P(TlsCheckTest, NamesTheHostAndChecksTheCertificateOnlyWhenAsked) {
+    const auto& c = GetParam();
+    static const LocalhostCertificate certificate;
+    PythonSmtpServer server({"--mode", "smtps", "--cert", certificate.Cert(), "--key", certificate.Key()});
+    Fill(server.PortText());
+    mail_->SetHost(c.host);
+    mail_->SetSSL(true);
+    mail_->SetAttempts(1);
+    mail_->SetVerifyCert(c.verify);
+    if (c.trustServer) mail_->SetCertCAFile(certificate.Cert());
+    // A threaded send works on a copy: the copy must check as its source does.
+    TMailSender copy;
+    copy.Assign(*mail_);
+    EXPECT_EQ(copy.VerifyCert(), c.verify);
+    EXPECT_EQ(copy.CertCAFile(), mail_->CertCAFile());
+    if (*c.error == '\0') {
+        mail_->Send(false);
+        const auto mails = server.Messages();
+        ASSERT_EQ(mails.size(), 1u);
+        EXPECT_EQ(mails[0].Get("tls"), "yes");
+        EXPECT_EQ(mails[0].Get("sni"), c.sni);
+    } else {
+        const std::string message = SendFailing();
+        EXPECT_EQ(message.rfind("SMTP Error: Unable to Login.", 0), 0u) << message;
+        const auto& sock = mail_->SMTP().Sock();
+        EXPECT_EQ(sock.LastError(), net::WSASYSNOTREADY);
+        EXPECT_NE(sock.LastErrorDesc().find(std::string("certificate verify failed: ") + c.error), std::string::npos)
+            << sock.LastErrorDesc();
+        EXPECT_TRUE(server.Messages().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TlsCheckTest,
+    ::testing::Values(
+        // The defaults, as the window sends: any certificate, the host's name in the handshake.
+        TlsCheckCase{"unchecked_name", "localhost", false, false, "localhost", ""},
+        TlsCheckCase{"unchecked_address", "127.0.0.1", false, false, "-", ""},
+        TlsCheckCase{"checked_trusted", "localhost", true, true, "localhost", ""},
+        TlsCheckCase{"checked_untrusted", "localhost", true, false, "", "self-signed certificate"},
+        TlsCheckCase{"checked_address_not_named", "127.0.0.1", true, true, "", "IP address mismatch"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tandrel::mail

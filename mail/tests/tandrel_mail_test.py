@@ -1,7 +1,10 @@
-"""End-to-end checks of tandrel-mail: arguments, --save, a send to aiosmtpd, a failed send."""
+"""End-to-end checks of tandrel-mail: arguments, --save, sends to aiosmtpd (plain and TLS with
+a test CA), where the password comes from, --eml, a failed send, the manual page."""
 import email
 import email.policy
 import os
+import pty
+import re
 import socket
 import subprocess
 import sys
@@ -12,8 +15,38 @@ TOOL = sys.argv.pop(1) if len(sys.argv) > 1 else "tandrel-mail"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def run(*args):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=60)
+def run(*args, env=None, stdin=subprocess.DEVNULL, input=None):
+    environment = dict(os.environ)
+    environment.pop("TANDREL_MAIL_PASSWORD", None)
+    environment.update(env or {})
+    if input is not None:
+        stdin = None
+    return subprocess.run([TOOL, *args], capture_output=True, text=input is None or isinstance(input, str),
+                          timeout=60, env=environment, stdin=stdin, input=input)
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class TestCA:
+    """A CA, a server certificate it signed for localhost and 127.0.0.1, and one for another name."""
+
+    def __init__(self):
+        self.dir = tempfile.TemporaryDirectory()
+        d = self.dir.name
+        key = ["-newkey", "rsa:2048", "-nodes", "-days", "2"]
+        openssl("req", "-x509", *key, "-subj", "/CN=Tandrel Test CA", "-keyout", "ca.key", "-out", "ca.pem", cwd=d)
+        for name, alt in (("server", "DNS:localhost,IP:127.0.0.1"), ("other", "DNS:other.tandrel.test")):
+            openssl("req", *key, "-subj", "/CN=" + alt.split(",")[0][4:], "-keyout", name + ".key",
+                    "-out", name + ".csr", cwd=d)
+            with open(os.path.join(d, name + ".ext"), "w") as f:
+                f.write("subjectAltName=%s\n" % alt)
+            openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-days", "2",
+                    "-extfile", name + ".ext", "-out", name + ".pem", cwd=d)
+
+    def file(self, name):
+        return os.path.join(self.dir.name, name)
 
 
 class Server:
@@ -23,7 +56,8 @@ class Server:
         self.dir = tempfile.TemporaryDirectory()
         self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "..", "testing", "smtp_server.py"),
                                       "--out", self.dir.name, *args],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True)
         line = self.proc.stdout.readline()
         self.port = line.split()[1]
 
@@ -36,9 +70,17 @@ class Server:
             n += 1
         return found
 
+    def auth_attempts(self):
+        try:
+            with open(os.path.join(self.dir.name, "auth.log"), encoding="utf-8") as f:
+                return f.read().split()
+        except FileNotFoundError:
+            return []
+
     def close(self):
         self.proc.stdin.close()
         self.proc.wait(timeout=10)
+        self.proc.stdout.close()
         self.dir.cleanup()
 
 
@@ -52,6 +94,12 @@ class TandrelMailTest(unittest.TestCase):
         self.attachment_bytes = b'<?xml version="1.0"?>\r\n<c>\xc3\xa7\x00\xff</c>' * 50
         with open(self.attachment, "wb") as f:
             f.write(self.attachment_bytes)
+        self.password_file = os.path.join(self.tmp.name, "senha")
+        with open(self.password_file, "w", encoding="utf-8") as f:
+            f.write("s3nha\nsecond line is not the password\n")
+        self.eml_without_recipients = os.path.join(self.tmp.name, "norcpt.eml")
+        with open(self.eml_without_recipients, "wb") as f:
+            f.write(b"From: a@example.com\r\nSubject: x\r\n\r\nbody\r\n")
 
     def tearDown(self):
         self.tmp.cleanup()
@@ -66,6 +114,16 @@ class TandrelMailTest(unittest.TestCase):
             "no recipient": ["--from", "a@x"],
             "missing attachment": ["--from", "a@x", "--to", "b@y", "--attach", "/nonexistent/f.pdf"],
             "bad priority": ["--priority", "urgent", "--save", "x.eml"],
+            "ca file and insecure": ["--ssl", "--ca-file", self.body, "--insecure", "--from", "a@x", "--to", "b@y"],
+            "ca file without tls": ["--ca-file", self.body, "--from", "a@x", "--to", "b@y"],
+            "missing ca file": ["--ssl", "--ca-file", "/nonexistent/ca.pem", "--from", "a@x", "--to", "b@y"],
+            "two passwords": ["--password", "x", "--password-file", self.body, "--from", "a@x", "--to", "b@y"],
+            "missing password file": ["--password-file", "/nonexistent/pw", "--from", "a@x", "--to", "b@y"],
+            "missing eml": ["--eml", "/nonexistent/m.eml"],
+            "eml and subject": ["--eml", self.body, "--subject", "x", "--to", "b@y"],
+            "eml and save": ["--eml", self.body, "--save", "x.eml"],
+            "eml without sender": ["--eml", self.body, "--to", "b@y"],
+            "eml without recipient": ["--eml", self.eml_without_recipients],
         }
         for name, args in cases.items():
             with self.subTest(name):
@@ -73,10 +131,27 @@ class TandrelMailTest(unittest.TestCase):
                 self.assertEqual(r.returncode, 2, r.stderr)
                 self.assertIn("tandrel-mail: ", r.stderr)
 
-    def test_help(self):
+    def test_help_and_version(self):
         r = run("--help")
         self.assertEqual(r.returncode, 0)
         self.assertIn("--delivery-receipt", r.stdout)
+        self.assertRegex(r.stdout, r"--password SECRET +its password \(other users of this machine can read it")
+        r = run("--version")
+        self.assertEqual(r.returncode, 0)
+        self.assertRegex(r.stdout, r"^tandrel-mail \d+\.\d+")
+
+    def test_manual_page_explains_every_option_and_exit_status(self):
+        with open(os.path.join(HERE, "..", "..", "packaging", "tandrel-mail.1"), encoding="utf-8") as f:
+            page = f.read()
+        options = re.findall(r"^\s+(--[a-z-]+)", run("--help").stdout, re.M)
+        self.assertGreater(len(options), 25)
+        for option in options:
+            with self.subTest(option):
+                self.assertRegex(page, r"\n\.B[IR]? %s[ \n]" % re.escape(option.replace("-", "\\-")))
+        self.assertIn("TANDREL_MAIL_PASSWORD", page)
+        exit_section = page[page.index(".SH EXIT STATUS"):]
+        for status in ("0", "1", "2"):
+            self.assertRegex(exit_section, r"\.TP\n\.B %s\n" % status)
 
     def test_save_writes_the_message_without_sending(self):
         eml = os.path.join(self.tmp.name, "out.eml")
@@ -102,8 +177,8 @@ class TandrelMailTest(unittest.TestCase):
     def test_send_to_aiosmtpd_with_auth(self):
         server = Server("--user", "loja", "--password", "s3nha", "--require-auth")
         try:
-            r = run("--host", "127.0.0.1", "--port", server.port, "--user", "loja", "--password", "s3nha",
-                    "--from", "loja@example.com", "--to", "a@example.com;b@example.com",
+            r = run("--host", "127.0.0.1", "--port", server.port, "--user", "loja", "--password-file",
+                    self.password_file, "--from", "loja@example.com", "--to", "a@example.com;b@example.com",
                     "--bcc", "c@example.com", "--subject", "Olá", "--body-file", self.body,
                     "--attach", self.attachment)
             self.assertEqual(r.returncode, 0, r.stderr)
@@ -133,6 +208,125 @@ class TandrelMailTest(unittest.TestCase):
         self.assertIn("tandrel-mail: SMTP Error: Unable to Login.", r.stderr)
         self.assertIn("socket error 10061", r.stderr)
         self.assertIn("pmsError", r.stderr)
+
+
+    def test_password_reaches_the_server_from_file_environment_or_prompt(self):
+        server = Server("--user", "loja", "--password", "s3nha", "--require-auth")
+        send = ["--port", server.port, "--user", "loja", "--from", "a@example.com", "--to", "b@example.com",
+                "--attempts", "1"]
+        try:
+            r = run(*send, "--password-file", self.password_file)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            r = run(*send, env={"TANDREL_MAIL_PASSWORD": "s3nha"})
+            self.assertEqual(r.returncode, 0, r.stderr)
+            # The command line beats the environment.
+            r = run(*send, "--password-file", self.password_file, env={"TANDREL_MAIL_PASSWORD": "wrong"})
+            self.assertEqual(r.returncode, 0, r.stderr)
+            status, shown = self.run_on_terminal(send, "s3nha")
+            self.assertEqual(status, 0, shown)
+            self.assertIn(b"Password for loja at 127.0.0.1: ", shown)
+            self.assertNotIn(b"s3nha", shown)  # not echoed
+            self.assertEqual([dict(m)["auth"] for m in server.messages()], ["loja"] * 4)
+            # Without a terminal nothing is asked: the server refuses the empty password.
+            r = run(*send)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertNotIn("Password for", r.stderr)
+        finally:
+            server.close()
+
+    @staticmethod
+    def run_on_terminal(args, typed):
+        """Runs the tool on a pseudo-terminal, types `typed` at its prompt; exit status and screen."""
+        environment = {k: v for k, v in os.environ.items() if k != "TANDREL_MAIL_PASSWORD"}
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execve(TOOL, [TOOL, *args], environment)
+        shown = b""
+        typed_yet = False
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+            if not typed_yet and b"Password for" in shown:
+                os.write(fd, typed.encode() + b"\n")
+                typed_yet = True
+        os.close(fd)
+        _, status = os.waitpid(pid, 0)
+        return os.waitstatus_to_exitcode(status), shown
+
+    def test_certificate_checked_against_trusted_authorities_and_host(self):
+        ca = TestCA()
+        send = ["--user", "loja", "--password-file", self.password_file, "--from", "a@example.com",
+                "--to", "b@example.com", "--attempts", "1"]
+        cases = [
+            # name, server mode, certificate, tandrel-mail options, host, error (None: delivered), server name
+            ("untrusted", "smtps", "server", ["--ssl"], "localhost", "unable to get local issuer certificate", None),
+            ("untrusted_starttls", "starttls", "server", ["--tls"], "localhost",
+             "unable to get local issuer certificate", None),
+            ("trusted", "smtps", "server", ["--ssl", "--ca-file", ca.file("ca.pem")], "localhost", None, "localhost"),
+            ("trusted_starttls", "starttls", "server", ["--tls", "--ca-file", ca.file("ca.pem")], "localhost",
+             None, "localhost"),
+            ("trusted_address", "smtps", "server", ["--ssl", "--ca-file", ca.file("ca.pem")], "127.0.0.1", None, "-"),
+            ("insecure", "smtps", "server", ["--ssl", "--insecure"], "localhost", None, "localhost"),
+            ("other_name", "smtps", "other", ["--ssl", "--ca-file", ca.file("ca.pem")], "localhost",
+             "hostname mismatch", None),
+        ]
+        try:
+            for name, mode, cert, options, host, error, server_name in cases:
+                with self.subTest(name):
+                    server = Server("--mode", mode, "--cert", ca.file(cert + ".pem"), "--key", ca.file(cert + ".key"),
+                                    "--user", "loja", "--password", "s3nha", "--require-auth")
+                    try:
+                        r = run("--host", host, "--port", server.port, *options, *send)
+                        if error is None:
+                            self.assertEqual(r.returncode, 0, r.stderr)
+                            [mail] = server.messages()
+                            self.assertEqual(dict(mail)["tls"], "yes")
+                            self.assertEqual(dict(mail)["sni"], server_name)
+                            self.assertEqual("--insecure" in options,
+                                             "the server's certificate is not checked" in r.stderr)
+                        else:
+                            self.assertEqual(r.returncode, 1, r.stderr)
+                            self.assertIn("socket error 10091: ", r.stderr)
+                            self.assertIn("certificate verify failed: " + error, r.stderr)
+                            self.assertEqual(server.messages(), [])
+                            self.assertEqual(server.auth_attempts(), [])
+                    finally:
+                        server.close()
+        finally:
+            ca.dir.cleanup()
+
+    def test_eml_sends_a_saved_message_byte_for_byte(self):
+        eml = os.path.join(self.tmp.name, "saved.eml")
+        r = run("--save", eml, "--from", "loja@example.com", "--from-name", "Loja Ávila",
+                "--to", "Cliente Um <um@example.com>", "--to", "dois@example.com", "--cc", "tres@example.com",
+                "--subject", "Dados", "--body-file", self.body, "--attach", self.attachment)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(eml, "rb") as f:
+            saved = f.read()
+        server = Server()
+        try:
+            # Envelope from the header.
+            r = run("--port", server.port, "--eml", eml)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            # Envelope given, message from standard input.
+            r = run("--port", server.port, "--eml", "-", "--from", "outro@example.com", "--bcc", "oculto@example.com",
+                    input=saved)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            first, second = server.messages()
+            self.assertEqual(bytes.fromhex(dict(first)["raw_hex"]), saved)
+            self.assertEqual(dict(first)["mail_from"], "loja@example.com")
+            self.assertEqual([v for k, v in first if k == "rcpt"],
+                             ["um@example.com", "dois@example.com", "tres@example.com"])
+            self.assertEqual(bytes.fromhex(dict(second)["raw_hex"]), saved)
+            self.assertEqual(dict(second)["mail_from"], "outro@example.com")
+            self.assertEqual([v for k, v in second if k == "rcpt"], ["oculto@example.com"])
+        finally:
+            server.close()
 
 
 if __name__ == "__main__":

@@ -208,37 +208,87 @@ TEST(SSLOpenSSL, ClientTalksToOpenSslServerAndSeesItsCertificate) {
 struct VerifyCase {
   const char* name;
   bool verify;
-  const char* caFile;  // in the certificate directory; empty = none
-  bool connects;
+  const char* caFile;    // in the certificate directory; empty = none
+  const char* certHost;  // empty = no name check
+  const char* reason;    // empty: the handshake succeeds
 };
 
 class SSLOpenSSLVerify : public ::testing::TestWithParam<VerifyCase> {};
 
-TEST_P(SSLOpenSSLVerify, ChecksTheChainOnlyWhenAskedAndOnlyAgainstTheCaFile) {
+// The server shows the CA's certificate for CN=localhost (no alternative names).
+TEST_P(SSLOpenSSLVerify, ChecksChainAndNameOnlyWhenAskedAndSaysWhyItFailed) {
   const VerifyCase& c = GetParam();
   TlsServer server(Certs(), {"-rev"});
   TTCPBlockSocket sock;
   sock.SSL().SetVerifyCert(c.verify);
+  sock.SSL().SetCertHost(c.certHost);
   if (*c.caFile != '\0')
     sock.SSL().SetCertCAFile(Certs().File(c.caFile));
   ConnectTls(sock, server.Port());
-  if (c.connects) {
+  if (*c.reason == '\0') {
     ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
     EXPECT_TRUE(sock.SSL().SSLEnabled());
     ASSERT_EQ(sock.SendString("abc\n"), 4);
     EXPECT_EQ(sock.RecvTerminated(Wait, "\n"), "cba");
   } else {
     EXPECT_EQ(sock.LastError(), WSASYSNOTREADY);
-    EXPECT_NE(sock.LastErrorDesc().find("certificate verify failed"), std::string::npos) << sock.LastErrorDesc();
+    EXPECT_NE(sock.LastErrorDesc().find(std::string("certificate verify failed: ") + c.reason), std::string::npos)
+        << sock.LastErrorDesc();
     EXPECT_FALSE(sock.SSL().SSLEnabled());
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SSLOpenSSLVerify,
-                         ::testing::Values(VerifyCase{"NoCheck", false, "", true},
-                                           VerifyCase{"CheckWithoutCaFile", true, "", false},
-                                           VerifyCase{"CheckWithTestCa", true, "ca.pem", true},
-                                           VerifyCase{"CheckWithUnrelatedCa", true, "sni.pem", false}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SSLOpenSSLVerify,
+    ::testing::Values(VerifyCase{"NoCheck", false, "", "", ""},
+                      VerifyCase{"NoCheckNoName", false, "", "other.tandrel.test", ""},
+                      // The system's authorities do not know the test CA.
+                      VerifyCase{"CheckWithoutCaFile", true, "", "", "unable to get local issuer certificate"},
+                      VerifyCase{"CheckWithTestCa", true, "ca.pem", "", ""},
+                      VerifyCase{"CheckWithUnrelatedCa", true, "sni.pem", "", "unable to get local issuer certificate"},
+                      VerifyCase{"NameInCommonName", true, "ca.pem", "localhost", ""},
+                      VerifyCase{"OtherName", true, "ca.pem", "other.tandrel.test", "hostname mismatch"},
+                      VerifyCase{"AddressNotInCertificate", true, "ca.pem", "127.0.0.1", "IP address mismatch"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct AltNameCase {
+  const char* name;
+  const char* certHost;
+  bool connects;
+};
+
+class SSLOpenSSLAltNames : public ::testing::TestWithParam<AltNameCase> {};
+
+// A certificate with alternative names is checked against those alone: its
+// common name no longer counts.
+TEST_P(SSLOpenSSLAltNames, NameOrAddressMustBeAmongTheAlternativeNames) {
+  const AltNameCase& c = GetParam();
+  OwnTlsServer server([](TCustomSSL& ssl) {
+    ssl.SetCertificateFile(Certs().File("alt.pem"));
+    ssl.SetPrivateKeyFile(Certs().File("alt.key"));
+  });
+  TTCPBlockSocket sock;
+  sock.SSL().SetVerifyCert(true);
+  sock.SSL().SetCertCAFile(Certs().File("ca.pem"));
+  sock.SSL().SetCertHost(c.certHost);
+  ConnectTls(sock, server.Port());
+  if (c.connects) {
+    ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
+    ASSERT_EQ(sock.SendString("hi\r\n"), 4);
+    EXPECT_EQ(sock.RecvString(Wait), "pong hi");
+  } else {
+    EXPECT_EQ(sock.LastError(), WSASYSNOTREADY);
+    EXPECT_NE(sock.LastErrorDesc().find("mismatch"), std::string::npos) << sock.LastErrorDesc();
+  }
+  sock.CloseSocket();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SSLOpenSSLAltNames,
+                         ::testing::Values(AltNameCase{"DnsName", "mail.tandrel.test", true},
+                                           AltNameCase{"DnsNameAnyCase", "Mail.Tandrel.TEST", true},
+                                           AltNameCase{"Address", "127.0.0.1", true},
+                                           AltNameCase{"CommonNameOnly", "localhost", false},
+                                           AltNameCase{"ParentDomain", "tandrel.test", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SSLOpenSSL, VerifyHookHasTheLastWord) {
