@@ -12,7 +12,10 @@
 
 #include "mail/DelimitedText.h"
 #include "mail/EAbort.h"
+#include "mail/MailAddress.h"
 #include "mail/MailSenderThread.h"
+#include "mail/MessageID.h"
+#include "mail/XmlCharset.h"
 #include "mime/AsciiText.h"
 #include "mime/MimePart.h"
 #include "mime/SystemCodePage.h"
@@ -32,13 +35,6 @@ constexpr int kQuitWait = 1000;
 
 std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
     return "\"" + aName + "\" <" + aEmail + ">";
-}
-
-// The address of a list entry: the text inside the angle brackets, or the whole entry.
-std::string ExtractAddress(std::string_view entry) {
-    if (const auto open = entry.find('<'); open != std::string_view::npos) entry.remove_prefix(open + 1);
-    if (const auto close = entry.find('>'); close != std::string_view::npos) entry = entry.substr(0, close);
-    return std::string(TrimBlank(entry));
 }
 
 // The file-name part of a path: the text after the last folder or drive separator.
@@ -256,6 +252,8 @@ void TMailSender::Assign(const TMailSender& Source) {
     to.CustomHeaders() = from.CustomHeaders();
     to.SetDate(from.Date());
     to.SetXMailer(from.XMailer());
+    // A copy sent on a thread must go out under the identifier its caller chose.
+    to.SetMessageID(from.MessageID());
 }
 
 void TMailSender::SaveToFile(const std::string& AFileName) {
@@ -297,17 +295,22 @@ void TMailSender::BuildHeader() {
     header.SetCharsetCode(fDefaultCharsetCode);
     header.SetTargetCharset(fIDECharsetCode);
     header.SetSubject(fSubject);
+    // Every address of the header names its domain as the envelope does: as an A-label.
+    const std::string sender = EntryWithAsciiDomain(fFrom);
+    for (auto& entry : header.ToList()) entry = EntryWithAsciiDomain(entry);
+    for (auto& entry : header.CCList()) entry = EntryWithAsciiDomain(entry);
     // The sender also goes into the confirmation lines, which the header writes as they stand:
     // a CR or LF typed into it would start a new header line there.
     const std::string from =
-        mime::WithoutLineBreaks(TrimBlank(fFromName).empty() ? fFrom : NamedAddress(fFrom, fFromName));
+        mime::WithoutLineBreaks(TrimBlank(fFromName).empty() ? sender : NamedAddress(sender, fFromName));
     header.SetFrom(from);
     if (!fReplyTo.empty()) {
         std::string replyTo;
         bool first = true;
-        for (const auto& entry : fReplyTo) {
+        for (const auto& original : fReplyTo) {
             if (!first) replyTo += ';';
             first = false;
+            const std::string entry = EntryWithAsciiDomain(original);
             if (entry.find_first_of("\";") == std::string::npos) {
                 replyTo += entry;
                 continue;
@@ -325,6 +328,11 @@ void TMailSender::BuildHeader() {
     if (fReadingConfirmation) custom.insert(custom.begin(), "Disposition-Notification-To: " + from);
     if (fDeliveryConfirmation) custom.insert(custom.begin(), "Return-Receipt-To: " + from);
     header.SetXMailer(kMailer);
+    // Large receivers refuse or mark mail without one, and few servers add it for a client.
+    if (TrimBlank(header.MessageID()).empty()) {
+        const std::string domain = MessageIDDomain(AddressDomain(ExtractAddress(sender)), fSMTP->SystemName());
+        header.SetMessageID(UniqueMessageID(domain));
+    }
 }
 
 namespace {
@@ -380,6 +388,10 @@ void TMailSender::BuildParts() {
         part.SetTargetCharset(fIDECharsetCode);
         part.SetConvertCharset(false);
         part.MimeTypeFromExt(attachment.FileName());
+        // An XML file names its own encoding, whatever the program's code page: a reader that
+        // shows it inline follows the label, not the declaration.
+        if (part.PrimaryCode() == mime::TMimePrimary::MP_TEXT && LowerAscii(part.Secondary()) == "xml")
+            part.SetCharsetCode(XmlCharset(attachment.Stream()));
         part.EncodePart();
         part.EncodePartHeader();
     }
@@ -457,10 +469,35 @@ void TMailSender::Retry(const Step& step, const char* failureText, std::string& 
     }
 }
 
+std::vector<std::string> TMailSender::MailAddresses() const {
+    std::vector<std::string> addresses{ExtractAddress(EntryWithAsciiDomain(fFrom))};
+    const auto& header = fMIMEMess->Header();
+    for (const auto* list : {&header.ToList(), &header.CCList(), &fBCC, &fReplyTo})
+        for (const auto& entry : *list) addresses.push_back(WithAsciiDomain(ExtractAddress(entry)));
+    return addresses;
+}
+
+void TMailSender::CheckDomains(const std::vector<std::string>& addresses) {
+    for (const auto& address : addresses)
+        if (!mime::IsAscii(AddressDomain(address)))
+            SmtpError("SMTP Error: Invalid international domain name in the address \"" + address + "\"");
+}
+
+bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& addresses) {
+    for (const auto& address : addresses) {
+        if (mime::IsAscii(address)) continue;
+        if (fSMTP->FindCap("SMTPUTF8").empty())
+            SmtpError("SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address \"" + address +
+                      "\"");
+        return true;
+    }
+    return false;
+}
+
 void TMailSender::SendRecipients(const std::vector<std::string>& list, const char* failureText,
                                  std::string& errorMsgs) {
     for (const auto& entry : list) {
-        const std::string address = ExtractAddress(entry);
+        const std::string address = WithAsciiDomain(ExtractAddress(entry));
         Retry([&] { return fSMTP->MailTo(address); }, failureText, errorMsgs);
     }
 }
@@ -493,6 +530,8 @@ void TMailSender::SendBuilt() {
     ApplyHostToTLS();
     MailProcess(TMailStatus::pmsLoginSMTP);
     if (Host().empty()) SmtpError("SMTP Error: Server not informed");
+    const std::vector<std::string> addresses = MailAddresses();
+    CheckDomains(addresses);
 
     std::string errorMsgs;
     Retry([&] { return fSMTP->Login(); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
@@ -506,10 +545,14 @@ void TMailSender::SendBuilt() {
     // Set every time: the client keeps it between sends, and a later mail without
     // confirmation must not ask for one.
     fSMTP->SetDeliveryStatusNotification(notifications);
+    // A non-ASCII local part reaches its mailbox only in UTF-8, which only SMTPUTF8 allows.
+    const bool smtputf8 = NeedsSMTPUTF8(addresses);
 
     MailProcess(TMailStatus::pmsStartSends);
     const auto size = static_cast<std::int64_t>(fArqMIMe.size());
-    Retry([&] { return fSMTP->MailFrom(fFrom, size); }, "SMTP Error: Unable to send MailFrom.\r\n", errorMsgs);
+    const std::string sender = EntryWithAsciiDomain(fFrom);
+    Retry([&] { return fSMTP->MailFrom(sender, size, smtputf8); }, "SMTP Error: Unable to send MailFrom.\r\n",
+          errorMsgs);
 
     MailProcess(TMailStatus::pmsSendTo);
     SendRecipients(fMIMEMess->Header().ToList(), "SMTP Error: Unable to send MailTo.\r\n", errorMsgs);

@@ -208,20 +208,26 @@ public:
 
     /// Fills the header, builds the part tree (a "mixed" root, or "alternative" holding the
     /// text and a "related" part when an HTML mail has both bodies; bodies base64 in
-    /// `DefaultCharset`, attachments base64 and unconverted), encodes the message and
-    /// replaces the stored copy. Reports the first three steps; does not clear. An error
-    /// of an event handler passes through unchanged.
+    /// `DefaultCharset`, attachments base64 and unconverted, a text/xml one labelled with the
+    /// encoding its declaration names), encodes the message and replaces the stored copy.
+    /// The header's addresses (To and CC entries included) get their non-ASCII domains as
+    /// IDNA A-labels, and a header without a Message-ID gets a new one at the sender's
+    /// domain. Reports the first three steps; does not clear. An error of an event handler
+    /// passes through unchanged.
     void BuildMimeMess();
 
     /// Sends now: on a thread of its own with a copy when `UseThreadNow`, else here: builds,
-    /// logs in, sends the envelope and the data, each step tried `Attempts` times, and
-    /// clears. Success means the server's 250 to the end of the data was read. A failure
-    /// raises "SMTP Error: ..." (or `EAbort`, see `DoException`) after reporting
-    /// `pmsError`, and clears too; `GetLastSmtpError` keeps its message, which ends with
-    /// the server's answers and, where the connection failed, the socket's error. A
-    /// connection still in step hears QUIT first; one that fell out of step (a reply
-    /// not read in time, say) was closed without a word, and the step's further tries
-    /// fail at once (only `Login` tries again, on a new connection).
+    /// logs in, sends the envelope (domains as A-labels; with SMTPUTF8 when a local part is
+    /// not ASCII) and the data, each step tried `Attempts` times, and clears. Success means
+    /// the server's 250 to the end of the data was read. A failure raises "SMTP Error: ..."
+    /// (or `EAbort`, see `DoException`) after reporting `pmsError`, and clears too;
+    /// `GetLastSmtpError` keeps its message, which ends with the server's answers and,
+    /// where the connection failed, the socket's error. A connection still in step hears
+    /// QUIT first; one that fell out of step (a reply not read in time, say) was closed
+    /// without a word, and the step's further tries fail at once (only `Login` tries again,
+    /// on a new connection). An address whose domain is no valid international name fails
+    /// before connecting, and one that needs SMTPUTF8 from a server that lacks it fails
+    /// before MAIL FROM; both messages name the address.
     void Send(bool UseThreadNow);
     /// `Send(UseThread())`.
     void Send() { Send(fUseThread); }
@@ -251,6 +257,12 @@ private:
     void Retry(const Step& step, const char* failureText, std::string& errorMsgs);
     void SendRecipients(const std::vector<std::string>& list, const char* failureText,
                         std::string& errorMsgs);
+    // Sender, To, CC, BCC and reply-to addresses, domains as A-labels.
+    [[nodiscard]] std::vector<std::string> MailAddresses() const;
+    // Ends the send when an address keeps a domain libidn2 refused.
+    void CheckDomains(const std::vector<std::string>& addresses);
+    // True when an address needs SMTPUTF8; ends the send when the server lacks it.
+    [[nodiscard]] bool NeedsSMTPUTF8(const std::vector<std::string>& addresses);
     void AddEmailWithDelimitersToList(const std::string& aEmail, std::vector<std::string>& aList);
     void AddNamed(const std::string& aEmail, const std::string& aName, std::vector<std::string>& aList);
     void BuildHeader();

@@ -201,11 +201,17 @@ private:
     [[nodiscard]] std::size_t ComposedLineBound() const;
     void ComposeInto(std::vector<std::string>& Out);
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
+    void DecomposeSection(bool InDigest);
+    void DecomposeBinarySection(const std::vector<std::string>& AHeader, const char* AStx, const char* AEtx,
+                                bool InDigest);
+    void DecodeSectionHeader(bool InDigest);
+    [[nodiscard]] bool IsDigest() const;
     [[nodiscard]] bool MaySplit() const;
     void DecomposeMultipart(std::size_t Index);
     void DecomposeMessage(std::size_t Index);
     void DecomposeMultipartBinary(const char* AStx, const char* AEtx);
     void DecomposeMessageBinary(const char* AStx, const char* AEtx);
+    void SetMediaType(std::string_view MediaType, std::string_view Value);
     [[nodiscard]] std::string JoinedBody() const;
     [[nodiscard]] bool KeepsOwnCharset() const;
 

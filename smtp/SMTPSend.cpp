@@ -19,6 +19,7 @@ constexpr std::string_view CRLF = "\r\n";
 // Reply text set when the client itself refuses to go on; shaped like a server
 // reply so that callers who log `ResultString` show the reason.
 constexpr std::string_view RefusedLineBreak = "501 5.5.4 Refused: CR or LF in command argument";
+constexpr std::string_view RefusedNonAscii = "553 5.6.7 Refused: non-ASCII address without SMTPUTF8";
 constexpr std::string_view RefusedStartTLS =
     "554 5.7.0 Refused: data arrived after the STARTTLS reply";
 constexpr std::string_view RefusedLongReply = "554 5.5.0 Refused: reply of more than 10000 lines";
@@ -130,6 +131,25 @@ private:
     int saved_;
 };
 
+// The ORCPT value of an address: "rfc822;" and the address, or for a non-ASCII one
+// "utf-8;" and the address with "+", "=", "\\", blanks and controls as "\\x{HH}".
+std::string OriginalRecipient(std::string_view Address)
+{
+    if (mime::IsAscii(Address)) return "rfc822;" + std::string(Address);
+    std::string value = "utf-8;";
+    for (const char c : Address) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || (u > ' ' && u < 0x7F && c != '+' && c != '=' && c != '\\')) {
+            value += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x{%02X}", u);
+        value += escaped;
+    }
+    return value;
+}
+
 // A message line as it goes between DATA and the final ".": a leading "." is doubled.
 std::size_t StuffedSize(std::string_view Line)
 {
@@ -240,9 +260,17 @@ bool TSMTPSend::RefuseUnsafe(std::string_view Argument)
     return true;
 }
 
+bool TSMTPSend::RefuseAddress(std::string_view Address, bool SMTPUTF8)
+{
+    if (RefuseUnsafe(Address)) return true;
+    if (SMTPUTF8 || mime::IsAscii(Address)) return false;
+    SetOwnReply(RefusedNonAscii);
+    return true;
+}
+
 bool TSMTPSend::SendCommand(std::string_view Line)
 {
-    std::string bytes = mime::AnsiFromText(Line);
+    std::string bytes = FSMTPUTF8 ? std::string(Line) : mime::AnsiFromText(Line);
     bytes += CRLF;
     FSock->SendString(bytes);
     return FSock->LastError() == 0;
@@ -279,6 +307,7 @@ bool TSMTPSend::Connected() const { return FSock->Socket() != -1; }
 bool TSMTPSend::Connect()
 {
     FSock->CloseSocket();
+    FSMTPUTF8 = false;
     // Closing drops queued socket options; each new handle needs it again, or
     // every message written in pieces waits for the peer's delayed ACK.
     FSock->SetNoDelay(true);
@@ -428,22 +457,30 @@ bool TSMTPSend::Logout()
     return code == 221;
 }
 
-bool TSMTPSend::Reset() { return Between(Command("RSET"), 200, 299); }
+bool TSMTPSend::Reset()
+{
+    FSMTPUTF8 = false;
+    return Between(Command("RSET"), 200, 299);
+}
 
 bool TSMTPSend::NoOp() { return Between(Command("NOOP"), 200, 299); }
 
-bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size)
+bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8)
 {
-    if (RefuseUnsafe(Value)) return false;
+    if (RefuseAddress(Value, SMTPUTF8)) return false;
     std::string line = "MAIL FROM:<" + std::string(Value) + ">";
     if (FESMTPSize && Size > 0) line += " SIZE=" + std::to_string(Size);
     if (!FDeliveryStatusNotification.Empty()) line += " RET=FULL";
-    return Between(Command(line), 200, 299);
+    if (SMTPUTF8) line += " SMTPUTF8";
+    FSMTPUTF8 = SMTPUTF8;
+    const bool accepted = Between(Command(line), 200, 299);
+    FSMTPUTF8 = SMTPUTF8 && accepted;
+    return accepted;
 }
 
 bool TSMTPSend::MailTo(std::string_view Value)
 {
-    if (RefuseUnsafe(Value)) return false;
+    if (RefuseAddress(Value, FSMTPUTF8)) return false;
     std::string line = "RCPT TO:<" + std::string(Value) + ">";
     using E = TDeliveryStatusNotificationEvents;
     static constexpr std::array<std::pair<E, std::string_view>, 3> Names{{
@@ -454,7 +491,7 @@ bool TSMTPSend::MailTo(std::string_view Value)
             if (!notify.empty()) notify += ',';
             notify += name;
         }
-    if (!notify.empty()) line += " NOTIFY=" + notify + " ORCPT=rfc822;" + std::string(Value);
+    if (!notify.empty()) line += " NOTIFY=" + notify + " ORCPT=" + OriginalRecipient(Value);
     return Between(Command(line), 200, 299);
 }
 
@@ -491,6 +528,7 @@ bool TSMTPSend::MailData(const std::vector<std::string>& Value)
     // The final "." travels with the last piece: one write less, same bytes.
     buffer += ".\r\n";
     if (!flush()) return false;
+    FSMTPUTF8 = false;  // the final reply ends the transaction, accepted or not
     return Between(ReadResult(), 200, 299);
 }
 

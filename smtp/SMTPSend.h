@@ -46,7 +46,8 @@ private:
 /// conversation falls out of step (a reply not read whole, a command or the data not
 /// written whole, a failed TLS handshake): later commands then fail at once, sending
 /// nothing and leaving the reply and the socket's error that tell why.
-/// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes.
+/// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes,
+/// except the commands of a mail transaction begun with SMTPUTF8, which travel as UTF-8.
 class TSMTPSend : public net::TNetClient {
 public:
     /// Port "25", Timeout 60000 ms, SystemName the local host name, no TLS, no
@@ -98,11 +99,16 @@ public:
     /// Sends "NOOP"; true on 200..299.
     [[nodiscard]] bool NoOp();
     /// Sends "MAIL FROM:<Value>", with " SIZE=n" when the server announced SIZE and
-    /// `Size` > 0 and " RET=FULL" when notifications are requested; true on 200..299.
-    /// Refuses (false, nothing sent, `ResultCode` 0) a `Value` holding CR or LF.
-    [[nodiscard]] bool MailFrom(std::string_view Value, std::int64_t Size);
+    /// `Size` > 0, " RET=FULL" when notifications are requested and " SMTPUTF8" when
+    /// `SMTPUTF8` is set; true on 200..299. An accepted SMTPUTF8 begins a transaction whose
+    /// commands go out in UTF-8 until the data is sent, `Reset` or the next `Login`.
+    /// Refuses (false, nothing sent, `ResultCode` 0) a `Value` holding CR or LF, or one
+    /// with non-ASCII letters without `SMTPUTF8` (its bytes would name another mailbox).
+    [[nodiscard]] bool MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8 = false);
     /// Sends "RCPT TO:<Value>", with " NOTIFY=... ORCPT=rfc822;Value" when notifications
-    /// are requested; true on 200..299. Refuses a `Value` holding CR or LF.
+    /// are requested (" ORCPT=utf-8;" and the address, `+`, `=`, `\` and blanks written
+    /// as "\x{HH}", for a non-ASCII one); true on 200..299. Refuses a `Value` holding CR
+    /// or LF, or one with non-ASCII letters outside an SMTPUTF8 transaction.
     [[nodiscard]] bool MailTo(std::string_view Value);
     /// Sends "DATA", then the message lines (bytes, sent unchanged except that a leading
     /// "." is doubled and a line holding CR or LF goes out as several lines) in pieces
@@ -175,6 +181,8 @@ private:
     void DropConnection();
     // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
     [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
+    // As RefuseUnsafe, and also true for a non-ASCII address outside SMTPUTF8.
+    [[nodiscard]] bool RefuseAddress(std::string_view Address, bool SMTPUTF8);
     // Records a reply the client made up itself (code 0), so callers that log
     // `ResultString` show why nothing was sent or read.
     void SetOwnReply(std::string_view Text);
@@ -197,6 +205,8 @@ private:
     bool FAutoTLS = false;
     bool FFullSSL = false;
     TDeliveryStatusNotification FDeliveryStatusNotification;
+    // The current mail transaction was begun with SMTPUTF8: its commands are UTF-8.
+    bool FSMTPUTF8 = false;
 };
 
 } // namespace tandrel::smtp

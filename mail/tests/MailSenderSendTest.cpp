@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -173,6 +174,9 @@ TEST_P(SendFailureTest, FailsWithTheComposedMessageAndClears) {
     ASSERT_GE(steps_.size(), 2u);
     EXPECT_EQ(steps_.back(), pmsError);
     EXPECT_EQ(steps_[steps_.size() - 2], c.lastStepBeforeError);
+    if (c.lastStepBeforeError == pmsLoginSMTP) {
+        EXPECT_TRUE(StartingWith(server.Commands(), "MAIL").empty());
+    }
     EXPECT_TRUE(mail_->MIMEMess().Header().ToList().empty());
     EXPECT_TRUE(mail_->AltBody().empty());
     const auto commands = server.Commands();
@@ -201,6 +205,25 @@ INSTANTIATE_TEST_SUITE_P(
                         m.SetDeliveryConfirmation(true);
                     },
                     "SMTP Error: The SMTP Server does not support Delivery Status Notification", pmsLoginSMTP},
+        // An address that needs SMTPUTF8, from a server without it, wherever the address stands.
+        FailureCase{"recipient_local_part_without_smtputf8",
+                    [](auto&, auto& m) { m.AddAddress("joão@exemplo.com.br"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"joão@exemplo.com.br\"",
+                    pmsLoginSMTP},
+        FailureCase{"sender_local_part_without_smtputf8", [](auto&, auto& m) { m.SetFrom("lojão@açaí.com.br"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"lojão@xn--aa-4iaz.com.br\"",
+                    pmsLoginSMTP},
+        FailureCase{"blind_copy_local_part_without_smtputf8", [](auto&, auto& m) { m.AddBCC("zé@x.example"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"zé@x.example\"",
+                    pmsLoginSMTP},
+        FailureCase{"reply_to_local_part_without_smtputf8",
+                    [](auto&, auto& m) { m.AddReplyTo("sônia@x.example"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"sônia@x.example\"",
+                    pmsLoginSMTP},
         FailureCase{"sender_refused_same_line_once",
                     [](auto& s, auto&) { Times(s, "MAIL", "530 5.7.0 Authentication required", 3); },
                     "SMTP Error: Unable to send MailFrom.\r\n530 5.7.0 Authentication required", pmsStartSends},
@@ -530,7 +553,10 @@ TEST_P(RealServerTest, DeliversTheCustomerMail) {
     EXPECT_EQ(type, "text/xml");
     EXPECT_EQ(disposition, "attachment");
     EXPECT_EQ(name, "Cliente_001_10122026.xml");
+    EXPECT_EQ(charset, "UTF-8");  // what the file's declaration names
     EXPECT_EQ(testing::FromHex(hex), xml);
+    EXPECT_TRUE(std::regex_match(m.Get("message-id"), std::regex("<[0-9a-f]{32}@loja\\.com\\.br>")))
+        << m.Get("message-id");
     EXPECT_EQ(steps_.back(), pmsDone);
 }
 
@@ -571,6 +597,109 @@ TEST_F(SendFixture, WrongPasswordFailsAtTheSenderStep) {
     const std::string message = SendFailing();
     EXPECT_EQ(message.rfind("SMTP Error: Unable to send MailFrom.\r\n530", 0), 0u) << message;
     EXPECT_TRUE(server.Messages().empty());
+}
+
+// ---------------------------------------------------------------- international addresses
+
+TEST_F(SendFixture, Smtputf8ServerGetsUtf8LocalPartsAndALabelDomains) {
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", "250-scripted\r\n250-SMTPUTF8\r\n250 SIZE 10000000");
+    Fill(server.Port());
+    mail_->SetFrom("loja@açaí.com.br");
+    mail_->AddCC("joão@exemplo.com.br");
+    mail_->AddBCC("ana@straße.de");
+    mail_->Send(false);
+    const std::string stored = mail_->StoredMessage();
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 7u);
+    EXPECT_EQ(commands[1], "MAIL FROM:<loja@xn--aa-4iaz.com.br> SIZE=" + std::to_string(stored.size()) + " SMTPUTF8");
+    EXPECT_EQ(commands[2], "RCPT TO:<cliente@example.com>");
+    EXPECT_EQ(commands[3], "RCPT TO:<joão@exemplo.com.br>");
+    EXPECT_EQ(commands[4], "RCPT TO:<ana@xn--strae-oqa.de>");
+    EXPECT_NE(stored.find("\r\nCC: joão@exemplo.com.br\r\n"), std::string::npos);
+}
+
+// A domain alone needs no SMTPUTF8: its A-label is ASCII, and the mail goes as before.
+TEST_F(SendFixture, AccentedDomainNeedsNoSmtputf8) {
+    ScriptedSmtpServer server;
+    Fill(server.Port());
+    mail_->AddBCC("ana@straße.de");
+    mail_->Send(false);
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 6u);
+    EXPECT_EQ(commands[1].find("SMTPUTF8"), std::string::npos) << commands[1];
+    EXPECT_EQ(commands[3], "RCPT TO:<ana@xn--strae-oqa.de>");
+}
+
+// A domain libidn2 refuses fails before any connection is made.
+TEST_F(SendFixture, RefusedInternationalDomainFailsBeforeConnecting) {
+    ScriptedSmtpServer server;
+    Fill(server.Port());
+    mail_->AddBCC("a@\u2665.example");
+    EXPECT_EQ(SendFailing(), "SMTP Error: Invalid international domain name in the address \"a@\u2665.example\"");
+    EXPECT_TRUE(server.Commands().empty());
+}
+
+// The customers of the issue, sent as the window sends them (the address also as the
+// name), to aiosmtpd offering SMTPUTF8: envelope and header name the same mailbox.
+TEST_F(SendFixture, RealSmtputf8ServerReceivesInternationalCustomers) {
+    PythonSmtpServer server({"--smtputf8"});
+    ASSERT_NE(server.Port(), 0);
+    const std::pair<const char*, const char*> customers[] = {
+        {"joão@exemplo.com.br", "joão@exemplo.com.br"},
+        {"josé@açaí.com.br", "josé@xn--aa-4iaz.com.br"},
+        {"cliente@açaí.com.br", "cliente@xn--aa-4iaz.com.br"},
+    };
+    for (const auto& [typed, sent] : customers) {
+        Fill(server.PortText());
+        mail_->Clear();
+        mail_->SetSubject("Dados Cadastrais do Cliente");
+        mail_->SetFrom("suporte@açaí.com.br");
+        mail_->AddAddress(typed, typed);
+        mail_->AltBody() = {std::string("Email : ") + typed};
+        mail_->Send(false);
+    }
+    const auto mails = server.Messages();
+    ASSERT_EQ(mails.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(customers[i].first);
+        const auto& m = mails[i];
+        EXPECT_EQ(m.Get("mail_from"), "suporte@xn--aa-4iaz.com.br");
+        EXPECT_EQ(m.Get("from_addr"), m.Get("mail_from"));
+        EXPECT_EQ(m.All("rcpt"), std::vector<std::string>{customers[i].second});
+        EXPECT_EQ(m.All("to_addr"), m.All("rcpt"));
+        EXPECT_EQ(m.Get("to"), std::string("\"") + customers[i].first + "\" <" + customers[i].second + ">");
+        // SMTPUTF8 only where a local part needs it.
+        EXPECT_EQ(m.Get("mail_options").find("SMTPUTF8") != std::string::npos, i < 2) << m.Get("mail_options");
+        EXPECT_TRUE(std::regex_match(m.Get("message-id"), std::regex("<[0-9a-f]{32}@xn--aa-4iaz\\.com\\.br>")));
+    }
+}
+
+// Without SMTPUTF8 the customer with an accented local part gets a clear failure, and
+// the server hears nothing after EHLO; one with an accented domain only is served.
+TEST_F(SendFixture, RealServerWithoutSmtputf8RefusesOnlyAccentedLocalParts) {
+    PythonSmtpServer server({"--record"});
+    ASSERT_NE(server.Port(), 0);
+    Fill(server.PortText());
+    mail_->Clear();
+    mail_->AddAddress("josé@açaí.com.br", "josé@açaí.com.br");
+    EXPECT_EQ(SendFailing(),
+              "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+              "\"josé@xn--aa-4iaz.com.br\"");
+    const std::string received = server.Received();
+    EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << received;
+    const std::string afterEhlo = received.substr(received.find("\r\n") + 2);
+    EXPECT_TRUE(afterEhlo.empty() || afterEhlo == "QUIT\r\n") << afterEhlo;
+    EXPECT_TRUE(server.Messages().empty());
+
+    Fill(server.PortText());
+    mail_->Clear();
+    mail_->AddAddress("cliente@açaí.com.br", "cliente@açaí.com.br");
+    mail_->Send(false);
+    const auto mails = server.Messages();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].All("rcpt"), std::vector<std::string>{"cliente@xn--aa-4iaz.com.br"});
+    EXPECT_EQ(mails[0].All("to_addr"), mails[0].All("rcpt"));
 }
 
 // ----- certificate check and server name over TLS ------------------------------

@@ -226,11 +226,14 @@ class TandrelMailTest(unittest.TestCase):
         self.assertEqual(str(msg["subject"]), "Dados Cadastrais do Cliente")
         self.assertEqual(msg["from"].addresses[0].display_name, "Loja Ávila")
         self.assertEqual(msg["x-mailer"], "Tandrel - MailSender")
+        self.assertRegex(msg["message-id"], r"^<[0-9a-f]{32}@example\.com>$")
         parts = [p for p in msg.walk() if not p.is_multipart()]
         self.assertEqual(parts[0].get_content_type(), "text/plain")
         self.assertEqual(parts[0].get_payload(decode=True),
                          b"\xef\xbb\xbf" + "Olá, João\r\nsegunda linha\r\n".encode("utf-8"))
         self.assertEqual(parts[1].get_filename(), "cliente.xml")
+        # The declaration names no encoding: XML reads it as UTF-8, and so does the label.
+        self.assertEqual(parts[1].get_param("charset"), "UTF-8")
         self.assertEqual(parts[1].get_payload(decode=True), self.attachment_bytes)
         self.assertIn("pmsAddingMimeParts", r.stderr)
 
@@ -252,9 +255,25 @@ class TandrelMailTest(unittest.TestCase):
                              ["a@example.com", "b@example.com", "c@example.com"])
             self.assertEqual(fields["auth"], "loja")
             self.assertEqual(fields["subject"], "Olá")
+            self.assertRegex(fields["message-id"], r"^<[0-9a-f]{32}@example\.com>$")
             attachment = [v for k, v in mail if k == "part"][1].split(" ")
             self.assertEqual(attachment[2], "cliente.xml")
             self.assertEqual(bytes.fromhex(attachment[4]), self.attachment_bytes)
+        finally:
+            server.close()
+
+    def test_international_customer_through_smtputf8(self):
+        server = Server("--smtputf8")
+        try:
+            r = run("--host", "127.0.0.1", "--port", server.port, "--from", "loja@açaí.com.br",
+                    "--to", "josé@açaí.com.br", "--subject", "Dados", "--body-file", self.body)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            [mail] = server.messages()
+            fields = dict(mail)
+            self.assertEqual(fields["mail_from"], "loja@xn--aa-4iaz.com.br")
+            self.assertEqual([v for k, v in mail if k == "rcpt"], ["josé@xn--aa-4iaz.com.br"])
+            self.assertEqual(fields["to_addr"], "josé@xn--aa-4iaz.com.br")
+            self.assertIn("SMTPUTF8", fields["mail_options"].split())
         finally:
             server.close()
 

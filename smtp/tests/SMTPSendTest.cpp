@@ -31,6 +31,7 @@ using testing::Step;
 using E = TDeliveryStatusNotificationEvents;
 
 constexpr std::string_view LineBreakRefusal = "501 5.5.4 Refused: CR or LF in command argument";
+constexpr std::string_view NonAsciiRefusal = "553 5.6.7 Refused: non-ASCII address without SMTPUTF8";
 
 std::unique_ptr<TSMTPSend> ClientFor(const ScriptedSmtpServer& Server)
 {
@@ -440,8 +441,11 @@ std::vector<CommandCase> CommandCases()
          "MAIL FROM:<a@b.example> SIZE=10 RET=FULL\r\n", true},
         {"mail_from_refused", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 0); },
          "550 5.7.1 relaying denied", "MAIL FROM:<a@b.example>\r\n", false},
-        {"mail_from_code_page", {}, [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0); },
-         "250 ok", "MAIL FROM:<jo\xe3o@b.example>\r\n", true},
+        {"mail_from_smtputf8", {}, [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0, true); },
+         "250 ok", "MAIL FROM:<jo\xc3\xa3o@b.example> SMTPUTF8\r\n", true},
+        {"mail_from_smtputf8_size_dsn", {E::dsnFailure},
+         [](TSMTPSend& c) { return c.MailFrom("a@b.example", 10, true); }, "250 ok",
+         "MAIL FROM:<a@b.example> SIZE=10 RET=FULL SMTPUTF8\r\n", true},
         {"rcpt_plain", {}, [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
          "RCPT TO:<c@d.example>\r\n", true},
         {"rcpt_dsn_success_failure", {E::dsnSucecess, E::dsnFailure},
@@ -492,37 +496,89 @@ TEST(CommandSize, NoSizeOptionWithoutTheCapability)
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nMAIL FROM:<a@b.example>\r\n");
 }
 
+// ---------------------------------------------------------------- SMTPUTF8
+
+// A transaction begun with SMTPUTF8 carries its addresses in UTF-8 up to the end of its
+// data; the next one, begun without, refuses them again.
+TEST(Smtputf8, TransactionCarriesUtf8UntilItsDataEnds)
+{
+    auto script = Dialog("220 mx", {"250-mx\r\n250-DSN\r\n250 SMTPUTF8", "250 ok", "250 ok", "354 go"});
+    script.push_back(HearData());
+    script.push_back(Reply("250 queued"));
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    client->SetDeliveryStatusNotification({E::dsnFailure});
+    ASSERT_TRUE(client->Login());
+    ASSERT_TRUE(client->MailFrom("s\u00e3o@a\u00e7a\u00ed.example", 0, true));
+    ASSERT_TRUE(client->MailTo("jos\u00e9+x=1@d.example"));
+    ASSERT_TRUE(client->MailData({"Subject: ol\u00e1"}));
+    EXPECT_FALSE(client->MailTo("jos\u00e9@d.example"));
+    EXPECT_EQ(client->ResultString(), NonAsciiRefusal);
+    EXPECT_EQ(TranscriptAfterClose(*client, server),
+              "EHLO client.test\r\n"
+              "MAIL FROM:<s\xc3\xa3o@a\xc3\xa7" "a\xc3\xad.example> RET=FULL SMTPUTF8\r\n"
+              "RCPT TO:<jos\xc3\xa9+x=1@d.example> NOTIFY=FAILURE "
+              "ORCPT=utf-8;jos\xc3\xa9\\x{2B}x\\x{3D}1@d.example\r\n"
+              "DATA\r\nSubject: ol\xc3\xa1\r\n.\r\n");
+}
+
+// A refused MAIL FROM begins no transaction: the next RCPT TO is judged without SMTPUTF8.
+TEST(Smtputf8, RefusedSenderBeginsNoTransaction)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250 SMTPUTF8", "550 5.7.1 no"}));
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(client->MailFrom("jo\u00e3o@b.example", 0, true));
+    EXPECT_FALSE(client->MailTo("jos\u00e9@d.example"));
+    EXPECT_EQ(client->ResultString(), NonAsciiRefusal);
+    EXPECT_EQ(TranscriptAfterClose(*client, server),
+              "EHLO client.test\r\nMAIL FROM:<jo\xc3\xa3o@b.example> SMTPUTF8\r\n");
+}
+
 // ---------------------------------------------------------------- refusals
 
 struct RefusalCase {
     const char* Name;
     std::function<bool(TSMTPSend&)> Act;
+    std::string_view Reply = LineBreakRefusal;
+    std::string_view Enhanced = "Permanent Failure-Invalid command arguments";
 };
 
 std::vector<RefusalCase> RefusalCases()
 {
+    // Windows-1252 bytes of a non-ASCII address would name another mailbox, or none.
+    constexpr std::string_view NonAscii = NonAsciiRefusal;
+    constexpr std::string_view NonAsciiEnhanced = "Permanent Failure-";
     return {
         {"mail_from_crlf", [](TSMTPSend& c) { return c.MailFrom("a@b\r\nRCPT TO:<x@y>", 0); }},
         {"mail_from_lf", [](TSMTPSend& c) { return c.MailFrom("a@b\nRSET", 0); }},
+        {"mail_from_smtputf8_crlf", [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b\r\nRSET", 0, true); }},
         {"rcpt_cr", [](TSMTPSend& c) { return c.MailTo("c@d\rDATA"); }},
         {"rcpt_trailing_lf", [](TSMTPSend& c) { return c.MailTo("c@d\n"); }},
         {"etrn_crlf", [](TSMTPSend& c) { return c.Etrn("example.org\r\nQUIT"); }},
         {"verify_lf", [](TSMTPSend& c) { return c.Verify("tim\nEXPN all"); }},
+        {"mail_from_non_ascii", [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0); }, NonAscii,
+         NonAsciiEnhanced},
+        {"mail_from_non_ascii_domain", [](TSMTPSend& c) { return c.MailFrom("a@a\u00e7a\u00ed.br", 0); },
+         NonAscii, NonAsciiEnhanced},
+        {"rcpt_non_ascii", [](TSMTPSend& c) { return c.MailTo("jos\u00e9@d.example"); }, NonAscii,
+         NonAsciiEnhanced},
     };
 }
 
 class RefusalTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(RefusalTest, LineBreakInArgumentIsNotSent)
+TEST_P(RefusalTest, UnsafeArgumentIsNotSent)
 {
+    const RefusalCase c = RefusalCases()[GetParam()];
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
-    EXPECT_FALSE(RefusalCases()[GetParam()].Act(*client));
+    EXPECT_FALSE(c.Act(*client));
     EXPECT_EQ(client->ResultCode(), 0);
-    EXPECT_EQ(client->ResultString(), LineBreakRefusal);
-    EXPECT_EQ(client->FullResult(), std::vector<std::string>{std::string(LineBreakRefusal)});
-    EXPECT_EQ(client->EnhCodeString(), "Permanent Failure-Invalid command arguments");
+    EXPECT_EQ(client->ResultString(), c.Reply);
+    EXPECT_EQ(client->FullResult(), std::vector<std::string>{std::string(c.Reply)});
+    EXPECT_EQ(client->EnhCodeString(), c.Enhanced);
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
 }
 
