@@ -9,6 +9,7 @@
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
 #include "mail/MailSender.h"
+#include "net/BlockSocket.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QWindow>
@@ -84,9 +86,9 @@ QLabel* Label(QWidget* parent, const char* text, QPoint at, const char* name = "
     return label;
 }
 
-void Line(QWidget* parent, QPoint at)
+void Line(QWidget* parent, const char* name, QPoint at)
 {
-    auto* line = Make<QFrame>(parent, "", QRect(at, QSize(521, 2)));
+    auto* line = Make<QFrame>(parent, name, QRect(at, QSize(521, 2)));
     line->setProperty("line", true);
 }
 
@@ -97,6 +99,18 @@ TEdit* Edit(QWidget* parent, const char* name, QPoint at, int width,
     box->SetCharCase(charCase);
     return box;
 }
+
+// Empties the bottom bar when a send ends, whichever way it ends.
+class TBarraLimpa {
+public:
+    explicit TBarraLimpa(QStatusBar& bar) : FBar(bar) {}
+    ~TBarraLimpa() { FBar.clearMessage(); }
+    TBarraLimpa(const TBarraLimpa&) = delete;
+    TBarraLimpa& operator=(const TBarraLimpa&) = delete;
+
+private:
+    QStatusBar& FBar;
+};
 
 QPushButton* Button(QWidget* parent, const char* name, const char* caption, TGlyph glyph,
                     QRect geometry)
@@ -132,6 +146,10 @@ TFrm_cadastro::TFrm_cadastro(TMessages& messages, TClock today, QWidget* parent)
     FMailSender1->SetOnMailException(
         [this](const mail::TMailSender& AMail, const std::exception& E, bool& ThrowIt) {
             MailSender1MailException(AMail, E, ThrowIt);
+        });
+    FMailSender1->SetOnMailProcess(
+        [this](const mail::TMailSender& AMail, mail::TMailStatus aStatus) {
+            MailSender1MailProcess(AMail, aStatus);
         });
     setObjectName(QStringLiteral("Frm_cadastro"));
     setWindowTitle(QStringLiteral("Frm_cadastro"));
@@ -178,7 +196,21 @@ void TFrm_cadastro::BuildFrame()
     for (QWidget* page : {tbs_dados, tbs_cadastro, tbs_config})
         pgcclientes->addWidget(page);
 
-    Make<TDragBar>(this, "pnl_bottom", QRect(0, kHeight - kBottomBar, kWidth, kBottomBar));
+    auto* bottom = Make<TDragBar>(this, "pnl_bottom",
+                                  QRect(0, kHeight - kBottomBar, kWidth, kBottomBar));
+    stb_envio = Make<QStatusBar>(bottom, "stb_envio", QRect(QPoint(0, 0), bottom->size()));
+    stb_envio->setSizeGripEnabled(false);
+    // A press on the text drags the window as a press on the bar does.
+    stb_envio->setAttribute(Qt::WA_TransparentForMouseEvents);
+    FMailSender1->SMTP().Sock().SetOnStatus(
+        [this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
+            // Each try of the login opens a new connection on a new handle. The socket
+            // reports on the sending thread; the bar lives on the window's.
+            if (Reason == net::THookSocketReason::HR_SocketCreate)
+                QMetaObject::invokeMethod(
+                    stb_envio, [this] { stb_envio->showMessage(FProgresso.Conexao()); },
+                    Qt::QueuedConnection);
+        });
 }
 
 void TFrm_cadastro::BuildMenu(QWidget* column)
@@ -246,6 +278,8 @@ QWidget* TFrm_cadastro::BuildListPage()
     GridClientes->setFrameShape(QFrame::NoFrame);
     GridClientes->setWordWrap(false);
     GridClientes->verticalHeader()->setDefaultSectionSize(22);
+    // A selected row selects every column, and Qt would set every title in bold.
+    GridClientes->horizontalHeader()->setHighlightSections(false);
     for (int c = 0; c < TClientesModel::kColumns; ++c)
         GridClientes->horizontalHeader()->resizeSection(c, TClientesModel::ColumnWidth(c));
     connect(GridClientes->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -273,7 +307,7 @@ QWidget* TFrm_cadastro::BuildRegistrationPage()
     };
     using enum TEditCharCase;
     Label(p, "Dados Pessoais", QPoint(75, 44), "lbl_dados_pessoais")->setProperty("section", true);
-    Line(p, QPoint(75, 62));
+    Line(p, "shp_dados_pessoais", QPoint(75, 62));
     Label(p, "Nome", QPoint(75, 75));
     ed_nome = Edit(p, "ed_nome", QPoint(75, 94), 521, ecUpperCase);
     Label(p, "Identidade", QPoint(75, 128));
@@ -282,12 +316,15 @@ QWidget* TFrm_cadastro::BuildRegistrationPage()
     ed_cpf = mask("ed_cpf", R"(000\.000\.000-00;0;_)", QRect(297, 145, 98, kEditHeight));
     Label(p, "Telefone", QPoint(501, 128));
     ed_fone = mask("ed_fone", R"(!\(99\)00000-0000;0;_)", QRect(501, 145, 95, kEditHeight));
+    // A full number is 92 px of Arial 13 px; the box's inner margins would leave it 89, and
+    // the "(" would scroll out of sight with the cursor at the end.
+    ed_fone->setTextMargins(-2, 0, -2, 0);
     Label(p, "Email", QPoint(75, 176));
     ed_email = Edit(p, "ed_email", QPoint(75, 195), 322, ecLowerCase);
     ConnectExit(ed_email, &TFrm_cadastro::ed_emailExit);
 
     Label(p, "Endereço", QPoint(75, 237), "lbl_endereco")->setProperty("section", true);
-    Line(p, QPoint(75, 255));
+    Line(p, "shp_endereco", QPoint(75, 255));
     Label(p, "Cep", QPoint(75, 272));
     ed_cep = mask("ed_cep", R"(00000\-999;0;_)", QRect(75, 291, 83, 26));
     ConnectExit(ed_cep, &TFrm_cadastro::ed_cepExit);
@@ -387,6 +424,7 @@ QLabel { color: #7A7A7A; font-family: Arial; font-size: 13px; }
 QLabel[section="true"] { font-weight: bold; }
 QFrame[line="true"] { background: #7A7A7A; }
 #pnl_menu_top, #pnl_bottom, #pnl_menu_left, #Panel1 { background: #000D1A; }
+#stb_envio { background: transparent; color: #E5E5E5; font-family: Arial; font-size: 12px; }
 #lbl_titulo { color: #E5E5E5; font-family: Arial; font-size: 32px; font-weight: bold;
               font-style: italic; }
 QPushButton { color: white; font-family: Arial; font-size: 14px; border: none;
@@ -555,6 +593,7 @@ void TFrm_cadastro::btn_cancelarClick()
 
 void TFrm_cadastro::btn_gravarClick()
 {
+    validar_mascaras();
     if (Fvopcao == QLatin1String("I")) {
         if (ed_nome->text().isEmpty()) {
             FMessages.ShowMessage("Preenchimento Obrigatorio");
@@ -575,6 +614,20 @@ void TFrm_cadastro::btn_gravarClick()
     }
     ShowPage(tbs_dados, true);
     FMTClientes.Refresh();
+}
+
+void TFrm_cadastro::validar_mascaras()
+{
+    // Salvar never takes the focus, so clicking it leaves no box: the leave check of each
+    // masked box runs here, in tab order, and the first that fails keeps the focus.
+    for (TMaskEdit* box : {ed_ident, ed_cpf, ed_fone, ed_cep}) {
+        try {
+            box->ValidateEdit();
+        } catch (...) {
+            box->setFocus();
+            throw;
+        }
+    }
 }
 
 void TFrm_cadastro::ed_emailExit()
@@ -695,6 +748,7 @@ void TFrm_cadastro::enviar_email()
     mail.AddAttachment(&bytes, Fvnome_arq.toStdString(), mail::TMailAttachmentDisposition::adAttachment);
 
     // Returns when the send has ended; meanwhile the window paints but takes no input.
+    const TBarraLimpa barra(*stb_envio);
     enviar_aguardando(mail);
 }
 
@@ -725,6 +779,12 @@ void TFrm_cadastro::MailSender1MailException(const mail::TMailSender&, const std
     } catch (...) {
         FMessages.ShowMessage(E.what());
     }
+}
+
+void TFrm_cadastro::MailSender1MailProcess(const mail::TMailSender& AMail,
+                                           mail::TMailStatus aStatus)
+{
+    stb_envio->showMessage(FProgresso.Passo(aStatus, AMail.Attempts()));
 }
 
 TAlvosCep TFrm_cadastro::AlvosCep()

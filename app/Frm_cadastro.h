@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MemTable.h"
+#include "app/ProgressoEnvio.h"
 
 #include <QDate>
 #include <QStringList>
@@ -19,6 +20,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
+class QStatusBar;
 class QTableView;
 class QToolButton;
 
@@ -94,6 +96,8 @@ public:
     /// operator, returns to the list and clears `ThrowIt` (the send then ends silently).
     void MailSender1MailException(const mail::TMailSender& AMail, const std::exception& E,
                                   bool& ThrowIt);
+    /// Called by the mail component at each step of a send: the bottom bar tells the step.
+    void MailSender1MailProcess(const mail::TMailSender& AMail, mail::TMailStatus aStatus);
     /// The window's mail component, reused for every inclusion.
     mail::TMailSender& MailSender1() { return *FMailSender1; }
 
@@ -107,6 +111,7 @@ private:
     void alterar_cliente();
     void mostrar_dados();
     void limpar_campos();
+    void validar_mascaras();
     void gravar_xml();
     void enviar_email();
     void parametros_email();
@@ -147,9 +152,11 @@ private:
     QString Fvdata_arq_xml;
     QString Fvnome_arq;
     QStringList Fcampos_cad;
+    TProgressoEnvio FProgresso;  // what the bottom bar says during a send
 
     // Controls (owned by Qt's parent chain).
     QWidget* pnl_menu_left = nullptr;
+    QStatusBar* stb_envio = nullptr;
     QStackedWidget* pgcclientes = nullptr;
     QWidget* tbs_dados = nullptr;
     QWidget* tbs_cadastro = nullptr;

@@ -9,10 +9,23 @@ namespace tandrel::app {
 
 namespace {
 
+// A box is its owner's child and would take the owner's look (the window's white captions
+// on buttons without a background): it brings its own, dark text on a light ground.
+const char* const kBoxStyle = R"(
+QMessageBox { background: #F4F4F4; }
+QLabel { color: #1A1A1A; background: transparent; font-family: Arial; font-size: 13px; }
+QPushButton { color: #000D1A; background: #FFFFFF; border: 1px solid #7A7A7A; border-radius: 3px;
+              font-family: Arial; font-size: 13px; font-weight: normal; min-width: 72px;
+              min-height: 24px; padding: 0px 12px; }
+QPushButton:focus { border: 2px solid #0080C0; }
+QPushButton:pressed { background: #D5D5D5; }
+)";
+
 void ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text)
 {
     QMessageBox box(icon, QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text),
                     QMessageBox::Ok, parent);
+    box.setStyleSheet(QString::fromLatin1(kBoxStyle));
     box.exec();
 }
 

@@ -4,10 +4,20 @@
 
 #include <QApplication>
 
+#include <cstring>
+#include <iostream>
+
 int main(int argc, char** argv)
 {
+    // Answered before the window system is needed, so it works from any terminal.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::cout << "tandrel " << TANDREL_VERSION << '\n';
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(tandrel::app::kApplicationTitle));
+    // Ties the window to its menu entry (and so its icon) on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tandrel"));
 
     tandrel::app::TDialogMessages messages;
     tandrel::app::TFrm_cadastro Frm_cadastro(messages);

@@ -3,6 +3,33 @@
 #   <dir>/*.cpp            the library
 #   <dir>/tests/*Test.cpp  one GoogleTest executable, <name>_tests, label <name>
 #   <dir>/tests/*.cmake    extra test registrations (scripts, servers, fuzzers)
+
+# A GoogleTest executable of the library tandrel_<name>, its tests registered with
+# the given label.
+function(tandrel_test_executable target name label)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE tandrel_${name} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${target} PRIVATE
+    TANDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TANDREL_PYTHON="${TANDREL_PYTHON}")
+  # Parameterised cases are named by their rows; without NO_PRETTY_VALUES CTest would
+  # append each row's value as GoogleTest prints it (often raw bytes) to the name.
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    NO_PRETTY_VALUES
+    PROPERTIES LABELS ${label} TIMEOUT 120)
+endfunction()
+
+# Under ThreadSanitizer (TANDREL_TSAN): <name>_thread_tests, label tsan, from the
+# given test files of <dir>/tests, those of the parts that run on several threads.
+# Nothing otherwise.
+function(tandrel_thread_tests name)
+  if(TANDREL_TSAN)
+    list(TRANSFORM ARGN PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/tests/)
+    tandrel_test_executable(${name}_thread_tests ${name} tsan ${ARGN})
+  endif()
+endfunction()
+
 function(tandrel_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   set(target tandrel_${name})
@@ -20,14 +47,7 @@ function(tandrel_library name)
 
   file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*Test.cpp)
   if(test_sources)
-    add_executable(${name}_tests ${test_sources})
-    target_link_libraries(${name}_tests PRIVATE ${target} GTest::gtest GTest::gmock GTest::gtest_main)
-    target_compile_definitions(${name}_tests PRIVATE
-      TANDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-      TANDREL_PYTHON="${TANDREL_PYTHON}")
-    gtest_discover_tests(${name}_tests
-      DISCOVERY_MODE PRE_TEST
-      PROPERTIES LABELS ${name} TIMEOUT 120)
+    tandrel_test_executable(${name}_tests ${name} ${name} ${test_sources})
   endif()
   file(GLOB extra CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cmake)
   foreach(f IN LISTS extra)

@@ -1,5 +1,6 @@
 #include "mail/MailSender.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -11,12 +12,17 @@
 
 #include "mail/DelimitedText.h"
 #include "mail/EAbort.h"
+#include "mail/MailAddress.h"
 #include "mail/MailSenderThread.h"
+#include "mail/MessageID.h"
+#include "mail/XmlCharset.h"
 #include "mime/AsciiText.h"
 #include "mime/FileBytes.h"
 #include "mime/LargeBytes.h"
 #include "mime/MimePart.h"
 #include "mime/SystemCodePage.h"
+#include "net/AddressText.h"
+#include "net/SocketErrors.h"
 
 namespace tandrel::mail {
 
@@ -26,16 +32,11 @@ using mime::TrimBlank;
 namespace {
 
 constexpr const char* kMailer = "Tandrel - MailSender";
+// Milliseconds a failed send waits for the server's answer to its QUIT.
+constexpr int kQuitWait = 1000;
 
 std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
     return "\"" + aName + "\" <" + aEmail + ">";
-}
-
-// The address of a list entry: the text inside the angle brackets, or the whole entry.
-std::string ExtractAddress(std::string_view entry) {
-    if (const auto open = entry.find('<'); open != std::string_view::npos) entry.remove_prefix(open + 1);
-    if (const auto close = entry.find('>'); close != std::string_view::npos) entry = entry.substr(0, close);
-    return std::string(TrimBlank(entry));
 }
 
 // The file-name part of a path: the text after the last folder or drive separator.
@@ -54,6 +55,18 @@ std::string JoinLines(const std::vector<std::string>& lines) {
         text += "\r\n";
     }
     return text;
+}
+
+// The lines of a message, cut at its CR LF pairs.
+std::vector<std::string> SplitCrLf(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        const auto end = text.find("\r\n");
+        lines.emplace_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 2);
+    }
+    return lines;
 }
 
 // "file_" + local time "hhnnsszzz", the name of an unnamed stream attachment.
@@ -127,6 +140,10 @@ bool TMailSender::SetSSL() const { return fSMTP->FullSSL(); }
 void TMailSender::SetSSL(bool Value) { fSMTP->SetFullSSL(Value); }
 bool TMailSender::SetTLS() const { return fSMTP->AutoTLS(); }
 void TMailSender::SetTLS(bool Value) { fSMTP->SetAutoTLS(Value); }
+bool TMailSender::VerifyCert() const { return fSMTP->Sock().SSL().VerifyCert(); }
+void TMailSender::SetVerifyCert(bool Value) { fSMTP->Sock().SSL().SetVerifyCert(Value); }
+const std::string& TMailSender::CertCAFile() const { return fSMTP->Sock().SSL().CertCAFile(); }
+void TMailSender::SetCertCAFile(const std::string& Value) { fSMTP->Sock().SSL().SetCertCAFile(Value); }
 mime::TMessPriority TMailSender::Priority() const { return fMIMEMess->Header().Priority(); }
 void TMailSender::SetPriority(mime::TMessPriority Value) { fMIMEMess->Header().SetPriority(Value); }
 
@@ -224,6 +241,8 @@ void TMailSender::Assign(const TMailSender& Source) {
     SetPassword(Source.Password());
     SetSSL(Source.SetSSL());
     SetTLS(Source.SetTLS());
+    SetVerifyCert(Source.VerifyCert());
+    SetCertCAFile(Source.CertCAFile());
     SetPriority(Source.Priority());
     fReadingConfirmation = Source.fReadingConfirmation;
     // A copy that dropped these would send differently from its source (a threaded
@@ -259,6 +278,8 @@ void TMailSender::Assign(const TMailSender& Source) {
     to.CustomHeaders() = from.CustomHeaders();
     to.SetDate(from.Date());
     to.SetXMailer(from.XMailer());
+    // A copy sent on a thread must go out under the identifier its caller chose.
+    to.SetMessageID(from.MessageID());
 }
 
 void TMailSender::SaveToFile(const std::string& AFileName) {
@@ -302,17 +323,22 @@ void TMailSender::BuildHeader() {
     header.SetCharsetCode(fDefaultCharsetCode);
     header.SetTargetCharset(fIDECharsetCode);
     header.SetSubject(fSubject);
+    // Every address of the header names its domain as the envelope does: as an A-label.
+    const std::string sender = EntryWithAsciiDomain(fFrom);
+    for (auto& entry : header.ToList()) entry = EntryWithAsciiDomain(entry);
+    for (auto& entry : header.CCList()) entry = EntryWithAsciiDomain(entry);
     // The sender also goes into the confirmation lines, which the header writes as they stand:
     // a CR or LF typed into it would start a new header line there.
     const std::string from =
-        mime::WithoutLineBreaks(TrimBlank(fFromName).empty() ? fFrom : NamedAddress(fFrom, fFromName));
+        mime::WithoutLineBreaks(TrimBlank(fFromName).empty() ? sender : NamedAddress(sender, fFromName));
     header.SetFrom(from);
     if (!fReplyTo.empty()) {
         std::string replyTo;
         bool first = true;
-        for (const auto& entry : fReplyTo) {
+        for (const auto& original : fReplyTo) {
             if (!first) replyTo += ';';
             first = false;
+            const std::string entry = EntryWithAsciiDomain(original);
             if (entry.find_first_of("\";") == std::string::npos) {
                 replyTo += entry;
                 continue;
@@ -330,6 +356,11 @@ void TMailSender::BuildHeader() {
     if (fReadingConfirmation) custom.insert(custom.begin(), "Disposition-Notification-To: " + from);
     if (fDeliveryConfirmation) custom.insert(custom.begin(), "Return-Receipt-To: " + from);
     header.SetXMailer(kMailer);
+    // Large receivers refuse or mark mail without one, and few servers add it for a client.
+    if (TrimBlank(header.MessageID()).empty()) {
+        const std::string domain = MessageIDDomain(AddressDomain(ExtractAddress(sender)), fSMTP->SystemName());
+        header.SetMessageID(UniqueMessageID(domain));
+    }
 }
 
 namespace {
@@ -371,9 +402,8 @@ void TMailSender::BuildParts() {
     const std::string bodyLower = LowerAscii(JoinLines(fBody));
     for (std::size_t i = 0; i < fAttachments.Count(); ++i) {
         TMailAttachment& attachment = fAttachments.Objects(i);
-        std::string reference(1, ':');  // the scheme's colon, then the name: "cid:foto.png"
-        reference += LowerAscii(attachment.Description());
-        const bool bodyHasImage = bodyLower.find(reference) != std::string::npos;
+        const std::string imageRef = ':' + LowerAscii(attachment.Description());
+        const bool bodyHasImage = bodyLower.find(imageRef) != std::string::npos;
         TMimePart& part = fMIMEMess->AddPart(parent);
         part.SetDescription(attachment.Description());
         part.SetDisposition(attachment.Disposition() == TMailAttachmentDisposition::adInline ? "inline" : "attachment");
@@ -385,6 +415,10 @@ void TMailSender::BuildParts() {
         part.SetTargetCharset(fIDECharsetCode);
         part.SetConvertCharset(false);
         part.MimeTypeFromExt(attachment.FileName());
+        // An XML file names its own encoding, whatever the program's code page: a reader that
+        // shows it inline follows the label, not the declaration.
+        if (part.PrimaryCode() == mime::TMimePrimary::MP_TEXT && LowerAscii(part.Secondary()) == "xml")
+            part.SetCharsetCode(XmlCharset(attachment.Stream()));
         // The content is lent to the part while it is encoded and then taken back:
         // an attachment of many megabytes is held once, by its record.
         part.DecodedLines().swap(attachment.Stream());
@@ -426,6 +460,7 @@ void TMailSender::SendEmailByThread(const TMailSender* MailToClone) {
 
 void TMailSender::SmtpError(const std::string& pMsgError) {
     AtExit clearOnLeaving([this] { Clear(); });
+    QuitAfterFailure();
     fGetLastSmtpError = pMsgError;
     MailProcess(TMailStatus::pmsError);
     DoException(std::runtime_error(pMsgError));
@@ -442,31 +477,95 @@ void AddErrorMsg(std::string& errorMsgs, const std::string& AError) {
 
 }  // namespace
 
+void TMailSender::QuitAfterFailure() {
+    // A connection the client has not dropped is still in step: say goodbye as a client
+    // should, but wait only briefly for the answer. Whatever comes of it is no error:
+    // the send has failed for its own reason already.
+    if (!fSMTP->Connected()) return;
+    const int timeout = fSMTP->Timeout();
+    fSMTP->SetTimeout(timeout > 0 ? std::min(timeout, kQuitWait) : kQuitWait);
+    (void)fSMTP->Logout();
+    fSMTP->SetTimeout(timeout);
+    fSMTP->Sock().ResetLastError();
+}
+
 template <class Step>
 void TMailSender::Retry(const Step& step, const char* failureText, std::string& errorMsgs) {
     for (unsigned attempt = 1;; ++attempt) {
         if (step()) return;
         AddErrorMsg(errorMsgs, fSMTP->ResultString());
+        // When the connection failed, the server had no say: the socket's error tells why.
+        const auto& sock = fSMTP->Sock();
+        if (sock.LastError() != 0)
+            AddErrorMsg(errorMsgs, net::SocketErrorMessage(sock.LastError(), sock.LastErrorDesc()));
         if (attempt >= fAttempts) SmtpError(failureText + errorMsgs);
     }
+}
+
+std::vector<std::string> TMailSender::MailAddresses() const {
+    std::vector<std::string> addresses{ExtractAddress(EntryWithAsciiDomain(fFrom))};
+    const auto& header = fMIMEMess->Header();
+    for (const auto* list : {&header.ToList(), &header.CCList(), &fBCC, &fReplyTo})
+        for (const auto& entry : *list) addresses.push_back(WithAsciiDomain(ExtractAddress(entry)));
+    return addresses;
+}
+
+void TMailSender::CheckDomains(const std::vector<std::string>& addresses) {
+    for (const auto& address : addresses)
+        if (!mime::IsAscii(AddressDomain(address)))
+            SmtpError("SMTP Error: Invalid international domain name in the address \"" + address + "\"");
+}
+
+bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& addresses) {
+    for (const auto& address : addresses) {
+        if (mime::IsAscii(address)) continue;
+        if (fSMTP->FindCap("SMTPUTF8").empty())
+            SmtpError("SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address \"" + address +
+                      "\"");
+        return true;
+    }
+    return false;
 }
 
 void TMailSender::SendRecipients(const std::vector<std::string>& list, const char* failureText,
                                  std::string& errorMsgs) {
     for (const auto& entry : list) {
-        const std::string address = ExtractAddress(entry);
+        const std::string address = WithAsciiDomain(ExtractAddress(entry));
         Retry([&] { return fSMTP->MailTo(address); }, failureText, errorMsgs);
     }
 }
 
 void TMailSender::SendMail() {
     BuildMimeMess();
+    SendBuilt();
+}
+
+void TMailSender::SendBuiltMessage(std::string aMessage) {
+    fMIMEMess->Lines() = SplitCrLf(aMessage);
+    aMessage = std::string();  // held as lines from here on
+    fArqMIMe = fMIMEMess->Bytes();
+    SendBuilt();
+}
+
+void TMailSender::ApplyHostToTLS() {
+    // Servers that host several names choose their certificate by the name in the
+    // handshake (never an address), and the check holds the certificate to that host.
+    auto& ssl = fSMTP->Sock().SSL();
+    const std::string& host = Host();
+    ssl.SetSNIHost(net::IsIP(host) || net::IsIP6(host) ? std::string() : host);
+    ssl.SetCertHost(host);
+}
+
+void TMailSender::SendBuilt() {
     if (fTimeOut > 0) {
         fSMTP->SetTimeout(fTimeOut);
         fSMTP->Sock().SetConnectionTimeout(fTimeOut);
     }
+    ApplyHostToTLS();
     MailProcess(TMailStatus::pmsLoginSMTP);
     if (Host().empty()) SmtpError("SMTP Error: Server not informed");
+    const std::vector<std::string> addresses = MailAddresses();
+    CheckDomains(addresses);
 
     std::string errorMsgs;
     Retry([&] { return fSMTP->Login(); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
@@ -480,10 +579,14 @@ void TMailSender::SendMail() {
     // Set every time: the client keeps it between sends, and a later mail without
     // confirmation must not ask for one.
     fSMTP->SetDeliveryStatusNotification(notifications);
+    // A non-ASCII local part reaches its mailbox only in UTF-8, which only SMTPUTF8 allows.
+    const bool smtputf8 = NeedsSMTPUTF8(addresses);
 
     MailProcess(TMailStatus::pmsStartSends);
     const auto size = static_cast<std::int64_t>(fArqMIMe.Size());
-    Retry([&] { return fSMTP->MailFrom(fFrom, size); }, "SMTP Error: Unable to send MailFrom.\r\n", errorMsgs);
+    const std::string sender = EntryWithAsciiDomain(fFrom);
+    Retry([&] { return fSMTP->MailFrom(sender, size, smtputf8); }, "SMTP Error: Unable to send MailFrom.\r\n",
+          errorMsgs);
 
     MailProcess(TMailStatus::pmsSendTo);
     SendRecipients(fMIMEMess->Header().ToList(), "SMTP Error: Unable to send MailTo.\r\n", errorMsgs);
@@ -497,7 +600,7 @@ void TMailSender::SendMail() {
     }
 
     MailProcess(TMailStatus::pmsSendData);
-    Retry([&] { return fSMTP->MailData(fMIMEMess->Bytes()); }, "SMTP Error: Unable to send Mail data.\r\n",
+    Retry([&] { return fSMTP->MailData(fArqMIMe); }, "SMTP Error: Unable to send Mail data.\r\n",
           errorMsgs);
 
     // The server has accepted the message: a QUIT that goes unanswered (or a dropped

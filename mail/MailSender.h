@@ -61,6 +61,14 @@ public:
     /// STARTTLS when the server offers it.
     [[nodiscard]] bool SetTLS() const;
     void SetTLS(bool Value);
+    /// Over TLS, checks the server's certificate: its chain against `CertCAFile` (the
+    /// system's authorities when empty) and its names against `Host`. Off by default:
+    /// any certificate is then accepted. Read and written in the socket's TLS plug-in.
+    [[nodiscard]] bool VerifyCert() const;
+    void SetVerifyCert(bool Value);
+    /// File of the authorities (PEM) the check trusts instead of the system's.
+    [[nodiscard]] const std::string& CertCAFile() const;
+    void SetCertCAFile(const std::string& Value);
 
     /// The message header's priority.
     [[nodiscard]] mime::TMessPriority Priority() const;
@@ -201,18 +209,33 @@ public:
 
     /// Fills the header, builds the part tree (a "mixed" root, or "alternative" holding the
     /// text and a "related" part when an HTML mail has both bodies; bodies base64 in
-    /// `DefaultCharset`, attachments base64 and unconverted), encodes the message and
-    /// replaces the stored copy. Reports the first three steps; does not clear. An error
-    /// of an event handler passes through unchanged.
+    /// `DefaultCharset`, attachments base64 and unconverted, a text/xml one labelled with the
+    /// encoding its declaration names), encodes the message and replaces the stored copy.
+    /// The header's addresses (To and CC entries included) get their non-ASCII domains as
+    /// IDNA A-labels, and a header without a Message-ID gets a new one at the sender's
+    /// domain. Reports the first three steps; does not clear. An error of an event handler
+    /// passes through unchanged.
     void BuildMimeMess();
 
     /// Sends now: on a thread of its own with a copy when `UseThreadNow`, else here: builds,
-    /// logs in, sends the envelope and the data, each step tried `Attempts` times, and
-    /// clears. A failure raises "SMTP Error: ..." (or `EAbort`, see `DoException`) after
-    /// reporting `pmsError`, and clears too; `GetLastSmtpError` keeps its message.
+    /// logs in, sends the envelope (domains as A-labels; with SMTPUTF8 when a local part is
+    /// not ASCII) and the data, each step tried `Attempts` times, and clears. Success means
+    /// the server's 250 to the end of the data was read. A failure raises "SMTP Error: ..."
+    /// (or `EAbort`, see `DoException`) after reporting `pmsError`, and clears too;
+    /// `GetLastSmtpError` keeps its message, which ends with the server's answers and,
+    /// where the connection failed, the socket's error. A connection still in step hears
+    /// QUIT first; one that fell out of step (a reply not read in time, say) was closed
+    /// without a word, and the step's further tries fail at once (only `Login` tries again,
+    /// on a new connection). An address whose domain is no valid international name fails
+    /// before connecting, and one that needs SMTPUTF8 from a server that lacks it fails
+    /// before MAIL FROM; both messages name the address.
     void Send(bool UseThreadNow);
     /// `Send(UseThread())`.
     void Send() { Send(fUseThread); }
+    /// Sends a message built elsewhere (bytes, lines ended by CR LF) as it is, here, with
+    /// the steps, retries, events and errors of `Send(false)` from `pmsLoginSMTP` on: the
+    /// envelope is `From` and the To, CC and BCC lists; nothing is built. Clears at the end.
+    void SendBuiltMessage(std::string aMessage);
     /// Starts a threaded send of a copy of `MailToClone` and returns at once; threaded
     /// sends run one at a time and never raise to the caller. A null mail fails with
     /// std::invalid_argument "MailToClone not specified".
@@ -227,11 +250,20 @@ private:
     friend class TMailSenderThread;
 
     void SendMail();
+    void SendBuilt();
+    void ApplyHostToTLS();
     [[noreturn]] void SmtpError(const std::string& pMsgError);
+    void QuitAfterFailure();
     template <class Step>
     void Retry(const Step& step, const char* failureText, std::string& errorMsgs);
     void SendRecipients(const std::vector<std::string>& list, const char* failureText,
                         std::string& errorMsgs);
+    // Sender, To, CC, BCC and reply-to addresses, domains as A-labels.
+    [[nodiscard]] std::vector<std::string> MailAddresses() const;
+    // Ends the send when an address keeps a domain libidn2 refused.
+    void CheckDomains(const std::vector<std::string>& addresses);
+    // True when an address needs SMTPUTF8; ends the send when the server lacks it.
+    [[nodiscard]] bool NeedsSMTPUTF8(const std::vector<std::string>& addresses);
     void AddEmailWithDelimitersToList(const std::string& aEmail, std::vector<std::string>& aList);
     void AddNamed(const std::string& aEmail, const std::string& aName, std::vector<std::string>& aList);
     void BuildHeader();

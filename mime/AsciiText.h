@@ -34,6 +34,13 @@ inline bool StartsWithNoCase(std::string_view Value, std::string_view Prefix) {
     return true;
 }
 
+/// True when every byte of `Value` is below 0x80.
+inline bool IsAscii(std::string_view Value) {
+    for (const char c : Value)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 /// `Value` without the characters up to and including the space (controls too) at either end.
 inline std::string_view TrimBlank(std::string_view Value) {
     while (!Value.empty() && static_cast<unsigned char>(Value.front()) <= ' ') Value.remove_prefix(1);

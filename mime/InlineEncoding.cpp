@@ -2,12 +2,24 @@
 
 #include "mime/Codings.h"
 #include "mime/SystemCodePage.h"
+#include "mime/detail/Utf8.h"
+
+#include <algorithm>
+#include <map>
 
 namespace tandrel::mime {
 namespace {
 
 // Encoded words are cut at the first space after this many characters of text.
 constexpr std::size_t kChunkLength = 32;
+// RFC 2047's limit on one encoded word; a longer run of text is cut between characters.
+constexpr std::size_t kMaxWordLength = 75;
+// RFC 5322 limits a line to 998 characters. Folding breaks lines only at spaces and
+// leaves beside a word at most a field name's or parameter's worth of text, so a
+// longer word goes out as encoded words, which can be folded between them.
+constexpr std::size_t kLongestPlainWord = 998 - 78;
+// Header lines are folded from this length on (the parts' MaxLineLength).
+constexpr std::size_t kFoldingLength = 78;
 
 constexpr TSpecials kNeedsEncoding = [] {
     TSpecials s = SpecialChar | NonAsciiChar;
@@ -30,6 +42,84 @@ bool IsBlank(std::string_view s) { return TrimBlanks(s).empty(); }
 std::string TextFromCharset(std::string_view Bytes, TMimeChar CP) {
     return CP == GetCurCP() ? TextFromAnsi(Bytes) : CharsetConversion(Bytes, CP, TMimeChar::UTF_8);
 }
+
+// The bytes a value's characters are taken from, and the charset they are in.
+struct TSource {
+    std::string Bytes;
+    TMimeChar Charset;
+};
+
+// Text as the system code page's bytes, as designed; but text headed for UTF-8 from the
+// system code page goes straight, so that what the code page lacks (CJK, most scripts)
+// is not lost as "?". Malformed UTF-8 still becomes "?", byte by byte.
+TSource SourceOf(std::string_view Value, TMimeChar CP, TMimeChar MimeP) {
+    if (CP != GetCurCP() || MimeP != TMimeChar::UTF_8) return {AnsiFromText(Value), CP};
+    return {detail::WithMalformedAsQuestionMarks(Value), TMimeChar::UTF_8};
+}
+
+// The source character at Pos: a UTF-8 sequence in UTF-8, else one byte (text arrives
+// as system-code-page bytes).
+std::string_view SourceCharAt(const TSource& Source, std::size_t Pos) {
+    const std::size_t length =
+        Source.Charset == TMimeChar::UTF_8 ? detail::DecodeUtf8Char(Source.Bytes, Pos).Length : 1;
+    return std::string_view(Source.Bytes).substr(Pos, length);
+}
+
+// Bytes in From as the text of a Q word in To: safe quoted-printable, "_" for a space.
+std::string EncodedText(std::string_view Bytes, TMimeChar From, TMimeChar To) {
+    std::string text = EncodeSafeQuotedPrintable(CharsetConversion(Bytes, From, To));
+    std::replace(text.begin(), text.end(), ' ', '_');
+    return text;
+}
+
+bool HasUnfoldableWord(std::string_view Value) {
+    std::size_t run = 0;
+    for (char c : Value) {
+        run = c == ' ' ? 0 : run + 1;
+        if (run > kLongestPlainWord) return true;
+    }
+    return false;
+}
+
+// Value as encoded words (see InlineEncode); the first word is at most FirstWordLength
+// characters long, every other one at most kMaxWordLength.
+std::string EncodeWords(std::string_view Value, TMimeChar CP, TMimeChar MimeP, std::size_t FirstWordLength) {
+    const TSource source = SourceOf(Value, CP, MimeP);
+    const std::string name = GetIDFromCP(MimeP);
+    // Room for encoded text in a word of Length characters beside "=?", the name, "?Q?" and "?=".
+    const auto roomIn = [&](std::size_t Length) { return Length > name.size() + 7 ? Length - name.size() - 7 : 1; };
+    std::map<std::string_view, std::size_t> charLengths;
+    const auto encodedLength = [&](std::string_view Char) {
+        const auto [it, added] = charLengths.try_emplace(Char, 0);
+        if (added) it->second = EncodedText(Char, source.Charset, MimeP).size();
+        return it->second;
+    };
+
+    std::string result;
+    std::size_t room = roomIn(FirstWordLength);
+    std::size_t chunkStart = 0, chunkEnd = 0, chunkLength = 0;
+    const auto emit = [&] {
+        if (!result.empty()) result += ' ';
+        // Each word is converted on its own, so it decodes by itself whatever the charset.
+        const std::string_view chunk = std::string_view(source.Bytes).substr(chunkStart, chunkEnd - chunkStart);
+        result += "=?" + name + "?Q?" + EncodedText(chunk, source.Charset, MimeP) + "?=";
+        chunkStart = chunkEnd;
+        chunkLength = 0;
+        room = roomIn(kMaxWordLength);
+    };
+    while (chunkEnd < source.Bytes.size()) {
+        const std::string_view c = SourceCharAt(source, chunkEnd);
+        const std::size_t length = encodedLength(c);
+        if (chunkLength > 0 && chunkLength + length > room) emit();
+        chunkEnd += c.size();
+        chunkLength += length;
+        if (c == " " && chunkLength > kChunkLength) emit();
+    }
+    if (chunkLength > 0) emit();
+    return result;
+}
+
+bool NeedsWords(std::string_view Value) { return NeedInline(AnsiFromText(Value)) || HasUnfoldableWord(Value); }
 
 // One encoded word starting at "=?" (0-based Beg): its decoded text and the
 // position after it, or nothing when its form is broken.
@@ -72,28 +162,20 @@ bool NeedInline(std::string_view Bytes) {
 }
 
 std::string InlineEncode(std::string_view Value, TMimeChar CP, TMimeChar MimeP) {
-    const std::string encoded = EncodeSafeQuotedPrintable(CharsetConversion(AnsiFromText(Value), CP, MimeP));
-    const std::string name = GetIDFromCP(MimeP);
-    std::string result, chunk;
-    const auto emit = [&] {
-        if (!result.empty()) result += ' ';
-        result += "=?" + name + "?Q?" + chunk + "?=";
-        chunk.clear();
-    };
-    for (char c : encoded) {
-        if (c == ' ') {
-            chunk += '_';
-            if (chunk.size() > kChunkLength) emit();
-        } else {
-            chunk += c;
-        }
-    }
-    if (!chunk.empty()) emit();
-    return result;
+    return EncodeWords(Value, CP, MimeP, kMaxWordLength);
 }
 
 std::string InlineCodeEx2(std::string_view Value, TMimeChar FromCP, TMimeChar ToCP) {
-    return NeedInline(AnsiFromText(Value)) ? InlineEncode(Value, FromCP, ToCP) : std::string(Value);
+    return NeedsWords(Value) ? InlineEncode(Value, FromCP, ToCP) : std::string(Value);
+}
+
+std::string InlineCodeField(std::string_view FieldName, std::string_view Value, TMimeChar FromCP,
+                            TMimeChar ToCP) {
+    std::string line = std::string(FieldName) + ": ";
+    if (!NeedsWords(Value)) return line + std::string(Value);
+    // The first word ends before the column where folding starts.
+    const std::size_t firstLine = kFoldingLength - 1 > line.size() ? kFoldingLength - 1 - line.size() : 0;
+    return line + EncodeWords(Value, FromCP, ToCP, std::min(firstLine, kMaxWordLength));
 }
 
 std::string InlineEmailEx2(std::string_view Value, TMimeChar FromCP, TMimeChar ToCP) {

@@ -16,10 +16,19 @@ namespace tandrel::mime {
 [[nodiscard]] bool NeedInline(std::string_view Bytes);
 /// Text Value (its system-code-page bytes taken to be in CP) as encoded words in
 /// charset MimeP: "=?<name>?Q?...?=" separated by single spaces, a new word at
-/// the first space after every 33 characters of encoded text.
+/// the first space after every 33 characters of encoded text, and before any
+/// character that would take a word beyond 75 characters (never inside one).
+/// From the system code page into UTF-8, characters the code page lacks are kept.
 std::string InlineEncode(std::string_view Value, TMimeChar CP, TMimeChar MimeP);
-/// InlineEncode when NeedInline holds for the value's bytes, else Value unchanged.
+/// InlineEncode when NeedInline holds for the value's bytes or when the value
+/// holds a word too long to be folded onto a 998-character line; else Value unchanged.
 std::string InlineCodeEx2(std::string_view Value, TMimeChar FromCP, TMimeChar ToCP);
+/// The header line "FieldName: " + InlineCodeEx2(Value, FromCP, ToCP) of an
+/// unstructured field (Subject, Organization, Content-Description), its first
+/// encoded word short enough to stay beside the name: folded right after the
+/// name, the fold's white space would be read as the text's first character.
+std::string InlineCodeField(std::string_view FieldName, std::string_view Value, TMimeChar FromCP,
+                            TMimeChar ToCP);
 /// An address text with its display name encoded when needed:
 /// "\"name\" <addr>", or the bare address when there is no display name.
 std::string InlineEmailEx2(std::string_view Value, TMimeChar FromCP, TMimeChar ToCP);

@@ -120,11 +120,19 @@ struct TClock {
     long Hour = 0, Minute = 0, Second = 0;
 };
 
+bool IsClockField(std::string_view s) { return !s.empty() && s.size() <= 2 && AllDigits(s); }
+
+// "hh:mm:ss", or "hh:mm" as RFC 5322 allows (seconds are optional there).
 std::optional<TClock> GetTimeFromStr(std::string_view Word) {
     const std::size_t c1 = Word.find(':');
     if (c1 == std::string_view::npos) return std::nullopt;
     const std::size_t c2 = Word.find(':', c1 + 1);
-    if (c2 == std::string_view::npos || Word.find(':', c2 + 1) != std::string_view::npos) return std::nullopt;
+    if (c2 == std::string_view::npos) {
+        const std::string_view h = Word.substr(0, c1), m = Word.substr(c1 + 1);
+        if (!IsClockField(h) || !IsClockField(m)) return std::nullopt;
+        return TClock{Number(h), Number(m), 0};
+    }
+    if (Word.find(':', c2 + 1) != std::string_view::npos) return std::nullopt;
     return TClock{Number(Word.substr(0, c1)), Number(Word.substr(c1 + 1, c2 - c1 - 1)),
                   Number(Word.substr(c2 + 1, 2))};
 }

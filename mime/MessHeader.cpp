@@ -66,13 +66,14 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     std::vector<std::string> block;
     block.push_back("From: " + WithoutLineBreaks(InlineEmail(FFrom)));
     if (std::string to = AddressLine(FToList); !to.empty()) block.push_back("To: " + to);
-    if (!FSubject.empty()) block.push_back("Subject: " + InlineCode(FSubject));
+    if (!FSubject.empty()) block.push_back(InlineCodeField("Subject", FSubject, FTargetCharset, FCharsetCode));
     block.push_back("Date: " + Rfc822DateTime(FDate));
     if (std::string cc = AddressLine(FCCList); !cc.empty()) block.push_back("CC: " + cc);
-    if (!FOrganization.empty()) block.push_back("Organization: " + InlineCode(FOrganization));
+    if (!FOrganization.empty())
+        block.push_back(InlineCodeField("Organization", FOrganization, FTargetCharset, FCharsetCode));
     block.emplace_back("MIME-Version: 1.0 (produced by Tandrel)");
-    block.push_back("X-mailer: " + (FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
-    if (!FMessageID.empty()) block.push_back("Message-ID: <" + TrimSP(FMessageID) + ">");
+    block.push_back("X-mailer: " + WithoutLineBreaks(FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
+    if (!FMessageID.empty()) block.push_back("Message-ID: <" + WithoutLineBreaks(TrimSP(FMessageID)) + ">");
     if (!FReplyTo.empty()) block.push_back("Reply-To: " + WithoutLineBreaks(GetEmailAddr(FReplyTo)));
     if (FPriority == TMessPriority::MP_high) {
         block.emplace_back("Priority: urgent");
@@ -95,9 +96,8 @@ std::string TMessHeader::DecodeText(std::string_view Value) const {
 }
 
 void TMessHeader::AddAddresses(std::string_view Value, std::vector<std::string>& List) const {
-    std::string rest(Value);
-    while (!rest.empty()) {
-        const std::string piece = TrimSP(FetchEx(rest, ",", '"'));
+    for (const std::string_view raw : SplitEx(Value, ",", '"')) {
+        const std::string piece(TrimBlank(raw));
         if (piece.empty()) continue;
         std::string decoded = DecodeText(piece);
         if (!decoded.empty()) List.push_back(std::move(decoded));
@@ -157,7 +157,7 @@ void TMessHeader::DecodeHeaders(const std::vector<std::string>& Value) {
 
 TMessPriority TMessHeader::ParsePriority(std::string_view Value) {
     const auto colon = Value.find(':');
-    std::string rest = TrimSP(std::string(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
+    const std::string rest(TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
     const std::string word = LowerAscii(rest.substr(0, rest.find(' ')));
     if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
         const std::size_t first = word.find_first_not_of('0');

@@ -224,7 +224,7 @@ void TMimeMess::DecodeMessage() {
 }
 
 void TMimeMess::DecodeMessageBinary(const std::vector<std::string>& AHeader, std::string_view AData) {
-    FHeader->DecodeHeaders(AHeader);
+    FHeader->DecodeHeaders(detail::WithHeaderEnd(AHeader));
     FMessagePart->DecomposePartsBinary(AHeader, AData.data(), AData.data() + AData.size());
 }
 

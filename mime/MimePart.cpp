@@ -3,6 +3,7 @@
 #include "mime/AsciiText.h"
 #include "mime/Codings.h"
 #include "mime/InlineEncoding.h"
+#include "mime/MimeParameters.h"
 #include "mime/MimeTypes.h"
 #include "mime/TextUtils.h"
 #include "mime/Tick.h"
@@ -354,7 +355,11 @@ void TMimePart::EncodePartHeader() {
         if (!quotedName.empty()) line += "; FileName=" + quotedName;
         FHeaders.push_back(std::move(line));
     }
-    if (!FDescription.empty()) FHeaders.push_back("Content-Description: " + InlineCode(FDescription));
+    if (!FDescription.empty())
+        FHeaders.push_back(InlineCodeField("Content-Description", FDescription, FTargetCharset, FCharsetCode));
+    // The fields are the caller's: a CR or LF in any of them would end the line and start
+    // another. Encoded texts carry them as escapes already.
+    for (std::string& line : FHeaders) line = WithoutLineBreaks(std::move(line));
 }
 
 void TMimePart::FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const {
@@ -472,12 +477,14 @@ void TMimePart::ReadHeaderBlock(const std::vector<std::string>& Source, std::siz
     Index = static_cast<std::size_t>(std::min(x, n));
 }
 
-void TMimePart::DecomposeParts() {
+void TMimePart::DecomposeParts() { DecomposeSection(false); }
+
+void TMimePart::DecomposeSection(bool InDigest) {
     Clear();
     FBinaryDecomposer = false;
     std::size_t x = 0;
     ReadHeaderBlock(FLines, x);
-    DecodePartHeader();
+    DecodeSectionHeader(InDigest);
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART)
         DecomposeMultipart(x);
@@ -513,7 +520,7 @@ void TMimePart::DecomposeMultipart(std::size_t Index) {
         if (MaySplit()) {
             TMimePart& sub = AddSubPart();
             sub.FLines = std::move(section);
-            sub.DecomposeParts();
+            sub.DecomposeSection(IsDigest());
         } else {
             FPartBody.insert(FPartBody.end(), std::make_move_iterator(section.begin()),
                              std::make_move_iterator(section.end()));
@@ -579,12 +586,17 @@ std::vector<std::string> RawHeaderLines(const char*& Stx, const char* Etx) {
 
 void TMimePart::DecomposePartsBinary(const std::vector<std::string>& AHeader, const char* AStx,
                                      const char* AEtx) {
+    DecomposeBinarySection(AHeader, AStx, AEtx, false);
+}
+
+void TMimePart::DecomposeBinarySection(const std::vector<std::string>& AHeader, const char* AStx,
+                                       const char* AEtx, bool InDigest) {
     Clear();
     FBinaryDecomposer = true;
     if (AStx == nullptr || AEtx == nullptr || AEtx < AStx) AStx = AEtx = nullptr;
     std::size_t x = 0;
-    ReadHeaderBlock(AHeader, x);
-    DecodePartHeader();
+    ReadHeaderBlock(detail::WithHeaderEnd(AHeader), x);
+    DecodeSectionHeader(InDigest);
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART) {
         DecomposeMultipartBinary(AStx, AEtx);
@@ -643,7 +655,7 @@ void TMimePart::DecomposeMultipartBinary(const char* AStx, const char* AEtx) {
         if (MaySplit()) {
             const char* bodyStart = sectionStart;
             const std::vector<std::string> header = RawHeaderLines(bodyStart, sectionEnd);
-            AddSubPart().DecomposePartsBinary(header, bodyStart, sectionEnd);
+            AddSubPart().DecomposeBinarySection(header, bodyStart, sectionEnd, IsDigest());
         } else {
             FPartBody.emplace_back(sectionStart, sectionEnd);
             FAttachInside = FAttachInside || HoldsUUcode(sectionStart, sectionEnd);
@@ -671,6 +683,19 @@ void TMimePart::DecomposeMessageBinary(const char* AStx, const char* AEtx) {
     }
 }
 
+bool TMimePart::IsDigest() const {
+    return FPrimaryCode == TMimePrimary::MP_MULTIPART && UpperAscii(FSecondary) == "DIGEST";
+}
+
+void TMimePart::DecodeSectionHeader(bool InDigest) {
+    DecodePartHeader();
+    // In a digest a part without a type is a message (RFC 2046, 5.1.5).
+    if (InDigest && IndexByBegin("CONTENT-TYPE:", FHeaders) < 0) {
+        SetPrimary("message");
+        FSecondary = "rfc822";
+    }
+}
+
 void TMimePart::DecodePartHeader() {
     SetPrimary("text");
     FSecondary = "plain";
@@ -688,17 +713,14 @@ void TMimePart::DecodePartHeader() {
     for (const std::string& line : FHeaders) {
         if (StartsWithNoCase(line, "CONTENT-TYPE:")) {
             const std::string value = HeaderValueOf(line);
-            const std::string mediaType = TrimSP(SeparateLeft(value, ";"));
-            const auto slash = mediaType.find('/');
-            SetPrimary(TrimSP(mediaType.substr(0, slash)));
-            FSecondary = slash == std::string::npos ? std::string() : TrimSP(mediaType.substr(slash + 1));
+            SetMediaType(SeparateLeft(value, ";"), value);
             switch (FPrimaryCode) {
                 case TMimePrimary::MP_TEXT:
                     SetCharset(UpperAscii(GetParameter(value, "charset")));
-                    typeName = GetParameter(value, "name");
+                    typeName = GetParameterText(value, "name");
                     break;
                 case TMimePrimary::MP_MULTIPART: FBoundary = GetParameter(value, "Boundary"); break;
-                case TMimePrimary::MP_BINARY: typeName = GetParameter(value, "name"); break;
+                case TMimePrimary::MP_BINARY: typeName = GetParameterText(value, "name"); break;
                 case TMimePrimary::MP_MESSAGE: break;
             }
         } else if (StartsWithNoCase(line, "CONTENT-TRANSFER-ENCODING:")) {
@@ -707,14 +729,30 @@ void TMimePart::DecodePartHeader() {
             FDescription = InlineDecode(HeaderValueOf(line), TMimeChar::UTF_8);
         } else if (StartsWithNoCase(line, "CONTENT-DISPOSITION:")) {
             const std::string value = HeaderValueOf(line);
-            FDisposition = TrimSP(SeparateLeft(value, ";"));
-            dispositionName = GetParameter(value, "FileName");
+            FDisposition = TrimBlank(SeparateLeft(value, ";"));
+            dispositionName = GetParameterText(value, "FileName");
         } else if (StartsWithNoCase(line, "CONTENT-ID:")) {
             FContentID = HeaderValueOf(line);
         }
     }
     const std::string& name = dispositionName.empty() ? typeName : dispositionName;
-    if (!name.empty()) FFileName = LastPathComponent(InlineDecode(name, TMimeChar::UTF_8));
+    if (!name.empty()) FFileName = LastPathComponent(name);
+}
+
+void TMimePart::SetMediaType(std::string_view MediaType, std::string_view Value) {
+    const auto slash = MediaType.find('/');
+    const std::string_view primary = TrimBlank(MediaType.substr(0, slash));
+    const std::string_view secondary =
+        slash == std::string_view::npos ? std::string_view() : TrimBlank(MediaType.substr(slash + 1));
+    SetPrimary(primary);
+    FSecondary = secondary;
+    // RFC 2045 reads an invalid type as text/plain: one without both halves, and a
+    // multipart without the boundary it cannot be split by.
+    const bool valid = !primary.empty() && !secondary.empty() && secondary.find('/') == std::string_view::npos &&
+                       (FPrimaryCode != TMimePrimary::MP_MULTIPART || !GetParameter(Value, "Boundary").empty());
+    if (valid) return;
+    SetPrimary("text");
+    FSecondary = "plain";
 }
 
 std::string TMimePart::JoinedBody() const {

@@ -204,11 +204,17 @@ private:
     void FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const;
     void UnpackBody() const;
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
+    void DecomposeSection(bool InDigest);
+    void DecomposeBinarySection(const std::vector<std::string>& AHeader, const char* AStx, const char* AEtx,
+                                bool InDigest);
+    void DecodeSectionHeader(bool InDigest);
+    [[nodiscard]] bool IsDigest() const;
     [[nodiscard]] bool MaySplit() const;
     void DecomposeMultipart(std::size_t Index);
     void DecomposeMessage(std::size_t Index);
     void DecomposeMultipartBinary(const char* AStx, const char* AEtx);
     void DecomposeMessageBinary(const char* AStx, const char* AEtx);
+    void SetMediaType(std::string_view MediaType, std::string_view Value);
     [[nodiscard]] std::string JoinedBody() const;
     [[nodiscard]] bool KeepsOwnCharset() const;
 

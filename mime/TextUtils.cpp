@@ -13,6 +13,21 @@ std::size_t FindDelimiter(std::string_view Value, std::string_view Delimiter) {
     return Delimiter.empty() ? std::string_view::npos : Value.find(Delimiter);
 }
 
+// 0-based position of the first Delimiter at or after From that stands outside
+// Quotation sections (From itself counts as outside); npos when none.
+std::size_t FindOutsideQuotes(std::string_view Value, std::string_view Delimiter, char Quotation,
+                              std::size_t From) {
+    if (Delimiter.empty()) return std::string_view::npos;
+    bool quoted = false;
+    for (std::size_t i = From; i < Value.size(); ++i) {
+        if (Value[i] == Quotation)
+            quoted = !quoted;
+        else if (!quoted && Value.substr(i, Delimiter.size()) == Delimiter)
+            return i;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string SeparateLeft(std::string_view Value, std::string_view Delimiter) {
@@ -40,18 +55,26 @@ std::string Fetch(std::string& Value, std::string_view Delimiter) {
 }
 
 std::string FetchEx(std::string& Value, std::string_view Delimiter, char Quotation) {
-    if (Delimiter.empty()) return std::exchange(Value, std::string());
-    bool quoted = false;
-    for (std::size_t i = 0; i < Value.size(); ++i) {
-        if (Value[i] == Quotation) {
-            quoted = !quoted;
-        } else if (!quoted && Value.compare(i, Delimiter.size(), Delimiter) == 0) {
-            std::string result = Value.substr(0, i);
-            Value.erase(0, i + Delimiter.size());
-            return result;
+    const std::size_t p = FindOutsideQuotes(Value, Delimiter, Quotation, 0);
+    if (p == std::string::npos) return std::exchange(Value, std::string());
+    std::string result = Value.substr(0, p);
+    Value.erase(0, p + Delimiter.size());
+    return result;
+}
+
+std::vector<std::string_view> SplitEx(std::string_view Value, std::string_view Delimiter, char Quotation) {
+    std::vector<std::string_view> pieces;
+    std::size_t from = 0;
+    while (from < Value.size()) {
+        const std::size_t p = FindOutsideQuotes(Value, Delimiter, Quotation, from);
+        if (p == std::string_view::npos) {
+            pieces.push_back(Value.substr(from));
+            break;
         }
+        pieces.push_back(Value.substr(from, p - from));
+        from = p + Delimiter.size();
     }
-    return std::exchange(Value, std::string());
+    return pieces;
 }
 
 std::string TrimSPLeft(std::string_view Value) {
@@ -97,15 +120,13 @@ std::string UnquoteStr(std::string_view Value, char Quote) {
 }
 
 std::string GetParameter(std::string_view Value, std::string_view Parameter) {
-    std::string rest(Value);
-    while (!rest.empty()) {
-        const std::string piece = TrimSP(FetchEx(rest, ";", '"'));
+    for (const std::string_view raw : SplitEx(Value, ";", '"')) {
+        const std::string_view piece = TrimBlank(raw);
         if (!StartsWithNoCase(piece, Parameter)) continue;
-        std::string_view after = std::string_view(piece).substr(Parameter.size());
-        while (!after.empty() && (after.front() == ' ' || after.front() == '\t')) after.remove_prefix(1);
+        const std::string_view after = TrimBlank(piece.substr(Parameter.size()));
         if (after.empty()) return {};
         if (after.front() != '=') continue;
-        return UnquoteStr(TrimSP(after.substr(1)), '"');
+        return UnquoteStr(TrimBlank(after.substr(1)), '"');
     }
     return {};
 }

@@ -20,6 +20,10 @@ std::string Fetch(std::string& Value, std::string_view Delimiter);
 /// FetchBin where a Delimiter between an opening and a closing Quotation does
 /// not count; the quotation characters stay in the result.
 std::string FetchEx(std::string& Value, std::string_view Delimiter, char Quotation);
+/// The pieces that FetchEx takes from Value one by one until it is empty, found
+/// in one pass (views into Value). An empty Value gives none; a final delimiter
+/// adds no empty piece.
+std::vector<std::string_view> SplitEx(std::string_view Value, std::string_view Delimiter, char Quotation);
 
 /// Value without leading spaces (only the space character).
 std::string TrimSPLeft(std::string_view Value);
@@ -34,8 +38,8 @@ std::string QuoteStr(std::string_view Value, char Quote);
 /// vanish, a doubled Quote inside a section gives one, text outside stays.
 std::string UnquoteStr(std::string_view Value, char Quote);
 /// The value of Parameter in a ";"-separated header value (case-insensitive
-/// name, blanks allowed before "="), trimmed and unquoted; empty when absent or
-/// when the parameter stands without "=".
+/// name, blanks (spaces, tabs) allowed around "="), trimmed and unquoted; empty
+/// when absent or when the parameter stands without "=".
 std::string GetParameter(std::string_view Value, std::string_view Parameter);
 /// Zero-based index of the first line that begins with Value, case-insensitive; -1 when none.
 int IndexByBegin(std::string_view Value, const std::vector<std::string>& List);

@@ -213,7 +213,7 @@ void TBlockSocket::CreateSocketByName(const std::string& Value) {
 void TBlockSocket::DelayedOption(const TSockOption& Value) {
   if (Value.Option == TSockOptionType::SOT_NonBlock)
     FNonBlockMode = Value.Enabled;
-  SockCheck(NativeApplyOption(FSocket, FIP6used, Value));
+  SockCheck(NativeApplyOption(UseHandle(), FIP6used, Value));
   ExceptCheck();
 }
 
@@ -236,7 +236,7 @@ void TBlockSocket::ProcessDelayed() {
 
 void TBlockSocket::ApplyNonBlock(bool Value) {
   FNonBlockMode = Value;
-  static_cast<void>(NativeSetNonBlock(FSocket, Value));
+  static_cast<void>(NativeSetNonBlock(UseHandle(), Value));
 }
 
 void TBlockSocket::SetNonBlockMode(bool Value) {
@@ -284,7 +284,7 @@ int BufferSize(int Socket, bool IP6, TSockOptionType Option) {
 }  // namespace
 
 int TBlockSocket::SizeRecvBuffer() {
-  return BufferSize(FSocket, FIP6used, TSockOptionType::SOT_RecvBuff);
+  return BufferSize(UseHandle(), FIP6used, TSockOptionType::SOT_RecvBuff);
 }
 
 void TBlockSocket::SetSizeRecvBuffer(int Size) {
@@ -292,7 +292,7 @@ void TBlockSocket::SetSizeRecvBuffer(int Size) {
 }
 
 int TBlockSocket::SizeSendBuffer() {
-  return BufferSize(FSocket, FIP6used, TSockOptionType::SOT_SendBuff);
+  return BufferSize(UseHandle(), FIP6used, TSockOptionType::SOT_SendBuff);
 }
 
 void TBlockSocket::SetSizeSendBuffer(int Size) {
@@ -301,7 +301,7 @@ void TBlockSocket::SetSizeSendBuffer(int Size) {
 
 int TBlockSocket::TTL() {
   int Value = -1;
-  SockCheck(NativeReadOption(FSocket, FIP6used, TSockOptionType::SOT_TTL, Value));
+  SockCheck(NativeReadOption(UseHandle(), FIP6used, TSockOptionType::SOT_TTL, Value));
   ExceptCheck();
   return Value;
 }
@@ -319,8 +319,11 @@ void TBlockSocket::AbortSocket() {
   const int Handle = FSocket.exchange(-1);
   if (Handle != -1) {
     // Shutting down first wakes a wait blocked on the handle in another
-    // thread; closing alone would not.
+    // thread; closing alone would not. The number is freed only once that
+    // call has let go of it: a call still holding it could otherwise reach
+    // whoever is given the number next.
     static_cast<void>(NativeShutdownBoth(Handle));
+    const std::lock_guard<std::mutex> Lock(FHandleLock);
     static_cast<void>(NativeClose(Handle));
   }
   FDelayedOptions.clear();
@@ -334,7 +337,7 @@ void TBlockSocket::Bind(const std::string& IP, const std::string& Port) {
     return;
   TVarSin Sin;
   if (ResolveForHandle(Sin, IP, Port)) {
-    SockCheck(NativeBind(FSocket, Sin));
+    SockCheck(NativeBind(UseHandle(), Sin));
     GetSinLocal();
     FBuffer.clear();
     FBinded = true;
@@ -347,18 +350,18 @@ void TBlockSocket::Connect(const std::string& IP, const std::string& Port) {
   TVarSin Sin;
   if (ResolveForHandle(Sin, IP, Port)) {
     if (FConnectionTimeout <= 0) {
-      SockCheck(NativeConnect(FSocket, Sin));
+      SockCheck(NativeConnect(UseHandle(), Sin));
     } else {
       const bool Saved = FNonBlockMode;
       ApplyNonBlock(true);
-      SockCheck(NativeConnect(FSocket, Sin));
+      SockCheck(NativeConnect(UseHandle(), Sin));
       if (FLastError == WSAEINPROGRESS || FLastError == WSAEWOULDBLOCK) {
         if (!CanWrite(FConnectionTimeout)) {
           FLastError = WSAETIMEDOUT;
         } else {
           // A refused connect also becomes writable: the handle's pending
           // error tells the two apart.
-          FLastError = NativePendingError(FSocket);
+          FLastError = NativePendingError(UseHandle());
         }
       }
       const int Error = FLastError;
@@ -383,7 +386,7 @@ bool TBlockSocket::ResolveForHandle(TVarSin& Sin, const std::string& IP, const s
 }
 
 void TBlockSocket::Listen() {
-  SockCheck(NativeListen(FSocket));
+  SockCheck(NativeListen(UseHandle()));
   GetSins();
   ExceptCheck();
   DoStatus(THookSocketReason::HR_Listen, "");
@@ -391,7 +394,7 @@ void TBlockSocket::Listen() {
 
 int TBlockSocket::Accept() {
   TVarSin Sin;
-  const int Handle = NativeAccept(FSocket, Sin);
+  const int Handle = NativeAccept(UseHandle(), Sin);
   SockCheck(Handle);
   ExceptCheck();
   DoStatus(THookSocketReason::HR_Accept, "");
@@ -400,12 +403,12 @@ int TBlockSocket::Accept() {
 
 void TBlockSocket::GetSinLocal() {
   if (FSocket != -1)
-    static_cast<void>(NativeGetSockName(FSocket, FLocalSin));
+    static_cast<void>(NativeGetSockName(UseHandle(), FLocalSin));
 }
 
 void TBlockSocket::GetSinRemote() {
   if (FSocket != -1)
-    static_cast<void>(NativeGetPeerName(FSocket, FRemoteSin));
+    static_cast<void>(NativeGetPeerName(UseHandle(), FRemoteSin));
 }
 
 void TBlockSocket::GetSins() {
@@ -452,13 +455,13 @@ void TBlockSocket::SetRemoteSin(const std::string& IP, const std::string& Port) 
 // --- readiness ---------------------------------------------------------------
 
 bool TBlockSocket::InternalCanRead(int Timeout) {
-  const int Result = NativeWait(FSocket, false, Timeout);
+  const int Result = NativeWait(UseHandle(), false, Timeout);
   SockCheck(Result);
   return Result > 0 && FLastError == 0;
 }
 
 bool TBlockSocket::InternalCanWrite(int Timeout) {
-  const int Result = NativeWait(FSocket, true, Timeout);
+  const int Result = NativeWait(UseHandle(), true, Timeout);
   SockCheck(Result);
   return Result > 0 && FLastError == 0;
 }
@@ -519,7 +522,7 @@ bool TBlockSocket::GroupCanRead(const std::vector<TBlockSocket*>& SocketList, in
 int TBlockSocket::WaitingData() {
   if (FSocket == -1)
     return 0;
-  const int Count = NativeWaitingData(FSocket);
+  const int Count = NativeWaitingData(UseHandle());
   if (Count < 0)
     return 0;
   return std::min(Count, MaxWaitingData);
@@ -566,7 +569,7 @@ int TBlockSocket::RecvBuffer(void* Buffer, int Length) {
   if (Length <= 0)
     return 0;
   LimitRecvBandwidth(Length);
-  int Count = NativeRecv(FSocket, Buffer, Length, false);
+  int Count = NativeRecv(UseHandle(), Buffer, Length, false);
   if (Count == 0) {
     ResetLastError();
     FLastError = WSAECONNRESET;
@@ -587,21 +590,7 @@ std::string TBlockSocket::RecvPacket(int Timeout) {
   } else {
     // Give other threads a turn before every platform read of a long transfer.
     NativeSleep(0);
-    int Count = WaitingData();
-    if (Count <= 0) {
-      if (CanRead(Timeout)) {
-        Count = WaitingData();
-        if (Count == 0)
-          FLastError = WSAECONNRESET;
-      } else if (FLastError == 0) {
-        FLastError = WSAETIMEDOUT;
-      }
-    }
-    if (Count > 0 && FLastError == 0) {
-      Result.resize(static_cast<std::size_t>(Count));
-      const int Read = RecvBuffer(Result.data(), Count);
-      Result.resize(Read > 0 && FLastError == 0 ? static_cast<std::size_t>(Read) : 0);
-    }
+    Result = ReadArrived(Timeout);
   }
   if (FConvertLineEnd && !Result.empty()) {
     if ((FLastCR && Result.front() == LF) || (FLastLF && Result.front() == CR))
@@ -611,6 +600,44 @@ std::string TBlockSocket::RecvPacket(int Timeout) {
   }
   ExceptCheck();
   return Result;
+}
+
+std::string TBlockSocket::ReadArrived(int Timeout) {
+  const std::uint32_t Start = mime::GetTick();
+  int Left = Timeout;
+  for (;;) {
+    int Count = WaitingData();
+    if (Count <= 0) {
+      if (!CanRead(Left)) {
+        if (FLastError == 0)
+          FLastError = WSAETIMEDOUT;
+        return {};
+      }
+      Count = WaitingData();
+      if (Count == 0) {
+        FLastError = WSAECONNRESET;
+        return {};
+      }
+    }
+    std::string Result(static_cast<std::size_t>(Count), '\0');
+    const int Read = RecvBuffer(Result.data(), Count);
+    if (Read > 0 && FLastError == 0) {
+      Result.resize(static_cast<std::size_t>(Read));
+      return Result;
+    }
+    if (FLastError != WSAEWOULDBLOCK)
+      return {};
+    // Only what the protocol keeps to itself came: the wait for the bytes
+    // asked for goes on, within the same time-out.
+    ResetLastError();
+    if (Timeout >= 0) {
+      Left = Timeout - static_cast<int>(mime::TickDelta(Start, mime::GetTick()));
+      if (Left <= 0) {
+        FLastError = WSAETIMEDOUT;
+        return {};
+      }
+    }
+  }
 }
 
 bool TBlockSocket::SpendTime(int& Remaining, std::uint32_t Since) {
@@ -790,7 +817,7 @@ void TBlockSocket::RecvStreamBE(std::ostream& Stream, int Timeout) {
 }
 
 int TBlockSocket::PeekBuffer(void* Buffer, int Length) {
-  const int Count = NativeRecv(FSocket, Buffer, Length, true);
+  const int Count = NativeRecv(UseHandle(), Buffer, Length, true);
   SockCheck(Count);
   ExceptCheck();
   return Count;
@@ -856,11 +883,11 @@ int TBlockSocket::SendBuffer(const void* Buffer, int Length) {
     return 0;
   DoMonitor(true, Buffer, Length);
   return SendChunked(Buffer, Length, [this](const std::uint8_t* Data, int Len) {
-    int Written = NativeSend(FSocket, Data, Len);
+    int Written = NativeSend(UseHandle(), Data, Len);
     SockCheck(Written);
     if (FLastError == WSAEWOULDBLOCK) {
       if (CanWrite(FNonblockSendTimeout)) {
-        Written = NativeSend(FSocket, Data, Len);
+        Written = NativeSend(UseHandle(), Data, Len);
         SockCheck(Written);
       } else {
         FLastError = WSAETIMEDOUT;
@@ -935,7 +962,7 @@ int TBlockSocket::SendBufferTo(const void* Buffer, int Length) {
     InternalCreateSocket(FRemoteSin);
   LimitSendBandwidth(Length);
   DoMonitor(true, Buffer, Length);
-  const int Written = NativeSendTo(FSocket, Buffer, Length, FRemoteSin);
+  const int Written = NativeSendTo(UseHandle(), Buffer, Length, FRemoteSin);
   SockCheck(Written);
   ExceptCheck();
   if (Written > 0) {
@@ -949,7 +976,7 @@ int TBlockSocket::RecvBufferFrom(void* Buffer, int Length) {
   if (TestStopFlag())
     return 0;
   LimitRecvBandwidth(Length);
-  int Count = NativeRecvFrom(FSocket, Buffer, Length, FRemoteSin);
+  int Count = NativeRecvFrom(UseHandle(), Buffer, Length, FRemoteSin);
   SockCheck(Count);
   ExceptCheck();
   if (Count > 0)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,21 @@ using THookMonitor =
     std::function<void(TBlockSocket& Sender, bool Writing, const void* Buffer, int Len)>;
 using THookHeartbeat = std::function<void(TBlockSocket& Sender)>;
 
+/// The socket's handle for one platform call: converts to the handle (-1 when
+/// there is none) and, while it lives, keeps AbortSocket in another thread from
+/// closing the handle, so the number cannot pass to a new owner under the call.
+class THandleUse {
+public:
+  THandleUse(std::mutex& Lock, const std::atomic<int>& Handle) : FLock(Lock), FHandle(Handle.load()) {}
+  THandleUse(const THandleUse&) = delete;
+  THandleUse& operator=(const THandleUse&) = delete;
+  operator int() const noexcept { return FHandle; }
+
+private:
+  std::lock_guard<std::mutex> FLock;
+  int FHandle;
+};
+
 /// A blocking socket. No operation throws unless RaiseExcept is set: each
 /// leaves LastError (0 = success, Windows Sockets numbering) and LastErrorDesc.
 /// One thread uses an object at a time; another may set StopFlag or call
@@ -94,6 +110,9 @@ public:
   virtual void SetSocket(int Value);
   /// The native handle, -1 when none.
   [[nodiscard]] int Socket() const noexcept { return FSocket; }
+  /// The handle for the platform call of one expression (see THandleUse); every
+  /// call on the handle goes through it. Never hold two at once.
+  [[nodiscard]] THandleUse UseHandle() { return THandleUse(FHandleLock, FSocket); }
 
   /// Makes a handle of the chosen Family when it is not SF_Any.
   void CreateSocket();
@@ -101,7 +120,9 @@ public:
   void CreateSocketByName(const std::string& Value);
   /// Closes the handle (if any), drops queued options, restores the family.
   virtual void CloseSocket();
-  /// Same as TBlockSocket::CloseSocket; safe from another thread.
+  /// Same as TBlockSocket::CloseSocket; safe from another thread: a wait
+  /// blocked on the handle ends, and the handle is closed once that wait has
+  /// let go of it. Nothing is read from or written to the handle afterwards.
   virtual void AbortSocket();
   /// Binds to a local address; with "0.0.0.0" and "0" on a closed SF_Any
   /// socket nothing happens.
@@ -346,11 +367,16 @@ protected:
   std::atomic<int> FSocket = -1;
 
 private:
+  std::mutex FHandleLock;
   /// Hands up to Len received bytes to Sink piece by piece (line buffer first);
   /// stops on error; extra bytes of the last packet go back to the line
   /// buffer. Returns the count handed out.
   std::int64_t RecvChunks(std::int64_t Len, int Timeout,
                           const std::function<void(const char* Data, std::size_t Size)>& Sink);
+  /// The bytes that arrive within Timeout (one platform read); reads that hand
+  /// out nothing yet (10035: a TLS record of the protocol's own, half a record)
+  /// wait on with what is left of Timeout.
+  [[nodiscard]] std::string ReadArrived(int Timeout);
   /// CanRead or CanWrite: heartbeat slices, error check, status.
   [[nodiscard]] bool WaitReady(bool Write, int Timeout);
   /// Switches the handle's blocking mode without touching LastError.

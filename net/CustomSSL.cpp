@@ -27,6 +27,7 @@ void TCustomSSL::Assign(const TCustomSSL& Value) {
   FPFXfile = Value.FPFXfile;
   FCertComplianceLevel = Value.FCertComplianceLevel;
   FSNIHost = Value.FSNIHost;
+  FCertHost = Value.FCertHost;
 }
 
 std::string TCustomSSL::LibVersion() { return {}; }

@@ -50,7 +50,8 @@ public:
   /// LastError set on failure.
   virtual int SendBuffer(const void* Buffer, int Len);
   /// Bytes read; 0 without error when the peer closed TLS; below 1 with
-  /// LastError set on failure.
+  /// LastError set on failure, or with LastError WantRead when no
+  /// application byte has arrived yet (the read does not wait for one).
   virtual int RecvBuffer(void* Buffer, int Len);
   /// Decrypted bytes ready now; never blocks.
   [[nodiscard]] virtual int WaitingData();
@@ -66,6 +67,11 @@ public:
   [[nodiscard]] virtual int GetCipherBits();
   [[nodiscard]] virtual int GetCipherAlgBits();
   [[nodiscard]] virtual int GetVerifyCert();
+
+  /// LastError of a RecvBuffer that found no application byte yet (records of
+  /// the protocol's own, or part of a record, came instead): no failure, the
+  /// socket waits for more and reads again.
+  static constexpr int WantRead = 2;
 
   /// Records LastError -1 and "SSL/TLS support is not compiled!".
   void ReturnError();
@@ -126,6 +132,10 @@ public:
   /// Server name sent in the handshake; empty = none.
   [[nodiscard]] const std::string& SNIHost() const noexcept { return FSNIHost; }
   void SetSNIHost(const std::string& Value) { FSNIHost = Value; }
+  /// Host name or address (IPv4 or IPv6 text) the peer's certificate must be
+  /// issued for when VerifyCert is set; empty = any name.
+  [[nodiscard]] const std::string& CertHost() const noexcept { return FCertHost; }
+  void SetCertHost(const std::string& Value) { FCertHost = Value; }
 
 protected:
   THookVerifyCert FOnVerifyCert;
@@ -154,6 +164,7 @@ protected:
   std::string FSSHChannelArg2;
   int FCertComplianceLevel = -1;
   std::string FSNIHost;
+  std::string FCertHost;
 };
 
 /// The plug-in without TLS: the base behaviour, with its own library texts.

@@ -16,9 +16,11 @@
 #include <openssl/rsa.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <sys/socket.h>
 
 #include "mime/AsciiText.h"
+#include "mime/Tick.h"
 #include "net/TCPBlockSocket.h"
 
 namespace tandrel::net {
@@ -66,7 +68,7 @@ bool ShouldRetry(int err) noexcept {
 
 int TransportWrite(BIO* b, const char* data, int len) {
   BIO_clear_retry_flags(b);
-  const ssize_t n = ::send(TransportOf(b).Handle, data, static_cast<std::size_t>(len), MSG_NOSIGNAL);
+  const ssize_t n = ::send(TransportOf(b).Socket->UseHandle(), data, static_cast<std::size_t>(len), MSG_NOSIGNAL);
   if (n < 0 && ShouldRetry(errno))
     BIO_set_retry_write(b);
   return static_cast<int>(n);
@@ -77,7 +79,8 @@ int TransportRead(BIO* b, char* data, int len) {
   if (len <= 0)
     return 0;
   Transport& t = TransportOf(b);
-  const ssize_t n = ::recv(t.Handle, data, static_cast<std::size_t>(len), 0);
+  const ssize_t n =
+      ::recv(t.Socket->UseHandle(), data, static_cast<std::size_t>(len), t.DontWait ? MSG_DONTWAIT : 0);
   if (n == 0)
     t.Eof = true;
   else if (n < 0 && ShouldRetry(errno))
@@ -95,10 +98,12 @@ long TransportCtrl(BIO* b, int cmd, long, void* ptr) {
     return 1;
   case BIO_CTRL_EOF:
     return TransportOf(b).Eof ? 1 : 0;
-  case BIO_C_GET_FD:
+  case BIO_C_GET_FD: {
+    const int handle = TransportOf(b).Socket->Socket();
     if (ptr != nullptr)
-      *static_cast<int*>(ptr) = TransportOf(b).Handle;
-    return TransportOf(b).Handle;
+      *static_cast<int*>(ptr) = handle;
+    return handle;
+  }
   default:
     return 0;
   }
@@ -127,6 +132,8 @@ const BIO_METHOD* TransportMethod() {
   }();
   return method.get();
 }
+
+static_assert(TCustomSSL::WantRead == SSL_ERROR_WANT_READ);
 
 // Hands KeyPassword to OpenSSL when it opens an encrypted key.
 int PasswordCallback(char* buf, int size, int, void* userdata) {
@@ -376,6 +383,10 @@ bool TSSLOpenSSL::SetSslKeys() {
     static_cast<void>(SSLCheck());
     if (!FCertCAFile.empty() && SSL_CTX_load_verify_locations(ctx, FCertCAFile.c_str(), nullptr) != 1)
       return false;
+    // A check without a CA file trusts the system's authorities; trusting none
+    // would make a check that no server can ever pass.
+    if (FCertCAFile.empty() && FVerifyCert && SSL_CTX_set_default_verify_paths(ctx) != 1)
+      return false;
     if (!FPFXfile.empty() && !LoadPFXfile())
       return false;
     return FPFX.empty() || LoadPFX(FPFX);
@@ -414,7 +425,7 @@ bool TSSLOpenSSL::AttachHandle() {
   BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
   if (bio == nullptr)
     return false;
-  FTransport = Transport{FSocket.Socket(), false};
+  FTransport = Transport{&FSocket, false, false};
   BIO_set_data(bio, &FTransport);
   // One reference, taken over by the connection for both directions.
   SSL_set_bio(FSsl.get(), bio, bio);
@@ -426,23 +437,48 @@ void TSSLOpenSSL::AddClientNameExtension() {
     SSL_set_tlsext_host_name(FSsl.get(), FSNIHost.c_str());
 }
 
+bool TSSLOpenSSL::AddHostCheck() {
+  if (!FVerifyCert || FCertHost.empty())
+    return true;
+  X509_VERIFY_PARAM* param = SSL_get0_param(FSsl.get());
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  // An address must be among the certificate's IP entries, a name among its
+  // DNS entries (or its CN when it has none).
+  if (X509_VERIFY_PARAM_set1_ip_asc(param, FCertHost.c_str()) == 1)
+    return true;
+  ERR_clear_error();
+  return X509_VERIFY_PARAM_set1_host(param, FCertHost.c_str(), FCertHost.size()) == 1;
+}
+
+bool TSSLOpenSSL::HandshakeFailed() {
+  static_cast<void>(SSLCheck());
+  // OpenSSL's queue only says "certificate verify failed"; the check's own
+  // result says why (untrusted issuer, expired, another host's name...).
+  const long verify = SSL_get_verify_result(FSsl.get());
+  if (FVerifyCert && verify != X509_V_OK) {
+    if (!FLastErrorDesc.empty())
+      FLastErrorDesc += ": ";
+    FLastErrorDesc += X509_verify_cert_error_string(verify);
+  }
+  return false;
+}
+
 bool TSSLOpenSSL::HandshakeWithTimeout(int Timeout) {
   const bool wasNonBlocking = FSocket.NonBlockMode();
   FSocket.SetNonBlockMode(true);
+  // The limit holds for the whole handshake, not for each wait: a peer that
+  // hands out its part a few bytes at a time gains nothing.
+  const std::uint32_t start = mime::GetTick();
   int err;
   for (;;) {
     ERR_clear_error();
     const int r = SSL_connect(FSsl.get());
     err = SSL_get_error(FSsl.get(), r);
-    if (err == SSL_ERROR_WANT_READ) {
-      if (!FSocket.CanRead(Timeout))
-        break;
-    } else if (err == SSL_ERROR_WANT_WRITE) {
-      if (!FSocket.CanWrite(Timeout))
-        break;
-    } else {
+    if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE)
       break;
-    }
+    const int left = Timeout - static_cast<int>(mime::TickDelta(start, mime::GetTick()));
+    if (left <= 0 || !(err == SSL_ERROR_WANT_READ ? FSocket.CanRead(left) : FSocket.CanWrite(left)))
+      break;
   }
   FSocket.SetNonBlockMode(wasNonBlocking);
   return err == SSL_ERROR_NONE;
@@ -453,13 +489,13 @@ bool TSSLOpenSSL::Connect() {
     return false;
   if (!Prepare(false))
     return false;
-  if (!AttachHandle())
+  if (!AttachHandle() || !AddHostCheck())
     return Failed();
   AddClientNameExtension();
   const int timeout = FSocket.ConnectionTimeout();
   const bool handshaken = timeout <= 0 ? SSL_connect(FSsl.get()) >= 1 : HandshakeWithTimeout(timeout);
   if (!handshaken)
-    return Failed();
+    return HandshakeFailed();
   if (!FVerifyCert || (GetVerifyCert() == X509_V_OK && DoVerifyCert())) {
     FSSLEnabled = true;
     return true;
@@ -490,7 +526,7 @@ bool TSSLOpenSSL::Shutdown() {
 
 bool TSSLOpenSSL::BiShutdown() {
   if (FSsl && SSL_shutdown(FSsl.get()) == 0) {
-    ::shutdown(FTransport.Handle, SHUT_WR);
+    ::shutdown(FSocket.UseHandle(), SHUT_WR);
     SSL_shutdown(FSsl.get());
   }
   ERR_clear_error();
@@ -498,7 +534,7 @@ bool TSSLOpenSSL::BiShutdown() {
   return true;
 }
 
-int TSSLOpenSSL::Transfer(int Len, const std::function<int(ssl_st*)>& Call) {
+int TSSLOpenSSL::Transfer(int Len, bool WaitForRead, const std::function<int(ssl_st*)>& Call) {
   FLastError = 0;
   FLastErrorDesc.clear();
   if (!FSsl) {
@@ -509,12 +545,16 @@ int TSSLOpenSSL::Transfer(int Len, const std::function<int(ssl_st*)>& Call) {
     return 0;
   int r;
   int err;
-  // A want-read/want-write is retried at once: on a blocking handle it only
-  // means OpenSSL handled a record of its own (a session ticket, a key update).
+  // Otherwise a want-read or want-write is retried at once: on a blocking
+  // handle it only means OpenSSL handled a record of its own.
   do {
     ERR_clear_error();
     r = Call(FSsl.get());
     err = SSL_get_error(FSsl.get(), r);
+    if (err == SSL_ERROR_WANT_READ && !WaitForRead) {
+      FLastError = WantRead;
+      return -1;
+    }
   } while (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
   if (err == SSL_ERROR_NONE)
     return r;
@@ -525,11 +565,17 @@ int TSSLOpenSSL::Transfer(int Len, const std::function<int(ssl_st*)>& Call) {
 }
 
 int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
-  return Transfer(Len, [&](SSL* ssl) { return SSL_write(ssl, Buffer, Len); });
+  return Transfer(Len, true, [&](SSL* ssl) { return SSL_write(ssl, Buffer, Len); });
 }
 
 int TSSLOpenSSL::RecvBuffer(void* Buffer, int Len) {
-  return Transfer(Len, [&](SSL* ssl) { return SSL_read(ssl, Buffer, Len); });
+  // Only what has arrived is read: session tickets or half a record must not
+  // hold the read in the platform's wait, past the socket's time-out. The
+  // socket waits for the rest itself.
+  FTransport.DontWait = true;
+  const int r = Transfer(Len, false, [&](SSL* ssl) { return SSL_read(ssl, Buffer, Len); });
+  FTransport.DontWait = false;
+  return r;
 }
 
 int TSSLOpenSSL::WaitingData() { return FSsl ? SSL_pending(FSsl.get()) : 0; }

@@ -50,8 +50,10 @@ public:
 
   /// Client handshake on the socket's handle, bounded by the socket's
   /// ConnectionTimeout when it is positive (the socket's blocking mode is
-  /// restored afterwards). Sends SNIHost when set; checks the peer's chain
-  /// against CertCAFile when VerifyCert is set. False on any failure.
+  /// restored afterwards). Sends SNIHost when set. With VerifyCert, checks
+  /// the peer's chain against CertCAFile (the system's authorities when it
+  /// is empty) and the certificate's names against CertHost when set; a
+  /// failed check adds its reason to LastErrorDesc. False on any failure.
   [[nodiscard]] bool Connect() override;
   /// Server handshake on the socket's handle with the configured keys (a
   /// self-signed pair is made when none is set). False on any failure.
@@ -64,7 +66,8 @@ public:
   /// SSL_write result with LastError the SSL_get_error class.
   int SendBuffer(const void* Buffer, int Len) override;
   /// Bytes read; 0 without error when the peer closed TLS; otherwise the
-  /// SSL_read result with LastError the SSL_get_error class.
+  /// SSL_read result with LastError the SSL_get_error class (WantRead when
+  /// no application byte has arrived yet: the read never waits for one).
   int RecvBuffer(void* Buffer, int Len) override;
   /// Decrypted bytes ready now; 0 without a connection.
   [[nodiscard]] int WaitingData() override;
@@ -111,11 +114,15 @@ public:
   /// DeInit, then Init; on failure everything is released again.
   [[nodiscard]] bool Prepare(bool Server);
 
-  /// What the connection's transport knows about its handle; owned here so
-  /// that it outlives the OpenSSL objects that point at it.
+  /// What the connection's transport knows; owned here so that it outlives
+  /// the OpenSSL objects that point at it. It reaches the handle through the
+  /// socket at every call, never through a copy of its number: once the
+  /// socket has let go of the handle, nothing more goes to that number.
   struct Transport {
-    int Handle = -1;
+    TTCPBlockSocket* Socket = nullptr;
     bool Eof = false;
+    /// Reads take what has arrived and never wait.
+    bool DontWait = false;
   };
 
 private:
@@ -128,11 +135,18 @@ private:
 
   /// SSLCheck for a step that failed; always false.
   [[nodiscard]] bool Failed();
-  /// One SSL_write or SSL_read with the retry and result rules of both.
-  int Transfer(int Len, const std::function<int(ssl_st*)>& Call);
+  /// One SSL_write or SSL_read with the retry and result rules of both; a
+  /// want-read ends it when WaitForRead is false.
+  int Transfer(int Len, bool WaitForRead, const std::function<int(ssl_st*)>& Call);
   [[nodiscard]] bool AttachHandle();
   [[nodiscard]] bool HandshakeWithTimeout(int Timeout);
   void AddClientNameExtension();
+  /// With VerifyCert, makes the chain check also require CertHost's name or
+  /// address in the certificate; false when OpenSSL refuses the text.
+  [[nodiscard]] bool AddHostCheck();
+  /// Failed for a handshake, adding the certificate check's reason when it
+  /// was the check that failed.
+  [[nodiscard]] bool HandshakeFailed();
   [[nodiscard]] bool LoadCertificateFile();
   [[nodiscard]] bool LoadPrivateKeyFile();
   [[nodiscard]] bool LoadPFXfile();

@@ -129,9 +129,12 @@ std::string GetErrorDesc(int ErrorCode) {
   return "Other Winsock error (" + std::to_string(ErrorCode) + ")";
 }
 
+std::string SocketErrorMessage(int ErrorCode, const std::string& ErrorMessage) {
+  return "TCP/IP Socket error " + std::to_string(ErrorCode) + ": " + ErrorMessage;
+}
+
 ESocketError::ESocketError(int ErrorCode, const std::string& ErrorMessage)
-    : ESocketError("TCP/IP Socket error " + std::to_string(ErrorCode) + ": " + ErrorMessage,
-                   ErrorCode, ErrorMessage) {}
+    : ESocketError(SocketErrorMessage(ErrorCode, ErrorMessage), ErrorCode, ErrorMessage) {}
 
 ESocketError::ESocketError(const std::string& Message, int ErrorCode,
                            const std::string& ErrorMessage)

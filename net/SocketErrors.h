@@ -58,8 +58,11 @@ inline constexpr int UnmappedErrnoBase = 20000;
 /// "Other Winsock error (N)" for any other.
 [[nodiscard]] std::string GetErrorDesc(int ErrorCode);
 
+/// "TCP/IP Socket error N: text", the message of a socket error.
+[[nodiscard]] std::string SocketErrorMessage(int ErrorCode, const std::string& ErrorMessage);
+
 /// Raised by a socket only when its RaiseExcept is set; what() is
-/// "TCP/IP Socket error N: text".
+/// SocketErrorMessage.
 class ESocketError : public std::runtime_error {
 public:
   ESocketError(int ErrorCode, const std::string& ErrorMessage);

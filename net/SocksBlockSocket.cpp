@@ -2,6 +2,7 @@
 
 #include "mime/BinaryPacking.h"
 #include "net/AddressText.h"
+#include "net/SocketInterface.h"
 
 namespace tandrel::net {
 
@@ -61,12 +62,24 @@ bool TSocksBlockSocket::SocksOpen() {
   return Result;
 }
 
-std::string TSocksBlockSocket::SocksCode(const std::string& IP, const std::string& Port) {
+bool TSocksBlockSocket::SocksTarget(const std::string& IP, std::string& Address) {
+  Address = IP;
+  if (FSocksResolver || IsIP(IP) || (FSocksType == TSocksType::ST_Socks5 && IsIP6(IP)))
+    return true;
+  // SOCKS4 carries only an IPv4 address; SOCKS5 takes either, IPv4 first.
+  const int Family = FSocksType == TSocksType::ST_Socks4 ? AF_INET : AF_UNSPEC;
+  TVarSin Sin;
+  ResetLastError();
+  SetLastError(SetVarSin(Sin, IP, "0", Family, GetSocketProtocol(), GetSocketType(), PreferIP4()));
+  if (LastError() != 0)
+    return false;
+  Address = GetSinIP(Sin);
+  return true;
+}
+
+std::string TSocksBlockSocket::SocksCode(const std::string& Address, const std::string& Port) {
   const std::string PortBytes = mime::CodeInt(static_cast<std::uint16_t>(ResolvePort(Port)));
   if (FSocksType == TSocksType::ST_Socks4) {
-    std::string Address = IP;
-    if (!IsIP(Address) && !FSocksResolver)
-      Address = ResolveName(Address);
     // SOCKS4a: an address of 0.0.0.x asks the proxy to resolve the name
     // that follows the user id.
     const bool ProxyResolves = !IsIP(Address);
@@ -76,9 +89,6 @@ std::string TSocksBlockSocket::SocksCode(const std::string& IP, const std::strin
       Result += Address + '\0';
     return Result;
   }
-  std::string Address = IP;
-  if (!IsIP(Address) && !IsIP6(Address) && !FSocksResolver)
-    Address = ResolveName(Address);
   if (IsIP(Address))
     return static_cast<char>(AddressIP4) + IPToID(Address) + PortBytes;
   if (IsIP6(Address)) {
@@ -90,11 +100,14 @@ std::string TSocksBlockSocket::SocksCode(const std::string& IP, const std::strin
 
 bool TSocksBlockSocket::SocksRequest(std::uint8_t Cmd, const std::string& IP,
                                      const std::string& Port) {
+  std::string Address;
+  if (!SocksTarget(IP, Address))
+    return false;
   FBypassFlag = true;
   const std::string Header = FSocksType == TSocksType::ST_Socks5
                                  ? Bytes({5, Cmd, 0})
                                  : Bytes({static_cast<unsigned char>(Socks4), Cmd});
-  static_cast<void>(SendString(Header + SocksCode(IP, Port)));
+  static_cast<void>(SendString(Header + SocksCode(Address, Port)));
   FBypassFlag = false;
   return LastError() == 0;
 }
@@ -107,9 +120,11 @@ bool TSocksBlockSocket::SocksReadAddress(std::uint8_t AddressType) {
       if (LastError() != 0)
         return false;
       FSocksResponseIP.clear();
-      for (int N = 0; N < 4; ++N)
-        FSocksResponseIP += (N > 0 ? "." : "") +
-                            std::to_string(static_cast<unsigned char>(Address[N]));
+      for (int N = 0; N < 4; ++N) {
+        if (N > 0)
+          FSocksResponseIP += '.';
+        FSocksResponseIP += std::to_string(static_cast<unsigned char>(Address[N]));
+      }
       break;
     }
     case AddressIP6: {
@@ -160,9 +175,11 @@ bool TSocksBlockSocket::SocksResponse() {
       FSocksLastError = Code == Socks4Granted ? 0 : Code;
       FSocksResponsePort = std::to_string(mime::DecodeInt(Reply, 3));
       FSocksResponseIP.clear();
-      for (int N = 4; N < 8; ++N)
-        FSocksResponseIP += (N > 4 ? "." : "") +
-                            std::to_string(static_cast<unsigned char>(Reply[N]));
+      for (int N = 4; N < 8; ++N) {
+        if (N > 4)
+          FSocksResponseIP += '.';
+        FSocksResponseIP += std::to_string(static_cast<unsigned char>(Reply[N]));
+      }
       Result = FSocksLastError == 0;
     } else {
       FSocksLastError = -1;

@@ -21,6 +21,8 @@ public:
   /// when SocksUsername is set); true when the proxy accepted.
   [[nodiscard]] bool SocksOpen();
   /// Sends one request (1 connect, 2 bind) for IP and Port; true when sent.
+  /// Without SocksResolver a name is resolved here first (SOCKS4: to IPv4);
+  /// when that fails nothing is sent and LastError is the resolver's.
   [[nodiscard]] bool SocksRequest(std::uint8_t Cmd, const std::string& IP, const std::string& Port);
   /// Reads the proxy's reply into SocksResponseIP/Port; true when it granted.
   [[nodiscard]] bool SocksResponse();
@@ -52,9 +54,13 @@ public:
   void SetSocksType(TSocksType Value) noexcept { FSocksType = Value; }
 
 protected:
-  /// The request's address part: a name, IPv4 or IPv6 (SOCKS5), or the
-  /// SOCKS4/4a form.
-  [[nodiscard]] std::string SocksCode(const std::string& IP, const std::string& Port);
+  /// The address the proxy is asked for: IP itself, or its address when we
+  /// resolve (SocksResolver false) and it is a name. False, with the
+  /// resolver's error in LastError, when the name does not resolve.
+  [[nodiscard]] bool SocksTarget(const std::string& IP, std::string& Address);
+  /// The request's address part for a target from SocksTarget: a name, IPv4
+  /// or IPv6 (SOCKS5), or the SOCKS4/4a form.
+  [[nodiscard]] std::string SocksCode(const std::string& Address, const std::string& Port);
   /// Reads a SOCKS5 reply's address and port into SocksResponseIP/Port.
   [[nodiscard]] bool SocksReadAddress(std::uint8_t AddressType);
 

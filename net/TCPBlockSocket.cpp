@@ -27,10 +27,12 @@ TTCPBlockSocket::~TTCPBlockSocket() {
 }
 
 void TTCPBlockSocket::CloseSocket() {
+  // After AbortSocket the plug-in finds no handle: its close notice goes
+  // nowhere and only its state is released.
   if (FSSL->SSLEnabled())
     FSSL->Shutdown();
   if (FSocket != -1 && LastError() == 0) {
-    static_cast<void>(NativeShutdownSend(FSocket));
+    static_cast<void>(NativeShutdownSend(UseHandle()));
     Purge();
   }
   FUsingSocks = false;
@@ -55,10 +57,16 @@ void TTCPBlockSocket::Connect(const std::string& IP, const std::string& Port) {
 }
 
 void TTCPBlockSocket::SocksDoConnect(const std::string& IP, const std::string& Port) {
+  // A name we cannot resolve ourselves ends here: the proxy hears nothing.
+  std::string Target;
+  if (!SocksTarget(IP, Target)) {
+    ExceptCheck();
+    return;
+  }
   TBlockSocket::Connect(FSocksIP, FSocksPort);
   if (LastError() != 0)
     return;
-  const bool Granted = SocksOpen() && SocksRequest(SocksConnect, IP, Port) && SocksResponse();
+  const bool Granted = SocksOpen() && SocksRequest(SocksConnect, Target, Port) && SocksResponse();
   if (Granted) {
     FUsingSocks = true;
     FSocksLocalIP = FSocksResponseIP;
@@ -172,7 +180,9 @@ int TTCPBlockSocket::RecvBuffer(void* Buffer, int Length) {
   ResetLastError();
   LimitRecvBandwidth(Length);
   int Count = FSSL->RecvBuffer(Buffer, Length);
-  if (FSSL->LastError() != 0)
+  if (FSSL->LastError() == TCustomSSL::WantRead)
+    SetLastError(WSAEWOULDBLOCK);
+  else if (FSSL->LastError() != 0)
     SetLastError(WSASYSNOTREADY);
   ExceptCheck();
   if (Count > 0 && LastError() == 0)

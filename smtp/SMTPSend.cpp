@@ -20,8 +20,11 @@ constexpr std::string_view CRLF = "\r\n";
 // Reply text set when the client itself refuses to go on; shaped like a server
 // reply so that callers who log `ResultString` show the reason.
 constexpr std::string_view RefusedLineBreak = "501 5.5.4 Refused: CR or LF in command argument";
+constexpr std::string_view RefusedNonAscii = "553 5.6.7 Refused: non-ASCII address without SMTPUTF8";
 constexpr std::string_view RefusedStartTLS =
     "554 5.7.0 Refused: data arrived after the STARTTLS reply";
+constexpr std::string_view RefusedLongReply = "554 5.5.0 Refused: reply of more than 10000 lines";
+static_assert(TSMTPSend::MaxReplyLines == 10000);
 
 struct EnhDescription {
     std::string_view Key;
@@ -110,6 +113,44 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of(CRLF) != std::str
 
 bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; }
 
+// Connect and TLS handshakes wait no longer than a reply may when the socket
+// has no limit of its own: a server that takes the connection and never
+// answers the handshake would otherwise hold the client for good.
+class ConnectionTimeLimit {
+public:
+    ConnectionTimeLimit(net::TTCPBlockSocket& Sock, int Timeout)
+        : sock_(Sock), saved_(Sock.ConnectionTimeout())
+    {
+        if (saved_ <= 0 && Timeout > 0) sock_.SetConnectionTimeout(Timeout);
+    }
+    ~ConnectionTimeLimit() { sock_.SetConnectionTimeout(saved_); }
+    ConnectionTimeLimit(const ConnectionTimeLimit&) = delete;
+    ConnectionTimeLimit& operator=(const ConnectionTimeLimit&) = delete;
+
+private:
+    net::TTCPBlockSocket& sock_;
+    int saved_;
+};
+
+// The ORCPT value of an address: "rfc822;" and the address, or for a non-ASCII one
+// "utf-8;" and the address with "+", "=", "\\", blanks and controls as "\\x{HH}".
+std::string OriginalRecipient(std::string_view Address)
+{
+    if (mime::IsAscii(Address)) return "rfc822;" + std::string(Address);
+    std::string value = "utf-8;";
+    for (const char c : Address) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || (u > ' ' && u < 0x7F && c != '+' && c != '=' && c != '\\')) {
+            value += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x{%02X}", u);
+        value += escaped;
+    }
+    return value;
+}
+
 // A message line as it goes between DATA and the final ".": a leading "." is doubled.
 std::size_t StuffedSize(std::string_view Line)
 {
@@ -146,12 +187,12 @@ int TSMTPSend::ReadResult()
     int code = 0;
     if (ended && !failed && FFullResult.front().size() >= 3)
         code = ToNumber<int>(std::string_view(FFullResult.front()).substr(0, 3), 0);
-    if (!ended) {
-        // The rest of such a reply would be read as the answers to later commands.
-        FSock->CloseSocket();
-    }
     FResultCode = code;
     EnhancedCode(FFullResult.front());
+    if (!ended) SetOwnReply(RefusedLongReply);
+    // What the server says next (the rest of this reply, or a reply that comes
+    // late) would be read as the answer to our next command.
+    if (!ended || failed) DropConnection();
     return code;
 }
 
@@ -220,9 +261,17 @@ bool TSMTPSend::RefuseUnsafe(std::string_view Argument)
     return true;
 }
 
+bool TSMTPSend::RefuseAddress(std::string_view Address, bool SMTPUTF8)
+{
+    if (RefuseUnsafe(Address)) return true;
+    if (SMTPUTF8 || mime::IsAscii(Address)) return false;
+    SetOwnReply(RefusedNonAscii);
+    return true;
+}
+
 bool TSMTPSend::SendCommand(std::string_view Line)
 {
-    std::string bytes = mime::AnsiFromText(Line);
+    std::string bytes = FSMTPUTF8 ? std::string(Line) : mime::AnsiFromText(Line);
     bytes += CRLF;
     FSock->SendString(bytes);
     return FSock->LastError() == 0;
@@ -230,6 +279,9 @@ bool TSMTPSend::SendCommand(std::string_view Line)
 
 int TSMTPSend::Command(std::string_view Line)
 {
+    // Nothing is said on a closed connection: its last reply and the socket's
+    // error still tell why it ended.
+    if (!Connected()) return 0;
     if (!SendCommand(Line)) return NoReply();
     return ReadResult();
 }
@@ -237,21 +289,36 @@ int TSMTPSend::Command(std::string_view Line)
 int TSMTPSend::NoReply()
 {
     // As a read on the broken connection would end: one empty line, code 0. The
-    // socket keeps the send's error, which says more than a read's would.
+    // socket keeps the send's error, which says more than a read's would. Part
+    // of the command may have gone out: the conversation is out of step.
     SetOwnReply("");
+    DropConnection();
     return 0;
 }
+
+void TSMTPSend::DropConnection()
+{
+    // Without a word: nothing said now could be understood. The socket keeps
+    // the error that ended the conversation.
+    FSock->AbortSocket();
+}
+
+bool TSMTPSend::Connected() const { return FSock->Socket() != -1; }
 
 bool TSMTPSend::Connect()
 {
     FSock->CloseSocket();
+    FSMTPUTF8 = false;
     // Closing drops queued socket options; each new handle needs it again, or
     // every message written in pieces waits for the peer's delayed ACK.
     FSock->SetNoDelay(true);
+    const ConnectionTimeLimit limit(*FSock, Timeout());
     FSock->Bind(IPInterface(), "0");
     if (FSock->LastError() == 0) FSock->Connect(TargetHost(), TargetPort());
     if (FSock->LastError() == 0 && FFullSSL) FSock->SSLDoConnect();
-    return FSock->LastError() == 0;
+    if (FSock->LastError() == 0) return true;
+    DropConnection();
+    return false;
 }
 
 bool TSMTPSend::Helo()
@@ -298,6 +365,8 @@ bool TSMTPSend::Login()
     }
 
     if (!UserName().empty() || !Password().empty()) Authenticate();
+    // A refused login is the server's answer; a lost connection is no login.
+    if (!Connected()) return false;
 
     const std::string size = FindCap("SIZE");
     if (!size.empty()) {
@@ -371,11 +440,15 @@ bool TSMTPSend::StartTLS()
     if (!FSock->LineBuffer().empty() || FSock->WaitingData() > 0) {
         // Bytes sent in the clear after the reply would later pass as protected.
         SetOwnReply(RefusedStartTLS);
-        FSock->CloseSocket();
+        DropConnection();
         return false;
     }
+    const ConnectionTimeLimit limit(*FSock, Timeout());
     FSock->SSLDoConnect();
-    return FSock->LastError() == 0;
+    if (FSock->LastError() == 0) return true;
+    // The server is in TLS and we are not: no command can reach it now.
+    DropConnection();
+    return false;
 }
 
 bool TSMTPSend::Logout()
@@ -385,22 +458,30 @@ bool TSMTPSend::Logout()
     return code == 221;
 }
 
-bool TSMTPSend::Reset() { return Between(Command("RSET"), 200, 299); }
+bool TSMTPSend::Reset()
+{
+    FSMTPUTF8 = false;
+    return Between(Command("RSET"), 200, 299);
+}
 
 bool TSMTPSend::NoOp() { return Between(Command("NOOP"), 200, 299); }
 
-bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size)
+bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8)
 {
-    if (RefuseUnsafe(Value)) return false;
+    if (RefuseAddress(Value, SMTPUTF8)) return false;
     std::string line = "MAIL FROM:<" + std::string(Value) + ">";
     if (FESMTPSize && Size > 0) line += " SIZE=" + std::to_string(Size);
     if (!FDeliveryStatusNotification.Empty()) line += " RET=FULL";
-    return Between(Command(line), 200, 299);
+    if (SMTPUTF8) line += " SMTPUTF8";
+    FSMTPUTF8 = SMTPUTF8;
+    const bool accepted = Between(Command(line), 200, 299);
+    FSMTPUTF8 = SMTPUTF8 && accepted;
+    return accepted;
 }
 
 bool TSMTPSend::MailTo(std::string_view Value)
 {
-    if (RefuseUnsafe(Value)) return false;
+    if (RefuseAddress(Value, FSMTPUTF8)) return false;
     std::string line = "RCPT TO:<" + std::string(Value) + ">";
     using E = TDeliveryStatusNotificationEvents;
     static constexpr std::array<std::pair<E, std::string_view>, 3> Names{{
@@ -411,7 +492,7 @@ bool TSMTPSend::MailTo(std::string_view Value)
             if (!notify.empty()) notify += ',';
             notify += name;
         }
-    if (!notify.empty()) line += " NOTIFY=" + notify + " ORCPT=rfc822;" + std::string(Value);
+    if (!notify.empty()) line += " NOTIFY=" + notify + " ORCPT=" + OriginalRecipient(Value);
     return Between(Command(line), 200, 299);
 }
 
@@ -484,7 +565,13 @@ bool TSMTPSend::MailData(const std::vector<std::string>& Value)
     TDataWriter data(*this, DataBufferSize);
     for (const std::string& line : Value)
         if (!data.Line(line)) return false;
-    if (!data.Finish()) return false;
+    return EndData(data);
+}
+
+bool TSMTPSend::EndData(TDataWriter& Data)
+{
+    if (!Data.Finish()) return false;
+    FSMTPUTF8 = false;  // the final reply ends the transaction, accepted or not
     return Between(ReadResult(), 200, 299);
 }
 
@@ -498,8 +585,7 @@ bool TSMTPSend::MailData(const mime::TMessageBytes& Value)
         if (piece.ends_with(CRLF)) piece.remove_suffix(CRLF.size());
         if (!data.Line(piece)) return false;
     }
-    if (!data.Finish()) return false;
-    return Between(ReadResult(), 200, 299);
+    return EndData(data);
 }
 
 bool TSMTPSend::Etrn(std::string_view Value)

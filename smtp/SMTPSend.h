@@ -43,7 +43,12 @@ private:
 /// (implicit, or after STARTTLS). Never throws: every operation returns whether the
 /// server accepted it and keeps the last reply readable (`ResultCode`, `ResultString`,
 /// `FullResult`); connection, time-out and TLS errors are in `Sock().LastError()`.
-/// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes.
+/// The client closes the connection itself, without a word, as soon as the
+/// conversation falls out of step (a reply not read whole, a command or the data not
+/// written whole, a failed TLS handshake): later commands then fail at once, sending
+/// nothing and leaving the reply and the socket's error that tell why.
+/// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes,
+/// except the commands of a mail transaction begun with SMTPUTF8, which travel as UTF-8.
 class TSMTPSend : public net::TNetClient {
 public:
     /// Port "25", Timeout 60000 ms, SystemName the local host name, no TLS, no
@@ -57,8 +62,8 @@ public:
     /// Reads one reply (all its lines). Returns its code and sets `ResultCode`: 0 when
     /// any of its lines could not be read (time-out, closed connection, line over the
     /// limit), when the code is not a number, or when the reply runs past
-    /// `MaxReplyLines` lines (the connection is then closed: what follows can no
-    /// longer be trusted).
+    /// `MaxReplyLines` lines (then the reply is a refusal of our own). A reply not
+    /// read whole closes the connection: what follows can no longer be trusted.
     int ReadResult();
     /// Parses the enhanced status code ("550 5.1.1 text" gives 5, 1, 1) into
     /// `EnhCode1`..`EnhCode3`; all three stay 0 when the line has none.
@@ -70,8 +75,13 @@ public:
     [[nodiscard]] std::string FindCap(std::string_view Value) const;
 
     /// Closes any connection, binds to `IPInterface`, connects to `TargetHost`:`TargetPort`
-    /// and, with `FullSSL`, does the TLS handshake. False with the socket's error otherwise.
+    /// and, with `FullSSL`, does the TLS handshake. False, closed, with the socket's
+    /// error otherwise. Without a `ConnectionTimeout` on the socket, `Timeout` bounds
+    /// the connect and the handshake (also that of `StartTLS`).
     [[nodiscard]] bool Connect();
+    /// True while a connection is open, and so in step: a command sent now is
+    /// understood as the next one.
+    [[nodiscard]] bool Connected() const;
     /// Sends "HELO " + `SystemName`; true on 250..259. Refuses (false, nothing sent) a
     /// `SystemName` holding CR or LF.
     [[nodiscard]] bool Helo();
@@ -79,8 +89,9 @@ public:
     [[nodiscard]] bool Ehlo();
     /// Connect, greeting 220, EHLO (else HELO), STARTTLS when `AutoTLS` and offered,
     /// authentication when a user name or password is set (PLAIN, LOGIN, CRAM-MD5,
-    /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail; a
-    /// refused authentication does not fail it (see `AuthDone`).
+    /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail, or
+    /// when the connection was lost on the way; a refused authentication does not fail
+    /// it (see `AuthDone`).
     [[nodiscard]] bool Login();
     /// Sends "QUIT"; true on 221. The socket is closed whatever the reply.
     [[nodiscard]] bool Logout();
@@ -89,11 +100,16 @@ public:
     /// Sends "NOOP"; true on 200..299.
     [[nodiscard]] bool NoOp();
     /// Sends "MAIL FROM:<Value>", with " SIZE=n" when the server announced SIZE and
-    /// `Size` > 0 and " RET=FULL" when notifications are requested; true on 200..299.
-    /// Refuses (false, nothing sent, `ResultCode` 0) a `Value` holding CR or LF.
-    [[nodiscard]] bool MailFrom(std::string_view Value, std::int64_t Size);
+    /// `Size` > 0, " RET=FULL" when notifications are requested and " SMTPUTF8" when
+    /// `SMTPUTF8` is set; true on 200..299. An accepted SMTPUTF8 begins a transaction whose
+    /// commands go out in UTF-8 until the data is sent, `Reset` or the next `Login`.
+    /// Refuses (false, nothing sent, `ResultCode` 0) a `Value` holding CR or LF, or one
+    /// with non-ASCII letters without `SMTPUTF8` (its bytes would name another mailbox).
+    [[nodiscard]] bool MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8 = false);
     /// Sends "RCPT TO:<Value>", with " NOTIFY=... ORCPT=rfc822;Value" when notifications
-    /// are requested; true on 200..299. Refuses a `Value` holding CR or LF.
+    /// are requested (" ORCPT=utf-8;" and the address, `+`, `=`, `\` and blanks written
+    /// as "\x{HH}", for a non-ASCII one); true on 200..299. Refuses a `Value` holding CR
+    /// or LF, or one with non-ASCII letters outside an SMTPUTF8 transaction.
     [[nodiscard]] bool MailTo(std::string_view Value);
     /// Sends "DATA", then the message lines (bytes, sent unchanged except that a leading
     /// "." is doubled and a line holding CR or LF goes out as several lines) in pieces
@@ -160,6 +176,8 @@ public:
 
 private:
     class TDataWriter;
+    // Ends the data with "." and reads the reply that ends the transaction.
+    [[nodiscard]] bool EndData(TDataWriter& Data);
 
     [[nodiscard]] bool AuthPlain();
     [[nodiscard]] bool AuthLogin();
@@ -169,8 +187,12 @@ private:
     [[nodiscard]] bool SendCommand(std::string_view Line);
     int Command(std::string_view Line);
     int NoReply();
+    // Closes the connection once the conversation is out of step.
+    void DropConnection();
     // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
     [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
+    // As RefuseUnsafe, and also true for a non-ASCII address outside SMTPUTF8.
+    [[nodiscard]] bool RefuseAddress(std::string_view Address, bool SMTPUTF8);
     // Records a reply the client made up itself (code 0), so callers that log
     // `ResultString` show why nothing was sent or read.
     void SetOwnReply(std::string_view Text);
@@ -193,6 +215,8 @@ private:
     bool FAutoTLS = false;
     bool FFullSSL = false;
     TDeliveryStatusNotification FDeliveryStatusNotification;
+    // The current mail transaction was begun with SMTPUTF8: its commands are UTF-8.
+    bool FSMTPUTF8 = false;
 };
 
 } // namespace tandrel::smtp

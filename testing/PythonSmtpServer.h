@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -70,6 +71,12 @@ public:
             mails.push_back(std::move(mail));
         }
         return mails;
+    }
+
+    /// Every byte clients sent so far (commands and data), when started with --record.
+    std::string Received() const {
+        std::ifstream file(dir_.Path() / "received.bin", std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
 
 private:

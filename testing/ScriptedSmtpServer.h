@@ -7,7 +7,10 @@
 //   the client's line assembly;
 // - without one it answers every command of every connection by its verb, from
 //   replies a test queued or from defaults, recording the command lines and the
-//   message lines of the last DATA; it can drop the connection or stay silent.
+//   message lines of every DATA; it can drop the connection or stay silent.
+// Both can answer late, as a slow server does: a script pauses (Pause), a queued
+// reply carries a delay (Queue). Meanwhile everything the client sends or does
+// (closing included) is received and recorded, as a real server's socket would.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,6 +22,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -42,6 +46,7 @@ struct Step {
         Hangup,     // close the connection
         Flood,      // send Bytes again and again until the client goes away
         AwaitClose, // send nothing; read until the client closes
+        Pause,      // send nothing for Count milliseconds, still receiving
     };
     Kind What = Kind::Send;
     std::string Bytes;
@@ -75,6 +80,12 @@ inline Step Hangup() { return MakeStep(Step::Kind::Hangup); }
 inline Step Flood(std::string Unit) { return MakeStep(Step::Kind::Flood, std::move(Unit)); }
 /// Reads until the client closes.
 inline Step AwaitClose() { return MakeStep(Step::Kind::AwaitClose); }
+/// Says nothing for a while (a reply after it comes late), still receiving what the
+/// client sends; the script ends early when the client closes meanwhile.
+inline Step Pause(std::chrono::milliseconds Delay)
+{
+    return MakeStep(Step::Kind::Pause, {}, static_cast<std::size_t>(Delay.count()));
+}
 
 /// A script from the usual pattern: a greeting, then for each reply one command
 /// heard and the reply sent.
@@ -94,8 +105,12 @@ class ScriptedSmtpServer {
 public:
     /// Reply that closes the connection instead of answering.
     static constexpr const char* kClose = "<close>";
-    /// Greeting that is never sent: the connection stays silent.
+    /// Greeting or reply that is never sent: the connection stays silent, receiving,
+    /// until the client closes it.
     static constexpr const char* kSilent = "<silent>";
+    /// The "verb" of a line that answers a 334 challenge (the parts of an AUTH
+    /// exchange after its first line); answered by default with 235.
+    static constexpr const char* kAuthAnswer = "<auth-answer>";
     /// Reply to DATA: accept with 354, read one message line, then close the connection.
     static constexpr const char* kDropInData = "<drop-in-data>";
 
@@ -138,12 +153,16 @@ public:
         greeting_ = std::move(reply);
     }
     /// Queues `reply` for the next `verb` ("GREETING", "EHLO", "MAIL", "RCPT", "DATA",
-    /// "." for the end of the message, "QUIT"...); without a queued reply the default
-    /// answers. A reply may hold several lines separated by CR LF.
-    void Queue(const std::string& verb, std::string reply)
+    /// "." for the end of the message, "QUIT", kAuthAnswer...), sent `delay` after the
+    /// command was received; without a queued reply the default answers at once. A reply
+    /// may hold several lines separated by CR LF. A late reply goes out even when the
+    /// client has given up meanwhile (unless it closed the connection), as a real
+    /// server's would.
+    void Queue(const std::string& verb, std::string reply,
+               std::chrono::milliseconds delay = std::chrono::milliseconds(0))
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queued_[verb].push_back(std::move(reply));
+        queued_[verb].push_back({std::move(reply), delay});
     }
     /// Every command line received while answering by verb, in order, over all connections.
     std::vector<std::string> Commands() const
@@ -155,7 +174,22 @@ public:
     std::vector<std::string> Data() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return data_;
+        return messages_.empty() ? std::vector<std::string>{} : messages_.back();
+    }
+    /// The message lines of every completed DATA (the final "." received), in order:
+    /// what a real server would have stored, whether or not its reply reached the client.
+    std::vector<std::vector<std::string>> Messages() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+    /// Every byte received on each connection answered by verb, in order of the
+    /// connections; waits until each has ended (or the guard runs out).
+    std::vector<std::string> Received()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ended_.wait_for(lock, Guard, [this] { return received_.size() == static_cast<std::size_t>(connections_); });
+        return received_;
     }
     /// Connections accepted so far.
     int Connections() const { return connections_; }
@@ -225,6 +259,13 @@ private:
         }
 
         [[nodiscard]] bool Expired() const { return stop_ || Clock::now() >= deadline_; }
+
+        // Waits Delay, receiving meanwhile; false when the client closed first.
+        bool Linger(std::chrono::milliseconds Delay)
+        {
+            const auto until = Clock::now() + Delay;
+            return ReadUntil([&] { return Clock::now() >= until; });
+        }
 
         std::string received;
 
@@ -313,6 +354,8 @@ private:
         case Step::Kind::AwaitClose:
             c.ReadUntil([] { return false; });
             return false;
+        case Step::Kind::Pause:
+            return c.Linger(std::chrono::milliseconds(step.Count));
         }
         return false;
     }
@@ -326,20 +369,28 @@ private:
             if (fd < 0) continue;
             Connection c(fd, stop_, Clock::now() + Guard);
             Serve(c);
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.push_back(std::move(c.received));
+            ended_.notify_all();
         }
     }
 
-    std::optional<std::string> Take(const std::string& verb)
+    struct Queued {
+        std::string Text;
+        std::chrono::milliseconds Delay{0};
+    };
+
+    std::optional<Queued> Take(const std::string& verb)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto& queue = queued_[verb];
         if (queue.empty()) return std::nullopt;
-        std::string reply = std::move(queue.front());
+        Queued reply = std::move(queue.front());
         queue.pop_front();
         return reply;
     }
 
-    std::string ReplyFor(const std::string& verb)
+    Queued ReplyFor(const std::string& verb)
     {
         if (auto queued = Take(verb)) return *std::move(queued);
         static const std::map<std::string, std::string> defaults{
@@ -350,15 +401,22 @@ private:
             {"DATA", "354 End data with <CR><LF>.<CR><LF>"},
             {".", "250 2.0.0 Ok: queued"},
             {"QUIT", "221 2.0.0 Bye"},
+            {kAuthAnswer, "235 2.7.0 Authentication successful"},
         };
         const auto it = defaults.find(verb);
-        return it == defaults.end() ? "502 5.5.2 Error: command not recognized" : it->second;
+        return {it == defaults.end() ? "502 5.5.2 Error: command not recognized" : it->second};
     }
 
-    // Sends a reply; false when it asks to close the connection.
-    static bool Say(Connection& c, const std::string& reply)
+    // Sends a reply after its delay; false when the connection is to end: the reply
+    // asks to close it or to say nothing more, or the client closed it meanwhile.
+    static bool Say(Connection& c, const Queued& reply)
     {
-        return reply != kClose && c.Send(reply + "\r\n", 0);
+        if (reply.Text == kSilent) {
+            c.ReadUntil([] { return false; });
+            return false;
+        }
+        if (reply.Delay.count() > 0 && !c.Linger(reply.Delay)) return false;
+        return reply.Text != kClose && c.Send(reply.Text + "\r\n", 0);
     }
 
     static std::string VerbOf(const std::string& line)
@@ -371,40 +429,42 @@ private:
 
     void Serve(Connection& c)
     {
-        std::string greeting;
+        Queued greeting;
         if (auto queued = Take("GREETING")) {
             greeting = *std::move(queued);
         } else {
             std::lock_guard<std::mutex> lock(mutex_);
-            greeting = greeting_;
-        }
-        std::string line;
-        if (greeting == kSilent) {
-            while (c.ReadLine(line)) {
-            }
-            return;
+            greeting.Text = greeting_;
         }
         if (!Say(c, greeting)) return;
+        std::string line;
+        bool challenged = false; // the last reply was a 334: the next line answers it
         while (c.ReadLine(line)) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 commands_.push_back(line);
             }
-            const std::string verb = VerbOf(line);
-            const std::string reply = ReplyFor(verb);
-            if (reply == kDropInData) {
-                (void)Say(c, "354 go ahead");
+            const std::string verb = challenged ? kAuthAnswer : VerbOf(line);
+            const Queued reply = ReplyFor(verb);
+            challenged = reply.Text.rfind("334", 0) == 0;
+            if (reply.Text == kDropInData) {
+                (void)Say(c, {"354 go ahead"});
                 (void)c.ReadLine(line);
                 return;
             }
             if (!Say(c, reply)) return;
             if (verb == "QUIT") return;
-            if (verb == "DATA" && reply.rfind("354", 0) == 0) {
+            if (verb == "DATA" && reply.Text.rfind("354", 0) == 0) {
                 std::vector<std::string> data;
-                while (c.ReadLine(line) && line != ".") data.push_back(line);
+                bool ended = false;
+                while (!ended && c.ReadLine(line)) {
+                    ended = line == ".";
+                    if (!ended) data.push_back(line);
+                }
+                if (!ended) return;
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
-                    data_ = data;
+                    messages_.push_back(std::move(data));
                 }
                 if (!Say(c, ReplyFor("."))) return;
             }
@@ -420,9 +480,11 @@ private:
     std::string transcript_;
     mutable std::mutex mutex_;
     std::string greeting_ = "220 scripted ESMTP";
-    std::map<std::string, std::deque<std::string>> queued_;
+    std::map<std::string, std::deque<Queued>> queued_;
     std::vector<std::string> commands_;
-    std::vector<std::string> data_;
+    std::vector<std::vector<std::string>> messages_;
+    std::vector<std::string> received_;
+    std::condition_variable ended_;
     std::thread thread_;
 };
 

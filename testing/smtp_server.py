@@ -5,10 +5,17 @@ standard input closes. Every message it accepts is parsed with the email package
 and summarised in <out>/msg-<n>.txt (n from 1), one "key<TAB>value" line each:
   mail_from, mail_options, rcpt (one per recipient), rcpt_options,
   auth (the login, only when someone logged in), tls (yes or no),
-  from, to, cc, subject, reply-to, x-mailer (those present),
+  sni (the server name the client's TLS handshake carried, "-" for none),
+  from, to, cc, subject, reply-to, x-mailer, message-id (those present),
+  from_addr, to_addr, cc_addr (the address of each entry of those headers),
   part (content type, disposition, file name, charset label, payload in hex),
   raw_hex (the whole message as received, dot-stuffing removed).
-CR and LF inside a value are written as \\r and \\n.
+CR and LF inside a value are written as \\r and \\n. A message sent with SMTPUTF8
+has its header read as UTF-8 (RFC 6532).
+Every AUTH exchange that reaches the authenticator, accepted or not, adds its
+login as a line to <out>/auth.log.
+With --smtputf8 the server offers SMTPUTF8; with --record it appends every byte
+it receives from clients (commands and data, after TLS) to <out>/received.bin.
 """
 import argparse
 import asyncio
@@ -23,6 +30,19 @@ import sys
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
+class RecordingSMTP(SMTP):
+    """Appends what clients send to a file, so a test can tell what reached the server."""
+
+    def __init__(self, handler, record, **kwargs):
+        super().__init__(handler, **kwargs)
+        self._record = record
+
+    def data_received(self, data):
+        with open(self._record, "ab") as f:
+            f.write(data)
+        super().data_received(data)
+
+
 def make_context(out, cert, key):
     if not cert:
         cert = os.path.join(out, "cert.pem")
@@ -33,15 +53,30 @@ def make_context(out, cert, key):
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(cert, key)
+    ctx.sni_callback = remember_server_name
     return ctx
 
 
+def remember_server_name(ssl_object, name, ctx):
+    ssl_object.tandrel_server_name = name
+
+
+def server_name(server):
+    transport = getattr(server, "transport", None)
+    ssl_object = transport.get_extra_info("ssl_object") if transport is not None else None
+    return getattr(ssl_object, "tandrel_server_name", None) or "-"
+
+
 class Authenticator:
-    def __init__(self, user, password):
+    def __init__(self, user, password, out):
         self.user = user.encode()
         self.password = password.encode()
+        self.log = os.path.join(out, "auth.log")
 
     def __call__(self, server, session, envelope, mechanism, auth_data):
+        with open(self.log, "a", encoding="utf-8") as f:
+            login = getattr(auth_data, "login", b"") or b""
+            f.write(login.decode("utf-8", "replace") + "\n")
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
               and auth_data.password == self.password)
         # handled=False: the server sends the answer itself, the refusal included.
@@ -63,7 +98,10 @@ class Recorder:
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
         raw = envelope.original_content or envelope.content or b""
-        msg = email.message_from_bytes(raw, policy=email.policy.default)
+        if envelope.smtp_utf8:
+            msg = email.message_from_string(raw.decode("utf-8", "surrogateescape"), policy=email.policy.default)
+        else:
+            msg = email.message_from_bytes(raw, policy=email.policy.default)
         lines = [("mail_from", envelope.mail_from), ("mail_options", " ".join(envelope.mail_options))]
         lines += [("rcpt", r) for r in envelope.rcpt_tos]
         lines.append(("rcpt_options", " ".join(envelope.rcpt_options)))
@@ -73,9 +111,13 @@ class Recorder:
         if login:
             lines.append(("auth", login.decode() if isinstance(login, bytes) else str(login)))
         lines.append(("tls", "yes" if protected(server, session) else "no"))
-        for name in ("from", "to", "cc", "subject", "reply-to", "x-mailer"):
+        lines.append(("sni", server_name(server)))
+        for name in ("from", "to", "cc", "subject", "reply-to", "x-mailer", "message-id"):
             if msg[name] is not None:
                 lines.append((name, str(msg[name])))
+        for name in ("from", "to", "cc"):
+            for address in getattr(msg[name], "addresses", ()):
+                lines.append((name + "_addr", address.addr_spec))
         for part in msg.walk():
             if part.is_multipart():
                 continue
@@ -112,19 +154,23 @@ async def main():
                    help="an AUTH mechanism not to offer (repeatable)")
     p.add_argument("--offer-starttls", action="store_true",
                    help="with --mode smtps: list STARTTLS although TLS is already on")
+    p.add_argument("--smtputf8", action="store_true", help="offer SMTPUTF8 (RFC 6531)")
+    p.add_argument("--record", action="store_true", help="keep every byte received in <out>/received.bin")
     a = p.parse_args()
 
     ctx = make_context(a.out, a.cert, a.key) if a.mode != "plain" else None
     handler = Recorder(a.out)
     kwargs = dict(data_size_limit=a.size, auth_require_tls=False, auth_required=a.require_auth,
-                  auth_exclude_mechanism=a.exclude_auth)
+                  auth_exclude_mechanism=a.exclude_auth, enable_SMTPUTF8=a.smtputf8)
     if a.user:
-        kwargs["authenticator"] = Authenticator(a.user, a.password)
+        kwargs["authenticator"] = Authenticator(a.user, a.password, a.out)
     if a.mode == "starttls" or a.offer_starttls:
         kwargs["tls_context"] = ctx
 
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SMTP(handler, **kwargs), host="127.0.0.1", port=0,
+    record = os.path.join(a.out, "received.bin")
+    factory = (lambda: RecordingSMTP(handler, record, **kwargs)) if a.record else (lambda: SMTP(handler, **kwargs))
+    server = await loop.create_server(factory, host="127.0.0.1", port=0,
                                       ssl=ctx if a.mode == "smtps" else None)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     await loop.run_in_executor(None, sys.stdin.read)

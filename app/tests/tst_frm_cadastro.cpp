@@ -6,18 +6,25 @@
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
 #include "app/tests/SmtpTestServer.h"
+#include "mail/MailSender.h"
+#include "testing/ScriptedSmtpServer.h"
 
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTableView>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
+#include <map>
 #include <memory>
 
 using namespace tandrel::app;
@@ -196,6 +203,143 @@ private slots:
         QCOMPARE(form->vopcao(), QString());
     }
 
+    void controlLayout_data()
+    {
+        // Each control: where it sits in its container (the window, the menu column or its
+        // page), its size (-1: as its text), and its place in its page's tab order
+        // (0: none given, -1: no tab stop). A control named by its text is a label.
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QRect>("place");
+        QTest::addColumn<int>("tab");
+        const auto row = [](const char* name, const char* container, QRect place, int tab = 0) {
+            QTest::newRow(name) << QString::fromLatin1(container) << place << tab;
+        };
+        const char* form = "Frm_cadastro";
+        row("pnl_menu_top", form, {0, 0, 1007, 57});
+        row("CADASTRO CLIENTES", form, {24, 10, -1, -1});
+        row("pnl_menu_left", form, {0, 59, 161, 578});
+        row("pnl_principal", form, {165, 59, 837, 578});
+        row("pgcclientes", form, {165, 59, 837, 578});
+        row("pnl_bottom", form, {0, 639, 1007, 23});
+
+        const char* menu = "pnl_menu_left";
+        row("Panel1", menu, {0, 0, 161, 65});
+        row("btn_incluir", menu, {5, 75, 151, 45});
+        row("btn_alterar", menu, {5, 140, 151, 45});
+        row("btn_excluir", menu, {5, 205, 151, 45});
+        row("btn_imprimir", menu, {5, 270, 151, 45});
+        row("btn_config", menu, {5, 335, 151, 45});
+        row("btn_sair", menu, {5, 513, 151, 45});
+
+        const char* list = "tbs_dados";
+        row("pnl_dados", list, {0, 0, 837, 578});
+        row("pnl_consulta", list, {0, 0, 837, 53});
+        row("pnl_pesquisa", list, {15, 18, 378, 32});
+        row("ed_pesquisa", list, {15, 20, 301, 28}, 1);
+        row("Image2", list, {331, 21, 24, 26}, -1);
+        row("Image1", list, {365, 21, 24, 26}, -1);
+        row("GridClientes", list, {0, 53, 837, 525});
+
+        const char* reg = "tbs_cadastro";
+        row("pnl_cadastro", reg, {0, 0, 837, 578});
+        row("Panel2", reg, {0, 0, 837, 36});
+        row("lbl_opcao", reg, {17, 7, 300, 24});
+        row("Dados Pessoais", reg, {75, 44, -1, -1});
+        row("shp_dados_pessoais", reg, {75, 62, 521, 2});
+        row("Nome", reg, {75, 75, -1, -1});
+        row("ed_nome", reg, {75, 94, 521, 23}, 1);
+        row("Identidade", reg, {75, 128, -1, -1});
+        row("ed_ident", reg, {75, 145, 85, 23}, 2);
+        row("CPF", reg, {296, 128, -1, -1});
+        row("ed_cpf", reg, {297, 145, 98, 23}, 3);
+        row("Telefone", reg, {501, 128, -1, -1});
+        row("ed_fone", reg, {501, 145, 95, 23}, 4);
+        row("Email", reg, {75, 176, -1, -1});
+        row("ed_email", reg, {75, 195, 322, 23}, 5);
+        row("Endereço", reg, {75, 237, -1, -1});
+        row("shp_endereco", reg, {75, 255, 521, 2});
+        row("Cep", reg, {75, 272, -1, -1});
+        row("ed_cep", reg, {75, 291, 83, 26}, 6);
+        row("btn_cons_cep", reg, {161, 291, 28, 26}, -1);
+        row("Logradouro", reg, {216, 272, -1, -1});
+        row("ed_logradouro", reg, {213, 293, 338, 23}, 7);
+        row("Nº", reg, {573, 272, -1, -1});
+        row("ed_num", reg, {561, 292, 35, 23}, 8);
+        row("Complemento", reg, {75, 328, -1, -1});
+        row("ed_complemento", reg, {75, 346, 257, 23}, 9);
+        row("Bairro", reg, {347, 326, -1, -1});
+        row("ed_bairro", reg, {347, 346, 249, 23}, 10);
+        row("Cidade", reg, {75, 380, -1, -1});
+        row("ed_cidade", reg, {75, 398, 362, 23}, 11);
+        row("Estado", reg, {455, 380, -1, -1});
+        row("ed_uf", reg, {457, 398, 35, 23}, 12);
+        row("Pais", reg, {75, 435, -1, -1});
+        row("ed_pais", reg, {75, 453, 362, 23}, 13);
+        row("mm_dados", reg, {616, 62, 201, 360});
+        row("pnl_botoes_cad", reg, {0, 529, 837, 49});
+        row("btn_cancelar", reg, {710, 534, 107, 39}, -1);
+        row("btn_gravar", reg, {588, 534, 107, 39}, -1);
+
+        const char* config = "tbs_config";
+        row("pnl_config", config, {0, 0, 837, 578});
+        row("Caminho Arquivos XML", config, {57, 51, -1, -1});
+        row("ed_dir_xml", config, {56, 72, 441, 23}, 1);
+        row("Email de", config, {57, 149, -1, -1});
+        row("ed_email_de", config, {57, 168, 248, 23}, 2);
+        row("Nome (envio)", config, {353, 149, -1, -1});
+        row("ed_nome_envio", config, {353, 168, 248, 23}, 3);
+        row("Host", config, {59, 218, -1, -1});
+        row("ed_host", config, {56, 236, 248, 23}, 4);
+        row("Conta Usuario", config, {59, 273, -1, -1});
+        row("ed_conta_email", config, {56, 291, 248, 23}, 5);
+        row("Senha Conta", config, {59, 326, -1, -1});
+        row("ed_senha_email", config, {56, 343, 248, 23}, 6);
+        row("Porta", config, {368, 218, -1, -1});
+        row("ed_porta", config, {363, 240, 41, 23}, 7);
+        row("Autenticação", config, {468, 218, -1, -1});
+        row("chkTLS", config, {468, 244, 45, 20}, 8);
+        row("chkSSL", config, {532, 244, 45, 20}, 9);
+        row("shp_porta", config, {353, 236, 233, 32});
+        row("Panel3", config, {0, 529, 837, 49});
+        row("btn_voltar_config", config, {710, 534, 107, 39}, -1);
+    }
+
+    void controlLayout()
+    {
+        QFETCH(QString, container);
+        QFETCH(QRect, place);
+        QFETCH(int, tab);
+        // The row's name, without what tells two labels of the same text apart.
+        const QString name = QString::fromUtf8(QTest::currentDataTag()).section(QStringLiteral(" ("), 0, 0);
+        const QWidget* box = container == form->objectName() ? form.get() : form->findChild<QWidget*>(container);
+        QVERIFY2(box, qPrintable("no container " + container));
+        const QWidget* w = box->findChild<QWidget*>(name);
+        if (!w)
+            for (const QLabel* label : box->findChildren<QLabel*>())
+                if (label->text() == name)
+                    w = label;
+        QVERIFY2(w, qPrintable("no control " + name + " in " + container));
+
+        QCOMPARE(w->mapTo(box, QPoint(0, 0)), place.topLeft());
+        if (place.width() >= 0)
+            QCOMPARE(w->size(), place.size());
+
+        if (tab < 0)
+            QVERIFY2(!(w->focusPolicy() & Qt::TabFocus), "a tab stop");
+        if (tab <= 0)
+            return;
+        // The tab-th stop met when the focus chain is followed from the page.
+        QList<const QWidget*> stops;
+        for (const QWidget* c : box->findChildren<QWidget*>())
+            if ((c->focusPolicy() & Qt::TabFocus) && c->isEnabled() && c->isVisibleTo(box))
+                stops << c;
+        int position = 0;
+        for (const QWidget* c = box->nextInFocusChain(); c != box && c != w; c = c->nextInFocusChain())
+            position += stops.contains(c) ? 1 : 0;
+        QVERIFY2(stops.contains(w), "not a tab stop");
+        QCOMPARE(position + 1, tab);
+    }
+
     void gridColumns()
     {
         const QStringList titles{"CODIGO", "NOME CLIENTE", "Nº IDENTIDADE", "Nº CPF", "Nº TELEFONE", "CEP"};
@@ -350,16 +494,22 @@ private slots:
 
     void fileNameKeepsFourDigits()
     {
-        for (int i = 0; i < 1000; ++i) {
-            form->btn_incluirClick();
-            E("ed_nome")->setText(QStringLiteral("C%1").arg(i));
-            M("ed_cep")->SetText("01001000");
-            form->btn_gravarClick();
+        // Customers 1 to 999 of this day are in the folder already: the first free number
+        // is 1000.
+        for (int id = 1; id <= 999; ++id) {
+            QFile earlier(FileOf(id));
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
         }
+        Mails();
+        Include(Customer());
         QCOMPARE(form->vcontador(), 1000);
         QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_1000_09122026.xml"));
-        QCOMPARE(Cell(999, 0), QStringLiteral("1000"));
-        QCOMPARE(Cell(6, 0), QStringLiteral("0007"));
+        QVERIFY(QFileInfo(FileOf(1000)).size() > 0);
+        QCOMPARE(Cell(0, 0), QStringLiteral("1000"));
+        const auto mails = Mails();
+        QCOMPARE(mails.size(), 1);
+        QCOMPARE(mails[0].Parts()[1].FileName, QStringLiteral("Cliente_1000_09122026.xml"));
+        QVERIFY(messages.Entries().empty());
     }
 
     void summaryLinesOfTheLastInclusionOnly()
@@ -639,6 +789,176 @@ private slots:
         Type(M("ed_cep"), c.Cep);
         Click("btn_gravar");
         QVERIFY(messages.Entries().empty());
+        QCOMPARE(form->MTClientes().RecordCount(), 1);
+    }
+
+    void salvarChecksHalfTypedMasks_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("digits");
+        for (const char* mode : {"I", "A"}) {
+            const auto row = [&](const char* box, const char* digits) {
+                QTest::addRow("%s %s", mode == QLatin1String("I") ? "inclusion" : "alteration", box)
+                    << mode << box << digits;
+            };
+            row("ed_ident", "12345");
+            row("ed_cpf", "12345");
+            row("ed_fone", "1234");
+            row("ed_cep", "010");
+        }
+    }
+
+    void salvarChecksHalfTypedMasks()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, box);
+        QFETCH(QString, digits);
+        const std::map<QString, QString Customer::*> fields{
+            {"ed_ident", &Customer::Ident}, {"ed_cpf", &Customer::Cpf},
+            {"ed_fone", &Customer::Fone},   {"ed_cep", &Customer::Cep}};
+        Customer stored;
+        stored.Nome = "ANA";
+        if (mode == "A")
+            Include(stored);
+        const int records = form->MTClientes().RecordCount();
+        const QStringList files = QDir(Folder()).entryList(QDir::Files);
+        Mails();
+
+        TMaskEdit* edit = M(box.toLatin1().constData());
+        if (mode == "A") {
+            Click("btn_alterar");
+            edit->Clear();
+        } else {
+            Customer others;
+            others.*fields.at(box) = QString();
+            Click("btn_incluir");
+            Fill(others);
+        }
+        // Typed last and left by the click on Salvar, which takes no focus.
+        Type(edit, digits);
+        Click("btn_gravar");
+
+        QCOMPARE(messages.Entries(),
+                 (std::vector<TRecordedMessages::Entry>{
+                     {true, "Invalid input value.  Use escape key to abandon changes."}}));
+        QCOMPARE(QApplication::focusWidget()->objectName(), box);
+        QCOMPARE(Page(), W("tbs_cadastro"));
+        QVERIFY(!MenuEnabled());
+        QCOMPARE(form->MTClientes().RecordCount(), records);
+        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("Nome").AsString()),
+                 records ? stored.Nome : QString());
+        QCOMPARE(QDir(Folder()).entryList(QDir::Files), files);
+        QVERIFY(Mails().isEmpty());
+    }
+
+    void salvarStopsAtTheFirstHalfTypedMaskInTabOrder()
+    {
+        Customer c;
+        c.Cpf.clear();
+        c.Cep.clear();
+        Click("btn_incluir");
+        Fill(c);
+        Type(M("ed_cpf"), "123");
+        // The program moves the focus on, which is no leaving: both boxes stay half-typed.
+        M("ed_cep")->setFocus(Qt::OtherFocusReason);
+        QTest::keyClicks(M("ed_cep"), "010");
+        QVERIFY(messages.Entries().empty());
+        Click("btn_gravar");
+        QCOMPARE(messages.Entries().size(), std::size_t(1));
+        QVERIFY(M("ed_cpf")->hasFocus());
+        QCOMPARE(form->MTClientes().RecordCount(), 0);
+    }
+
+    void fullMasksFitTheirBoxes_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("digits");
+        QTest::newRow("ed_ident") << "ed_ident" << "123456789";
+        QTest::newRow("ed_cpf") << "ed_cpf" << "12345678901";
+        QTest::newRow("ed_fone") << "ed_fone" << "11912345678";
+        QTest::newRow("ed_cep") << "ed_cep" << "01001000";
+    }
+
+    void fullMasksFitTheirBoxes()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, digits);
+        Click("btn_incluir");
+        TMaskEdit* edit = M(box.toLatin1().constData());
+        Type(edit, digits);
+        // The box scrolls its text while painting; a text that fits never scrolls, so the
+        // cursor moves by the whole text's width from one end to the other.
+        const auto cursorX = [edit](Qt::Key key) {
+            QTest::keyClick(edit, key);
+            edit->grab();
+            return edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().x();
+        };
+        const int end = cursorX(Qt::Key_End);
+        const int home = cursorX(Qt::Key_Home);
+        QCOMPARE(end - home, QFontMetrics(edit->font()).horizontalAdvance(edit->displayText()));
+    }
+
+    void gridTitlesStayNormalWithARowSelected()
+    {
+        auto* header = W<QTableView>("GridClientes")->horizontalHeader();
+        const QImage before = header->grab().toImage();
+        Include(QStringLiteral("ANA"));
+        Include(QStringLiteral("BIA"));
+        auto* grid = W<QTableView>("GridClientes");
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(Grid()->index(0, 1)).center());
+        QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
+        QCOMPARE(header->grab().toImage(), before);
+    }
+
+    void bottomBarTellsTheSendSteps_data()
+    {
+        const QString preparing = "Preparando o e-mail...";
+        const QString connecting = "Conectando ao servidor de e-mail...";
+        const QString failed = "Falha ao enviar o e-mail.";
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("accepted")
+            << "" << QStringList{preparing, connecting, "Enviando remetente...", "Enviando destinatário...",
+                                 "Enviando dados...", "Encerrando a conexão...", "E-mail enviado.", ""}
+            << true;
+        QTest::newRow("silent: three tries of the login")
+            << "silent" << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
+                                       connecting + " Tentativa 3 de 3...", failed, ""}
+            << false;
+        QTest::newRow("connection dropped at the recipient")
+            << "drop at RCPT" << QStringList{preparing, connecting, "Enviando remetente...",
+                                             "Enviando destinatário...", failed, ""}
+            << false;
+    }
+
+    void bottomBarTellsTheSendSteps()
+    {
+        QFETCH(QString, server);
+        QFETCH(QStringList, texts);
+        QFETCH(bool, sent);
+        tandrel::testing::ScriptedSmtpServer scripted;
+        if (server == "silent")
+            scripted.SetGreeting(tandrel::testing::ScriptedSmtpServer::kSilent);
+        else if (server == "drop at RCPT")
+            scripted.Queue("RCPT", tandrel::testing::ScriptedSmtpServer::kClose);
+        E("ed_porta")->setText(QString::fromStdString(scripted.Port()));
+        form->MailSender1().SetTimeOut(300);  // each unanswered try gives up after 0.3 s
+
+        auto* bar = W<QStatusBar>("stb_envio");
+        QCOMPARE(bar->currentMessage(), QString());
+        QStringList shown;
+        connect(bar, &QStatusBar::messageChanged, bar, [&](const QString& text) {
+            if (shown.isEmpty() || shown.last() != text)
+                shown << text;
+        });
+        Include(Customer());
+
+        QCOMPARE(shown.join(" | "), texts.join(" | "));
+        QCOMPARE(bar->currentMessage(), QString());
+        QCOMPARE(scripted.Data().empty(), !sent);
+        QCOMPARE(messages.Entries().empty(), sent);
         QCOMPARE(form->MTClientes().RecordCount(), 1);
     }
 

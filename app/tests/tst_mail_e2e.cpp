@@ -10,6 +10,7 @@
 #include "mail/MailSender.h"
 
 #include <QCheckBox>
+#include <QRegularExpression>
 #include <QFile>
 #include <QStackedWidget>
 #include <QTableView>
@@ -35,7 +36,7 @@ class TstMailE2e : public QObject {
 private:
     TRecordedMessages messages;
     TSmtpTestServer server{{"--mode", "smtps", "--user", kAccount, "--password", kPassword,
-                            "--require-auth"}};
+                            "--require-auth", "--smtputf8"}};
     QTemporaryDir folder;
     std::unique_ptr<TFrm_cadastro> form;
 
@@ -135,6 +136,10 @@ private slots:
         QCOMPARE(mail.Get("to"), QStringLiteral(R"("joao.silva@example.com" <joao.silva@example.com>)"));
         QCOMPARE(mail.Get("subject"), QStringLiteral("Dados Cadastrais do Cliente"));
         QCOMPARE(mail.Get("x-mailer"), QStringLiteral("Tandrel - MailSender"));
+        QVERIFY2(QRegularExpression(QStringLiteral("^<[0-9a-f]{32}@loja\\.example>$"))
+                     .match(mail.Get("message-id"))
+                     .hasMatch(),
+                 qPrintable(mail.Get("message-id")));
 
         const auto parts = mail.Parts();
         QCOMPARE(parts.size(), 2);
@@ -160,7 +165,7 @@ private slots:
         QCOMPARE(parts[1].ContentType, QStringLiteral("text/xml"));
         QCOMPARE(parts[1].Disposition, QStringLiteral("attachment"));
         QCOMPARE(parts[1].FileName, name);
-        QCOMPARE(parts[1].Charset, QStringLiteral("WINDOWS-1252"));
+        QCOMPARE(parts[1].Charset, QStringLiteral("UTF-8"));  // as the file's declaration says
         QFile file(Folder() + name);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray xml = file.readAll();
@@ -168,8 +173,28 @@ private slots:
         QCOMPARE(parts[1].Payload, xml);
     }
 
+    // The box forces lower case on what is typed; the server, which offers SMTPUTF8, gets the
+    // accented local part in UTF-8 and the accented domain as its A-label, in the envelope
+    // and in the header alike.
+    void customerWithAccentedAddressIsMailed()
+    {
+        Include(QStringLiteral("JOSÉ"), QStringLiteral("JOSÉ@AÇAÍ.COM.BR"));
+        QVERIFY(messages.Entries().empty());
+        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("email").AsString()),
+                 QStringLiteral("josé@açaí.com.br"));
+        const auto mails = server.Mails();
+        QCOMPARE(mails.size(), 2);
+        const auto& mail = mails[1];
+        QCOMPARE(mail.All("rcpt"), QStringList{"josé@xn--aa-4iaz.com.br"});
+        QCOMPARE(mail.All("to_addr"), mail.All("rcpt"));
+        QCOMPARE(mail.Get("to"), QStringLiteral(R"("josé@açaí.com.br" <josé@xn--aa-4iaz.com.br>)"));
+        QVERIFY(mail.Get("mail_options").split(QLatin1Char(' ')).contains(QStringLiteral("SMTPUTF8")));
+        QVERIFY(mail.Parts()[0].Payload.contains(QStringLiteral("Email : josé@açaí.com.br").toUtf8()));
+    }
+
     void stoppedServerTellsTheOperatorAndKeepsTheCustomer()
     {
+        const auto sent = server.Mails().size();
         server.Stop();
         const int rows = Rows();
         Include(QStringLiteral("MARIA"), QStringLiteral("maria@example.com"));
@@ -182,8 +207,8 @@ private slots:
         QCOMPARE(Rows(), rows + 1);
         QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("Nome").AsString()),
                  QStringLiteral("MARIA"));
-        QVERIFY(QFile::exists(Folder() + "Cliente_002_09122026.xml"));
-        QCOMPARE(server.Mails().size(), 1);  // the first mail only
+        QVERIFY(QFile::exists(Folder() + "Cliente_003_09122026.xml"));
+        QCOMPARE(server.Mails().size(), sent);  // nothing more
     }
 };
 

@@ -1,11 +1,14 @@
-"""A minimal, fast SMTP sink for the mail benchmark: accepts every message and
+"""A minimal, fast SMTP sink for the mail benchmarks: accepts every message and
 throws it away. Listens on 127.0.0.1 port 0 in plain text and on another port 0
 with implicit TLS; prints "PORTS <plain> <tls>" and runs until stdin closes, then
 prints "SINK <messages received>".
 It speaks just enough SMTP for our client, smtplib and curl: EHLO/HELO, AUTH
 PLAIN, MAIL, RCPT, DATA, RSET, NOOP, QUIT. Each connection has a thread of its own
 with blocking sockets, so TLS runs in OpenSSL itself: the sink's own cost per
-message stays small beside the clients it measures."""
+message stays small beside the clients it measures.
+With --troubled it also serves, plain and TLS, a sink that answers RCPT a second
+late and one that drops the connection at RCPT, and prints
+"PORTS <plain> <tls> <late plain> <late tls> <drop plain> <drop tls>"."""
 import os
 import socket
 import socketserver
@@ -14,12 +17,13 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 LOCK = threading.Lock()
 MESSAGES = 0
 
 
-class Session(socketserver.BaseRequestHandler):
+class Sink(socketserver.BaseRequestHandler):
     def setup(self):
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.buf = b""
@@ -79,19 +83,39 @@ class Session(socketserver.BaseRequestHandler):
                 elif verb == b"QUIT":
                     send(b"221 bye\r\n")
                     return
+                elif verb == b"RCPT":
+                    if not self.recipient():
+                        return
                 else:
                     send(b"250 Ok\r\n")
         except (ConnectionError, OSError):
             return
+
+    def recipient(self):
+        """Answers RCPT; False ends the connection."""
+        self.request.sendall(b"250 Ok\r\n")
+        return True
+
+
+class LateSink(Sink):
+    def recipient(self):
+        time.sleep(1.0)
+        self.request.sendall(b"250 Ok, late\r\n")
+        return True
+
+
+class DropSink(Sink):
+    def recipient(self):
+        return False
 
 
 class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     request_queue_size = 64
 
-    def __init__(self, context=None):
+    def __init__(self, kind, context=None):
         self.context = context
-        super().__init__(("127.0.0.1", 0), Session)
+        super().__init__(("127.0.0.1", 0), kind)
 
     def get_request(self):
         sock, address = super().get_request()
@@ -109,10 +133,14 @@ def main():
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
-    plain, tls = Server(), Server(context)
-    for server in (plain, tls):
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-    print("PORTS %d %d" % (plain.server_address[1], tls.server_address[1]), flush=True)
+    kinds = [Sink, LateSink, DropSink] if "--troubled" in sys.argv else [Sink]
+    ports = []
+    for kind in kinds:
+        for tls in (None, context):
+            server = Server(kind, tls)
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+            ports.append(str(server.server_address[1]))
+    print("PORTS " + " ".join(ports), flush=True)
     sys.stdin.read()
     print("SINK %d" % MESSAGES, flush=True)
 

@@ -1,4 +1,5 @@
-// Composition, Base64 and Windows-1252 -> UTF-8 conversion of the MIME library.
+// Composition, Base64, Windows-1252 -> UTF-8 conversion and parameter splitting of the
+// MIME library.
 // Run through bench/mime/run, which sets the figures beside Python's email package.
 //
 //   mime_bench [Google Benchmark flags]   the timed cases
@@ -8,6 +9,7 @@
 #include "mime/Charsets.h"
 #include "mime/Codings.h"
 #include "mime/MimeMess.h"
+#include "mime/TextUtils.h"
 
 #include <benchmark/benchmark.h>
 
@@ -129,6 +131,16 @@ void BM_Cp1252ToUtf8(benchmark::State& state) {
     state.SetLabel(builtIn ? "built-in" : "iconv");
 }
 BENCHMARK(BM_Cp1252ToUtf8)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A header value of N empty parameters before the one asked for: the time per
+// separator stays flat as N grows.
+void BM_GetParameterManySeparators(benchmark::State& state) {
+    const std::string value = "attachment" + std::string(static_cast<std::size_t>(state.range(0)), ';') +
+                              "; filename=\"a.pdf\"";
+    for (auto _ : state) benchmark::DoNotOptimize(GetParameter(value, "filename"));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * state.range(0)));
+}
+BENCHMARK(BM_GetParameterManySeparators)->Arg(100'000)->Arg(400'000)->Unit(benchmark::kMillisecond);
 
 int PeakRss(int megabytes) {
     BodyLines();

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
+#include <tuple>
 
+#include "testing/ChildProcess.h"
 #include "testing/PythonSmtpServer.h"
 #include "testing/ScriptedSmtpServer.h"
 #include "mail/EAbort.h"
@@ -153,6 +158,7 @@ struct FailureCase {
     std::function<void(ScriptedSmtpServer&, TMailSender&)> setup;
     const char* message;
     TMailStatus lastStepBeforeError;
+    bool connected = true;  // a connection in step is left with QUIT
 };
 
 class SendFailureTest : public SendFixture, public ::testing::WithParamInterface<FailureCase> {};
@@ -168,8 +174,17 @@ TEST_P(SendFailureTest, FailsWithTheComposedMessageAndClears) {
     ASSERT_GE(steps_.size(), 2u);
     EXPECT_EQ(steps_.back(), pmsError);
     EXPECT_EQ(steps_[steps_.size() - 2], c.lastStepBeforeError);
+    if (c.lastStepBeforeError == pmsLoginSMTP) {
+        EXPECT_TRUE(StartingWith(server.Commands(), "MAIL").empty());
+    }
     EXPECT_TRUE(mail_->MIMEMess().Header().ToList().empty());
     EXPECT_TRUE(mail_->AltBody().empty());
+    const auto commands = server.Commands();
+    EXPECT_EQ(StartingWith(commands, "QUIT").size(), c.connected ? 1u : 0u);
+    if (c.connected) {
+        EXPECT_EQ(commands.back(), "QUIT");
+    }
+    EXPECT_FALSE(mail_->SMTP().Connected());
 }
 
 void Times(ScriptedSmtpServer& s, const char* verb, const char* reply, int n) {
@@ -180,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SendFailureTest,
     ::testing::Values(
         FailureCase{"host_empty", [](auto&, auto& m) { m.SetHost(""); }, "SMTP Error: Server not informed",
-                    pmsLoginSMTP},
+                    pmsLoginSMTP, false},
         FailureCase{"login_refused",
                     [](auto& s, auto&) { Times(s, "GREETING", "554 5.3.2 no service", 3); },
                     "SMTP Error: Unable to Login.\r\n554 5.3.2 no service", pmsLoginSMTP},
@@ -190,6 +205,25 @@ INSTANTIATE_TEST_SUITE_P(
                         m.SetDeliveryConfirmation(true);
                     },
                     "SMTP Error: The SMTP Server does not support Delivery Status Notification", pmsLoginSMTP},
+        // An address that needs SMTPUTF8, from a server without it, wherever the address stands.
+        FailureCase{"recipient_local_part_without_smtputf8",
+                    [](auto&, auto& m) { m.AddAddress("joão@exemplo.com.br"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"joão@exemplo.com.br\"",
+                    pmsLoginSMTP},
+        FailureCase{"sender_local_part_without_smtputf8", [](auto&, auto& m) { m.SetFrom("lojão@açaí.com.br"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"lojão@xn--aa-4iaz.com.br\"",
+                    pmsLoginSMTP},
+        FailureCase{"blind_copy_local_part_without_smtputf8", [](auto&, auto& m) { m.AddBCC("zé@x.example"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"zé@x.example\"",
+                    pmsLoginSMTP},
+        FailureCase{"reply_to_local_part_without_smtputf8",
+                    [](auto&, auto& m) { m.AddReplyTo("sônia@x.example"); },
+                    "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+                    "\"sônia@x.example\"",
+                    pmsLoginSMTP},
         FailureCase{"sender_refused_same_line_once",
                     [](auto& s, auto&) { Times(s, "MAIL", "530 5.7.0 Authentication required", 3); },
                     "SMTP Error: Unable to send MailFrom.\r\n530 5.7.0 Authentication required", pmsStartSends},
@@ -252,8 +286,185 @@ TEST_F(SendFixture, SilentGreetingTimesOut) {
     mail_->SetTimeOut(300);
     mail_->SetAttempts(1);
     const std::string message = SendFailing();
-    EXPECT_EQ(message, "SMTP Error: Unable to Login.\r\n");
+    EXPECT_EQ(message, "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out");
     EXPECT_EQ(mail_->SMTP().Sock().LastError(), 10060);
+}
+
+// ----- slow, silent and broken servers -----------------------------------------
+
+constexpr int kReplyTimeOut = 400;  // ms, the mail's TimeOut in these tests
+// Well after the client has given up: a late reply finds the conversation ended.
+constexpr std::chrono::milliseconds kLate{3 * kReplyTimeOut};
+
+// Queues the reply to one step for one try: late (after the time-out) or never.
+using Answer = std::function<void(const std::string& verb, const std::string& reply)>;
+
+struct LateCase {
+    const char* name;
+    // Prepares the mail and queues the replies of every try (one Login per connection).
+    std::function<void(ScriptedSmtpServer&, TMailSender&, const Answer& late)> setup;
+    // What each connection received, as words: EHLO, STARTTLS, AUTH, USER, PASSWORD, MAIL,
+    // RCPT, DATA, MESSAGE (the message and its final dot), QUIT.
+    std::vector<std::string> received;
+    // Time-outs the send sits through, one per connection: it ends within
+    // timeOuts x TimeOut plus a margin.
+    int timeOuts;
+    // Empty: the send succeeds (the server's 250 to the end of data was read).
+    std::string message;
+};
+
+const std::string kLoginTimedOut = "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out";
+
+void ThreeTimes(const std::function<void()>& queue) {
+    for (int i = 0; i < 3; ++i) queue();
+}
+
+std::vector<LateCase> LateCases() {
+    const auto login = [](std::string ehloCaps) {
+        return [ehloCaps](ScriptedSmtpServer& s, TMailSender& m) {
+            m.SetUsername("loja");
+            m.SetPassword("s3nha");
+            ThreeTimes([&] { s.Queue("EHLO", "250-scripted\r\n" + ehloCaps); });
+        };
+    };
+    const auto authLogin = login("250 AUTH LOGIN");
+    return {
+        {"greeting",
+         [](auto&, auto&, const Answer& late) { ThreeTimes([&] { late("GREETING", "220 late ESMTP"); }); },
+         {"", "", ""}, 3, kLoginTimedOut},
+        {"ehlo", [](auto&, auto&, const Answer& late) { ThreeTimes([&] { late("EHLO", "250 late"); }); },
+         {"EHLO", "EHLO", "EHLO"}, 3, kLoginTimedOut},
+        {"starttls_ready",
+         [](auto& s, auto& m, const Answer& late) {
+             m.SetTLS(true);
+             ThreeTimes([&] {
+                 s.Queue("EHLO", "250-scripted\r\n250 STARTTLS");
+                 late("STARTTLS", "220 2.0.0 Ready to start TLS");
+             });
+         },
+         {"EHLO STARTTLS", "EHLO STARTTLS", "EHLO STARTTLS"}, 3, kLoginTimedOut},
+        {"auth_login",
+         [authLogin](auto& s, auto& m, const Answer& late) {
+             authLogin(s, m);
+             ThreeTimes([&] { late("AUTH", "334 VXNlcm5hbWU6"); });
+         },
+         {"EHLO AUTH", "EHLO AUTH", "EHLO AUTH"}, 3, kLoginTimedOut},
+        {"auth_login_user",
+         [authLogin](auto& s, auto& m, const Answer& late) {
+             authLogin(s, m);
+             ThreeTimes([&] {
+                 s.Queue("AUTH", "334 VXNlcm5hbWU6");
+                 late(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
+             });
+         },
+         {"EHLO AUTH USER", "EHLO AUTH USER", "EHLO AUTH USER"}, 3, kLoginTimedOut},
+        {"auth_login_password",
+         [authLogin](auto& s, auto& m, const Answer& late) {
+             authLogin(s, m);
+             ThreeTimes([&] {
+                 s.Queue("AUTH", "334 VXNlcm5hbWU6");
+                 s.Queue(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
+                 late(ScriptedSmtpServer::kAuthAnswer, "235 2.7.0 Authentication successful");
+             });
+         },
+         {"EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD"}, 3,
+         kLoginTimedOut},
+        {"mail", [](auto&, auto&, const Answer& late) { late("MAIL", "250 2.1.0 Ok"); }, {"EHLO MAIL"}, 1,
+         "SMTP Error: Unable to send MailFrom.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        {"rcpt", [](auto&, auto&, const Answer& late) { late("RCPT", "250 2.1.5 Ok"); }, {"EHLO MAIL RCPT"}, 1,
+         "SMTP Error: Unable to send MailTo.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        {"data", [](auto&, auto&, const Answer& late) { late("DATA", "354 go ahead"); }, {"EHLO MAIL RCPT DATA"}, 1,
+         "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        // The server has the message but the client never learns it: a failure, and
+        // above all no second copy.
+        {"end_of_data", [](auto&, auto&, const Answer& late) { late(".", "250 2.0.0 Ok: queued"); },
+         {"EHLO MAIL RCPT DATA MESSAGE"}, 1,
+         "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
+        // Accepted already: a QUIT left unanswered changes nothing.
+        {"quit", [](auto&, auto&, const Answer& late) { late("QUIT", "221 2.0.0 Bye"); },
+         {"EHLO MAIL RCPT DATA MESSAGE QUIT"}, 1, ""},
+    };
+}
+
+class LateServerTest : public SendFixture,
+                       public ::testing::WithParamInterface<std::tuple<std::size_t, bool>> {
+protected:
+    // The exact bytes of one connection's transcript, from its words.
+    std::string Expected(const std::string& words) const {
+        std::map<std::string, std::string> lines{
+            {"EHLO", "EHLO client.test\r\n"},
+            {"STARTTLS", "STARTTLS\r\n"},
+            {"AUTH", "AUTH LOGIN\r\n"},
+            {"USER", mime::EncodeBase64("loja") + "\r\n"},
+            {"PASSWORD", mime::EncodeBase64("s3nha") + "\r\n"},
+            {"MAIL", "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(mail_->StoredMessage().size()) + "\r\n"},
+            {"RCPT", "RCPT TO:<cliente@example.com>\r\n"},
+            {"DATA", "DATA\r\n"},
+            {"MESSAGE", mail_->StoredMessage() + ".\r\n"},
+            {"QUIT", "QUIT\r\n"},
+        };
+        std::string bytes;
+        std::istringstream in(words);
+        for (std::string word; in >> word;) bytes += lines.at(word);
+        return bytes;
+    }
+};
+
+TEST_P(LateServerTest, EndsCleanlyWithoutStrayOrSecondCopies) {
+    const auto& [row, never] = GetParam();
+    const LateCase c = LateCases()[row];
+    ScriptedSmtpServer server;
+    Fill(server.Port());
+    mail_->SMTP().SetSystemName("client.test");
+    mail_->SetTimeOut(kReplyTimeOut);
+    c.setup(server, *mail_, [&, never = never](const std::string& verb, const std::string& reply) {
+        if (never)
+            server.Queue(verb, ScriptedSmtpServer::kSilent);
+        else
+            server.Queue(verb, reply, kLate);
+    });
+
+    const std::string message = SendFailing();
+    EXPECT_EQ(message, c.message.empty() ? "<no error>" : c.message);
+
+    std::vector<std::string> expected;
+    for (const auto& words : c.received) expected.push_back(Expected(words));
+    EXPECT_EQ(server.Received(), expected);
+    EXPECT_EQ(server.Connections(), c.timeOuts);
+    // Stored at most once, and as it was built: no command inside.
+    const bool stored = c.received.back().find("MESSAGE") != std::string::npos;
+    std::string wholeCopy;
+    for (const auto& copy : server.Messages())
+        for (const auto& line : copy) wholeCopy += line + "\r\n";
+    EXPECT_EQ(server.Messages().size(), stored ? 1u : 0u);
+    if (stored) {
+        EXPECT_EQ(wholeCopy, mail_->StoredMessage());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, LateServerTest,
+                         ::testing::Combine(::testing::Range<std::size_t>(0, LateCases().size()), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(LateCases()[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "_never" : "_late");
+                         });
+
+// The send has failed already: a QUIT the server leaves unanswered changes nothing of
+// its report, and the client's own time-out is back for the next send.
+TEST_F(SendFixture, QuitAfterAFailureIsNoErrorOfItsOwn) {
+    for (const char* quitReply : {ScriptedSmtpServer::kSilent, ScriptedSmtpServer::kClose}) {
+        SCOPED_TRACE(quitReply);
+        ScriptedSmtpServer server;
+        Times(server, "MAIL", "550 5.7.1 no", 3);
+        server.Queue("QUIT", quitReply);
+        Fill(server.Port());
+        mail_->SetTimeOut(5000);
+        EXPECT_EQ(SendFailing(), "SMTP Error: Unable to send MailFrom.\r\n550 5.7.1 no");
+        EXPECT_EQ(server.Commands().back(), "QUIT");
+        EXPECT_EQ(mail_->SMTP().Sock().LastError(), 0);
+        EXPECT_EQ(mail_->SMTP().Timeout(), 5000);
+        EXPECT_FALSE(mail_->SMTP().Connected());
+    }
 }
 
 TEST_F(SendFixture, HandlerThatClearsThrowItTurnsTheErrorIntoTheSilentAbort) {
@@ -342,7 +553,10 @@ TEST_P(RealServerTest, DeliversTheCustomerMail) {
     EXPECT_EQ(type, "text/xml");
     EXPECT_EQ(disposition, "attachment");
     EXPECT_EQ(name, "Cliente_001_10122026.xml");
+    EXPECT_EQ(charset, "UTF-8");  // what the file's declaration names
     EXPECT_EQ(testing::FromHex(hex), xml);
+    EXPECT_TRUE(std::regex_match(m.Get("message-id"), std::regex("<[0-9a-f]{32}@loja\\.com\\.br>")))
+        << m.Get("message-id");
     EXPECT_EQ(steps_.back(), pmsDone);
 }
 
@@ -384,6 +598,182 @@ TEST_F(SendFixture, WrongPasswordFailsAtTheSenderStep) {
     EXPECT_EQ(message.rfind("SMTP Error: Unable to send MailFrom.\r\n530", 0), 0u) << message;
     EXPECT_TRUE(server.Messages().empty());
 }
+
+// ---------------------------------------------------------------- international addresses
+
+TEST_F(SendFixture, Smtputf8ServerGetsUtf8LocalPartsAndALabelDomains) {
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", "250-scripted\r\n250-SMTPUTF8\r\n250 SIZE 10000000");
+    Fill(server.Port());
+    mail_->SetFrom("loja@açaí.com.br");
+    mail_->AddCC("joão@exemplo.com.br");
+    mail_->AddBCC("ana@straße.de");
+    mail_->Send(false);
+    const std::string stored = mail_->StoredMessage();
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 7u);
+    EXPECT_EQ(commands[1], "MAIL FROM:<loja@xn--aa-4iaz.com.br> SIZE=" + std::to_string(stored.size()) + " SMTPUTF8");
+    EXPECT_EQ(commands[2], "RCPT TO:<cliente@example.com>");
+    EXPECT_EQ(commands[3], "RCPT TO:<joão@exemplo.com.br>");
+    EXPECT_EQ(commands[4], "RCPT TO:<ana@xn--strae-oqa.de>");
+    EXPECT_NE(stored.find("\r\nCC: joão@exemplo.com.br\r\n"), std::string::npos);
+}
+
+// A domain alone needs no SMTPUTF8: its A-label is ASCII, and the mail goes as before.
+TEST_F(SendFixture, AccentedDomainNeedsNoSmtputf8) {
+    ScriptedSmtpServer server;
+    Fill(server.Port());
+    mail_->AddBCC("ana@straße.de");
+    mail_->Send(false);
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 6u);
+    EXPECT_EQ(commands[1].find("SMTPUTF8"), std::string::npos) << commands[1];
+    EXPECT_EQ(commands[3], "RCPT TO:<ana@xn--strae-oqa.de>");
+}
+
+// A domain libidn2 refuses fails before any connection is made.
+TEST_F(SendFixture, RefusedInternationalDomainFailsBeforeConnecting) {
+    ScriptedSmtpServer server;
+    Fill(server.Port());
+    mail_->AddBCC("a@\u2665.example");
+    EXPECT_EQ(SendFailing(), "SMTP Error: Invalid international domain name in the address \"a@\u2665.example\"");
+    EXPECT_TRUE(server.Commands().empty());
+}
+
+// The customers of the issue, sent as the window sends them (the address also as the
+// name), to aiosmtpd offering SMTPUTF8: envelope and header name the same mailbox.
+TEST_F(SendFixture, RealSmtputf8ServerReceivesInternationalCustomers) {
+    PythonSmtpServer server({"--smtputf8"});
+    ASSERT_NE(server.Port(), 0);
+    const std::pair<const char*, const char*> customers[] = {
+        {"joão@exemplo.com.br", "joão@exemplo.com.br"},
+        {"josé@açaí.com.br", "josé@xn--aa-4iaz.com.br"},
+        {"cliente@açaí.com.br", "cliente@xn--aa-4iaz.com.br"},
+    };
+    for (const auto& [typed, sent] : customers) {
+        Fill(server.PortText());
+        mail_->Clear();
+        mail_->SetSubject("Dados Cadastrais do Cliente");
+        mail_->SetFrom("suporte@açaí.com.br");
+        mail_->AddAddress(typed, typed);
+        mail_->AltBody() = {std::string("Email : ") + typed};
+        mail_->Send(false);
+    }
+    const auto mails = server.Messages();
+    ASSERT_EQ(mails.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(customers[i].first);
+        const auto& m = mails[i];
+        EXPECT_EQ(m.Get("mail_from"), "suporte@xn--aa-4iaz.com.br");
+        EXPECT_EQ(m.Get("from_addr"), m.Get("mail_from"));
+        EXPECT_EQ(m.All("rcpt"), std::vector<std::string>{customers[i].second});
+        EXPECT_EQ(m.All("to_addr"), m.All("rcpt"));
+        EXPECT_EQ(m.Get("to"), std::string("\"") + customers[i].first + "\" <" + customers[i].second + ">");
+        // SMTPUTF8 only where a local part needs it.
+        EXPECT_EQ(m.Get("mail_options").find("SMTPUTF8") != std::string::npos, i < 2) << m.Get("mail_options");
+        EXPECT_TRUE(std::regex_match(m.Get("message-id"), std::regex("<[0-9a-f]{32}@xn--aa-4iaz\\.com\\.br>")));
+    }
+}
+
+// Without SMTPUTF8 the customer with an accented local part gets a clear failure, and
+// the server hears nothing after EHLO; one with an accented domain only is served.
+TEST_F(SendFixture, RealServerWithoutSmtputf8RefusesOnlyAccentedLocalParts) {
+    PythonSmtpServer server({"--record"});
+    ASSERT_NE(server.Port(), 0);
+    Fill(server.PortText());
+    mail_->Clear();
+    mail_->AddAddress("josé@açaí.com.br", "josé@açaí.com.br");
+    EXPECT_EQ(SendFailing(),
+              "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
+              "\"josé@xn--aa-4iaz.com.br\"");
+    const std::string received = server.Received();
+    EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << received;
+    const std::string afterEhlo = received.substr(received.find("\r\n") + 2);
+    EXPECT_TRUE(afterEhlo.empty() || afterEhlo == "QUIT\r\n") << afterEhlo;
+    EXPECT_TRUE(server.Messages().empty());
+
+    Fill(server.PortText());
+    mail_->Clear();
+    mail_->AddAddress("cliente@açaí.com.br", "cliente@açaí.com.br");
+    mail_->Send(false);
+    const auto mails = server.Messages();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].All("rcpt"), std::vector<std::string>{"cliente@xn--aa-4iaz.com.br"});
+    EXPECT_EQ(mails[0].All("to_addr"), mails[0].All("rcpt"));
+}
+
+// ----- certificate check and server name over TLS ------------------------------
+
+// A self-signed server certificate for "localhost" (a name only, no address).
+class LocalhostCertificate {
+public:
+    LocalhostCertificate() {
+        testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                       "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
+                                       "-keyout", Key(), "-out", Cert()},
+                                      {.MergeStderr = true});
+        if (openssl.Wait() != 0) throw std::runtime_error("openssl req failed: " + openssl.Output());
+    }
+    std::string Cert() const { return (dir_.Path() / "cert.pem").string(); }
+    std::string Key() const { return (dir_.Path() / "key.pem").string(); }
+
+private:
+    testing::TempDir dir_;
+};
+
+struct TlsCheckCase {
+    const char* name;
+    const char* host;
+    bool verify;
+    bool trustServer;   // the server's certificate as CertCAFile
+    const char* sni;    // the name the server saw; "-" none
+    const char* error;  // in the socket's error text; empty: delivered
+};
+
+class TlsCheckTest : public SendFixture, public ::testing::WithParamInterface<TlsCheckCase> {};
+
+TEST_P(TlsCheckTest, NamesTheHostAndChecksTheCertificateOnlyWhenAsked) {
+    const auto& c = GetParam();
+    static const LocalhostCertificate certificate;
+    PythonSmtpServer server({"--mode", "smtps", "--cert", certificate.Cert(), "--key", certificate.Key()});
+    Fill(server.PortText());
+    mail_->SetHost(c.host);
+    mail_->SetSSL(true);
+    mail_->SetAttempts(1);
+    mail_->SetVerifyCert(c.verify);
+    if (c.trustServer) mail_->SetCertCAFile(certificate.Cert());
+    // A threaded send works on a copy: the copy must check as its source does.
+    TMailSender copy;
+    copy.Assign(*mail_);
+    EXPECT_EQ(copy.VerifyCert(), c.verify);
+    EXPECT_EQ(copy.CertCAFile(), mail_->CertCAFile());
+    if (*c.error == '\0') {
+        mail_->Send(false);
+        const auto mails = server.Messages();
+        ASSERT_EQ(mails.size(), 1u);
+        EXPECT_EQ(mails[0].Get("tls"), "yes");
+        EXPECT_EQ(mails[0].Get("sni"), c.sni);
+    } else {
+        const std::string message = SendFailing();
+        EXPECT_EQ(message.rfind("SMTP Error: Unable to Login.", 0), 0u) << message;
+        const auto& sock = mail_->SMTP().Sock();
+        EXPECT_EQ(sock.LastError(), net::WSASYSNOTREADY);
+        EXPECT_NE(sock.LastErrorDesc().find(std::string("certificate verify failed: ") + c.error), std::string::npos)
+            << sock.LastErrorDesc();
+        EXPECT_TRUE(server.Messages().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TlsCheckTest,
+    ::testing::Values(
+        // The defaults, as the window sends: any certificate, the host's name in the handshake.
+        TlsCheckCase{"unchecked_name", "localhost", false, false, "localhost", ""},
+        TlsCheckCase{"unchecked_address", "127.0.0.1", false, false, "-", ""},
+        TlsCheckCase{"checked_trusted", "localhost", true, true, "localhost", ""},
+        TlsCheckCase{"checked_untrusted", "localhost", true, false, "", "self-signed certificate"},
+        TlsCheckCase{"checked_address_not_named", "127.0.0.1", true, true, "", "IP address mismatch"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tandrel::mail

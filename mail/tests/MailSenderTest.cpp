@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "testing/TempDir.h"
@@ -239,6 +240,7 @@ TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
     source.AddCC("cc@x");
     source.AddBCC("bcc@x");
     source.AddReplyTo("r@x");
+    source.MIMEMess().Header().SetMessageID("chosen@x");
     source.AltBody() = {"alt"};
     source.Body() = {"html"};
     std::istringstream bytes("abc");
@@ -269,6 +271,7 @@ TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
     EXPECT_EQ(called, 1);
     EXPECT_EQ(target.MIMEMess().Header().ToList(), std::vector<std::string>{"to@x"});
     EXPECT_EQ(target.MIMEMess().Header().CCList(), std::vector<std::string>{"cc@x"});
+    EXPECT_EQ(target.MIMEMess().Header().MessageID(), "chosen@x");
     EXPECT_EQ(target.BCC(), std::vector<std::string>{"bcc@x"});
     EXPECT_EQ(target.ReplyTo(), std::vector<std::string>{"r@x"});
     EXPECT_EQ(target.AltBody(), std::vector<std::string>{"alt"});
@@ -415,7 +418,7 @@ TEST(BuildMimeMessTest, CustomerMailHasExactlyTheseParts) {
     EXPECT_EQ(file.Description(), "Cliente_001_09122026.xml");
     EXPECT_EQ(file.FileName(), "Cliente_001_09122026.xml");
     EXPECT_EQ(file.Disposition(), "attachment");
-    EXPECT_EQ(file.CharsetCode(), TMimeChar::CP1252);
+    EXPECT_EQ(file.CharsetCode(), TMimeChar::UTF_8);
     EXPECT_FALSE(file.ConvertCharset());
     EXPECT_EQ(file.EncodingCode(), mime::TMimeEncoding::ME_BASE64);
     EXPECT_EQ(FromBase64Lines(file.PartBody()), xml);
@@ -423,8 +426,11 @@ TEST(BuildMimeMessTest, CustomerMailHasExactlyTheseParts) {
     const std::string& message = mail.StoredMessage();
     EXPECT_NE(message.find("\r\nX-mailer: Tandrel - MailSender\r\n"), std::string::npos);
     EXPECT_NE(message.find("From: \"suporte\" <suporte@localhost>\r\n"), std::string::npos);
-    EXPECT_NE(message.find("Content-type: text/xml; charset=WINDOWS-1252; name=\"Cliente_001_09122026.xml\"\r\n"), std::string::npos);
-    for (const char* absent : {"\r\nCC:", "\r\nReply-To:", "\r\nOrganization:", "\r\nMessage-ID:", "Priority:",
+    EXPECT_NE(message.find("Content-type: text/xml; charset=UTF-8; name=\"Cliente_001_09122026.xml\"\r\n"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(message, std::regex("\r\nX-mailer: Tandrel - MailSender\r\n"
+                                                      "Message-ID: <[0-9a-f]{32}@localhost>\r\n"
+                                                      "Content-type: Multipart/mixed;")));
+    for (const char* absent : {"\r\nCC:", "\r\nReply-To:", "\r\nOrganization:", "Priority:",
                                "Return-Receipt-To:", "Disposition-Notification-To:"})
         EXPECT_EQ(message.find(absent), std::string::npos) << absent;
     EXPECT_EQ(message.substr(message.size() - 2), "\r\n");
@@ -525,6 +531,103 @@ TEST(BuildMimeMessTest, StreamWithoutExtensionIsOctetStream) {
     mail.AddAttachment(&bytes);
     mail.BuildMimeMess();
     EXPECT_EQ(Shape(mail.MIMEMess().MessagePart()), "mixed[application/octet-stream]");
+}
+
+std::string MessageIDOf(const TMailSender& mail) {
+    std::smatch found;
+    const std::string& message = mail.StoredMessage();
+    return std::regex_search(message, found, std::regex("\r\nMessage-ID: <([^>\r\n]*)>\r\n")) ? found.str(1) : "";
+}
+
+TEST(BuildMimeMessTest, EveryMessageGetsItsOwnMessageIDAtTheSendersDomain) {
+    TMailSender mail;
+    mail.SetFrom("loja@açaí.com.br");
+    std::set<std::string> seen;
+    for (int i = 0; i < 3; ++i) {
+        mail.Clear();
+        mail.BuildMimeMess();
+        const std::string id = MessageIDOf(mail);
+        EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{32}@xn--aa-4iaz\\.com\\.br"))) << id;
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 3u);
+}
+
+TEST(BuildMimeMessTest, SenderWithoutDomainTakesTheHostName) {
+    TMailSender mail;
+    mail.SetFrom("suporte");
+    mail.SMTP().SetSystemName("caixa-1");
+    mail.BuildMimeMess();
+    EXPECT_TRUE(std::regex_match(MessageIDOf(mail), std::regex("[0-9a-f]{32}@caixa-1")));
+}
+
+TEST(BuildMimeMessTest, MessageIDSetByTheCallerIsKept) {
+    TMailSender mail;
+    mail.SetFrom("loja@x.example");
+    mail.MIMEMess().Header().SetMessageID("pedido-42@loja.example");
+    mail.BuildMimeMess();
+    EXPECT_EQ(MessageIDOf(mail), "pedido-42@loja.example");
+}
+
+struct XmlLabelCase {
+    const char* name;
+    const char* fileName;
+    std::string bytes;
+    const char* contentType;
+};
+
+class XmlLabelTest : public ::testing::TestWithParam<XmlLabelCase> {};
+
+// An XML file is labelled with the encoding it declares; other files keep the program's
+// code page as their label. The bytes go out unchanged either way.
+TEST_P(XmlLabelTest, LabelsTheAttachment) {
+    const auto& c = GetParam();
+    TMailSender mail;
+    std::istringstream stream(c.bytes);
+    mail.AddAttachment(&stream, c.fileName, TMailAttachmentDisposition::adAttachment);
+    mail.BuildMimeMess();
+    const auto& part = *mail.MIMEMess().MessagePart().GetSubPart(0);
+    EXPECT_EQ(part.Headers().at(0), std::string("Content-type: ") + c.contentType + "; name=\"" + c.fileName + "\"");
+    EXPECT_EQ(FromBase64Lines(part.PartBody()), c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, XmlLabelTest,
+    ::testing::Values(
+        XmlLabelCase{"xml_utf8", "c.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><c>JOS\xc3\x89</c>",
+                     "text/xml; charset=UTF-8"},
+        XmlLabelCase{"xml_latin1", "c.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><c>JOS\xc9</c>",
+                     "text/xml; charset=ISO-8859-1"},
+        XmlLabelCase{"xml_undeclared_is_utf8", "c.xml", "<c>JOS\xc3\x89</c>", "text/xml; charset=UTF-8"},
+        XmlLabelCase{"upper_case_extension", "C.XML", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><c/>",
+                     "text/xml; charset=WINDOWS-1252"},
+        XmlLabelCase{"text_file_as_designed", "c.txt", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+                     "text/plain; charset=WINDOWS-1252"},
+        XmlLabelCase{"svg_has_no_charset", "c.svg", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><svg/>",
+                     "image/svg+xml"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The header names every domain as the envelope will: as its A-label; display names and
+// local parts stay as typed.
+TEST(BuildMimeMessTest, InternationalDomainsGoIntoTheHeaderAsALabels) {
+    TMailSender mail;
+    mail.SetFrom("loja@açaí.com.br");
+    mail.SetFromName("Loja");
+    mail.AddAddress("josé@açaí.com.br", "josé@açaí.com.br");
+    mail.AddCC("ana@straße.de");
+    mail.AddReplyTo("joão@exemplo.com.br");
+    mail.SetReadingConfirmation(true);
+    mail.BuildMimeMess();
+    const auto& header = mail.MIMEMess().Header();
+    EXPECT_EQ(header.From(), "\"Loja\" <loja@xn--aa-4iaz.com.br>");
+    EXPECT_EQ(header.ToList(), std::vector<std::string>{"\"josé@açaí.com.br\" <josé@xn--aa-4iaz.com.br>"});
+    EXPECT_EQ(header.CCList(), std::vector<std::string>{"ana@xn--strae-oqa.de"});
+    EXPECT_EQ(header.ReplyTo(), "joão@exemplo.com.br");
+    EXPECT_EQ(header.CustomHeaders(),
+              std::vector<std::string>{"Disposition-Notification-To: \"Loja\" <loja@xn--aa-4iaz.com.br>"});
+    const std::string& message = mail.StoredMessage();
+    EXPECT_NE(message.find("<josé@xn--aa-4iaz.com.br>"), std::string::npos);
+    EXPECT_EQ(message.find("açaí"), std::string::npos);  // the display name goes out as an encoded word
 }
 
 TEST(BuildMimeMessTest, EventsAndFirstThreeStepsInOrder) {

@@ -1,19 +1,55 @@
-"""End-to-end checks of tandrel-mail: arguments, --save, a send to aiosmtpd, a failed send."""
+"""End-to-end checks of tandrel-mail: arguments, --save, sends to aiosmtpd (plain and TLS with
+a test CA), where the password comes from, --eml, a failed send, the manual page, servers that
+answer late or go quiet after the TLS handshake."""
 import email
 import email.policy
 import os
+import pty
+import re
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 TOOL = sys.argv.pop(1) if len(sys.argv) > 1 else "tandrel-mail"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def run(*args):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=60)
+def run(*args, env=None, stdin=subprocess.DEVNULL, input=None):
+    environment = dict(os.environ)
+    environment.pop("TANDREL_MAIL_PASSWORD", None)
+    environment.update(env or {})
+    if input is not None:
+        stdin = None
+    return subprocess.run([TOOL, *args], capture_output=True, text=input is None or isinstance(input, str),
+                          timeout=60, env=environment, stdin=stdin, input=input)
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class TestCA:
+    """A CA, a server certificate it signed for localhost and 127.0.0.1, and one for another name."""
+
+    def __init__(self):
+        self.dir = tempfile.TemporaryDirectory()
+        d = self.dir.name
+        key = ["-newkey", "rsa:2048", "-nodes", "-days", "2"]
+        openssl("req", "-x509", *key, "-subj", "/CN=Tandrel Test CA", "-keyout", "ca.key", "-out", "ca.pem", cwd=d)
+        for name, alt in (("server", "DNS:localhost,IP:127.0.0.1"), ("other", "DNS:other.tandrel.test")):
+            openssl("req", *key, "-subj", "/CN=" + alt.split(",")[0][4:], "-keyout", name + ".key",
+                    "-out", name + ".csr", cwd=d)
+            with open(os.path.join(d, name + ".ext"), "w") as f:
+                f.write("subjectAltName=%s\n" % alt)
+            openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-days", "2",
+                    "-extfile", name + ".ext", "-out", name + ".pem", cwd=d)
+
+    def file(self, name):
+        return os.path.join(self.dir.name, name)
 
 
 class Server:
@@ -23,7 +59,8 @@ class Server:
         self.dir = tempfile.TemporaryDirectory()
         self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "..", "testing", "smtp_server.py"),
                                       "--out", self.dir.name, *args],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True)
         line = self.proc.stdout.readline()
         self.port = line.split()[1]
 
@@ -36,10 +73,75 @@ class Server:
             n += 1
         return found
 
+    def auth_attempts(self):
+        try:
+            with open(os.path.join(self.dir.name, "auth.log"), encoding="utf-8") as f:
+                return f.read().split()
+        except FileNotFoundError:
+            return []
+
     def close(self):
         self.proc.stdin.close()
         self.proc.wait(timeout=10)
+        self.proc.stdout.close()
         self.dir.cleanup()
+
+
+class LateServer:
+    """A plain SMTP server on loopback that answers one step late: "GREETING", a verb, or
+    "." for the end of the data. Keeps what each connection received and every message it
+    took in (the final dot received), as a real server would have stored it."""
+
+    def __init__(self, late, delay):
+        self.late, self.delay = late, delay
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = str(self.listener.getsockname()[1])
+        self.received, self.messages = [], []
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            conn, _ = self.listener.accept()
+            threading.Thread(target=self.serve, args=(conn,), daemon=True).start()
+
+    def serve(self, conn):
+        log = bytearray()
+        self.received.append(log)
+        lines = conn.makefile("rb")
+
+        def reply(step, text):
+            if step == self.late:
+                time.sleep(self.delay)
+            try:
+                conn.sendall(text + b"\r\n")
+            except OSError:
+                pass
+
+        with conn:
+            reply("GREETING", b"220 late ESMTP")
+            for line in lines:
+                log += line
+                verb = line.split(b" ")[0].split(b":")[0].strip().upper().decode()
+                if verb == "EHLO":
+                    reply(verb, b"250-late\r\n250 SIZE 1000000")
+                elif verb == "DATA":
+                    reply(verb, b"354 go ahead")
+                    message = []
+                    for data in lines:
+                        log += data
+                        if data == b".\r\n":
+                            self.messages.append(b"".join(message))
+                            reply(".", b"250 2.0.0 queued")
+                            break
+                        message.append(data)
+                elif verb == "QUIT":
+                    reply(verb, b"221 bye")
+                    return
+                else:
+                    reply(verb, b"250 ok")
+
+    def close(self):
+        self.listener.close()
 
 
 class TandrelMailTest(unittest.TestCase):
@@ -52,6 +154,12 @@ class TandrelMailTest(unittest.TestCase):
         self.attachment_bytes = b'<?xml version="1.0"?>\r\n<c>\xc3\xa7\x00\xff</c>' * 50
         with open(self.attachment, "wb") as f:
             f.write(self.attachment_bytes)
+        self.password_file = os.path.join(self.tmp.name, "senha")
+        with open(self.password_file, "w", encoding="utf-8") as f:
+            f.write("s3nha\nsecond line is not the password\n")
+        self.eml_without_recipients = os.path.join(self.tmp.name, "norcpt.eml")
+        with open(self.eml_without_recipients, "wb") as f:
+            f.write(b"From: a@example.com\r\nSubject: x\r\n\r\nbody\r\n")
 
     def tearDown(self):
         self.tmp.cleanup()
@@ -66,6 +174,16 @@ class TandrelMailTest(unittest.TestCase):
             "no recipient": ["--from", "a@x"],
             "missing attachment": ["--from", "a@x", "--to", "b@y", "--attach", "/nonexistent/f.pdf"],
             "bad priority": ["--priority", "urgent", "--save", "x.eml"],
+            "ca file and insecure": ["--ssl", "--ca-file", self.body, "--insecure", "--from", "a@x", "--to", "b@y"],
+            "ca file without tls": ["--ca-file", self.body, "--from", "a@x", "--to", "b@y"],
+            "missing ca file": ["--ssl", "--ca-file", "/nonexistent/ca.pem", "--from", "a@x", "--to", "b@y"],
+            "two passwords": ["--password", "x", "--password-file", self.body, "--from", "a@x", "--to", "b@y"],
+            "missing password file": ["--password-file", "/nonexistent/pw", "--from", "a@x", "--to", "b@y"],
+            "missing eml": ["--eml", "/nonexistent/m.eml"],
+            "eml and subject": ["--eml", self.body, "--subject", "x", "--to", "b@y"],
+            "eml and save": ["--eml", self.body, "--save", "x.eml"],
+            "eml without sender": ["--eml", self.body, "--to", "b@y"],
+            "eml without recipient": ["--eml", self.eml_without_recipients],
         }
         for name, args in cases.items():
             with self.subTest(name):
@@ -73,10 +191,27 @@ class TandrelMailTest(unittest.TestCase):
                 self.assertEqual(r.returncode, 2, r.stderr)
                 self.assertIn("tandrel-mail: ", r.stderr)
 
-    def test_help(self):
+    def test_help_and_version(self):
         r = run("--help")
         self.assertEqual(r.returncode, 0)
         self.assertIn("--delivery-receipt", r.stdout)
+        self.assertRegex(r.stdout, r"--password SECRET +its password \(other users of this machine can read it")
+        r = run("--version")
+        self.assertEqual(r.returncode, 0)
+        self.assertRegex(r.stdout, r"^tandrel-mail \d+\.\d+")
+
+    def test_manual_page_explains_every_option_and_exit_status(self):
+        with open(os.path.join(HERE, "..", "..", "packaging", "tandrel-mail.1"), encoding="utf-8") as f:
+            page = f.read()
+        options = re.findall(r"^\s+(--[a-z-]+)", run("--help").stdout, re.M)
+        self.assertGreater(len(options), 25)
+        for option in options:
+            with self.subTest(option):
+                self.assertRegex(page, r"\n\.B[IR]? %s[ \n]" % re.escape(option.replace("-", "\\-")))
+        self.assertIn("TANDREL_MAIL_PASSWORD", page)
+        exit_section = page[page.index(".SH EXIT STATUS"):]
+        for status in ("0", "1", "2"):
+            self.assertRegex(exit_section, r"\.TP\n\.B %s\n" % status)
 
     def test_save_writes_the_message_without_sending(self):
         eml = os.path.join(self.tmp.name, "out.eml")
@@ -91,19 +226,22 @@ class TandrelMailTest(unittest.TestCase):
         self.assertEqual(str(msg["subject"]), "Dados Cadastrais do Cliente")
         self.assertEqual(msg["from"].addresses[0].display_name, "Loja Ávila")
         self.assertEqual(msg["x-mailer"], "Tandrel - MailSender")
+        self.assertRegex(msg["message-id"], r"^<[0-9a-f]{32}@example\.com>$")
         parts = [p for p in msg.walk() if not p.is_multipart()]
         self.assertEqual(parts[0].get_content_type(), "text/plain")
         self.assertEqual(parts[0].get_payload(decode=True),
                          b"\xef\xbb\xbf" + "Olá, João\r\nsegunda linha\r\n".encode("utf-8"))
         self.assertEqual(parts[1].get_filename(), "cliente.xml")
+        # The declaration names no encoding: XML reads it as UTF-8, and so does the label.
+        self.assertEqual(parts[1].get_param("charset"), "UTF-8")
         self.assertEqual(parts[1].get_payload(decode=True), self.attachment_bytes)
         self.assertIn("pmsAddingMimeParts", r.stderr)
 
     def test_send_to_aiosmtpd_with_auth(self):
         server = Server("--user", "loja", "--password", "s3nha", "--require-auth")
         try:
-            r = run("--host", "127.0.0.1", "--port", server.port, "--user", "loja", "--password", "s3nha",
-                    "--from", "loja@example.com", "--to", "a@example.com;b@example.com",
+            r = run("--host", "127.0.0.1", "--port", server.port, "--user", "loja", "--password-file",
+                    self.password_file, "--from", "loja@example.com", "--to", "a@example.com;b@example.com",
                     "--bcc", "c@example.com", "--subject", "Olá", "--body-file", self.body,
                     "--attach", self.attachment)
             self.assertEqual(r.returncode, 0, r.stderr)
@@ -117,9 +255,25 @@ class TandrelMailTest(unittest.TestCase):
                              ["a@example.com", "b@example.com", "c@example.com"])
             self.assertEqual(fields["auth"], "loja")
             self.assertEqual(fields["subject"], "Olá")
+            self.assertRegex(fields["message-id"], r"^<[0-9a-f]{32}@example\.com>$")
             attachment = [v for k, v in mail if k == "part"][1].split(" ")
             self.assertEqual(attachment[2], "cliente.xml")
             self.assertEqual(bytes.fromhex(attachment[4]), self.attachment_bytes)
+        finally:
+            server.close()
+
+    def test_international_customer_through_smtputf8(self):
+        server = Server("--smtputf8")
+        try:
+            r = run("--host", "127.0.0.1", "--port", server.port, "--from", "loja@açaí.com.br",
+                    "--to", "josé@açaí.com.br", "--subject", "Dados", "--body-file", self.body)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            [mail] = server.messages()
+            fields = dict(mail)
+            self.assertEqual(fields["mail_from"], "loja@xn--aa-4iaz.com.br")
+            self.assertEqual([v for k, v in mail if k == "rcpt"], ["josé@xn--aa-4iaz.com.br"])
+            self.assertEqual(fields["to_addr"], "josé@xn--aa-4iaz.com.br")
+            self.assertIn("SMTPUTF8", fields["mail_options"].split())
         finally:
             server.close()
 
@@ -131,8 +285,165 @@ class TandrelMailTest(unittest.TestCase):
         r = run("--port", port, "--attempts", "1", "--from", "a@x", "--to", "b@y")
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertIn("tandrel-mail: SMTP Error: Unable to Login.", r.stderr)
-        self.assertIn("socket error 10061", r.stderr)
+        self.assertIn("TCP/IP Socket error 10061: Connection refused", r.stderr)
         self.assertIn("pmsError", r.stderr)
+
+
+    def test_password_reaches_the_server_from_file_environment_or_prompt(self):
+        server = Server("--user", "loja", "--password", "s3nha", "--require-auth")
+        send = ["--port", server.port, "--user", "loja", "--from", "a@example.com", "--to", "b@example.com",
+                "--attempts", "1"]
+        try:
+            r = run(*send, "--password-file", self.password_file)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            r = run(*send, env={"TANDREL_MAIL_PASSWORD": "s3nha"})
+            self.assertEqual(r.returncode, 0, r.stderr)
+            # The command line beats the environment.
+            r = run(*send, "--password-file", self.password_file, env={"TANDREL_MAIL_PASSWORD": "wrong"})
+            self.assertEqual(r.returncode, 0, r.stderr)
+            status, shown = self.run_on_terminal(send, "s3nha")
+            self.assertEqual(status, 0, shown)
+            self.assertIn(b"Password for loja at 127.0.0.1: ", shown)
+            self.assertNotIn(b"s3nha", shown)  # not echoed
+            self.assertEqual([dict(m)["auth"] for m in server.messages()], ["loja"] * 4)
+            # Without a terminal nothing is asked: the server refuses the empty password.
+            r = run(*send)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertNotIn("Password for", r.stderr)
+        finally:
+            server.close()
+
+    @staticmethod
+    def run_on_terminal(args, typed):
+        """Runs the tool on a pseudo-terminal, types `typed` at its prompt; exit status and screen."""
+        environment = {k: v for k, v in os.environ.items() if k != "TANDREL_MAIL_PASSWORD"}
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execve(TOOL, [TOOL, *args], environment)
+        shown = b""
+        typed_yet = False
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+            if not typed_yet and b"Password for" in shown:
+                os.write(fd, typed.encode() + b"\n")
+                typed_yet = True
+        os.close(fd)
+        _, status = os.waitpid(pid, 0)
+        return os.waitstatus_to_exitcode(status), shown
+
+    def test_certificate_checked_against_trusted_authorities_and_host(self):
+        ca = TestCA()
+        send = ["--user", "loja", "--password-file", self.password_file, "--from", "a@example.com",
+                "--to", "b@example.com", "--attempts", "1"]
+        cases = [
+            # name, server mode, certificate, tandrel-mail options, host, error (None: delivered), server name
+            ("untrusted", "smtps", "server", ["--ssl"], "localhost", "unable to get local issuer certificate", None),
+            ("untrusted_starttls", "starttls", "server", ["--tls"], "localhost",
+             "unable to get local issuer certificate", None),
+            ("trusted", "smtps", "server", ["--ssl", "--ca-file", ca.file("ca.pem")], "localhost", None, "localhost"),
+            ("trusted_starttls", "starttls", "server", ["--tls", "--ca-file", ca.file("ca.pem")], "localhost",
+             None, "localhost"),
+            ("trusted_address", "smtps", "server", ["--ssl", "--ca-file", ca.file("ca.pem")], "127.0.0.1", None, "-"),
+            ("insecure", "smtps", "server", ["--ssl", "--insecure"], "localhost", None, "localhost"),
+            ("other_name", "smtps", "other", ["--ssl", "--ca-file", ca.file("ca.pem")], "localhost",
+             "hostname mismatch", None),
+        ]
+        try:
+            for name, mode, cert, options, host, error, server_name in cases:
+                with self.subTest(name):
+                    server = Server("--mode", mode, "--cert", ca.file(cert + ".pem"), "--key", ca.file(cert + ".key"),
+                                    "--user", "loja", "--password", "s3nha", "--require-auth")
+                    try:
+                        r = run("--host", host, "--port", server.port, *options, *send)
+                        if error is None:
+                            self.assertEqual(r.returncode, 0, r.stderr)
+                            [mail] = server.messages()
+                            self.assertEqual(dict(mail)["tls"], "yes")
+                            self.assertEqual(dict(mail)["sni"], server_name)
+                            self.assertEqual("--insecure" in options,
+                                             "the server's certificate is not checked" in r.stderr)
+                        else:
+                            self.assertEqual(r.returncode, 1, r.stderr)
+                            self.assertIn("TCP/IP Socket error 10091: ", r.stderr)
+                            self.assertIn("certificate verify failed: " + error, r.stderr)
+                            self.assertEqual(server.messages(), [])
+                            self.assertEqual(server.auth_attempts(), [])
+                    finally:
+                        server.close()
+        finally:
+            ca.dir.cleanup()
+
+    def test_eml_sends_a_saved_message_byte_for_byte(self):
+        eml = os.path.join(self.tmp.name, "saved.eml")
+        r = run("--save", eml, "--from", "loja@example.com", "--from-name", "Loja Ávila",
+                "--to", "Cliente Um <um@example.com>", "--to", "dois@example.com", "--cc", "tres@example.com",
+                "--subject", "Dados", "--body-file", self.body, "--attach", self.attachment)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(eml, "rb") as f:
+            saved = f.read()
+        server = Server()
+        try:
+            # Envelope from the header.
+            r = run("--port", server.port, "--eml", eml)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            # Envelope given, message from standard input.
+            r = run("--port", server.port, "--eml", "-", "--from", "outro@example.com", "--bcc", "oculto@example.com",
+                    input=saved)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            first, second = server.messages()
+            self.assertEqual(bytes.fromhex(dict(first)["raw_hex"]), saved)
+            self.assertEqual(dict(first)["mail_from"], "loja@example.com")
+            self.assertEqual([v for k, v in first if k == "rcpt"],
+                             ["um@example.com", "dois@example.com", "tres@example.com"])
+            self.assertEqual(bytes.fromhex(dict(second)["raw_hex"]), saved)
+            self.assertEqual(dict(second)["mail_from"], "outro@example.com")
+            self.assertEqual([v for k, v in second if k == "rcpt"], ["oculto@example.com"])
+        finally:
+            server.close()
+
+    def test_late_server_gets_no_stray_command_and_no_second_copy(self):
+        for late in ["GREETING", "EHLO", "MAIL", "RCPT", "DATA", "."]:
+            with self.subTest(late):
+                server = LateServer(late, 2.0)
+                try:
+                    r = run("--port", server.port, "--timeout", "500", "--from", "a@example.com",
+                            "--to", "b@example.com", "--body-file", self.body)
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("TCP/IP Socket error 10060: Connection timed out", r.stderr)
+                    self.assertLessEqual(len(server.messages), 1)
+                    for message in server.messages:
+                        # A header line first, not a command taken for the message.
+                        self.assertRegex(message.split(b"\r\n")[0], rb"^[A-Za-z-]+: ", message[:40])
+                    for log in server.received:
+                        commands = [l.split(b" ")[0] for l in bytes(log).split(b"\r\n")]
+                        # Each command once at most: none repeated on a conversation out of step.
+                        for verb in [b"EHLO", b"MAIL", b"RCPT", b"DATA", b"QUIT"]:
+                            self.assertLessEqual(commands.count(verb), 1, bytes(log))
+                finally:
+                    server.close()
+
+    def test_tls_server_quiet_after_the_handshake_times_out(self):
+        for mode, error in [("silent", "10060: Connection timed out"), ("half", "10060: Connection timed out"),
+                            ("mute", "10091: Network subsystem is unusable")]:
+            with self.subTest(mode):
+                peer = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "..", "testing", "tls_peer.py"), mode],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                try:
+                    port = peer.stdout.readline().split()[1]
+                    r = run("--port", port, "--ssl", "--insecure", "--timeout", "500", "--attempts", "1",
+                            "--from", "a@example.com", "--to", "b@example.com")
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("SMTP Error: Unable to Login.", r.stderr)
+                    self.assertIn("TCP/IP Socket error " + error, r.stderr)
+                finally:
+                    peer.stdin.close()
+                    peer.wait(timeout=10)
 
 
 if __name__ == "__main__":

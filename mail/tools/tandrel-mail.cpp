@@ -1,4 +1,5 @@
-// tandrel-mail: builds one mail from the command line and sends it (or saves it).
+// tandrel-mail: builds one mail from the command line (or takes one saved earlier) and
+// sends it, or saves it.
 // Exit status: 0 accepted by the server (or saved), 1 the send failed, 2 bad arguments.
 
 #include <cstdlib>
@@ -12,28 +13,45 @@
 
 #include "mail/EAbort.h"
 #include "mail/MailSender.h"
+#include "mail/tools/EmlMessage.h"
+#include "mail/tools/Password.h"
+#include "mail/tools/SmtpTranscript.h"
+#include "mail/tools/TerminalText.h"
 #include "mime/FileBytes.h"
 
 namespace {
 
 using tandrel::mail::TMailAttachmentDisposition;
 using tandrel::mail::TMailSender;
+using tandrel::mail::tool::AskPassword;
+using tandrel::mail::tool::EnvelopeOf;
+using tandrel::mail::tool::EscapeControls;
+using tandrel::mail::tool::ReadMessageFile;
+using tandrel::mail::tool::ReadPasswordFile;
+using tandrel::mail::tool::TEnvelope;
+using tandrel::mail::tool::TSmtpTranscript;
 using tandrel::mime::TMessPriority;
 
 constexpr std::string_view kUsage = R"(Usage: tandrel-mail [options]
-Builds one mail and sends it over SMTP, printing each step on stderr.
+Builds one mail (or takes one saved earlier) and sends it over SMTP, printing each step on stderr.
 
 Server:
   --host HOST            SMTP server (default 127.0.0.1)
   --port PORT            port (default 25)
   --ssl                  TLS from the first byte (SMTPS)
   --tls                  STARTTLS when the server offers it
+  --ca-file FILE         trust the certificate authorities in FILE (PEM) instead of the system's
+  --insecure             do not check the server's certificate
   --user NAME            account for authentication
-  --password SECRET      its password
+  --password-file FILE   its password: the first line of FILE
+  --password SECRET      its password (other users of this machine can read it; prefer
+                         --password-file, the TANDREL_MAIL_PASSWORD environment variable,
+                         or the prompt that --user alone gives on a terminal)
   --timeout MS           wait for each reply and for the connection, milliseconds
   --attempts N           tries of each step, 1 to 255 (default 3)
+  --verbose              show the SMTP conversation on stderr (secrets hidden)
 Message (texts are UTF-8):
-  --from ADDRESS         sender (required to send)
+  --from ADDRESS         sender (required to send, unless --eml's From gives it)
   --from-name NAME       sender's display name
   --to ADDRESS           recipient; repeatable; "a@x;b@y" adds both
   --cc ADDRESS           copy recipient; repeatable
@@ -48,7 +66,13 @@ Message (texts are UTF-8):
   --read-receipt         ask for a read receipt
   --delivery-receipt     ask for delivery status notifications
   --save FILE.eml        build the mail and write it to FILE.eml instead of sending
+  --eml FILE             send the message in FILE ("-": standard input) as it is; without
+                         --to/--cc/--bcc its To and Cc headers are the recipients, without
+                         --from its From header is the sender
   --help                 this text
+  --version              the program's version
+With --ssl or --tls the server's certificate must be signed by a trusted authority and
+name HOST.
 Exit status: 0 sent (or saved), 1 the send failed, 2 bad arguments.
 )";
 
@@ -57,8 +81,12 @@ struct Options {
     std::string port = "25";
     bool ssl = false;
     bool tls = false;
+    std::string caFile;
+    bool insecure = false;
     std::string user;
-    std::string password;
+    std::optional<std::string> password;
+    std::string passwordFile;
+    bool verbose = false;
     std::optional<int> timeout;
     int attempts = 3;
     std::string from;
@@ -73,7 +101,10 @@ struct Options {
     bool readReceipt = false;
     bool deliveryReceipt = false;
     std::string save;
+    std::string eml;
+    std::vector<std::string> emlRecipients;  // from the message's header
     bool help = false;
+    bool version = false;
 };
 
 class UsageError : public std::runtime_error {
@@ -107,6 +138,25 @@ void RequireFile(std::string_view option, const std::string& path) {
         throw UsageError(std::string(option) + ": no such file \"" + path + "\"");
 }
 
+// Options that contradict each other, or a send that lacks what it needs.
+void Check(const Options& o) {
+    if (o.insecure && !o.caFile.empty()) throw UsageError("--ca-file and --insecure contradict each other");
+    if (!o.caFile.empty() && !o.ssl && !o.tls) throw UsageError("--ca-file needs --ssl or --tls");
+    if (o.password && !o.passwordFile.empty()) throw UsageError("give --password or --password-file, not both");
+    if (!o.eml.empty()) {
+        if (o.eml != "-") RequireFile("--eml", o.eml);
+        if (!o.save.empty()) throw UsageError("--eml sends a saved message; it cannot be saved again with --save");
+        const bool builds = !o.fromName.empty() || !o.replyTo.empty() || !o.subject.empty() || !o.bodyFile.empty() ||
+                            !o.htmlFile.empty() || !o.attach.empty() || !o.inlineFiles.empty() ||
+                            o.priority != TMessPriority::MP_normal || o.readReceipt || o.deliveryReceipt;
+        if (builds) throw UsageError("--eml sends the message as it is: options that build a message do not apply");
+        return;  // sender and recipients may come from the message
+    }
+    if (!o.save.empty()) return;
+    if (o.from.empty()) throw UsageError("--from is required to send");
+    if (o.to.empty() && o.cc.empty() && o.bcc.empty()) throw UsageError("at least one --to, --cc or --bcc is required");
+}
+
 Options Parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -116,12 +166,17 @@ Options Parse(int argc, char** argv) {
             return argv[++i];
         };
         if (arg == "--help" || arg == "-h") o.help = true;
+        else if (arg == "--version") o.version = true;
         else if (arg == "--host") o.host = value();
         else if (arg == "--port") o.port = std::to_string(ParseInt(arg, value(), 1, 65535));
         else if (arg == "--ssl") o.ssl = true;
         else if (arg == "--tls") o.tls = true;
+        else if (arg == "--ca-file") RequireFile(arg, o.caFile = value());
+        else if (arg == "--insecure") o.insecure = true;
         else if (arg == "--user") o.user = value();
         else if (arg == "--password") o.password = value();
+        else if (arg == "--password-file") RequireFile(arg, o.passwordFile = value());
+        else if (arg == "--verbose" || arg == "-v") o.verbose = true;
         else if (arg == "--timeout") o.timeout = ParseInt(arg, value(), 1, 86400000);
         else if (arg == "--attempts") o.attempts = ParseInt(arg, value(), 1, 255);
         else if (arg == "--from") o.from = value();
@@ -139,11 +194,11 @@ Options Parse(int argc, char** argv) {
         else if (arg == "--read-receipt") o.readReceipt = true;
         else if (arg == "--delivery-receipt") o.deliveryReceipt = true;
         else if (arg == "--save") o.save = value();
+        else if (arg == "--eml") o.eml = value();
         else throw UsageError("unknown option \"" + std::string(arg) + "\"");
     }
-    if (o.help || !o.save.empty()) return o;
-    if (o.from.empty()) throw UsageError("--from is required to send");
-    if (o.to.empty() && o.cc.empty() && o.bcc.empty()) throw UsageError("at least one --to, --cc or --bcc is required");
+    if (o.help || o.version) return o;
+    Check(o);
     return o;
 }
 
@@ -156,8 +211,10 @@ void Fill(TMailSender& mail, const Options& o) {
     mail.SetPort(o.port);
     mail.SetSSL(o.ssl);
     mail.SetTLS(o.tls);
+    mail.SetVerifyCert((o.ssl || o.tls) && !o.insecure);
+    mail.SetCertCAFile(o.caFile);
     mail.SetUsername(o.user);
-    mail.SetPassword(o.password);
+    mail.SetPassword(o.password.value_or(""));
     if (o.timeout) mail.SetTimeOut(*o.timeout);
     mail.SetAttempts(static_cast<std::uint8_t>(o.attempts));
     mail.SetDefaultCharset(tandrel::mime::TMimeChar::UTF_8);
@@ -171,6 +228,8 @@ void Fill(TMailSender& mail, const Options& o) {
     for (const auto& a : o.to) mail.AddAddress(a);
     for (const auto& a : o.cc) mail.AddCC(a);
     for (const auto& a : o.bcc) mail.AddBCC(a);
+    // Addresses taken from a header are whole already: no splitting at ";,|".
+    for (const auto& a : o.emlRecipients) mail.MIMEMess().Header().ToList().push_back(a);
     for (const auto& a : o.replyTo) mail.AddReplyTo(a);
     if (!o.bodyFile.empty()) mail.AltBody() = ReadLines(o.bodyFile);
     if (!o.htmlFile.empty()) {
@@ -181,18 +240,62 @@ void Fill(TMailSender& mail, const Options& o) {
     for (const auto& f : o.inlineFiles) mail.AddAttachment(f, {}, TMailAttachmentDisposition::adInline);
 }
 
-// The component's messages end with CR LF and may hold several server lines.
-std::string ForTerminal(std::string text) {
+// The component's messages end with CR LF and may hold several server lines: one
+// terminal line each, control characters escaped.
+std::string ForTerminal(std::string_view text) {
     std::string out;
-    for (const char c : text) {
-        if (c != '\r') out += c;
+    while (!text.empty()) {
+        const auto end = text.find("\r\n");
+        if (!out.empty()) out += '\n';
+        out += EscapeControls(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 2);
     }
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
 
-int Run(const Options& o) {
+// The password from the first source that has one: --password, --password-file, the
+// environment, or (for an account on a terminal) the operator.
+void ResolvePassword(Options& o) {
+    if (o.password) return;
+    if (!o.passwordFile.empty()) {
+        try {
+            o.password = ReadPasswordFile(o.passwordFile);
+        } catch (const std::runtime_error& e) {
+            throw UsageError(e.what());
+        }
+        return;
+    }
+    if (const char* fromEnvironment = std::getenv("TANDREL_MAIL_PASSWORD")) {
+        o.password = fromEnvironment;
+        return;
+    }
+    if (!o.user.empty() && o.save.empty()) o.password = AskPassword("Password for " + o.user + " at " + o.host + ": ");
+}
+
+// Reads the message of --eml; sender and recipients come from its header unless given.
+std::string LoadEml(Options& o) {
+    std::string message;
+    try {
+        message = ReadMessageFile(o.eml);
+    } catch (const std::runtime_error& e) {
+        throw UsageError(std::string("--eml: ") + e.what());
+    }
+    if (message.empty()) throw UsageError("--eml: the message is empty");
+    const TEnvelope envelope = EnvelopeOf(message);
+    if (o.from.empty()) o.from = envelope.From;
+    if (o.to.empty() && o.cc.empty() && o.bcc.empty()) o.emlRecipients = envelope.Recipients;
+    if (o.from.empty()) throw UsageError("--eml: the message has no From address; give --from");
+    if (o.to.empty() && o.cc.empty() && o.bcc.empty() && o.emlRecipients.empty())
+        throw UsageError("--eml: the message names no recipient in To or Cc; give --to, --cc or --bcc");
+    return message;
+}
+
+int Run(const Options& o, std::string message) {
+    TSmtpTranscript transcript(std::cerr);  // outlives the mail's socket
     TMailSender mail;
+    if (o.verbose) transcript.Attach(mail.SMTP().Sock());
     mail.SetOnMailProcess([](const TMailSender&, tandrel::mail::TMailStatus status) {
         std::cerr << tandrel::mail::MailStatusName(status) << std::endl;
     });
@@ -201,14 +304,16 @@ int Run(const Options& o) {
         mail.SaveToFile(o.save);
         return EXIT_SUCCESS;
     }
+    if (o.insecure && (o.ssl || o.tls))
+        std::cerr << "tandrel-mail: --insecure: the server's certificate is not checked" << std::endl;
     try {
-        mail.Send(false);
+        if (o.eml.empty()) mail.Send(false);
+        else mail.SendBuiltMessage(std::move(message));
         return EXIT_SUCCESS;
     } catch (const std::exception& e) {
+        // The component's message ends with what ended the conversation: the
+        // server's answers, or the socket's error when the connection failed.
         std::cerr << "tandrel-mail: " << ForTerminal(e.what()) << '\n';
-        const auto& sock = mail.SMTP().Sock();
-        if (sock.LastError() != 0)
-            std::cerr << "tandrel-mail: socket error " << sock.LastError() << ": " << sock.LastErrorDesc() << '\n';
         return EXIT_FAILURE;
     }
 }
@@ -217,8 +322,13 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
     Options options;
+    std::string message;
     try {
         options = Parse(argc, argv);
+        if (!options.help && !options.version) {
+            ResolvePassword(options);
+            if (!options.eml.empty()) message = LoadEml(options);
+        }
     } catch (const UsageError& e) {
         std::cerr << "tandrel-mail: " << e.what() << "\nTry tandrel-mail --help.\n";
         return 2;
@@ -227,8 +337,12 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return EXIT_SUCCESS;
     }
+    if (options.version) {
+        std::cout << "tandrel-mail " << TANDREL_VERSION << '\n';
+        return EXIT_SUCCESS;
+    }
     try {
-        return Run(options);
+        return Run(options, std::move(message));
     } catch (const std::exception& e) {
         std::cerr << "tandrel-mail: " << ForTerminal(e.what()) << '\n';
         return EXIT_FAILURE;

@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers shared by the part, header and message units.
 
+#include "mime/AsciiText.h"
 #include "mime/TextUtils.h"
 
 #include <string>
@@ -9,11 +10,20 @@
 
 namespace tandrel::mime::detail {
 
-/// The value of a header line: what follows its first ":", trimmed of spaces.
+/// The value of a header line: what follows its first ":", trimmed of blanks
+/// (mail programs put a space or a tab after the colon).
 inline std::string HeaderValueOf(std::string_view Line) {
     const auto colon = Line.find(':');
     if (colon == std::string_view::npos) return {};
-    return TrimSP(Line.substr(colon + 1));
+    return std::string(TrimBlank(Line.substr(colon + 1)));
+}
+
+/// Header lines followed by the empty line that ends a header block, so that a
+/// folded last line is joined (the last line of a list is never a continuation).
+inline std::vector<std::string> WithHeaderEnd(const std::vector<std::string>& Header) {
+    std::vector<std::string> lines = Header;
+    lines.emplace_back();
+    return lines;
 }
 
 /// Calls Sink with each line of Data, split at CR LF, LF or CR; a final break

@@ -36,6 +36,22 @@ inline TDecodedChar DecodeUtf8Char(std::string_view Text, std::size_t Pos) {
     return {cp, len, true};
 }
 
+/// Text with each byte of malformed UTF-8 replaced by "?", as the system code page
+/// road reads such bytes.
+inline std::string WithMalformedAsQuestionMarks(std::string_view Text) {
+    std::string out;
+    out.reserve(Text.size());
+    for (std::size_t i = 0; i < Text.size();) {
+        const TDecodedChar d = DecodeUtf8Char(Text, i);
+        if (d.Valid)
+            out.append(Text.substr(i, d.Length));
+        else
+            out.push_back('?');
+        i += d.Length;
+    }
+    return out;
+}
+
 /// Appends the UTF-8 form of Cp (any value up to 0x7FFFFFFF, in as many
 /// continuation bytes as its significant bits need).
 inline void AppendUtf8(std::string& Out, char32_t Cp) {

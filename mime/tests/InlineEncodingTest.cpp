@@ -1,11 +1,27 @@
 #include "mime/InlineEncoding.h"
 
+#include "mime/MimeMess.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
 
 namespace tandrel::mime {
 namespace {
 
 using enum TMimeChar;
+
+std::string Repeat(std::string_view Piece, int Times) {
+    std::string out;
+    for (int i = 0; i < Times; ++i) out += Piece;
+    return out;
+}
 
 struct NeedCase {
     const char* Name;
@@ -44,12 +60,71 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"run_without_spaces_one_word", "\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7",
                    "=?UTF-8?Q?=C3=A7=C3=A7=C3=A7=C3=A7=C3=A7=C3=A7=C3=A7?="},
         EncodeCase{"euro", "\xE2\x82\xAC 5", "=?UTF-8?Q?=E2=82=AC_5?="},
-        EncodeCase{"underscore_escaped_once_encoding", "a_b: c", "=?UTF-8?Q?a=5Fb=3A_c?="}),
+        EncodeCase{"underscore_escaped_once_encoding", "a_b: c", "=?UTF-8?Q?a=5Fb=3A_c?="},
+        EncodeCase{"word_of_75_stays_whole", std::string(57, 'a') + "\xC3\xA9",
+                   "=?UTF-8?Q?" + std::string(57, 'a') + "=C3=A9?="},
+        EncodeCase{"word_of_76_cut_before_the_character", std::string(58, 'a') + "\xC3\xA9",
+                   "=?UTF-8?Q?" + std::string(58, 'a') + "?= =?UTF-8?Q?=C3=A9?="},
+        EncodeCase{"long_run_cut_between_utf8_sequences", Repeat("\xC3\xA7", 12),
+                   "=?UTF-8?Q?" + Repeat("=C3=A7", 10) + "?= =?UTF-8?Q?=C3=A7=C3=A7?="},
+        EncodeCase{"cjk_kept_in_utf8", "\xE9\xA1\xA7\xE5\xAE\xA2 1", "=?UTF-8?Q?=E9=A1=A7=E5=AE=A2_1?="},
+        EncodeCase{"malformed_utf8_becomes_question_mark", "a\xE9\xA1" "b", "=?UTF-8?Q?a=3F=3Fb?="},
+        EncodeCase{"plain_word_of_920_stays", std::string(920, 'x'), std::string(920, 'x')},
+        EncodeCase{"plain_word_of_921_is_encoded", std::string(921, 'x'),
+                   Repeat("=?UTF-8?Q?" + std::string(63, 'x') + "?= ", 14) + "=?UTF-8?Q?" + std::string(39, 'x') + "?="}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(InlineEncoding, EncodeNamesTargetCharset) {
     EXPECT_EQ(InlineEncode("Jo\xC3\xA3o", CP1252, ISO_8859_1), "=?ISO-8859-1?Q?Jo=E3o?=");
     EXPECT_EQ(InlineEncode("", CP1252, UTF_8), "");
+}
+
+struct FieldCase {
+    const char* Name;
+    std::string Field, Text, Expected;
+};
+class InlineCodeFieldTable : public ::testing::TestWithParam<FieldCase> {};
+TEST_P(InlineCodeFieldTable, KeepsTheFirstWordBesideTheName) {
+    const std::string line = InlineCodeField(GetParam().Field, GetParam().Text, CP1252, UTF_8);
+    EXPECT_EQ(line, GetParam().Expected);
+    const std::size_t firstWordEnd = std::min(line.find(' ', GetParam().Field.size() + 2), line.size());
+    EXPECT_LT(firstWordEnd, 78u) << "folding would cut right after the name";
+}
+INSTANTIATE_TEST_SUITE_P(
+    InlineEncoding, InlineCodeFieldTable,
+    ::testing::Values(
+        FieldCase{"plain", "Subject", "Dados Cadastrais do Cliente", "Subject: Dados Cadastrais do Cliente"},
+        FieldCase{"short_word_as_ever", "Subject", "Cadastro: Jo\xC3\xA3o", "Subject: =?UTF-8?Q?Cadastro=3A_Jo=C3=A3o?="},
+        FieldCase{"word_of_68_fits_beside_subject", "Subject", std::string(50, 'a') + "\xC3\xA9",
+                  "Subject: =?UTF-8?Q?" + std::string(50, 'a') + "=C3=A9?="},
+        FieldCase{"word_of_69_cut", "Subject", std::string(51, 'a') + "\xC3\xA9",
+                  "Subject: =?UTF-8?Q?" + std::string(51, 'a') + "?= =?UTF-8?Q?=C3=A9?="},
+        FieldCase{"longer_name_less_room", "Content-Description", std::string(40, 'a') + "\xC3\xA9",
+                  "Content-Description: =?UTF-8?Q?" + std::string(40, 'a') + "?= =?UTF-8?Q?=C3=A9?="}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Every charset: no word beyond 75 characters, whatever width its characters have.
+TEST(InlineEncoding, NoWordLongerThan75InAnyCharset) {
+    const std::string text = Repeat("Concei\xC3\xA7\xC3\xA3o\xE2\x82\xAC", 30) + " " + Repeat("\xC3\xA7 ", 40);
+    for (int c = 0; c < MimeCharCount; ++c) {
+        const auto charset = static_cast<TMimeChar>(c);
+        const std::string encoded = InlineEncode(text, CP1252, charset);
+        std::size_t start = 0;
+        while (start < encoded.size()) {
+            const std::size_t end = std::min(encoded.find(' ', start), encoded.size());
+            EXPECT_LE(end - start, 75u) << GetIDFromCP(charset) << ": " << encoded.substr(start, end - start);
+            start = end + 1;
+        }
+    }
+}
+
+// Cut words decode back to the text, whether a word ends in a space or inside a run.
+TEST(InlineEncoding, CutWordsDecodeBack) {
+    const std::string text = Repeat("Concei\xC3\xA7\xC3\xA3o\xE2\x82\xAC", 30) + " e " + Repeat("\xC3\xA7", 70);
+    for (TMimeChar charset : {UTF_8, CP1252, UTF_7, UCS_2, UTF_16})
+        EXPECT_EQ(InlineDecode(InlineEncode(text, CP1252, charset), CP1252), text) << GetIDFromCP(charset);
+    const std::string cjk = Repeat("\xE9\xA1\xA7\xE5\xAE\xA2\xF0\x9F\x98\x80", 30);
+    EXPECT_EQ(InlineDecode(InlineEncode(cjk, CP1252, UTF_8), UTF_8), cjk);
 }
 
 struct AddressCase {
@@ -129,6 +204,100 @@ TEST(InlineEncoding, EncodedTextDecodesBack) {
         EXPECT_EQ(InlineDecode(InlineCodeEx2(text, CP1252, ISO_8859_15), CP1252), text);
     }
 }
+
+// Subjects, display names and file names of every shape, composed into a message and
+// read back by Python's email package with policy.strict and compat32: the text that
+// went in comes out, no encoded word is longer than 75 characters and no line longer
+// than 998.
+
+struct TextCase {
+    const char* Name;
+    std::string Text;
+    // Whether Windows-1252 holds the text: the mail component names its attachments
+    // in that charset, so those file names are tried that way too.
+    bool InWindows1252;
+    friend void PrintTo(const TextCase& c, std::ostream* os) { *os << c.Name; }
+};
+
+const std::vector<TextCase>& Cases() {
+    static const std::vector<TextCase> cases{
+        {"short_plain", "Dados Cadastrais do Cliente", true},
+        {"short_accented", "Relat\xC3\xB3rio de Jos\xC3\xA9: a\xC3\xA7\xC3\xA3o, \xE2\x82\xAC 10", true},
+        // One encoded word of exactly 75 characters, and one character more.
+        {"word_of_75", std::string(57, 'a') + "\xC3\xA9", true},
+        {"word_of_76", std::string(58, 'a') + "\xC3\xA9", true},
+        {"long_with_spaces",
+         Repeat("Cadastro de Jo\xC3\xA3o Concei\xC3\xA7\xC3\xA3o em S\xC3\xA3o Paulo ", 5) + "fim", true},
+        {"long_accented_without_spaces", Repeat("a\xC3\xA7\xC3\xA3o", 100), true},
+        {"long_plain_without_spaces", std::string(2000, 'x'), true},
+        {"short_cjk", "\xE9\xA1\xA7\xE5\xAE\xA2\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF", false},
+        {"long_cjk", Repeat("\xE9\xA1\xA7\xE5\xAE\xA2\xE7\x99\xBB\xE9\x8C\xB2", 40), false},
+        {"cjk_with_spaces", Repeat("\xE9\xA1\xA7\xE5\xAE\xA2 \xE7\x99\xBB\xE9\x8C\xB2 ", 20) + "fim", false},
+    };
+    return cases;
+}
+
+// The message the mail component would build around Text: as subject, as the
+// sender's display name and as file names.
+std::vector<std::string> ComposedAround(const TextCase& Case) {
+    TMimeMess mess;
+    TMessHeader& header = mess.Header();
+    header.SetCharsetCode(UTF_8);
+    header.SetTargetCharset(CP1252);
+    header.SetFrom(Case.Text + " <loja@example.com>");
+    header.ToList() = {"cliente@example.com"};
+    header.SetSubject(Case.Text);
+    TMimePart& root = mess.AddPartMultipart("mixed", nullptr);
+    mess.AddPartTextEx({"Dados do cliente"}, &root, UTF_8, false, TMimeEncoding::ME_BASE64);
+    const auto attach = [&](const std::string& FileName, TMimeChar Charset) {
+        TMimePart& part = mess.AddPartBinary("<cliente/>", FileName, &root);
+        part.SetCharsetCode(Charset);
+        part.SetTargetCharset(CP1252);
+        part.EncodePartHeader();
+    };
+    attach(Case.Text + ".pdf", UTF_8);
+    if (Case.InWindows1252) attach(Case.Text + ".xml", CP1252);
+    mess.EncodeMessage();
+    return mess.Lines();
+}
+
+std::string ExpectedReading(const TextCase& Case) {
+    std::string out;
+    for (const char* policy : {"strict", "compat32"}) {
+        const std::string p = policy;
+        out += p + " subject: " + Case.Text + "\n";
+        out += p + " name: " + Case.Text + "\n";
+        out += p + " file: " + Case.Text + ".pdf\n";
+        if (Case.InWindows1252) out += p + " file: " + Case.Text + ".xml\n";
+    }
+    return out;
+}
+
+class HeaderTextsReadByPython : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(HeaderTextsReadByPython, KeepTheTextWithinTheLimits) {
+    if (!std::filesystem::exists(TANDREL_PYTHON)) GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
+    const std::vector<std::string> lines = ComposedAround(GetParam());
+
+    static const std::regex encodedWord(R"(=\?[^?\s]+\?[QqBb]\?[^?\s]*\?=)");
+    std::string wire;
+    for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), 998u) << line.substr(0, 80);
+        for (std::sregex_iterator w(line.begin(), line.end(), encodedWord), end; w != end; ++w)
+            EXPECT_LE(w->length(), 75) << w->str();
+        wire += line + "\r\n";
+    }
+
+    const testing::TempDir folder;
+    const std::string file = folder.Write("message.eml", wire);
+    const std::string script = std::string(TANDREL_SOURCE_DIR) + "/mime/tests/read_header_texts.py";
+    testing::ChildProcess python({TANDREL_PYTHON, script, file}, {.MergeStderr = true});
+    EXPECT_EQ(python.Wait(), 0);
+    EXPECT_EQ(python.Output(), ExpectedReading(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(InlineEncoding, HeaderTextsReadByPython, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace tandrel::mime

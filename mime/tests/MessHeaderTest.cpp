@@ -78,6 +78,21 @@ TEST(TMessHeaderEncode, LineBreaksInAddressesNeverStartANewHeaderLine) {
     EXPECT_THAT(block, ::testing::Contains("Reply-To: r@x.com X-Also: 3"));
 }
 
+TEST(TMessHeaderEncode, LineBreaksInIdentifiersNeverStartANewHeaderLine) {
+    TMessHeader header;
+    header.SetDate(FixedDate());
+    header.SetFrom("a@x.com");
+    header.SetMessageID(" id@x\r\nBcc: spy@evil.example ");
+    header.SetXMailer("Tandrel\nX-Injected: 1");
+    header.SetSubject("Linha 1\r\nX-Subject: 2");
+    Lines block;
+    header.EncodeHeaders(block);
+    for (const std::string& line : block)
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    EXPECT_THAT(block, ::testing::Contains("Message-ID: <id@x  Bcc: spy@evil.example>"));
+    EXPECT_THAT(block, ::testing::Contains("X-mailer: Tandrel X-Injected: 1"));
+}
+
 TEST(TMessHeaderEncode, PriorityLines) {
     struct Row {
         TMessPriority priority;
@@ -151,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PriorityCase{"nonUrgent", "Priority: non-urgent", TMessPriority::MP_low},
                       PriorityCase{"noPriority", "Priority: no-priority", TMessPriority::MP_low},
                       PriorityCase{"unknownWord", "Priority: whenever", TMessPriority::MP_unknown},
-                      PriorityCase{"empty", "Priority:", TMessPriority::MP_unknown}),
+                      PriorityCase{"empty", "Priority:", TMessPriority::MP_unknown},
+                      PriorityCase{"tabAfterColon", "X-Priority:\t1", TMessPriority::MP_high}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TMessHeaderDecode, ReadsWhatEncodeWrote) {
@@ -198,6 +214,17 @@ TEST(TMessHeaderDecode, FirstKnownPriorityWinsAndContentLinesAreSwallowed) {
                       "MIME-Version: 1.0", "X-Other: kept", "", "Priority: normal"});
     EXPECT_EQ(in.Priority(), TMessPriority::MP_high);
     EXPECT_THAT(in.CustomHeaders(), ElementsAre("X-Other: kept"));
+}
+
+TEST(TMessHeaderDecode, AnyBlankAfterTheColon) {
+    TMessHeader in;
+    in.DecodeHeaders({"From:\tAna <a@x.com>", "To:\t b@x.com,\tc@x.com", "Subject:\t=?UTF-8?Q?Ol=C3=A1?=",
+                      "Message-ID:\t<id@x>", "X-mailer:\tM"});
+    EXPECT_EQ(in.From(), "Ana <a@x.com>");
+    EXPECT_THAT(in.ToList(), ElementsAre("b@x.com", "c@x.com"));
+    EXPECT_EQ(in.Subject(), "Ol\xC3\xA1");
+    EXPECT_EQ(in.MessageID(), "id@x");
+    EXPECT_EQ(in.XMailer(), "M");
 }
 
 TEST(TMessHeaderClear, KeepsCharsets) {

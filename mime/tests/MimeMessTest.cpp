@@ -342,6 +342,17 @@ TEST(TMimeMessRoundTrip, DecodeMessageBinaryGivesTheTreeBack) {
     ExpectSameTree(back, built.attachment, "");
 }
 
+// The caller hands the header lines over without the empty line that ends them.
+TEST(TMimeMessDecode, BinaryRoadJoinsAFoldedLastHeaderLine) {
+    const std::string body = "--b1\r\nContent-Type: text/plain\r\n\r\nabc\r\n--b1--\r\n";
+    TMimeMess mess;
+    mess.DecodeMessageBinary({"Content-Type: multipart/mixed;", " boundary=b1", "Subject: =?UTF-8?Q?Ol=C3=A1?=",
+                              "\t=?UTF-8?Q?_mundo?="},
+                             body);
+    EXPECT_EQ(mess.Header().Subject(), "Ol\xC3\xA1 mundo");
+    EXPECT_EQ(mess.MessagePart().GetSubPartCount(), 1);
+}
+
 TEST(TMimeMessRoundTrip, EmbeddedMessageIsComposedFromItsParsedTree) {
     TMimeMess mess;
     mess.Header().SetDate(FixedDate());

@@ -328,6 +328,24 @@ TEST(TMimePartHeader, AccentedFileNameAndDescriptionAreEncodedWords) {
               "Content-type: text/xml; charset=UTF-8; name=\"=?UTF-8?Q?caf=C3=A9.xml?=\"");
 }
 
+TEST(TMimePartHeader, LineBreaksInFieldsNeverStartANewHeaderLine) {
+    TMimePart part;
+    part.SetPrimary("application\r\nX-Type: 1");
+    part.SetSecondary("pdf\nX-Sub: 2");
+    part.SetEncodingCode(TMimeEncoding::ME_BASE64);
+    part.SetDisposition("attachment\r\nBcc: spy@evil.example");
+    part.SetContentID("<id@x>\r\nX-Id: 3");
+    part.SetDescription("Relat\xC3\xB3rio\r\nX-Description: 4");
+    part.SetFileName("a.pdf\r\nX-Name: 5");
+    part.EncodePartHeader();
+    for (const std::string& line : part.Headers())
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    EXPECT_THAT(part.Headers(),
+                ::testing::Contains("Content-Disposition: attachment  bcc: spy@evil.example; "
+                                    "FileName=\"=?ISO-8859-1?Q?a.pdf=0D=0AX-Name=3A_5?=\""));
+    EXPECT_THAT(part.Headers(), ::testing::Contains("Content-ID: <id@x>  X-Id: 3"));
+}
+
 // ---------------------------------------------------------------------------
 // ComposeParts
 
@@ -524,6 +542,97 @@ TEST(TMimePartDecode, MissingHeadersGiveTextPlainInDefaultCharset) {
     EXPECT_EQ(part.CharsetCode(), TMimeChar::UTF_8);
     EXPECT_EQ(part.EncodingCode(), TMimeEncoding::ME_8BIT);
     EXPECT_THAT(part.PartBody(), ElementsAre("body"));
+}
+
+TEST(TMimePartDecode, TabAfterTheColon) {
+    TMimePart part;
+    part.Lines() = {"Content-Type:\tmultipart/mixed;\tboundary=\"zz\"", "", "--zz",
+                    "Content-Type:\tapplication/pdf;\tname=\"a.pdf\"", "Content-Transfer-Encoding:\tbase64", "",
+                    "QUJD", "--zz--"};
+    part.DecomposeParts();
+    EXPECT_EQ(part.PrimaryCode(), TMimePrimary::MP_MULTIPART);
+    ASSERT_EQ(part.GetSubPartCount(), 1);
+    TMimePart& leaf = *part.GetSubPart(0);
+    EXPECT_EQ(leaf.Primary(), "application");
+    EXPECT_EQ(leaf.FileName(), "a.pdf");
+    leaf.DecodePart();
+    EXPECT_EQ(leaf.DecodedLines(), "ABC");
+}
+
+// RFC 2045 reads an invalid type as text/plain; a multipart without a boundary is one.
+struct InvalidTypeCase {
+    const char* name;
+    std::string contentType;
+};
+class InvalidTypeTest : public ::testing::TestWithParam<InvalidTypeCase> {};
+TEST_P(InvalidTypeTest, ReadsAsTextPlain) {
+    TMimePart part;
+    part.Lines() = {"Content-Type: " + GetParam().contentType, "", "Ol\xE1,", "-- ", "Ana", "--", "fim"};
+    part.DecomposeParts();
+    EXPECT_EQ(part.Primary(), "text");
+    EXPECT_EQ(part.Secondary(), "plain");
+    EXPECT_EQ(part.GetSubPartCount(), 0);
+    EXPECT_THAT(part.PartBody(), ElementsAre("Ol\xE1,", "-- ", "Ana", "--", "fim"));
+}
+INSTANTIATE_TEST_SUITE_P(TMimePartDecode, InvalidTypeTest,
+                         ::testing::Values(InvalidTypeCase{"no_subtype", "text"},
+                                           InvalidTypeCase{"empty_subtype", "image/; name=a.png"},
+                                           InvalidTypeCase{"no_primary", "/plain"},
+                                           InvalidTypeCase{"empty", ""},
+                                           InvalidTypeCase{"two_slashes", "text/plain/x"},
+                                           InvalidTypeCase{"multipart_without_boundary", "multipart/mixed"},
+                                           InvalidTypeCase{"multipart_empty_boundary", "multipart/mixed; boundary=\"\""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TMimePartDecode, InvalidTypeKeepsItsCharset) {
+    TMimePart part;
+    part.Lines() = {"Content-Type: text; charset=utf-8", "", "x"};
+    part.DecomposeParts();
+    EXPECT_EQ(part.Secondary(), "plain");
+    EXPECT_EQ(part.CharsetCode(), TMimeChar::UTF_8);
+}
+
+// RFC 2046, 5.1.5: in a digest a part without Content-Type is a message; elsewhere text.
+TEST(TMimePartDecode, DigestPartsWithoutTypeAreMessages) {
+    const std::vector<std::string> section = {"From: a@x.com", "Subject: um", "", "corpo"};
+    for (const char* subtype : {"digest", "mixed"}) {
+        const bool digest = std::string_view(subtype) == "digest";
+        std::vector<std::string> lines = {std::string("Content-Type: multipart/") + subtype + "; boundary=d", "",
+                                          "--d", ""};
+        lines.insert(lines.end(), section.begin(), section.end());
+        lines.insert(lines.end(), {"--d", "Content-Type: text/plain", "", "texto", "--d--"});
+        std::string bytes;
+        for (std::size_t i = 1; i < lines.size(); ++i) bytes += lines[i] + "\r\n";
+
+        TMimePart byLines, byBytes;
+        byLines.Lines() = lines;
+        byLines.DecomposeParts();
+        byBytes.DecomposePartsBinary({lines[0]}, bytes.data(), bytes.data() + bytes.size());
+        for (TMimePart* root : {&byLines, &byBytes}) {
+            ASSERT_EQ(root->GetSubPartCount(), 2) << subtype;
+            const TMimePart& first = *root->GetSubPart(0);
+            EXPECT_EQ(first.PrimaryCode(), digest ? TMimePrimary::MP_MESSAGE : TMimePrimary::MP_TEXT) << subtype;
+            EXPECT_EQ(first.Secondary(), digest ? "rfc822" : "plain") << subtype;
+            EXPECT_EQ(first.GetSubPartCount(), digest ? 1 : 0) << subtype;
+            if (digest) {
+                EXPECT_THAT(first.GetSubPart(0)->Headers(), ElementsAre("From: a@x.com", "Subject: um"));
+            }
+            EXPECT_EQ(root->GetSubPart(1)->PrimaryCode(), TMimePrimary::MP_TEXT) << subtype;
+        }
+    }
+}
+
+// On the byte road the header lines come without the empty line that ends them; a
+// folded last line still belongs to its field.
+TEST(TMimePartDecode, BinaryRoadJoinsAFoldedLastHeaderLine) {
+    const std::string data = "--b1\r\nContent-Type: text/plain;\r\n name=\"a.txt\"\r\n\r\nabc\r\n--b1--\r\n";
+    TMimePart part;
+    part.DecomposePartsBinary({"Content-Type: multipart/mixed;", "\tboundary=\"b1\""}, data.data(),
+                              data.data() + data.size());
+    EXPECT_EQ(part.Boundary(), "b1");
+    ASSERT_EQ(part.GetSubPartCount(), 1);
+    EXPECT_EQ(part.GetSubPart(0)->FileName(), "a.txt");
+    EXPECT_THAT(part.GetSubPart(0)->PartBody(), ElementsAre("abc"));
 }
 
 TEST(TMimePartDecode, MultipartPreambleSectionsEpilogue) {

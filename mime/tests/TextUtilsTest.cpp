@@ -50,6 +50,20 @@ TEST(TextUtils, FetchExSkipsQuotedDelimiters) {
     EXPECT_EQ(open, "");
 }
 
+// SplitEx gives in one pass what FetchEx gives call by call.
+TEST(TextUtils, SplitExGivesThePiecesOfRepeatedFetchEx) {
+    for (const std::string value : {"", ";", "a", "a;", ";a", "a;;b", "name=\"a;b\"; charset=x", "\"a;b",
+                                    "a\";\"b;c", "--x--y--", "a--b-"}) {
+        for (const char* delimiter : {";", "--"}) {
+            std::vector<std::string> fetched;
+            for (std::string rest = value; !rest.empty();) fetched.push_back(FetchEx(rest, delimiter, '"'));
+            const std::vector<std::string_view> split = SplitEx(value, delimiter, '"');
+            EXPECT_EQ(std::vector<std::string>(split.begin(), split.end()), fetched) << value << " " << delimiter;
+        }
+    }
+    EXPECT_TRUE(SplitEx("a;b", "", '"').size() == 1);
+}
+
 TEST(TextUtils, TrimOnlySpaces) {
     EXPECT_EQ(TrimSPLeft("  a b  "), "a b  ");
     EXPECT_EQ(TrimSPRight("  a b  "), "  a b");
@@ -102,7 +116,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParamCase{"bare_name_ends_search", "x; boundary; boundary=abc", "boundary", ""},
         ParamCase{"longer_name_skipped", "x; names=1; name=2", "name", "2"},
         ParamCase{"missing", "text/plain", "charset", ""},
-        ParamCase{"doubled_quote", "x; name=\"a\"\"b\"", "name", "a\"b"}),
+        ParamCase{"doubled_quote", "x; name=\"a\"\"b\"", "name", "a\"b"},
+        ParamCase{"tabs_around", "multipart/mixed;\tboundary\t=\t\"b1\"", "boundary", "b1"},
+        ParamCase{"extended_form_is_not_plain", "x; filename*=UTF-8''a.pdf", "filename", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(TextUtils, IndexByBeginIsCaseInsensitive) {

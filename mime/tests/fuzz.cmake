@@ -13,8 +13,16 @@ if(TANDREL_FUZZ)
     target_compile_options(${_mime_fuzz_target} PRIVATE -fsanitize=fuzzer)
     target_link_options(${_mime_fuzz_target} PRIVATE -fsanitize=fuzzer)
     add_dependencies(fuzz_targets ${_mime_fuzz_target})
+    set(_mime_fuzz_seeds)
+    if(_mime_fuzz_name STREQUAL "fuzz_DecomposeParts")
+      # The parser starts from messages in the shapes mail programs write.
+      file(GLOB _mime_corpus CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/data/corpus/*.eml)
+      list(JOIN _mime_corpus "," _mime_corpus)
+      set(_mime_fuzz_seeds -seed_inputs=${_mime_corpus})
+    endif()
     add_test(NAME mime.${_mime_fuzz_name}
-             COMMAND ${_mime_fuzz_target} -max_total_time=20 -timeout=5 -rss_limit_mb=2048 -max_len=65536)
+             COMMAND ${_mime_fuzz_target} -max_total_time=20 -timeout=5 -rss_limit_mb=2048 -max_len=65536
+                     ${_mime_fuzz_seeds})
     set_tests_properties(mime.${_mime_fuzz_name} PROPERTIES LABELS fuzz TIMEOUT 120)
   endforeach()
 endif()

@@ -54,6 +54,7 @@ TEST(CustomSSL, StartValues) {
   EXPECT_FALSE(SSL.VerifyCert());
   EXPECT_EQ(SSL.CertComplianceLevel(), -1);
   EXPECT_EQ(SSL.SNIHost(), "");
+  EXPECT_EQ(SSL.CertHost(), "");
   EXPECT_EQ(SSL.Ciphers(), "");
 }
 
@@ -87,6 +88,7 @@ TEST(CustomSSL, AssignCopiesSettingsOnly) {
   Source.SetPFXfile("x.pfx");
   Source.SetCertComplianceLevel(3);
   Source.SetSNIHost("mail.example");
+  Source.SetCertHost("192.0.2.7");
   Source.SetSSHChannelType("session");
   Source.SetOnVerifyCert([](TCustomSSL&) { return false; });
   static_cast<void>(Source.Connect());  // leaves an error behind
@@ -111,6 +113,7 @@ TEST(CustomSSL, AssignCopiesSettingsOnly) {
   EXPECT_EQ(Target.PFXfile(), "x.pfx");
   EXPECT_EQ(Target.CertComplianceLevel(), 3);
   EXPECT_EQ(Target.SNIHost(), "mail.example");
+  EXPECT_EQ(Target.CertHost(), "192.0.2.7");
   // Not copied: SSH settings, the hook, the socket and the error.
   EXPECT_EQ(Target.SSHChannelType(), "");
   EXPECT_TRUE(Target.DoVerifyCert());

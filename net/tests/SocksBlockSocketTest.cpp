@@ -172,6 +172,65 @@ TEST(SocksBlockSocket, UnreachableProxyGivesTheConnectError) {
   EXPECT_EQ(Socket.LastError(), 10061);
 }
 
+struct TLocalResolutionCase {
+  const char* Name;
+  TSocksType Type;
+  std::vector<test::TStep> Proxy;  // up to the grant for "localhost", port 25
+  std::string Request;             // every byte the proxy receives until then
+};
+
+class SocksLocalResolutionTest : public ::testing::TestWithParam<TLocalResolutionCase> {};
+
+// Resolved here, "localhost" goes to the proxy as its IPv4 address.
+TEST_P(SocksLocalResolutionTest, AsksTheProxyForTheAddress) {
+  const TLocalResolutionCase& Case = GetParam();
+  std::vector<test::TStep> Script = Case.Proxy;
+  Script.push_back(Expect("QUIT\r\n"));
+  TScriptedServer Proxy(Script);
+  TTCPBlockSocket Socket;
+  Socket.SetSocksIP("127.0.0.1");
+  Socket.SetSocksPort(Proxy.Port());
+  Socket.SetSocksType(Case.Type);
+  Socket.SetSocksResolver(false);
+  Socket.Connect("localhost", "25");
+  ASSERT_EQ(Socket.LastError(), 0) << Socket.LastErrorDesc();
+  EXPECT_TRUE(Socket.UsingSocks());
+  static_cast<void>(Socket.SendString("QUIT\r\n"));
+  Socket.CloseSocket();
+  Proxy.Join();
+  EXPECT_EQ(Proxy.Received(), Case.Request + "QUIT\r\n");
+}
+
+// A name that does not resolve ends the connect with the resolver's error before
+// the proxy hears a thing.
+TEST_P(SocksLocalResolutionTest, UnknownNameReachesNoProxy) {
+  test::TListener Proxy;
+  TTCPBlockSocket Socket;
+  Socket.SetSocksIP("127.0.0.1");
+  Socket.SetSocksPort(Proxy.Port());
+  Socket.SetSocksType(GetParam().Type);
+  Socket.SetSocksResolver(false);
+  Socket.Connect("no-such-host.invalid", "25");
+  EXPECT_EQ(Socket.LastError(), 11001);
+  EXPECT_EQ(Socket.LastErrorDesc(), "Host not found");
+  EXPECT_FALSE(Socket.UsingSocks());
+  EXPECT_EQ(Proxy.AcceptOne(0), -1) << "the proxy was called";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, SocksLocalResolutionTest,
+    ::testing::Values(
+        TLocalResolutionCase{"Socks5", TSocksType::ST_Socks5,
+                             {Expect(std::string("\x05\x01\x00", 3)), Send(std::string("\x05\x00", 2)),
+                              Expect(std::string("\x7f\x00\x00\x01\x00\x19", 6)),
+                              Send(std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x19", 10))},
+                             std::string("\x05\x01\x00" "\x05\x01\x00\x01\x7f\x00\x00\x01\x00\x19", 13)},
+        TLocalResolutionCase{"Socks4", TSocksType::ST_Socks4,
+                             {Expect(std::string("\x7f\x00\x00\x01\x00", 5)),
+                              Send(std::string("\x00\x5a\x00\x19\x7f\x00\x00\x01", 8))},
+                             std::string("\x04\x01\x00\x19\x7f\x00\x00\x01\x00", 9)}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
 TEST(SocksBlockSocket, StartValues) {
   TSocksBlockSocket Socket;
   EXPECT_EQ(Socket.SocksIP(), "");

@@ -7,7 +7,6 @@
 #include <csignal>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/tests/LoopbackServer.h"
@@ -673,17 +672,6 @@ TEST_F(ConnectedPairTest, CloseFlushesThePeerSeesTheEnd) {
   EXPECT_EQ(Peer.RecvString(ReadTimeout), "last words");
   EXPECT_EQ(Peer.RecvString(ReadTimeout), "");
   EXPECT_EQ(Peer.LastError(), 10054);
-}
-
-TEST_F(ConnectedPairTest, AbortSocketFromAnotherThreadEndsABlockedWait) {
-  std::thread Aborter([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    Peer.AbortSocket();
-  });
-  const std::string Line = Peer.RecvString(-1);
-  Aborter.join();
-  EXPECT_EQ(Line, "");
-  EXPECT_NE(Peer.LastError(), 0);
 }
 
 TEST(TCPBlockSocket, QueuedOptionsApplyWhenTheHandleIsMade) {

@@ -39,8 +39,9 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 /// A test CA, a server certificate it signed (CN=localhost, serial 4660), an
-/// unrelated self-signed certificate for the SNI name, and the server pair
-/// as PKCS#12 with a password.
+/// unrelated self-signed certificate for the SNI name, the server pair as
+/// PKCS#12 with a password, and a certificate of the CA with subject
+/// alternative names (CN=localhost, DNS:mail.tandrel.test, IP:127.0.0.1).
 class TlsCertificates {
 public:
   static constexpr const char* SniName = "sni.tandrel.test";
@@ -56,6 +57,10 @@ public:
              "-set_serial", std::to_string(ServerSerial), "-days", "2", "-out", "server.pem"},
             d);
     Req({"-x509", "-keyout", "sni.key", "-out", "sni.pem", "-subj", std::string("/CN=") + SniName}, key);
+    Req({"-keyout", "alt.key", "-out", "alt.csr", "-subj", "/CN=localhost"}, key);
+    RunTool({"openssl", "x509", "-req", "-in", "alt.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-days", "2",
+             "-extfile", "alt.ext", "-out", "alt.pem"},
+            WithFile(d, "alt.ext", "subjectAltName=DNS:mail.tandrel.test,IP:127.0.0.1\n"));
     RunTool({"openssl", "pkcs12", "-export", "-in", "server.pem", "-inkey", "server.key", "-certfile",
              "ca.pem", "-out", "server.p12", "-passout", std::string("pass:") + PfxPassword},
             d);
@@ -65,6 +70,12 @@ public:
   [[nodiscard]] std::string Dir() const { return dir_.Path().string(); }
 
 private:
+  // Writes a small file into dir; gives dir back.
+  static const std::string& WithFile(const std::string& dir, const std::string& name, const std::string& text) {
+    std::ofstream(dir + "/" + name) << text;
+    return dir;
+  }
+
   void Req(std::vector<std::string> args, const std::vector<std::string>& key) {
     args.insert(args.begin(), {"openssl", "req"});
     args.insert(args.end(), key.begin(), key.end());

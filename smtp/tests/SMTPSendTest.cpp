@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -23,6 +24,7 @@ using testing::Hangup;
 using testing::Hear;
 using testing::HearBytes;
 using testing::HearData;
+using testing::Pause;
 using testing::Raw;
 using testing::Reply;
 using testing::ScriptedSmtpServer;
@@ -30,6 +32,7 @@ using testing::Step;
 using E = TDeliveryStatusNotificationEvents;
 
 constexpr std::string_view LineBreakRefusal = "501 5.5.4 Refused: CR or LF in command argument";
+constexpr std::string_view NonAsciiRefusal = "553 5.6.7 Refused: non-ASCII address without SMTPUTF8";
 
 std::unique_ptr<TSMTPSend> ClientFor(const ScriptedSmtpServer& Server)
 {
@@ -199,8 +202,10 @@ TEST(ReplyLimits, StopsAndClosesOneLinePastMax)
     ASSERT_TRUE(client->Connect());
     EXPECT_EQ(client->ReadResult(), 0);
     EXPECT_EQ(client->ResultCode(), 0);
-    EXPECT_EQ(client->FullResult().size(), static_cast<std::size_t>(TSMTPSend::MaxReplyLines));
-    EXPECT_LT(client->Sock().Socket(), 0) << "the rest of the reply must not be read as a later answer";
+    // The reply says why: the cut reply's last line would tell nothing.
+    EXPECT_EQ(client->ResultString(), "554 5.5.0 Refused: reply of more than 10000 lines");
+    EXPECT_EQ(client->FullResult(), std::vector<std::string>{client->ResultString()});
+    EXPECT_FALSE(client->Connected()) << "the rest of the reply must not be read as a later answer";
 }
 
 TEST(ReplyLimits, EndlessContinuationLinesEndLogin)
@@ -219,19 +224,23 @@ struct BrokenGreetingCase {
     const char* Name;
     std::vector<Step> Script;
     int Timeout;
-    int SocketError; // -1: not checked
-    bool Closed;     // the client itself closed the connection
+    int SocketError; // the one that ended the conversation, kept to the end
+    std::string Reply; // the last reply when Login gives up
     std::string Sent;
 };
 
+// Each reply is cut, so the client closes the connection and says nothing more (no
+// HELO after a cut EHLO reply, no QUIT).
 std::vector<BrokenGreetingCase> BrokenGreetingCases()
 {
     return {
-        {"greeting_never_comes", {AwaitClose()}, 300, 10060, false, ""},
-        {"endless_line", {Flood(std::string(4096, 'x'))}, 5000, 10055, false, ""},
-        // Closed after the cut reply, so HELO never leaves.
+        {"greeting_never_comes", {AwaitClose()}, 300, 10060, "", ""},
+        {"endless_line", {Flood(std::string(4096, 'x'))}, 5000, 10055, "", ""},
+        {"ehlo_reply_never_comes", {Reply("220 mx"), Hear(), AwaitClose()}, 300, 10060, "", "EHLO client.test\r\n"},
+        {"endless_ehlo_line", {Reply("220 mx"), Hear(), Flood(std::string(4096, 'x'))}, 5000, 10055, "",
+         "EHLO client.test\r\n"},
         {"ehlo_reply_one_line_too_long", {Reply("220 mx"), Hear(), Raw(Repeat("250-\r\n", TSMTPSend::MaxReplyLines + 1))},
-         5000, -1, true, "EHLO client.test\r\n"},
+         5000, 0, "554 5.5.0 Refused: reply of more than 10000 lines", "EHLO client.test\r\n"},
     };
 }
 
@@ -245,11 +254,10 @@ TEST_P(BrokenGreetingTest, LoginFailsWithCodeZero)
     client->SetTimeout(c.Timeout);
     EXPECT_FALSE(client->Login());
     EXPECT_EQ(client->ResultCode(), 0);
-    if (c.SocketError >= 0) {
-        EXPECT_EQ(client->Sock().LastError(), c.SocketError);
-    }
-    EXPECT_EQ(client->Sock().Socket() < 0, c.Closed);
-    EXPECT_EQ(TranscriptAfterClose(*client, server), c.Sent);
+    EXPECT_EQ(client->ResultString(), c.Reply);
+    EXPECT_EQ(client->Sock().LastError(), c.SocketError);
+    EXPECT_FALSE(client->Connected());
+    EXPECT_EQ(server.Transcript(), c.Sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, BrokenGreetingTest, ::testing::Range<std::size_t>(0, BrokenGreetingCases().size()),
@@ -407,6 +415,7 @@ TEST(LoginState, ConnectFailureKeepsPreviousReply)
     client.EnhancedCode("550 5.7.1 earlier");
     EXPECT_FALSE(client.Login());
     EXPECT_EQ(client.Sock().LastError(), 10061);
+    EXPECT_FALSE(client.Connected());
     EXPECT_EQ(client.EnhCode1(), 5);
 }
 
@@ -433,8 +442,11 @@ std::vector<CommandCase> CommandCases()
          "MAIL FROM:<a@b.example> SIZE=10 RET=FULL\r\n", true},
         {"mail_from_refused", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 0); },
          "550 5.7.1 relaying denied", "MAIL FROM:<a@b.example>\r\n", false},
-        {"mail_from_code_page", {}, [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0); },
-         "250 ok", "MAIL FROM:<jo\xe3o@b.example>\r\n", true},
+        {"mail_from_smtputf8", {}, [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0, true); },
+         "250 ok", "MAIL FROM:<jo\xc3\xa3o@b.example> SMTPUTF8\r\n", true},
+        {"mail_from_smtputf8_size_dsn", {E::dsnFailure},
+         [](TSMTPSend& c) { return c.MailFrom("a@b.example", 10, true); }, "250 ok",
+         "MAIL FROM:<a@b.example> SIZE=10 RET=FULL SMTPUTF8\r\n", true},
         {"rcpt_plain", {}, [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
          "RCPT TO:<c@d.example>\r\n", true},
         {"rcpt_dsn_success_failure", {E::dsnSucecess, E::dsnFailure},
@@ -485,37 +497,89 @@ TEST(CommandSize, NoSizeOptionWithoutTheCapability)
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nMAIL FROM:<a@b.example>\r\n");
 }
 
+// ---------------------------------------------------------------- SMTPUTF8
+
+// A transaction begun with SMTPUTF8 carries its addresses in UTF-8 up to the end of its
+// data; the next one, begun without, refuses them again.
+TEST(Smtputf8, TransactionCarriesUtf8UntilItsDataEnds)
+{
+    auto script = Dialog("220 mx", {"250-mx\r\n250-DSN\r\n250 SMTPUTF8", "250 ok", "250 ok", "354 go"});
+    script.push_back(HearData());
+    script.push_back(Reply("250 queued"));
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    client->SetDeliveryStatusNotification({E::dsnFailure});
+    ASSERT_TRUE(client->Login());
+    ASSERT_TRUE(client->MailFrom("s\u00e3o@a\u00e7a\u00ed.example", 0, true));
+    ASSERT_TRUE(client->MailTo("jos\u00e9+x=1@d.example"));
+    ASSERT_TRUE(client->MailData({"Subject: ol\u00e1"}));
+    EXPECT_FALSE(client->MailTo("jos\u00e9@d.example"));
+    EXPECT_EQ(client->ResultString(), NonAsciiRefusal);
+    EXPECT_EQ(TranscriptAfterClose(*client, server),
+              "EHLO client.test\r\n"
+              "MAIL FROM:<s\xc3\xa3o@a\xc3\xa7" "a\xc3\xad.example> RET=FULL SMTPUTF8\r\n"
+              "RCPT TO:<jos\xc3\xa9+x=1@d.example> NOTIFY=FAILURE "
+              "ORCPT=utf-8;jos\xc3\xa9\\x{2B}x\\x{3D}1@d.example\r\n"
+              "DATA\r\nSubject: ol\xc3\xa1\r\n.\r\n");
+}
+
+// A refused MAIL FROM begins no transaction: the next RCPT TO is judged without SMTPUTF8.
+TEST(Smtputf8, RefusedSenderBeginsNoTransaction)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250 SMTPUTF8", "550 5.7.1 no"}));
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(client->MailFrom("jo\u00e3o@b.example", 0, true));
+    EXPECT_FALSE(client->MailTo("jos\u00e9@d.example"));
+    EXPECT_EQ(client->ResultString(), NonAsciiRefusal);
+    EXPECT_EQ(TranscriptAfterClose(*client, server),
+              "EHLO client.test\r\nMAIL FROM:<jo\xc3\xa3o@b.example> SMTPUTF8\r\n");
+}
+
 // ---------------------------------------------------------------- refusals
 
 struct RefusalCase {
     const char* Name;
     std::function<bool(TSMTPSend&)> Act;
+    std::string_view Reply = LineBreakRefusal;
+    std::string_view Enhanced = "Permanent Failure-Invalid command arguments";
 };
 
 std::vector<RefusalCase> RefusalCases()
 {
+    // Windows-1252 bytes of a non-ASCII address would name another mailbox, or none.
+    constexpr std::string_view NonAscii = NonAsciiRefusal;
+    constexpr std::string_view NonAsciiEnhanced = "Permanent Failure-";
     return {
         {"mail_from_crlf", [](TSMTPSend& c) { return c.MailFrom("a@b\r\nRCPT TO:<x@y>", 0); }},
         {"mail_from_lf", [](TSMTPSend& c) { return c.MailFrom("a@b\nRSET", 0); }},
+        {"mail_from_smtputf8_crlf", [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b\r\nRSET", 0, true); }},
         {"rcpt_cr", [](TSMTPSend& c) { return c.MailTo("c@d\rDATA"); }},
         {"rcpt_trailing_lf", [](TSMTPSend& c) { return c.MailTo("c@d\n"); }},
         {"etrn_crlf", [](TSMTPSend& c) { return c.Etrn("example.org\r\nQUIT"); }},
         {"verify_lf", [](TSMTPSend& c) { return c.Verify("tim\nEXPN all"); }},
+        {"mail_from_non_ascii", [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0); }, NonAscii,
+         NonAsciiEnhanced},
+        {"mail_from_non_ascii_domain", [](TSMTPSend& c) { return c.MailFrom("a@a\u00e7a\u00ed.br", 0); },
+         NonAscii, NonAsciiEnhanced},
+        {"rcpt_non_ascii", [](TSMTPSend& c) { return c.MailTo("jos\u00e9@d.example"); }, NonAscii,
+         NonAsciiEnhanced},
     };
 }
 
 class RefusalTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(RefusalTest, LineBreakInArgumentIsNotSent)
+TEST_P(RefusalTest, UnsafeArgumentIsNotSent)
 {
+    const RefusalCase c = RefusalCases()[GetParam()];
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
-    EXPECT_FALSE(RefusalCases()[GetParam()].Act(*client));
+    EXPECT_FALSE(c.Act(*client));
     EXPECT_EQ(client->ResultCode(), 0);
-    EXPECT_EQ(client->ResultString(), LineBreakRefusal);
-    EXPECT_EQ(client->FullResult(), std::vector<std::string>{std::string(LineBreakRefusal)});
-    EXPECT_EQ(client->EnhCodeString(), "Permanent Failure-Invalid command arguments");
+    EXPECT_EQ(client->ResultString(), c.Reply);
+    EXPECT_EQ(client->FullResult(), std::vector<std::string>{std::string(c.Reply)});
+    EXPECT_EQ(client->EnhCodeString(), c.Enhanced);
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
 }
 
@@ -580,6 +644,111 @@ TEST(StartTLS, NeverSentWithFullSSL)
     EXPECT_FALSE(client->Login());
     EXPECT_NE(client->Sock().LastError(), 0);
     EXPECT_EQ(TranscriptAfterClose(*client, server).find("STARTTLS"), std::string::npos);
+}
+
+// A TLS handshake that fails leaves the server in TLS and the client not: nothing is
+// said after it.
+TEST(StartTLS, FailedHandshakeClosesWithoutAWord)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(),
+                               Reply("220 2.0.0 Ready to start TLS"), HearBytes(5), Raw("no TLS here\r\n")});
+    auto client = ClientFor(server);
+    client->SetAutoTLS(true);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10091);
+    EXPECT_FALSE(client->Connected());
+    EXPECT_FALSE(client->MailFrom("a@example.com", 0));
+    const std::string transcript = server.Transcript();
+    const std::string commands = "EHLO client.test\r\nSTARTTLS\r\n";
+    ASSERT_EQ(transcript.substr(0, commands.size()), commands);
+    // Then the client's hello, one record, and nothing more.
+    const std::string hello = transcript.substr(commands.size());
+    ASSERT_GE(hello.size(), 5u);
+    EXPECT_EQ(hello[0], '\x16');
+    EXPECT_EQ(hello.size(), 5u + (static_cast<unsigned char>(hello[3]) << 8 | static_cast<unsigned char>(hello[4])));
+}
+
+// With no connection time-out of the socket's own, the reply time-out bounds the
+// handshake: a server that takes the connection and never answers the hello.
+TEST(StartTLS, HandshakeWithoutConnectionTimeoutKeepsToTheReplyTimeout)
+{
+    ScriptedSmtpServer server({AwaitClose()});
+    auto client = ClientFor(server);
+    client->SetTimeout(300);
+    client->SetFullSSL(true);
+    ASSERT_EQ(client->Sock().ConnectionTimeout(), 0);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10091);
+    // A time-out: no TLS error of the peer's making.
+    EXPECT_EQ(client->Sock().LastErrorDesc(), "Network subsystem is unusable");
+    EXPECT_EQ(client->Sock().ConnectionTimeout(), 0);
+    EXPECT_FALSE(client->Connected());
+}
+
+// ---------------------------------------------------------------- out of step
+
+// A reply that comes after the time-out would be read as the answer to the next
+// command: the client closes the connection, and a repeated command sends nothing.
+struct LateReplyCase {
+    const char* Name;
+    std::vector<Step> Until; // after EHLO: up to the command whose reply comes late
+    std::function<bool(TSMTPSend&)> Command;
+    std::string Sent;
+};
+
+std::vector<LateReplyCase> LateReplyCases()
+{
+    const std::string ehlo = "EHLO client.test\r\n";
+    return {
+        {"mail_from", {Hear()}, [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0); },
+         ehlo + "MAIL FROM:<a@example.com>\r\n"},
+        {"rcpt_to", {Hear()}, [](TSMTPSend& c) { return c.MailTo("b@example.com"); },
+         ehlo + "RCPT TO:<b@example.com>\r\n"},
+        {"data", {Hear()}, [](TSMTPSend& c) { return c.MailData({"x"}); }, ehlo + "DATA\r\n"},
+        {"end_of_data", {Hear(), Reply("354 go ahead"), HearData()}, [](TSMTPSend& c) { return c.MailData({"x"}); },
+         ehlo + "DATA\r\nx\r\n.\r\n"},
+        {"noop", {Hear()}, [](TSMTPSend& c) { return c.NoOp(); }, ehlo + "NOOP\r\n"},
+    };
+}
+
+class LateReplyTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(LateReplyTest, ClosesAndSaysNothingMore)
+{
+    const LateReplyCase c = LateReplyCases()[GetParam()];
+    auto script = Dialog("220 mx", {"250 mx"});
+    script.insert(script.end(), c.Until.begin(), c.Until.end());
+    script.push_back(Pause(std::chrono::milliseconds(1500)));
+    script.push_back(Reply("250 2.0.0 late"));
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    client->SetTimeout(300);
+    EXPECT_FALSE(c.Command(*client));
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_FALSE(client->Connected());
+    // The retry fails at once; the time-out still tells why.
+    EXPECT_FALSE(c.Command(*client));
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_EQ(server.Transcript(), c.Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, LateReplyTest, ::testing::Range<std::size_t>(0, LateReplyCases().size()),
+                         [](const auto& info) { return std::string(LateReplyCases()[info.param].Name); });
+
+// A lost connection during authentication is no login, though a refused one is.
+TEST(OutOfStep, ConnectionLostDuringAuthenticationFailsLogin)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN PLAIN"), Hear(), Hangup()});
+    auto client = ClientFor(server);
+    client->SetUserName("tim");
+    client->SetPassword("secret");
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10054);
+    EXPECT_FALSE(client->Connected());
+    // PLAIN went first; LOGIN was not tried on the lost connection.
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nAUTH PLAIN AHRpbQBzZWNyZXQ=\r\n");
 }
 
 // ---------------------------------------------------------------- data

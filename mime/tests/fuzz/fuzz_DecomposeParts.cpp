@@ -1,5 +1,6 @@
 // Any bytes parse into a part tree, on the line road and the byte road, and
-// every part of the tree decodes, without fault, hang or out-of-bounds read.
+// every part of the tree decodes, without fault, hang or out-of-bounds read; and any
+// header value gives its parameters, RFC 2231 forms included.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "mime/MimeMess.h"
+#include "mime/MimeParameters.h"
 
 namespace {
 
@@ -50,5 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 
     // What was parsed composes again.
     byLines.MessagePart().ComposeParts();
+
+    (void)GetParameterText(input, "filename");
+    (void)GetParameterText(input, "name");
     return 0;
 }

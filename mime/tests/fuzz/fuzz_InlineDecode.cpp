@@ -1,16 +1,44 @@
-// Any header text decodes without fault, into the system code page and into UTF-8.
+// Any header text decodes without fault, into the system code page and into UTF-8;
+// and any text, encoded for a header, gives words of at most 75 characters without a
+// CR or LF that decode back to the text (malformed UTF-8 read as "?").
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "mime/InlineEncoding.h"
+#include "mime/detail/Utf8.h"
+
+namespace {
+
+using namespace tandrel::mime;
+
+void Require(bool Condition) {
+    if (!Condition) std::abort();
+}
+
+void EncodesWithinTheLimits(std::string_view Text) {
+    const std::string encoded = InlineCodeEx2(Text, TMimeChar::CP1252, TMimeChar::UTF_8);
+    Require(encoded.find_first_of("\r\n") == std::string::npos);
+    if (encoded != Text) {
+        for (std::size_t start = 0, end; start < encoded.size(); start = end + 1) {
+            end = std::min(encoded.find(' ', start), encoded.size());
+            Require(end - start <= 75);
+        }
+    }
+    Require(InlineDecode(encoded, TMimeChar::UTF_8) == detail::WithMalformedAsQuestionMarks(Text));
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-    using namespace tandrel::mime;
     const std::string_view in(reinterpret_cast<const char*>(Data), Size);
     (void)InlineDecode(in, TMimeChar::CP1252);
     (void)InlineDecode(in, TMimeChar::UTF_8);
     (void)GetEmailAddr(in);
     (void)InlineEmailEx2(in, TMimeChar::CP1252, TMimeChar::UTF_8);
+    EncodesWithinTheLimits(in);
     return 0;
 }

@@ -1,0 +1,55 @@
+#include "app/ProgressoEnvio.h"
+
+namespace tandrel::app {
+
+namespace {
+
+QString TextoPasso(mail::TMailStatus aStatus)
+{
+    using enum mail::TMailStatus;
+    switch (aStatus) {
+    case pmsStartProcess:
+    case pmsConfigHeaders:
+    case pmsAddingMimeParts:
+        return QStringLiteral("Preparando o e-mail...");
+    case pmsLoginSMTP:
+        return QStringLiteral("Conectando ao servidor de e-mail...");
+    case pmsStartSends:
+        return QStringLiteral("Enviando remetente...");
+    case pmsSendTo:
+    case pmsSendReplyTo:
+        return QStringLiteral("Enviando destinatário...");
+    case pmsSendCC:
+        return QStringLiteral("Enviando cópias...");
+    case pmsSendBCC:
+        return QStringLiteral("Enviando cópias ocultas...");
+    case pmsSendData:
+        return QStringLiteral("Enviando dados...");
+    case pmsLogoutSMTP:
+        return QStringLiteral("Encerrando a conexão...");
+    case pmsDone:
+        return QStringLiteral("E-mail enviado.");
+    case pmsError:
+        return QStringLiteral("Falha ao enviar o e-mail.");
+    }
+    return {};
+}
+
+}  // namespace
+
+QString TProgressoEnvio::Passo(mail::TMailStatus aStatus, int tentativas)
+{
+    FPasso = TextoPasso(aStatus);
+    FTentativas = tentativas;
+    FConexoes = 0;
+    return FPasso;
+}
+
+QString TProgressoEnvio::Conexao()
+{
+    if (++FConexoes < 2)
+        return FPasso;
+    return FPasso + QStringLiteral(" Tentativa %1 de %2...").arg(FConexoes).arg(FTentativas);
+}
+
+}  // namespace tandrel::app

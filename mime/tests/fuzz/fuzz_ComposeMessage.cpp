@@ -1,0 +1,74 @@
+// Any subject, names, identifiers and attachment compose into a message none of whose
+// lines holds a raw CR or LF or runs beyond 998 characters, and the attachment's bytes
+// come back unchanged when the message is read again.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "mime/MimeMess.h"
+
+namespace {
+
+using namespace tandrel::mime;
+
+void Require(bool Condition) {
+    if (!Condition) std::abort();
+}
+
+// A display name and an address: the name is anything but the characters that
+// delimit it (an address is the caller's to keep short).
+std::string Mailbox(FuzzedDataProvider& Input, const char* Address) {
+    std::string name = Input.ConsumeRandomLengthString(2000);
+    std::erase_if(name, [](char c) { return c == '"' || c == '<' || c == '>'; });
+    return "\"" + name + "\" <" + Address + ">";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+    FuzzedDataProvider input(Data, Size);
+    // A fixed boundary: generating one waits for the clock to tick.
+    const TBoundarySourceOverride boundary([] { return std::string("fuzz_boundary"); });
+
+    TMimeMess mess;
+    TMessHeader& header = mess.Header();
+    header.SetCharsetCode(TMimeChar::UTF_8);
+    header.SetTargetCharset(TMimeChar::CP1252);
+    header.SetDate(EncodeDateTime(2026, 12, 9, 1, 23, 45));
+    header.SetFrom(Mailbox(input, "loja@example.com"));
+    header.ToList() = {Mailbox(input, "cliente@example.com")};
+    header.SetSubject(input.ConsumeRandomLengthString(4000));
+    // Identifiers go out as given; only their line breaks are guarded.
+    header.SetMessageID(input.ConsumeRandomLengthString(200));
+    header.SetXMailer(input.ConsumeRandomLengthString(200));
+
+    TMimePart& root = mess.AddPartMultipart("mixed", nullptr);
+    TMimePart& part = mess.AddPartBinary("", input.ConsumeRandomLengthString(2000), &root);
+    part.SetCharsetCode(input.ConsumeBool() ? TMimeChar::UTF_8 : TMimeChar::CP1252);
+    part.SetDescription(input.ConsumeRandomLengthString(2000));
+    part.SetContentID(input.ConsumeRandomLengthString(200));
+    part.SetDisposition(input.ConsumeBool() ? "attachment" : input.ConsumeRandomLengthString(50));
+    const std::string bytes = input.ConsumeRemainingBytesAsString();
+    part.DecodedLines() = bytes;
+    part.EncodePart();
+    part.EncodePartHeader();
+    mess.EncodeMessage();
+
+    for (const std::string& line : mess.Lines()) {
+        Require(line.find_first_of("\r\n") == std::string::npos);
+        Require(line.size() <= 998);
+    }
+
+    TMimeMess back;
+    back.Lines() = mess.Lines();
+    back.DecodeMessage();
+    Require(back.MessagePart().GetSubPartCount() == 1);
+    TMimePart& read = *back.MessagePart().GetSubPart(0);
+    read.SetConvertCharset(false);
+    read.DecodePart();
+    Require(read.DecodedLines() == bytes);
+    return 0;
+}

@@ -1,0 +1,2 @@
+# Under ThreadSanitizer: the socket aborted from another thread.
+tandrel_thread_tests(net AbortSocketTest.cpp)
