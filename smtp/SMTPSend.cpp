@@ -24,6 +24,8 @@ constexpr std::string_view RefusedNonAscii = "553 5.6.7 Refused: non-ASCII addre
 constexpr std::string_view RefusedStartTLS =
     "554 5.7.0 Refused: data arrived after the STARTTLS reply";
 constexpr std::string_view RefusedLongReply = "554 5.5.0 Refused: reply of more than 10000 lines";
+constexpr std::string_view RefusedNoTLS =
+    "530 5.7.0 Refused: the server does not offer STARTTLS and its certificate is to be checked";
 static_assert(TSMTPSend::MaxReplyLines == 10000);
 
 struct EnhDescription {
@@ -254,6 +256,16 @@ void TSMTPSend::SetOwnReply(std::string_view Text)
     EnhancedCode(FResultString);
 }
 
+bool TSMTPSend::RefuseWithoutTLS()
+{
+    // A certificate the caller asked to check cannot be checked in the clear: a server, or
+    // anyone on the path, that hides STARTTLS gets neither the login nor the mail.
+    const net::TCustomSSL& ssl = FSock->SSL();
+    if (!FAutoTLS || !ssl.VerifyCert() || ssl.SSLEnabled()) return false;
+    SetOwnReply(RefusedNoTLS);
+    return true;
+}
+
 bool TSMTPSend::RefuseUnsafe(std::string_view Argument)
 {
     if (!HasLineBreak(Argument)) return false;
@@ -354,15 +366,16 @@ bool TSMTPSend::Login()
         FESMTP = false;
         if (!Helo()) return false;
     }
-    if (!FESMTP) return true;
-    ReadCapabilities();
+    if (FESMTP) ReadCapabilities();
 
-    if (!FFullSSL && FAutoTLS && !FindCap("STARTTLS").empty()) {
+    if (FESMTP && !FFullSSL && FAutoTLS && !FindCap("STARTTLS").empty()) {
         if (!StartTLS()) return false;
         // Only what the server says under TLS counts.
         static_cast<void>(Ehlo());
         ReadCapabilities();
     }
+    if (RefuseWithoutTLS()) return false;
+    if (!FESMTP) return true;
 
     if (!UserName().empty() || !Password().empty()) Authenticate();
     // A refused login is the server's answer; a lost connection is no login.

@@ -91,7 +91,8 @@ public:
     /// authentication when a user name or password is set (PLAIN, LOGIN, CRAM-MD5,
     /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail, or
     /// when the connection was lost on the way; a refused authentication does not fail
-    /// it (see `AuthDone`).
+    /// it (see `AuthDone`). With `AutoTLS` and the socket's `VerifyCert` set, also false
+    /// (before authenticating) when the server does not offer STARTTLS.
     [[nodiscard]] bool Login();
     /// Sends "QUIT"; true on 221. The socket is closed whatever the reply.
     [[nodiscard]] bool Logout();
@@ -190,6 +191,9 @@ private:
     // Closes the connection once the conversation is out of step.
     void DropConnection();
     // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
+    // True, with the client's own refusal as the reply, when TLS is asked for with a
+    // certificate check and the conversation is still in the clear.
+    [[nodiscard]] bool RefuseWithoutTLS();
     [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
     // As RefuseUnsafe, and also true for a non-ASCII address outside SMTPUTF8.
     [[nodiscard]] bool RefuseAddress(std::string_view Address, bool SMTPUTF8);

@@ -379,6 +379,25 @@ class TandrelMailTest(unittest.TestCase):
         finally:
             ca.dir.cleanup()
 
+    def test_tls_with_a_certificate_check_refuses_a_server_without_starttls(self):
+        # Someone on the path can strip STARTTLS from the hello; the password must not follow.
+        server = Server("--mode", "plain", "--user", "loja", "--password", "s3nha", "--require-auth")
+        try:
+            send = ["--host", "127.0.0.1", "--port", server.port, "--tls", "--user", "loja",
+                    "--password-file", self.password_file, "--from", "a@example.com", "--to", "b@example.com",
+                    "--attempts", "1"]
+            r = run(*send)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertIn("does not offer STARTTLS", r.stderr)
+            self.assertEqual(server.auth_attempts(), [])
+            self.assertEqual(server.messages(), [])
+            r = run(*send, "--insecure")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(server.auth_attempts(), ["loja"])
+            self.assertEqual(dict(server.messages()[0])["tls"], "no")
+        finally:
+            server.close()
+
     def test_eml_sends_a_saved_message_byte_for_byte(self):
         eml = os.path.join(self.tmp.name, "saved.eml")
         r = run("--save", eml, "--from", "loja@example.com", "--from-name", "Loja Ávila",

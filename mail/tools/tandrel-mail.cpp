@@ -39,7 +39,8 @@ Server:
   --host HOST            SMTP server (default 127.0.0.1)
   --port PORT            port (default 25)
   --ssl                  TLS from the first byte (SMTPS)
-  --tls                  STARTTLS when the server offers it
+  --tls                  STARTTLS (a server that does not offer it gets no login and
+                         no mail, unless --insecure)
   --ca-file FILE         trust the certificate authorities in FILE (PEM) instead of the system's
   --insecure             do not check the server's certificate
   --user NAME            account for authentication

@@ -646,6 +646,48 @@ TEST(StartTLS, NeverSentWithFullSSL)
     EXPECT_EQ(TranscriptAfterClose(*client, server).find("STARTTLS"), std::string::npos);
 }
 
+// Asked to check the server's certificate, the client never goes on in the clear: a
+// hello that hides STARTTLS (or a server that only knows HELO) gets no AUTH.
+struct MissingTlsCase {
+    const char* Name;
+    std::vector<Step> Script;
+    std::string Heard;
+};
+
+class MissingTlsTest : public ::testing::TestWithParam<MissingTlsCase> {};
+
+TEST_P(MissingTlsTest, RefusedBeforeAuthentication)
+{
+    ScriptedSmtpServer server(GetParam().Script);
+    auto client = ClientFor(server);
+    client->SetAutoTLS(true);
+    client->Sock().SSL().SetVerifyCert(true);
+    client->SetUserName("tim");
+    client->SetPassword("tanstaaftanstaaf");
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_EQ(client->ResultString(),
+              "530 5.7.0 Refused: the server does not offer STARTTLS and its certificate is to be checked");
+    EXPECT_EQ(TranscriptAfterClose(*client, server), GetParam().Heard);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartTLS, MissingTlsTest,
+    ::testing::Values(MissingTlsCase{"ehlo_without_starttls", Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN"}),
+                                     "EHLO client.test\r\n"},
+                      MissingTlsCase{"helo_only", Dialog("220 mx", {"502 no", "250 mx"}),
+                                     "EHLO client.test\r\nHELO client.test\r\n"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(StartTLS, NotOfferedWithoutCertificateCheckGoesOnInTheClear)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
+    auto client = ClientFor(server);
+    client->SetAutoTLS(true);
+    EXPECT_TRUE(client->Login());
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
+}
+
 // A TLS handshake that fails leaves the server in TLS and the client not: nothing is
 // said after it.
 TEST(StartTLS, FailedHandshakeClosesWithoutAWord)
