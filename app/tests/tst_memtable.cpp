@@ -161,7 +161,7 @@ private slots:
         TMemTable table("MTClientes", ClienteFieldDefs());
         table.Open();
         for (int id = 1; id <= 3; ++id)
-            Add(table, "C" + std::to_string(id), id);
+            Add(table, std::string("C").append(std::to_string(id)), id);
         table.SetRecNo(1);
         table.Delete();
         QCOMPARE(table.FieldByName("id_cliente").AsInteger(), 3);  // the next one
