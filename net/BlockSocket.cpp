@@ -889,6 +889,8 @@ int TBlockSocket::SendBuffer(const void* Buffer, int Length) {
       if (CanWrite(FNonblockSendTimeout)) {
         Written = NativeSend(UseHandle(), Data, Len);
         SockCheck(Written);
+        if (FLastError == WSAEWOULDBLOCK)
+          FLastError = WSAETIMEDOUT;
       } else {
         FLastError = WSAETIMEDOUT;
       }

@@ -47,7 +47,8 @@ public:
   /// Two-way close, then the TLS state is released.
   virtual bool BiShutdown();
   /// Bytes written; 0 without error when the peer closed TLS; below 1 with
-  /// LastError set on failure.
+  /// LastError set on failure, or with LastError WantWrite when the platform
+  /// took no more bytes (call again with the same bytes once there is room).
   virtual int SendBuffer(const void* Buffer, int Len);
   /// Bytes read; 0 without error when the peer closed TLS; below 1 with
   /// LastError set on failure, or with LastError WantRead when no
@@ -72,6 +73,8 @@ public:
   /// the protocol's own, or part of a record, came instead): no failure, the
   /// socket waits for more and reads again.
   static constexpr int WantRead = 2;
+  /// LastError of a SendBuffer whose bytes the platform did not take in time.
+  static constexpr int WantWrite = 3;
 
   /// Records LastError -1 and "SSL/TLS support is not compiled!".
   void ReturnError();

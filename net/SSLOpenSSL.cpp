@@ -555,6 +555,12 @@ int TSSLOpenSSL::Transfer(int Len, bool WaitForRead, const std::function<int(ssl
       FLastError = WantRead;
       return -1;
     }
+    // A write the platform gave up on (its send time-out, or a handle in
+    // non-blocking mode): the socket decides how long to wait for room.
+    if (err == SSL_ERROR_WANT_WRITE && WaitForRead) {
+      FLastError = WantWrite;
+      return -1;
+    }
   } while (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
   if (err == SSL_ERROR_NONE)
     return r;

@@ -162,7 +162,16 @@ int TTCPBlockSocket::SendBuffer(const void* Buffer, int Length) {
   ResetLastError();
   DoMonitor(true, Buffer, Length);
   return SendChunked(Buffer, Length, [this](const std::uint8_t* Data, int Len) {
-    const int Written = FSSL->SendBuffer(Data, Len);
+    int Written = FSSL->SendBuffer(Data, Len);
+    // No room in time: as for a plain send, wait for room once, then give up.
+    if (FSSL->LastError() == TCustomSSL::WantWrite) {
+      if (CanWrite(NonblockSendTimeout()))
+        Written = FSSL->SendBuffer(Data, Len);
+      if (FSSL->LastError() == TCustomSSL::WantWrite) {
+        SetLastError(WSAETIMEDOUT);
+        return -1;
+      }
+    }
     // A plug-in error, or no progress because the peer closed TLS.
     if (FSSL->LastError() != 0 || Written <= 0) {
       SetLastError(WSASYSNOTREADY);

@@ -324,6 +324,13 @@ bool TSMTPSend::Connect()
     // Closing drops queued socket options; each new handle needs it again, or
     // every message written in pieces waits for the peer's delayed ACK.
     FSock->SetNoDelay(true);
+    if (Timeout() > 0) {
+        // Writing waits no longer than a reply may: a server that stops reading in
+        // the middle of a message would otherwise hold the send for good. The
+        // platform's send time-out is that wait, so the socket adds none of its own.
+        FSock->SetSendTimeout(Timeout());
+        FSock->SetNonblockSendTimeout(0);
+    }
     const ConnectionTimeLimit limit(*FSock, Timeout());
     FSock->Bind(IPInterface(), "0");
     if (FSock->LastError() == 0) FSock->Connect(TargetHost(), TargetPort());

@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -47,6 +48,7 @@ struct Step {
         Flood,      // send Bytes again and again until the client goes away
         AwaitClose, // send nothing; read until the client closes
         Pause,      // send nothing for Count milliseconds, still receiving
+        Deaf,       // read nothing for Count milliseconds: the client's writes find no room
     };
     Kind What = Kind::Send;
     std::string Bytes;
@@ -85,6 +87,13 @@ inline Step AwaitClose() { return MakeStep(Step::Kind::AwaitClose); }
 inline Step Pause(std::chrono::milliseconds Delay)
 {
     return MakeStep(Step::Kind::Pause, {}, static_cast<std::size_t>(Delay.count()));
+}
+
+/// Reads nothing for a while, as a server that stops taking the message does: once
+/// the buffers between are full the client's writes find no room.
+inline Step Deaf(std::chrono::milliseconds For)
+{
+    return MakeStep(Step::Kind::Deaf, {}, static_cast<std::size_t>(For.count()));
 }
 
 /// A script from the usual pattern: a greeting, then for each reply one command
@@ -267,6 +276,13 @@ private:
             return ReadUntil([&] { return Clock::now() >= until; });
         }
 
+        // Reads nothing for Delay (or until the server stops).
+        void Ignore(std::chrono::milliseconds Delay)
+        {
+            const auto until = std::min(Clock::now() + Delay, deadline_);
+            while (!stop_ && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+
         std::string received;
 
     private:
@@ -356,6 +372,9 @@ private:
             return false;
         case Step::Kind::Pause:
             return c.Linger(std::chrono::milliseconds(step.Count));
+        case Step::Kind::Deaf:
+            c.Ignore(std::chrono::milliseconds(step.Count));
+            return true;
         }
         return false;
     }

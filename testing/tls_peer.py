@@ -8,6 +8,8 @@ Modes:
   mute     takes the connection and never answers the client's hello
   half     completes the handshake, then sends the first half of a record that
            holds an SMTP greeting, and nothing more
+  deaf     completes the handshake, greets like an SMTP server, then never reads
+           again, so that the client's writes find no room
 """
 import socket
 import ssl
@@ -45,6 +47,10 @@ def serve(conn, context, mode):
                 tls.write(b"220 tls peer ready\r\n")
                 record = outgoing.read()
                 conn.sendall(record[:len(record) // 2])
+            if mode == "deaf":
+                tls.write(b"220 tls peer ready\r\n")
+                conn.sendall(outgoing.read())
+                threading.Event().wait()
         # Say nothing more; whatever comes is read and dropped until the client leaves.
         while conn.recv(65536):
             pass

@@ -455,6 +455,24 @@ INSTANTIATE_TEST_SUITE_P(Peers, SSLOpenSSLQuietPeer,
                                            QuietPeerCase{"half", true}),
                          [](const auto& info) { return std::string(info.param.mode); });
 
+// Under TLS a write the peer never takes keeps the send time-out too.
+TEST(SSLOpenSSL, SendTimeoutEndsAWriteThePeerNeverReads) {
+  tandrel::testing::TlsPeer peer("deaf");
+  TTCPBlockSocket sock;
+  sock.SetSendTimeout(300);
+  sock.SetNonblockSendTimeout(0);
+  sock.SetConnectionTimeout(5000);
+  sock.Connect("127.0.0.1", peer.Port());
+  ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
+  sock.SSLDoConnect();
+  ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
+  const std::string block(1 << 20, 'x');
+  for (int i = 0; i < 64 && sock.LastError() == 0; ++i)
+    static_cast<void>(sock.SendString(block));
+  EXPECT_EQ(sock.LastError(), WSAETIMEDOUT);
+  EXPECT_EQ(sock.LastErrorDesc(), "Connection timed out");
+}
+
 TEST(SSLOpenSSL, HandshakeWithPlainTextServerCarriesOpenSslText) {
   PlainTextServer server("220 plain text service ready\r\n");
   TTCPBlockSocket sock;

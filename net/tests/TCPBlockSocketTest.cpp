@@ -507,6 +507,25 @@ TEST(TCPBlockSocket, WithoutTLSPluginHandshakeFailsWith10091AndItsText) {
   EXPECT_EQ(Socket.LastError(), 10091);
 }
 
+// A peer that stops reading: with a send time-out the writer gives up once no room
+// comes in time, instead of waiting for good.
+TEST(TCPBlockSocket, SendTimeoutEndsAWriteThePeerNeverReads) {
+  test::TListener Listener;
+  TTCPBlockSocket Sock;
+  Sock.SetSendTimeout(300);
+  Sock.SetNonblockSendTimeout(0);
+  Sock.Connect("127.0.0.1", Listener.Port());
+  ASSERT_EQ(Sock.LastError(), 0) << Sock.LastErrorDesc();
+  const int Peer = Listener.AcceptOne(5000);  // taken, never read
+  ASSERT_GE(Peer, 0);
+  const std::string Block(1 << 20, 'x');
+  for (int i = 0; i < 64 && Sock.LastError() == 0; ++i)
+    static_cast<void>(Sock.SendString(Block));
+  EXPECT_EQ(Sock.LastError(), WSAETIMEDOUT);
+  EXPECT_EQ(Sock.LastErrorDesc(), "Connection timed out");
+  ::close(Peer);
+}
+
 }  // namespace
 }  // namespace tandrel::net
 

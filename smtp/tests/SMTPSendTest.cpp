@@ -19,6 +19,7 @@ namespace {
 
 using testing::AwaitClose;
 using testing::Dialog;
+using testing::Deaf;
 using testing::Flood;
 using testing::Hangup;
 using testing::Hear;
@@ -962,6 +963,24 @@ TEST(MailDataFailure, SilentServerTimesOutAfterData)
     EXPECT_EQ(client->ResultCode(), 0);
     EXPECT_EQ(client->Sock().LastError(), 10060);
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nDATA\r\nhello\r\n.\r\n");
+}
+
+// A server that stops taking the message: the write gives up after the reply
+// time-out and the conversation ends there, with nothing more said.
+TEST(MailDataFailure, ServerThatStopsReadingTimesOutTheWrite)
+{
+    auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
+    script.push_back(HearBytes(1000));
+    script.push_back(Deaf(std::chrono::seconds(20)));
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    client->SetTimeout(300);
+    ASSERT_TRUE(client->Login());
+    // More than the buffers between the two ends hold.
+    const std::vector<std::string> lines(400000, std::string(76, 'm'));
+    EXPECT_FALSE(client->MailData(lines));
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_FALSE(client->Connected());
 }
 
 // ---------------------------------------------------------------- logout
