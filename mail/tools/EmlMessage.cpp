@@ -1,14 +1,11 @@
 #include "mail/tools/EmlMessage.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
 
+#include "mime/FileBytes.h"
 #include "mime/InlineEncoding.h"
 #include "mime/MessHeader.h"
 
@@ -21,11 +18,7 @@ std::string ReadMessageFile(const std::string& Path) {
         if (std::cin.bad()) throw std::runtime_error("cannot read the message from standard input");
         return std::move(bytes).str();
     }
-    std::ifstream file(Path, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read \"" + Path + "\": " + std::strerror(errno));
-    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad()) throw std::runtime_error("cannot read \"" + Path + "\"");
-    return bytes;
+    return mime::ReadFileBytes(Path);
 }
 
 TEnvelope EnvelopeOf(const std::string& Message) {
