@@ -838,7 +838,7 @@ std::uint8_t TBlockSocket::PeekByte(int Timeout) {
 void TBlockSocket::Purge() {
   // Up to 1 ms for bytes still on their way, as a fixed 1 ms pause would give
   // them, but no longer than until they (or the peer's close) have come.
-  static_cast<void>(NativeWait(FSocket, false, 1));
+  static_cast<void>(NativeWait(UseHandle(), false, 1));
   try {
     while (!FBuffer.empty() || WaitingData() > 0) {
       static_cast<void>(RecvPacket(0));

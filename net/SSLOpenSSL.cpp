@@ -134,6 +134,7 @@ const BIO_METHOD* TransportMethod() {
 }
 
 static_assert(TCustomSSL::WantRead == SSL_ERROR_WANT_READ);
+static_assert(TCustomSSL::WantWrite == SSL_ERROR_WANT_WRITE);
 
 // Hands KeyPassword to OpenSSL when it opens an encrypted key.
 int PasswordCallback(char* buf, int size, int, void* userdata) {
@@ -534,7 +535,7 @@ bool TSSLOpenSSL::BiShutdown() {
   return true;
 }
 
-int TSSLOpenSSL::Transfer(int Len, bool WaitForRead, const std::function<int(ssl_st*)>& Call) {
+int TSSLOpenSSL::Transfer(int Len, bool Writing, const std::function<int(ssl_st*)>& Call) {
   FLastError = 0;
   FLastErrorDesc.clear();
   if (!FSsl) {
@@ -545,20 +546,17 @@ int TSSLOpenSSL::Transfer(int Len, bool WaitForRead, const std::function<int(ssl
     return 0;
   int r;
   int err;
-  // Otherwise a want-read or want-write is retried at once: on a blocking
-  // handle it only means OpenSSL handled a record of its own.
+  // A read that finds no application byte, and a write the platform gave up
+  // on (its send time-out, or a handle in non-blocking mode), go back to the
+  // socket, which decides how long to wait. The other way round a want-read or
+  // want-write is retried at once: it only means OpenSSL handled a record of
+  // its own.
   do {
     ERR_clear_error();
     r = Call(FSsl.get());
     err = SSL_get_error(FSsl.get(), r);
-    if (err == SSL_ERROR_WANT_READ && !WaitForRead) {
-      FLastError = WantRead;
-      return -1;
-    }
-    // A write the platform gave up on (its send time-out, or a handle in
-    // non-blocking mode): the socket decides how long to wait for room.
-    if (err == SSL_ERROR_WANT_WRITE && WaitForRead) {
-      FLastError = WantWrite;
+    if (err == (Writing ? SSL_ERROR_WANT_WRITE : SSL_ERROR_WANT_READ)) {
+      FLastError = Writing ? WantWrite : WantRead;
       return -1;
     }
   } while (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
@@ -571,7 +569,7 @@ int TSSLOpenSSL::Transfer(int Len, bool WaitForRead, const std::function<int(ssl
 }
 
 int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
-  return Transfer(Len, true, [&](SSL* ssl) { return SSL_write(ssl, Buffer, Len); });
+  return Transfer(Len, /*Writing=*/true, [&](SSL* ssl) { return SSL_write(ssl, Buffer, Len); });
 }
 
 int TSSLOpenSSL::RecvBuffer(void* Buffer, int Len) {
@@ -579,7 +577,7 @@ int TSSLOpenSSL::RecvBuffer(void* Buffer, int Len) {
   // hold the read in the platform's wait, past the socket's time-out. The
   // socket waits for the rest itself.
   FTransport.DontWait = true;
-  const int r = Transfer(Len, false, [&](SSL* ssl) { return SSL_read(ssl, Buffer, Len); });
+  const int r = Transfer(Len, /*Writing=*/false, [&](SSL* ssl) { return SSL_read(ssl, Buffer, Len); });
   FTransport.DontWait = false;
   return r;
 }

@@ -135,9 +135,9 @@ private:
 
   /// SSLCheck for a step that failed; always false.
   [[nodiscard]] bool Failed();
-  /// One SSL_write or SSL_read with the retry and result rules of both; a
-  /// want-read ends it when WaitForRead is false.
-  int Transfer(int Len, bool WaitForRead, const std::function<int(ssl_st*)>& Call);
+  /// One SSL_write (Writing) or SSL_read with the retry and result rules of
+  /// both; a want-write ends a write (WantWrite) and a want-read a read (WantRead).
+  int Transfer(int Len, bool Writing, const std::function<int(ssl_st*)>& Call);
   [[nodiscard]] bool AttachHandle();
   [[nodiscard]] bool HandshakeWithTimeout(int Timeout);
   void AddClientNameExtension();
