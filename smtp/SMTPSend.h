@@ -190,10 +190,10 @@ private:
     int NoReply();
     // Closes the connection once the conversation is out of step.
     void DropConnection();
-    // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
     // True, with the client's own refusal as the reply, when TLS is asked for with a
     // certificate check and the conversation is still in the clear.
     [[nodiscard]] bool RefuseWithoutTLS();
+    // True (and a reply-shaped refusal recorded) when Argument holds CR or LF.
     [[nodiscard]] bool RefuseUnsafe(std::string_view Argument);
     // As RefuseUnsafe, and also true for a non-ASCII address outside SMTPUTF8.
     [[nodiscard]] bool RefuseAddress(std::string_view Address, bool SMTPUTF8);
