@@ -2,7 +2,7 @@
 
 #include "mime/Codings.h"
 #include "mime/SystemCodePage.h"
-#include "mime/detail/Utf8.h"
+#include "mime/Utf8.h"
 
 #include <algorithm>
 #include <map>
@@ -54,14 +54,14 @@ struct TSource {
 // is not lost as "?". Malformed UTF-8 still becomes "?", byte by byte.
 TSource SourceOf(std::string_view Value, TMimeChar CP, TMimeChar MimeP) {
     if (CP != GetCurCP() || MimeP != TMimeChar::UTF_8) return {AnsiFromText(Value), CP};
-    return {detail::WithMalformedAsQuestionMarks(Value), TMimeChar::UTF_8};
+    return {WithMalformedAsQuestionMarks(Value), TMimeChar::UTF_8};
 }
 
 // The source character at Pos: a UTF-8 sequence in UTF-8, else one byte (text arrives
 // as system-code-page bytes).
 std::string_view SourceCharAt(const TSource& Source, std::size_t Pos) {
     const std::size_t length =
-        Source.Charset == TMimeChar::UTF_8 ? detail::DecodeUtf8Char(Source.Bytes, Pos).Length : 1;
+        Source.Charset == TMimeChar::UTF_8 ? DecodeUtf8Char(Source.Bytes, Pos).Length : 1;
     return std::string_view(Source.Bytes).substr(Pos, length);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "mime/LargeBytes.h"
+#include "mime/Utf8.h"
 #include "mime/detail/Utf8.h"
 
 namespace tandrel::mime {
@@ -45,7 +46,7 @@ char* AnsiTo(std::string_view Utf8, char* Out) {
             *Out++ = static_cast<char>(in[i++]);
             continue;
         }
-        const detail::TDecodedChar d = detail::DecodeUtf8Char(Utf8, i);
+        const TDecodedChar d = DecodeUtf8Char(Utf8, i);
         *Out++ = d.Valid ? ByteOf(d.CodePoint) : '?';
         i += d.Length;
     }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "mime/Utf8.h"
+
 namespace tandrel::mail::tool {
 
 namespace {
@@ -12,49 +14,20 @@ void AppendEscape(std::string& out, const char* format, unsigned value) {
     out += text;
 }
 
-// Length of the well-formed UTF-8 sequence at the start of `s`; 0 when there is none.
-std::size_t SequenceLength(std::string_view s) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;   // no overlong forms
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
-    }
-    if (length == 0 || s.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    return length;
-}
-
 }  // namespace
 
 std::string EscapeControls(std::string_view Text) {
     std::string out;
     out.reserve(Text.size());
     while (!Text.empty()) {
-        const auto c = static_cast<unsigned char>(Text.front());
-        std::size_t used = 1;
-        if (c < 0x20 || c == 0x7F) {
-            AppendEscape(out, "\\x%02X", c);
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if ((used = SequenceLength(Text)) == 0) {
-            used = 1;
-            AppendEscape(out, "\\x%02X", c);
-        } else if (c == 0xC2 && static_cast<unsigned char>(Text[1]) < 0xA0) {
-            AppendEscape(out, "\\u%04X", static_cast<unsigned char>(Text[1]));
-        } else {
-            out.append(Text.substr(0, used));
-        }
-        Text.remove_prefix(used);
+        const mime::TDecodedChar c = mime::DecodeUtf8Char(Text, 0);
+        if (!c.Valid || c.CodePoint < 0x20 || c.CodePoint == 0x7F)
+            AppendEscape(out, "\\x%02X", static_cast<unsigned char>(Text.front()));
+        else if (c.CodePoint >= 0x80 && c.CodePoint < 0xA0)
+            AppendEscape(out, "\\u%04X", static_cast<unsigned>(c.CodePoint));
+        else
+            out.append(Text.substr(0, c.Length));
+        Text.remove_prefix(c.Length);
     }
     return out;
 }

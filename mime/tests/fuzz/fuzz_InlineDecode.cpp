@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "mime/InlineEncoding.h"
-#include "mime/detail/Utf8.h"
+#include "mime/Utf8.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ void EncodesWithinTheLimits(std::string_view Text) {
             Require(end - start <= 75);
         }
     }
-    Require(InlineDecode(encoded, TMimeChar::UTF_8) == detail::WithMalformedAsQuestionMarks(Text));
+    Require(InlineDecode(encoded, TMimeChar::UTF_8) == WithMalformedAsQuestionMarks(Text));
 }
 
 }  // namespace
