@@ -21,6 +21,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -99,18 +100,6 @@ TEdit* Edit(QWidget* parent, const char* name, QPoint at, int width,
     box->SetCharCase(charCase);
     return box;
 }
-
-// Empties the bottom bar when a send ends, whichever way it ends.
-class TBarraLimpa {
-public:
-    explicit TBarraLimpa(QStatusBar& bar) : FBar(bar) {}
-    ~TBarraLimpa() { FBar.clearMessage(); }
-    TBarraLimpa(const TBarraLimpa&) = delete;
-    TBarraLimpa& operator=(const TBarraLimpa&) = delete;
-
-private:
-    QStatusBar& FBar;
-};
 
 QPushButton* Button(QWidget* parent, const char* name, const char* caption, TGlyph glyph,
                     QRect geometry)
@@ -748,7 +737,8 @@ void TFrm_cadastro::enviar_email()
     mail.AddAttachment(&bytes, Fvnome_arq.toStdString(), mail::TMailAttachmentDisposition::adAttachment);
 
     // Returns when the send has ended; meanwhile the window paints but takes no input.
-    const TBarraLimpa barra(*stb_envio);
+    // The bottom bar is empty again when the send ends, whichever way it ends.
+    const auto barraLimpa = qScopeGuard([this] { stb_envio->clearMessage(); });
     enviar_aguardando(mail);
 }
 
