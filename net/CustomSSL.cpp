@@ -28,6 +28,7 @@ void TCustomSSL::Assign(const TCustomSSL& Value) {
   FCertComplianceLevel = Value.FCertComplianceLevel;
   FSNIHost = Value.FSNIHost;
   FCertHost = Value.FCertHost;
+  FTrustedFingerprints = Value.FTrustedFingerprints;
 }
 
 std::string TCustomSSL::LibVersion() { return {}; }

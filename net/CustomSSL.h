@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tandrel::net {
 
@@ -139,6 +141,18 @@ public:
   /// issued for when VerifyCert is set; empty = any name.
   [[nodiscard]] const std::string& CertHost() const noexcept { return FCertHost; }
   void SetCertHost(const std::string& Value) { FCertHost = Value; }
+  /// SHA-256 digests (32 bytes each) of certificates the check accepts although
+  /// they fail it (VerifyCert): those someone has chosen to trust for this host.
+  [[nodiscard]] const std::vector<std::string>& TrustedFingerprints() const noexcept { return FTrustedFingerprints; }
+  void SetTrustedFingerprints(std::vector<std::string> Value) { FTrustedFingerprints = std::move(Value); }
+  /// Why the peer's certificate failed the check of the last client handshake
+  /// (OpenSSL's text, "hostname mismatch"); empty when it passed, was trusted
+  /// or was not checked.
+  [[nodiscard]] const std::string& CertCheckError() const noexcept { return FCertCheckError; }
+  /// SHA-256 digest (32 bytes) of the certificate the last client handshake
+  /// checked, kept after a failed handshake (when the peer queries have
+  /// nothing to say); empty when no check was made.
+  [[nodiscard]] const std::string& CertCheckFingerprint() const noexcept { return FCertCheckFingerprint; }
 
 protected:
   THookVerifyCert FOnVerifyCert;
@@ -168,6 +182,9 @@ protected:
   int FCertComplianceLevel = -1;
   std::string FSNIHost;
   std::string FCertHost;
+  std::vector<std::string> FTrustedFingerprints;
+  std::string FCertCheckError;
+  std::string FCertCheckFingerprint;
 };
 
 /// The plug-in without TLS: the base behaviour, with its own library texts.

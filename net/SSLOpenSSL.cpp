@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
@@ -189,6 +190,27 @@ std::string NameText(const X509_NAME* name) {
   return text != nullptr ? std::string(text) : std::string();
 }
 
+// OpenSSL's oldest queued error and its text ("error:0A000086:SSL routines::..."),
+// 0 and empty when none; the queue is emptied.
+std::pair<unsigned long, std::string> TakeQueuedError() {
+  const unsigned long err = ERR_get_error();
+  ERR_clear_error();
+  if (err == 0)
+    return {0, {}};
+  char buf[256] = {};
+  ERR_error_string_n(err, buf, sizeof buf);
+  return {err, buf};
+}
+
+// The SHA-256 digest of a certificate, 32 bytes; empty when there is none.
+std::string Sha256(const X509* cert) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (cert == nullptr || X509_digest(cert, EVP_sha256(), digest, &size) != 1)
+    return {};
+  return std::string(reinterpret_cast<const char*>(digest), size);
+}
+
 }  // namespace
 
 bool InitSSLInterface() {
@@ -229,16 +251,10 @@ std::string TSSLOpenSSL::LibVersion() {
 }
 
 bool TSSLOpenSSL::SSLCheck() {
-  FLastErrorDesc.clear();
-  const unsigned long err = ERR_get_error();
-  ERR_clear_error();
+  auto [err, text] = TakeQueuedError();
   FLastError = static_cast<int>(err);
-  if (err == 0)
-    return true;
-  char buf[256] = {};
-  ERR_error_string_n(err, buf, sizeof buf);
-  FLastErrorDesc = buf;
-  return false;
+  FLastErrorDesc = std::move(text);
+  return err == 0;
 }
 
 bool TSSLOpenSSL::Failed() {
@@ -310,6 +326,8 @@ bool TSSLOpenSSL::Init(bool Server) {
     return Failed();
   SSL_CTX_set_cipher_list(ctx, FCiphers.c_str());
   SSL_CTX_set_verify(ctx, FVerifyCert ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  if (FVerifyCert)
+    SSL_CTX_set_cert_verify_callback(ctx, CheckChain, this);
   SSL_CTX_set_default_passwd_cb(ctx, PasswordCallback);
   SSL_CTX_set_default_passwd_cb_userdata(ctx, this);
   if (Server && FCertificateFile.empty() && FCertificate.empty() && FPFXfile.empty() && FPFX.empty() &&
@@ -464,6 +482,26 @@ bool TSSLOpenSSL::HandshakeFailed() {
   return false;
 }
 
+int TSSLOpenSSL::CheckChain(X509_STORE_CTX* Store, void* Self) {
+  TSSLOpenSSL& ssl = *static_cast<TSSLOpenSSL*>(Self);
+  ssl.FCertCheckFingerprint = Sha256(X509_STORE_CTX_get0_cert(Store));
+  if (X509_verify_cert(Store) == 1)
+    return 1;
+  const auto& trusted = ssl.FTrustedFingerprints;
+  if (!ssl.FCertCheckFingerprint.empty() &&
+      std::find(trusted.begin(), trusted.end(), ssl.FCertCheckFingerprint) != trusted.end()) {
+    // The handshake's verify result is read from here: the trusted certificate is verified.
+    X509_STORE_CTX_set_error(Store, X509_V_OK);
+    return 1;
+  }
+  int error = X509_STORE_CTX_get_error(Store);
+  if (error == X509_V_OK)
+    error = X509_V_ERR_UNSPECIFIED;  // a failure OpenSSL did not name must not pass as none
+  X509_STORE_CTX_set_error(Store, error);
+  ssl.FCertCheckError = X509_verify_cert_error_string(error);
+  return 0;
+}
+
 bool TSSLOpenSSL::HandshakeWithTimeout(int Timeout) {
   const bool wasNonBlocking = FSocket.NonBlockMode();
   FSocket.SetNonBlockMode(true);
@@ -486,6 +524,8 @@ bool TSSLOpenSSL::HandshakeWithTimeout(int Timeout) {
 }
 
 bool TSSLOpenSSL::Connect() {
+  FCertCheckError.clear();
+  FCertCheckFingerprint.clear();
   if (FSocket.Socket() == -1)
     return false;
   if (!Prepare(false))
@@ -553,6 +593,7 @@ int TSSLOpenSSL::Transfer(int Len, bool Writing, const std::function<int(ssl_st*
   // its own.
   do {
     ERR_clear_error();
+    errno = 0;
     r = Call(FSsl.get());
     err = SSL_get_error(FSsl.get(), r);
     if (err == (Writing ? SSL_ERROR_WANT_WRITE : SSL_ERROR_WANT_READ)) {
@@ -565,6 +606,11 @@ int TSSLOpenSSL::Transfer(int Len, bool Writing, const std::function<int(ssl_st*
   if (err == SSL_ERROR_ZERO_RETURN)
     return 0;
   FLastError = err;
+  // The peer's alert after a handshake that seemed done (a TLS 1.3 server that
+  // wants a client certificate) is known only here: say what OpenSSL says.
+  FLastErrorDesc = TakeQueuedError().second;
+  if (FLastErrorDesc.empty() && err == SSL_ERROR_SYSCALL && errno != 0)
+    FLastErrorDesc = std::strerror(errno);
   return r;
 }
 

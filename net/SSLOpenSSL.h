@@ -12,6 +12,7 @@
 struct ssl_st;
 struct ssl_ctx_st;
 struct bio_st;
+struct x509_store_ctx_st;
 
 namespace tandrel::net {
 
@@ -53,7 +54,10 @@ public:
   /// restored afterwards). Sends SNIHost when set. With VerifyCert, checks
   /// the peer's chain against CertCAFile (the system's authorities when it
   /// is empty) and the certificate's names against CertHost when set; a
-  /// failed check adds its reason to LastErrorDesc. False on any failure.
+  /// certificate among TrustedFingerprints passes whatever the check says.
+  /// A failed check adds its reason to LastErrorDesc and keeps it, with the
+  /// certificate's digest, in CertCheckError and CertCheckFingerprint. False
+  /// on any failure.
   [[nodiscard]] bool Connect() override;
   /// Server handshake on the socket's handle with the configured keys (a
   /// self-signed pair is made when none is set). False on any failure.
@@ -68,6 +72,8 @@ public:
   /// Bytes read; 0 without error when the peer closed TLS; otherwise the
   /// SSL_read result with LastError the SSL_get_error class (WantRead when
   /// no application byte has arrived yet: the read never waits for one).
+  /// A failure OpenSSL explains (an alert of the peer, say) has its text in
+  /// LastErrorDesc, as a write's has.
   int RecvBuffer(void* Buffer, int Len) override;
   /// Decrypted bytes ready now; 0 without a connection.
   [[nodiscard]] int WaitingData() override;
@@ -147,6 +153,10 @@ private:
   /// Failed for a handshake, adding the certificate check's reason when it
   /// was the check that failed.
   [[nodiscard]] bool HandshakeFailed();
+  /// OpenSSL's check of the peer's chain (with the host check of
+  /// AddHostCheck), remembering the certificate's digest and why it failed;
+  /// a trusted digest passes. Called by OpenSSL with this plug-in as Self.
+  static int CheckChain(x509_store_ctx_st* Store, void* Self);
   [[nodiscard]] bool LoadCertificateFile();
   [[nodiscard]] bool LoadPrivateKeyFile();
   [[nodiscard]] bool LoadPFXfile();

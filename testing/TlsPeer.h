@@ -1,6 +1,7 @@
 #pragma once
 // testing/tls_peer.py on loopback for one test: a TLS server that stays silent after
-// the handshake, never answers the client's hello, or sends half a record. Started in
+// the handshake, never answers the client's hello, sends half a record, stops reading,
+// or wants a client certificate. Started in
 // the constructor, stopped in the destructor.
 
 #include <stdexcept>
@@ -12,8 +13,8 @@ namespace tandrel::testing {
 
 class TlsPeer {
 public:
-    /// `mode`: "silent", "mute" or "half" (see tls_peer.py). Throws std::runtime_error
-    /// when the peer does not come up.
+    /// `mode`: "silent", "mute", "half", "deaf" or "certreq" (see tls_peer.py). Throws
+    /// std::runtime_error when the peer does not come up.
     explicit TlsPeer(const std::string& mode)
         : process_({TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/testing/tls_peer.py", mode},
                    {.EndsOnInputClose = true}) {

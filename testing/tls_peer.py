@@ -10,7 +10,10 @@ Modes:
            holds an SMTP greeting, and nothing more
   deaf     completes the handshake, greets like an SMTP server, then never reads
            again, so that the client's writes find no room
+  certreq  TLS 1.3 only, wants a client certificate: the client's handshake ends
+           before the server's verdict, which comes as an alert when it reads
 """
+import os
 import socket
 import ssl
 import sys
@@ -32,6 +35,9 @@ def handshake(conn, tls, incoming, outgoing):
             if not data:
                 return False
             incoming.write(data)
+        except ssl.SSLError:
+            conn.sendall(outgoing.read())  # the alert that says why
+            return False
     conn.sendall(outgoing.read())  # the last flight and the session tickets
     return True
 
@@ -60,6 +66,10 @@ def main():
     mode = sys.argv[1]
     out = tempfile.mkdtemp()
     context = make_context(out, None, None)
+    if mode == "certreq":
+        context.minimum_version = ssl.TLSVersion.TLSv1_3
+        context.verify_mode = ssl.CERT_REQUIRED
+        context.load_verify_locations(os.path.join(out, "cert.pem"))
     listener = socket.create_server(("127.0.0.1", 0))
     print("PORT %d" % listener.getsockname()[1], flush=True)
 

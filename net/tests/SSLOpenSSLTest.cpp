@@ -304,6 +304,55 @@ INSTANTIATE_TEST_SUITE_P(Cases, SSLOpenSSLAltNames,
                                            AltNameCase{"ParentDomain", "tandrel.test", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A failed check keeps why and which certificate; that certificate, once trusted, passes
+// (and no other does).
+TEST(SSLOpenSSL, FailedCheckTellsWhyAndWhichCertificateAndATrustedOnePasses) {
+  TlsServer server(Certs(), {"-rev"});
+  TTCPBlockSocket sock;
+  sock.SSL().SetVerifyCert(true);
+  sock.SSL().SetCertCAFile(Certs().File("ca.pem"));
+  sock.SSL().SetCertHost("other.tandrel.test");
+  ConnectTls(sock, server.Port());
+  EXPECT_EQ(sock.LastError(), WSASYSNOTREADY);
+  EXPECT_EQ(sock.SSL().CertCheckError(), "hostname mismatch");
+  const std::string sha256 =
+      RunTool({"openssl", "x509", "-in", Certs().File("server.pem"), "-noout", "-fingerprint", "-sha256"}, "");
+  const std::string digest = sock.SSL().CertCheckFingerprint();
+  EXPECT_EQ("sha256 Fingerprint=" + Hex(digest, ":") + "\n", sha256);
+  sock.CloseSocket();
+
+  for (const bool same : {false, true}) {
+    SCOPED_TRACE(same);
+    sock.SSL().SetTrustedFingerprints({same ? digest : std::string(32, '\x5A')});
+    ConnectTls(sock, server.Port());
+    if (same) {
+      ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
+      EXPECT_EQ(sock.SSL().GetVerifyCert(), 0);
+      EXPECT_EQ(sock.SSL().CertCheckError(), "");
+      ASSERT_EQ(sock.SendString("abc\n"), 4);
+      EXPECT_EQ(sock.RecvTerminated(Wait, "\n"), "cba");
+    } else {
+      EXPECT_EQ(sock.LastError(), WSASYSNOTREADY);
+      EXPECT_EQ(sock.SSL().CertCheckError(), "hostname mismatch");
+    }
+    sock.CloseSocket();
+  }
+}
+
+// A TLS 1.3 server that wants a client certificate lets the client's handshake end and
+// says no in an alert, met at the first read: OpenSSL's reason is told, as for a failed
+// handshake, not an empty text.
+TEST(SSLOpenSSL, ClientCertificateDemandedAfterTheHandshakeIsExplained) {
+  tandrel::testing::TlsPeer peer("certreq");
+  TTCPBlockSocket sock;
+  sock.SetConnectionTimeout(Wait);
+  ConnectTls(sock, peer.Port());
+  ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
+  EXPECT_EQ(sock.RecvString(Wait), "");
+  EXPECT_EQ(sock.LastError(), WSASYSNOTREADY);
+  EXPECT_NE(sock.LastErrorDesc().find("certificate required"), std::string::npos) << sock.LastErrorDesc();
+}
+
 TEST(SSLOpenSSL, VerifyHookHasTheLastWord) {
   TlsServer server(Certs(), {"-rev"});
   TTCPBlockSocket sock;
