@@ -363,18 +363,23 @@ bool TSMTPSend::Login()
 {
     FESMTP = true;
     FAuthDone = false;
+    FAuthMechanism.clear();
     FESMTPcap.clear();
     FESMTPSize = false;
     FMaxSize = 0;
 
+    FLoginStep = TLoginStep::lsConnect;
     if (!Connect()) return false;
+    FLoginStep = TLoginStep::lsGreeting;
     if (ReadResult() != 220) return false;
+    FLoginStep = TLoginStep::lsHello;
     if (!Ehlo()) {
         FESMTP = false;
         if (!Helo()) return false;
     }
     if (FESMTP) ReadCapabilities();
 
+    FLoginStep = TLoginStep::lsStartTLS;
     if (FESMTP && !FFullSSL && FAutoTLS && !FindCap("STARTTLS").empty()) {
         if (!StartTLS()) return false;
         // Only what the server says under TLS counts.
@@ -382,18 +387,24 @@ bool TSMTPSend::Login()
         ReadCapabilities();
     }
     if (RefuseWithoutTLS()) return false;
-    if (!FESMTP) return true;
+    ReadSize();
 
-    if (!UserName().empty() || !Password().empty()) Authenticate();
+    FLoginStep = TLoginStep::lsAuth;
+    // The caller may refuse this server before the password goes to it.
+    if (FOnBeforeAuth && !FOnBeforeAuth(*this)) return false;
+    if (FESMTP && (!UserName().empty() || !Password().empty())) Authenticate();
     // A refused login is the server's answer; a lost connection is no login.
     if (!Connected()) return false;
-
-    const std::string size = FindCap("SIZE");
-    if (!size.empty()) {
-        FESMTPSize = true;
-        FMaxSize = size.size() > 5 ? ToNumber<std::int64_t>(TrimBlank(std::string_view(size).substr(5)), 0) : 0;
-    }
+    FLoginStep = TLoginStep::lsDone;
     return true;
+}
+
+void TSMTPSend::ReadSize()
+{
+    const std::string size = FindCap("SIZE");
+    if (size.empty()) return;
+    FESMTPSize = true;
+    FMaxSize = size.size() > 5 ? ToNumber<std::int64_t>(TrimBlank(std::string_view(size).substr(5)), 0) : 0;
 }
 
 void TSMTPSend::Authenticate()
@@ -404,32 +415,39 @@ void TSMTPSend::Authenticate()
     s = UpperAscii(s);
 
     using Mechanism = bool (TSMTPSend::*)();
-    static constexpr std::array<std::pair<std::string_view, Mechanism>, 4> Mechanisms{{
-        {"PLAIN", &TSMTPSend::AuthPlain},
-        {"LOGIN", &TSMTPSend::AuthLogin},
-        {"CRAM-MD5", &TSMTPSend::AuthCram},
-        {"XOAUTH2", &TSMTPSend::AuthXOauth2},
-    }};
-    for (const auto& [name, mechanism] : Mechanisms) {
+    using Entry = std::pair<std::string_view, Mechanism>;
+    static constexpr Entry Plain{"PLAIN", &TSMTPSend::AuthPlain};
+    static constexpr Entry Login{"LOGIN", &TSMTPSend::AuthLogin};
+    static constexpr Entry Cram{"CRAM-MD5", &TSMTPSend::AuthCram};
+    static constexpr Entry XOauth2{"XOAUTH2", &TSMTPSend::AuthXOauth2};
+    static constexpr std::array<Entry, 4> UnderTLS{{Plain, Login, Cram, XOauth2}};
+    // In the clear, PLAIN and LOGIN would show the password to anyone on the way.
+    static constexpr std::array<Entry, 4> InTheClear{{Cram, Plain, Login, XOauth2}};
+    for (const auto& [name, mechanism] : FSock->SSL().SSLEnabled() ? UnderTLS : InTheClear) {
         if (FAuthDone) break;
-        if (s.find(name) != std::string::npos) FAuthDone = (this->*mechanism)();
+        if (s.find(name) == std::string::npos) continue;
+        FAuthMechanism = name;
+        FAuthDone = (this->*mechanism)();
     }
 }
+
+// User name and password are UTF-8 in every mechanism (RFC 4616, RFC 7628): servers
+// compare them so, and Windows-1252 would turn other characters into "?".
 
 bool TSMTPSend::AuthPlain()
 {
     std::string token(1, '\0');
-    token += mime::AnsiFromText(UserName());
+    token += UserName();
     token += '\0';
-    token += mime::AnsiFromText(Password());
+    token += Password();
     return Command("AUTH PLAIN " + mime::EncodeBase64(token)) == 235;
 }
 
 bool TSMTPSend::AuthLogin()
 {
     if (Command("AUTH LOGIN") != 334) return false;
-    if (Command(mime::EncodeBase64(mime::AnsiFromText(UserName()))) != 334) return false;
-    return Command(mime::EncodeBase64(mime::AnsiFromText(Password()))) == 235;
+    if (Command(mime::EncodeBase64(UserName())) != 334) return false;
+    return Command(mime::EncodeBase64(Password())) == 235;
 }
 
 bool TSMTPSend::AuthCram()
@@ -438,17 +456,16 @@ bool TSMTPSend::AuthCram()
     const std::string_view last = FResultString;
     const std::string challenge =
         mime::DecodeBase64(mime::AnsiFromText(last.size() > 4 ? last.substr(4) : std::string_view{}));
-    const std::string digest = mime::HMAC_MD5(challenge, mime::AnsiFromText(Password()));
-    const std::string answer = mime::AnsiFromText(UserName()) + " " + mime::StrToHex(digest);
-    return Command(mime::EncodeBase64(answer)) == 235;
+    const std::string digest = mime::HMAC_MD5(challenge, Password());
+    return Command(mime::EncodeBase64(UserName() + " " + mime::StrToHex(digest))) == 235;
 }
 
 bool TSMTPSend::AuthXOauth2()
 {
-    std::string token = "user=" + mime::AnsiFromText(UserName());
+    std::string token = "user=" + UserName();
     token += '\x01';
     token += "auth=Bearer ";
-    token += mime::AnsiFromText(Password());
+    token += Password();
     token += "\x01\x01";
     return Command("AUTH XOAUTH2 " + mime::EncodeBase64(token)) == 235;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -39,6 +40,15 @@ private:
     unsigned bits_ = 0;
 };
 
+/// How far `Login` got: the step it was on when it ended, `lsDone` when it succeeded.
+enum class TLoginStep { lsConnect, lsGreeting, lsHello, lsStartTLS, lsAuth, lsDone };
+
+class TSMTPSend;
+
+/// Called by `Login` once the server's capabilities are final, before authenticating;
+/// false ends the login there.
+using THookBeforeAuth = std::function<bool(const TSMTPSend& Sender)>;
+
 /// One SMTP conversation at a time over a blocking TCP socket, optionally with TLS
 /// (implicit, or after STARTTLS). Never throws: every operation returns whether the
 /// server accepted it and keeps the last reply readable (`ResultCode`, `ResultString`,
@@ -48,7 +58,8 @@ private:
 /// written whole, a failed TLS handshake): later commands then fail at once, sending
 /// nothing and leaving the reply and the socket's error that tell why.
 /// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes,
-/// except the commands of a mail transaction begun with SMTPUTF8, which travel as UTF-8.
+/// except the commands of a mail transaction begun with SMTPUTF8, which travel as UTF-8,
+/// and the user name and password, which every mechanism sends as UTF-8.
 class TSMTPSend : public net::TNetClient {
 public:
     /// Port "25", Timeout 60000 ms, SystemName the local host name, no TLS, no
@@ -88,11 +99,14 @@ public:
     /// Sends "EHLO " + `SystemName`; true on 250..259. Refuses like `Helo`.
     [[nodiscard]] bool Ehlo();
     /// Connect, greeting 220, EHLO (else HELO), STARTTLS when `AutoTLS` and offered,
-    /// authentication when a user name or password is set (PLAIN, LOGIN, CRAM-MD5,
-    /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail, or
-    /// when the connection was lost on the way; a refused authentication does not fail
-    /// it (see `AuthDone`). With `AutoTLS` and the socket's `VerifyCert` set, also false
-    /// (before authenticating) when the server does not offer STARTTLS.
+    /// SIZE, `OnBeforeAuth`, authentication when a user name or password is set (PLAIN,
+    /// LOGIN, CRAM-MD5, XOAUTH2 in that order under TLS; in the clear CRAM-MD5 first,
+    /// which does not reveal the password). False when connect, greeting, both greetings
+    /// or STARTTLS fail, when `OnBeforeAuth` says no (the connection stays open and in
+    /// step), or when the connection was lost on the way; a refused authentication does
+    /// not fail it (see `AuthDone`). With `AutoTLS` and the socket's `VerifyCert` set, also
+    /// false (before authenticating) when the server does not offer STARTTLS. `LoginStep`
+    /// tells where it ended.
     [[nodiscard]] bool Login();
     /// Sends "QUIT"; true on 221. The socket is closed whatever the reply.
     [[nodiscard]] bool Logout();
@@ -141,6 +155,11 @@ public:
     [[nodiscard]] bool ESMTP() const { return FESMTP; }
     /// True when an authentication succeeded.
     [[nodiscard]] bool AuthDone() const { return FAuthDone; }
+    /// The mechanism of the last authentication tried in this conversation ("PLAIN",
+    /// "LOGIN", "CRAM-MD5", "XOAUTH2"); empty when none was tried.
+    [[nodiscard]] const std::string& AuthMechanism() const { return FAuthMechanism; }
+    /// The step the last `Login` ended on.
+    [[nodiscard]] TLoginStep LoginStep() const { return FLoginStep; }
     /// True when the server announced SIZE.
     [[nodiscard]] bool ESMTPSize() const { return FESMTPSize; }
     /// The size the server announced, 0 when none.
@@ -165,6 +184,10 @@ public:
     /// Notifications requested with MAIL FROM and RCPT TO.
     [[nodiscard]] TDeliveryStatusNotification DeliveryStatusNotification() const { return FDeliveryStatusNotification; }
     void SetDeliveryStatusNotification(TDeliveryStatusNotification v) { FDeliveryStatusNotification = v; }
+    /// Asked by `Login` before it authenticates, when the capabilities (and `MaxSize`)
+    /// are known; unset, the login goes on.
+    [[nodiscard]] const THookBeforeAuth& OnBeforeAuth() const { return FOnBeforeAuth; }
+    void SetOnBeforeAuth(THookBeforeAuth v) { FOnBeforeAuth = std::move(v); }
 
     /// Longest line the socket accepts in a reply, in bytes.
     static constexpr int MaxReplyLineLength = 65536;
@@ -201,6 +224,7 @@ private:
     // `ResultString` show why nothing was sent or read.
     void SetOwnReply(std::string_view Text);
     void ReadCapabilities();
+    void ReadSize();
     void Authenticate();
 
     std::unique_ptr<net::TTCPBlockSocket> FSock;
@@ -210,6 +234,9 @@ private:
     std::vector<std::string> FESMTPcap;
     bool FESMTP = false;
     bool FAuthDone = false;
+    std::string FAuthMechanism;
+    TLoginStep FLoginStep = TLoginStep::lsConnect;
+    THookBeforeAuth FOnBeforeAuth;
     bool FESMTPSize = false;
     std::int64_t FMaxSize = 0;
     int FEnhCode1 = 0;

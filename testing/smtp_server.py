@@ -16,18 +16,23 @@ Every AUTH exchange that reaches the authenticator, accepted or not, adds its
 login as a line to <out>/auth.log.
 With --smtputf8 the server offers SMTPUTF8; with --record it appends every byte
 it receives from clients (commands and data, after TLS) to <out>/received.bin.
+With --cram it offers CRAM-MD5 too (RFC 2195), checked against --user and
+--password (UTF-8), its logins logged in auth.log like the others.
 """
 import argparse
 import asyncio
 import email
+import hashlib
+import hmac
 import email.policy
 import logging
 import os
 import ssl
 import subprocess
 import sys
+import time
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 
 class RecordingSMTP(SMTP):
@@ -41,6 +46,26 @@ class RecordingSMTP(SMTP):
         with open(self._record, "ab") as f:
             f.write(data)
         super().data_received(data)
+
+
+class CramMD5:
+    """Mixed into the server class: CRAM-MD5 for the account in `cram_account`
+    (user and password as UTF-8 bytes, the auth.log path)."""
+
+    cram_account = None
+
+    async def auth_CRAM__MD5(self, server, args):
+        user, password, log = self.cram_account
+        challenge = "<%d.%d@tandrel.test>" % (os.getpid(), time.time_ns())
+        answer = await self.challenge_auth(challenge)
+        if answer is MISSING:
+            return AuthResult(success=False)
+        login, _, digest = answer.rpartition(b" ")
+        with open(log, "a", encoding="utf-8") as f:
+            f.write(login.decode("utf-8", "replace") + "\n")
+        expected = hmac.new(password, challenge.encode(), hashlib.md5).hexdigest().encode()
+        ok = login == user and hmac.compare_digest(digest, expected)
+        return AuthResult(success=ok, handled=False, auth_data=login if ok else None)
 
 
 def make_context(out, cert, key):
@@ -156,6 +181,7 @@ async def main():
                    help="with --mode smtps: list STARTTLS although TLS is already on")
     p.add_argument("--smtputf8", action="store_true", help="offer SMTPUTF8 (RFC 6531)")
     p.add_argument("--record", action="store_true", help="keep every byte received in <out>/received.bin")
+    p.add_argument("--cram", action="store_true", help="offer CRAM-MD5 for --user and --password")
     a = p.parse_args()
 
     ctx = make_context(a.out, a.cert, a.key) if a.mode != "plain" else None
@@ -169,7 +195,12 @@ async def main():
 
     loop = asyncio.get_running_loop()
     record = os.path.join(a.out, "received.bin")
-    factory = (lambda: RecordingSMTP(handler, record, **kwargs)) if a.record else (lambda: SMTP(handler, **kwargs))
+    server_class = RecordingSMTP if a.record else SMTP
+    if a.cram:
+        account = ((a.user or "").encode(), a.password.encode(), os.path.join(a.out, "auth.log"))
+        server_class = type("CramServer", (CramMD5, server_class), {"cram_account": account})
+    factory = ((lambda: server_class(handler, record, **kwargs)) if a.record
+               else (lambda: server_class(handler, **kwargs)))
     server = await loop.create_server(factory, host="127.0.0.1", port=0,
                                       ssl=ctx if a.mode == "smtps" else None)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)

@@ -418,6 +418,7 @@ TEST(LoginState, ConnectFailureKeepsPreviousReply)
     EXPECT_EQ(client.Sock().LastError(), 10061);
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(client.EnhCode1(), 5);
+    EXPECT_EQ(client.LoginStep(), TLoginStep::lsConnect);
 }
 
 // ---------------------------------------------------------------- commands
@@ -1227,6 +1228,165 @@ TEST_F(SinkTest, SeveralConversationsOnOneClient)
         EXPECT_EQ(testing::FromHex(messages[i].Get("raw_hex")), "Subject: " + std::to_string(i) + "\r\n\r\nbody\r\n");
     }
 }
+
+// ---------------------------------------------------------------- credentials
+
+// Accented credentials go out as UTF-8 in every mechanism (RFC 4616, RFC 7628), which
+// is what servers compare; in the clear the mechanism that does not show the password
+// comes first. Base64 texts computed outside this code for "joão" and "maçã-senha".
+struct CredentialCase {
+    const char* Name;
+    std::vector<Step> Script;
+    std::string Sent;
+    std::string Mechanism;
+};
+
+const std::string Utf8Cram = "am/Do28gNmQ0MzRjYmE4Y2IxZWIxMWZiNGJiZTlkOGE2ZWFlMDM=";
+const std::string Utf8Plain = "AGpvw6NvAG1hw6fDoy1zZW5oYQ==";
+
+std::vector<CredentialCase> CredentialCases()
+{
+    const std::string ehlo = "EHLO client.test\r\n";
+    return {
+        {"plain", Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN", "235 ok"}),
+         ehlo + "AUTH PLAIN " + Utf8Plain + "\r\n", "PLAIN"},
+        {"login", Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok"}),
+         ehlo + "AUTH LOGIN\r\nam/Do28=\r\nbWHDp8OjLXNlbmhh\r\n", "LOGIN"},
+        {"cram_md5", Dialog("220 mx", {"250-mx\r\n250 AUTH CRAM-MD5", CramChallenge, "235 ok"}),
+         ehlo + "AUTH CRAM-MD5\r\n" + Utf8Cram + "\r\n", "CRAM-MD5"},
+        {"xoauth2", Dialog("220 mx", {"250-mx\r\n250 AUTH XOAUTH2", "235 ok"}),
+         ehlo + "AUTH XOAUTH2 dXNlcj1qb8OjbwFhdXRoPUJlYXJlciBtYcOnw6Mtc2VuaGEBAQ==\r\n", "XOAUTH2"},
+        {"cram_md5_first_in_the_clear",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN LOGIN CRAM-MD5", CramChallenge, "235 ok"}),
+         ehlo + "AUTH CRAM-MD5\r\n" + Utf8Cram + "\r\n", "CRAM-MD5"},
+        {"cram_md5_refused_then_plain",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH=PLAIN CRAM-MD5", CramChallenge, "535 5.7.8 no", "235 ok"}),
+         ehlo + "AUTH CRAM-MD5\r\n" + Utf8Cram + "\r\nAUTH PLAIN " + Utf8Plain + "\r\n", "PLAIN"},
+    };
+}
+
+class CredentialTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
+
+TEST_P(CredentialTest, SentAsUtf8)
+{
+    const auto [row, piece] = GetParam();
+    const CredentialCase c = CredentialCases()[row];
+    ScriptedSmtpServer server(c.Script, piece);
+    auto client = ClientFor(server);
+    client->SetUserName("jo\xC3\xA3o");
+    client->SetPassword("ma\xC3\xA7\xC3\xA3-senha");
+    ASSERT_TRUE(client->Login());
+    EXPECT_TRUE(client->AuthDone());
+    EXPECT_EQ(client->AuthMechanism(), c.Mechanism);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), c.Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mechanisms, CredentialTest, RowsInPieces(CredentialCases().size()),
+                         RowInPieceName<CredentialCases>);
+
+// A real server's check of the same credentials, and the order of the mechanisms with
+// and without TLS when it offers all three.
+struct RealLoginCase {
+    const char* Name;
+    const char* Mode;
+    std::vector<std::string> Extra;
+    std::string Password;
+    bool Auth;
+    std::string Mechanism;
+};
+
+class RealLoginTest : public SinkTest, public ::testing::WithParamInterface<RealLoginCase> {};
+
+TEST_P(RealLoginTest, AccentedCredentialsLogIn)
+{
+    const RealLoginCase& c = GetParam();
+    const bool tls = std::string(c.Mode) != "plain";
+    if (tls && !TlsPluginPresent()) GTEST_SKIP() << "the OpenSSL plug-in is not built into this socket";
+    if (tls && !HaveCert) GTEST_SKIP() << "openssl could not make a test certificate";
+    auto args = TlsArgs(c.Mode);
+    args.insert(args.end(), {"--user", "jo\xC3\xA3o", "--password", "ma\xC3\xA7\xC3\xA3-senha", "--cram"});
+    args.insert(args.end(), c.Extra.begin(), c.Extra.end());
+    auto sink = StartSink(args);
+    ASSERT_TRUE(sink);
+    TSMTPSend client;
+    client.SetTargetPort(sink->PortText());
+    client.SetTimeout(10000);
+    client.SetFullSSL(tls);
+    client.SetUserName("jo\xC3\xA3o");
+    client.SetPassword(c.Password);
+    ASSERT_TRUE(client.Login()) << client.ResultString() << " / " << client.Sock().LastErrorDesc();
+    EXPECT_EQ(client.AuthDone(), c.Auth) << client.ResultString();
+    EXPECT_EQ(client.AuthMechanism(), c.Mechanism);
+    EXPECT_TRUE(client.Logout());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sink, RealLoginTest,
+    ::testing::Values(
+        RealLoginCase{"clear_prefers_cram_md5", "plain", {}, "ma\xC3\xA7\xC3\xA3-senha", true, "CRAM-MD5"},
+        RealLoginCase{"tls_keeps_plain_first", "smtps", {}, "ma\xC3\xA7\xC3\xA3-senha", true, "PLAIN"},
+        RealLoginCase{"login", "smtps", {"--exclude-auth", "PLAIN"}, "ma\xC3\xA7\xC3\xA3-senha", true, "LOGIN"},
+        // The last mechanism tried is the last the server offers in the client's order.
+        RealLoginCase{"wrong_password_tries_all", "plain", {}, "maca-senha", false, "LOGIN"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---------------------------------------------------------------- where a login ends
+
+struct LoginStepCase {
+    const char* Name;
+    std::vector<Step> Script;
+    bool Refuse;  // OnBeforeAuth says no
+    TLoginStep Ends;
+    std::string Sent;
+};
+
+std::vector<LoginStepCase> LoginStepCases()
+{
+    const std::string ehlo = "EHLO client.test\r\n";
+    return {
+        {"greeting_refused", Dialog("554 5.3.2 go away", {}), false, TLoginStep::lsGreeting, ""},
+        {"hello_refused", Dialog("220 mx", {"502 no", "501 no"}), false, TLoginStep::lsHello,
+         ehlo + "HELO client.test\r\n"},
+        {"starttls_refused", Dialog("220 mx", {"250-mx\r\n250 STARTTLS", "454 4.7.0 no TLS"}), false,
+         TLoginStep::lsStartTLS, ehlo + "STARTTLS\r\n"},
+        // The caller refuses the server on what its hello said: no password goes to it.
+        {"refused_before_auth", Dialog("220 mx", {"250-mx\r\n250-SIZE 1000\r\n250 AUTH PLAIN"}), true,
+         TLoginStep::lsAuth, ehlo},
+        {"refused_after_helo_only", Dialog("220 mx", {"502 no", "250 mx"}), true, TLoginStep::lsAuth,
+         ehlo + "HELO client.test\r\n"},
+        {"done", Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN", "235 ok"}), false, TLoginStep::lsDone,
+         ehlo + "AUTH PLAIN AHUAcA==\r\n"},
+    };
+}
+
+class LoginStepTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(LoginStepTest, TellsWhereTheLoginEnded)
+{
+    const LoginStepCase c = LoginStepCases()[GetParam()];
+    ScriptedSmtpServer server(c.Script);
+    auto client = ClientFor(server);
+    client->SetAutoTLS(true);
+    client->SetUserName("u");
+    client->SetPassword("p");
+    std::int64_t sizeSeen = -1;
+    client->SetOnBeforeAuth([&](const TSMTPSend& sender) {
+        sizeSeen = sender.MaxSize();
+        return !c.Refuse;
+    });
+    EXPECT_EQ(client->Login(), c.Ends == TLoginStep::lsDone);
+    EXPECT_EQ(client->LoginStep(), c.Ends);
+    if (c.Refuse) {
+        // Asked with what the hello told, and left in step for the caller's QUIT.
+        EXPECT_EQ(sizeSeen, client->ESMTP() ? 1000 : 0);
+        EXPECT_TRUE(client->Connected());
+        EXPECT_TRUE(client->AuthMechanism().empty());
+    }
+    EXPECT_EQ(TranscriptAfterClose(*client, server), c.Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, LoginStepTest, ::testing::Range<std::size_t>(0, LoginStepCases().size()),
+                         [](const auto& info) { return std::string(LoginStepCases()[info.param].Name); });
 
 } // namespace
 } // namespace tandrel::smtp
