@@ -15,6 +15,7 @@
 #include "mail/MailAddress.h"
 #include "mail/MailSenderThread.h"
 #include "mail/MessageID.h"
+#include "mail/ReplaceFile.h"
 #include "mail/XmlCharset.h"
 #include "mime/AsciiText.h"
 #include "mime/FileBytes.h"
@@ -124,6 +125,7 @@ TMailSender::TMailSender()
       fDefaultCharsetCode(mime::TMimeChar::UTF_8),
       fIDECharsetCode(mime::TMimeChar::CP1252) {
     SetPriority(mime::TMessPriority::MP_normal);
+    fSMTP->SetOnBeforeAuth([this](const smtp::TSMTPSend&) { return CheckBeforeAuth(); });
 }
 
 TMailSender::~TMailSender() = default;
@@ -261,6 +263,9 @@ void TMailSender::Assign(const TMailSender& Source) {
     fOnMailProcess = Source.fOnMailProcess;
     fOnAfterMailProcess = Source.fOnAfterMailProcess;
     fOnMailException = Source.fOnMailException;
+    fOnCertificateQuestion = Source.fOnCertificateQuestion;
+    fTrustedCertificates = Source.fTrustedCertificates;
+    fStrictAuth = Source.fStrictAuth;
     fTag = Source.fTag;
     fDispatcher = Source.fDispatcher;
     for (std::size_t i = 0; i < Source.fAttachments.Count(); ++i) {
@@ -286,9 +291,11 @@ void TMailSender::SaveToFile(const std::string& AFileName) {
     BuildMimeMess();
     if (!AFileName.empty()) {
         try {
-            mime::WriteFileBytes(AFileName, fArqMIMe.Pieces());
-        } catch (const std::system_error&) {
-            DoException(std::runtime_error("Unable to write \"" + AFileName + "\"."));
+            // Written beside and renamed: a full disk must not leave half a message
+            // where a whole one (or an earlier one) was.
+            ReplaceFile(AFileName, fArqMIMe.Pieces());
+        } catch (const std::system_error& e) {
+            DoException(std::runtime_error("Unable to write \"" + AFileName + "\": " + e.code().message() + "."));
         }
     }
     Clear();
@@ -305,7 +312,8 @@ bool TMailSender::SaveToStream(std::ostream* AStream) const {
     }
 }
 
-void TMailSender::MailProcess(TMailStatus aStatus) const {
+void TMailSender::MailProcess(TMailStatus aStatus) {
+    fStatus = aStatus;
     if (fOnMailProcess) fOnMailProcess(*this, aStatus);
 }
 
@@ -458,8 +466,10 @@ void TMailSender::SendEmailByThread(const TMailSender* MailToClone) {
     TMailSenderThread::Start(std::move(copy));
 }
 
-void TMailSender::SmtpError(const std::string& pMsgError) {
+void TMailSender::SmtpError(const std::string& pMsgError, std::optional<TMailFailureStep> Step) {
     AtExit clearOnLeaving([this] { Clear(); });
+    // Before the QUIT, whose reply would replace the one that tells why.
+    fLastFailure = FailureOf(Step.value_or(ReportedStep()));
     QuitAfterFailure();
     fGetLastSmtpError = pMsgError;
     MailProcess(TMailStatus::pmsError);
@@ -476,6 +486,53 @@ void AddErrorMsg(std::string& errorMsgs, const std::string& AError) {
 }
 
 }  // namespace
+
+TMailFailureStep TMailSender::ReportedStep() const {
+    using enum TMailFailureStep;
+    switch (fStatus) {
+    case TMailStatus::pmsLoginSMTP: return LoginFailureStep();
+    case TMailStatus::pmsStartSends: return mfsMailFrom;
+    case TMailStatus::pmsSendTo: return mfsMailTo;
+    case TMailStatus::pmsSendCC: return mfsCC;
+    case TMailStatus::pmsSendBCC: return mfsBCC;
+    case TMailStatus::pmsSendData: return mfsData;
+    default: return mfsNone;
+    }
+}
+
+TMailFailureStep TMailSender::LoginFailureStep() const {
+    using enum TMailFailureStep;
+    const bool certificate = CertificateFailed();
+    switch (fSMTP->LoginStep()) {
+    case smtp::TLoginStep::lsConnect: return certificate ? mfsCertificate : mfsConnect;
+    case smtp::TLoginStep::lsGreeting: return mfsGreeting;
+    case smtp::TLoginStep::lsHello: return mfsHello;
+    case smtp::TLoginStep::lsStartTLS: return certificate ? mfsCertificate : mfsStartTLS;
+    case smtp::TLoginStep::lsAuth:
+    case smtp::TLoginStep::lsDone: return mfsAuth;
+    }
+    return mfsNone;
+}
+
+TMailFailure TMailSender::FailureOf(TMailFailureStep Step) const {
+    using enum TMailFailureStep;
+    TMailFailure failure;
+    failure.Step = Step;
+    // Only a step of the conversation has a reply of its own: before it the client's last
+    // reply may be an earlier conversation's, and its own checks ask the server nothing.
+    const bool replied = (Step >= mfsGreeting && Step <= mfsStartTLS) || Step == mfsAuth || Step >= mfsMailFrom;
+    const bool connected = Step == mfsConnect || Step == mfsCertificate || replied;
+    if (replied) {
+        failure.ResultCode = fSMTP->ResultCode();
+        failure.ResultString = fSMTP->ResultString();
+    }
+    const auto& sock = fSMTP->Sock();
+    if (connected && sock.LastError() != 0) {
+        failure.SocketError = sock.LastError();
+        failure.SocketErrorDesc = sock.LastErrorDesc();
+    }
+    return failure;
+}
 
 void TMailSender::QuitAfterFailure() {
     // A connection the client has not dropped is still in step: say goodbye as a client
@@ -513,7 +570,8 @@ std::vector<std::string> TMailSender::MailAddresses() const {
 void TMailSender::CheckDomains(const std::vector<std::string>& addresses) {
     for (const auto& address : addresses)
         if (!mime::IsAscii(AddressDomain(address)))
-            SmtpError("SMTP Error: Invalid international domain name in the address \"" + address + "\"");
+            SmtpError("SMTP Error: Invalid international domain name in the address \"" + address + "\"",
+                      TMailFailureStep::mfsAddress);
 }
 
 bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& addresses) {
@@ -521,7 +579,8 @@ bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& addresses) {
         if (mime::IsAscii(address)) continue;
         if (fSMTP->FindCap("SMTPUTF8").empty())
             SmtpError("SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address \"" + address +
-                      "\"");
+                          "\"",
+                      TMailFailureStep::mfsSMTPUTF8);
         return true;
     }
     return false;
@@ -554,6 +613,69 @@ void TMailSender::ApplyHostToTLS() {
     const std::string& host = Host();
     ssl.SetSNIHost(net::IsIP(host) || net::IsIP6(host) ? std::string() : host);
     ssl.SetCertHost(host);
+    std::vector<std::string> trusted;
+    for (const auto& certificate : fTrustedCertificates)
+        if (IsForHost(certificate, host)) trusted.push_back(certificate.Digest);
+    ssl.SetTrustedFingerprints(std::move(trusted));
+}
+
+bool TMailSender::CertificateFailed() const {
+    // The plug-in keeps its check's verdict until its next handshake: it tells only when
+    // a handshake is what just failed.
+    const auto& sock = fSMTP->Sock();
+    return sock.LastError() == net::WSASYSNOTREADY && !sock.SSL().CertCheckError().empty() &&
+           !sock.SSL().CertCheckFingerprint().empty();
+}
+
+bool TMailSender::AskAboutCertificate(TCertificateAnswer& Answer) {
+    if (Answer.Asked || !fOnCertificateQuestion || !CertificateFailed()) return false;
+    Answer.Asked = true;
+    const auto& ssl = fSMTP->Sock().SSL();
+    const std::string digest = ssl.CertCheckFingerprint();
+    fOnCertificateQuestion(*this, TCertificateQuestion{Host(), ssl.CertCheckError(), FingerprintText(digest)},
+                           Answer.Trusted);
+    if (!Answer.Trusted) return false;
+    fTrustedCertificates.push_back({Host(), digest});
+    ApplyHostToTLS();
+    return true;
+}
+
+bool TMailSender::LoginTry(TCertificateAnswer& Answer) {
+    // A certificate the operator refused is not met again: no further try connects.
+    if (Answer.Asked && !Answer.Trusted) return false;
+    for (;;) {
+        fRefusedBeforeAuth.reset();
+        if (fSMTP->Login()) return true;
+        if (fRefusedBeforeAuth) SmtpError(fRefusedBeforeAuth->Message, fRefusedBeforeAuth->Step);
+        if (!AskAboutCertificate(Answer)) return false;
+    }
+}
+
+bool TMailSender::RefuseBeforeAuth(std::string Message, TMailFailureStep Step) {
+    fRefusedBeforeAuth = TRefusal{std::move(Message), Step};
+    return false;
+}
+
+bool TMailSender::CheckBeforeAuth() {
+    // Known from the hello: a send this server will refuse gets no password first.
+    if (fDeliveryConfirmation && fSMTP->FindCap("DSN").empty())
+        return RefuseBeforeAuth("SMTP Error: The SMTP Server does not support Delivery Status Notification",
+                                TMailFailureStep::mfsDeliveryNotification);
+    const auto size = static_cast<std::int64_t>(fArqMIMe.Size());
+    const std::int64_t most = fSMTP->MaxSize();
+    if (most > 0 && size > most)
+        return RefuseBeforeAuth("SMTP Error: The message is larger than the SMTP Server accepts: " +
+                                    std::to_string(size) + " bytes, at most " + std::to_string(most) + " bytes",
+                                TMailFailureStep::mfsSize);
+    return true;
+}
+
+void TMailSender::RequireAuthentication() {
+    if (!fStrictAuth || fSMTP->AuthDone() || (Username().empty() && Password().empty())) return;
+    if (fSMTP->AuthMechanism().empty())
+        SmtpError("SMTP Error: The SMTP Server offers no authentication we can use",
+                  TMailFailureStep::mfsAuthUnavailable);
+    SmtpError("SMTP Error: Authentication failed.\r\n" + fSMTP->ResultString(), TMailFailureStep::mfsAuth);
 }
 
 void TMailSender::SendBuilt() {
@@ -561,18 +683,19 @@ void TMailSender::SendBuilt() {
         fSMTP->SetTimeout(fTimeOut);
         fSMTP->Sock().SetConnectionTimeout(fTimeOut);
     }
+    fLastFailure = {};
     ApplyHostToTLS();
     MailProcess(TMailStatus::pmsLoginSMTP);
-    if (Host().empty()) SmtpError("SMTP Error: Server not informed");
+    if (Host().empty()) SmtpError("SMTP Error: Server not informed", TMailFailureStep::mfsServer);
     const std::vector<std::string> addresses = MailAddresses();
     CheckDomains(addresses);
 
     std::string errorMsgs;
-    Retry([&] { return fSMTP->Login(); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
+    TCertificateAnswer certificate;
+    Retry([&] { return LoginTry(certificate); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
+    RequireAuthentication();
     smtp::TDeliveryStatusNotification notifications;
-    if (fDeliveryConfirmation) {
-        if (fSMTP->FindCap("DSN").empty())
-            SmtpError("SMTP Error: The SMTP Server does not support Delivery Status Notification");
+    if (fDeliveryConfirmation) {  // DSN offered: CheckBeforeAuth refused the server otherwise
         notifications = {smtp::TDeliveryStatusNotificationEvents::dsnSucecess,
                          smtp::TDeliveryStatusNotificationEvents::dsnFailure};
     }

@@ -4,12 +4,15 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <type_traits>
 #include <string>
 #include <vector>
 
+#include "mail/CertificateTrust.h"
 #include "mail/MailAttachment.h"
+#include "mail/MailFailure.h"
 #include "mail/MailStatus.h"
 #include "mail/MainThreadDispatcher.h"
 #include "mime/Charsets.h"
@@ -30,6 +33,10 @@ using TOnMailProcess = std::function<void(const TMailSender& AMail, TMailStatus 
 /// turns the error into the silent abort (`EAbort`).
 using TOnMailException =
     std::function<void(const TMailSender& AMail, const std::exception& E, bool& ThrowIt)>;
+/// Called with the component and a server certificate that failed the check; setting
+/// `Trust` trusts it for that host (false on entry).
+using TOnCertificateQuestion =
+    std::function<void(const TMailSender& AMail, const TCertificateQuestion& Question, bool& Trust)>;
 
 /// One outgoing e-mail and everything needed to send it: sender, recipients, subject,
 /// a plain-text and an HTML body, attachments, delivery options and the SMTP server.
@@ -69,6 +76,19 @@ public:
     /// File of the authorities (PEM) the check trusts instead of the system's.
     [[nodiscard]] const std::string& CertCAFile() const;
     void SetCertCAFile(const std::string& Value);
+    /// Certificates trusted although they fail the check, each for its host: a send gives
+    /// those of `Host` to the TLS plug-in. A send adds the one `OnCertificateQuestion`
+    /// trusts; nothing else changes the list (`Clear` neither).
+    [[nodiscard]] std::vector<TTrustedCertificate>& TrustedCertificates() { return fTrustedCertificates; }
+    [[nodiscard]] const std::vector<TTrustedCertificate>& TrustedCertificates() const {
+        return fTrustedCertificates;
+    }
+    /// With a user name or password set, a send whose login did not authenticate (the
+    /// server offers no AUTH, none of the client's mechanisms, or refuses) fails before
+    /// MAIL FROM. Off by default: the send goes on and the server decides
+    /// (`SMTP().AuthDone()` tells whether the login happened).
+    [[nodiscard]] bool StrictAuth() const { return fStrictAuth; }
+    void SetStrictAuth(bool Value) { fStrictAuth = Value; }
 
     /// The message header's priority.
     [[nodiscard]] mime::TMessPriority Priority() const;
@@ -78,7 +98,7 @@ public:
     [[nodiscard]] bool ReadingConfirmation() const { return fReadingConfirmation; }
     void SetReadingConfirmation(bool Value) { fReadingConfirmation = Value; }
     /// Asks for delivery status notifications and a return receipt; the send fails
-    /// when the server offers no DSN.
+    /// when the server offers no DSN, before the login authenticates.
     [[nodiscard]] bool DeliveryConfirmation() const { return fDeliveryConfirmation; }
     void SetDeliveryConfirmation(bool Value) { fDeliveryConfirmation = Value; }
     /// `Body` holds HTML and is sent; when false `Body` is never sent.
@@ -121,6 +141,13 @@ public:
     /// Called with every error before it is raised.
     [[nodiscard]] const TOnMailException& OnMailException() const { return fOnMailException; }
     void SetOnMailException(TOnMailException Value) { fOnMailException = std::move(Value); }
+    /// Called at most once a send, when the server's certificate fails the check (nothing
+    /// has gone to the server after the handshake). Trusted: the certificate joins
+    /// `TrustedCertificates` for `Host` and the login tries again at once. Not trusted:
+    /// the send fails at the login with no further try. Unset: a failed check fails the
+    /// login try as any failed connection does.
+    [[nodiscard]] const TOnCertificateQuestion& OnCertificateQuestion() const { return fOnCertificateQuestion; }
+    void SetOnCertificateQuestion(TOnCertificateQuestion Value) { fOnCertificateQuestion = std::move(Value); }
 
     /// Free for the caller's use; copied by `Assign`.
     [[nodiscard]] std::intptr_t Tag() const { return fTag; }
@@ -155,6 +182,10 @@ public:
     [[nodiscard]] const std::vector<std::string>& Body() const { return fBody; }
     /// The message of the last send error, kept until the next one.
     [[nodiscard]] const std::string& GetLastSmtpError() const { return fGetLastSmtpError; }
+    /// What ended the last send, as parts (step, the server's reply, the socket's error):
+    /// taken when it failed, before the QUIT that follows. `mfsNone` until a send fails;
+    /// every send begins by emptying it.
+    [[nodiscard]] const TMailFailure& LastFailure() const { return fLastFailure; }
     /// The stored copy of the last built message: bytes, lines ended by CR LF.
     [[nodiscard]] std::string StoredMessage() const { return fArqMIMe.Joined(); }
 
@@ -202,7 +233,9 @@ public:
     }
 
     /// Builds the message, writes the stored copy to `AFileName` (unless empty), then
-    /// clears. A file that cannot be written fails through `DoException`.
+    /// clears. The file is written beside and renamed into place: it is whole or, when
+    /// it cannot be written, the earlier file of that name stays as it was and the
+    /// failure goes through `DoException` with the system's reason.
     void SaveToFile(const std::string& AFileName);
     /// Writes the stored copy at the stream's position; false on a null or failing stream.
     [[nodiscard]] bool SaveToStream(std::ostream* AStream) const;
@@ -228,7 +261,11 @@ public:
     /// without a word, and the step's further tries fail at once (only `Login` tries again,
     /// on a new connection). An address whose domain is no valid international name fails
     /// before connecting, and one that needs SMTPUTF8 from a server that lacks it fails
-    /// before MAIL FROM; both messages name the address.
+    /// before MAIL FROM; both messages name the address. Before authenticating, the send
+    /// fails when delivery receipts are asked of a server without DSN, or the message is
+    /// larger than the server's SIZE (the message names both sizes). With `StrictAuth`, a
+    /// login that did not authenticate fails the send before MAIL FROM. `LastFailure`
+    /// tells which step failed and why.
     void Send(bool UseThreadNow);
     /// `Send(UseThread())`.
     void Send() { Send(fUseThread); }
@@ -241,8 +278,9 @@ public:
     /// std::invalid_argument "MailToClone not specified".
     static void SendEmailByThread(const TMailSender* MailToClone);
 
-    /// Reports `aStatus` to `OnMailProcess` when set.
-    void MailProcess(TMailStatus aStatus) const;
+    /// Reports `aStatus` to `OnMailProcess` when set; a failure after it is ascribed to
+    /// that step.
+    void MailProcess(TMailStatus aStatus);
     /// Raises `E`, or `EAbort` when the `OnMailException` handler clears `ThrowIt`.
     [[noreturn]] void DoException(const std::runtime_error& E) const;
 
@@ -252,7 +290,26 @@ private:
     void SendMail();
     void SendBuilt();
     void ApplyHostToTLS();
-    [[noreturn]] void SmtpError(const std::string& pMsgError);
+    // Ends the send; the failure is ascribed to `Step`, or to the step last reported.
+    [[noreturn]] void SmtpError(const std::string& pMsgError, std::optional<TMailFailureStep> Step = std::nullopt);
+    [[nodiscard]] TMailFailureStep ReportedStep() const;
+    [[nodiscard]] TMailFailureStep LoginFailureStep() const;
+    [[nodiscard]] TMailFailure FailureOf(TMailFailureStep Step) const;
+    // The operator's answer about a certificate, for one send.
+    struct TCertificateAnswer {
+        bool Asked = false;
+        bool Trusted = false;
+    };
+    // One try of the login step (a certificate trusted when asked is tried again at once).
+    [[nodiscard]] bool LoginTry(TCertificateAnswer& Answer);
+    // True when the last handshake failed on a certificate the operator can be asked about.
+    [[nodiscard]] bool CertificateFailed() const;
+    [[nodiscard]] bool AskAboutCertificate(TCertificateAnswer& Answer);
+    // The SMTP client's hook before it authenticates: false (and the reason kept) when
+    // this send cannot go to this server.
+    [[nodiscard]] bool CheckBeforeAuth();
+    [[nodiscard]] bool RefuseBeforeAuth(std::string Message, TMailFailureStep Step);
+    void RequireAuthentication();
     void QuitAfterFailure();
     template <class Step>
     void Retry(const Step& step, const char* failureText, std::string& errorMsgs);
@@ -294,6 +351,16 @@ private:
     TNotifyEvent fOnAfterMailProcess;
     TNotifyEvent fOnBeforeMailProcess;
     std::string fGetLastSmtpError;
+    TMailFailure fLastFailure;
+    TMailStatus fStatus = TMailStatus::pmsStartProcess;
+    struct TRefusal {
+        std::string Message;
+        TMailFailureStep Step;
+    };
+    std::optional<TRefusal> fRefusedBeforeAuth;
+    std::vector<TTrustedCertificate> fTrustedCertificates;
+    TOnCertificateQuestion fOnCertificateQuestion;
+    bool fStrictAuth = false;
     std::intptr_t fTag = 0;
     std::shared_ptr<IMainThreadDispatcher> fDispatcher;
 };

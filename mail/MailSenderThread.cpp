@@ -56,6 +56,11 @@ void TMailSenderThread::RelayEvents() {
         // Nobody is there to catch an error of a threaded send: always end it silently.
         ThrowIt = false;
     });
+    if (FOnCertificateQuestion)
+        mail.SetOnCertificateQuestion(
+            [this](const TMailSender& AMail, const TCertificateQuestion& Question, bool& Trust) {
+                Synchronize([&] { FOnCertificateQuestion(AMail, Question, Trust); });
+            });
 }
 
 void TMailSenderThread::Execute() {
@@ -64,6 +69,7 @@ void TMailSenderThread::Execute() {
     FOnMailException = FMailSender->OnMailException();
     FOnBeforeMailProcess = FMailSender->OnBeforeMailProcess();
     FOnAfterMailProcess = FMailSender->OnAfterMailProcess();
+    FOnCertificateQuestion = FMailSender->OnCertificateQuestion();
     std::lock_guard<std::mutex> oneAtATime(MailCriticalSection());
     RelayEvents();
     FMailSender->SetUseThread(false);
@@ -79,6 +85,7 @@ void TMailSenderThread::Execute() {
     FOnMailException = nullptr;
     FOnBeforeMailProcess = nullptr;
     FOnAfterMailProcess = nullptr;
+    FOnCertificateQuestion = nullptr;
     FException = nullptr;
 }
 

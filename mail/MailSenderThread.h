@@ -45,6 +45,7 @@ private:
     TOnMailException FOnMailException;
     TNotifyEvent FOnBeforeMailProcess;
     TNotifyEvent FOnAfterMailProcess;
+    TOnCertificateQuestion FOnCertificateQuestion;
 };
 
 }  // namespace tandrel::mail

@@ -13,9 +13,11 @@
 #include "testing/ChildProcess.h"
 #include "testing/PythonSmtpServer.h"
 #include "testing/ScriptedSmtpServer.h"
+#include "testing/TempDir.h"
 #include "mail/EAbort.h"
 #include "mail/MailSender.h"
 #include "mime/Codings.h"
+#include "net/BlockSocket.h"
 #include "net/SSLOpenSSL.h"
 
 namespace tandrel::mail {
@@ -774,6 +776,379 @@ INSTANTIATE_TEST_SUITE_P(
         TlsCheckCase{"checked_untrusted", "localhost", true, false, "", "self-signed certificate"},
         TlsCheckCase{"checked_address_not_named", "127.0.0.1", true, true, "", "IP address mismatch"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ----- what a failed send leaves its caller -------------------------------------
+
+// A port nothing listens on: one a server held and gave back.
+std::string DeadPort() {
+    ScriptedSmtpServer gone(std::vector<testing::Step>{});
+    return gone.Port();
+}
+
+struct FailureRecordCase {
+    const char* name;
+    std::function<void(ScriptedSmtpServer&, TMailSender&)> setup;
+    TMailFailure failure;
+};
+
+class FailureRecordTest : public SendFixture, public ::testing::WithParamInterface<FailureRecordCase> {};
+
+// The record holds the reply that ended the send, not the answer to the QUIT after it.
+TEST_P(FailureRecordTest, TellsTheStepAndWhatTheServerOrTheNetworkSaid) {
+    const auto& c = GetParam();
+    ScriptedSmtpServer server;
+    Fill(server.Port());
+    c.setup(server, *mail_);
+    static_cast<void>(SendFailing());
+    const TMailFailure& failure = mail_->LastFailure();
+    EXPECT_EQ(failure.Step, c.failure.Step);
+    EXPECT_EQ(failure.ResultCode, c.failure.ResultCode);
+    EXPECT_EQ(failure.ResultString, c.failure.ResultString);
+    EXPECT_EQ(failure.SocketError, c.failure.SocketError);
+    EXPECT_EQ(failure.SocketErrorDesc, c.failure.SocketErrorDesc);
+}
+
+using enum TMailFailureStep;
+
+TMailFailure Failure(TMailFailureStep step, int code = 0, std::string line = {}, int error = 0, std::string desc = {}) {
+    TMailFailure failure;
+    failure.Step = step;
+    failure.ResultCode = code;
+    failure.ResultString = std::move(line);
+    failure.SocketError = error;
+    failure.SocketErrorDesc = std::move(desc);
+    return failure;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailureRecordTest,
+    ::testing::Values(
+        FailureRecordCase{"no_server", [](auto&, auto& m) { m.SetHost(""); }, Failure(mfsServer)},
+        FailureRecordCase{"invalid_domain", [](auto&, auto& m) { m.AddBCC("a@\u2665.example"); }, Failure(mfsAddress)},
+        FailureRecordCase{"nobody_listens", [](auto&, auto& m) { m.SetPort(DeadPort()); },
+                          Failure(mfsConnect, 0, "", 10061, "Connection refused")},
+        FailureRecordCase{"greeting_refused", [](auto& s, auto&) { Times(s, "GREETING", "554 5.3.2 no service", 3); },
+                          Failure(mfsGreeting, 554, "554 5.3.2 no service")},
+        FailureRecordCase{"greeting_never_comes",
+                          [](auto& s, auto& m) {
+                              s.SetGreeting(ScriptedSmtpServer::kSilent);
+                              m.SetTimeOut(300);
+                              m.SetAttempts(1);
+                          },
+                          Failure(mfsGreeting, 0, "", 10060, "Connection timed out")},
+        FailureRecordCase{"hello_refused",
+                          [](auto& s, auto&) {
+                              Times(s, "EHLO", "502 5.5.1 no", 3);
+                              Times(s, "HELO", "501 5.5.2 bad name", 3);
+                          },
+                          Failure(mfsHello, 501, "501 5.5.2 bad name")},
+        FailureRecordCase{"starttls_refused",
+                          [](auto& s, auto& m) {
+                              m.SetTLS(true);
+                              Times(s, "EHLO", "250-scripted\r\n250 STARTTLS", 3);
+                              Times(s, "STARTTLS", "454 4.7.0 TLS not available", 3);
+                          },
+                          Failure(mfsStartTLS, 454, "454 4.7.0 TLS not available")},
+        FailureRecordCase{"no_dsn",
+                          [](auto& s, auto& m) {
+                              s.Queue("EHLO", "250-scripted\r\n250 SIZE 10000000");
+                              m.SetDeliveryConfirmation(true);
+                          },
+                          Failure(mfsDeliveryNotification)},
+        FailureRecordCase{"too_large", [](auto& s, auto&) { s.Queue("EHLO", "250-scripted\r\n250 SIZE 100"); },
+                          Failure(mfsSize)},
+        FailureRecordCase{"strict_no_auth_offered",
+                          [](auto&, auto& m) {
+                              m.SetStrictAuth(true);
+                              m.SetUsername("loja");
+                              m.SetPassword("s3nha");
+                          },
+                          Failure(mfsAuthUnavailable)},
+        FailureRecordCase{"strict_auth_refused",
+                          [](auto& s, auto& m) {
+                              m.SetStrictAuth(true);
+                              m.SetUsername("loja");
+                              m.SetPassword("errada");
+                              s.Queue("EHLO", "250-scripted\r\n250 AUTH PLAIN");
+                              s.Queue("AUTH", "535 5.7.8 Error: authentication failed");
+                          },
+                          Failure(mfsAuth, 535, "535 5.7.8 Error: authentication failed")},
+        FailureRecordCase{"no_smtputf8", [](auto&, auto& m) { m.AddAddress("jo\u00e3o@exemplo.com.br"); },
+                          Failure(mfsSMTPUTF8)},
+        FailureRecordCase{"sender_refused",
+                          [](auto& s, auto&) { Times(s, "MAIL", "530 5.7.0 Authentication required", 3); },
+                          Failure(mfsMailFrom, 530, "530 5.7.0 Authentication required")},
+        FailureRecordCase{"recipient_refused",
+                          [](auto& s, auto&) { Times(s, "RCPT", "550 5.1.1 <cliente@example.com>: unknown", 3); },
+                          Failure(mfsMailTo, 550, "550 5.1.1 <cliente@example.com>: unknown")},
+        FailureRecordCase{"cc_refused",
+                          [](auto& s, auto& m) {
+                              m.AddCC("copia@example.com");
+                              s.Queue("RCPT", "250 ok");
+                              Times(s, "RCPT", "550 5.1.1 no copy", 3);
+                          },
+                          Failure(mfsCC, 550, "550 5.1.1 no copy")},
+        FailureRecordCase{"bcc_refused",
+                          [](auto& s, auto& m) {
+                              m.AddBCC("oculta@example.com");
+                              s.Queue("RCPT", "250 ok");
+                              Times(s, "RCPT", "550 5.1.1 no blind copy", 3);
+                          },
+                          Failure(mfsBCC, 550, "550 5.1.1 no blind copy")},
+        FailureRecordCase{"data_refused", [](auto& s, auto&) { Times(s, "DATA", "554 5.6.0 refused", 3); },
+                          Failure(mfsData, 554, "554 5.6.0 refused")},
+        FailureRecordCase{"recipient_answered_late",
+                          [](auto& s, auto& m) {
+                              m.SetTimeOut(300);
+                              s.Queue("RCPT", "250 2.1.5 Ok", std::chrono::milliseconds(1500));
+                          },
+                          Failure(mfsMailTo, 0, "", 10060, "Connection timed out")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SendFixture, ASendThatSucceedsLeavesNoFailure) {
+    ScriptedSmtpServer server;
+    Times(server, "RCPT", "550 5.1.1 no", 3);
+    Fill(server.Port());
+    static_cast<void>(SendFailing());
+    ASSERT_EQ(mail_->LastFailure().Step, mfsMailTo);
+    Fill(server.Port());
+    mail_->Send(false);
+    EXPECT_EQ(mail_->LastFailure(), TMailFailure{});
+}
+
+// Delivery receipts and the server's SIZE are known from its hello: a send the server
+// cannot take ends before the password is sent, with a QUIT.
+struct BeforeAuthCase {
+    const char* name;
+    const char* ehlo;
+    bool receipts;
+    std::string message;  // "<size>" stands for the message's size
+};
+
+class BeforeAuthTest : public SendFixture, public ::testing::WithParamInterface<BeforeAuthCase> {};
+
+TEST_P(BeforeAuthTest, RefusedServerGetsNoPassword) {
+    const auto& c = GetParam();
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", c.ehlo);
+    Fill(server.Port());
+    mail_->SMTP().SetSystemName("client.test");
+    mail_->SetUsername("loja");
+    mail_->SetPassword("s3nha");
+    mail_->SetDeliveryConfirmation(c.receipts);
+    std::string expected = c.message;
+    const std::string message = SendFailing();
+    if (const auto at = expected.find("<size>"); at != std::string::npos)
+        expected.replace(at, 6, std::to_string(mail_->StoredMessage().size()));
+    EXPECT_EQ(message, expected);
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"EHLO client.test", "QUIT"}));
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BeforeAuthTest,
+    ::testing::Values(
+        BeforeAuthCase{"receipts_without_dsn", "250-scripted\r\n250-AUTH PLAIN\r\n250 SIZE 10000000", true,
+                       "SMTP Error: The SMTP Server does not support Delivery Status Notification"},
+        BeforeAuthCase{"larger_than_size", "250-scripted\r\n250-AUTH PLAIN\r\n250-DSN\r\n250 SIZE 100", true,
+                       "SMTP Error: The message is larger than the SMTP Server accepts: <size> bytes, at most 100 "
+                       "bytes"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The limit is the server's own: a message of exactly that size goes, one byte more not.
+TEST_F(SendFixture, MessageOfExactlyTheServersSizeIsSent) {
+    const std::string message = "Subject: x\r\n\r\nbody\r\n";
+    for (const std::size_t most : {message.size(), message.size() - 1}) {
+        SCOPED_TRACE(most);
+        ScriptedSmtpServer server;
+        server.Queue("EHLO", "250-scripted\r\n250 SIZE " + std::to_string(most));
+        Fill(server.Port());
+        std::string error;
+        try {
+            mail_->SendBuiltMessage(message);
+        } catch (const std::runtime_error& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(server.Messages().size(), most == message.size() ? 1u : 0u) << error;
+    }
+}
+
+// With a strict login (the command-line tool's), a login that does not happen stops the
+// send before MAIL FROM; by default the send goes on (see WrongPasswordFailsAtTheSenderStep).
+struct StrictAuthCase {
+    const char* name;
+    const char* ehlo;
+    std::vector<std::pair<std::string, std::string>> replies;  // verb, reply
+    std::string message;
+    std::vector<std::string> commands;
+};
+
+class StrictAuthTest : public SendFixture, public ::testing::WithParamInterface<StrictAuthCase> {};
+
+TEST_P(StrictAuthTest, NoLoginNoMail) {
+    const auto& c = GetParam();
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", c.ehlo);
+    for (const auto& [verb, reply] : c.replies) server.Queue(verb, reply);
+    Fill(server.Port());
+    mail_->SMTP().SetSystemName("client.test");
+    mail_->SetStrictAuth(true);
+    mail_->SetUsername("loja");
+    mail_->SetPassword("s3nha");
+    EXPECT_EQ(SendFailing(), c.message);
+    EXPECT_EQ(server.Commands(), c.commands);
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_TRUE(server.Messages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StrictAuthTest,
+    ::testing::Values(
+        StrictAuthCase{"refused_by_both_mechanisms",
+                       "250-scripted\r\n250 AUTH PLAIN LOGIN",
+                       {{"AUTH", "535 5.7.8 no"},
+                        {"AUTH", "334 VXNlcm5hbWU6"},
+                        {ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6"},
+                        {ScriptedSmtpServer::kAuthAnswer, "535 5.7.8 Error: authentication failed"}},
+                       "SMTP Error: Authentication failed.\r\n535 5.7.8 Error: authentication failed",
+                       {"EHLO client.test", "AUTH PLAIN AGxvamEAczNuaGE=", "AUTH LOGIN", "bG9qYQ==", "czNuaGE=",
+                        "QUIT"}},
+        StrictAuthCase{"no_auth_offered",
+                       "250-scripted\r\n250 SIZE 10000000",
+                       {},
+                       "SMTP Error: The SMTP Server offers no authentication we can use",
+                       {"EHLO client.test", "QUIT"}},
+        StrictAuthCase{"none_of_ours_offered",
+                       "250-scripted\r\n250 AUTH GSSAPI NTLM",
+                       {},
+                       "SMTP Error: The SMTP Server offers no authentication we can use",
+                       {"EHLO client.test", "QUIT"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SendFixture, StrictLoginThatHappensSends) {
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", "250-scripted\r\n250 AUTH PLAIN");
+    server.Queue("AUTH", "235 2.7.0 ok");
+    Fill(server.Port());
+    mail_->SetStrictAuth(true);
+    mail_->SetUsername("loja");
+    mail_->SetPassword("s3nha");
+    TMailSender copy;  // a threaded send's copy logs in as strictly
+    copy.Assign(*mail_);
+    EXPECT_TRUE(copy.StrictAuth());
+    mail_->Send(false);
+    EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+// ----- a certificate the check refuses, and the operator's answer -------------------
+
+// The provider's certificate: issued for the provider's host, not for the name the shop
+// types; its own authority, so that the name is all that fails.
+class ProviderCertificate {
+public:
+    ProviderCertificate() {
+        testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                       "-subj", "/CN=smtp.provedor.example", "-addext",
+                                       "subjectAltName=DNS:smtp.provedor.example", "-keyout", Key(), "-out",
+                                       Cert()},
+                                      {.MergeStderr = true});
+        if (openssl.Wait() != 0) throw std::runtime_error("openssl req failed: " + openssl.Output());
+        testing::ChildProcess digest({"openssl", "x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"}, {});
+        if (digest.Wait() != 0) throw std::runtime_error("openssl x509 failed");
+        const std::string out = digest.Output();
+        fingerprint_ = out.substr(out.find('=') + 1, 95);
+    }
+    std::string Cert() const { return (dir_.Path() / "cert.pem").string(); }
+    std::string Key() const { return (dir_.Path() / "key.pem").string(); }
+    /// "AB:CD:..." as openssl prints it.
+    const std::string& Fingerprint() const { return fingerprint_; }
+
+private:
+    testing::TempDir dir_;
+    std::string fingerprint_;
+};
+
+class CertificateQuestionTest : public SendFixture {
+protected:
+    void SetUp() override {
+        SendFixture::SetUp();
+        static const ProviderCertificate provider;
+        provider_ = &provider;
+        server_ = std::make_unique<PythonSmtpServer>(std::vector<std::string>{
+            "--mode", "smtps", "--cert", provider.Cert(), "--key", provider.Key(), "--user", "loja", "--password",
+            "s3nha", "--require-auth", "--record"});
+        Fill(server_->PortText());
+        mail_->SetHost("localhost");  // the shop's name for its server
+        mail_->SetSSL(true);
+        mail_->SetVerifyCert(true);
+        mail_->SetCertCAFile(provider.Cert());
+        mail_->SetUsername("loja");
+        mail_->SetPassword("s3nha");
+        mail_->SMTP().Sock().SetOnStatus([this](net::TBlockSocket&, net::THookSocketReason reason, const std::string&) {
+            if (reason == net::THookSocketReason::HR_SocketCreate) ++connections_;
+        });
+    }
+
+    // Answers every question with `trust`, keeping what was asked.
+    void Answer(bool trust) {
+        mail_->SetOnCertificateQuestion([this, trust](const TMailSender&, const TCertificateQuestion& q, bool& t) {
+            questions_.push_back(q);
+            t = trust;
+        });
+    }
+
+    const ProviderCertificate* provider_ = nullptr;
+    std::unique_ptr<PythonSmtpServer> server_;
+    std::vector<TCertificateQuestion> questions_;
+    int connections_ = 0;
+};
+
+TEST_F(CertificateQuestionTest, NoEndsTheSendWithNothingSentAfterTheHandshake) {
+    Answer(false);
+    // Trusted for another host only: no help here.
+    mail_->TrustedCertificates().push_back({"smtp.outro.example", std::string(32, '\x01')});
+    const std::string message = SendFailing();
+    EXPECT_EQ(message.rfind("SMTP Error: Unable to Login.\r\n", 0), 0u) << message;
+    EXPECT_NE(message.find("certificate verify failed: hostname mismatch"), std::string::npos) << message;
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0].Host, "localhost");
+    EXPECT_EQ(questions_[0].Reason, "hostname mismatch");
+    EXPECT_EQ(questions_[0].Fingerprint, provider_->Fingerprint());
+    EXPECT_EQ(connections_, 1);  // not tried again
+    EXPECT_EQ(server_->Received(), "");
+    EXPECT_TRUE(server_->Messages().empty());
+    EXPECT_EQ(mail_->LastFailure().Step, mfsCertificate);
+    EXPECT_EQ(mail_->TrustedCertificates().size(), 1u);
+}
+
+TEST_F(CertificateQuestionTest, YesSendsAndTrustsThatCertificateForThatHost) {
+    Answer(true);
+    mail_->Send(false);
+    ASSERT_EQ(questions_.size(), 1u);
+    ASSERT_EQ(server_->Messages().size(), 1u);
+    EXPECT_EQ(server_->Messages()[0].Get("auth"), "loja");
+    ASSERT_EQ(mail_->TrustedCertificates().size(), 1u);
+    EXPECT_EQ(mail_->TrustedCertificates()[0].Host, "localhost");
+    EXPECT_EQ(FingerprintText(mail_->TrustedCertificates()[0].Digest), provider_->Fingerprint());
+
+    // The next mail of the same run is not asked about, nor is a threaded send's copy.
+    Fill(server_->PortText());
+    mail_->SetHost("LOCALHOST");
+    mail_->Send(false);
+    TMailSender copy;
+    copy.Assign(*mail_);
+    EXPECT_EQ(copy.TrustedCertificates(), mail_->TrustedCertificates());
+    EXPECT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(server_->Messages().size(), 2u);
+}
+
+TEST_F(CertificateQuestionTest, WithoutAQuestionTheLoginIsTriedAsEver) {
+    const std::string message = SendFailing();
+    EXPECT_NE(message.find("hostname mismatch"), std::string::npos) << message;
+    EXPECT_EQ(connections_, 3);
+    EXPECT_TRUE(mail_->TrustedCertificates().empty());
+    EXPECT_EQ(server_->Received(), "");
+}
 
 }  // namespace
 }  // namespace tandrel::mail

@@ -295,6 +295,25 @@ TEST(MailSenderTest, AssignFromAnythingElseIsRefusedAndChangesNothing) {
     EXPECT_EQ(target.Host(), "kept");
 }
 
+// A file that cannot be written says why, and the failure goes through DoException.
+TEST(MailSenderTest, SaveToFileThatCannotBeWrittenGivesTheSystemsReason) {
+    TempDir dir;
+    const auto path = dir.Path() / "no-such-folder" / "out.eml";
+    TMailSender mail;
+    mail.SetFrom("loja@x");
+    mail.AddAddress("c@x");
+    std::string handled;
+    mail.SetOnMailException([&](const TMailSender&, const std::exception& E, bool&) { handled = E.what(); });
+    try {
+        mail.SaveToFile(path.string());
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write \"" + path.string() + "\": No such file or directory.");
+    }
+    EXPECT_EQ(handled, "Unable to write \"" + path.string() + "\": No such file or directory.");
+    EXPECT_FALSE(std::filesystem::exists(path.parent_path()));
+}
+
 TEST(MailSenderTest, SaveToFileWritesTheStoredCopyAndClears) {
     TempDir dir;
     const auto path = dir.Path() / "out.eml";

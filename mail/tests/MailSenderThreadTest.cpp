@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <thread>
 
+#include "testing/ChildProcess.h"
+#include "testing/PythonSmtpServer.h"
 #include "testing/ScriptedSmtpServer.h"
+#include "testing/TempDir.h"
 
 namespace tandrel::mail {
 namespace {
@@ -152,6 +156,36 @@ TEST_F(ThreadedSendTest, ThreadedSendsRunOneAtATime) {
     }
     EXPECT_NE(events_[8].tag, events_[9].tag);
     EXPECT_EQ(server.Connections(), 2);
+}
+
+// The question about a certificate that fails the check is asked on the main thread,
+// like every other event, and its answer reaches the sending thread.
+TEST_F(ThreadedSendTest, CertificateQuestionIsAskedOnTheMainThread) {
+    testing::TempDir dir;
+    const std::string cert = (dir.Path() / "cert.pem").string();
+    const std::string key = (dir.Path() / "key.pem").string();
+    testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                   "/CN=localhost", "-keyout", key, "-out", cert},
+                                  {.MergeStderr = true});
+    ASSERT_EQ(openssl.Wait(), 0) << openssl.Output();
+    testing::PythonSmtpServer server({"--mode", "smtps", "--cert", cert, "--key", key});
+    mail_.SetPort(server.PortText());
+    mail_.SetSSL(true);
+    mail_.SetVerifyCert(true);
+    mail_.SetOnCertificateQuestion([this](const TMailSender& AMail, const TCertificateQuestion& Question, bool& Trust) {
+        Record(AMail, "question " + Question.Reason);
+        Trust = true;
+    });
+    mail_.Send(true);
+    Finish(1);
+    const auto question = std::find_if(events_.begin(), events_.end(),
+                                       [](const Event& e) { return e.what.rfind("question ", 0) == 0; });
+    ASSERT_NE(question, events_.end());
+    EXPECT_EQ(question->what, "question self-signed certificate");
+    EXPECT_EQ(question->thread, std::this_thread::get_id());
+    EXPECT_NE(question->sender, &mail_);
+    EXPECT_EQ(events_.back().what, "pmsDone");
+    EXPECT_EQ(server.Messages().size(), 1u);
 }
 
 TEST(SendEmailByThreadTest, NullMailIsRefused) {
