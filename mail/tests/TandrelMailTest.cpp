@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,116 @@ TEST(TandrelMail, FailureShowsTheServersTextWithItsControlCharactersEscaped) {
     EXPECT_EQ(run.output.find('\x1B'), std::string::npos);
     EXPECT_EQ(run.output.find('\x07'), std::string::npos);
 }
+
+// Each rule of the tool against the scripted server: the exit status, its text and the
+// bytes the server received after the client's EHLO (all of them, or their beginning
+// for a send that goes through). The password file starts with a UTF-8 byte-order mark,
+// which is not part of the password.
+struct ToolRuleCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> replies;  // verb, reply
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> texts;  // each in the output
+    std::string received;            // after "EHLO <name>\r\n"; empty: no connection at all
+    bool whole;                      // `received` is all the rest, not its beginning
+};
+
+const std::string kPlainLoja = "AUTH PLAIN AGxvamEAczNuaGE=\r\n";
+
+std::vector<ToolRuleCase> ToolRuleCases() {
+    const std::string challenge = "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+";
+    return {
+        {"login_refused_sends_nothing",
+         {{"EHLO", "250-scripted\r\n250 AUTH PLAIN LOGIN"},
+          {"AUTH", "535 5.7.8 no"},
+          {"AUTH", "334 VXNlcm5hbWU6"},
+          {ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6"},
+          {ScriptedSmtpServer::kAuthAnswer, "535 5.7.8 Error: authentication failed"}},
+         {},
+         1,
+         {"tandrel-mail: SMTP Error: Authentication failed.\n535 5.7.8 Error: authentication failed\n"},
+         kPlainLoja + "AUTH LOGIN\r\nbG9qYQ==\r\nczNuaGE=\r\nQUIT\r\n",
+         true},
+        {"no_auth_offered_sends_nothing",
+         {{"EHLO", "250-scripted\r\n250 SIZE 10000000"}},
+         {},
+         1,
+         {"tandrel-mail: SMTP Error: The SMTP Server offers no authentication we can use\n"},
+         "QUIT\r\n",
+         true},
+        {"cram_md5_first_in_the_clear",
+         {{"EHLO", "250-scripted\r\n250 AUTH PLAIN LOGIN CRAM-MD5"}, {"AUTH", challenge}},
+         {},
+         0,
+         {"pmsDone"},
+         "AUTH CRAM-MD5\r\nbG9qYSA5NWQ5ZjZkNzhlNzJkOTdiOGNlYjdiMTA3NDBkN2ZlYQ==\r\nMAIL FROM:<loja@example.com>",
+         false},
+        {"receipts_without_dsn_before_the_login",
+         {{"EHLO", "250-scripted\r\n250 AUTH PLAIN"}},
+         {"--delivery-receipt"},
+         1,
+         {"tandrel-mail: SMTP Error: The SMTP Server does not support Delivery Status Notification\n"},
+         "QUIT\r\n",
+         true},
+        {"larger_than_the_servers_size",
+         {{"EHLO", "250-scripted\r\n250-AUTH PLAIN\r\n250 SIZE 50"}},
+         {},
+         1,
+         {"tandrel-mail: SMTP Error: The message is larger than the SMTP Server accepts: ", " bytes, at most 50 bytes\n"},
+         "QUIT\r\n",
+         true},
+        // The scripted server offers no STARTTLS: with --insecure the tool goes on, and
+        // says before and after that the password and the mail travel unencrypted.
+        {"tls_insecure_without_starttls",
+         {{"EHLO", "250-scripted\r\n250 AUTH PLAIN"}, {"AUTH", "235 2.7.0 ok"}},
+         {"--tls", "--insecure"},
+         0,
+         {"a server that does not offer STARTTLS gets the password and the mail unencrypted",
+          "tandrel-mail: warning: the server does not offer STARTTLS: the connection is not encrypted"},
+         kPlainLoja + "MAIL FROM:<loja@example.com>",
+         false},
+        {"empty_recipient", {}, {"--to", " ; ;"}, 2, {"tandrel-mail: --to: no address in \" ; ;\""}, "", true},
+        {"recipient_with_an_empty_entry", {}, {"--cc", "a@example.com;"}, 2,
+         {"tandrel-mail: --cc: no address in \"a@example.com;\""}, "", true},
+    };
+}
+
+class ToolRuleTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(ToolRuleTest, StatusTextAndWhatTheServerReceived) {
+    const ToolRuleCase c = ToolRuleCases()[GetParam()];
+    ScriptedSmtpServer server;
+    for (const auto& [verb, reply] : c.replies) server.Queue(verb, reply);
+    testing::TempDir dir;
+    const std::string password = dir.Write("senha", "\xEF\xBB\xBFs3nha\n");
+    std::filesystem::permissions(password, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::vector<std::string> args{"--port", server.Port(), "--attempts", "1", "--user", "loja", "--password-file",
+                                  password, "--from", "loja@example.com", "--to", "cliente@example.com"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ToolRun run = TandrelMail(args);
+    EXPECT_EQ(run.status, c.status) << run.output;
+    for (const auto& text : c.texts) EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
+    EXPECT_EQ(run.output.find("warning: other users"), std::string::npos) << run.output;
+
+    const std::vector<std::string> received = server.Received();
+    if (c.received.empty()) {
+        EXPECT_TRUE(received.empty());
+        return;
+    }
+    ASSERT_EQ(received.size(), 1u);
+    const std::string& bytes = received[0];
+    ASSERT_EQ(bytes.rfind("EHLO ", 0), 0u) << bytes;
+    const std::string rest = bytes.substr(bytes.find("\r\n") + 2);
+    if (c.whole)
+        EXPECT_EQ(rest, c.received);
+    else
+        EXPECT_EQ(rest.substr(0, c.received.size()), c.received);
+    EXPECT_EQ(server.Messages().size(), c.status == 0 ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, ToolRuleTest, ::testing::Range<std::size_t>(0, ToolRuleCases().size()),
+                         [](const auto& info) { return std::string(ToolRuleCases()[info.param].name); });
 
 }  // namespace
 }  // namespace tandrel::mail

@@ -1,11 +1,14 @@
 """End-to-end checks of tandrel-mail: arguments, --save, sends to aiosmtpd (plain and TLS with
 a test CA), where the password comes from, --eml, a failed send, the manual page, servers that
-answer late or go quiet after the TLS handshake."""
+answer late or go quiet after the TLS handshake, files that cannot be read, logins that do not
+happen, accented credentials."""
 import email
 import email.policy
 import os
 import pty
 import re
+import resource
+import signal
 import socket
 import subprocess
 import sys
@@ -18,14 +21,27 @@ TOOL = sys.argv.pop(1) if len(sys.argv) > 1 else "tandrel-mail"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def run(*args, env=None, stdin=subprocess.DEVNULL, input=None):
+def run(*args, env=None, stdin=subprocess.DEVNULL, input=None, as_other_user=False, file_limit=None):
+    """Runs the tool; `as_other_user` runs it as an unprivileged user when the test runs as root
+    (whom no permission stops), `file_limit` caps the size of the files it writes, as a full
+    disk would (bytes)."""
     environment = dict(os.environ)
     environment.pop("TANDREL_MAIL_PASSWORD", None)
     environment.update(env or {})
     if input is not None:
         stdin = None
+
+    def limits():
+        if file_limit is not None:
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit fails instead
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
+        if as_other_user and os.geteuid() == 0:
+            os.setgid(65534)
+            os.setgroups([])
+            os.setuid(65534)
+
     return subprocess.run([TOOL, *args], capture_output=True, text=input is None or isinstance(input, str),
-                          timeout=60, env=environment, stdin=stdin, input=input)
+                          timeout=60, env=environment, stdin=stdin, input=input, preexec_fn=limits)
 
 
 def openssl(*args, cwd):
@@ -157,6 +173,7 @@ class TandrelMailTest(unittest.TestCase):
         self.password_file = os.path.join(self.tmp.name, "senha")
         with open(self.password_file, "w", encoding="utf-8") as f:
             f.write("s3nha\nsecond line is not the password\n")
+        os.chmod(self.password_file, 0o600)
         self.eml_without_recipients = os.path.join(self.tmp.name, "norcpt.eml")
         with open(self.eml_without_recipients, "wb") as f:
             f.write(b"From: a@example.com\r\nSubject: x\r\n\r\nbody\r\n")
@@ -306,10 +323,12 @@ class TandrelMailTest(unittest.TestCase):
             self.assertIn(b"Password for loja at 127.0.0.1: ", shown)
             self.assertNotIn(b"s3nha", shown)  # not echoed
             self.assertEqual([dict(m)["auth"] for m in server.messages()], ["loja"] * 4)
-            # Without a terminal nothing is asked: the server refuses the empty password.
+            # Without a terminal nothing is asked, and no empty password is sent.
             r = run(*send)
-            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertEqual(r.returncode, 2, r.stderr)
+            self.assertIn("tandrel-mail: --user loja needs a password", r.stderr)
             self.assertNotIn("Password for", r.stderr)
+            self.assertEqual(server.auth_attempts(), ["loja"] * 4)
         finally:
             server.close()
 
@@ -395,6 +414,10 @@ class TandrelMailTest(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertEqual(server.auth_attempts(), ["loja"])
             self.assertEqual(dict(server.messages()[0])["tls"], "no")
+            # Said before (it may happen) and after (it did): not only the certificate is at stake.
+            self.assertIn("a server that does not offer STARTTLS gets the password and the mail unencrypted",
+                          r.stderr)
+            self.assertIn("warning: the server does not offer STARTTLS: the connection is not encrypted", r.stderr)
         finally:
             server.close()
 
@@ -447,9 +470,12 @@ class TandrelMailTest(unittest.TestCase):
                 finally:
                     server.close()
 
-    def test_tls_server_quiet_after_the_handshake_times_out(self):
+    def test_tls_server_that_fails_after_the_handshake_ends_the_login_with_its_error(self):
+        # A TLS 1.3 server that wants a client certificate says so after the handshake: OpenSSL's
+        # reason is told, as for a failed handshake.
         for mode, error in [("silent", "10060: Connection timed out"), ("half", "10060: Connection timed out"),
-                            ("mute", "10091: Network subsystem is unusable")]:
+                            ("mute", "10091: Network subsystem is unusable"),
+                            ("certreq", "10091: error:0A00045C:SSL routines::tlsv13 alert certificate required")]:
             with self.subTest(mode):
                 peer = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "..", "testing", "tls_peer.py"), mode],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
@@ -463,6 +489,160 @@ class TandrelMailTest(unittest.TestCase):
                 finally:
                     peer.stdin.close()
                     peer.wait(timeout=10)
+
+
+    def test_every_file_that_cannot_be_read_is_bad_arguments_with_the_reason(self):
+        folder = os.path.join(self.tmp.name, "pasta")
+        os.mkdir(folder)
+        fifo = os.path.join(self.tmp.name, "fifo")
+        os.mkfifo(fifo)
+        locked = os.path.join(self.tmp.name, "trancado.txt")
+        with open(locked, "w") as f:
+            f.write("x\n")
+        os.chmod(locked, 0)
+        os.chmod(self.tmp.name, 0o755)  # others may look inside; the locked file stays closed
+        files = {"missing": (os.path.join(self.tmp.name, "nada.txt"), "No such file or directory"),
+                 "directory": (folder, "it is a directory"),
+                 "fifo": (fifo, "it is a FIFO (named pipe), not a file"),
+                 "no_permission": (locked, "Permission denied")}
+        options = {"--attach": [], "--inline": [], "--body-file": [], "--html-file": [],
+                   "--ca-file": ["--ssl"], "--password-file": ["--user", "loja"], "--eml": None}
+        for option, extra in options.items():
+            for kind, (path, reason) in files.items():
+                with self.subTest(option=option, kind=kind):
+                    args = [option, path] if extra is None else \
+                        ["--from", "a@example.com", "--to", "b@example.com", *extra, option, path]
+                    r = run(*args, as_other_user=kind == "no_permission")
+                    self.assertEqual(r.returncode, 2, r.stderr)
+                    self.assertIn('tandrel-mail: %s: cannot read "%s": %s' % (option, path, reason), r.stderr)
+                    self.assertNotIn("pmsStartProcess", r.stderr)
+
+    def test_empty_recipients_are_bad_arguments(self):
+        server = Server("--record")
+        try:
+            for option, value in [("--to", ""), ("--to", " ; ;"), ("--cc", "a@example.com;"), ("--bcc", " ")]:
+                with self.subTest(option=option, value=value):
+                    r = run("--port", server.port, "--from", "a@example.com", option, value)
+                    self.assertEqual(r.returncode, 2, r.stderr)
+                    self.assertIn('tandrel-mail: %s: no address in "%s"' % (option, value), r.stderr)
+            self.assertFalse(os.path.exists(os.path.join(server.dir.name, "received.bin")))
+        finally:
+            server.close()
+
+    def test_save_writes_the_whole_file_or_leaves_the_earlier_one(self):
+        big = os.path.join(self.tmp.name, "big.txt")
+        with open(big, "w", encoding="utf-8") as f:
+            f.write(("linha de texto do corpo\n" * 4000))
+        target = os.path.join(self.tmp.name, "out.eml")
+        with open(target, "wb") as f:
+            f.write(b"earlier message\r\n")
+        mail = ["--from", "a@example.com", "--to", "b@example.com", "--body-file", big]
+        nowhere = os.path.join(self.tmp.name, "no-such-folder", "out.eml")
+        cases = [("disk_full", target, {"file_limit": 8192}, "File too large"),
+                 ("no_folder", nowhere, {}, "No such file or directory"),
+                 ("no_permission", target, {"as_other_user": True}, "Permission denied")]
+        os.chmod(self.tmp.name, 0o755)
+        for name, path, how, reason in cases:
+            with self.subTest(name):
+                r = run("--save", path, *mail, **how)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn('tandrel-mail: Unable to write "%s": %s.' % (path, reason), r.stderr)
+                with open(target, "rb") as f:
+                    self.assertEqual(f.read(), b"earlier message\r\n")
+                self.assertFalse(os.path.exists(nowhere))
+                self.assertEqual(sorted(os.listdir(self.tmp.name)),
+                                 sorted(["body.txt", "cliente.xml", "senha", "norcpt.eml", "big.txt", "out.eml"]))
+        r = run("--save", target, *mail)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(target, "rb") as f:
+            saved = email.message_from_bytes(f.read(), policy=email.policy.default)
+        self.assertEqual(saved.get_content_type(), "multipart/mixed")
+        self.assertEqual(saved.get_body().get_content(), "\ufeff" + "linha de texto do corpo\r\n" * 4000)
+
+    def test_save_with_bcc_says_the_blind_copies_are_not_kept(self):
+        target = os.path.join(self.tmp.name, "out.eml")
+        r = run("--save", target, "--from", "a@example.com", "--to", "b@example.com", "--bcc", "oculto@example.com")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("tandrel-mail: warning: --bcc: blind-copy recipients are not kept in the saved file", r.stderr)
+        with open(target, "rb") as f:
+            self.assertNotIn(b"oculto@example.com", f.read())
+        r = run("--save", target, "--from", "a@example.com", "--to", "b@example.com")
+        self.assertNotIn("--bcc", r.stderr)
+
+    def test_password_file_others_may_read_gets_a_warning(self):
+        server = Server("--user", "loja", "--password", "s3nha", "--require-auth")
+        try:
+            for mode, warned in [(0o644, True), (0o640, True), (0o600, False), (0o400, False)]:
+                with self.subTest(oct(mode)):
+                    os.chmod(self.password_file, mode)
+                    r = run("--port", server.port, "--user", "loja", "--password-file", self.password_file,
+                            "--from", "a@example.com", "--to", "b@example.com")
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertEqual('warning: other users of this machine may read the password file "%s" '
+                                     '(chmod 600 it)' % self.password_file in r.stderr, warned, r.stderr)
+        finally:
+            server.close()
+
+    def test_accented_credentials_log_in_with_every_mechanism(self):
+        with open(self.password_file, "w", encoding="utf-8-sig") as f:  # with a byte-order mark
+            f.write("maçã-senha\n")
+        for name, server_args, mode in [("cram_md5_in_the_clear", ["--cram"], "plain"),
+                                        ("plain", ["--exclude-auth", "LOGIN"], "plain"),
+                                        ("login", ["--exclude-auth", "PLAIN"], "plain"),
+                                        ("plain_under_tls", ["--cram"], "smtps")]:
+            with self.subTest(name):
+                server = Server("--mode", mode, "--user", "joão", "--password", "maçã-senha", "--require-auth",
+                                *server_args)
+                try:
+                    tls = ["--ssl", "--insecure"] if mode == "smtps" else []
+                    r = run("--port", server.port, *tls, "--user", "joão", "--password-file", self.password_file,
+                            "--from", "a@example.com", "--to", "b@example.com", "--attempts", "1")
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertEqual(server.auth_attempts(), ["joão"])
+                    self.assertEqual(dict(server.messages()[0])["auth"], "joão")
+                finally:
+                    server.close()
+
+    def test_a_login_that_does_not_happen_sends_nothing(self):
+        cases = [("wrong_password", ["--user", "loja", "--password", "s3nha", "--require-auth"], "errada",
+                  "SMTP Error: Authentication failed.\n535 5.7.8 Authentication credentials invalid", ["loja", "loja"]),
+                 # aiosmtpd then says "AUTH" with no mechanism after it.
+                 ("no_mechanism_offered", ["--exclude-auth", "PLAIN", "--exclude-auth", "LOGIN"], "s3nha",
+                  "SMTP Error: The SMTP Server offers no authentication we can use", [])]
+        for name, server_args, password, error, attempts in cases:
+            with self.subTest(name):
+                server = Server(*server_args)
+                try:
+                    r = run("--port", server.port, "--user", "loja", "--from", "a@example.com",
+                            "--to", "b@example.com", env={"TANDREL_MAIL_PASSWORD": password})
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("tandrel-mail: " + error + "\n", r.stderr)
+                    self.assertNotIn("pmsStartSends", r.stderr)
+                    self.assertEqual(server.messages(), [])
+                    self.assertEqual(server.auth_attempts(), attempts)
+                finally:
+                    server.close()
+
+    def test_what_the_server_cannot_take_fails_before_the_login(self):
+        big = os.path.join(self.tmp.name, "big.txt")
+        with open(big, "w", encoding="utf-8") as f:
+            f.write("x" * 3000 + "\n")
+        cases = [("delivery_receipt_without_dsn", ["--size", "1000000"], ["--delivery-receipt"],
+                  "SMTP Error: The SMTP Server does not support Delivery Status Notification"),
+                 ("larger_than_size", ["--size", "2000"], ["--body-file", big],
+                  r"SMTP Error: The message is larger than the SMTP Server accepts: \d+ bytes, at most 2000 bytes")]
+        for name, server_args, args, error in cases:
+            with self.subTest(name):
+                server = Server("--user", "loja", "--password", "s3nha", *server_args)
+                try:
+                    r = run("--port", server.port, "--user", "loja", "--password-file", self.password_file,
+                            "--from", "a@example.com", "--to", "b@example.com", *args)
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertRegex(r.stderr, "tandrel-mail: " + error + "\n")
+                    self.assertEqual(server.auth_attempts(), [])
+                    self.assertEqual(server.messages(), [])
+                finally:
+                    server.close()
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #include "mail/tools/Password.h"
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
+#include <string_view>
 
 namespace tandrel::mail::tool {
 
@@ -49,7 +51,15 @@ std::string ReadPasswordFile(const std::string& File) {
     std::string line;
     std::getline(file, line);
     if (file.bad()) throw std::runtime_error("cannot read the password file \"" + File + "\"");
+    // Not part of the password: a mark some editors write at the start of a UTF-8 file.
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
     return WithoutLineEnd(std::move(line));
+}
+
+bool OthersMayRead(const std::string& File) {
+    struct stat status {};
+    return ::stat(File.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 std::optional<std::string> AskPassword(const std::string& Prompt) {

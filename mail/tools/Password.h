@@ -7,9 +7,13 @@
 
 namespace tandrel::mail::tool {
 
-/// The first line of `File`, without its line end. Throws std::runtime_error when the
-/// file cannot be read.
+/// The first line of `File`, without its line end and without the UTF-8 byte-order mark
+/// an editor may put at its start. Throws std::runtime_error when the file cannot be read.
 [[nodiscard]] std::string ReadPasswordFile(const std::string& File);
+
+/// True when users other than its owner may read `File` (its group or everyone has read
+/// permission); false also when it cannot be looked at.
+[[nodiscard]] bool OthersMayRead(const std::string& File);
 
 /// Shows `Prompt` on standard error and reads one line from standard input with the
 /// terminal's echo off (restored afterwards). Nothing when standard input is not a

@@ -1,17 +1,25 @@
 // tandrel-mail: builds one mail from the command line (or takes one saved earlier) and
 // sends it, or saves it.
-// Exit status: 0 accepted by the server (or saved), 1 the send failed, 2 bad arguments.
+// Exit status: 0 accepted by the server (or saved), 1 the send (or the save) failed, 2 bad
+// arguments or a file that cannot be read.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "mail/EAbort.h"
+#include "mail/MailAddress.h"
 #include "mail/MailSender.h"
 #include "mail/tools/EmlMessage.h"
 #include "mail/tools/Password.h"
@@ -26,6 +34,7 @@ using tandrel::mail::TMailSender;
 using tandrel::mail::tool::AskPassword;
 using tandrel::mail::tool::EnvelopeOf;
 using tandrel::mail::tool::EscapeControls;
+using tandrel::mail::tool::OthersMayRead;
 using tandrel::mail::tool::ReadMessageFile;
 using tandrel::mail::tool::ReadPasswordFile;
 using tandrel::mail::tool::TEnvelope;
@@ -42,9 +51,12 @@ Server:
   --tls                  STARTTLS (a server that does not offer it gets no login and
                          no mail, unless --insecure)
   --ca-file FILE         trust the certificate authorities in FILE (PEM) instead of the system's
-  --insecure             do not check the server's certificate
-  --user NAME            account for authentication
-  --password-file FILE   its password: the first line of FILE
+  --insecure             do not check the server's certificate; with --tls a server that
+                         does not offer STARTTLS then gets the password and the mail unencrypted
+  --user NAME            account for authentication: the mail is sent only once the login
+                         succeeded (in the clear CRAM-MD5 is preferred when offered)
+  --password-file FILE   its password: the first line of FILE (a UTF-8 byte-order mark is
+                         not part of it; a warning when other users may read FILE)
   --password SECRET      its password (other users of this machine can read it; prefer
                          --password-file, the TANDREL_MAIL_PASSWORD environment variable,
                          or the prompt that --user alone gives on a terminal)
@@ -54,7 +66,7 @@ Server:
 Message (texts are UTF-8):
   --from ADDRESS         sender (required to send, unless --eml's From gives it)
   --from-name NAME       sender's display name
-  --to ADDRESS           recipient; repeatable; "a@x;b@y" adds both
+  --to ADDRESS           recipient; repeatable; "a@x;b@y" adds both; an empty one is refused
   --cc ADDRESS           copy recipient; repeatable
   --bcc ADDRESS          blind-copy recipient; repeatable
   --reply-to ADDRESS     reply address; repeatable
@@ -65,16 +77,19 @@ Message (texts are UTF-8):
   --inline FILE          inline attachment (a picture the HTML names as cid:FILENAME); repeatable
   --priority P           low, normal or high
   --read-receipt         ask for a read receipt
-  --delivery-receipt     ask for delivery status notifications
-  --save FILE.eml        build the mail and write it to FILE.eml instead of sending
+  --delivery-receipt     ask for delivery status notifications (the send fails, before the
+                         login, when the server offers none)
+  --save FILE.eml        build the mail and write it to FILE.eml instead of sending: whole,
+                         or not at all (an earlier FILE.eml then stays); --bcc is not kept
   --eml FILE             send the message in FILE ("-": standard input) as it is; without
                          --to/--cc/--bcc its To and Cc headers are the recipients, without
                          --from its From header is the sender
   --help                 this text
   --version              the program's version
 With --ssl or --tls the server's certificate must be signed by a trusted authority and
-name HOST.
-Exit status: 0 sent (or saved), 1 the send failed, 2 bad arguments.
+name HOST. A message larger than the size the server announces is not sent.
+Exit status: 0 sent (or saved), 1 the send (or the save) failed, 2 bad arguments or a
+file that cannot be read.
 )";
 
 struct Options {
@@ -133,10 +148,35 @@ TMessPriority ParsePriority(const std::string& text) {
     throw UsageError("--priority wants low, normal or high, not \"" + text + "\"");
 }
 
+// What keeps `path` from being read as a file, in the system's words; empty when nothing
+// does. A FIFO is not opened: that would wait for a writer.
+std::string Unreadable(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return std::strerror(errno);
+    if (S_ISDIR(status.st_mode)) return "it is a directory";
+    if (S_ISFIFO(status.st_mode)) return "it is a FIFO (named pipe), not a file";
+    if (!S_ISREG(status.st_mode)) return "it is not a regular file";
+    const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (handle < 0) return std::strerror(errno);
+    ::close(handle);
+    return {};
+}
+
 void RequireFile(std::string_view option, const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
-        throw UsageError(std::string(option) + ": no such file \"" + path + "\"");
+    if (const std::string reason = Unreadable(path); !reason.empty())
+        throw UsageError(std::string(option) + ": cannot read \"" + path + "\": " + reason);
+}
+
+// Each value of a recipient option must name an address: an empty one ("", " ; ;", or
+// "a@x;" with its empty second entry) would go to the server as "RCPT TO:<>".
+void RequireAddresses(std::string_view option, const std::vector<std::string>& values) {
+    for (const auto& value : values) {
+        TMailSender split;  // splits at ";,|" as the send will
+        split.AddBCC(value);
+        for (const auto& entry : split.BCC())
+            if (tandrel::mail::ExtractAddress(entry).empty())
+                throw UsageError(std::string(option) + ": no address in \"" + value + "\"");
+    }
 }
 
 // Options that contradict each other, or a send that lacks what it needs.
@@ -144,6 +184,9 @@ void Check(const Options& o) {
     if (o.insecure && !o.caFile.empty()) throw UsageError("--ca-file and --insecure contradict each other");
     if (!o.caFile.empty() && !o.ssl && !o.tls) throw UsageError("--ca-file needs --ssl or --tls");
     if (o.password && !o.passwordFile.empty()) throw UsageError("give --password or --password-file, not both");
+    RequireAddresses("--to", o.to);
+    RequireAddresses("--cc", o.cc);
+    RequireAddresses("--bcc", o.bcc);
     if (!o.eml.empty()) {
         if (o.eml != "-") RequireFile("--eml", o.eml);
         if (!o.save.empty()) throw UsageError("--eml sends a saved message; it cannot be saved again with --save");
@@ -204,8 +247,14 @@ Options Parse(int argc, char** argv) {
 }
 
 // The lines of a UTF-8 text file, without their line ends (LF, or CR LF). One that
-// cannot be read fails with the system's reason.
-std::vector<std::string> ReadLines(const std::string& path) { return tandrel::mime::ReadFileLines(path); }
+// cannot be read is bad input, with the system's reason.
+std::vector<std::string> ReadLines(std::string_view option, const std::string& path) {
+    try {
+        return tandrel::mime::ReadFileLines(path);
+    } catch (const std::system_error& e) {
+        throw UsageError(std::string(option) + ": cannot read \"" + path + "\": " + e.code().message());
+    }
+}
 
 void Fill(TMailSender& mail, const Options& o) {
     mail.SetHost(o.host);
@@ -216,6 +265,7 @@ void Fill(TMailSender& mail, const Options& o) {
     mail.SetCertCAFile(o.caFile);
     mail.SetUsername(o.user);
     mail.SetPassword(o.password.value_or(""));
+    mail.SetStrictAuth(true);  // --user asks for a login: without one nothing is sent
     if (o.timeout) mail.SetTimeOut(*o.timeout);
     mail.SetAttempts(static_cast<std::uint8_t>(o.attempts));
     mail.SetDefaultCharset(tandrel::mime::TMimeChar::UTF_8);
@@ -232,13 +282,22 @@ void Fill(TMailSender& mail, const Options& o) {
     // Addresses taken from a header are whole already: no splitting at ";,|".
     for (const auto& a : o.emlRecipients) mail.MIMEMess().Header().ToList().push_back(a);
     for (const auto& a : o.replyTo) mail.AddReplyTo(a);
-    if (!o.bodyFile.empty()) mail.AltBody() = ReadLines(o.bodyFile);
+    if (!o.bodyFile.empty()) mail.AltBody() = ReadLines("--body-file", o.bodyFile);
     if (!o.htmlFile.empty()) {
-        mail.Body() = ReadLines(o.htmlFile);
+        mail.Body() = ReadLines("--html-file", o.htmlFile);
         mail.SetIsHTML(true);
     }
-    for (const auto& f : o.attach) mail.AddAttachment(f, {}, TMailAttachmentDisposition::adAttachment);
-    for (const auto& f : o.inlineFiles) mail.AddAttachment(f, {}, TMailAttachmentDisposition::adInline);
+    // Checked readable when parsed; one that went away since is bad input all the same.
+    const auto attach = [&](std::string_view option, const std::string& file, TMailAttachmentDisposition how) {
+        try {
+            mail.AddAttachment(file, {}, how);
+        } catch (const std::runtime_error&) {
+            RequireFile(option, file);
+            throw UsageError(std::string(option) + ": cannot read \"" + file + "\"");
+        }
+    };
+    for (const auto& f : o.attach) attach("--attach", f, TMailAttachmentDisposition::adAttachment);
+    for (const auto& f : o.inlineFiles) attach("--inline", f, TMailAttachmentDisposition::adInline);
 }
 
 // The component's messages end with CR LF and may hold several server lines: one
@@ -266,13 +325,22 @@ void ResolvePassword(Options& o) {
         } catch (const std::runtime_error& e) {
             throw UsageError(e.what());
         }
+        if (OthersMayRead(o.passwordFile))
+            std::cerr << "tandrel-mail: warning: other users of this machine may read the password file \""
+                      << o.passwordFile << "\" (chmod 600 it)" << std::endl;
         return;
     }
     if (const char* fromEnvironment = std::getenv("TANDREL_MAIL_PASSWORD")) {
         o.password = fromEnvironment;
         return;
     }
-    if (!o.user.empty() && o.save.empty()) o.password = AskPassword("Password for " + o.user + " at " + o.host + ": ");
+    if (o.user.empty() || !o.save.empty()) return;
+    o.password = AskPassword("Password for " + o.user + " at " + o.host + ": ");
+    // An empty password would only be refused by the server, or worse, taken.
+    if (!o.password)
+        throw UsageError("--user " + o.user +
+                         " needs a password: give --password-file or TANDREL_MAIL_PASSWORD, or run on a "
+                         "terminal to be asked");
 }
 
 // Reads the message of --eml; sender and recipients come from its header unless given.
@@ -297,15 +365,27 @@ int Run(const Options& o, std::string message) {
     TSmtpTranscript transcript(std::cerr);  // outlives the mail's socket
     TMailSender mail;
     if (o.verbose) transcript.Attach(mail.SMTP().Sock());
-    mail.SetOnMailProcess([](const TMailSender&, tandrel::mail::TMailStatus status) {
+    mail.SetOnMailProcess([&o](const TMailSender& sender, tandrel::mail::TMailStatus status) {
         std::cerr << tandrel::mail::MailStatusName(status) << std::endl;
+        if (status == tandrel::mail::TMailStatus::pmsStartSends && o.tls && !o.ssl &&
+            !sender.SMTP().Sock().SSL().SSLEnabled())
+            std::cerr << "tandrel-mail: warning: the server does not offer STARTTLS: the connection is not "
+                         "encrypted"
+                      << std::endl;
     });
     Fill(mail, o);
     if (!o.save.empty()) {
+        if (!o.bcc.empty())
+            std::cerr << "tandrel-mail: warning: --bcc: blind-copy recipients are not kept in the saved file"
+                      << std::endl;
         mail.SaveToFile(o.save);
         return EXIT_SUCCESS;
     }
-    if (o.insecure && (o.ssl || o.tls))
+    if (o.insecure && o.tls && !o.ssl)
+        std::cerr << "tandrel-mail: --insecure: the server's certificate is not checked, and a server that does "
+                     "not offer STARTTLS gets the password and the mail unencrypted"
+                  << std::endl;
+    else if (o.insecure && (o.ssl || o.tls))
         std::cerr << "tandrel-mail: --insecure: the server's certificate is not checked" << std::endl;
     try {
         if (o.eml.empty()) mail.Send(false);
@@ -344,6 +424,9 @@ int main(int argc, char** argv) {
     }
     try {
         return Run(options, std::move(message));
+    } catch (const UsageError& e) {
+        std::cerr << "tandrel-mail: " << e.what() << '\n';
+        return 2;
     } catch (const std::exception& e) {
         std::cerr << "tandrel-mail: " << ForTerminal(e.what()) << '\n';
         return EXIT_FAILURE;
