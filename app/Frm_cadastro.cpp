@@ -4,10 +4,12 @@
 #include "app/ClientesModel.h"
 #include "app/CustomerXml.h"
 #include "app/Edit.h"
+#include "app/FalhaEnvio.h"
 #include "app/Glyphs.h"
 #include "app/MailDispatch.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "mail/LoopbackHost.h"
 #include "mail/MailSender.h"
 #include "net/BlockSocket.h"
 
@@ -139,6 +141,10 @@ TFrm_cadastro::TFrm_cadastro(TMessages& messages, TClock today, QWidget* parent)
     FMailSender1->SetOnMailProcess(
         [this](const mail::TMailSender& AMail, mail::TMailStatus aStatus) {
             MailSender1MailProcess(AMail, aStatus);
+        });
+    FMailSender1->SetOnCertificateQuestion(
+        [this](const mail::TMailSender& AMail, const mail::TCertificateQuestion& Question, bool& Trust) {
+            MailSender1CertificateQuestion(AMail, Question, Trust);
         });
     setObjectName(QStringLiteral("Frm_cadastro"));
     setWindowTitle(QStringLiteral("Frm_cadastro"));
@@ -737,8 +743,11 @@ void TFrm_cadastro::enviar_email()
     mail.AddAttachment(&bytes, Fvnome_arq.toStdString(), mail::TMailAttachmentDisposition::adAttachment);
 
     // Returns when the send has ended; meanwhile the window paints but takes no input.
-    // The bottom bar is empty again when the send ends, whichever way it ends.
-    const auto barraLimpa = qScopeGuard([this] { stb_envio->clearMessage(); });
+    // The bottom bar is empty again when the send ends, unless it tells why it failed.
+    const auto barraLimpa = qScopeGuard([this] {
+        if (!FProgresso.Falhou())
+            stb_envio->clearMessage();
+    });
     enviar_aguardando(mail);
 }
 
@@ -748,6 +757,9 @@ void TFrm_cadastro::parametros_email()
     mail.SetFrom(ed_email_de->text().toStdString());
     mail.SetFromName(ed_nome_envio->text().toStdString());
     mail.SetHost(ed_host->text().toStdString());
+    // The password goes only to a server whose certificate holds, or that the operator
+    // trusts; traffic to this machine itself never leaves it.
+    mail.SetVerifyCert(!mail::IsLoopbackHost(mail.Host()));
     mail.SetUsername(ed_conta_email->text().toStdString());
     mail.SetPassword(ed_senha_email->text().toStdString());
     mail.SetPort(ed_porta->text().toStdString());
@@ -774,7 +786,17 @@ void TFrm_cadastro::MailSender1MailException(const mail::TMailSender&, const std
 void TFrm_cadastro::MailSender1MailProcess(const mail::TMailSender& AMail,
                                            mail::TMailStatus aStatus)
 {
-    stb_envio->showMessage(FProgresso.Passo(aStatus, AMail.Attempts()));
+    if (aStatus == mail::TMailStatus::pmsError)
+        stb_envio->showMessage(FProgresso.Falha(AMail.LastFailure()));
+    else
+        stb_envio->showMessage(FProgresso.Passo(aStatus, AMail.Attempts()));
+}
+
+void TFrm_cadastro::MailSender1CertificateQuestion(const mail::TMailSender&,
+                                                   const mail::TCertificateQuestion& Question,
+                                                   bool& Trust)
+{
+    Trust = FMessages.AskQuestion(PerguntaCertificado(Question).toStdString());
 }
 
 TAlvosCep TFrm_cadastro::AlvosCep()

@@ -26,6 +26,7 @@ class QToolButton;
 
 namespace tandrel::mail {
 class TMailSender;
+struct TCertificateQuestion;
 }
 
 namespace tandrel::app {
@@ -96,8 +97,14 @@ public:
     /// operator, returns to the list and clears `ThrowIt` (the send then ends silently).
     void MailSender1MailException(const mail::TMailSender& AMail, const std::exception& E,
                                   bool& ThrowIt);
-    /// Called by the mail component at each step of a send: the bottom bar tells the step.
+    /// Called by the mail component at each step of a send: the bottom bar tells the step,
+    /// and after a failure why the mail was not sent (the line stays until the next send).
     void MailSender1MailProcess(const mail::TMailSender& AMail, mail::TMailStatus aStatus);
+    /// Called by the mail component when the server's certificate fails the check: asks
+    /// the operator whether to trust it; "Sim" sets `Trust` (the component then trusts it
+    /// for that host until the program ends).
+    void MailSender1CertificateQuestion(const mail::TMailSender& AMail,
+                                        const mail::TCertificateQuestion& Question, bool& Trust);
     /// The window's mail component, reused for every inclusion.
     mail::TMailSender& MailSender1() { return *FMailSender1; }
 

@@ -79,7 +79,7 @@ std::function<void(Args...)> NaJanela(std::function<void(Args...)> handler,
     };
 }
 
-// Routes the component's four events through the window's thread for one send, and puts
+// Routes the component's five events through the window's thread for one send, and puts
 // the handlers back afterwards.
 class TEventosNaJanela {
 public:
@@ -89,12 +89,14 @@ public:
           FBefore(mail.OnBeforeMailProcess()),
           FProcess(mail.OnMailProcess()),
           FAfter(mail.OnAfterMailProcess()),
-          FException(mail.OnMailException())
+          FException(mail.OnMailException()),
+          FQuestion(mail.OnCertificateQuestion())
     {
         mail.SetOnBeforeMailProcess(NaJanela(FBefore, janela, ocupada));
         mail.SetOnMailProcess(NaJanela(FProcess, janela, ocupada));
         mail.SetOnAfterMailProcess(NaJanela(FAfter, janela, ocupada));
         mail.SetOnMailException(NaJanela(FException, janela, ocupada));
+        mail.SetOnCertificateQuestion(NaJanela(FQuestion, janela, ocupada));
     }
     ~TEventosNaJanela()
     {
@@ -102,6 +104,7 @@ public:
         FMail.SetOnMailProcess(std::move(FProcess));
         FMail.SetOnAfterMailProcess(std::move(FAfter));
         FMail.SetOnMailException(std::move(FException));
+        FMail.SetOnCertificateQuestion(std::move(FQuestion));
     }
     TEventosNaJanela(const TEventosNaJanela&) = delete;
     TEventosNaJanela& operator=(const TEventosNaJanela&) = delete;
@@ -112,6 +115,7 @@ private:
     mail::TOnMailProcess FProcess;
     mail::TNotifyEvent FAfter;
     mail::TOnMailException FException;
+    mail::TOnCertificateQuestion FQuestion;
 };
 
 }  // namespace

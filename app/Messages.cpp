@@ -3,6 +3,7 @@
 #include "mail/EAbort.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 
 namespace tandrel::app {
@@ -21,12 +22,21 @@ QPushButton:focus { border: 2px solid #0080C0; }
 QPushButton:pressed { background: #D5D5D5; }
 )";
 
-void ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text)
+// Shows the box and gives the button that closed it.
+int ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok)
 {
-    QMessageBox box(icon, QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text),
-                    QMessageBox::Ok, parent);
+    QMessageBox box(icon, QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text), buttons,
+                    parent);
     box.setStyleSheet(QString::fromLatin1(kBoxStyle));
-    box.exec();
+    if (buttons.testFlag(QMessageBox::No)) {
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Sim"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Não"));
+        // The answer that changes nothing is the one a hurried Enter or Escape gives.
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    }
+    return box.exec();
 }
 
 // The message of the innermost error of a chain built with std::throw_with_nested;
@@ -59,6 +69,12 @@ void TDialogMessages::ShowMessage(const std::string& text)
 void TDialogMessages::ShowError(const std::string& text)
 {
     ShowBox(FParent, QMessageBox::Critical, text);
+}
+
+bool TDialogMessages::AskQuestion(const std::string& text)
+{
+    return ShowBox(FParent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 std::string ErrorDisplayText(const std::string& message)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <exception>
 #include <functional>
 #include <string>
@@ -21,15 +22,20 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     /// Shows `text` (UTF-8) as an error with one OK button and waits for OK.
     virtual void ShowError(const std::string& text) = 0;
+    /// Shows `text` (UTF-8) as a question with the buttons "Sim" and "Não" and waits for
+    /// one; true for "Sim". "Não" is the default button and what Escape gives.
+    virtual bool AskQuestion(const std::string& text) = 0;
 };
 
 /// The real boxes: modal QMessageBox, title `Tandrel`, one OK button; the information box
-/// has no icon, the error box the error icon. `parent` (may be null) is the box's owner.
+/// has no icon, the error box the error icon, the question box the question icon and the
+/// buttons "Sim" and "Não". `parent` (may be null) is the box's owner.
 class TDialogMessages final : public TMessages {
 public:
     explicit TDialogMessages(QWidget* parent = nullptr) : FParent(parent) {}
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;
+    bool AskQuestion(const std::string& text) override;
     /// Changes the owner of the boxes shown from now on.
     void SetParent(QWidget* parent) { FParent = parent; }
 
@@ -37,23 +43,41 @@ private:
     QWidget* FParent;
 };
 
-/// Keeps every text instead of showing it; for tests.
+/// Keeps every text instead of showing it; for tests. Questions are answered from the
+/// answers given beforehand, oldest first, and "Não" once none is left.
 class TRecordedMessages final : public TMessages {
 public:
     struct Entry {
         bool Error;
         std::string Text;
+        bool Question = false;
         bool operator==(const Entry&) const = default;
     };
     void ShowMessage(const std::string& text) override { FEntries.push_back({false, text}); }
     void ShowError(const std::string& text) override { FEntries.push_back({true, text}); }
+    bool AskQuestion(const std::string& text) override
+    {
+        FEntries.push_back({false, text, true});
+        if (FAnswers.empty())
+            return false;
+        const bool answer = FAnswers.front();
+        FAnswers.pop_front();
+        return answer;
+    }
+    /// The answer to the next question not yet answered: true for "Sim".
+    void Answer(bool sim) { FAnswers.push_back(sim); }
     /// Everything shown so far, oldest first.
     const std::vector<Entry>& Entries() const { return FEntries; }
-    /// Forgets what was shown.
-    void Clear() { FEntries.clear(); }
+    /// Forgets what was shown and the answers not used.
+    void Clear()
+    {
+        FEntries.clear();
+        FAnswers.clear();
+    }
 
 private:
     std::vector<Entry> FEntries;
+    std::deque<bool> FAnswers;
 };
 
 /// The text the error display shows for `message`: a period is appended unless the

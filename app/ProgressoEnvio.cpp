@@ -1,5 +1,7 @@
 #include "app/ProgressoEnvio.h"
 
+#include "app/FalhaEnvio.h"
+
 namespace tandrel::app {
 
 namespace {
@@ -42,6 +44,15 @@ QString TProgressoEnvio::Passo(mail::TMailStatus aStatus, int tentativas)
     FPasso = TextoPasso(aStatus);
     FTentativas = tentativas;
     FConexoes = 0;
+    FFalhou = false;
+    return FPasso;
+}
+
+QString TProgressoEnvio::Falha(const mail::TMailFailure& falha)
+{
+    FPasso = TextoFalhaEnvio(falha);
+    FConexoes = 0;
+    FFalhou = true;
     return FPasso;
 }
 

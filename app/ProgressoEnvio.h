@@ -2,6 +2,7 @@
 
 // What the bottom bar says while a mail is sent.
 
+#include "mail/MailFailure.h"
 #include "mail/MailStatus.h"
 
 #include <QString>
@@ -19,9 +20,15 @@ public:
     /// The text once the component's SMTP client opens a connection: the login opens one
     /// at each of its tries, so a second connection in a step is that step's second try.
     QString Conexao();
+    /// The text once the send has failed (at `pmsError`), from what ended it: the step and
+    /// the server's reply or the network's error.
+    QString Falha(const mail::TMailFailure& falha);
+    /// True from `Falha` to the next step: the bar keeps the failure's line.
+    bool Falhou() const { return FFalhou; }
 
 private:
     QString FPasso;
+    bool FFalhou = false;
     int FTentativas = 1;
     int FConexoes = 0;
 };

@@ -97,6 +97,14 @@ public:
         }
     }
 
+    /// The whole content of a file the server keeps in its folder (received.bin with
+    /// --record, auth.log); empty when there is none.
+    QByteArray OutFile(const QString& name) const
+    {
+        QFile file(FOut.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     int Port() const { return FPort; }
     QString PortText() const { return QString::number(FPort); }
     const QString& Error() const { return FError; }

@@ -915,21 +915,34 @@ private slots:
     {
         const QString preparing = "Preparando o e-mail...";
         const QString connecting = "Conectando ao servidor de e-mail...";
-        const QString failed = "Falha ao enviar o e-mail.";
+        const QString failed = "Falha ao enviar o e-mail: ";
         QTest::addColumn<QString>("server");
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<bool>("sent");
+        // After a failure the bar keeps its last line, which says why: a mistyped address
+        // is not a server that is down.
         QTest::newRow("accepted")
             << "" << QStringList{preparing, connecting, "Enviando remetente...", "Enviando destinatário...",
                                  "Enviando dados...", "Encerrando a conexão...", "E-mail enviado.", ""}
             << true;
         QTest::newRow("silent: three tries of the login")
             << "silent" << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
-                                       connecting + " Tentativa 3 de 3...", failed, ""}
+                                       connecting + " Tentativa 3 de 3...", failed + "tempo esgotado ao conectar"}
             << false;
         QTest::newRow("connection dropped at the recipient")
             << "drop at RCPT" << QStringList{preparing, connecting, "Enviando remetente...",
-                                             "Enviando destinatário...", failed, ""}
+                                             "Enviando destinatário...",
+                                             failed + "a conexão caiu ao enviar o destinatário"}
+            << false;
+        QTest::newRow("recipient refused")
+            << "refuse RCPT" << QStringList{preparing, connecting, "Enviando remetente...",
+                                            "Enviando destinatário...",
+                                            failed + "o servidor recusou o destinatário (550 5.1.1 <ana@example.com>:"
+                                                     " Recipient address rejected: User unknown)"}
+            << false;
+        QTest::newRow("nobody listens")
+            << "none" << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
+                                     connecting + " Tentativa 3 de 3...", failed + "o servidor recusou a conexão"}
             << false;
     }
 
@@ -943,7 +956,11 @@ private slots:
             scripted.SetGreeting(tandrel::testing::ScriptedSmtpServer::kSilent);
         else if (server == "drop at RCPT")
             scripted.Queue("RCPT", tandrel::testing::ScriptedSmtpServer::kClose);
-        E("ed_porta")->setText(QString::fromStdString(scripted.Port()));
+        else if (server == "refuse RCPT")
+            for (int i = 0; i < 3; ++i)
+                scripted.Queue("RCPT", "550 5.1.1 <ana@example.com>: Recipient address rejected: User unknown");
+        E("ed_porta")->setText(server == "none" ? QString::number(RefusedPort())
+                                                : QString::fromStdString(scripted.Port()));
         form->MailSender1().SetTimeOut(300);  // each unanswered try gives up after 0.3 s
 
         auto* bar = W<QStatusBar>("stb_envio");
@@ -956,7 +973,7 @@ private slots:
         Include(Customer());
 
         QCOMPARE(shown.join(" | "), texts.join(" | "));
-        QCOMPARE(bar->currentMessage(), QString());
+        QCOMPARE(bar->currentMessage(), texts.last());
         QCOMPARE(scripted.Data().empty(), !sent);
         QCOMPARE(messages.Entries().empty(), sent);
         QCOMPARE(form->MTClientes().RecordCount(), 1);

@@ -132,6 +132,7 @@ public:
         OnWindow = OnWindowThread();
     }
     void ShowError(const std::string&) override {}
+    bool AskQuestion(const std::string&) override { return false; }
 };
 
 }  // namespace

@@ -106,6 +106,57 @@ private slots:
         QVERIFY(modal);
         QCOMPARE(icon, error ? QMessageBox::Critical : QMessageBox::NoIcon);
     }
+
+    // "Não" changes nothing, so it is what a hurried Enter or Escape gives.
+    void questionBoxAnswersSimOnlyWhenSimIsPressed_data()
+    {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("Sim") << "Sim" << true;
+        QTest::newRow("Não") << "Não" << false;
+        QTest::newRow("Enter") << "Enter" << false;
+        QTest::newRow("Escape") << "Escape" << false;
+    }
+
+    void questionBoxAnswersSimOnlyWhenSimIsPressed()
+    {
+        QFETCH(QString, press);
+        TDialogMessages messages;
+        QStringList captions;
+        QString title;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            icon = box->icon();
+            for (QAbstractButton* button : box->buttons())
+                captions << button->text();
+            if (press == "Enter" || press == "Escape")
+                QTest::keyClick(box, press == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
+            else
+                for (QAbstractButton* button : box->buttons())
+                    if (button->text() == press)
+                        QTest::mouseClick(button, Qt::LeftButton);
+        });
+        const bool answer = messages.AskQuestion("Confiar?");
+        QTEST(answer, "answer");
+        captions.sort();
+        QCOMPARE(captions, (QStringList{"Não", "Sim"}));
+        QCOMPARE(title, QStringLiteral("Tandrel"));
+        QCOMPARE(icon, QMessageBox::Question);
+    }
+
+    void recordedQuestionsTakeTheAnswersGivenThenNao()
+    {
+        TRecordedMessages messages;
+        messages.Answer(true);
+        QVERIFY(messages.AskQuestion("primeira"));
+        QVERIFY(!messages.AskQuestion("segunda"));
+        QCOMPARE(messages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "primeira", true},
+                                                                          {false, "segunda", true}}));
+    }
 };
 
 QTEST_MAIN(TstMessages)

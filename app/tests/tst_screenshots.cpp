@@ -1,20 +1,28 @@
-// Pictures of the three pages and of the message boxes, written under the build folder
-// (screenshots/*.png) so the layout can be checked by eye; the boxes' texts are measured
-// against their backgrounds.
+// Pictures of the three pages, of the message boxes, of the question about a server's
+// certificate and of the bottom bar's line after a failed send, written under the build
+// folder (screenshots/*.png) so the layout can be checked by eye; the texts of the boxes
+// and of the bar are measured against their backgrounds.
 #include "app/Edit.h"
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "mail/MailSender.h"
+#include "testing/ChildProcess.h"
+#include "testing/PythonSmtpServer.h"
 #include "testing/ScriptedSmtpServer.h"
+#include "testing/TempDir.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -64,7 +72,13 @@ struct TBoxSeen {
     bool Seen = false;
     QString Text;
     double TextContrast = 0;
-    double OkContrast = 0;
+    double OkContrast = 0;  // the lowest of its buttons' captions
+};
+
+// One box expected while an action runs: the name of its picture and the button pressed.
+struct TBoxExpected {
+    QString Name;
+    QMessageBox::StandardButton Press = QMessageBox::Ok;
 };
 
 }  // namespace
@@ -92,36 +106,86 @@ private:
         return form.findChild<T*>(QString::fromLatin1(name));
     }
 
+    // The window pointed at a mail server on this machine, its XML files in `folder`, shown.
+    static void PointAt(TFrm_cadastro& form, const QTemporaryDir& folder, const QString& host,
+                        const std::string& port, bool tls)
+    {
+        W<TEdit>(form, "ed_dir_xml")->setText(folder.path() + "/");
+        W<TEdit>(form, "ed_host")->setText(host);
+        W<TEdit>(form, "ed_porta")->setText(QString::fromStdString(port));
+        W<QCheckBox>(form, "chkSSL")->setChecked(tls);
+        W<QCheckBox>(form, "chkTLS")->setChecked(tls);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+    }
+
+    // A new customer with a name and a CEP (and an address), not saved yet.
+    static void NewCustomer(TFrm_cadastro& form, const QString& nome, const QString& email = {})
+    {
+        form.btn_incluirClick();
+        W<TEdit>(form, "ed_nome")->setText(nome);
+        W<TEdit>(form, "ed_email")->setText(email);
+        W<TMaskEdit>(form, "ed_cep")->SetText("01001000");
+    }
+
     // Runs `action`, which shows one real message box: its picture is saved as `name`, its
     // text and its OK caption measured, and its OK pressed as the operator would.
     static TBoxSeen SeeBox(const QString& name, const std::function<void()>& action)
     {
-        TBoxSeen seen;
+        return SeeBoxes({{name}}, action).front();
+    }
+
+    // The same for the boxes `action` shows one after the other: each picture saved, each
+    // text and each button's caption measured, the expected button pressed.
+    static std::vector<TBoxSeen> SeeBoxes(const std::vector<TBoxExpected>& expected,
+                                          const std::function<void()>& action)
+    {
+        std::vector<TBoxSeen> seen(expected.size());
+        std::size_t next = 0;
+        QMessageBox* last = nullptr;
         QTimer poll;
         poll.setInterval(20);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || seen.Seen)
+            if (!box || box == last || next == expected.size())
                 return;
-            seen.Seen = true;
-            seen.Text = box->text();
+            last = box;
+            TBoxSeen& now = seen[next];
+            const TBoxExpected& wanted = expected[next++];
+            now.Seen = true;
+            now.Text = box->text();
             const QString dir = QStringLiteral(TANDREL_BINARY_DIR "/screenshots");
             QDir().mkpath(dir);
-            box->grab().save(dir + "/" + name + ".png");
-            auto* ok = qobject_cast<QPushButton*>(box->button(QMessageBox::Ok));
-            ok->setIcon(QIcon());  // only the caption is measured
+            box->grab().save(dir + "/" + wanted.Name + ".png");
+            for (QAbstractButton* button : box->buttons())
+                button->setIcon(QIcon());  // only the captions are measured
             const QImage picture = box->grab().toImage();
             const QMargins border(3, 3, 3, 3);
-            seen.OkContrast = TextContrast(
-                picture, QRect(ok->mapTo(box, QPoint(0, 0)), ok->size()).marginsRemoved(border));
+            now.OkContrast = 21;
+            for (QAbstractButton* button : box->buttons())
+                now.OkContrast = std::min(
+                    now.OkContrast,
+                    TextContrast(picture, QRect(button->mapTo(box, QPoint(0, 0)), button->size()).marginsRemoved(border)));
             for (const QLabel* label : box->findChildren<QLabel*>())
                 if (label->text() == box->text())
-                    seen.TextContrast = TextContrast(picture, QRect(label->mapTo(box, QPoint(0, 0)), label->size()));
-            QTest::mouseClick(ok, Qt::LeftButton);
+                    now.TextContrast = TextContrast(picture, QRect(label->mapTo(box, QPoint(0, 0)), label->size()));
+            QTest::mouseClick(box->button(wanted.Press), Qt::LeftButton);
         });
         poll.start();
         action();
         return seen;
+    }
+
+    // The bottom bar of `form` as the operator sees it: its picture saved as `name` (the
+    // whole window, for the context) and the contrast of its text.
+    static double SeeBar(QWidget& form, const QString& name)
+    {
+        Save(form, name);
+        auto* bar = W<QStatusBar>(form, "stb_envio");
+        const QImage picture = form.grab().toImage();
+        const qreal ratio = picture.devicePixelRatio();
+        const QRect area(bar->mapTo(&form, QPoint(0, 0)), bar->size());
+        return TextContrast(picture, QRect(area.topLeft() * ratio, area.size() * ratio));
     }
 
 private slots:
@@ -178,13 +242,7 @@ private slots:
         TDialogMessages dialogs;
         TFrm_cadastro form(dialogs, [] { return QDate(2026, 12, 9); });
         dialogs.SetParent(&form);
-        W<TEdit>(form, "ed_dir_xml")->setText(folder.path() + "/");
-        W<TEdit>(form, "ed_host")->setText("127.0.0.1");
-        W<TEdit>(form, "ed_porta")->setText(QString::fromStdString(server.Port()));
-        W<QCheckBox>(form, "chkSSL")->setChecked(false);
-        W<QCheckBox>(form, "chkTLS")->setChecked(false);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        PointAt(form, folder, "127.0.0.1", server.Port(), false);
         form.btn_incluirClick();
         const TBoxSeen required = SeeBox("message", [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
 
@@ -203,6 +261,66 @@ private slots:
             QVERIFY2(box.OkContrast >= 4.5, qPrintable(QString::number(box.OkContrast)));
             QVERIFY2(box.TextContrast >= 4.5, qPrintable(QString::number(box.TextContrast)));
         }
+    }
+
+    // A mistyped customer address, told on the bottom bar.
+    void failureLineCanBeRead()
+    {
+        QTemporaryDir folder;
+        tandrel::testing::ScriptedSmtpServer server;
+        for (int i = 0; i < 3; ++i)
+            server.Queue("RCPT", "550 5.1.1 <ana@exemplo.com.br>: Recipient address rejected: User unknown");
+        TFrm_cadastro form(messages, [] { return QDate(2026, 12, 9); });
+        PointAt(form, folder, "127.0.0.1", server.Port(), false);
+        NewCustomer(form, "ANA", "ana@exemplo.com.br");
+        RunAction(messages, [&] { form.btn_gravarClick(); });
+        QCOMPARE(W<QStatusBar>(form, "stb_envio")->currentMessage(),
+                 QStringLiteral("Falha ao enviar o e-mail: o servidor recusou o destinatário (550 5.1.1 "
+                                "<ana@exemplo.com.br>: Recipient address rejected: User unknown)"));
+        const double contrast = SeeBar(form, "failure-line");
+        QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
+    }
+
+    // The question about a provider's certificate that names the provider's host, not the
+    // one typed; answered "Não", then the design's box, then the bar says why.
+    void certificateQuestionCanBeRead()
+    {
+        const QString machine = QHostInfo::localHostName();
+        if (machine.compare("localhost", Qt::CaseInsensitive) == 0 ||
+            !QHostInfo::fromName(machine).addresses().contains(QHostAddress(QHostAddress::LocalHost)))
+            QSKIP("this machine's name does not lead to 127.0.0.1: no name that the check does not exempt "
+                  "reaches a server on loopback");
+        tandrel::testing::TempDir certs;
+        const std::string cert = (certs.Path() / "cert.pem").string();
+        const std::string key = (certs.Path() / "key.pem").string();
+        tandrel::testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                                               "2", "-subj", "/CN=smtp.provedor.example", "-addext",
+                                               "subjectAltName=DNS:smtp.provedor.example", "-keyout", key, "-out",
+                                               cert},
+                                              {.MergeStderr = true});
+        QCOMPARE(openssl.Wait(), 0);
+        tandrel::testing::PythonSmtpServer server({"--mode", "smtps", "--cert", cert, "--key", key});
+        QTemporaryDir folder;
+        TDialogMessages dialogs;
+        TFrm_cadastro form(dialogs, [] { return QDate(2026, 12, 9); });
+        dialogs.SetParent(&form);
+        form.MailSender1().SetCertCAFile(cert);  // the provider's authority stands for the system's
+        PointAt(form, folder, machine, server.PortText(), true);
+        NewCustomer(form, "ANA");
+        const auto boxes = SeeBoxes({{"certificate-question", QMessageBox::No}, {"mail-failure-after-question"}},
+                                    [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
+        QVERIFY(boxes[0].Seen && boxes[1].Seen);
+        QVERIFY(boxes[0].Text.contains("\"" + machine + "\""));
+        QVERIFY(boxes[0].Text.contains("hostname mismatch"));
+        QVERIFY(boxes[1].Text.contains("*** Erro ao Enviar o email ***"));
+        for (const TBoxSeen& box : boxes) {
+            QVERIFY2(box.OkContrast >= 4.5, qPrintable(QString::number(box.OkContrast)));
+            QVERIFY2(box.TextContrast >= 4.5, qPrintable(QString::number(box.TextContrast)));
+        }
+        QVERIFY(server.Messages().empty());
+        const double contrast = SeeBar(form, "failure-line-certificate");
+        QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
+        QVERIFY(W<QStatusBar>(form, "stb_envio")->currentMessage().contains("o certificado do servidor não foi aceito"));
     }
 };
 
