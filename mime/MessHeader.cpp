@@ -158,7 +158,7 @@ void TMessHeader::DecodeHeaders(const std::vector<std::string>& Value) {
 TMessPriority TMessHeader::ParsePriority(std::string_view Value) {
     const auto colon = Value.find(':');
     const std::string rest(TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
-    const std::string word = LowerAscii(rest.substr(0, rest.find(' ')));
+    const std::string word = LowerAscii(rest.substr(0, rest.find_first_of(" \t")));
     if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
         const std::size_t first = word.find_first_not_of('0');
         const std::string digits = first == std::string::npos ? "0" : word.substr(first);
