@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "mime/AsciiText.h"
+#include "mime/InlineEncoding.h"
 
 namespace tandrel::mail {
 
@@ -16,18 +17,6 @@ struct Idn2Free {
     void operator()(char* p) const { idn2_free(p); }
 };
 
-// Where the address sits inside an entry: [first, last) of the untrimmed text.
-struct AddressSpan {
-    std::size_t First;
-    std::size_t Last;
-};
-
-AddressSpan FindAddress(std::string_view Entry) {
-    const auto open = Entry.find('<');
-    const std::size_t first = open == std::string_view::npos ? 0 : open + 1;
-    const auto close = Entry.find('>', first);
-    return {first, close == std::string_view::npos ? Entry.size() : close};
-}
 
 // The IDNA A-label form of a UTF-8 domain; empty when libidn2 refuses it. Transitional
 // processing would turn "ß" into "ss" and reach another domain than the one typed.
@@ -42,7 +31,7 @@ std::string AsciiDomain(std::string_view Domain) {
 }  // namespace
 
 std::string ExtractAddress(std::string_view Entry) {
-    const AddressSpan span = FindAddress(Entry);
+    const mime::TEmailAddrSpan span = mime::FindEmailAddr(Entry);
     return std::string(mime::TrimBlank(Entry.substr(span.First, span.Last - span.First)));
 }
 
@@ -60,7 +49,7 @@ std::string WithAsciiDomain(std::string_view Address) {
 }
 
 std::string EntryWithAsciiDomain(std::string_view Entry) {
-    const AddressSpan span = FindAddress(Entry);
+    const mime::TEmailAddrSpan span = mime::FindEmailAddr(Entry);
     const std::string_view inner = Entry.substr(span.First, span.Last - span.First);
     const std::string_view address = mime::TrimBlank(inner);
     if (IsAscii(AddressDomain(address))) return std::string(Entry);

@@ -7,8 +7,9 @@
 
 namespace tandrel::mail {
 
-/// The address of an address-list entry (text): the text after its first "<" up to the
-/// next ">", or the whole entry when it has no "<"; trimmed of blanks.
+/// The address of an address-list entry (text): the text after its first "<" outside a
+/// quoted display name up to the next ">" (mime::FindEmailAddr), or the whole entry when
+/// it has no "<"; trimmed of blanks.
 [[nodiscard]] std::string ExtractAddress(std::string_view Entry);
 
 /// The domain of an address: the text after its last "@"; empty when there is none.

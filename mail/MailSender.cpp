@@ -22,6 +22,7 @@
 #include "mime/LargeBytes.h"
 #include "mime/MimePart.h"
 #include "mime/SystemCodePage.h"
+#include "mime/Utf8.h"
 #include "net/AddressText.h"
 #include "net/SocketErrors.h"
 
@@ -36,14 +37,44 @@ constexpr const char* kMailer = "Tandrel - MailSender";
 // Milliseconds a failed send waits for the server's answer to its QUIT.
 constexpr int kQuitWait = 1000;
 
+// A display name and an address as an address text: the name quoted with its quotes
+// and backslashes escaped (RFC 5322, 3.2.4), so nothing in it ends the name or adds
+// an address.
 std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
-    return "\"" + aName + "\" <" + aEmail + ">";
+    std::string text = "\"";
+    for (const char c : aName) {
+        if (c == '"' || c == '\\') text += '\\';
+        text += c;
+    }
+    return text + "\" <" + aEmail + ">";
 }
 
-// The file-name part of a path: the text after the last folder or drive separator.
+// The file's own name: the text after the last "/", the only folder separator here
+// ("Cliente_001 10:30.xml" and "relatorio\2026.txt" are whole names).
 std::string ExtractFileName(std::string_view path) {
-    const auto cut = path.find_last_of("/\\:");
+    const auto cut = path.rfind('/');
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+// Text that is valid UTF-8 and not plain ASCII.
+bool IsUtf8Text(std::string_view bytes) {
+    bool wide = false;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const mime::TDecodedChar c = mime::DecodeUtf8Char(bytes, i);
+        if (!c.Valid) return false;
+        wide = wide || c.Length > 1;
+        i += c.Length;
+    }
+    return wide;
+}
+
+// The charset label of an attached text file: an XML file names its own encoding,
+// whatever the program's code page (a reader that shows it inline follows the label,
+// not the declaration); any other text that is valid UTF-8 and not ASCII is UTF-8 (a
+// Windows-1252 label would show "OlÃ¡"); else the design's label, IDECharset.
+mime::TMimeChar TextFileCharset(const mime::TMimePart& part, std::string_view bytes, mime::TMimeChar ideCharset) {
+    if (LowerAscii(part.Secondary()) == "xml") return XmlCharset(bytes);
+    return IsUtf8Text(bytes) ? mime::TMimeChar::UTF_8 : ideCharset;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {
@@ -335,8 +366,7 @@ void TMailSender::BuildHeader() {
     const std::string sender = EntryWithAsciiDomain(fFrom);
     for (auto& entry : header.ToList()) entry = EntryWithAsciiDomain(entry);
     for (auto& entry : header.CCList()) entry = EntryWithAsciiDomain(entry);
-    // The sender also goes into the confirmation lines, which the header writes as they stand:
-    // a CR or LF typed into it would start a new header line there.
+    // A CR or LF typed into the sender would start a new header line.
     const std::string from =
         mime::WithoutLineBreaks(TrimBlank(fFromName).empty() ? sender : NamedAddress(sender, fFromName));
     header.SetFrom(from);
@@ -360,9 +390,12 @@ void TMailSender::BuildHeader() {
         }
         header.SetReplyTo(std::move(replyTo));
     }
+    // The confirmation lines carry the sender as the From line does (the header writes custom
+    // lines as they stand): a display name encoded when it needs it, never raw 8-bit.
+    const std::string receiptTo = header.InlineEmail(from);
     auto& custom = header.CustomHeaders();
-    if (fReadingConfirmation) custom.insert(custom.begin(), "Disposition-Notification-To: " + from);
-    if (fDeliveryConfirmation) custom.insert(custom.begin(), "Return-Receipt-To: " + from);
+    if (fReadingConfirmation) custom.insert(custom.begin(), "Disposition-Notification-To: " + receiptTo);
+    if (fDeliveryConfirmation) custom.insert(custom.begin(), "Return-Receipt-To: " + receiptTo);
     header.SetXMailer(kMailer);
     // Large receivers refuse or mark mail without one, and few servers add it for a client.
     if (TrimBlank(header.MessageID()).empty()) {
@@ -423,10 +456,8 @@ void TMailSender::BuildParts() {
         part.SetTargetCharset(fIDECharsetCode);
         part.SetConvertCharset(false);
         part.MimeTypeFromExt(attachment.FileName());
-        // An XML file names its own encoding, whatever the program's code page: a reader that
-        // shows it inline follows the label, not the declaration.
-        if (part.PrimaryCode() == mime::TMimePrimary::MP_TEXT && LowerAscii(part.Secondary()) == "xml")
-            part.SetCharsetCode(XmlCharset(attachment.Stream()));
+        if (part.PrimaryCode() == mime::TMimePrimary::MP_TEXT)
+            part.SetCharsetCode(TextFileCharset(part, attachment.Stream(), fIDECharsetCode));
         // The content is lent to the part while it is encoded and then taken back:
         // an attachment of many megabytes is held once, by its record.
         part.DecodedLines().swap(attachment.Stream());

@@ -117,7 +117,8 @@ public:
     /// Sender address (text).
     [[nodiscard]] const std::string& From() const { return fFrom; }
     void SetFrom(std::string Value) { fFrom = std::move(Value); }
-    /// Sender display name (text).
+    /// Sender display name (text); the mail carries it as given, in From and in the
+    /// receipt requests.
     [[nodiscard]] const std::string& FromName() const { return fFromName; }
     void SetFromName(std::string Value) { fFromName = std::move(Value); }
     [[nodiscard]] const std::string& Subject() const { return fSubject; }
@@ -205,8 +206,9 @@ public:
     /// Adds to `BCC`, always splitting like an unnamed `AddAddress`.
     void AddBCC(const std::string& aEmail);
 
-    /// Attaches a copy of the file's bytes; the description defaults to the file's
-    /// name without folders. A missing file fails with "Add Attachment: File not Exists.".
+    /// Attaches a copy of the file's bytes; the description defaults to the file's own
+    /// name (after the last "/", the only folder separator). A missing file fails with
+    /// "Add Attachment: File not Exists.".
     void AddAttachment(const std::string& aFileName, const std::string& aDescription,
                        TMailAttachmentDisposition aDisposition);
     /// Same with an empty description and `adInline`.

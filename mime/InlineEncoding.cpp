@@ -3,6 +3,7 @@
 #include "mime/Codings.h"
 #include "mime/SystemCodePage.h"
 #include "mime/Utf8.h"
+#include "mime/detail/QuotedString.h"
 
 #include <algorithm>
 #include <map>
@@ -185,19 +186,39 @@ std::string InlineEmailEx2(std::string_view Value, TMimeChar FromCP, TMimeChar T
     return '"' + InlineCodeEx2(desc, FromCP, ToCP) + "\" <" + addr + '>';
 }
 
+TEmailAddrSpan FindEmailAddr(std::string_view Value) {
+    // A "<" inside a quoted display name ("Ana <chefe>" <ana@x>) is part of the name.
+    std::size_t open = std::string_view::npos;
+    for (std::size_t i = 0; i < Value.size(); ++i) {
+        if (Value[i] == '<') {
+            open = i;
+            break;
+        }
+        if (Value[i] != '"') continue;
+        i = detail::QuotedStringEnd(Value, i);
+        if (i == std::string_view::npos) break;
+    }
+    if (open == std::string_view::npos) open = Value.find('<');
+    if (open == std::string_view::npos) return {0, Value.size()};
+    const std::size_t close = Value.find('>', open + 1);
+    return {open + 1, close == std::string_view::npos ? Value.size() : close};
+}
+
 std::string GetEmailAddr(std::string_view Value) {
-    if (const std::size_t lt = Value.find('<'); lt != std::string_view::npos) Value.remove_prefix(lt + 1);
-    Value = Value.substr(0, Value.find('>'));
-    return std::string(TrimBlanks(Value));
+    const TEmailAddrSpan span = FindEmailAddr(Value);
+    return std::string(TrimBlanks(Value.substr(span.First, span.Last - span.First)));
 }
 
 std::string GetEmailDesc(std::string_view Value) {
     Value = TrimBlanks(Value);
-    std::string_view desc;
     if (const std::size_t q = Value.find('"'); q != std::string_view::npos) {
-        desc = Value.substr(q + 1);
-        desc = desc.substr(0, desc.find('"'));
-    } else if (const std::size_t lt = Value.find('<'); lt != std::string_view::npos) {
+        const std::size_t close = detail::QuotedStringEnd(Value, q);
+        const std::string_view quoted =
+            Value.substr(q + 1, close == std::string_view::npos ? std::string_view::npos : close - q - 1);
+        return std::string(TrimBlanks(detail::UnescapedQuotedText(quoted)));
+    }
+    std::string_view desc;
+    if (const std::size_t lt = Value.find('<'); lt != std::string_view::npos) {
         desc = Value.substr(0, lt);
     } else if (const std::size_t p = Value.find('('); p != std::string_view::npos) {
         desc = Value.substr(p + 1);

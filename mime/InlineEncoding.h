@@ -32,9 +32,20 @@ std::string InlineCodeField(std::string_view FieldName, std::string_view Value, 
 /// An address text with its display name encoded when needed:
 /// "\"name\" <addr>", or the bare address when there is no display name.
 std::string InlineEmailEx2(std::string_view Value, TMimeChar FromCP, TMimeChar ToCP);
-/// The address of an address text: after the first "<", up to the next ">", trimmed.
+/// Where the address of an address text lies: [First, Last) of Value.
+struct TEmailAddrSpan {
+    std::size_t First = 0;
+    std::size_t Last = 0;
+};
+/// The span after the first "<" that stands outside a quoted display name (the first
+/// "<" at all when there is none outside), up to the next ">" or the end; all of Value
+/// when it has no "<".
+TEmailAddrSpan FindEmailAddr(std::string_view Value);
+/// The address of an address text: the text of FindEmailAddr, trimmed.
 std::string GetEmailAddr(std::string_view Value);
-/// The display name of an address text (quoted, before "<" or in parentheses), trimmed.
+/// The display name of an address text, trimmed: its first quoted string (a backslash
+/// in it gives the character after it), else the text before "<", else the text in
+/// parentheses.
 std::string GetEmailDesc(std::string_view Value);
 /// Text with every encoded word replaced by its decoded characters (converted
 /// through charset CP); blank text between two encoded words is dropped and a

@@ -183,12 +183,13 @@ std::string Rfc822DateTime(TDateTime Date) {
 }
 
 TDateTime DecodeRfcDateTime(std::string_view Value) {
-    // "-" separates date fields, except in front of a numeric zone (" -0300").
+    // "-" separates date fields, except in front of a numeric zone (" -0300"); a tab
+    // (left by unfolding a folded date) separates them as a space does.
     std::string text;
     text.reserve(Value.size());
     for (std::size_t i = 0; i < Value.size(); ++i) {
-        const bool zoneSign = Value[i] == '-' && i > 0 && Value[i - 1] == ' ';
-        text.push_back(Value[i] == '-' && !zoneSign ? ' ' : Value[i]);
+        const bool zoneSign = Value[i] == '-' && i > 0 && text.back() == ' ';
+        text.push_back((Value[i] == '-' && !zoneSign) || Value[i] == '\t' ? ' ' : Value[i]);
     }
 
     long y = 0, mon = 0, d = 0;

@@ -95,11 +95,26 @@ std::string TMessHeader::DecodeText(std::string_view Value) const {
     return InlineDecode(TrimSP(Value), FCharsetCode);
 }
 
+std::string TMessHeader::DecodeAddress(std::string_view Value) const {
+    std::string decoded = DecodeText(Value);
+    if (FindEmailAddr(Value).First == 0) return decoded;  // no address in angle brackets
+    // A display name whose decoded text holds a quote, a backslash or an angle bracket
+    // would, left as it is, end the name or bring its own address: it is quoted again.
+    const std::string name = DecodeText(GetEmailDesc(Value));
+    if (name.find_first_of("\"\\<>") == std::string::npos) return decoded;
+    std::string quoted = "\"";
+    for (const char c : name) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\" <" + GetEmailAddr(Value) + ">";
+}
+
 void TMessHeader::AddAddresses(std::string_view Value, std::vector<std::string>& List) const {
     for (const std::string_view raw : SplitEx(Value, ",", '"')) {
         const std::string piece(TrimBlank(raw));
         if (piece.empty()) continue;
-        std::string decoded = DecodeText(piece);
+        std::string decoded = DecodeAddress(piece);
         if (!decoded.empty()) List.push_back(std::move(decoded));
     }
 }
@@ -108,13 +123,13 @@ bool TMessHeader::DecodeHeader(const std::string& Value) {
     if (StartsWithNoCase(Value, "X-MAILER:")) {
         FXMailer = detail::HeaderValueOf(Value);
     } else if (StartsWithNoCase(Value, "FROM:")) {
-        FFrom = DecodeText(detail::HeaderValueOf(Value));
+        FFrom = DecodeAddress(detail::HeaderValueOf(Value));
     } else if (StartsWithNoCase(Value, "SUBJECT:")) {
         FSubject = DecodeText(detail::HeaderValueOf(Value));
     } else if (StartsWithNoCase(Value, "ORGANIZATION:")) {
         FOrganization = DecodeText(detail::HeaderValueOf(Value));
     } else if (StartsWithNoCase(Value, "REPLY-TO:")) {
-        FReplyTo = DecodeText(detail::HeaderValueOf(Value));
+        FReplyTo = DecodeAddress(detail::HeaderValueOf(Value));
     } else if (StartsWithNoCase(Value, "TO:")) {
         AddAddresses(detail::HeaderValueOf(Value), FToList);
     } else if (StartsWithNoCase(Value, "CC:")) {
@@ -158,7 +173,7 @@ void TMessHeader::DecodeHeaders(const std::vector<std::string>& Value) {
 TMessPriority TMessHeader::ParsePriority(std::string_view Value) {
     const auto colon = Value.find(':');
     const std::string rest(TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
-    const std::string word = LowerAscii(rest.substr(0, rest.find(' ')));
+    const std::string word = LowerAscii(rest.substr(0, rest.find_first_of(" \t")));
     if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
         const std::size_t first = word.find_first_not_of('0');
         const std::string digits = first == std::string::npos ? "0" : word.substr(first);

@@ -102,6 +102,11 @@ protected:
     TMessPriority Fxpri = TMessPriority::MP_unknown;
     TMessPriority Fxmspri = TMessPriority::MP_unknown;
 
+    /// An address text of the header decoded as DecodeText does; when the decoded display
+    /// name holds '"', '\', '<' or '>', the name quoted again with escapes and the address
+    /// in angle brackets, so that the text still names the address it was written with.
+    [[nodiscard]] std::string DecodeAddress(std::string_view Value) const;
+
 private:
     [[nodiscard]] std::string AddressLine(const std::vector<std::string>& List) const;
     void AddAddresses(std::string_view Value, std::vector<std::string>& List) const;

@@ -23,8 +23,10 @@ std::string WithCrLfLines(std::string_view Bytes) {
     return out;
 }
 
+// The file's own name: on this system only "/" separates folders, so a "\" or ":"
+// is part of the name.
 std::string_view WithoutDirectory(std::string_view FileName) {
-    const auto p = FileName.find_last_of("/\\");
+    const auto p = FileName.rfind('/');
     return p == std::string_view::npos ? FileName : FileName.substr(p + 1);
 }
 

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -47,9 +48,25 @@ std::string QuoteDoubled(std::string_view Value) {
     return out;
 }
 
+// A file name from another system without its folders: both "/" and "\" separate them
+// there (RFC 2183, 2.3: only the last component is used).
 std::string LastPathComponent(std::string_view Value) {
-    const auto p = Value.find_last_of("/\\:");
+    const auto p = Value.find_last_of("/\\");
     return std::string(p == std::string_view::npos ? Value : Value.substr(p + 1));
+}
+
+// What a line is to a multipart (RFC 2046, 5.1.1): Delimiter ("--" + boundary) and
+// optional white space ends a part; with "--" after the boundary it closes the
+// multipart. A line that only begins so (a boundary sharing the prefix) is content.
+enum class TDelimiterLine { None, Part, Close };
+
+TDelimiterLine DelimiterLineOf(std::string_view Line, std::string_view Delimiter) {
+    if (!Line.starts_with(Delimiter)) return TDelimiterLine::None;
+    std::string_view rest = Line.substr(Delimiter.size());
+    const bool close = rest.starts_with("--");
+    if (close) rest.remove_prefix(2);
+    if (!TrimRightBlanks(rest).empty()) return TDelimiterLine::None;
+    return close ? TDelimiterLine::Close : TDelimiterLine::Part;
 }
 
 // The tick of the last boundary made; beyond 32 bits until there is one.
@@ -415,9 +432,13 @@ void TMimePart::ComposeParts(TMessageBytes& Out) {
             Out.AppendBlock(FPackedBody);
         else
             Out.AppendLines(FPartBody);
-    } else if (!FSubParts.empty()) {
-        FSubParts.front()->FLines.clear();
-        FSubParts.front()->ComposeParts(Out);
+    } else {
+        // A delivery status is its field groups, each ended by an empty line.
+        const std::size_t count = IsDeliveryStatus() ? FSubParts.size() : std::min<std::size_t>(FSubParts.size(), 1);
+        for (std::size_t i = 0; i < count; ++i) {
+            FSubParts[i]->FLines.clear();
+            FSubParts[i]->ComposeParts(Out);
+        }
     }
 }
 
@@ -496,26 +517,30 @@ void TMimePart::DecomposeSection(bool InDigest) {
 
 void TMimePart::DecomposeMultipart(std::size_t Index) {
     const std::string delimiter = "--" + FBoundary;
-    const std::string closing = delimiter + "--";
     const std::size_t n = FLines.size();
     std::size_t x = Index;
+    bool closed = false;
     while (x < n) {
         const std::string& s = FLines[x++];
-        if (TrimRightBlanks(s) == delimiter) break;
+        const TDelimiterLine kind = DelimiterLineOf(s, delimiter);
+        if (kind == TDelimiterLine::Part) break;
+        // A close delimiter before any part closes a multipart without parts.
+        if (kind == TDelimiterLine::Close) {
+            closed = true;
+            break;
+        }
         FPrePart.push_back(s);
     }
-    bool closed = false;
     while (x < n && !closed) {
         std::vector<std::string> section;
         while (x < n) {
-            const std::string& s = FLines[x];
-            if (s.starts_with(delimiter)) {
-                closed = TrimRightBlanks(s).starts_with(closing);
-                ++x;
+            const std::string& s = FLines[x++];
+            const TDelimiterLine kind = DelimiterLineOf(s, delimiter);
+            if (kind != TDelimiterLine::None) {
+                closed = kind == TDelimiterLine::Close;
                 break;
             }
             section.push_back(s);
-            ++x;
         }
         if (MaySplit()) {
             TMimePart& sub = AddSubPart();
@@ -530,16 +555,42 @@ void TMimePart::DecomposeMultipart(std::size_t Index) {
 }
 
 void TMimePart::DecomposeMessage(std::size_t Index) {
-    std::size_t x = Index;
-    while (x < FLines.size() && FLines[x].empty()) ++x;
-    if (x >= FLines.size()) return;
-    if (MaySplit()) {
-        TMimePart& sub = AddSubPart();
-        sub.FLines.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
-        sub.DecomposeParts();
+    // The content starts right after the part's own header: an empty line there is
+    // the end of an empty header section (RFC 5322, 3.5), and the body follows it.
+    if (Index >= FLines.size()) return;
+    if (!MaySplit()) {
+        FPartBody.assign(FLines.begin() + static_cast<std::ptrdiff_t>(Index), FLines.end());
+    } else if (IsDeliveryStatus()) {
+        DecomposeFieldGroups(Index);
     } else {
-        FPartBody.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
+        TMimePart& sub = AddSubPart();
+        sub.FLines.assign(FLines.begin() + static_cast<std::ptrdiff_t>(Index), FLines.end());
+        sub.DecomposeParts();
     }
+}
+
+void TMimePart::DecomposeFieldGroups(std::size_t Index) {
+    const std::size_t n = FLines.size();
+    std::size_t x = Index;
+    while (x < n) {
+        if (FLines[x].empty()) {
+            ++x;
+            continue;
+        }
+        std::vector<std::string> group;
+        while (x < n && !FLines[x].empty()) group.push_back(FLines[x++]);
+        // The empty line that ends a header block, so that a folded last field joins its line.
+        group.emplace_back();
+        TMimePart& sub = AddSubPart();
+        sub.FLines = std::move(group);
+        sub.DecomposeParts();
+    }
+}
+
+bool TMimePart::IsDeliveryStatus() const {
+    if (FPrimaryCode != TMimePrimary::MP_MESSAGE) return false;
+    const std::string subtype = LowerAscii(FSecondary);
+    return subtype == "delivery-status" || subtype == "global-delivery-status";
 }
 
 namespace {
@@ -610,7 +661,6 @@ void TMimePart::DecomposeBinarySection(const std::vector<std::string>& AHeader, 
 
 void TMimePart::DecomposeMultipartBinary(const char* AStx, const char* AEtx) {
     const std::string delimiter = "--" + FBoundary;
-    const std::string closing = delimiter + "--";
     const auto lineText = [](const TRawLine& l) {
         return std::string_view(l.Begin, static_cast<std::size_t>(l.End - l.Begin));
     };
@@ -623,30 +673,32 @@ void TMimePart::DecomposeMultipartBinary(const char* AStx, const char* AEtx) {
 
     const char* p = AStx;
     const char* preEnd = AEtx;
-    bool found = false;
+    TDelimiterLine first = TDelimiterLine::None;
     while (p < AEtx) {
         const TRawLine l = NextRawLine(p, AEtx);
-        if (TrimRightBlanks(lineText(l)) == delimiter) {
+        first = DelimiterLineOf(lineText(l), delimiter);
+        if (first != TDelimiterLine::None) {
             preEnd = withoutLastBreak(AStx, p);
             p = l.Next;
-            found = true;
             break;
         }
         p = l.Next;
     }
     if (AStx != preEnd) FPrePart.emplace_back(AStx, preEnd);
     FAttachInside = HoldsUUcode(AStx, preEnd);
-    if (!found) return;
+    if (first == TDelimiterLine::None) return;
 
-    bool closed = false;
+    // A close delimiter before any part closes a multipart without parts.
+    bool closed = first == TDelimiterLine::Close;
     while (p < AEtx && !closed) {
         const char* sectionStart = p;
         const char* sectionEnd = AEtx;
         while (p < AEtx) {
             const TRawLine l = NextRawLine(p, AEtx);
-            if (lineText(l).starts_with(delimiter)) {
+            const TDelimiterLine kind = DelimiterLineOf(lineText(l), delimiter);
+            if (kind != TDelimiterLine::None) {
                 sectionEnd = withoutLastBreak(sectionStart, p);
-                closed = TrimRightBlanks(lineText(l)).starts_with(closing);
+                closed = kind == TDelimiterLine::Close;
                 p = l.Next;
                 break;
             }
@@ -668,18 +720,28 @@ void TMimePart::DecomposeMultipartBinary(const char* AStx, const char* AEtx) {
 }
 
 void TMimePart::DecomposeMessageBinary(const char* AStx, const char* AEtx) {
-    const char* p = AStx;
-    while (p < AEtx) {
-        const TRawLine l = NextRawLine(p, AEtx);
-        if (l.Begin != l.End) break;
-        p = l.Next;
-    }
-    if (p >= AEtx) return;
-    if (MaySplit()) {
+    // As on the line road: an empty first line ends an empty header section.
+    if (AStx >= AEtx) return;
+    if (!MaySplit()) {
+        FPartBody.emplace_back(AStx, AEtx);
+    } else if (IsDeliveryStatus()) {
+        DecomposeFieldGroupsBinary(AStx, AEtx);
+    } else {
+        const char* p = AStx;
         const std::vector<std::string> header = RawHeaderLines(p, AEtx);
         AddSubPart().DecomposePartsBinary(header, p, AEtx);
-    } else {
-        FPartBody.emplace_back(p, AEtx);
+    }
+}
+
+void TMimePart::DecomposeFieldGroupsBinary(const char* AStx, const char* AEtx) {
+    for (const char* p = AStx; p < AEtx;) {
+        const TRawLine l = NextRawLine(p, AEtx);
+        if (l.Begin == l.End) {
+            p = l.Next;
+            continue;
+        }
+        const std::vector<std::string> group = RawHeaderLines(p, AEtx);
+        AddSubPart().DecomposeBinarySection(group, p, p, false);
     }
 }
 
@@ -708,51 +770,66 @@ void TMimePart::DecodePartHeader() {
     FFileName.clear();
     FBoundary.clear();
 
-    std::string typeName;  // "name" parameter of Content-type
-    std::string dispositionName;
+    std::optional<std::string> contentType, disposition;  // the last of each counts
     for (const std::string& line : FHeaders) {
         if (StartsWithNoCase(line, "CONTENT-TYPE:")) {
-            const std::string value = HeaderValueOf(line);
-            SetMediaType(SeparateLeft(value, ";"), value);
-            switch (FPrimaryCode) {
-                case TMimePrimary::MP_TEXT:
-                    SetCharset(UpperAscii(GetParameter(value, "charset")));
-                    typeName = GetParameterText(value, "name");
-                    break;
-                case TMimePrimary::MP_MULTIPART: FBoundary = GetParameter(value, "Boundary"); break;
-                case TMimePrimary::MP_BINARY: typeName = GetParameterText(value, "name"); break;
-                case TMimePrimary::MP_MESSAGE: break;
-            }
+            contentType = HeaderValueOf(line);
         } else if (StartsWithNoCase(line, "CONTENT-TRANSFER-ENCODING:")) {
             SetEncoding(HeaderValueOf(line));
         } else if (StartsWithNoCase(line, "CONTENT-DESCRIPTION:")) {
             FDescription = InlineDecode(HeaderValueOf(line), TMimeChar::UTF_8);
         } else if (StartsWithNoCase(line, "CONTENT-DISPOSITION:")) {
-            const std::string value = HeaderValueOf(line);
-            FDisposition = TrimBlank(SeparateLeft(value, ";"));
-            dispositionName = GetParameterText(value, "FileName");
+            disposition = HeaderValueOf(line);
         } else if (StartsWithNoCase(line, "CONTENT-ID:")) {
             FContentID = HeaderValueOf(line);
         }
     }
+    const std::string typeName = contentType ? DecodeContentType(*contentType) : std::string();
+    const std::string dispositionName = disposition ? DecodeContentDisposition(*disposition) : std::string();
     const std::string& name = dispositionName.empty() ? typeName : dispositionName;
     if (!name.empty()) FFileName = LastPathComponent(name);
 }
 
-void TMimePart::SetMediaType(std::string_view MediaType, std::string_view Value) {
-    const auto slash = MediaType.find('/');
-    const std::string_view primary = TrimBlank(MediaType.substr(0, slash));
-    const std::string_view secondary =
-        slash == std::string_view::npos ? std::string_view() : TrimBlank(MediaType.substr(slash + 1));
-    SetPrimary(primary);
-    FSecondary = secondary;
-    // RFC 2045 reads an invalid type as text/plain: one without both halves, and a
-    // multipart without the boundary it cannot be split by.
-    const bool valid = !primary.empty() && !secondary.empty() && secondary.find('/') == std::string_view::npos &&
-                       (FPrimaryCode != TMimePrimary::MP_MULTIPART || !GetParameter(Value, "Boundary").empty());
-    if (valid) return;
-    SetPrimary("text");
-    FSecondary = "plain";
+std::string TMimePart::DecodeContentType(std::string_view Value) {
+    // RFC 2045 (5.2) reads a field that breaks the grammar as no field at all: text/plain.
+    const std::optional<TMimeParameters> parsed = ParseMimeParameters(Value);
+    if (!parsed || !parsed->HasSubtype) return {};
+    SetPrimary(parsed->Type);
+    FSecondary = parsed->Subtype;
+    switch (FPrimaryCode) {
+        case TMimePrimary::MP_TEXT:
+            SetCharset(UpperAscii(ParameterBytes(*parsed, "charset")));
+            return ParameterText(*parsed, "name");
+        case TMimePrimary::MP_MULTIPART:
+            FBoundary = ParameterBytes(*parsed, "boundary");
+            // Without a boundary it cannot be split: it reads as text/plain.
+            if (FBoundary.empty()) {
+                SetPrimary("text");
+                FSecondary = "plain";
+            }
+            return {};
+        case TMimePrimary::MP_BINARY: return ParameterText(*parsed, "name");
+        case TMimePrimary::MP_MESSAGE: return {};
+    }
+    return {};
+}
+
+std::string TMimePart::DecodeContentDisposition(std::string_view Value) {
+    // A field that breaks the grammar names neither a disposition nor a file name.
+    const std::optional<TMimeParameters> parsed = ParseMimeParameters(Value);
+    if (!parsed || parsed->HasSubtype) return {};
+    FDisposition = parsed->Type;
+    return ParameterText(*parsed, "filename");
+}
+
+std::string TMimePart::FindHeader(std::string_view Name) const {
+    for (const std::string& line : FHeaders) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string_view name = TrimBlank(std::string_view(line).substr(0, colon));
+        if (name.size() == Name.size() && StartsWithNoCase(name, Name)) return HeaderValueOf(line);
+    }
+    return {};
 }
 
 std::string TMimePart::JoinedBody() const {

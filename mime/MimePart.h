@@ -92,14 +92,23 @@ public:
 
     /// Parses Lines into Headers, the fields, PartBody, PrePart, PostPart and
     /// sub-parts. Malformed input gives a best-effort tree, never an error.
+    /// A delivery status (message/delivery-status, message/global-delivery-status)
+    /// becomes one sub-part per field group: the per-message group first, then one
+    /// per recipient, each with its fields as Headers and an empty body (ask them
+    /// with FindHeader: "Final-Recipient", "Action", "Status", "Diagnostic-Code").
     void DecomposeParts();
     /// Like DecomposeParts, from header lines and the body bytes [AStx, AEtx);
     /// each body is kept as one entry with its line breaks.
     void DecomposePartsBinary(const std::vector<std::string>& AHeader, const char* AStx,
                               const char* AEtx);
     /// Sets the fields from Headers (type, charset, encoding, description,
-    /// disposition, file name, content ID, boundary).
+    /// disposition, file name, content ID, boundary). A Content-Type or
+    /// Content-Disposition that breaks its grammar counts as absent; a file name
+    /// keeps only its last path component ("/" and "\" both separate).
     void DecodePartHeader();
+    /// The value (trimmed) of the first header line named Name, ignoring case;
+    /// empty when there is none.
+    [[nodiscard]] std::string FindHeader(std::string_view Name) const;
     /// Reverses the transfer encoding of PartBody into DecodedLines and, for text
     /// parts with ConvertCharset, converts from CharsetCode to TargetCharset.
     void DecodePart();
@@ -210,11 +219,15 @@ private:
     void DecodeSectionHeader(bool InDigest);
     [[nodiscard]] bool IsDigest() const;
     [[nodiscard]] bool MaySplit() const;
+    [[nodiscard]] bool IsDeliveryStatus() const;
     void DecomposeMultipart(std::size_t Index);
     void DecomposeMessage(std::size_t Index);
+    void DecomposeFieldGroups(std::size_t Index);
     void DecomposeMultipartBinary(const char* AStx, const char* AEtx);
     void DecomposeMessageBinary(const char* AStx, const char* AEtx);
-    void SetMediaType(std::string_view MediaType, std::string_view Value);
+    void DecomposeFieldGroupsBinary(const char* AStx, const char* AEtx);
+    std::string DecodeContentType(std::string_view Value);
+    std::string DecodeContentDisposition(std::string_view Value);
     [[nodiscard]] std::string JoinedBody() const;
     [[nodiscard]] bool KeepsOwnCharset() const;
 

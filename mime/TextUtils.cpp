@@ -181,11 +181,18 @@ std::string NormalizeHeader(const std::vector<std::string>& Value, int& Index) {
     std::string result = Value[static_cast<std::size_t>(Index++)];
     if (result.empty()) return result;  // an empty line ends the header block: nothing joins it
     while (static_cast<std::size_t>(Index) + 1 < Value.size()) {
-        std::string s = Value[static_cast<std::size_t>(Index)];
-        std::replace(s.begin(), s.end(), '\t', ' ');
-        if (s.empty() || (s[0] != ' ' && s[0] != '"' && s[0] != ':' && s[0] != '=')) break;
-        result += ' ';
-        result += TrimBlank(s);
+        const std::string& s = Value[static_cast<std::size_t>(Index)];
+        if (s.empty()) break;
+        if (s[0] == ' ' || s[0] == '\t') {
+            // A fold: unfolding removes only the line break (RFC 5322, 2.2.3).
+            result += s;
+        } else if (s[0] == '"' || s[0] == ':' || s[0] == '=') {
+            // Lines some programs continue without white space.
+            result += ' ';
+            result += TrimBlank(s);
+        } else {
+            break;
+        }
         ++Index;
     }
     const std::size_t end = result.find_last_not_of(" \t\r\n");

@@ -56,10 +56,12 @@ int CountOfChar(std::string_view Value, char Chr);
 /// 1-based position of the first CR or LF, or -1; Terminator receives it, or
 /// "\r\n" / "\n\r" when the other one follows directly (empty when none).
 int PosCRLF(std::string_view Value, std::string& Terminator);
-/// The header line at zero-based Index with its continuation lines joined by
-/// one space, trimmed at its end; Index is advanced past the lines used. A
-/// continuation begins (tabs read as spaces) with a space, '"', ':' or '='; an
-/// empty line ends the header and the last line is never a continuation.
+/// The header line at zero-based Index with its continuation lines joined,
+/// trimmed at its end; Index is advanced past the lines used. A continuation
+/// that begins with a space or a tab is a fold and joins as it stands (only the
+/// line break goes); one that begins with '"', ':' or '=' joins trimmed, after
+/// one space. An empty line ends the header and the last line is never a
+/// continuation.
 std::string NormalizeHeader(const std::vector<std::string>& Value, int& Index);
 /// Binary digits of Value (as unsigned), left-padded with "0" to Digits.
 std::string IntToBin(int Value, int Digits);

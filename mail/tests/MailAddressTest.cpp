@@ -44,6 +44,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "\"José\" <josé@xn--aa-4iaz.com.br>"},
         EntryCase{"name_is_the_address", "\"josé@açaí.com.br\" <josé@açaí.com.br>", "josé@açaí.com.br",
                   "\"josé@açaí.com.br\" <josé@xn--aa-4iaz.com.br>"},
+        // A "<" inside the quoted display name is the name's, not the address's.
+        EntryCase{"bracket_in_quoted_name", "\"Ana <chefe@x.br>\" <ana@açaí.com.br>", "ana@açaí.com.br",
+                  "\"Ana <chefe@x.br>\" <ana@xn--aa-4iaz.com.br>"},
+        EntryCase{"escaped_quote_in_name", "\"Loja \\\"<x@y>\" <a@açaí.br>", "a@açaí.br",
+                  "\"Loja \\\"<x@y>\" <a@xn--aa-4iaz.br>"},
         EntryCase{"blanks_inside_brackets_kept", "Ana < ana@straße.de > x", "ana@straße.de",
                   "Ana < ana@xn--strae-oqa.de > x"},
         EntryCase{"last_at_starts_the_domain", "\"a@b\"@açaí.br", "\"a@b\"@açaí.br", "\"a@b\"@xn--aa-4iaz.br"},

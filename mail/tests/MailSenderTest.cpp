@@ -158,6 +158,22 @@ TEST(MailSenderTest, AttachmentFromFileKeepsPathAndBytes) {
     EXPECT_EQ(mail.Attachments().Objects(1).Disposition(), TMailAttachmentDisposition::adAttachment);
 }
 
+// On this system only "/" separates folders: the description and the name sent are the
+// file's own name, ":" and "\\" included, so two files never arrive under one name.
+TEST(MailSenderTest, AttachmentFromFileIsNamedByTheFilesOwnName) {
+    TempDir dir;
+    TMailSender mail;
+    const std::vector<std::string> names = {"Cliente_001 10:30.xml", "relatorio\\2026.txt", "30.xml", "2026.txt"};
+    for (const std::string& name : names) mail.AddAttachment(dir.Write(name, name));
+    mail.BuildMimeMess();
+    const auto& root = mail.MIMEMess().MessagePart();
+    ASSERT_EQ(root.GetSubPartCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(mail.Attachments().Objects(static_cast<std::size_t>(i)).Description(), names[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(root.GetSubPart(i)->FileName(), names[static_cast<std::size_t>(i)]);
+    }
+}
+
 TEST(MailSenderTest, AttachmentFromStreamCopiesWholeContentAndNamesBlankOnes) {
     std::istringstream source("0123456789");
     source.seekg(4);
@@ -494,7 +510,19 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"both_receipts_return_first", "L", true, true, {}, "\"L\" <loja@x>",
                    {"Return-Receipt-To: \"L\" <loja@x>", "Disposition-Notification-To: \"L\" <loja@x>"}, ""},
         HeaderCase{"reply_to_joined", "", false, false, {"a@x", "\"B\" <b@x>", "c;d"}, "loja@x", {},
-                   "a@x;\"\"\"B\"\" <b@x>\";\"c;d\""}),
+                   "a@x;\"\"\"B\"\" <b@x>\";\"c;d\""},
+        // A display name is quoted with its quotes and backslashes escaped: nothing in it
+        // ends the name or adds an address.
+        HeaderCase{"quotes_and_backslashes_escaped", "Loja \"Boa\\Vista\"", false, false, {},
+                   "\"Loja \\\"Boa\\\\Vista\\\"\" <loja@x>", {}, ""},
+        HeaderCase{"brackets_stay_in_the_name", "Ana <chefe@x>", false, false, {}, "\"Ana <chefe@x>\" <loja@x>", {},
+                   ""},
+        // The receipt requests carry the sender as From does: the name encoded, not raw 8-bit.
+        HeaderCase{"receipts_encode_the_name", "Suporte T\xC3\xA9" "cnico", true, true, {},
+                   "\"Suporte T\xC3\xA9" "cnico\" <loja@x>",
+                   {"Return-Receipt-To: \"=?UTF-8?Q?Suporte_T=C3=A9cnico?=\" <loja@x>",
+                    "Disposition-Notification-To: \"=?UTF-8?Q?Suporte_T=C3=A9cnico?=\" <loja@x>"},
+                   ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A CR or LF typed into an address or name must not start a header line of its own.
@@ -597,8 +625,9 @@ struct XmlLabelCase {
 
 class XmlLabelTest : public ::testing::TestWithParam<XmlLabelCase> {};
 
-// An XML file is labelled with the encoding it declares; other files keep the program's
-// code page as their label. The bytes go out unchanged either way.
+// An XML file is labelled with the encoding it declares; another text file that is UTF-8
+// (and not ASCII) is labelled UTF-8; other files keep the program's code page as their
+// label. The bytes go out unchanged either way.
 TEST_P(XmlLabelTest, LabelsTheAttachment) {
     const auto& c = GetParam();
     TMailSender mail;
@@ -623,7 +652,14 @@ INSTANTIATE_TEST_SUITE_P(
         XmlLabelCase{"text_file_as_designed", "c.txt", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
                      "text/plain; charset=WINDOWS-1252"},
         XmlLabelCase{"svg_has_no_charset", "c.svg", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><svg/>",
-                     "image/svg+xml"}),
+                     "image/svg+xml"},
+        // Any other text file that is valid UTF-8 and not plain ASCII is labelled UTF-8.
+        XmlLabelCase{"utf8_text_file", "c.txt", "Ol\xc3\xa1, Jos\xc3\xa9", "text/plain; charset=UTF-8"},
+        XmlLabelCase{"utf8_html_file", "c.html", "<p>Ol\xc3\xa1</p>", "text/html; charset=UTF-8"},
+        XmlLabelCase{"utf8_with_byte_order_mark", "c.txt", "\xef\xbb\xbfOl\xc3\xa1", "text/plain; charset=UTF-8"},
+        XmlLabelCase{"windows1252_text_file", "c.txt", "Ol\xe1, Jos\xe9", "text/plain; charset=WINDOWS-1252"},
+        XmlLabelCase{"overlong_utf8_is_no_utf8", "c.txt", "Ol\xc3\xa1 \xc0\xaf", "text/plain; charset=WINDOWS-1252"},
+        XmlLabelCase{"surrogate_is_no_utf8", "c.txt", "\xed\xa0\x80 \xc3\xa1", "text/plain; charset=WINDOWS-1252"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The header names every domain as the envelope will: as its A-label; display names and

@@ -149,7 +149,15 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"accented_name", "Jo\xC3\xA3o <j@x.br>", "j@x.br", "Jo\xC3\xA3o", "\"=?UTF-8?Q?Jo=C3=A3o?=\" <j@x.br>"},
         AddressCase{"brackets_only", "<a@b.c>", "a@b.c", "", "a@b.c"},
         AddressCase{"blanks_in_brackets", "X < a@b.c >", "a@b.c", "X", "\"X\" <a@b.c>"},
-        AddressCase{"unclosed_bracket", "X <a@b.c", "a@b.c", "X", "\"X\" <a@b.c>"}),
+        AddressCase{"unclosed_bracket", "X <a@b.c", "a@b.c", "X", "\"X\" <a@b.c>"},
+        // RFC 5322, 3.2.4: in a quoted name a backslash escapes the next character, and
+        // nothing in the name ends it or adds an address; the name goes out encoded.
+        AddressCase{"escaped_quotes_in_name", "\"Loja \\\"Boa Vista\\\"\" <loja@x.br>", "loja@x.br",
+                    "Loja \"Boa Vista\"", "\"=?UTF-8?Q?Loja_=22Boa_Vista=22?=\" <loja@x.br>"},
+        AddressCase{"brackets_in_quoted_name", "\"Ana <chefe@x.br>\" <ana@x.br>", "ana@x.br", "Ana <chefe@x.br>",
+                    "\"=?UTF-8?Q?Ana_=3Cchefe=40x.br=3E?=\" <ana@x.br>"},
+        AddressCase{"escaped_backslash_in_name", "\"a\\\\b\" <a@x.br>", "a@x.br", "a\\b",
+                    "\"=?UTF-8?Q?a=5Cb?=\" <a@x.br>"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(InlineEncoding, CommentNameAndOpenQuote) {

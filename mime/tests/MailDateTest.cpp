@@ -71,6 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"one_colon_not_a_time", "9 Dec 2026 x:23 -0300", 2026, 12, 9, 0, 0, 0},
         DecodeCase{"dst_adds_hour", "9 Dec 2026 01:23:45 -0400 DST", 2026, 12, 9, 1, 23, 45},
         DecodeCase{"comment_ignored", "Wed, 9 Dec 2026 01:23:45 -0300 (BRT)", 2026, 12, 9, 1, 23, 45},
+        // A date folded with a tab keeps the tab when unfolded.
+        DecodeCase{"tab_between_fields", "Wed, 9 Dec 2026\t01:23:45\t-0300", 2026, 12, 9, 1, 23, 45},
         DecodeCase{"german", "9 Okt 2026 10:00:00 -0300", 2026, 10, 9, 10, 0, 0},
         DecodeCase{"german_umlaut", "9 M\xC3\xA4r 2026", 2026, 3, 9, 0, 0, 0},
         DecodeCase{"french_upper_accent", "9 D\xC3\x89" "C 2026", 2026, 12, 9, 0, 0, 0},

@@ -1,5 +1,7 @@
 #include "mime/MessHeader.h"
 
+#include "mime/InlineEncoding.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -206,6 +208,41 @@ TEST(TMessHeaderDecode, ReadsWhatEncodeWrote) {
     in.FindHeaderList("X-CUSTOM", all);
     EXPECT_THAT(all, ElementsAre("one", "two"));
     EXPECT_EQ(in.FindHeader("X-None"), "");
+}
+
+// A display name read back names the address it was written with, whatever it holds.
+TEST(TMessHeaderDecode, DisplayNamesNeverBringTheirOwnAddress) {
+    for (const std::string name : {"Ana\" <chefe@x.com> \"", "Loja \"Boa Vista\"", "a\\b <c@x>", "Ana <b@x>, C",
+                                   "=?UTF-8?Q?x?=", "Jos\xC3\xA9"}) {
+        std::string quoted = "\"";
+        for (const char c : name) {
+            if (c == '"' || c == '\\') quoted += '\\';
+            quoted += c;
+        }
+        TMessHeader out;
+        out.SetCharsetCode(TMimeChar::UTF_8);
+        out.SetTargetCharset(TMimeChar::CP1252);
+        out.SetFrom(quoted + "\" <loja@x.com>");
+        out.ToList() = {quoted + "\" <cliente@x.com>"};
+        out.SetReplyTo(quoted + "\" <r@x.com>");
+        Lines block;
+        out.EncodeHeaders(block);
+        block.emplace_back();
+
+        TMessHeader in;
+        in.SetCharsetCode(TMimeChar::UTF_8);
+        in.DecodeHeaders(block);
+        EXPECT_EQ(GetEmailAddr(in.From()), "loja@x.com") << name;
+        EXPECT_EQ(GetEmailDesc(in.From()), name);
+        ASSERT_EQ(in.ToList().size(), 1u) << name;
+        EXPECT_EQ(GetEmailAddr(in.ToList()[0]), "cliente@x.com") << name;
+        EXPECT_EQ(GetEmailDesc(in.ToList()[0]), name);
+    }
+    // A name as it stands is kept as it was read.
+    TMessHeader in;
+    in.DecodeHeaders({"From: \"=?UTF-8?Q?Ana_=3Cchefe=40x=3E?=\" <ana@x>", "Reply-To: =?UTF-8?Q?=22R=22?= <r@x>"});
+    EXPECT_EQ(in.From(), "\"Ana <chefe@x>\" <ana@x>");
+    EXPECT_EQ(in.ReplyTo(), "\"\\\"R\\\"\" <r@x>");
 }
 
 TEST(TMessHeaderDecode, FirstKnownPriorityWinsAndContentLinesAreSwallowed) {

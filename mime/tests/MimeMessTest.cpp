@@ -247,6 +247,18 @@ TEST(TMimeMessParts, FromFileReadsBytesAndNamesWithoutDirectory) {
     EXPECT_EQ(textPart.DecodedLines(), "linha 1\r\nlinha \xE9\r\n");
 }
 
+// On this system only "/" separates folders: a "\\" or ":" is part of the file's name.
+TEST(TMimeMessParts, FromFileNamesAreTheFilesOwnNames) {
+    TempDir dir;
+    TMimeMess mess;
+    TMimePart& root = mess.AddPartMultipart("mixed", nullptr);
+    for (const std::string name : {"relatorio\\2026.txt", "Cliente_001 10:30.xml"}) {
+        const std::string path = dir.Write(name, "x");
+        EXPECT_EQ(mess.AddPartBinaryFromFile(path, &root).FileName(), name);
+        EXPECT_EQ(mess.AddPartHTMLBinaryFromFile(path, "<c>", &root).FileName(), name);
+    }
+}
+
 TEST(TMimeMessParts, UnreadableFileThrowsAndAddsNoPart) {
     TMimeMess mess;
     TMimePart& root = mess.AddPartMultipart("mixed", nullptr);

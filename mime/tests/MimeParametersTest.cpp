@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace tandrel::mime {
 namespace {
 
@@ -44,6 +49,82 @@ INSTANTIATE_TEST_SUITE_P(
         ParameterCase{"huge_section_number_ignored", "attachment; filename*0=a; filename*1000=b", "a"},
         ParameterCase{"missing", "attachment", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// The grammar of RFC 2045 (5.1): what a value is made of, and what breaks it.
+struct GrammarCase {
+    const char* Name;
+    std::string Value;
+    bool Valid;
+    std::string Type = "";
+    std::string Subtype = "";
+    std::vector<std::pair<std::string, std::string>> Items = {};
+};
+class ParseMimeParametersTable : public ::testing::TestWithParam<GrammarCase> {};
+TEST_P(ParseMimeParametersTable, ReadsByTheGrammar) {
+    const auto& c = GetParam();
+    const std::optional<TMimeParameters> parsed = ParseMimeParameters(c.Value);
+    ASSERT_EQ(parsed.has_value(), c.Valid);
+    if (!parsed) return;
+    EXPECT_EQ(parsed->Type, c.Type);
+    EXPECT_EQ(parsed->Subtype, c.Subtype);
+    EXPECT_EQ(parsed->HasSubtype, !c.Subtype.empty());
+    std::vector<std::pair<std::string, std::string>> items;
+    for (const TMimeParameter& p : parsed->Items) items.emplace_back(p.Name, p.Value);
+    EXPECT_EQ(items, c.Items);
+}
+INSTANTIATE_TEST_SUITE_P(
+    MimeParameters, ParseMimeParametersTable,
+    ::testing::Values(
+        GrammarCase{"type_only", "attachment", true, "attachment"},
+        GrammarCase{"type_and_subtype", "Text/Plain", true, "Text", "Plain"},
+        GrammarCase{"blanks_and_folds_between_words", " text / plain ;\r\n\tcharset = \"utf-8\" ", true, "text",
+                    "plain", {{"charset", "utf-8"}}},
+        GrammarCase{"comments_between_words", "text/plain (texto) ; charset=us-ascii (Plain text)", true, "text",
+                    "plain", {{"charset", "us-ascii"}}},
+        GrammarCase{"nested_comment_with_escape", "text/plain; (a (b \\) c) d) charset=x", true, "text", "plain",
+                    {{"charset", "x"}}},
+        GrammarCase{"backslash_escapes_in_quotes", "a; filename=\"C:\\\\d\\\\\\\"x\\\".pdf\"", true, "a", "",
+                    {{"filename", "C:\\d\\\"x\".pdf"}}},
+        GrammarCase{"quoted_semicolon", "a; name=\"x;y\"; size=3", true, "a", "", {{"name", "x;y"}, {"size", "3"}}},
+        GrammarCase{"empty_quoted_value", "a; name=\"\"", true, "a", "", {{"name", ""}}},
+        GrammarCase{"empty_parameters", "a;; name=x;", true, "a", "", {{"name", "x"}}},
+        GrammarCase{"unquoted_specials_and_8bit", "a; boundary=----=_Part_1; name==?UTF-8?B?w6k=?=; n=\xC3\xA9",
+                    true, "a", "", {{"boundary", "----=_Part_1"}, {"name", "=?UTF-8?B?w6k=?="}, {"n", "\xC3\xA9"}}},
+        GrammarCase{"rfc2231_names", "a; name*0*=UTF-8''x%20; name*1=y", true, "a", "",
+                    {{"name*0*", "UTF-8''x%20"}, {"name*1", "y"}}},
+        GrammarCase{"empty", "", false},
+        GrammarCase{"no_type", "; name=x", false},
+        GrammarCase{"empty_subtype", "image/; name=a.png", false},
+        GrammarCase{"two_slashes", "text/plain/x", false},
+        GrammarCase{"special_in_type", "te@xt/plain", false},
+        GrammarCase{"quote_inside_a_token", "a; name=x\"y.pdf", false},
+        GrammarCase{"text_after_a_quoted_value", "a; name=\"x\"y", false},
+        GrammarCase{"blank_inside_an_unquoted_value", "a; name=nota fiscal.pdf", false},
+        GrammarCase{"parameter_without_equals", "a; name", false},
+        GrammarCase{"parameter_without_value", "a; name=", false},
+        GrammarCase{"no_semicolon_between_parameters", "a; b=1 c=2", false},
+        GrammarCase{"unclosed_quote", "a; name=\"x", false},
+        GrammarCase{"unclosed_comment", "a; name=x (y", false},
+        GrammarCase{"control_in_a_value", "a; name=x\x01y", false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The reader's parameters that are no text (boundary, charset) keep their bytes: no
+// encoded words decoded, no charset conversion.
+TEST(MimeParameters, BytesAreTheValueAsWritten) {
+    const auto parsed =
+        ParseMimeParameters("multipart/mixed; boundary==?UTF-8?Q?x?=; charset*=utf-8'pt'%C3%A9; n*0=a; n*1*=%2D");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(ParameterBytes(*parsed, "BOUNDARY"), "=?UTF-8?Q?x?=");
+    EXPECT_EQ(ParameterText(*parsed, "boundary"), "x");
+    EXPECT_EQ(ParameterBytes(*parsed, "charset"), "\xC3\xA9");
+    EXPECT_EQ(ParameterBytes(*parsed, "n"), "a-");
+    EXPECT_EQ(ParameterBytes(*parsed, "missing"), "");
+}
+
+TEST(MimeParameters, TextOfAValueThatBreaksTheGrammarIsEmpty) {
+    EXPECT_EQ(GetParameterText("attachment; filename=a\"b.pdf", "filename"), "");
+    EXPECT_EQ(GetParameterText("attachment; filename=\"a\\\"b.pdf\"", "filename"), "a\"b.pdf");
+}
 
 }  // namespace
 }  // namespace tandrel::mime

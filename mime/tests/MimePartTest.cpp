@@ -515,7 +515,7 @@ TEST(TMimePartDecode, HeaderFieldsFromFoldedLines) {
     TMimePart part;
     part.Lines() = {"Content-Type: Application/PDF;",
                     "\tname=\"ignored.pdf\"",
-                    "content-disposition: attachment; filename=\"C:\\docs\\=?UTF-8?Q?rel=C3=A1torio?=.pdf\"",
+                    "content-disposition: attachment; filename=\"C:\\\\docs\\\\=?UTF-8?Q?rel=C3=A1torio?=.pdf\"",
                     "Content-Transfer-Encoding: base64",
                     "Content-ID: <c1>",
                     "",
@@ -584,12 +584,16 @@ INSTANTIATE_TEST_SUITE_P(TMimePartDecode, InvalidTypeTest,
                                            InvalidTypeCase{"multipart_empty_boundary", "multipart/mixed; boundary=\"\""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(TMimePartDecode, InvalidTypeKeepsItsCharset) {
+// RFC 2045 (5.2): a Content-Type that breaks the grammar is invalid as a whole, its
+// parameters too: the part is text/plain in the default charset, without a name.
+TEST(TMimePartDecode, InvalidTypeIgnoresItsParameters) {
     TMimePart part;
-    part.Lines() = {"Content-Type: text; charset=utf-8", "", "x"};
+    part.SetDefaultCharset("WINDOWS-1252");
+    part.Lines() = {"Content-Type: text; charset=utf-8; name=a.txt", "", "x"};
     part.DecomposeParts();
     EXPECT_EQ(part.Secondary(), "plain");
-    EXPECT_EQ(part.CharsetCode(), TMimeChar::UTF_8);
+    EXPECT_EQ(part.CharsetCode(), TMimeChar::CP1252);
+    EXPECT_EQ(part.FileName(), "");
 }
 
 // RFC 2046, 5.1.5: in a digest a part without Content-Type is a message; elsewhere text.
@@ -696,6 +700,58 @@ TEST(TMimePartDecode, HtmlDeclaringItsCharsetIsNotConverted) {
         part.DecodePart();
         EXPECT_EQ(part.DecodedLines().find("\xC3\xA9") != std::string::npos, forced) << forced;
     }
+}
+
+// RFC 2046, 5.1.1: a close delimiter before any part closes a multipart without parts;
+// what follows is its epilogue.
+TEST(TMimePartDecode, CloseDelimiterBeforeAnyPartEndsThePreamble) {
+    const std::vector<std::string> body = {"pre", "--zz--", "--zz", "", "x"};
+    std::string bytes;
+    for (const auto& l : body) bytes += l + "\r\n";
+    TMimePart byLines, byBytes;
+    byLines.Lines() = {"Content-Type: multipart/mixed; boundary=zz", ""};
+    byLines.Lines().insert(byLines.Lines().end(), body.begin(), body.end());
+    byLines.DecomposeParts();
+    byBytes.DecomposePartsBinary({"Content-Type: multipart/mixed; boundary=zz"}, bytes.data(),
+                                 bytes.data() + bytes.size());
+    EXPECT_THAT(byLines.PrePart(), ElementsAre("pre"));
+    EXPECT_THAT(byLines.PostPart(), ElementsAre("--zz", "", "x"));
+    EXPECT_THAT(byBytes.PrePart(), ElementsAre("pre"));
+    EXPECT_THAT(byBytes.PostPart(), ElementsAre("--zz\r\n\r\nx\r\n"));
+    EXPECT_EQ(byLines.GetSubPartCount(), 0);
+    EXPECT_EQ(byBytes.GetSubPartCount(), 0);
+}
+
+// The groups of a delivery status are its fields; composed again they are the same
+// groups, each ended by an empty line.
+TEST(TMimePartDecode, DeliveryStatusGroupsComposeBack) {
+    TMimePart part;
+    part.Lines() = {"Content-Type: message/delivery-status", "", "Reporting-MTA: dns; mx.example.com", "", "",
+                    "Final-Recipient: rfc822; a@example.com", "Action: failed", "Status: 5.1.1",
+                    "Diagnostic-Code: smtp;", "\t550 unknown", ""};
+    part.DecomposeParts();
+    ASSERT_EQ(part.GetSubPartCount(), 2);
+    EXPECT_THAT(part.GetSubPart(0)->Headers(), ElementsAre("Reporting-MTA: dns; mx.example.com"));
+    EXPECT_EQ(part.GetSubPart(1)->FindHeader("diagnostic-code"), "smtp;\t550 unknown");
+    EXPECT_EQ(part.GetSubPart(1)->FindHeader("Diagnostic"), "");
+    EXPECT_EQ(part.GetSubPart(1)->PrimaryCode(), TMimePrimary::MP_TEXT);
+    EXPECT_TRUE(part.PartBody().empty());
+
+    part.ComposeParts();
+    EXPECT_THAT(part.Lines(), ElementsAre("Content-Type: message/delivery-status", "",
+                                          "Reporting-MTA: dns; mx.example.com", "",
+                                          "Final-Recipient: rfc822; a@example.com", "Action: failed", "Status: 5.1.1",
+                                          "Diagnostic-Code: smtp;\t550 unknown", ""));
+}
+
+// Beyond the depth where parsing stops splitting, a delivery status keeps its lines.
+TEST(TMimePartDecode, DeliveryStatusBelowMaxSubLevelKeepsItsLines) {
+    TMimePart part;
+    part.SetMaxSubLevel(0);
+    part.Lines() = {"Content-Type: message/delivery-status", "", "Reporting-MTA: dns; x", "", "Action: failed"};
+    part.DecomposeParts();
+    EXPECT_EQ(part.GetSubPartCount(), 0);
+    EXPECT_THAT(part.PartBody(), ElementsAre("Reporting-MTA: dns; x", "", "Action: failed"));
 }
 
 TEST(TMimePartDecode, BinaryDecomposerKeepsBodiesWholeAndFindsUUcode) {

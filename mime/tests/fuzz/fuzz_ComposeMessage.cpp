@@ -1,13 +1,17 @@
 // Any subject, names, identifiers and attachment compose into a message none of whose
-// lines holds a raw CR or LF or runs beyond 998 characters, and the attachment's bytes
-// come back unchanged when the message is read again.
+// lines holds a raw CR or LF or runs beyond 998 characters, whose display names leave
+// the addresses as they are, and whose attachment's bytes come back unchanged when the
+// message is read again.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "mime/InlineEncoding.h"
 #include "mime/MimeMess.h"
 
 namespace {
@@ -18,12 +22,29 @@ void Require(bool Condition) {
     if (!Condition) std::abort();
 }
 
-// A display name and an address: the name is anything but the characters that
-// delimit it (an address is the caller's to keep short).
+// A display name and an address: the name is anything, quoted as RFC 5322 quotes it
+// (an address is the caller's to keep short).
 std::string Mailbox(FuzzedDataProvider& Input, const char* Address) {
-    std::string name = Input.ConsumeRandomLengthString(2000);
-    std::erase_if(name, [](char c) { return c == '"' || c == '<' || c == '>'; });
-    return "\"" + name + "\" <" + Address + ">";
+    std::string quoted = "\"";
+    for (const char c : Input.ConsumeRandomLengthString(2000)) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\" <" + Address + ">";
+}
+
+// The value of the first header field of Lines named Name (with its colon), unfolded:
+// a long value may be folded right after the colon.
+std::string ValueOf(const std::vector<std::string>& Lines, std::string_view Name) {
+    std::string value;
+    for (std::size_t i = 0; i < Lines.size(); ++i) {
+        if (!Lines[i].starts_with(Name)) continue;
+        value = Lines[i].substr(Name.size());
+        while (++i < Lines.size() && !Lines[i].empty() && (Lines[i][0] == ' ' || Lines[i][0] == '\t'))
+            value += Lines[i];
+        break;
+    }
+    return value;
 }
 
 }  // namespace
@@ -61,6 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         Require(line.find_first_of("\r\n") == std::string::npos);
         Require(line.size() <= 998);
     }
+    // Nothing in a display name ends the name or adds an address.
+    Require(GetEmailAddr(ValueOf(mess.Lines(), "From:")) == "loja@example.com");
+    Require(GetEmailAddr(ValueOf(mess.Lines(), "To:")) == "cliente@example.com");
 
     TMimeMess back;
     back.Lines() = mess.Lines();

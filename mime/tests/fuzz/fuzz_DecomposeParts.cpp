@@ -1,6 +1,7 @@
-// Any bytes parse into a part tree, on the line road and the byte road, and
-// every part of the tree decodes, without fault, hang or out-of-bounds read; and any
-// header value gives its parameters, RFC 2231 forms included.
+// Any bytes parse into a part tree, on the line road and the byte road (delivery-status
+// groups, empty embedded headers and delimiters by the grammar included), and every part
+// of the tree decodes, without fault, hang or out-of-bounds read; and any header value
+// is read by the parameter grammar and gives its parameters, RFC 2231 forms included.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,7 +28,10 @@ std::vector<std::string> LinesOf(std::string_view Data) {
 }
 
 void DecodeAll(tandrel::mime::TMimePart& Root) {
-    Root.SetOnWalkPart([](tandrel::mime::TMimePart& Part) { Part.DecodePart(); });
+    Root.SetOnWalkPart([](tandrel::mime::TMimePart& Part) {
+        Part.DecodePart();
+        (void)Part.FindHeader("Final-Recipient");
+    });
     Root.WalkPart();
 }
 
@@ -55,5 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 
     (void)GetParameterText(input, "filename");
     (void)GetParameterText(input, "name");
+    if (const auto parsed = ParseMimeParameters(input)) {
+        (void)ParameterBytes(*parsed, "boundary");
+        (void)ParameterBytes(*parsed, "charset");
+    }
     return 0;
 }

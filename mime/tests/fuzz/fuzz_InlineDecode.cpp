@@ -38,6 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     (void)InlineDecode(in, TMimeChar::CP1252);
     (void)InlineDecode(in, TMimeChar::UTF_8);
     (void)GetEmailAddr(in);
+    const TEmailAddrSpan span = FindEmailAddr(in);
+    Require(span.First <= span.Last && span.Last <= in.size());
     (void)InlineEmailEx2(in, TMimeChar::CP1252, TMimeChar::UTF_8);
     EncodesWithinTheLimits(in);
     return 0;
