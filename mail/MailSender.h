@@ -254,10 +254,23 @@ private:
     void ApplyHostToTLS();
     [[noreturn]] void SmtpError(const std::string& pMsgError);
     void QuitAfterFailure();
+    // Tries a step until it succeeds or has failed `Attempts` times, `failed` of them
+    // already; then the send ends with `failureText` and the answers gathered.
     template <class Step>
-    void Retry(const Step& step, const char* failureText, std::string& errorMsgs);
-    void SendRecipients(const std::vector<std::string>& list, const char* failureText,
-                        std::string& errorMsgs);
+    void Retry(const Step& step, const char* failureText, std::string& errorMsgs, unsigned failed = 0);
+    // The envelope of one send and how far it got (defined with the send flow).
+    struct TEnvelope;
+    [[nodiscard]] TEnvelope Envelope() const;
+    // Reports a step of the envelope once per send.
+    void Report(TEnvelope& envelope, TMailStatus status) const;
+    // Sender, recipients and data one command at a time, each with the retry rule,
+    // from where the envelope stands.
+    void SendStepByStep(TEnvelope& envelope, std::string& errorMsgs);
+    // Sender, recipients and DATA in one flight; on a refusal on from there step by step.
+    void SendPipelined(TEnvelope& envelope, std::string& errorMsgs);
+    // Counts the refusals of a flight as failed tries and gathers their answers.
+    void JudgeFlight(TEnvelope& envelope, const std::vector<smtp::TSMTPReply>& replies,
+                     std::string& errorMsgs) const;
     // Sender, To, CC, BCC and reply-to addresses, domains as A-labels.
     [[nodiscard]] std::vector<std::string> MailAddresses() const;
     // Ends the send when an address keeps a domain libidn2 refused.

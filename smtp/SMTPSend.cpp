@@ -500,7 +500,7 @@ bool TSMTPSend::Login()
         ReadCapabilities();
     }
     if (RefuseWithoutTLS()) return false;
-    if (!FESMTP) return true;
+    if (!FESMTP) return !Unsolicited();
 
     if (!UserName().empty() || !Password().empty()) {
         // Every line of the exchange carries secrets; a transcript hides them all.
@@ -516,7 +516,9 @@ bool TSMTPSend::Login()
         FESMTPSize = true;
         FMaxSize = size.size() > 5 ? ToNumber<std::int64_t>(TrimBlank(std::string_view(size).substr(5)), 0) : 0;
     }
-    return true;
+    // Logged in means in step: a line the server added after its last reply would be
+    // read as the answer to the first command of the mail. A new connection may do better.
+    return !Unsolicited();
 }
 
 void TSMTPSend::Authenticate()

@@ -105,8 +105,9 @@ public:
     /// Connect, greeting 220, EHLO (else HELO), STARTTLS when `AutoTLS` and offered,
     /// authentication when a user name or password is set (PLAIN, LOGIN, CRAM-MD5,
     /// XOAUTH2), SIZE. False when connect, greeting, both greetings or STARTTLS fail, or
-    /// when the connection was lost on the way; a refused authentication does not fail
-    /// it (see `AuthDone`). With `AutoTLS` and the socket's `VerifyCert` set, also false
+    /// when the connection was lost or fell out of step on the way (also when the
+    /// server has said more than its replies at the end); a refused authentication
+    /// does not fail it (see `AuthDone`). With `AutoTLS` and the socket's `VerifyCert` set, also false
     /// (before authenticating) when the server does not offer STARTTLS.
     [[nodiscard]] bool Login();
     /// Sends "QUIT" (unless `SendMessage` sent it already); true on 221. The socket is

@@ -296,7 +296,7 @@ std::string LoadEml(Options& o) {
 int Run(const Options& o, std::string message) {
     TSmtpTranscript transcript(std::cerr);  // outlives the mail's socket
     TMailSender mail;
-    if (o.verbose) transcript.Attach(mail.SMTP().Sock());
+    if (o.verbose) transcript.Attach(mail.SMTP());
     mail.SetOnMailProcess([](const TMailSender&, tandrel::mail::TMailStatus status) {
         std::cerr << tandrel::mail::MailStatusName(status) << std::endl;
     });

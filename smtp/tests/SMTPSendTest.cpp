@@ -918,7 +918,7 @@ std::vector<OutOfTurnCase> OutOfTurnCases()
          ehlo},
         {"extra_line_with_the_ehlo_reply", {Reply("220 mx"), Hear(), Raw("250-mx\r\n250 SIZE\r\n250 ok\r\n"),
                                             AwaitClose()},
-         "", false, mailFrom, ehlo},
+         "", false, nullptr, ehlo},
         {"extra_line_with_a_reply", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("250 ok\r\n250 ok\r\n"),
                                      AwaitClose()},
          "", false, [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0) && c.MailTo("b@example.com"); },
