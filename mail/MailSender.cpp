@@ -118,8 +118,10 @@ private:
 
 }  // namespace
 
-TMailSender::TMailSender()
-    : fSMTP(std::make_unique<smtp::TSMTPSend>()),
+TMailSender::TMailSender() : TMailSender(std::make_unique<smtp::TSMTPSend>()) {}
+
+TMailSender::TMailSender(std::unique_ptr<smtp::TSMTPSend> Client)
+    : fSMTP(std::move(Client)),
       fMIMEMess(std::make_unique<mime::TMimeMess>()),
       fDefaultCharsetCode(mime::TMimeChar::UTF_8),
       fIDECharsetCode(mime::TMimeChar::CP1252) {

@@ -42,6 +42,8 @@ public:
     /// Creates the SMTP client and the message; applies the defaults (port "25",
     /// host "127.0.0.1", `Attempts` 3, `MP_normal`, `UTF_8` out of `CP1252` text).
     TMailSender();
+    /// The same with an SMTP client of the caller's (over another transport, say).
+    explicit TMailSender(std::unique_ptr<smtp::TSMTPSend> Client);
     ~TMailSender();
     TMailSender(const TMailSender&) = delete;
     TMailSender& operator=(const TMailSender&) = delete;
