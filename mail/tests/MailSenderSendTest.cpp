@@ -692,6 +692,37 @@ INSTANTIATE_TEST_SUITE_P(
                    {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// aiosmtpd offering PIPELINING takes the flight and the message's end with QUIT as they
+// come, in the clear and under both kinds of TLS.
+class RealPipeliningTest : public SendFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RealPipeliningTest, DeliversToEveryRecipientOnce) {
+    const std::string mode = GetParam();
+    PythonSmtpServer server({"--pipelining", "--record", "--mode", mode, "--user", "loja", "--password", "s3nha",
+                             "--require-auth"});
+    ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
+    Fill(server.PortText());
+    mail_->SetSSL(mode == "smtps");
+    mail_->SetTLS(mode == "starttls");
+    mail_->SetUsername("loja");
+    mail_->SetPassword("s3nha");
+    mail_->AddCC("copia@example.com");
+    mail_->AddBCC("oculta@example.com");
+    mail_->Send(false);
+    const auto mails = server.Messages();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].All("rcpt"),
+              (std::vector<std::string>{"cliente@example.com", "copia@example.com", "oculta@example.com"}));
+    EXPECT_EQ(mails[0].Get("tls"), mode == "plain" ? "no" : "yes");
+    const std::string received = server.Received();
+    EXPECT_NE(received.find("RCPT TO:<oculta@example.com>\r\nDATA\r\n"), std::string::npos) << received;
+    EXPECT_TRUE(received.ends_with("\r\n.\r\nQUIT\r\n")) << received;
+    EXPECT_EQ(steps_.back(), pmsDone);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RealPipeliningTest, ::testing::Values("plain", "starttls", "smtps"),
+                         [](const auto& info) { return std::string(info.param); });
+
 // ----- 8-bit messages -------------------------------------------------------------
 
 struct EightBitCase {
