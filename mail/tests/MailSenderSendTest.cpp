@@ -557,9 +557,10 @@ INSTANTIATE_TEST_SUITE_P(
         ExtraLineCase{"pipelined_end_of_data", ".", "250 2.0.0 Ok: queued", true, "", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The server: a second greeting line on every connection. Before, EHLO read it
-// and every later command the reply of the one before, until a second DATA went into the
-// message and the copy was stored with a stray command, the send reporting success.
+// A server that says a second greeting line on every connection. Read as EHLO's answer,
+// it would leave every later command with the reply of the one before, until a second
+// DATA went into the message and the copy was stored with a stray command, the send
+// reporting success.
 TEST_F(SendFixture, GreetingOfTwoLinesOnEveryConnectionFailsTheLogin) {
     ScriptedSmtpServer server;
     for (int i = 0; i < 3; ++i) server.Queue("GREETING", "220 mx ESMTP\r\n220 Welcome");
