@@ -350,7 +350,16 @@ bool TSMTPSend::SendCommand(std::string_view Line)
 
 int TSMTPSend::Command(std::string_view Line)
 {
-    return Command(Line, FAuthenticating ? TReplyTo::Auth : TReplyTo::Command);
+    if (!FAuthenticating) return Command(Line, TReplyTo::Command);
+    // A mechanism that gave up on a challenge leaves it open: the next AUTH would be
+    // taken as its answer.
+    if (Line.starts_with("AUTH ")) CancelOpenExchange();
+    return Command(Line, TReplyTo::Auth);
+}
+
+void TSMTPSend::CancelOpenExchange()
+{
+    if (FResultCode == 334) static_cast<void>(Command("*", TReplyTo::Cancel));
 }
 
 int TSMTPSend::Command(std::string_view Line, TReplyTo What)
@@ -374,6 +383,7 @@ int TSMTPSend::Answer(TReplyTo What)
     case TReplyTo::Hello: fits = Between(code, 250, 259); break;
     case TReplyTo::StartTLS: fits = code == 220; break;
     case TReplyTo::Auth: fits = code == 235 || code == 334; break;
+    case TReplyTo::Cancel: fits = false; break;  // only a refusal ends a cancelled exchange
     case TReplyTo::Data: fits = code == 354; break;
     case TReplyTo::Quit: fits = true; break;  // the conversation ends either way
     }
@@ -506,6 +516,7 @@ bool TSMTPSend::Login()
         // Every line of the exchange carries secrets; a transcript hides them all.
         FAuthenticating = true;
         Authenticate();
+        CancelOpenExchange();
         FAuthenticating = false;
     }
     // A refused login is the server's answer; a lost connection is no login.

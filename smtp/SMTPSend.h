@@ -227,7 +227,7 @@ public:
 
 private:
     // What a reply answers, which decides the codes that fit it.
-    enum class TReplyTo { Command, Hello, StartTLS, Auth, Data, DataEnd, Quit };
+    enum class TReplyTo { Command, Hello, StartTLS, Auth, Cancel, Data, DataEnd, Quit };
     class TDataWriter;
     // Sends the message's pieces after DATA's 354, then its end.
     [[nodiscard]] bool SendMessageBytes(const mime::TMessageBytes& Value, bool ThenQuit);
@@ -252,6 +252,9 @@ private:
     int Answer(TReplyTo What);
     // The server said something no command asked for: refusal of our own, closed.
     int OutOfTurn();
+    // Ends an authentication exchange the server still holds open (its last reply a
+    // 334 challenge the client will not answer) with "*", which it must refuse.
+    void CancelOpenExchange();
     // True (out of turn, closed) when the server has sent bytes nobody read yet.
     [[nodiscard]] bool Unsolicited();
     int NoReply();

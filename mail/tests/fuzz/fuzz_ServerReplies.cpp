@@ -63,7 +63,7 @@ const std::string kOnTheWire = "Subject: fuzz\r\n\r\n..\r\n...two\r\nend\r\n.\r\
 
 // What a reply must be to answer its command; anything else means the client is out
 // of step and must say nothing more.
-enum class TAsked { Greeting, Hello, Auth, Data, DataEnd, Quit, Command };
+enum class TAsked { Greeting, Hello, Auth, Cancel, Data, DataEnd, Quit, Command };
 
 bool Fits(TAsked Asked, int Code) {
     if (Code == 0) return false;
@@ -72,6 +72,7 @@ bool Fits(TAsked Asked, int Code) {
     case TAsked::Greeting: return true;  // a login that fails on it may still say QUIT
     case TAsked::Hello: return Code >= 250 && Code <= 259;
     case TAsked::Auth: return Code == 235 || Code == 334;
+    case TAsked::Cancel: return false;  // "*" ends an exchange with a refusal only
     case TAsked::Data: return Code == 354;
     case TAsked::Quit: return true;
     case TAsked::DataEnd:
@@ -266,7 +267,8 @@ private:
         std::string verb = Line.substr(0, Line.find_first_of(" :"));
         for (char& c : verb) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
         TAsked asked = TAsked::Command;
-        if (fConn.AuthOpen || verb == "AUTH") asked = TAsked::Auth;
+        if (fConn.AuthOpen && Line == "*") asked = TAsked::Cancel;
+        else if (fConn.AuthOpen || verb == "AUTH") asked = TAsked::Auth;
         else if (verb == "EHLO" || verb == "HELO") asked = TAsked::Hello;
         else if (verb == "DATA") asked = TAsked::Data;
         else if (verb == "QUIT") asked = TAsked::Quit;

@@ -28,6 +28,12 @@ SEEDS = {
     "ehlo_auth_plain_size": (THREE | AUTH, [G, EA, A, M, R, D, END, Q]),
     "plain_refused_then_login": (THREE | AUTH, [G, EA, "535 5.7.8 no\r\n", "334 VXNlcm5hbWU6\r\n",
                                                 "334 UGFzc3dvcmQ6\r\n", A, M, R, D, END, Q]),
+    "login_challenged_after_password": (THREE | AUTH, [G, "250-mx\r\n250 AUTH LOGIN\r\n", "334 VXNlcm5hbWU6\r\n",
+                                                       "334 UGFzc3dvcmQ6\r\n", "334 more?\r\n",
+                                                       "501 5.7.0 cancelled\r\n", M, R, D, END, Q]),
+    "plain_challenged_then_login": (THREE | AUTH, [G, EA, "334 \r\n", "501 5.7.0 cancelled\r\n",
+                                                   "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", A, M, R, D,
+                                                   END, Q]),
     "ehlo_refused_helo_accepted": (THREE, [G, "502 5.5.1 EHLO not here\r\n", "250 mx\r\n", M, R, D, END, Q]),
     "replies_by_one_byte_pieces": (THREE, [G, E, M, R, D, "250-2.0.0 Ok\r\n250 2.0.0 queued\r\n", Q]),
     # the failure table
