@@ -232,16 +232,20 @@ int TSMTPSend::ReadResult()
     FFullResult.clear();
     bool ended = false;
     bool failed = false;
+    std::string line;
     while (!ended && static_cast<int>(FFullResult.size()) < MaxReplyLines) {
-        FResultString = ReplyText(FSock->RecvStringUntil(deadline));
+        line = FSock->RecvStringUntil(deadline);
+        FResultString = ReplyText(line);
         FFullResult.push_back(FResultString);
         failed = FSock->LastError() != 0;
-        ended = failed || FResultString.find('-') != 3;
+        // The line's shape is in its bytes: as text a non-ASCII character before the
+        // hyphen would move it.
+        ended = failed || line.find('-') != 3;
     }
     // The last line ends the reply and carries its code (RFC 5321, 4.2.1).
-    const std::string& last = FFullResult.back();
     int code = 0;
-    if (ended && !failed && last.size() >= 3) code = ToNumber<int>(std::string_view(last).substr(0, 3), 0);
+    if (ended && !failed && line.size() >= 3) code = ToNumber<int>(std::string_view(line).substr(0, 3), 0);
+    const std::string& last = FFullResult.back();
     FResultCode = code;
     EnhancedCode(last);
     if (!ended) SetOwnReply(RefusedLongReply);

@@ -156,6 +156,8 @@ std::vector<ReplyCase> ReplyCases()
         {"code_alone", {Raw("354\r\n")}, 354, "354", 1},
         {"bare_lf_ends", {Raw("250-A\n250 B\n")}, 250, "250 B", 2},
         {"not_a_number", {Raw("2x0 hello\r\n")}, 0, "2x0 hello", 1},
+        // The hyphen is the line's second byte, though the text "\u2039-x" has it fourth.
+        {"non_ascii_before_hyphen", {Raw("\x8b-x\r\n250 ok\r\n")}, 0, "\xe2\x80\xb9-x", 1},
         {"too_short", {Raw("25\r\n")}, 0, "25", 1},
         {"cut_after_first_line", {Raw("250-A\r\n"), Hangup()}, 0, "", 2},
         // The last line ends the reply and carries its code (RFC 5321, 4.2.1).

@@ -65,6 +65,7 @@ SEEDS = {
     "mixed_codes_refused_at_end": (THREE, [G, E, M, R, D, "250-2.0.0 Ok\r\n554 5.6.0 Refused after all\r\n", Q]),
     "mixed_codes_accepted_at_end": (THREE, [G, E, M, R, D, "554-5.6.0 Hm\r\n250 2.0.0 queued after all\r\n", Q]),
     "service_closing": (THREE, [G, "421 4.3.2 Service shutting down\r\n" + CLOSE] * 3),
+    "non_ascii_before_hyphen": (THREE, [b"\x8b-8BITMIME\r\n250 \r\n", Q, G, E, M, R, D, END, Q]),
     "utf8_reply": (THREE, [G, E, M, "550 5.1.1 Usu\u00e1rio desconhecido\r\n", Q]),
     # pipelining: each branch of the rule for a refusal in the flight
     "pipelined_recipient_refused_data_refused": (THREE | CC, [G, EP, M, R, "450 4.2.0 busy\r\n",
@@ -87,7 +88,8 @@ def main() -> None:
     out = pathlib.Path(__file__).with_name("corpus")
     out.mkdir(exist_ok=True)
     for name, (settings, chunks) in SEEDS.items():
-        data = bytes([settings]) + "\0".join(chunks).encode("utf-8")
+        # A chunk is text (sent as UTF-8) or bytes (sent as they are).
+        data = bytes([settings]) + b"\0".join(c if isinstance(c, bytes) else c.encode("utf-8") for c in chunks)
         (out / name).write_bytes(data)
 
 
