@@ -9,6 +9,7 @@ constexpr int kConexaoAbortada = 10053;
 constexpr int kConexaoReiniciada = 10054;
 constexpr int kTempoEsgotado = 10060;
 constexpr int kConexaoRecusada = 10061;
+constexpr int kConexaoEncerrada = 10101;
 constexpr int kFalhaTls = 10091;
 constexpr int kHostNaoEncontrado = 11001;
 constexpr int kTenteDeNovo = 11002;
@@ -102,6 +103,8 @@ QString ErroDeRede(const mail::TMailFailure& falha, const QString& fazendo)
     case kConexaoAbortada:
     case kConexaoReiniciada:
         return QStringLiteral("a conexão caiu ") + fazendo;
+    case kConexaoEncerrada:
+        return QStringLiteral("o servidor encerrou a conexão ") + fazendo;
     case kFalhaTls:
         return QStringLiteral("falha na conexão segura ") + fazendo + EntreParenteses(falha.SocketErrorDesc);
     default:

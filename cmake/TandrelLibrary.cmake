@@ -54,3 +54,28 @@ function(tandrel_library name)
     include(${f})
   endforeach()
 endfunction()
+
+# A libFuzzer executable <name>_<source's name> of tandrel_<name>, built by the target
+# fuzz_targets, and its bounded CTest run labelled "fuzz", started from the seed inputs
+# given after SEEDS. For the <dir>/tests/fuzz.cmake files, inside if(TANDREL_FUZZ).
+function(tandrel_fuzz_target name source)
+  cmake_parse_arguments(ARG "" "" "SEEDS" ${ARGN})
+  get_filename_component(fuzz_name ${source} NAME_WE)
+  set(target ${name}_${fuzz_name})
+  add_executable(${target} ${source})
+  target_link_libraries(${target} PRIVATE tandrel_${name})
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  if(NOT TARGET fuzz_targets)
+    add_custom_target(fuzz_targets)
+  endif()
+  add_dependencies(fuzz_targets ${target})
+  set(seeds)
+  if(ARG_SEEDS)
+    list(JOIN ARG_SEEDS "," seeds)
+    set(seeds -seed_inputs=${seeds})
+  endif()
+  add_test(NAME ${name}.${fuzz_name}
+           COMMAND ${target} -max_total_time=20 -timeout=5 -rss_limit_mb=2048 -max_len=65536 ${seeds})
+  set_tests_properties(${name}.${fuzz_name} PROPERTIES LABELS fuzz TIMEOUT 120)
+endfunction()

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <istream>
@@ -150,8 +151,10 @@ private:
 
 }  // namespace
 
-TMailSender::TMailSender()
-    : fSMTP(std::make_unique<smtp::TSMTPSend>()),
+TMailSender::TMailSender() : TMailSender(std::make_unique<smtp::TSMTPSend>()) {}
+
+TMailSender::TMailSender(std::unique_ptr<smtp::TSMTPSend> Client)
+    : fSMTP(std::move(Client)),
       fMIMEMess(std::make_unique<mime::TMimeMess>()),
       fDefaultCharsetCode(mime::TMimeChar::UTF_8),
       fIDECharsetCode(mime::TMimeChar::CP1252) {
@@ -516,6 +519,30 @@ void AddErrorMsg(std::string& errorMsgs, const std::string& AError) {
     errorMsgs += AError;
 }
 
+// When the connection failed, the server had no say: the socket's error tells why.
+void AddSocketError(std::string& errorMsgs, const net::TTCPBlockSocket& sock) {
+    if (sock.LastError() != 0) AddErrorMsg(errorMsgs, net::SocketErrorMessage(sock.LastError(), sock.LastErrorDesc()));
+}
+
+bool Accepted(const smtp::TSMTPReply& reply) { return reply.Code >= 200 && reply.Code <= 299; }
+
+// True when the message holds a byte above 127, which only 8BITMIME lets through as it is.
+// Eight bytes at a time: a composed message is mostly a large base64 body.
+bool HasEightBitBytes(const mime::TMessageBytes& message) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    for (const std::string_view piece : message.Pieces()) {
+        std::size_t at = 0;
+        for (; at + 8 <= piece.size(); at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, piece.data() + at, sizeof word);
+            if ((word & kHighBits) != 0) return true;
+        }
+        for (; at < piece.size(); ++at)
+            if ((static_cast<unsigned char>(piece[at]) & 0x80) != 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 TMailFailureStep TMailSender::ReportedStep() const {
@@ -578,14 +605,12 @@ void TMailSender::QuitAfterFailure() {
 }
 
 template <class Step>
-void TMailSender::Retry(const Step& step, const char* failureText, std::string& errorMsgs) {
-    for (unsigned attempt = 1;; ++attempt) {
+void TMailSender::Retry(const Step& step, const char* failureText, std::string& errorMsgs, unsigned failed) {
+    if (failed >= fAttempts) SmtpError(failureText + errorMsgs);
+    for (unsigned attempt = failed + 1;; ++attempt) {
         if (step()) return;
         AddErrorMsg(errorMsgs, fSMTP->ResultString());
-        // When the connection failed, the server had no say: the socket's error tells why.
-        const auto& sock = fSMTP->Sock();
-        if (sock.LastError() != 0)
-            AddErrorMsg(errorMsgs, net::SocketErrorMessage(sock.LastError(), sock.LastErrorDesc()));
+        AddSocketError(errorMsgs, fSMTP->Sock());
         if (attempt >= fAttempts) SmtpError(failureText + errorMsgs);
     }
 }
@@ -617,12 +642,151 @@ bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& addresses) {
     return false;
 }
 
-void TMailSender::SendRecipients(const std::vector<std::string>& list, const char* failureText,
-                                 std::string& errorMsgs) {
-    for (const auto& entry : list) {
-        const std::string address = WithAsciiDomain(ExtractAddress(entry));
-        Retry([&] { return fSMTP->MailTo(address); }, failureText, errorMsgs);
+// Where the envelope of one send stands. Each step counts its failed tries across
+// connections; what the server accepted counts only within its transaction.
+struct TMailSender::TEnvelope {
+    struct Recipient {
+        std::string Address;
+        const char* FailureText;
+        TMailStatus Status;
+        bool Accepted = false;
+        unsigned Failed = 0;
+    };
+    std::string Sender;
+    std::int64_t Size = 0;
+    bool SMTPUTF8 = false;
+    bool Body8Bit = false;
+    std::vector<Recipient> Recipients;
+    bool SenderAccepted = false;
+    unsigned SenderFailed = 0;
+    unsigned DataFailed = 0;
+    std::vector<TMailStatus> Reported;
+
+    [[nodiscard]] std::vector<std::string> Addresses() const {
+        std::vector<std::string> addresses;
+        for (const auto& r : Recipients) addresses.push_back(r.Address);
+        return addresses;
     }
+    // A new transaction: nothing the server accepted before stands.
+    void Restart() {
+        SenderAccepted = false;
+        for (auto& r : Recipients) r.Accepted = false;
+    }
+};
+
+TMailSender::TEnvelope TMailSender::Envelope() const {
+    TEnvelope envelope;
+    envelope.Sender = EntryWithAsciiDomain(fFrom);
+    envelope.Size = static_cast<std::int64_t>(fArqMIMe.Size());
+    envelope.Body8Bit = HasEightBitBytes(fArqMIMe);
+    const auto add = [&](const std::vector<std::string>& list, const char* failureText, TMailStatus status) {
+        for (const auto& entry : list)
+            envelope.Recipients.push_back({WithAsciiDomain(ExtractAddress(entry)), failureText, status});
+    };
+    add(fMIMEMess->Header().ToList(), "SMTP Error: Unable to send MailTo.\r\n", TMailStatus::pmsSendTo);
+    add(fMIMEMess->Header().CCList(), "SMTP Error: Unable to send CC list.\r\n", TMailStatus::pmsSendCC);
+    add(fBCC, "SMTP Error: Unable to send BCC list.\r\n", TMailStatus::pmsSendBCC);
+    return envelope;
+}
+
+void TMailSender::Report(TEnvelope& envelope, TMailStatus status) {
+    if (std::find(envelope.Reported.begin(), envelope.Reported.end(), status) != envelope.Reported.end()) return;
+    envelope.Reported.push_back(status);
+    MailProcess(status);
+}
+
+void TMailSender::SendStepByStep(TEnvelope& envelope, std::string& errorMsgs) {
+    Report(envelope, TMailStatus::pmsStartSends);
+    if (!envelope.SenderAccepted) {
+        envelope.Restart();
+        Retry([&] { return fSMTP->MailFrom(envelope.Sender, envelope.Size, envelope.SMTPUTF8, envelope.Body8Bit); },
+              "SMTP Error: Unable to send MailFrom.\r\n", errorMsgs, envelope.SenderFailed);
+        envelope.SenderAccepted = true;
+    }
+    Report(envelope, TMailStatus::pmsSendTo);  // also with an empty To list
+    for (auto& recipient : envelope.Recipients) {
+        Report(envelope, recipient.Status);
+        if (recipient.Accepted) continue;
+        Retry([&] { return fSMTP->MailTo(recipient.Address); }, recipient.FailureText, errorMsgs, recipient.Failed);
+        recipient.Accepted = true;
+    }
+    Report(envelope, TMailStatus::pmsSendData);
+    // Once its end has gone out the server may hold the message, whatever it answered:
+    // a second end of data could store a second copy.
+    Retry([&] { return !fSMTP->DataEnded() && fSMTP->MailData(fArqMIMe); }, "SMTP Error: Unable to send Mail data.\r\n",
+          errorMsgs, envelope.DataFailed);
+}
+
+// The pipelined transaction (RFC 2920), for a server that offers PIPELINING:
+// - MAIL FROM, every RCPT TO and DATA go out in one write; their replies are read in
+//   order, each within the time-out, one per command (a reply out of step ends the
+//   connection, as any reply does).
+// - Everything accepted and DATA answered 354: the message, its end and QUIT go out in
+//   one write. The reply to the end of data decides the send; QUIT's 221 is read after
+//   it by Logout and changes nothing. A refused message is not tried again: the server
+//   has ended that transaction, and a second end of data could store a second copy.
+// - A refusal in the flight counts as a failed try of the first step in the design's
+//   order that it refused (the sender, then each recipient in turn; DATA only when the
+//   whole envelope was accepted), and its line joins the error collection. Then:
+//   - DATA answered 354 anyway (the server takes data for the recipients it accepted):
+//     the client has closed the connection without ending the data, so the server drops
+//     the transaction and nobody gets a copy; the send logs in afresh (Login's retry
+//     rule) and goes on step by step on the new connection, the refused step with the
+//     tries it has left;
+//   - otherwise the connection is still in step: the send goes on step by step on it,
+//     from the refused step with the tries it has left, leaving out the recipients the
+//     server accepted in the flight (a recipient named twice would get two copies).
+//   Either way the send succeeds only once every recipient was accepted.
+void TMailSender::SendPipelined(TEnvelope& envelope, std::string& errorMsgs) {
+    Report(envelope, TMailStatus::pmsStartSends);
+    Report(envelope, TMailStatus::pmsSendTo);
+    for (const auto& recipient : envelope.Recipients) Report(envelope, recipient.Status);
+    std::vector<smtp::TSMTPReply> replies;
+    if (fSMTP->MailTransaction(envelope.Sender, envelope.Size, envelope.SMTPUTF8, envelope.Body8Bit,
+                               envelope.Addresses(), replies)) {
+        Report(envelope, TMailStatus::pmsSendData);
+        if (fSMTP->SendMessage(fArqMIMe, /*ThenQuit=*/true)) return;
+        AddErrorMsg(errorMsgs, fSMTP->ResultString());
+        AddSocketError(errorMsgs, fSMTP->Sock());
+        SmtpError("SMTP Error: Unable to send Mail data.\r\n" + errorMsgs);
+    }
+    JudgeFlight(envelope, replies, errorMsgs);
+    if (!fSMTP->Connected() && replies.back().Code == 354) {
+        envelope.Restart();
+        LogIn(errorMsgs);
+    }
+    SendStepByStep(envelope, errorMsgs);
+}
+
+void TMailSender::JudgeFlight(TEnvelope& envelope, const std::vector<smtp::TSMTPReply>& replies,
+                              std::string& errorMsgs) const {
+    const auto refused = [&](const smtp::TSMTPReply& reply, unsigned& failed) {
+        ++failed;
+        AddErrorMsg(errorMsgs, reply.Last());
+        if (reply.Code == 0) AddSocketError(errorMsgs, fSMTP->Sock());
+    };
+    // A reply without lines was never read (or its command never sent): it tells nothing.
+    const smtp::TSMTPReply& sender = replies.front();
+    if (sender.Lines.empty()) return;
+    if (!Accepted(sender)) {
+        refused(sender, envelope.SenderFailed);
+        return;  // what follows answers a transaction that never began
+    }
+    envelope.SenderAccepted = true;
+    bool every = true;
+    for (std::size_t i = 0; i < envelope.Recipients.size(); ++i) {
+        const smtp::TSMTPReply& reply = replies[i + 1];
+        if (reply.Lines.empty()) return;
+        if (Accepted(reply)) {
+            envelope.Recipients[i].Accepted = true;
+        } else {
+            refused(reply, envelope.Recipients[i].Failed);
+            every = false;
+        }
+    }
+    // DATA refused after a refused recipient says only that one was refused.
+    const smtp::TSMTPReply& data = replies.back();
+    if (every && !data.Lines.empty() && data.Code != 354) refused(data, envelope.DataFailed);
 }
 
 void TMailSender::SendMail() {
@@ -658,28 +822,34 @@ bool TMailSender::CertificateFailed() const {
            !sock.SSL().CertCheckFingerprint().empty();
 }
 
-bool TMailSender::AskAboutCertificate(TCertificateAnswer& Answer) {
-    if (Answer.Asked || !fOnCertificateQuestion || !CertificateFailed()) return false;
-    Answer.Asked = true;
+bool TMailSender::AskAboutCertificate() {
+    TCertificateAnswer& answer = fCertificateAnswer;
+    if (answer.Asked || !fOnCertificateQuestion || !CertificateFailed()) return false;
+    answer.Asked = true;
     const auto& ssl = fSMTP->Sock().SSL();
     const std::string digest = ssl.CertCheckFingerprint();
     fOnCertificateQuestion(*this, TCertificateQuestion{Host(), ssl.CertCheckError(), FingerprintText(digest)},
-                           Answer.Trusted);
-    if (!Answer.Trusted) return false;
+                           answer.Trusted);
+    if (!answer.Trusted) return false;
     fTrustedCertificates.push_back({Host(), digest});
     ApplyHostToTLS();
     return true;
 }
 
-bool TMailSender::LoginTry(TCertificateAnswer& Answer) {
+bool TMailSender::LoginTry() {
     // A certificate the operator refused is not met again: no further try connects.
-    if (Answer.Asked && !Answer.Trusted) return false;
+    if (fCertificateAnswer.Asked && !fCertificateAnswer.Trusted) return false;
     for (;;) {
         fRefusedBeforeAuth.reset();
         if (fSMTP->Login()) return true;
         if (fRefusedBeforeAuth) SmtpError(fRefusedBeforeAuth->Message, fRefusedBeforeAuth->Step);
-        if (!AskAboutCertificate(Answer)) return false;
+        if (!AskAboutCertificate()) return false;
     }
+}
+
+void TMailSender::LogIn(std::string& errorMsgs) {
+    Retry([&] { return LoginTry(); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
+    RequireAuthentication();
 }
 
 bool TMailSender::RefuseBeforeAuth(std::string Message, TMailFailureStep Step) {
@@ -722,9 +892,8 @@ void TMailSender::SendBuilt() {
     CheckDomains(addresses);
 
     std::string errorMsgs;
-    TCertificateAnswer certificate;
-    Retry([&] { return LoginTry(certificate); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
-    RequireAuthentication();
+    fCertificateAnswer = {};
+    LogIn(errorMsgs);
     smtp::TDeliveryStatusNotification notifications;
     if (fDeliveryConfirmation) {  // DSN offered: CheckBeforeAuth refused the server otherwise
         notifications = {smtp::TDeliveryStatusNotificationEvents::dsnSucecess,
@@ -736,26 +905,12 @@ void TMailSender::SendBuilt() {
     // A non-ASCII local part reaches its mailbox only in UTF-8, which only SMTPUTF8 allows.
     const bool smtputf8 = NeedsSMTPUTF8(addresses);
 
-    MailProcess(TMailStatus::pmsStartSends);
-    const auto size = static_cast<std::int64_t>(fArqMIMe.Size());
-    const std::string sender = EntryWithAsciiDomain(fFrom);
-    Retry([&] { return fSMTP->MailFrom(sender, size, smtputf8); }, "SMTP Error: Unable to send MailFrom.\r\n",
-          errorMsgs);
-
-    MailProcess(TMailStatus::pmsSendTo);
-    SendRecipients(fMIMEMess->Header().ToList(), "SMTP Error: Unable to send MailTo.\r\n", errorMsgs);
-    if (!fMIMEMess->Header().CCList().empty()) {
-        MailProcess(TMailStatus::pmsSendCC);
-        SendRecipients(fMIMEMess->Header().CCList(), "SMTP Error: Unable to send CC list.\r\n", errorMsgs);
-    }
-    if (!fBCC.empty()) {
-        MailProcess(TMailStatus::pmsSendBCC);
-        SendRecipients(fBCC, "SMTP Error: Unable to send BCC list.\r\n", errorMsgs);
-    }
-
-    MailProcess(TMailStatus::pmsSendData);
-    Retry([&] { return fSMTP->MailData(fArqMIMe); }, "SMTP Error: Unable to send Mail data.\r\n",
-          errorMsgs);
+    TEnvelope envelope = Envelope();
+    envelope.SMTPUTF8 = smtputf8;
+    if (fSMTP->Pipelining())
+        SendPipelined(envelope, errorMsgs);
+    else
+        SendStepByStep(envelope, errorMsgs);
 
     // The server has accepted the message: a QUIT that goes unanswered (or a dropped
     // connection) must not turn that into a failure, or the mail would be sent twice.

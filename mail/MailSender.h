@@ -49,6 +49,8 @@ public:
     /// Creates the SMTP client and the message; applies the defaults (port "25",
     /// host "127.0.0.1", `Attempts` 3, `MP_normal`, `UTF_8` out of `CP1252` text).
     TMailSender();
+    /// The same with an SMTP client of the caller's (over another transport, say).
+    explicit TMailSender(std::unique_ptr<smtp::TSMTPSend> Client);
     ~TMailSender();
     TMailSender(const TMailSender&) = delete;
     TMailSender& operator=(const TMailSender&) = delete;
@@ -302,21 +304,37 @@ private:
         bool Asked = false;
         bool Trusted = false;
     };
+    // The login step with the retry rule; then, with `StrictAuth`, the send ends unless
+    // the login authenticated.
+    void LogIn(std::string& errorMsgs);
     // One try of the login step (a certificate trusted when asked is tried again at once).
-    [[nodiscard]] bool LoginTry(TCertificateAnswer& Answer);
+    [[nodiscard]] bool LoginTry();
     // True when the last handshake failed on a certificate the operator can be asked about.
     [[nodiscard]] bool CertificateFailed() const;
-    [[nodiscard]] bool AskAboutCertificate(TCertificateAnswer& Answer);
+    [[nodiscard]] bool AskAboutCertificate();
     // The SMTP client's hook before it authenticates: false (and the reason kept) when
     // this send cannot go to this server.
     [[nodiscard]] bool CheckBeforeAuth();
     [[nodiscard]] bool RefuseBeforeAuth(std::string Message, TMailFailureStep Step);
     void RequireAuthentication();
     void QuitAfterFailure();
+    // Tries a step until it succeeds or has failed `Attempts` times, `failed` of them
+    // already; then the send ends with `failureText` and the answers gathered.
     template <class Step>
-    void Retry(const Step& step, const char* failureText, std::string& errorMsgs);
-    void SendRecipients(const std::vector<std::string>& list, const char* failureText,
-                        std::string& errorMsgs);
+    void Retry(const Step& step, const char* failureText, std::string& errorMsgs, unsigned failed = 0);
+    // The envelope of one send and how far it got (defined with the send flow).
+    struct TEnvelope;
+    [[nodiscard]] TEnvelope Envelope() const;
+    // Reports a step of the envelope once per send.
+    void Report(TEnvelope& envelope, TMailStatus status);
+    // Sender, recipients and data one command at a time, each with the retry rule,
+    // from where the envelope stands.
+    void SendStepByStep(TEnvelope& envelope, std::string& errorMsgs);
+    // Sender, recipients and DATA in one flight; on a refusal on from there step by step.
+    void SendPipelined(TEnvelope& envelope, std::string& errorMsgs);
+    // Counts the refusals of a flight as failed tries and gathers their answers.
+    void JudgeFlight(TEnvelope& envelope, const std::vector<smtp::TSMTPReply>& replies,
+                     std::string& errorMsgs) const;
     // Sender, To, CC, BCC and reply-to addresses, domains as A-labels.
     [[nodiscard]] std::vector<std::string> MailAddresses() const;
     // Ends the send when an address keeps a domain libidn2 refused.
@@ -360,6 +378,7 @@ private:
         TMailFailureStep Step;
     };
     std::optional<TRefusal> fRefusedBeforeAuth;
+    TCertificateAnswer fCertificateAnswer;  // of the current send
     std::vector<TTrustedCertificate> fTrustedCertificates;
     TOnCertificateQuestion fOnCertificateQuestion;
     bool fStrictAuth = false;

@@ -571,8 +571,9 @@ int TBlockSocket::RecvBuffer(void* Buffer, int Length) {
   LimitRecvBandwidth(Length);
   int Count = NativeRecv(UseHandle(), Buffer, Length, false);
   if (Count == 0) {
+    // The peer's orderly close, which a reset (ECONNRESET) is not.
     ResetLastError();
-    FLastError = WSAECONNRESET;
+    FLastError = WSAEDISCON;
   } else {
     SockCheck(Count);
   }
@@ -592,14 +593,18 @@ std::string TBlockSocket::RecvPacket(int Timeout) {
     NativeSleep(0);
     Result = ReadArrived(Timeout);
   }
-  if (FConvertLineEnd && !Result.empty()) {
-    if ((FLastCR && Result.front() == LF) || (FLastLF && Result.front() == CR))
-      Result.erase(0, 1);
-    FLastCR = false;
-    FLastLF = false;
-  }
+  DropLineEndRest(Result);
   ExceptCheck();
   return Result;
+}
+
+void TBlockSocket::DropLineEndRest(std::string& Bytes) {
+  if (!FConvertLineEnd || Bytes.empty())
+    return;
+  if ((FLastCR && Bytes.front() == LF) || (FLastLF && Bytes.front() == CR))
+    Bytes.erase(0, 1);
+  FLastCR = false;
+  FLastLF = false;
 }
 
 std::string TBlockSocket::ReadArrived(int Timeout) {
@@ -615,8 +620,18 @@ std::string TBlockSocket::ReadArrived(int Timeout) {
       }
       Count = WaitingData();
       if (Count == 0) {
-        FLastError = WSAECONNRESET;
-        return {};
+        // Readable with nothing to read: the peer has gone. A peek tells an
+        // orderly close (nothing more will come) from a reset (an error).
+        char Probe = 0;
+        const int Peeked = PeekBuffer(&Probe, 1);
+        if (Peeked < 0)
+          return {};
+        if (Peeked == 0) {
+          ResetLastError();
+          FLastError = WSAEDISCON;
+          return {};
+        }
+        Count = 1;  // a byte came after all
       }
     }
     std::string Result(static_cast<std::size_t>(Count), '\0');
@@ -652,6 +667,41 @@ bool TBlockSocket::SpendTime(int& Remaining, std::uint32_t Since) {
 }
 
 std::string TBlockSocket::RecvTerminated(int Timeout, std::string_view Terminator) {
+  int Remaining = Timeout;
+  bool First = true;
+  std::uint32_t Since = 0;
+  return ReadTerminated(Terminator, [&]() -> std::optional<int> {
+    // Each later pass: the whole Timeout again (inter-packet rule), else what
+    // the passes before have left of it.
+    if (!First && !SpendTime(Remaining, Since))
+      return std::nullopt;
+    First = false;
+    Since = mime::GetTick();
+    return Remaining;
+  });
+}
+
+std::string TBlockSocket::RecvStringUntil(std::chrono::steady_clock::time_point Deadline) {
+  using Clock = std::chrono::steady_clock;
+  bool First = true;
+  std::string Result = ReadTerminated("\r\n", [&]() -> std::optional<int> {
+    if (Deadline == Clock::time_point::max())
+      return -1;
+    const auto Left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+    // The first pass always looks: a line already here is no late line.
+    if (Left <= 0 && !First) {
+      FLastError = WSAETIMEDOUT;
+      return std::nullopt;
+    }
+    First = false;
+    return static_cast<int>(std::clamp<decltype(Left)>(Left, 0, std::numeric_limits<int>::max()));
+  });
+  if (FLastError != 0)
+    Result.clear();
+  return Result;
+}
+
+std::string TBlockSocket::ReadTerminated(std::string_view Terminator, const TNextWait& NextWait) {
   ResetLastError();
   std::string Result;
   if (Terminator.empty())
@@ -661,10 +711,11 @@ std::string TBlockSocket::RecvTerminated(int Timeout, std::string_view Terminato
   std::size_t Found = std::string::npos;
   std::size_t FoundLength = Terminator.size();
   std::size_t Scanned = 0;
-  int Remaining = Timeout;
   for (;;) {
-    const std::uint32_t Since = mime::GetTick();
-    Work += RecvPacket(Remaining);
+    const std::optional<int> Wait = NextWait();
+    if (!Wait)
+      break;
+    Work += RecvPacket(*Wait);
     if (FLastError != 0)
       break;
     if (AnyLineEnd) {
@@ -685,13 +736,16 @@ std::string TBlockSocket::RecvTerminated(int Timeout, std::string_view Terminato
       // The next pass may complete a terminator that began in this one.
       Scanned = Work.size() >= Terminator.size() ? Work.size() - Terminator.size() + 1 : 0;
     }
-    if (FMaxLineLength != 0 && Work.size() > static_cast<std::size_t>(FMaxLineLength)) {
+    // The limit is the line's: lines that came after it in the same packet are
+    // judged when they are read.
+    const std::size_t Line = Found != std::string::npos ? Found : Work.size();
+    if (FMaxLineLength != 0 && Line > static_cast<std::size_t>(FMaxLineLength)) {
+      if (Found != std::string::npos)
+        FLastCR = FLastLF = false;  // that line end is not taken
       FLastError = WSAENOBUFS;
       break;
     }
     if (Found != std::string::npos)
-      break;
-    if (!SpendTime(Remaining, Since))
       break;
   }
   if (FLastError == 0 && Found != std::string::npos) {
@@ -708,6 +762,18 @@ std::string TBlockSocket::RecvString(int Timeout) {
   if (FLastError != 0)
     Result.clear();
   return Result;
+}
+
+bool TBlockSocket::Unread() {
+  if (FBuffer.empty() && FSocket != -1) {
+    const int SavedError = FLastError;
+    std::string SavedDesc = FLastErrorDesc;
+    FBuffer = ReadArrived(0);
+    FLastError = SavedError;
+    FLastErrorDesc = std::move(SavedDesc);
+  }
+  DropLineEndRest(FBuffer);
+  return !FBuffer.empty();
 }
 
 std::int64_t TBlockSocket::RecvChunks(

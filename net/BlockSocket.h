@@ -3,10 +3,12 @@
 // chunked sending, bandwidth limits, queued options and error bookkeeping.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -163,8 +165,14 @@ public:
   virtual std::int32_t RecvInteger(int Timeout);
   /// One line without CR LF; empty with LastError set on failure.
   virtual std::string RecvString(int Timeout);
+  /// RecvString against a deadline instead of a time-out: the line must be whole
+  /// by Deadline however its bytes are paced, else 10060 (what came stays in the
+  /// line buffer). A line already in the line buffer is returned even when
+  /// Deadline has passed. time_point::max() waits without limit.
+  std::string RecvStringUntil(std::chrono::steady_clock::time_point Deadline);
   /// Bytes up to (not including) Terminator; see MaxLineLength, ConvertLineEnd
-  /// and InterPacketTimeout.
+  /// and InterPacketTimeout. 10101 when the peer closed the connection cleanly,
+  /// 10054 when it was reset.
   virtual std::string RecvTerminated(int Timeout, std::string_view Terminator);
   /// Whatever bytes are available (the line buffer first); waits up to Timeout.
   virtual std::string RecvPacket(int Timeout);
@@ -186,6 +194,11 @@ public:
   virtual int WaitingData();
   /// The line buffer's length when not empty, else WaitingData.
   int WaitingDataEx();
+  /// True when bytes from the peer wait to be read: in the line buffer, or
+  /// arrived already (records a TLS layer keeps to itself do not count, nor the
+  /// rest of a line end whose first half ended the last line). Waits for
+  /// nothing; what it reads stays in the line buffer; LastError stays as it was.
+  [[nodiscard]] bool Unread();
   /// Discards everything readable now.
   void Purge();
   /// Queues SO_LINGER; Linger in milliseconds.
@@ -259,7 +272,8 @@ public:
   void SetRaiseExcept(bool Value) noexcept { FRaiseExcept = Value; }
   [[nodiscard]] bool NonBlockMode() const noexcept { return FNonBlockMode; }
   void SetNonBlockMode(bool Value);
-  /// Longest line buffer RecvTerminated accepts; 0 = no limit.
+  /// Longest line RecvTerminated accepts (each line on its own, however many
+  /// arrive together); 0 = no limit.
   [[nodiscard]] int MaxLineLength() const noexcept { return FMaxLineLength; }
   void SetMaxLineLength(int Value) noexcept { FMaxLineLength = Value; }
   /// Bytes per second; 0 = none.
@@ -384,6 +398,14 @@ private:
   /// Time budget of reads that gather several packets: false (with 10060)
   /// when Remaining ran out.
   [[nodiscard]] bool SpendTime(int& Remaining, std::uint32_t Since);
+  /// The wait for the next packet of a line: milliseconds (-1 = no limit), or
+  /// nothing once the line's time is up.
+  using TNextWait = std::function<std::optional<int>()>;
+  /// RecvTerminated with the waits NextWait gives.
+  std::string ReadTerminated(std::string_view Terminator, const TNextWait& NextWait);
+  /// With ConvertLineEnd: drops from the front of Bytes the second half of the
+  /// line end that ended the last line (LF after a lone CR, CR after a lone LF).
+  void DropLineEndRest(std::string& Bytes);
 
   THookSocketStatus FOnStatus;
   THookDataFilter FOnReadFilter;

@@ -36,6 +36,8 @@ inline constexpr int WSAECONNREFUSED = 10061;
 inline constexpr int WSAEHOSTDOWN = 10064;
 inline constexpr int WSAEHOSTUNREACH = 10065;
 inline constexpr int WSASYSNOTREADY = 10091;
+/// The peer closed the connection cleanly ("Disconnect"); a reset stays 10054.
+inline constexpr int WSAEDISCON = 10101;
 inline constexpr int WSATYPE_NOT_FOUND = 10109;
 inline constexpr int WSAHOST_NOT_FOUND = 11001;
 inline constexpr int WSATRY_AGAIN = 11002;

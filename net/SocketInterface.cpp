@@ -16,6 +16,7 @@
 #include <chrono>
 #include <thread>
 
+#include "net/AddressText.h"
 #include "net/SocketErrors.h"
 #include "net/detail/Native.h"
 
@@ -205,6 +206,21 @@ std::string GetHostName() {
   if (gethostname(Name.data(), 254) != 0)
     return {};
   return Name.data();
+}
+
+std::string FullyQualifiedName(const std::string& Name) {
+  if (Name.empty())
+    return {};
+  addrinfo Hints{};
+  Hints.ai_flags = AI_CANONNAME;
+  Hints.ai_socktype = SOCK_STREAM;
+  TAddrInfoList List;
+  if (LookUp(Name.c_str(), nullptr, Hints, List) != 0 || !List || List->ai_canonname == nullptr)
+    return {};
+  const std::string Canonical = List->ai_canonname;
+  const bool Domain = Canonical.find('.') != std::string::npos && Canonical.back() != '.' &&
+                      !IsIP(Canonical) && !IsIP6(Canonical);
+  return Domain ? Canonical : std::string();
 }
 
 namespace detail {

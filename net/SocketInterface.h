@@ -67,5 +67,9 @@ void ResolveNameToIP(const std::string& Name, int Family, int SockProtocol, int 
                                           int SockType);
 /// The local machine's name; empty when the platform gives none.
 [[nodiscard]] std::string GetHostName();
+/// The fully qualified domain name the system knows for Name (its canonical
+/// name, from the hosts file or DNS), when that has a dot and is no address;
+/// empty otherwise.
+[[nodiscard]] std::string FullyQualifiedName(const std::string& Name);
 
 }  // namespace tandrel::net

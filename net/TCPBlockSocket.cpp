@@ -193,6 +193,8 @@ int TTCPBlockSocket::RecvBuffer(void* Buffer, int Length) {
     SetLastError(WSAEWOULDBLOCK);
   else if (FSSL->LastError() != 0)
     SetLastError(WSASYSNOTREADY);
+  else if (Count == 0)
+    SetLastError(WSAEDISCON);  // the peer ended TLS with its close notice
   ExceptCheck();
   if (Count > 0 && LastError() == 0)
     Count = AfterRecv(Buffer, Count);

@@ -1,7 +1,9 @@
 #include "smtp/SMTPSend.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -10,6 +12,8 @@
 #include "mime/Codings.h"
 #include "mime/MD5.h"
 #include "mime/SystemCodePage.h"
+#include "mime/Utf8.h"
+#include "net/AddressText.h"
 
 namespace tandrel::smtp {
 
@@ -24,6 +28,7 @@ constexpr std::string_view RefusedNonAscii = "553 5.6.7 Refused: non-ASCII addre
 constexpr std::string_view RefusedStartTLS =
     "554 5.7.0 Refused: data arrived after the STARTTLS reply";
 constexpr std::string_view RefusedLongReply = "554 5.5.0 Refused: reply of more than 10000 lines";
+constexpr std::string_view RefusedOutOfTurn = "554 5.5.0 Refused: the server answered out of turn";
 constexpr std::string_view RefusedNoTLS =
     "530 5.7.0 Refused: the server does not offer STARTTLS and its certificate is to be checked";
 static_assert(TSMTPSend::MaxReplyLines == 10000);
@@ -115,6 +120,46 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of(CRLF) != std::str
 
 bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; }
 
+// A reply line as text: valid UTF-8 stays as it is (servers that speak it mean it),
+// anything else is Windows-1252.
+std::string ReplyText(const std::string& Bytes)
+{
+    for (std::size_t i = 0; i < Bytes.size();) {
+        const mime::TDecodedChar c = mime::DecodeUtf8Char(Bytes, i);
+        if (!c.Valid) return mime::TextFromAnsi(Bytes);
+        i += c.Length;
+    }
+    return Bytes;
+}
+
+// Replies the server may not close a reply of its own with: a 221 to anything but
+// QUIT, a 220 to anything but STARTTLS, a 235 outside an authentication.
+bool TiedToOtherCommand(int Code) { return Code == 220 || Code == 221 || Code == 235; }
+
+// A domain as EHLO wants one: dot-separated labels of letters, digits and hyphens.
+bool IsDomainName(std::string_view Name)
+{
+    if (Name.find('.') == std::string_view::npos || Name.front() == '.' || Name.back() == '.' ||
+        Name.find("..") != std::string_view::npos)
+        return false;
+    for (const char c : Name) {
+        const bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit && c != '-' && c != '.') return false;
+    }
+    return true;
+}
+
+// The address literal of RFC 5321 (4.1.3) for a numeric address; empty for anything else.
+std::string AddressLiteral(std::string Address)
+{
+    if (net::IsIP(Address)) return "[" + Address + "]";
+    Address = Address.substr(0, Address.find('%'));  // a zone belongs to this host only
+    constexpr std::string_view Mapped = "::ffff:";
+    if (StartsWithNoCase(Address, Mapped) && net::IsIP(Address.substr(Mapped.size())))
+        return "[" + Address.substr(Mapped.size()) + "]";
+    return net::IsIP6(Address) ? "[IPv6:" + Address + "]" : std::string();
+}
+
 // Connect and TLS handshakes wait no longer than a reply may when the socket
 // has no limit of its own: a server that takes the connection and never
 // answers the handshake would otherwise hold the client for good.
@@ -161,8 +206,10 @@ std::size_t StuffedSize(std::string_view Line)
 
 } // namespace
 
-TSMTPSend::TSMTPSend()
-    : FSock(std::make_unique<net::TTCPBlockSocket>())
+TSMTPSend::TSMTPSend() : TSMTPSend(std::make_unique<net::TTCPBlockSocket>()) {}
+
+TSMTPSend::TSMTPSend(std::unique_ptr<net::TTCPBlockSocket> Sock)
+    : FSock(std::move(Sock))
 {
     FSock->SetOwner(this);
     FSock->SetConvertLineEnd(true);
@@ -177,24 +224,35 @@ TSMTPSend::~TSMTPSend() = default;
 
 int TSMTPSend::ReadResult()
 {
+    using Clock = std::chrono::steady_clock;
+    // The time-out is the reply's, not each read's: a server that trickles its
+    // bytes must not hold the client past it.
+    const Clock::time_point deadline = Timeout() < 0 ? Clock::time_point::max()
+                                                     : Clock::now() + std::chrono::milliseconds(Timeout());
     FFullResult.clear();
     bool ended = false;
     bool failed = false;
+    std::string line;
     while (!ended && static_cast<int>(FFullResult.size()) < MaxReplyLines) {
-        FResultString = mime::TextFromAnsi(FSock->RecvString(Timeout()));
+        line = FSock->RecvStringUntil(deadline);
+        FResultString = ReplyText(line);
         FFullResult.push_back(FResultString);
         failed = FSock->LastError() != 0;
-        ended = failed || FResultString.find('-') != 3;
+        // The line's shape is in its bytes: as text a non-ASCII character before the
+        // hyphen would move it.
+        ended = failed || line.find('-') != 3;
     }
+    // The last line ends the reply and carries its code (RFC 5321, 4.2.1).
     int code = 0;
-    if (ended && !failed && FFullResult.front().size() >= 3)
-        code = ToNumber<int>(std::string_view(FFullResult.front()).substr(0, 3), 0);
+    if (ended && !failed && line.size() >= 3) code = ToNumber<int>(std::string_view(line).substr(0, 3), 0);
+    const std::string& last = FFullResult.back();
     FResultCode = code;
-    EnhancedCode(FFullResult.front());
+    EnhancedCode(last);
     if (!ended) SetOwnReply(RefusedLongReply);
     // What the server says next (the rest of this reply, or a reply that comes
-    // late) would be read as the answer to our next command.
-    if (!ended || failed) DropConnection();
+    // late) would be read as the answer to our next command; after a line that is
+    // no reply nothing it says can be paired with a command; after a 421 it closes.
+    if (!ended || failed || code == 0 || code == 421) DropConnection();
     return code;
 }
 
@@ -281,21 +339,76 @@ bool TSMTPSend::RefuseAddress(std::string_view Address, bool SMTPUTF8)
     return true;
 }
 
-bool TSMTPSend::SendCommand(std::string_view Line)
+std::string TSMTPSend::CommandBytes(std::string_view Line) const
 {
     std::string bytes = FSMTPUTF8 ? std::string(Line) : mime::AnsiFromText(Line);
     bytes += CRLF;
-    FSock->SendString(bytes);
+    return bytes;
+}
+
+bool TSMTPSend::SendCommand(std::string_view Line)
+{
+    FSock->SendString(CommandBytes(Line));
     return FSock->LastError() == 0;
 }
 
 int TSMTPSend::Command(std::string_view Line)
 {
+    if (!FAuthenticating) return Command(Line, TReplyTo::Command);
+    // A mechanism that gave up on a challenge leaves it open: the next AUTH would be
+    // taken as its answer.
+    if (Line.starts_with("AUTH ")) CancelOpenExchange();
+    return Command(Line, TReplyTo::Auth);
+}
+
+void TSMTPSend::CancelOpenExchange()
+{
+    if (FResultCode == 334) static_cast<void>(Command("*", TReplyTo::Cancel));
+}
+
+int TSMTPSend::Command(std::string_view Line, TReplyTo What)
+{
     // Nothing is said on a closed connection: its last reply and the socket's
     // error still tell why it ended.
     if (!Connected()) return 0;
+    if (Unsolicited()) return 0;
     if (!SendCommand(Line)) return NoReply();
-    return ReadResult();
+    return Answer(What);
+}
+
+int TSMTPSend::Answer(TReplyTo What)
+{
+    const int code = ReadResult();
+    if (code == 0 || code / 100 == 4 || code / 100 == 5) return code;  // refusals fit any command
+    bool fits = false;
+    switch (What) {
+    case TReplyTo::Command:
+    case TReplyTo::DataEnd: fits = code / 100 == 2 && !TiedToOtherCommand(code); break;
+    case TReplyTo::Hello: fits = Between(code, 250, 259); break;
+    case TReplyTo::StartTLS: fits = code == 220; break;
+    case TReplyTo::Auth: fits = code == 235 || code == 334; break;
+    case TReplyTo::Cancel: fits = false; break;  // only a refusal ends a cancelled exchange
+    case TReplyTo::Data: fits = code == 354; break;
+    case TReplyTo::Quit: fits = true; break;  // the conversation ends either way
+    }
+    // A reply that cannot answer this command answers an earlier one, or none: the
+    // conversation is out of step.
+    return fits ? code : OutOfTurn();
+}
+
+int TSMTPSend::OutOfTurn()
+{
+    SetOwnReply(RefusedOutOfTurn);
+    DropConnection();
+    return 0;
+}
+
+bool TSMTPSend::Unsolicited()
+{
+    // Bytes waiting before we have said anything belong to no command of ours.
+    if (!FSock->Unread()) return false;
+    OutOfTurn();
+    return true;
 }
 
 int TSMTPSend::NoReply()
@@ -321,6 +434,8 @@ bool TSMTPSend::Connect()
 {
     FSock->CloseSocket();
     FSMTPUTF8 = false;
+    FQuitSent = false;
+    FDataEnded = false;
     // Closing drops queued socket options; each new handle needs it again, or
     // every message written in pieces waits for the peer's delayed ACK.
     FSock->SetNoDelay(true);
@@ -343,13 +458,29 @@ bool TSMTPSend::Connect()
 bool TSMTPSend::Helo()
 {
     if (RefuseUnsafe(FSystemName)) return false;
-    return Between(Command("HELO " + FSystemName), 250, 259);
+    return Between(Command("HELO " + HelloName(), TReplyTo::Hello), 250, 259);
 }
 
 bool TSMTPSend::Ehlo()
 {
     if (RefuseUnsafe(FSystemName)) return false;
-    return Between(Command("EHLO " + FSystemName), 250, 259);
+    return Between(Command("EHLO " + HelloName(), TReplyTo::Hello), 250, 259);
+}
+
+std::string TSMTPSend::HelloName()
+{
+    // A bare host name is neither a domain nor an address literal (RFC 5321,
+    // 4.1.4), and servers that check refuse it.
+    if (std::string literal = AddressLiteral(FSystemName); !literal.empty()) return literal;
+    if (IsDomainName(FSystemName) || (FSystemName.starts_with('[') && FSystemName.ends_with(']')))
+        return FSystemName;
+    if (FLookedUpName != FSystemName) {
+        FLookedUpName = FSystemName;
+        FFullName = net::FullyQualifiedName(FSystemName);
+    }
+    if (!FFullName.empty()) return FFullName;
+    std::string literal = AddressLiteral(FSock->GetLocalSinIP());
+    return literal.empty() ? FSystemName : literal;
 }
 
 void TSMTPSend::ReadCapabilities()
@@ -375,7 +506,8 @@ bool TSMTPSend::Login()
     FLoginStep = TLoginStep::lsHello;
     if (!Ehlo()) {
         FESMTP = false;
-        if (!Helo()) return false;
+        // A server that closed (421), or a reply out of step, leaves no one to greet.
+        if (!Connected() || !Helo()) return false;
     }
     if (FESMTP) ReadCapabilities();
 
@@ -392,9 +524,18 @@ bool TSMTPSend::Login()
     FLoginStep = TLoginStep::lsAuth;
     // The caller may refuse this server before the password goes to it.
     if (FOnBeforeAuth && !FOnBeforeAuth(*this)) return false;
-    if (FESMTP && (!UserName().empty() || !Password().empty())) Authenticate();
+    if (FESMTP && (!UserName().empty() || !Password().empty())) {
+        // Every line of the exchange carries secrets; a transcript hides them all.
+        FAuthenticating = true;
+        Authenticate();
+        CancelOpenExchange();
+        FAuthenticating = false;
+    }
     // A refused login is the server's answer; a lost connection is no login.
     if (!Connected()) return false;
+    // Logged in means in step: a line the server added after its last reply would be
+    // read as the answer to the first command of the mail. A new connection may do better.
+    if (Unsolicited()) return false;
     FLoginStep = TLoginStep::lsDone;
     return true;
 }
@@ -473,8 +614,8 @@ bool TSMTPSend::AuthXOauth2()
 bool TSMTPSend::StartTLS()
 {
     if (FindCap("STARTTLS").empty()) return false;
-    if (Command("STARTTLS") != 220 || FSock->LastError() != 0) return false;
-    if (!FSock->LineBuffer().empty() || FSock->WaitingData() > 0) {
+    if (Command("STARTTLS", TReplyTo::StartTLS) != 220 || FSock->LastError() != 0) return false;
+    if (FSock->Unread()) {
         // Bytes sent in the clear after the reply would later pass as protected.
         SetOwnReply(RefusedStartTLS);
         DropConnection();
@@ -490,7 +631,10 @@ bool TSMTPSend::StartTLS()
 
 bool TSMTPSend::Logout()
 {
-    const int code = Command("QUIT");
+    int code = 0;
+    if (!FQuitSent) code = Command("QUIT", TReplyTo::Quit);
+    else if (Connected()) code = Answer(TReplyTo::Quit);
+    FQuitSent = false;
     FSock->CloseSocket();
     return code == 221;
 }
@@ -503,15 +647,22 @@ bool TSMTPSend::Reset()
 
 bool TSMTPSend::NoOp() { return Between(Command("NOOP"), 200, 299); }
 
-bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8)
+std::string TSMTPSend::MailFromLine(std::string_view Value, std::int64_t Size, bool SMTPUTF8, bool Body8Bit) const
 {
-    if (RefuseAddress(Value, SMTPUTF8)) return false;
     std::string line = "MAIL FROM:<" + std::string(Value) + ">";
     if (FESMTPSize && Size > 0) line += " SIZE=" + std::to_string(Size);
+    // RFC 6152: 8-bit data is declared, and only to a server that takes it.
+    if (Body8Bit && !FindCap("8BITMIME").empty()) line += " BODY=8BITMIME";
     if (!FDeliveryStatusNotification.Empty()) line += " RET=FULL";
     if (SMTPUTF8) line += " SMTPUTF8";
+    return line;
+}
+
+bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8, bool Body8Bit)
+{
+    if (RefuseAddress(Value, SMTPUTF8)) return false;
     FSMTPUTF8 = SMTPUTF8;
-    const bool accepted = Between(Command(line), 200, 299);
+    const bool accepted = Between(Command(MailFromLine(Value, Size, SMTPUTF8, Body8Bit)), 200, 299);
     FSMTPUTF8 = SMTPUTF8 && accepted;
     return accepted;
 }
@@ -519,6 +670,11 @@ bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF
 bool TSMTPSend::MailTo(std::string_view Value)
 {
     if (RefuseAddress(Value, FSMTPUTF8)) return false;
+    return Between(Command(MailToLine(Value)), 200, 299);
+}
+
+std::string TSMTPSend::MailToLine(std::string_view Value) const
+{
     std::string line = "RCPT TO:<" + std::string(Value) + ">";
     using E = TDeliveryStatusNotificationEvents;
     static constexpr std::array<std::pair<E, std::string_view>, 3> Names{{
@@ -530,7 +686,58 @@ bool TSMTPSend::MailTo(std::string_view Value)
             notify += name;
         }
     if (!notify.empty()) line += " NOTIFY=" + notify + " ORCPT=" + OriginalRecipient(Value);
-    return Between(Command(line), 200, 299);
+    return line;
+}
+
+bool TSMTPSend::Pipelining() const { return FESMTP && !FindCap("PIPELINING").empty(); }
+
+bool TSMTPSend::MailTransaction(std::string_view From, std::int64_t Size, bool SMTPUTF8, bool Body8Bit,
+                                const std::vector<std::string>& Recipients, std::vector<TSMTPReply>& Replies)
+{
+    Replies.assign(Recipients.size() + 2, TSMTPReply{});
+    const auto own = [this] { return TSMTPReply{FResultCode, FFullResult}; };
+    // An address that would be refused alone stops the whole flight before it leaves.
+    if (RefuseAddress(From, SMTPUTF8)) {
+        Replies.front() = own();
+        return false;
+    }
+    for (std::size_t i = 0; i < Recipients.size(); ++i)
+        if (RefuseAddress(Recipients[i], SMTPUTF8)) {
+            Replies[i + 1] = own();
+            return false;
+        }
+    if (!Connected() || Unsolicited()) {
+        Replies.front() = own();
+        return false;
+    }
+
+    FSMTPUTF8 = SMTPUTF8;
+    std::string flight = CommandBytes(MailFromLine(From, Size, SMTPUTF8, Body8Bit));
+    for (const std::string& to : Recipients) flight += CommandBytes(MailToLine(to));
+    flight += CommandBytes("DATA");
+    FSock->SendString(flight);
+    if (FSock->LastError() != 0) {
+        NoReply();
+        Replies.front() = own();
+        FSMTPUTF8 = false;
+        return false;
+    }
+    // Exactly one reply per command, in order; a reply out of step closes the
+    // connection and leaves the rest unread.
+    for (std::size_t i = 0; i < Replies.size() && Connected(); ++i) {
+        Answer(i + 1 == Replies.size() ? TReplyTo::Data : TReplyTo::Command);
+        Replies[i] = own();
+    }
+    const auto accepted = [](const TSMTPReply& r) { return Between(r.Code, 200, 299); };
+    FSMTPUTF8 = SMTPUTF8 && accepted(Replies.front());
+    const bool envelope = std::all_of(Replies.begin(), Replies.end() - 1, accepted);
+    if (Replies.back().Code != 354) return false;
+    if (envelope) return true;
+    // The server takes data for the recipients it accepted; ending it would deliver
+    // the message to some and not to others. Closed before the end, the data is
+    // dropped with the whole transaction.
+    DropConnection();
+    return false;
 }
 
 // The data between DATA and the final ".": lines stuffed (a leading "." doubled),
@@ -541,6 +748,17 @@ public:
     TDataWriter(TSMTPSend& Client, std::size_t PieceSize) : FClient(Client), FPieceSize(PieceSize)
     {
         FBuffer.reserve(PieceSize + 2);
+    }
+    ~TDataWriter() { FClient.FSendingData = false; }
+    TDataWriter(const TDataWriter&) = delete;
+    TDataWriter& operator=(const TDataWriter&) = delete;
+
+    // After the 354: the message may follow only when nothing else came with it.
+    [[nodiscard]] bool Begin()
+    {
+        if (FClient.Unsolicited()) return false;
+        FClient.FSendingData = true;
+        return true;
     }
 
     // One line that holds no CR or LF.
@@ -564,10 +782,12 @@ public:
         return Append(Rest);
     }
 
-    // The final "." travels with the last piece: one write less, same bytes.
-    [[nodiscard]] bool Finish()
+    // The final "." travels with the last piece: one write less, same bytes. So does
+    // a QUIT that follows it.
+    [[nodiscard]] bool Finish(bool ThenQuit)
     {
         FBuffer += ".\r\n";
+        if (ThenQuit) FBuffer += FClient.CommandBytes("QUIT");
         return Flush();
     }
 
@@ -598,31 +818,50 @@ private:
 
 bool TSMTPSend::MailData(const std::vector<std::string>& Value)
 {
-    if (Command("DATA") != 354) return false;
+    if (Command("DATA", TReplyTo::Data) != 354) return false;
     TDataWriter data(*this, DataBufferSize);
+    if (!data.Begin()) return false;
     for (const std::string& line : Value)
         if (!data.Line(line)) return false;
-    return EndData(data);
+    return EndData(data, false);
 }
 
-bool TSMTPSend::EndData(TDataWriter& Data)
+bool TSMTPSend::EndData(TDataWriter& Data, bool ThenQuit)
 {
-    if (!Data.Finish()) return false;
+    // From here the server may hold the message, whatever comes of its reply.
+    FDataEnded = true;
+    if (!Data.Finish(ThenQuit)) return false;
+    FQuitSent = ThenQuit;
     FSMTPUTF8 = false;  // the final reply ends the transaction, accepted or not
-    return Between(ReadResult(), 200, 299);
+    const bool accepted = Between(Answer(TReplyTo::DataEnd), 200, 299);
+    // Refused with QUIT already out: the conversation is over.
+    if (!accepted && FQuitSent) DropConnection();
+    return accepted;
 }
 
 bool TSMTPSend::MailData(const mime::TMessageBytes& Value)
 {
-    if (Command("DATA") != 354) return false;
+    if (Command("DATA", TReplyTo::Data) != 354) return false;
+    return SendMessageBytes(Value, false);
+}
+
+bool TSMTPSend::SendMessage(const mime::TMessageBytes& Value, bool ThenQuit)
+{
+    if (!Connected()) return false;
+    return SendMessageBytes(Value, ThenQuit);
+}
+
+bool TSMTPSend::SendMessageBytes(const mime::TMessageBytes& Value, bool ThenQuit)
+{
     TDataWriter data(*this, DataWriteSize);
+    if (!data.Begin()) return false;
     for (std::string_view piece : Value.Pieces()) {
         // A piece is whole lines joined by CR LF: cut at every line break, as each
         // line of the list would be cut, it gives the same lines and the same bytes.
         if (piece.ends_with(CRLF)) piece.remove_suffix(CRLF.size());
         if (!data.Line(piece)) return false;
     }
-    return EndData(data);
+    return EndData(data, ThenQuit);
 }
 
 bool TSMTPSend::Etrn(std::string_view Value)

@@ -11,6 +11,7 @@
 #include "mime/MessageBytes.h"
 #include "net/NetClient.h"
 #include "net/TCPBlockSocket.h"
+#include "smtp/SMTPReply.h"
 
 namespace tandrel::smtp {
 
@@ -53,28 +54,37 @@ using THookBeforeAuth = std::function<bool(const TSMTPSend& Sender)>;
 /// (implicit, or after STARTTLS). Never throws: every operation returns whether the
 /// server accepted it and keeps the last reply readable (`ResultCode`, `ResultString`,
 /// `FullResult`); connection, time-out and TLS errors are in `Sock().LastError()`.
-/// The client closes the connection itself, without a word, as soon as the
-/// conversation falls out of step (a reply not read whole, a command or the data not
-/// written whole, a failed TLS handshake): later commands then fail at once, sending
-/// nothing and leaving the reply and the socket's error that tell why.
-/// Texts (commands, replies, capabilities) are UTF-8 and travel as Windows-1252 bytes,
-/// except the commands of a mail transaction begun with SMTPUTF8, which travel as UTF-8,
-/// and the user name and password, which every mechanism sends as UTF-8.
+/// Every reply belongs to exactly one command: it is read whole within `Timeout` and its
+/// code is its last line's. The client closes the connection itself, without a word, as
+/// soon as the conversation falls out of step: a reply not read whole in time, one the
+/// command cannot have (a 250 to DATA, a 220 to MAIL FROM...), bytes from the server
+/// where no reply is due, a command or the data not written whole, a failed TLS
+/// handshake; also after a 421, with which the server closes. Later commands then fail
+/// at once, sending nothing and leaving the reply and the socket's error that tell why.
+/// Texts (commands, replies, capabilities) are UTF-8. Commands travel as Windows-1252
+/// bytes, except those of a mail transaction begun with SMTPUTF8, which travel as UTF-8,
+/// and the user name and password, which every mechanism sends as UTF-8; a reply line
+/// is taken as UTF-8 when its bytes are valid UTF-8, else as Windows-1252.
 class TSMTPSend : public net::TNetClient {
 public:
     /// Port "25", Timeout 60000 ms, SystemName the local host name, no TLS, no
     /// notifications. The socket converts any line end, refuses lines over 65536
     /// bytes and sends without delay (TCP_NODELAY).
     TSMTPSend();
+    /// The same over a socket of the caller's (another transport); owned from now on.
+    explicit TSMTPSend(std::unique_ptr<net::TTCPBlockSocket> Sock);
     ~TSMTPSend() override;
     TSMTPSend(const TSMTPSend&) = delete;
     TSMTPSend& operator=(const TSMTPSend&) = delete;
 
-    /// Reads one reply (all its lines). Returns its code and sets `ResultCode`: 0 when
-    /// any of its lines could not be read (time-out, closed connection, line over the
+    /// Reads one reply (all its lines), which must be whole within `Timeout` from now
+    /// however its bytes are paced. Returns its code, the first three characters of its
+    /// last line, and sets `ResultCode` and the enhanced code from that line: 0 when any
+    /// of its lines could not be read (time-out, closed connection, line over the
     /// limit), when the code is not a number, or when the reply runs past
-    /// `MaxReplyLines` lines (then the reply is a refusal of our own). A reply not
-    /// read whole closes the connection: what follows can no longer be trusted.
+    /// `MaxReplyLines` lines (then the reply is a refusal of our own). A reply not read
+    /// whole, or not a reply at all (code 0), closes the connection: what follows can no
+    /// longer be trusted; so does a 421 (the server is closing).
     int ReadResult();
     /// Parses the enhanced status code ("550 5.1.1 text" gives 5, 1, 1) into
     /// `EnhCode1`..`EnhCode3`; all three stay 0 when the line has none.
@@ -93,34 +103,44 @@ public:
     /// True while a connection is open, and so in step: a command sent now is
     /// understood as the next one.
     [[nodiscard]] bool Connected() const;
-    /// Sends "HELO " + `SystemName`; true on 250..259. Refuses (false, nothing sent) a
-    /// `SystemName` holding CR or LF.
+    /// Sends "HELO " + the name of `HelloName`; true on 250..259. Refuses (false,
+    /// nothing sent) a `SystemName` holding CR or LF.
     [[nodiscard]] bool Helo();
-    /// Sends "EHLO " + `SystemName`; true on 250..259. Refuses like `Helo`.
+    /// Sends "EHLO " + the name of `HelloName`; true on 250..259. Refuses like `Helo`.
     [[nodiscard]] bool Ehlo();
+    /// The name EHLO and HELO give: `SystemName` when it is a domain or an address
+    /// literal; for a bare name ("vm") the fully qualified name the system knows for
+    /// it, else the address literal of the connection's local address ("[192.0.2.10]",
+    /// "[IPv6:2001:db8::1]"); an address becomes its literal.
+    [[nodiscard]] std::string HelloName();
     /// Connect, greeting 220, EHLO (else HELO), STARTTLS when `AutoTLS` and offered,
     /// SIZE, `OnBeforeAuth`, authentication when a user name or password is set (PLAIN,
     /// LOGIN, CRAM-MD5, XOAUTH2 in that order under TLS; in the clear CRAM-MD5 first,
     /// which does not reveal the password). False when connect, greeting, both greetings
     /// or STARTTLS fail, when `OnBeforeAuth` says no (the connection stays open and in
-    /// step), or when the connection was lost on the way; a refused authentication does
-    /// not fail it (see `AuthDone`). With `AutoTLS` and the socket's `VerifyCert` set, also
-    /// false (before authenticating) when the server does not offer STARTTLS. `LoginStep`
-    /// tells where it ended.
+    /// step), or when the connection was lost or fell out of step on the way (also when
+    /// the server has said more than its replies at the end); a refused authentication
+    /// does not fail it (see `AuthDone`). With `AutoTLS` and the socket's `VerifyCert` set,
+    /// also false (before authenticating) when the server does not offer STARTTLS.
+    /// `LoginStep` tells where it ended.
     [[nodiscard]] bool Login();
-    /// Sends "QUIT"; true on 221. The socket is closed whatever the reply.
+    /// Sends "QUIT" (unless `SendMessage` sent it already); true on 221. The socket is
+    /// closed whatever the reply.
     [[nodiscard]] bool Logout();
     /// Sends "RSET"; true on 200..299.
     [[nodiscard]] bool Reset();
     /// Sends "NOOP"; true on 200..299.
     [[nodiscard]] bool NoOp();
     /// Sends "MAIL FROM:<Value>", with " SIZE=n" when the server announced SIZE and
-    /// `Size` > 0, " RET=FULL" when notifications are requested and " SMTPUTF8" when
-    /// `SMTPUTF8` is set; true on 200..299. An accepted SMTPUTF8 begins a transaction whose
-    /// commands go out in UTF-8 until the data is sent, `Reset` or the next `Login`.
-    /// Refuses (false, nothing sent, `ResultCode` 0) a `Value` holding CR or LF, or one
-    /// with non-ASCII letters without `SMTPUTF8` (its bytes would name another mailbox).
-    [[nodiscard]] bool MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8 = false);
+    /// `Size` > 0, " BODY=8BITMIME" when `Body8Bit` (the message holds 8-bit bytes) and
+    /// the server announced 8BITMIME, " RET=FULL" when notifications are requested and
+    /// " SMTPUTF8" when `SMTPUTF8` is set; true on 200..299. An accepted SMTPUTF8 begins a
+    /// transaction whose commands go out in UTF-8 until the data is sent, `Reset` or the
+    /// next `Login`. Refuses (false, nothing sent, `ResultCode` 0) a `Value` holding CR or
+    /// LF, or one with non-ASCII letters without `SMTPUTF8` (its bytes would name another
+    /// mailbox).
+    [[nodiscard]] bool MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8 = false,
+                                bool Body8Bit = false);
     /// Sends "RCPT TO:<Value>", with " NOTIFY=... ORCPT=rfc822;Value" when notifications
     /// are requested (" ORCPT=utf-8;" and the address, `+`, `=`, `\` and blanks written
     /// as "\x{HH}", for a non-ASCII one); true on 200..299. Refuses a `Value` holding CR
@@ -134,6 +154,36 @@ public:
     /// MailData of the lines of a composed message, handed to the socket in pieces of
     /// about `DataWriteSize` bytes instead: fewer, larger writes of the same bytes.
     [[nodiscard]] bool MailData(const mime::TMessageBytes& Value);
+    /// True when the server offers PIPELINING (RFC 2920) in this conversation.
+    [[nodiscard]] bool Pipelining() const;
+    /// Begins a mail transaction in one flight, for a server that offers PIPELINING:
+    /// MAIL FROM (as `MailFrom`), one RCPT TO per recipient (as `MailTo`) and DATA go out
+    /// in one write, then their replies are read in order, each whole within `Timeout`.
+    /// `Replies` gets one reply per command (sender, each recipient, DATA); one not read
+    /// keeps code 0 and no line. True when the sender and every recipient were accepted
+    /// (200..299) and DATA was answered 354: the message follows with `SendMessage`.
+    /// When DATA was answered 354 although the sender or a recipient was refused, the
+    /// connection is closed without ending the data, so the server drops the transaction
+    /// and nobody gets the message. An address `MailFrom` or `MailTo` would refuse sends
+    /// nothing: its reply is that refusal (code 0).
+    [[nodiscard]] bool MailTransaction(std::string_view From, std::int64_t Size, bool SMTPUTF8, bool Body8Bit,
+                                       const std::vector<std::string>& Recipients,
+                                       std::vector<TSMTPReply>& Replies);
+    /// After DATA's 354: the message as `MailData` sends it and its final "."; with
+    /// `ThenQuit` also "QUIT" in the same write, for a conversation that ends with this
+    /// message and a server that offers PIPELINING: `Logout` then reads QUIT's reply
+    /// without sending it again, and a refused message closes the connection. True when
+    /// the end of data is answered 200..299.
+    [[nodiscard]] bool SendMessage(const mime::TMessageBytes& Value, bool ThenQuit);
+    /// True once the end of a message went out on this connection: the server may hold
+    /// that message whatever its reply said (until the next `Login`).
+    [[nodiscard]] bool DataEnded() const { return FDataEnded; }
+    /// True while an authentication exchange runs: every line written then carries
+    /// secrets (the AUTH line's initial response, each answer to a challenge).
+    [[nodiscard]] bool Authenticating() const { return FAuthenticating; }
+    /// True while the message is written, from after DATA's 354 to its final "." (and a
+    /// QUIT that travels with it).
+    [[nodiscard]] bool SendingData() const { return FSendingData; }
     /// Sends "ETRN " + `Value`; true on 250..259. Refuses a `Value` holding CR or LF.
     [[nodiscard]] bool Etrn(std::string_view Value);
     /// Sends "VRFY " + `Value`; true on 250..259. Refuses a `Value` holding CR or LF.
@@ -172,7 +222,7 @@ public:
     [[nodiscard]] net::TTCPBlockSocket& Sock() { return *FSock; }
     [[nodiscard]] const net::TTCPBlockSocket& Sock() const { return *FSock; }
 
-    /// Name sent with EHLO and HELO.
+    /// Name for EHLO and HELO (see `HelloName`).
     [[nodiscard]] const std::string& SystemName() const { return FSystemName; }
     void SetSystemName(std::string v) { FSystemName = std::move(v); }
     /// Use STARTTLS when the server offers it.
@@ -199,17 +249,37 @@ public:
     static constexpr std::size_t DataWriteSize = 65536;
 
 private:
+    // What a reply answers, which decides the codes that fit it.
+    enum class TReplyTo { Command, Hello, StartTLS, Auth, Cancel, Data, DataEnd, Quit };
     class TDataWriter;
-    // Ends the data with "." and reads the reply that ends the transaction.
-    [[nodiscard]] bool EndData(TDataWriter& Data);
+    // Sends the message's pieces after DATA's 354, then its end.
+    [[nodiscard]] bool SendMessageBytes(const mime::TMessageBytes& Value, bool ThenQuit);
+    // Ends the data with "." (and QUIT with ThenQuit) and reads the reply that ends the
+    // transaction.
+    [[nodiscard]] bool EndData(TDataWriter& Data, bool ThenQuit);
 
     [[nodiscard]] bool AuthPlain();
     [[nodiscard]] bool AuthLogin();
     [[nodiscard]] bool AuthCram();
     [[nodiscard]] bool AuthXOauth2();
 
+    // The bytes of a command line, its CR LF included.
+    [[nodiscard]] std::string CommandBytes(std::string_view Line) const;
     [[nodiscard]] bool SendCommand(std::string_view Line);
+    // Sends Line once nothing unread is waiting and reads its reply; 0 (and the
+    // connection closed) when the conversation is out of step. Replies during an
+    // authentication are judged as AUTH's.
     int Command(std::string_view Line);
+    int Command(std::string_view Line, TReplyTo What);
+    // Reads the reply to What: 0 and closed when it is no answer to What.
+    int Answer(TReplyTo What);
+    // The server said something no command asked for: refusal of our own, closed.
+    int OutOfTurn();
+    // Ends an authentication exchange the server still holds open (its last reply a
+    // 334 challenge the client will not answer) with "*", which it must refuse.
+    void CancelOpenExchange();
+    // True (out of turn, closed) when the server has sent bytes nobody read yet.
+    [[nodiscard]] bool Unsolicited();
     int NoReply();
     // Closes the connection once the conversation is out of step.
     void DropConnection();
@@ -226,6 +296,9 @@ private:
     void ReadCapabilities();
     void ReadSize();
     void Authenticate();
+    [[nodiscard]] std::string MailFromLine(std::string_view Value, std::int64_t Size, bool SMTPUTF8,
+                                           bool Body8Bit) const;
+    [[nodiscard]] std::string MailToLine(std::string_view Value) const;
 
     std::unique_ptr<net::TTCPBlockSocket> FSock;
     int FResultCode = 0;
@@ -248,6 +321,14 @@ private:
     TDeliveryStatusNotification FDeliveryStatusNotification;
     // The current mail transaction was begun with SMTPUTF8: its commands are UTF-8.
     bool FSMTPUTF8 = false;
+    bool FAuthenticating = false;
+    bool FSendingData = false;
+    // QUIT went out with the end of data; Logout reads its reply.
+    bool FQuitSent = false;
+    bool FDataEnded = false;
+    // The bare SystemName last looked up, and the fully qualified name found for it.
+    std::string FLookedUpName;
+    std::string FFullName;
 };
 
 } // namespace tandrel::smtp

@@ -7,7 +7,8 @@
 //   the client's line assembly;
 // - without one it answers every command of every connection by its verb, from
 //   replies a test queued or from defaults, recording the command lines and the
-//   message lines of every DATA; it can drop the connection or stay silent.
+//   message lines of every DATA; it can drop the connection or stay silent. Commands
+//   that come together (pipelined) are answered one by one, in order.
 // Both can answer late, as a slow server does: a script pauses (Pause), a queued
 // reply carries a delay (Queue). Meanwhile everything the client sends or does
 // (closing included) is received and recorded, as a real server's socket would.

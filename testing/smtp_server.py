@@ -14,10 +14,11 @@ CR and LF inside a value are written as \\r and \\n. A message sent with SMTPUTF
 has its header read as UTF-8 (RFC 6532).
 Every AUTH exchange that reaches the authenticator, accepted or not, adds its
 login as a line to <out>/auth.log.
-With --smtputf8 the server offers SMTPUTF8; with --record it appends every byte
-it receives from clients (commands and data, after TLS) to <out>/received.bin.
-With --cram it offers CRAM-MD5 too (RFC 2195), checked against --user and
---password (UTF-8), its logins logged in auth.log like the others.
+With --smtputf8 the server offers SMTPUTF8, with --pipelining PIPELINING (RFC 2920:
+aiosmtpd reads commands in order, however many come at once); with --record it
+appends every byte it receives from clients (commands and data, after TLS) to
+<out>/received.bin. With --cram it offers CRAM-MD5 too (RFC 2195), checked against
+--user and --password (UTF-8), its logins logged in auth.log like the others.
 """
 import argparse
 import asyncio
@@ -163,6 +164,13 @@ class Recorder:
         return "250 2.0.0 Message accepted"
 
 
+class PipeliningRecorder(Recorder):
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname  # the hook takes this over from the server
+        responses.insert(1, "250-PIPELINING")
+        return responses
+
+
 async def main():
     # aiosmtpd warns about its own use of a deprecated attribute; keep test output clean.
     logging.getLogger("mail.log").setLevel(logging.ERROR)
@@ -180,12 +188,13 @@ async def main():
     p.add_argument("--offer-starttls", action="store_true",
                    help="with --mode smtps: list STARTTLS although TLS is already on")
     p.add_argument("--smtputf8", action="store_true", help="offer SMTPUTF8 (RFC 6531)")
+    p.add_argument("--pipelining", action="store_true", help="offer PIPELINING (RFC 2920)")
     p.add_argument("--record", action="store_true", help="keep every byte received in <out>/received.bin")
     p.add_argument("--cram", action="store_true", help="offer CRAM-MD5 for --user and --password")
     a = p.parse_args()
 
     ctx = make_context(a.out, a.cert, a.key) if a.mode != "plain" else None
-    handler = Recorder(a.out)
+    handler = PipeliningRecorder(a.out) if a.pipelining else Recorder(a.out)
     kwargs = dict(data_size_limit=a.size, auth_require_tls=False, auth_required=a.require_auth,
                   auth_exclude_mechanism=a.exclude_auth, enable_SMTPUTF8=a.smtputf8)
     if a.user:

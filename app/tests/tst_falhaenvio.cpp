@@ -68,6 +68,8 @@ private slots:
                                         << f + "o servidor recusou o remetente (553 5.7.1 Sender address rejected)";
         QTest::newRow("dropped at the sender") << Falha(mfsMailFrom, 0, "", 10054, "Connection reset by peer")
                                                << f + "a conexão caiu ao enviar o remetente";
+        QTest::newRow("closed at the sender") << Falha(mfsMailFrom, 0, "", 10101, "Disconnect")
+                                              << f + "o servidor encerrou a conexão ao enviar o remetente";
         QTest::newRow("message refused") << Falha(mfsData, 552, "552 5.3.4 Message too big")
                                          << f + "o servidor recusou a mensagem (552 5.3.4 Message too big)";
         QTest::newRow("other network error") << Falha(mfsData, 0, "", 10065, "No route to host")

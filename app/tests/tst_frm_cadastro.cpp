@@ -929,10 +929,11 @@ private slots:
             << "silent" << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
                                        connecting + " Tentativa 3 de 3...", failed + "tempo esgotado ao conectar"}
             << false;
-        QTest::newRow("connection dropped at the recipient")
+        // The server closes cleanly: its close is no broken connection.
+        QTest::newRow("connection closed at the recipient")
             << "drop at RCPT" << QStringList{preparing, connecting, "Enviando remetente...",
                                              "Enviando destinatário...",
-                                             failed + "a conexão caiu ao enviar o destinatário"}
+                                             failed + "o servidor encerrou a conexão ao enviar o destinatário"}
             << false;
         QTest::newRow("recipient refused")
             << "refuse RCPT" << QStringList{preparing, connecting, "Enviando remetente...",

@@ -499,6 +499,274 @@ TEST_F(SendFixture, HandlerThatKeepsThrowItRaisesTheError) {
     EXPECT_EQ(calls, 1);
 }
 
+// ----- a server that says more than it should ------------------------------------
+
+const std::string kOutOfTurn = "554 5.5.0 Refused: the server answered out of turn";
+const std::string kPipeliningEhlo = "250-scripted\r\n250-PIPELINING\r\n250-DSN\r\n250 SIZE 10000000";
+
+// One more line after a reply, in the same write. The client notices it before it says
+// anything more: the send ends, or goes on on a new connection (only Login may), and a
+// copy is stored at most once, as it was built.
+struct ExtraLineCase {
+    const char* name;
+    const char* verb;
+    std::string reply;  // the reply before the extra line
+    bool pipelining;
+    std::string message;  // empty: delivered
+    int connections;
+};
+
+class ExtraLineTest : public SendFixture, public ::testing::WithParamInterface<ExtraLineCase> {};
+
+TEST_P(ExtraLineTest, NeverOneReplyBehind) {
+    const auto& c = GetParam();
+    ScriptedSmtpServer server;
+    const std::string ehlo = c.pipelining ? kPipeliningEhlo : "250-scripted\r\n250-DSN\r\n250 SIZE 10000000";
+    server.Queue(c.verb, c.reply + "\r\n250 2.0.0 Welcome");
+    for (int i = 0; i < 3; ++i) server.Queue("EHLO", ehlo);
+    Fill(server.Port());
+    EXPECT_EQ(SendFailing(), c.message.empty() ? "<no error>" : c.message);
+    EXPECT_EQ(server.Connections(), c.connections);
+    const auto copies = server.Messages();
+    ASSERT_LE(copies.size(), 1u);
+    if (c.message.empty()) {
+        ASSERT_EQ(copies.size(), 1u);
+        std::string copy;
+        for (const auto& line : copies[0]) copy += line + "\r\n";
+        EXPECT_EQ(copy, mail_->StoredMessage());
+    } else {
+        EXPECT_TRUE(copies.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ExtraLineTest,
+    ::testing::Values(
+        ExtraLineCase{"greeting", "GREETING", "220 mx ESMTP", false, "", 2},
+        ExtraLineCase{"ehlo", "EHLO", "250-scripted\r\n250 SIZE 10000000", false, "", 2},
+        ExtraLineCase{"sender", "MAIL", "250 2.1.0 Ok", false, "SMTP Error: Unable to send MailTo.\r\n" + kOutOfTurn, 1},
+        ExtraLineCase{"recipient", "RCPT", "250 2.1.5 Ok", false, "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn,
+                      1},
+        ExtraLineCase{"ready_for_data", "DATA", "354 go ahead", false,
+                      "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
+        // The message was accepted: only the QUIT is left out.
+        ExtraLineCase{"end_of_data", ".", "250 2.0.0 Ok: queued", false, "", 1},
+        ExtraLineCase{"quit", "QUIT", "221 2.0.0 Bye", false, "", 1},
+        ExtraLineCase{"pipelined_sender", "MAIL", "250 2.1.0 Ok", true,
+                      "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
+        ExtraLineCase{"pipelined_ready_for_data", "DATA", "354 go ahead", true,
+                      "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
+        ExtraLineCase{"pipelined_end_of_data", ".", "250 2.0.0 Ok: queued", true, "", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A server that says a second greeting line on every connection. Read as EHLO's answer,
+// it would leave every later command with the reply of the one before, until a second
+// DATA went into the message and the copy was stored with a stray command, the send
+// reporting success.
+TEST_F(SendFixture, GreetingOfTwoLinesOnEveryConnectionFailsTheLogin) {
+    ScriptedSmtpServer server;
+    for (int i = 0; i < 3; ++i) server.Queue("GREETING", "220 mx ESMTP\r\n220 Welcome");
+    Fill(server.Port());
+    EXPECT_EQ(SendFailing(), "SMTP Error: Unable to Login.\r\n" + kOutOfTurn);
+    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_TRUE(server.Commands().empty());
+    EXPECT_TRUE(server.Messages().empty());
+}
+
+// A reply's last line carries its code, also at the end of the data.
+TEST_F(SendFixture, LastLineOfTheReplyDecidesTheSend) {
+    {
+        ScriptedSmtpServer server;
+        server.Queue(".", "250-2.0.0 Ok\r\n554 5.6.0 Refused after all");
+        Fill(server.Port());
+        EXPECT_EQ(SendFailing(), "SMTP Error: Unable to send Mail data.\r\n554 5.6.0 Refused after all");
+        // Refused once its end had gone out: never sent again, so never stored twice.
+        EXPECT_EQ(StartingWith(server.Commands(), "DATA").size(), 1u);
+        EXPECT_EQ(server.Messages().size(), 1u);
+    }
+    ScriptedSmtpServer server;
+    server.Queue(".", "554-5.6.0 Hm\r\n250 2.0.0 Ok: queued after all");
+    Fill(server.Port());
+    EXPECT_EQ(SendFailing(), "<no error>");
+    EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+// A server that says 421 and closes: its line says why, not a reset of the connection.
+TEST_F(SendFixture, ServiceClosingIsTheReasonGiven) {
+    ScriptedSmtpServer server;
+    Times(server, "EHLO", "421 4.3.2 Service shutting down", 3);
+    Fill(server.Port());
+    EXPECT_EQ(SendFailing(), "SMTP Error: Unable to Login.\r\n421 4.3.2 Service shutting down");
+    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_EQ(StartingWith(server.Commands(), "HELO").size(), 0u);
+}
+
+// ----- pipelining -----------------------------------------------------------------
+
+// With PIPELINING the envelope and DATA go in one write, the message with its end and
+// QUIT in another: the steps and the bytes are those of a send without it.
+TEST_F(SendFixture, PipelinedSendWritesThreeTimes) {
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", kPipeliningEhlo);
+    Fill(server.Port());
+    mail_->SMTP().SetSystemName("client.test");
+    mail_->AddCC("Copia <copia@example.com>");
+    mail_->AddBCC("oculta@example.com");
+    int writes = 0;
+    mail_->SMTP().Sock().SetOnMonitor([&](net::TBlockSocket&, bool writing, const void*, int) { writes += writing; });
+    mail_->Send(false);
+    mail_->SMTP().Sock().SetOnMonitor(nullptr);
+    EXPECT_EQ(steps_, (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
+                             pmsSendTo, pmsSendCC, pmsSendBCC, pmsSendData, pmsLogoutSMTP, pmsDone}));
+    EXPECT_EQ(writes, 3);  // EHLO; MAIL, RCPT x3, DATA; the message, its end and QUIT
+    const std::string stored = mail_->StoredMessage();
+    EXPECT_EQ(server.Received().at(0), "EHLO client.test\r\n"
+                                       "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(stored.size()) +
+                                           "\r\n"
+                                           "RCPT TO:<cliente@example.com>\r\n"
+                                           "RCPT TO:<copia@example.com>\r\n"
+                                           "RCPT TO:<oculta@example.com>\r\n"
+                                           "DATA\r\n" +
+                                           stored + ".\r\nQUIT\r\n");
+}
+
+// Each branch of the rule for a refusal in the flight (see SendPipelined).
+struct FlightCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> replies;  // queued by verb
+    int attempts;
+    std::string message;                // empty: delivered
+    std::vector<std::string> commands;  // every command line heard, first words only
+    int connections;
+    std::size_t ends = 0;  // ends of data the server received without a success for it
+};
+
+class PipelinedRefusalTest : public SendFixture, public ::testing::WithParamInterface<FlightCase> {};
+
+TEST_P(PipelinedRefusalTest, EveryRecipientOnceOrNobody) {
+    const auto& c = GetParam();
+    ScriptedSmtpServer server;
+    for (int i = 0; i < 3; ++i) server.Queue("EHLO", kPipeliningEhlo);
+    for (const auto& [verb, reply] : c.replies) server.Queue(verb, reply);
+    Fill(server.Port());
+    mail_->AddCC("copia@example.com");
+    mail_->SetAttempts(static_cast<std::uint8_t>(c.attempts));
+    EXPECT_EQ(SendFailing(), c.message.empty() ? "<no error>" : c.message);
+    std::vector<std::string> heard;
+    for (const auto& line : server.Commands()) heard.push_back(line.substr(0, line.find_first_of(" :")));
+    EXPECT_EQ(heard, c.commands);
+    EXPECT_EQ(server.Connections(), c.connections);
+    // One copy when the send succeeded, to every recipient; else no end of data beyond
+    // the one the server refused.
+    EXPECT_EQ(server.Messages().size(), c.message.empty() ? 1u : c.ends);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Branches, PipelinedRefusalTest,
+    ::testing::Values(
+        // DATA refused as well: still in step, the refused recipient is tried again alone.
+        FlightCase{"recipient_refused_data_refused",
+                   {{"RCPT", "250 ok"}, {"RCPT", "450 4.2.0 busy"}, {"DATA", "554 5.5.1 no valid recipients"}},
+                   3, "",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "RCPT", "DATA", "QUIT"}, 1},
+        // DATA answered 354 for the one accepted: closed without an end, then afresh.
+        FlightCase{"recipient_refused_data_ready",
+                   {{"RCPT", "250 ok"}, {"RCPT", "450 4.2.0 busy"}},
+                   3, "",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 2},
+        FlightCase{"recipient_refused_every_try",
+                   {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 no copy"}, {"RCPT", "250 ok"},
+                    {"RCPT", "550 5.1.1 no copy"}, {"RCPT", "550 5.1.1 no copy"}},
+                   3, "SMTP Error: Unable to send CC list.\r\n550 5.1.1 no copy",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "EHLO", "MAIL", "RCPT", "RCPT", "RCPT", "QUIT"}, 2},
+        FlightCase{"sender_refused",
+                   {{"MAIL", "451 4.3.0 later"}, {"RCPT", "503 need MAIL"}, {"RCPT", "503 need MAIL"},
+                    {"DATA", "503 need RCPT"}},
+                   3, "",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 1},
+        FlightCase{"data_refused", {{"DATA", "451 4.3.0 later"}}, 3, "",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "DATA", "QUIT"}, 1},
+        // The end of data went out with QUIT: a refused message is not sent again.
+        FlightCase{"message_refused", {{".", "554 5.6.0 refused"}}, 3,
+                   "SMTP Error: Unable to send Mail data.\r\n554 5.6.0 refused",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 1, 1},
+        FlightCase{"one_attempt", {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 no copy"}, {"DATA", "554 5.5.1 none"}}, 1,
+                   "SMTP Error: Unable to send CC list.\r\n550 5.1.1 no copy",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// aiosmtpd offering PIPELINING takes the flight and the message's end with QUIT as they
+// come, in the clear and under both kinds of TLS.
+class RealPipeliningTest : public SendFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RealPipeliningTest, DeliversToEveryRecipientOnce) {
+    const std::string mode = GetParam();
+    PythonSmtpServer server({"--pipelining", "--record", "--mode", mode, "--user", "loja", "--password", "s3nha",
+                             "--require-auth"});
+    ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
+    Fill(server.PortText());
+    mail_->SetSSL(mode == "smtps");
+    mail_->SetTLS(mode == "starttls");
+    mail_->SetUsername("loja");
+    mail_->SetPassword("s3nha");
+    mail_->AddCC("copia@example.com");
+    mail_->AddBCC("oculta@example.com");
+    mail_->Send(false);
+    const auto mails = server.Messages();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].All("rcpt"),
+              (std::vector<std::string>{"cliente@example.com", "copia@example.com", "oculta@example.com"}));
+    EXPECT_EQ(mails[0].Get("tls"), mode == "plain" ? "no" : "yes");
+    const std::string received = server.Received();
+    EXPECT_NE(received.find("RCPT TO:<oculta@example.com>\r\nDATA\r\n"), std::string::npos) << received;
+    EXPECT_TRUE(received.ends_with("\r\n.\r\nQUIT\r\n")) << received;
+    EXPECT_EQ(steps_.back(), pmsDone);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RealPipeliningTest, ::testing::Values("plain", "starttls", "smtps"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// ----- 8-bit messages -------------------------------------------------------------
+
+struct EightBitCase {
+    const char* name;
+    bool offered;
+    std::string message;
+    bool declared;
+};
+
+class EightBitTest : public SendFixture, public ::testing::WithParamInterface<EightBitCase> {};
+
+TEST_P(EightBitTest, DeclaredToAServerThatTakesIt) {
+    const auto& c = GetParam();
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", c.offered ? "250-scripted\r\n250 8BITMIME" : "250 scripted");
+    Fill(server.Port());
+    mail_->SendBuiltMessage(c.message);
+    const auto mailFrom = StartingWith(server.Commands(), "MAIL");
+    ASSERT_EQ(mailFrom.size(), 1u);
+    EXPECT_EQ(mailFrom[0].find(" BODY=8BITMIME") != std::string::npos, c.declared) << mailFrom[0];
+    ASSERT_EQ(server.Messages().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, EightBitTest,
+    ::testing::Values(
+        EightBitCase{"eight_bit_offered", true, "Subject: caf\xc3\xa9\r\n\r\nol\xc3\xa1\r\n", true},
+        EightBitCase{"eight_bit_not_offered", false, "Subject: caf\xc3\xa9\r\n\r\nol\xc3\xa1\r\n", false},
+        EightBitCase{"ascii_offered", true, "Subject: cafe\r\n\r\nola\r\n", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A composed mail is ASCII throughout (base64 parts, encoded words): nothing to declare.
+TEST_F(SendFixture, ComposedMailNeedsNo8BitMime) {
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", "250-scripted\r\n250 8BITMIME");
+    Fill(server.Port());
+    mail_->AltBody() = {"Olá, João"};
+    mail_->Send(false);
+    EXPECT_EQ(StartingWith(server.Commands(), "MAIL").at(0).find("BODY="), std::string::npos);
+}
+
 // ----- against aiosmtpd -------------------------------------------------------
 
 struct RealServerCase {

@@ -12,20 +12,6 @@ constexpr std::string_view kHidden = "(hidden)";
 // following a line end.
 constexpr std::string_view kDataEnd = "\r\n.\r\n";
 
-// A reply line's three-digit code, 0 when it has none.
-int ReplyCode(std::string_view line) {
-    if (line.size() < 3) return 0;
-    int code = 0;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (line[i] < '0' || line[i] > '9') return 0;
-        code = code * 10 + (line[i] - '0');
-    }
-    return code;
-}
-
-// The last line of a reply has a space (or nothing) after its code.
-bool IsFinalLine(std::string_view line) { return line.size() == 3 || (line.size() > 3 && line[3] != '-'); }
-
 // Moves Bytes up to and including the next LF into Partial (without the LF); true when
 // Partial now holds a whole line, its CR dropped.
 bool TakeLine(std::string& Partial, std::string_view& Bytes) {
@@ -52,44 +38,56 @@ std::string DataSummary(std::int64_t Bytes, std::string_view Tail) {
 
 }  // namespace
 
-void TSmtpTranscript::Attach(net::TTCPBlockSocket& Socket) {
-    Socket.SetOnMonitor([this, &Socket](net::TBlockSocket&, bool Writing, const void* Buffer, int Len) {
+void TSmtpTranscript::Attach(smtp::TSMTPSend& Client) {
+    net::TTCPBlockSocket& socket = Client.Sock();
+    socket.SetOnMonitor([this, &Client, &socket](net::TBlockSocket&, bool Writing, const void* Buffer, int Len) {
         // Once TLS has ended, what closing the connection still reads are the
         // server's raw records, discarded by the client: not the conversation.
-        const bool tls = Socket.SSL().SSLEnabled();
+        const bool tls = socket.SSL().SSLEnabled();
         fTlsSeen = fTlsSeen || tls;
         if (Len <= 0 || (fTlsSeen && !tls)) return;
-        Traffic(Writing, std::string_view(static_cast<const char*>(Buffer), static_cast<std::size_t>(Len)));
+        const std::string_view bytes(static_cast<const char*>(Buffer), static_cast<std::size_t>(Len));
+        if (!Writing) return Read(bytes);
+        Written(bytes, Client.SendingData()      ? TWriting::Message
+                       : Client.Authenticating() ? TWriting::Secrets
+                                                 : TWriting::Commands);
     });
-    Socket.SetOnStatus([this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
+    socket.SetOnStatus([this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
         if (Reason == net::THookSocketReason::HR_SocketClose) Closed();
     });
 }
 
-void TSmtpTranscript::Traffic(bool Writing, std::string_view Bytes) {
-    if (Writing) ClientBytes(Bytes);
-    else ServerBytes(Bytes);
-}
+void TSmtpTranscript::Read(std::string_view Bytes) { ServerBytes(Bytes); }
 
 void TSmtpTranscript::Closed() {
     if (fInData && fDataBytes > 0) Write("C: ", DataSummary(fDataBytes, ", unfinished)"));
-    if (!fClient.empty()) ClientLine(fClient);
+    if (!fClient.empty()) ClientLine(fClient, fClientSecret);
     if (!fServer.empty()) ServerLine(fServer);
     fClient.clear();
     fServer.clear();
-    fVerb.clear();
-    fInAuth = fInData = fTlsSeen = false;
+    fClientSecret = fInData = fTlsSeen = false;
     fDataBytes = 0;
     fDataTail.clear();
 }
 
-void TSmtpTranscript::ClientBytes(std::string_view Bytes) {
+void TSmtpTranscript::Written(std::string_view Bytes, TWriting What) {
+    // The message begins with the client's first write of it; a command that travels
+    // after its final "." (QUIT) is a line again.
+    if (What == TWriting::Message && !fInData) {
+        fInData = true;
+        fDataBytes = 0;
+        fDataTail = "\r\n";
+    }
     while (!Bytes.empty()) {
         if (fInData) {
             Bytes.remove_prefix(DataBytes(Bytes));
-        } else if (TakeLine(fClient, Bytes)) {
-            ClientLine(fClient);
+            continue;
+        }
+        fClientSecret = fClientSecret || What == TWriting::Secrets;
+        if (TakeLine(fClient, Bytes)) {
+            ClientLine(fClient, fClientSecret);
             fClient.clear();
+            fClientSecret = false;
         }
     }
 }
@@ -122,36 +120,25 @@ void TSmtpTranscript::ServerBytes(std::string_view Bytes) {
     }
 }
 
-void TSmtpTranscript::ClientLine(std::string_view Line) {
-    if (fInAuth) {
+void TSmtpTranscript::ClientLine(std::string_view Line, bool Secret) {
+    if (!Secret) {
+        Write("C: ", Line);
+        return;
+    }
+    // Within the exchange only "AUTH <mechanism>" is shown: its initial response and
+    // every answer to a challenge carry the secret.
+    if (mime::UpperAscii(Line.substr(0, 5)) != "AUTH ") {
         Write("C: ", kHidden);
         return;
     }
-    const std::string verb = mime::UpperAscii(Line.substr(0, Line.find(' ')));
-    fVerb = verb;
-    if (verb == "AUTH") {
-        fInAuth = true;
-        // "AUTH <mechanism> [initial response]": the response carries the secret.
-        const auto mechanismEnd = Line.find(' ', 5);
-        if (mechanismEnd != std::string_view::npos) {
-            Write("C: ", std::string(Line.substr(0, mechanismEnd + 1)) + std::string(kHidden));
-            return;
-        }
-    }
-    Write("C: ", Line);
+    const auto mechanismEnd = Line.find(' ', 5);
+    if (mechanismEnd == std::string_view::npos)
+        Write("C: ", Line);
+    else
+        Write("C: ", std::string(Line.substr(0, mechanismEnd + 1)) + std::string(kHidden));
 }
 
-void TSmtpTranscript::ServerLine(std::string_view Line) {
-    Write("S: ", Line);
-    if (!IsFinalLine(Line)) return;
-    const int code = ReplyCode(Line);
-    if (fInAuth && code != 334) fInAuth = false;
-    if (fVerb == "DATA" && code == 354) {
-        fInData = true;
-        fDataBytes = 0;
-        fDataTail = "\r\n";
-    }
-}
+void TSmtpTranscript::ServerLine(std::string_view Line) { Write("S: ", Line); }
 
 void TSmtpTranscript::Write(std::string_view Mark, std::string_view Line) {
     fOut << Mark << EscapeControls(Line) << std::endl;

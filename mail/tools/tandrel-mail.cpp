@@ -364,7 +364,7 @@ std::string LoadEml(Options& o) {
 int Run(const Options& o, std::string message) {
     TSmtpTranscript transcript(std::cerr);  // outlives the mail's socket
     TMailSender mail;
-    if (o.verbose) transcript.Attach(mail.SMTP().Sock());
+    if (o.verbose) transcript.Attach(mail.SMTP());
     mail.SetOnMailProcess([&o](const TMailSender& sender, tandrel::mail::TMailStatus status) {
         std::cerr << tandrel::mail::MailStatusName(status) << std::endl;
         if (status == tandrel::mail::TMailStatus::pmsStartSends && o.tls && !o.ssl &&

@@ -75,7 +75,7 @@ private:
 
 /// One step of the peer's script.
 struct TStep {
-  enum class TKind { Send, Pause, Expect, Close };
+  enum class TKind { Send, Pause, Expect, Close, Reset };
   TKind Kind;
   std::string Data;  // bytes to send, or bytes to wait for (Expect)
   int Milliseconds = 0;
@@ -86,6 +86,8 @@ inline TStep Pause(int Milliseconds) { return {TStep::TKind::Pause, {}, Millisec
 /// Waits until everything received so far ends with Data.
 inline TStep Expect(std::string Data) { return {TStep::TKind::Expect, std::move(Data), 0}; }
 inline TStep Close() { return {TStep::TKind::Close, {}, 0}; }
+/// Closes with a reset (RST) instead of an orderly close.
+inline TStep Reset() { return {TStep::TKind::Reset, {}, 0}; }
 
 /// Plays the script on the first connection; after the last step it reads
 /// until the client closes (at most a few seconds) unless the script closed.
@@ -157,6 +159,13 @@ private:
           ::close(Handle);
           Open = false;
           break;
+        case TStep::TKind::Reset: {
+          const linger Abort{1, 0};
+          ::setsockopt(Handle, SOL_SOCKET, SO_LINGER, &Abort, sizeof Abort);
+          ::close(Handle);
+          Open = false;
+          break;
+        }
       }
       if (!Open)
         break;

@@ -94,5 +94,16 @@ TEST(SocketInterface, BindingCountsItsUsers) {
 
 TEST(SocketInterface, HostNameIsNotEmpty) { EXPECT_FALSE(GetHostName().empty()); }
 
+// Names the hosts file answers: no domain among them, so no name is given.
+TEST(SocketInterface, FullyQualifiedNameIsNeverABareNameOrAnAddress) {
+  EXPECT_EQ(FullyQualifiedName("localhost"), "");
+  EXPECT_EQ(FullyQualifiedName("127.0.0.1"), "");
+  EXPECT_EQ(FullyQualifiedName(""), "");
+  const std::string Own = FullyQualifiedName(GetHostName());
+  if (!Own.empty()) {
+    EXPECT_NE(Own.find('.'), std::string::npos) << Own;
+  }
+}
+
 }  // namespace
 }  // namespace tandrel::net

@@ -111,37 +111,52 @@ TEST(TCPBlockSocket, OtherTerminatorSplitOverPackets) {
 struct TMaxLineCase {
   const char* Name;
   int MaxLineLength;
+  std::vector<std::string> Lines;  // read in order, then the error of the next read
   int Error;
 };
 
 class MaxLineLengthTest : public ::testing::TestWithParam<TMaxLineCase> {};
 
-TEST_P(MaxLineLengthTest, LimitsTheGatheredBytes) {
-  // One 12-byte packet holding a complete 5-byte line.
-  TScriptedServer Server({Send("12345\r\nabcde")});
+TEST_P(MaxLineLengthTest, LimitsEachLine) {
+  // One packet: two complete lines and the start of a third.
+  TScriptedServer Server({Send("12345\r\n12\r\nabcdefgh")});
   TTCPBlockSocket Socket;
   Socket.SetMaxLineLength(GetParam().MaxLineLength);
   Socket.Connect("127.0.0.1", Server.Port());
   // Let the whole packet arrive so that one read takes it.
   ASSERT_TRUE(Socket.CanRead(ReadTimeout));
-  const std::string Line = Socket.RecvString(ReadTimeout);
+  for (const std::string& Expected : GetParam().Lines) {
+    EXPECT_EQ(Socket.RecvString(ReadTimeout), Expected);
+    EXPECT_EQ(Socket.LastError(), 0);
+  }
+  // The third line never ends (the peer waits): it is over the limit, or it
+  // runs into the time-out.
+  EXPECT_EQ(Socket.RecvString(300), "");
   EXPECT_EQ(Socket.LastError(), GetParam().Error);
-  if (GetParam().Error == 0) {
-    EXPECT_EQ(Line, "12345");
-    EXPECT_EQ(Socket.LineBuffer(), "abcde");
-  } else {
-    EXPECT_EQ(Line, "");
+  if (GetParam().Error == 10055) {
     EXPECT_EQ(Socket.LastErrorDesc(), "No Buffer space available");
-    EXPECT_EQ(Socket.LineBuffer(), "12345\r\nabcde");
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, MaxLineLengthTest,
-                         ::testing::Values(TMaxLineCase{"NoLimit", 0, 0},
-                                           TMaxLineCase{"AtLimit", 12, 0},
-                                           TMaxLineCase{"OneBelow", 11, 10055},
-                                           TMaxLineCase{"WellBelow", 10, 10055}),
-                         [](const auto& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Limits, MaxLineLengthTest,
+    ::testing::Values(TMaxLineCase{"NoLimit", 0, {"12345", "12"}, 10060},
+                      // The packet is far longer than the limit: only each line counts.
+                      TMaxLineCase{"AtTheLongestLine", 8, {"12345", "12"}, 10060},
+                      TMaxLineCase{"BelowTheUnendedLine", 7, {"12345", "12"}, 10055},
+                      TMaxLineCase{"BelowTheFirstLine", 4, {}, 10055}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(TCPBlockSocket, LineOverTheLimitStaysInTheLineBuffer) {
+  TScriptedServer Server({Send("123456\r\nab\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.SetMaxLineLength(5);
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_TRUE(Socket.CanRead(ReadTimeout));
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "");
+  EXPECT_EQ(Socket.LastError(), 10055);
+  EXPECT_EQ(Socket.LineBuffer(), "123456\r\nab\r\n");
+}
 
 struct TSlowCase {
   const char* Name;
@@ -178,15 +193,107 @@ INSTANTIATE_TEST_SUITE_P(
                       TSlowCase{"WholeLineWithoutLimit", false, -1, 0}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
-TEST(TCPBlockSocket, PeerThatClosesGives10054AndKeepsThePartialLine) {
-  TScriptedServer Server({Send("partial"), Close()});
+// --- reading against a deadline -------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+TEST(RecvStringUntil, TricklingLineMissesItsDeadline) {
+  // Each pause is shorter than the time given, the whole line takes longer.
+  TScriptedServer Server({Send("AB"), Pause(200), Send("CD"), Pause(200), Send("EF"),
+                          Pause(200), Send("\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvStringUntil(Clock::now() + std::chrono::milliseconds(300)), "");
+  EXPECT_EQ(Socket.LastError(), 10060);
+  EXPECT_EQ(Socket.LineBuffer().substr(0, 2), "AB");
+  // What came stays: the line completes on a later read.
+  EXPECT_EQ(Socket.RecvStringUntil(Clock::now() + std::chrono::milliseconds(ReadTimeout)), "ABCDEF");
+  EXPECT_EQ(Socket.LastError(), 0);
+}
+
+TEST(RecvStringUntil, LineAlreadyHereIsReadAfterTheDeadline) {
+  TScriptedServer Server({Send("A\r\nB\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_EQ(Socket.RecvString(ReadTimeout), "A");
+  EXPECT_EQ(Socket.RecvStringUntil(Clock::now() - std::chrono::seconds(1)), "B");
+  EXPECT_EQ(Socket.LastError(), 0);
+  EXPECT_EQ(Socket.RecvStringUntil(Clock::now() - std::chrono::seconds(1)), "");
+  EXPECT_EQ(Socket.LastError(), 10060);
+}
+
+TEST(RecvStringUntil, NoLimitWaitsForTheLine) {
+  TScriptedServer Server({Pause(200), Send("late\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvStringUntil(Clock::time_point::max()), "late");
+  EXPECT_EQ(Socket.LastError(), 0);
+}
+
+// --- bytes nobody asked for ------------------------------------------------------------
+
+TEST(Unread, SeesTheNextLineOfAPacketAndNothingElse) {
+  TScriptedServer Server({Send("one\r\ntwo\r\n"), Expect("go"), Send("three\r\n")});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  ASSERT_TRUE(Socket.CanRead(ReadTimeout));
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "one");
+  EXPECT_TRUE(Socket.Unread());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "two");
+  EXPECT_FALSE(Socket.Unread());
+  EXPECT_EQ(Socket.LastError(), 0);
+  static_cast<void>(Socket.SendString("go"));
+  ASSERT_TRUE(Socket.CanRead(ReadTimeout));
+  EXPECT_TRUE(Socket.Unread());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "three");
+}
+
+TEST(Unread, RestOfALineEndIsNoNewLine) {
+  // A lone CR ends the line; its LF comes in the next packet.
+  TScriptedServer Server({Send("250 ok\r"), Pause(100), Send("\n")});
+  TTCPBlockSocket Socket;
+  Socket.SetConvertLineEnd(true);
+  Socket.Connect("127.0.0.1", Server.Port());
+  EXPECT_EQ(Socket.RecvString(ReadTimeout), "250 ok");
+  Server.Join();
+  EXPECT_FALSE(Socket.Unread());
+  EXPECT_EQ(Socket.LineBuffer(), "");
+}
+
+TEST(Unread, ClosedPeerLeavesNoErrorBehind) {
+  TScriptedServer Server({Close()});
+  TTCPBlockSocket Socket;
+  Socket.Connect("127.0.0.1", Server.Port());
+  Server.Join();
+  ASSERT_TRUE(Socket.CanRead(ReadTimeout));
+  EXPECT_FALSE(Socket.Unread());
+  EXPECT_EQ(Socket.LastError(), 0);
+}
+
+struct TPeerEndCase {
+  const char* Name;
+  test::TStep End;
+  int Error;
+  const char* Text;
+};
+
+class PeerEndTest : public ::testing::TestWithParam<TPeerEndCase> {};
+
+TEST_P(PeerEndTest, OrderlyCloseIsNoReset) {
+  TScriptedServer Server({Send("partial"), Pause(100), GetParam().End});
   TTCPBlockSocket Socket;
   Socket.Connect("127.0.0.1", Server.Port());
   EXPECT_EQ(Socket.RecvString(ReadTimeout), "");
-  EXPECT_EQ(Socket.LastError(), 10054);
-  EXPECT_EQ(Socket.LastErrorDesc(), "Connection reset by peer");
+  EXPECT_EQ(Socket.LastError(), GetParam().Error);
+  EXPECT_EQ(Socket.LastErrorDesc(), GetParam().Text);
   EXPECT_EQ(Socket.LineBuffer(), "partial");
 }
+
+INSTANTIATE_TEST_SUITE_P(Ends, PeerEndTest,
+                         ::testing::Values(TPeerEndCase{"Closed", Close(), 10101, "Disconnect"},
+                                           TPeerEndCase{"Reset", test::Reset(), 10054,
+                                                        "Connection reset by peer"}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(TCPBlockSocket, SilentPeerTimesOut) {
   TScriptedServer Server({Expect("bye")});
@@ -633,7 +740,7 @@ TEST_F(ConnectedPairTest, RawStreamEndsWhenThePeerCloses) {
   Client.CloseSocket();
   std::ostringstream Sink;
   Peer.RecvStreamRaw(Sink, ReadTimeout);
-  EXPECT_EQ(Peer.LastError(), 10054);
+  EXPECT_EQ(Peer.LastError(), 10101);
   EXPECT_EQ(Sink.str().size(), Data.size());
   EXPECT_TRUE(Sink.str() == Data);
 }
@@ -690,7 +797,7 @@ TEST_F(ConnectedPairTest, CloseFlushesThePeerSeesTheEnd) {
   Client.CloseSocket();
   EXPECT_EQ(Peer.RecvString(ReadTimeout), "last words");
   EXPECT_EQ(Peer.RecvString(ReadTimeout), "");
-  EXPECT_EQ(Peer.LastError(), 10054);
+  EXPECT_EQ(Peer.LastError(), 10101);
 }
 
 TEST(TCPBlockSocket, QueuedOptionsApplyWhenTheHandleIsMade) {

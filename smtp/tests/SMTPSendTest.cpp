@@ -34,6 +34,7 @@ using E = TDeliveryStatusNotificationEvents;
 
 constexpr std::string_view LineBreakRefusal = "501 5.5.4 Refused: CR or LF in command argument";
 constexpr std::string_view NonAsciiRefusal = "553 5.6.7 Refused: non-ASCII address without SMTPUTF8";
+constexpr std::string_view OutOfTurn = "554 5.5.0 Refused: the server answered out of turn";
 
 std::unique_ptr<TSMTPSend> ClientFor(const ScriptedSmtpServer& Server)
 {
@@ -155,8 +156,13 @@ std::vector<ReplyCase> ReplyCases()
         {"code_alone", {Raw("354\r\n")}, 354, "354", 1},
         {"bare_lf_ends", {Raw("250-A\n250 B\n")}, 250, "250 B", 2},
         {"not_a_number", {Raw("2x0 hello\r\n")}, 0, "2x0 hello", 1},
+        // The hyphen is the line's second byte, though the text "\u2039-x" has it fourth.
+        {"non_ascii_before_hyphen", {Raw("\x8b-x\r\n250 ok\r\n")}, 0, "\xe2\x80\xb9-x", 1},
         {"too_short", {Raw("25\r\n")}, 0, "25", 1},
         {"cut_after_first_line", {Raw("250-A\r\n"), Hangup()}, 0, "", 2},
+        // The last line ends the reply and carries its code (RFC 5321, 4.2.1).
+        {"refusal_after_continuation", {Raw("250-queued?\r\n554 5.6.0 refused\r\n")}, 554, "554 5.6.0 refused", 2},
+        {"acceptance_after_refusal", {Raw("554-busy\r\n250 2.0.0 queued\r\n")}, 250, "250 2.0.0 queued", 2},
         {"nothing_then_close", {Hangup()}, 0, "", 1},
     };
 }
@@ -219,6 +225,97 @@ TEST(ReplyLimits, EndlessContinuationLinesEndLogin)
     EXPECT_EQ(client->ResultCode(), 0);
     EXPECT_LE(client->FullResult().size(), static_cast<std::size_t>(TSMTPSend::MaxReplyLines));
     EXPECT_TRUE(TranscriptAfterClose(*client, server).starts_with("EHLO client.test\r\n"));
+}
+
+TEST(ReplyCode, EnhancedCodeComesFromTheLastLine)
+{
+    ScriptedSmtpServer server({Raw("250-2.0.0 first\r\n550 5.7.1 denied\r\n")});
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Connect());
+    EXPECT_EQ(client->ReadResult(), 550);
+    EXPECT_EQ(client->EnhCodeString(), "Permanent Failure-Delivery not authorized, message refused");
+}
+
+// Text that is valid UTF-8 is read as UTF-8; any other bytes as Windows-1252.
+struct ReplyTextCase {
+    const char* Name;
+    std::string Bytes;
+    std::string Text;
+};
+
+class ReplyTextTest : public ::testing::TestWithParam<ReplyTextCase> {};
+
+TEST_P(ReplyTextTest, ReadsTheServersText)
+{
+    ScriptedSmtpServer server({Raw(GetParam().Bytes + "\r\n")});
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Connect());
+    EXPECT_EQ(client->ReadResult(), 250);
+    EXPECT_EQ(client->ResultString(), GetParam().Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReplyTextTest,
+    ::testing::Values(ReplyTextCase{"ascii", "250 ok", "250 ok"},
+                      ReplyTextCase{"utf8", "250 Ol\xc3\xa1, S\xc3\xa3o Paulo \xe2\x82\xac", "250 Ol\u00e1, S\u00e3o Paulo \u20ac"},
+                      ReplyTextCase{"windows_1252", "250 Ol\xe1 \x80", "250 Ol\u00e1 \u20ac"},
+                      // One stray byte makes the whole line Windows-1252.
+                      ReplyTextCase{"mostly_utf8", "250 \xc3\xa1 \xe1", "250 \u00c3\u00a1 \u00e1"},
+                      ReplyTextCase{"overlong_is_no_utf8", "250 \xc0\xaf", "250 \u00c0\u00af"},
+                      // Controls stay as they came; whoever shows the text escapes them.
+                      ReplyTextCase{"utf8_with_control", "250 \xc3\xa1\x01", "250 \u00e1\x01"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Each line has the socket's limit, not all the lines that come in one read: a long
+// list of short lines is one normal reply.
+TEST(ReplyLimits, ManyShortLinesArrivingAtOnce)
+{
+    const std::string reply = Repeat("250-CAPABILITY\r\n", 9990) + "250 END\r\n";
+    ASSERT_GT(reply.size(), 2u * TSMTPSend::MaxReplyLineLength);
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Raw(reply)});
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login()) << client->Sock().LastErrorDesc();
+    EXPECT_EQ(client->ESMTPcap().size(), 9990u);
+    EXPECT_EQ(client->ESMTPcap().back(), "END");
+}
+
+// The time-out is the whole reply's: a reply whose lines trickle in, each well within
+// it, still fails when the last line is late.
+TEST(ReplyTimeout, BoundsTheWholeReply)
+{
+    const std::vector<Step> script{Raw("250-a\r\n"), Pause(std::chrono::milliseconds(150)), Raw("250-b\r\n"),
+                                   Pause(std::chrono::milliseconds(150)), Raw("250-c\r\n"),
+                                   Pause(std::chrono::milliseconds(150)), Raw("250 d\r\n")};
+    {
+        ScriptedSmtpServer server(script);
+        auto client = ClientFor(server);
+        client->SetTimeout(300);
+        ASSERT_TRUE(client->Connect());
+        EXPECT_EQ(client->ReadResult(), 0);
+        EXPECT_EQ(client->Sock().LastError(), 10060);
+        EXPECT_FALSE(client->Connected());
+    }
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Connect());
+    EXPECT_EQ(client->ReadResult(), 250);
+    EXPECT_EQ(client->FullResult().size(), 4u);
+}
+
+// One byte at a time, each within the time-out, never ends the reply in time.
+TEST(ReplyTimeout, ByteByByteReplyEndsAtTheTimeout)
+{
+    std::vector<Step> script{Reply("220 mx"), Hear()};
+    for (const char c : Repeat("250-trickle\r\n", 100)) {
+        script.push_back(Raw(std::string(1, c)));
+        script.push_back(Pause(std::chrono::milliseconds(20)));
+    }
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    client->SetTimeout(300);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10060);
+    EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
 }
 
 struct BrokenGreetingCase {
@@ -317,6 +414,19 @@ std::vector<LoginCase> LoginCases()
          Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "535 no such user"}),
          "tim", "tanstaaftanstaaf", false, true, true, false,
          ehlo + "AUTH LOGIN\r\ndGlt\r\n", {"AUTH LOGIN"}, 0},
+        // A challenge where the client expected the end: the client cancels the exchange
+        // (RFC 4954, "*"), so that nothing it says next is taken as an answer.
+        {"login_challenged_after_password",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "334 more?",
+                           "501 5.7.0 cancelled"}),
+         "tim", "tanstaaftanstaaf", false, true, true, false,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n*\r\n", {"AUTH LOGIN"}, 0},
+        {"plain_challenged_then_login",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN PLAIN", "334 ", "501 5.7.0 cancelled", "334 VXNlcm5hbWU6",
+                           "334 UGFzc3dvcmQ6", "235 ok"}),
+         "tim", "tanstaaftanstaaf", false, true, true, true,
+         ehlo + "AUTH PLAIN " + PlainTim + "\r\n*\r\nAUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n",
+         {"AUTH LOGIN PLAIN"}, 0},
         {"refused_auth_keeps_login",
          Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN", "535 5.7.8 bad"}),
          "tim", "tanstaaftanstaaf", false, true, true, false,
@@ -430,6 +540,7 @@ struct CommandCase {
     std::string Reply;
     std::string Sent;
     bool Ok;
+    std::string_view Result = {}; // the last reply when not the server's
 };
 
 std::vector<CommandCase> CommandCases()
@@ -469,7 +580,8 @@ std::vector<CommandCase> CommandCases()
          "VRFY tim\r\n", false},
         {"reset", {}, [](TSMTPSend& c) { return c.Reset(); }, "250 ok", "RSET\r\n", true},
         {"noop_200", {}, [](TSMTPSend& c) { return c.NoOp(); }, "200 ok", "NOOP\r\n", true},
-        {"noop_300", {}, [](TSMTPSend& c) { return c.NoOp(); }, "300 what", "NOOP\r\n", false},
+        // No command but DATA and AUTH has a reply of class 3.
+        {"noop_300", {}, [](TSMTPSend& c) { return c.NoOp(); }, "300 what", "NOOP\r\n", false, OutOfTurn},
     };
 }
 
@@ -483,7 +595,7 @@ TEST_P(CommandTest, SendsLineAndJudgesReply)
     client->SetDeliveryStatusNotification(c.Dsn);
     ASSERT_TRUE(client->Login());
     EXPECT_EQ(c.Act(*client), c.Ok);
-    EXPECT_EQ(client->ResultString(), c.Reply);
+    EXPECT_EQ(client->ResultString(), c.Result.empty() ? c.Reply : std::string(c.Result));
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n" + c.Sent);
 }
 
@@ -789,10 +901,189 @@ TEST(OutOfStep, ConnectionLostDuringAuthenticationFailsLogin)
     client->SetUserName("tim");
     client->SetPassword("secret");
     EXPECT_FALSE(client->Login());
-    EXPECT_EQ(client->Sock().LastError(), 10054);
+    EXPECT_EQ(client->Sock().LastError(), 10101);
     EXPECT_FALSE(client->Connected());
     // PLAIN went first; LOGIN was not tried on the lost connection.
     EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nAUTH PLAIN AHRpbQBzZWNyZXQ=\r\n");
+}
+
+// Every reply belongs to one command. A line nobody asked for (an extra line, a
+// reply the command cannot have) means the conversation is out of step: the client
+// closes without a word and sends nothing more.
+struct OutOfTurnCase {
+    const char* Name;
+    std::vector<Step> Script;
+    std::string User; // authenticates when not empty
+    bool AutoTLS;
+    std::function<bool(TSMTPSend&)> Then; // after a Login that succeeded; null: Login fails
+    std::string Sent;
+};
+
+std::vector<OutOfTurnCase> OutOfTurnCases()
+{
+    const std::string ehlo = "EHLO client.test\r\n";
+    const auto mailFrom = [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0); };
+    const auto late = Pause(std::chrono::milliseconds(100)); // after the client's next command went out
+    return {
+        {"extra_line_with_the_greeting", {Raw("220 mx ESMTP\r\n220 Welcome\r\n"), AwaitClose()}, "", false,
+         nullptr, ""},
+        {"extra_line_after_the_greeting",
+         {Reply("220 mx ESMTP"), late, Reply("220 Welcome"), Hear(), Reply("250 mx"), AwaitClose()}, "", false,
+         nullptr, ehlo},
+        {"greeting_again_to_ehlo", {Reply("220 mx"), Hear(), Reply("220 Welcome"), AwaitClose()}, "", false, nullptr,
+         ehlo},
+        {"extra_line_with_the_ehlo_reply", {Reply("220 mx"), Hear(), Raw("250-mx\r\n250 SIZE\r\n250 ok\r\n"),
+                                            AwaitClose()},
+         "", false, nullptr, ehlo},
+        {"extra_line_with_a_reply", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("250 ok\r\n250 ok\r\n"),
+                                     AwaitClose()},
+         "", false, [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0) && c.MailTo("b@example.com"); },
+         ehlo + "MAIL FROM:<a@example.com>\r\n"},
+        {"ready_to_mail_from", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("354 go"), AwaitClose()}, "",
+         false, mailFrom, ehlo + "MAIL FROM:<a@example.com>\r\n"},
+        {"bye_to_rcpt", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("221 bye"), AwaitClose()}, "", false,
+         [](TSMTPSend& c) { return c.MailTo("b@example.com"); }, ehlo + "RCPT TO:<b@example.com>\r\n"},
+        // The reply of RCPT, one behind, read as the answer to DATA: no message follows.
+        {"accepted_to_data", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("250 ok"), AwaitClose()}, "",
+         false, [](TSMTPSend& c) { return c.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
+        {"extra_line_with_ready", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("354 go\r\n250 ok\r\n"),
+                                   AwaitClose()},
+         "", false, [](TSMTPSend& c) { return c.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
+        {"accepted_to_auth", {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN"), Hear(), Reply("250 ok"),
+                              AwaitClose()},
+         "tim", false, nullptr, ehlo + "AUTH LOGIN\r\n"},
+        {"cancel_accepted", Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6",
+                                              "334 more?", "235 ok"}),
+         "tim", false, nullptr,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\nc2VjcmV0\r\n*\r\n"},
+        {"accepted_to_starttls", {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(), Reply("250 ok"),
+                                  AwaitClose()},
+         "", true, nullptr, ehlo + "STARTTLS\r\n"},
+    };
+}
+
+class OutOfTurnTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(OutOfTurnTest, ClosesAndSaysNothingMore)
+{
+    const OutOfTurnCase c = OutOfTurnCases()[GetParam()];
+    ScriptedSmtpServer server(c.Script);
+    auto client = ClientFor(server);
+    client->SetUserName(c.User);
+    client->SetPassword(c.User.empty() ? "" : "secret");
+    client->SetAutoTLS(c.AutoTLS);
+    if (c.Then) {
+        ASSERT_TRUE(client->Login());
+        EXPECT_FALSE(c.Then(*client));
+    } else {
+        EXPECT_FALSE(client->Login());
+    }
+    EXPECT_EQ(client->ResultString(), OutOfTurn);
+    EXPECT_EQ(client->ResultCode(), 0);
+    EXPECT_FALSE(client->Connected());
+    // Nothing more goes out, not even QUIT.
+    EXPECT_FALSE(client->Logout());
+    EXPECT_EQ(server.Transcript(), c.Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, OutOfTurnTest, ::testing::Range<std::size_t>(0, OutOfTurnCases().size()),
+                         [](const auto& info) { return std::string(OutOfTurnCases()[info.param].Name); });
+
+// A server that says one line too many early on answers every later command with the
+// reply of the one before: DATA reads RCPT's 250 and the message is never sent (it
+// would otherwise start with a second "DATA" inside the server's data).
+TEST(OutOfStep, RepliesOneBehindNeverReachTheData)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("250 extra"),
+                               Pause(std::chrono::milliseconds(100)), Reply("250 2.1.0 sender ok"), Hear(),
+                               Reply("250 2.1.5 recipient ok"), Hear(), Reply("354 go ahead"), AwaitClose()});
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    ASSERT_TRUE(client->MailFrom("a@example.com", 0));
+    // Whichever command first meets a reply that is not its own ends the conversation.
+    const bool sent = client->MailTo("b@example.com") && client->MailData({"Subject: x", "", "body"});
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(client->ResultString(), OutOfTurn);
+    EXPECT_FALSE(client->MailData({"Subject: x", "", "body"}));
+    const std::string transcript = server.Transcript();
+    EXPECT_EQ(transcript.find("Subject"), std::string::npos) << transcript;
+    EXPECT_LE(transcript.find("DATA"), transcript.rfind("DATA")) << transcript;
+}
+
+// A line that is no reply at all: its text is the reply (code 0), and nothing the
+// server says after it can be paired with a command.
+TEST(OutOfStep, NotAReplyEndsTheConversation)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("hello there"), AwaitClose()});
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(client->NoOp());
+    EXPECT_EQ(client->ResultString(), "hello there");
+    EXPECT_FALSE(client->Connected());
+    EXPECT_FALSE(client->NoOp());
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nNOOP\r\n");
+}
+
+TEST(OutOfStep, ExtraLineAfterTheEndOfDataStopsTheQuit)
+{
+    auto script = Dialog("220 mx", {"250 mx", "354 go"});
+    script.push_back(HearData());
+    script.push_back(Raw("250 2.0.0 queued\r\n250 2.0.0 queued again\r\n"));
+    script.push_back(AwaitClose());
+    ScriptedSmtpServer server(script);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_TRUE(client->MailData({"x"}));
+    EXPECT_FALSE(client->Logout());
+    EXPECT_EQ(client->ResultString(), OutOfTurn);
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nDATA\r\nx\r\n.\r\n");
+}
+
+// A 421 closes the conversation, whatever command it answers: its line is the reply
+// that tells why, and nothing more is said (no HELO after the EHLO it answered).
+TEST(OutOfStep, ServiceClosingEndsTheConversation)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("421 4.3.2 Service shutting down"), Hangup()});
+    auto client = ClientFor(server);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->ResultCode(), 421);
+    EXPECT_EQ(client->ResultString(), "421 4.3.2 Service shutting down");
+    EXPECT_EQ(client->Sock().LastError(), 0);
+    EXPECT_FALSE(client->Connected());
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\n");
+}
+
+// A server that closes where a reply is due: a closed connection, not a reset.
+TEST(OutOfStep, ClosedByTheServerIsNoReset)
+{
+    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Hangup()});
+    auto client = ClientFor(server);
+    EXPECT_FALSE(client->Login());
+    EXPECT_EQ(client->Sock().LastError(), 10101);
+    EXPECT_EQ(client->Sock().LastErrorDesc(), "Disconnect");
+}
+
+// The client tells whoever follows its writes which of them carry secrets.
+TEST(Authentication, EveryLineOfTheExchangeIsMarked)
+{
+    ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334-VXNlcm5hbWU6\r\n334 VXNlcm5hbWU6",
+                                                "334 UGFzc3dvcmQ6", "235 ok", "250 ok"}));
+    auto client = ClientFor(server);
+    client->SetUserName("tim");
+    client->SetPassword("secret");
+    std::vector<std::pair<bool, std::string>> writes;
+    client->Sock().SetOnMonitor([&](net::TBlockSocket&, bool Writing, const void* Buffer, int Len) {
+        if (Writing) writes.emplace_back(client->Authenticating(), std::string(static_cast<const char*>(Buffer), Len));
+    });
+    ASSERT_TRUE(client->Login());
+    ASSERT_TRUE(client->MailFrom("a@example.com", 0));
+    client->Sock().SetOnMonitor(nullptr);
+    EXPECT_EQ(writes, (std::vector<std::pair<bool, std::string>>{{false, "EHLO client.test\r\n"},
+                                                                {true, "AUTH LOGIN\r\n"},
+                                                                {true, "dGlt\r\n"},
+                                                                {true, "c2VjcmV0\r\n"},
+                                                                {false, "MAIL FROM:<a@example.com>\r\n"}}));
+    EXPECT_FALSE(client->Authenticating());
 }
 
 // ---------------------------------------------------------------- data
@@ -982,6 +1273,227 @@ TEST(MailDataFailure, ServerThatStopsReadingTimesOutTheWrite)
     EXPECT_FALSE(client->MailData(lines));
     EXPECT_EQ(client->Sock().LastError(), 10060);
     EXPECT_FALSE(client->Connected());
+}
+
+// ---------------------------------------------------------------- pipelining
+
+const std::string PipeliningEhlo = "250-scripted\r\n250-PIPELINING\r\n250-8BITMIME\r\n250 SIZE 10000000";
+
+std::unique_ptr<TSMTPSend> PipeliningClient(ScriptedSmtpServer& Server)
+{
+    Server.Queue("EHLO", PipeliningEhlo);
+    auto client = ClientFor(Server);
+    if (!client->Login()) ADD_FAILURE() << "login: " << client->ResultString();
+    return client;
+}
+
+std::vector<int> Codes(const std::vector<TSMTPReply>& Replies)
+{
+    std::vector<int> codes;
+    for (const auto& r : Replies) codes.push_back(r.Code);
+    return codes;
+}
+
+TEST(Pipelining, OfferedOnlyWhenListed)
+{
+    ScriptedSmtpServer server;
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_FALSE(client->Pipelining());
+    ASSERT_TRUE(client->Logout());
+    server.Queue("EHLO", PipeliningEhlo);
+    ASSERT_TRUE(client->Login());
+    EXPECT_TRUE(client->Pipelining());
+}
+
+// Sender, recipients and DATA in one write, the message with its end and QUIT in one
+// more: three writes for the whole conversation after the greeting.
+TEST(Pipelining, WholeTransactionInTwoFlights)
+{
+    ScriptedSmtpServer server;
+    auto client = PipeliningClient(server);
+    int writes = 0;
+    client->Sock().SetOnMonitor([&](net::TBlockSocket&, bool Writing, const void*, int) { writes += Writing; });
+    std::vector<TSMTPReply> replies;
+    ASSERT_TRUE(client->MailTransaction("a@example.com", 10, false, false, {"b@example.com", "c@example.com"}, replies));
+    EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354}));
+    EXPECT_EQ(replies.back().Last(), "354 End data with <CR><LF>.<CR><LF>");
+    mime::TMessageBytes message;
+    message.AppendLines({"Subject: x", "", ".dot"});
+    ASSERT_TRUE(client->SendMessage(message, true));
+    EXPECT_EQ(client->ResultString(), "250 2.0.0 Ok: queued");
+    EXPECT_TRUE(client->Logout()) << "QUIT's 221 is read, not asked for again";
+    client->Sock().SetOnMonitor(nullptr);
+    EXPECT_EQ(writes, 2);
+    EXPECT_EQ(server.Received().at(0), "EHLO client.test\r\n"
+                                       "MAIL FROM:<a@example.com> SIZE=10\r\n"
+                                       "RCPT TO:<b@example.com>\r\n"
+                                       "RCPT TO:<c@example.com>\r\n"
+                                       "DATA\r\n"
+                                       "Subject: x\r\n\r\n..dot\r\n.\r\n"
+                                       "QUIT\r\n");
+    EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+// A refusal in the flight. The client never ends data it began for only some of the
+// recipients: after a 354 it closes instead, and the server drops the transaction.
+struct FlightCase {
+    const char* Name;
+    std::vector<std::pair<std::string, std::string>> Replies; // queued by verb
+    std::vector<int> Codes;
+    bool Connected; // still in step: the caller may go on
+};
+
+std::vector<FlightCase> FlightCases()
+{
+    return {
+        {"sender_refused", {{"MAIL", "550 5.7.1 no"}, {"RCPT", "503 need MAIL"}, {"RCPT", "503 need MAIL"},
+                            {"DATA", "503 need RCPT"}},
+         {550, 503, 503, 503}, true},
+        {"recipient_refused", {{"RCPT", "550 5.1.1 unknown"}, {"RCPT", "550 5.1.1 unknown"},
+                               {"DATA", "554 5.5.1 no valid recipients"}},
+         {250, 550, 550, 554}, true},
+        {"one_recipient_refused_data_ready", {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 unknown"}},
+         {250, 250, 550, 354}, false},
+        {"sender_refused_data_ready", {{"MAIL", "451 4.3.0 later"}}, {451, 250, 250, 354}, false},
+        {"data_refused", {{"DATA", "451 4.3.0 try later"}}, {250, 250, 250, 451}, true},
+        // RCPT's 250 read as DATA's answer: one reply behind, the conversation ends.
+        {"extra_line", {{"MAIL", "250 ok\r\n250 extra"}}, {250, 250, 250, 0}, false},
+    };
+}
+
+class PipelinedFlightTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(PipelinedFlightTest, RefusalSendsNoMessage)
+{
+    const FlightCase c = FlightCases()[GetParam()];
+    ScriptedSmtpServer server;
+    for (const auto& [verb, reply] : c.Replies) server.Queue(verb, reply);
+    auto client = PipeliningClient(server);
+    std::vector<TSMTPReply> replies;
+    EXPECT_FALSE(client->MailTransaction("a@example.com", 0, false, false, {"b@example.com", "c@example.com"}, replies));
+    EXPECT_EQ(Codes(replies), c.Codes);
+    EXPECT_EQ(client->Connected(), c.Connected);
+    client->Sock().CloseSocket();
+    EXPECT_TRUE(server.Messages().empty());
+    EXPECT_TRUE(server.Received().at(0).ends_with("RCPT TO:<c@example.com>\r\nDATA\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, PipelinedFlightTest, ::testing::Range<std::size_t>(0, FlightCases().size()),
+                         [](const auto& info) { return std::string(FlightCases()[info.param].Name); });
+
+TEST(Pipelining, ExtraLineTellsWhy)
+{
+    ScriptedSmtpServer server;
+    server.Queue("MAIL", "250 ok\r\n250 extra");
+    auto client = PipeliningClient(server);
+    std::vector<TSMTPReply> replies;
+    EXPECT_FALSE(client->MailTransaction("a@example.com", 0, false, false, {"b@example.com"}, replies));
+    EXPECT_EQ(replies.back().Last(), OutOfTurn);
+}
+
+// QUIT went with the end of data: a refused message ends the conversation there.
+TEST(Pipelining, RefusedMessageWithQuitCloses)
+{
+    ScriptedSmtpServer server;
+    server.Queue(".", "554 5.6.0 refused");
+    auto client = PipeliningClient(server);
+    std::vector<TSMTPReply> replies;
+    ASSERT_TRUE(client->MailTransaction("a@example.com", 0, false, false, {"b@example.com"}, replies));
+    mime::TMessageBytes message;
+    message.AppendLines({"x"});
+    EXPECT_FALSE(client->SendMessage(message, true));
+    EXPECT_EQ(client->ResultString(), "554 5.6.0 refused");
+    EXPECT_TRUE(client->DataEnded());
+    EXPECT_FALSE(client->Connected());
+    EXPECT_FALSE(client->Logout());
+    EXPECT_TRUE(server.Received().at(0).ends_with("DATA\r\nx\r\n.\r\nQUIT\r\n"));
+}
+
+TEST(Pipelining, UnsafeAddressSendsNothing)
+{
+    ScriptedSmtpServer server;
+    auto client = PipeliningClient(server);
+    std::vector<TSMTPReply> replies;
+    EXPECT_FALSE(client->MailTransaction("a@example.com", 0, false, false, {"b@example.com", "c@x\r\nRSET"}, replies));
+    ASSERT_EQ(replies.size(), 4u);
+    EXPECT_EQ(replies[2].Last(), LineBreakRefusal);
+    EXPECT_EQ(replies[0].Code, 0);
+    EXPECT_TRUE(replies[0].Lines.empty());
+    EXPECT_TRUE(client->Connected());
+    ASSERT_TRUE(client->Logout());
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"EHLO client.test", "QUIT"}));
+}
+
+// ---------------------------------------------------------------- 8-bit data
+
+struct Body8BitCase {
+    const char* Name;
+    std::string Ehlo;
+    bool Body8Bit;
+    std::string Line;
+};
+
+class Body8BitTest : public ::testing::TestWithParam<Body8BitCase> {};
+
+TEST_P(Body8BitTest, DeclaredOnlyWhenOfferedAndNeeded)
+{
+    ScriptedSmtpServer server;
+    server.Queue("EHLO", GetParam().Ehlo);
+    auto client = ClientFor(server);
+    ASSERT_TRUE(client->Login());
+    EXPECT_TRUE(client->MailFrom("a@example.com", 0, false, GetParam().Body8Bit));
+    ASSERT_TRUE(client->Logout());
+    EXPECT_EQ(server.Commands().at(1), GetParam().Line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offers, Body8BitTest,
+    ::testing::Values(Body8BitCase{"offered_needed", "250-mx\r\n250 8BITMIME", true, "MAIL FROM:<a@example.com> BODY=8BITMIME"},
+                      Body8BitCase{"offered_not_needed", "250-mx\r\n250 8BITMIME", false, "MAIL FROM:<a@example.com>"},
+                      Body8BitCase{"needed_not_offered", "250-mx\r\n250 SIZE", true, "MAIL FROM:<a@example.com>"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---------------------------------------------------------------- EHLO name
+
+struct HelloNameCase {
+    const char* Name;
+    std::string SystemName;
+    std::string Hello;
+};
+
+class HelloNameTest : public ::testing::TestWithParam<HelloNameCase> {};
+
+TEST_P(HelloNameTest, DomainOrAddressLiteral)
+{
+    TSMTPSend client;
+    client.SetSystemName(GetParam().SystemName);
+    EXPECT_EQ(client.HelloName(), GetParam().Hello);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, HelloNameTest,
+    ::testing::Values(HelloNameCase{"domain", "pc1.loja.example", "pc1.loja.example"},
+                      HelloNameCase{"literal", "[192.0.2.10]", "[192.0.2.10]"},
+                      HelloNameCase{"ipv4", "192.0.2.10", "[192.0.2.10]"},
+                      HelloNameCase{"ipv6", "2001:db8::1", "[IPv6:2001:db8::1]"},
+                      HelloNameCase{"ipv6_with_zone", "fe80::1%eth0", "[IPv6:fe80::1]"},
+                      HelloNameCase{"ipv4_mapped", "::ffff:192.0.2.10", "[192.0.2.10]"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A bare name is no domain: the system's fully qualified name for it when it knows one,
+// else the literal of the address the connection comes from.
+TEST(HelloName, BareNameOnAConnection)
+{
+    ScriptedSmtpServer server;
+    auto client = ClientFor(server);
+    client->SetSystemName("localhost");
+    ASSERT_TRUE(client->Login());
+    const std::string known = net::FullyQualifiedName("localhost");
+    const std::string expected = known.empty() ? "[127.0.0.1]" : known;
+    EXPECT_EQ(client->HelloName(), expected);
+    ASSERT_TRUE(client->Logout());
+    EXPECT_EQ(server.Commands().at(0), "EHLO " + expected);
 }
 
 // ---------------------------------------------------------------- logout
