@@ -3,12 +3,14 @@
 #include "app/CepLookup.h"
 #include "app/ClientesModel.h"
 #include "app/CustomerXml.h"
+#include "app/DragBar.h"
 #include "app/Edit.h"
 #include "app/FalhaEnvio.h"
 #include "app/Glyphs.h"
 #include "app/MailDispatch.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "app/TitleLabel.h"
 #include "mail/LoopbackHost.h"
 #include "mail/MailSender.h"
 #include "net/BlockSocket.h"
@@ -20,7 +22,6 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -29,7 +30,6 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
-#include <QWindow>
 
 #include <cerrno>
 #include <cstring>
@@ -46,29 +46,6 @@ constexpr int kTopBar = 57;
 constexpr int kBottomBar = 23;
 constexpr int kMenuWidth = 161;
 constexpr int kEditHeight = 23;
-
-// A bar that moves the window when pressed, as a title bar would.
-class TDragBar final : public QFrame {
-public:
-    using QFrame::QFrame;
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override
-    {
-        if (QWindow* handle = window()->windowHandle())
-            handle->startSystemMove();
-        event->accept();
-    }
-};
-
-// The title on the top bar: a press on the text itself stays there and does not drag.
-class TTitleLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
-};
 
 template <typename T>
 T* Make(QWidget* parent, const char* name, QRect geometry)
