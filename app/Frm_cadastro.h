@@ -2,6 +2,7 @@
 
 #include "app/MemTable.h"
 #include "app/ProgressoEnvio.h"
+#include "ui_Frm_cadastro.h"
 
 #include <QDate>
 #include <QStringList>
@@ -14,15 +15,7 @@
 #include <string>
 
 class QAbstractButton;
-class QCheckBox;
-class QFrame;
-class QLabel;
-class QPlainTextEdit;
-class QPushButton;
 class QStackedWidget;
-class QStatusBar;
-class QTableView;
-class QToolButton;
 
 namespace tandrel::mail {
 class TMailSender;
@@ -33,8 +26,6 @@ namespace tandrel::app {
 
 class TClientesModel;
 class TDMDados;
-class TEdit;
-class TMaskEdit;
 class TMessages;
 struct TAlvosCep;
 
@@ -44,8 +35,9 @@ std::vector<TFieldDef> ClienteFieldDefs();
 /// The program's window "CADASTRO CLIENTES": the left menu, the list page with the name
 /// search and the customer grid, the registration page and the parameters page, and the
 /// include, alter and delete flows. Every operator action runs inside the default error
-/// display of `TMessages`, so no error escapes to Qt.
-class TFrm_cadastro : public QWidget {
+/// display of `TMessages`, so no error escapes to Qt. Its controls are those of the form file
+/// `Frm_cadastro.ui`, under the names given there.
+class TFrm_cadastro : public QWidget, private Ui::Frm_cadastro {
     Q_OBJECT
 public:
     /// Today's date, asked once at creation for the XML file names.
@@ -135,12 +127,12 @@ private:
     /// The thirteen boxes of the registration page, name first, country last.
     std::array<TEdit*, 13> Boxes() const;
 
-    void BuildFrame();
-    void BuildMenu(QWidget* column);
-    QWidget* BuildListPage();
-    QWidget* BuildRegistrationPage();
-    QWidget* BuildConfigPage();
-    void ApplyStyle();
+    /// Builds the controls of the form file and gives them what it cannot say
+    /// (Frm_cadastroControls.cpp).
+    void SetUpControls();
+    /// Connects each button and exit hook to its handler, run inside the default error
+    /// display, and the grid to the customer table.
+    void ConnectHandlers();
     void Connect(QAbstractButton* button, void (TFrm_cadastro::*handler)());
     void ConnectExit(TEdit* box, void (TFrm_cadastro::*handler)());
     void ShowPage(QWidget* page, bool menuEnabled);
@@ -160,41 +152,6 @@ private:
     QString Fvnome_arq;
     QStringList Fcampos_cad;
     TProgressoEnvio FProgresso;  // what the bottom bar says during a send
-
-    // Controls (owned by Qt's parent chain).
-    QWidget* pnl_menu_left = nullptr;
-    QStatusBar* stb_envio = nullptr;
-    QStackedWidget* pgcclientes = nullptr;
-    QWidget* tbs_dados = nullptr;
-    QWidget* tbs_cadastro = nullptr;
-    QWidget* tbs_config = nullptr;
-    TEdit* ed_pesquisa = nullptr;
-    QTableView* GridClientes = nullptr;
-    QLabel* lbl_opcao = nullptr;
-    TEdit* ed_nome = nullptr;
-    TMaskEdit* ed_ident = nullptr;
-    TMaskEdit* ed_cpf = nullptr;
-    TMaskEdit* ed_fone = nullptr;
-    TEdit* ed_email = nullptr;
-    TMaskEdit* ed_cep = nullptr;
-    QPushButton* btn_cons_cep = nullptr;
-    TEdit* ed_logradouro = nullptr;
-    TEdit* ed_num = nullptr;
-    TEdit* ed_complemento = nullptr;
-    TEdit* ed_bairro = nullptr;
-    TEdit* ed_cidade = nullptr;
-    TEdit* ed_uf = nullptr;
-    TEdit* ed_pais = nullptr;
-    QPlainTextEdit* mm_dados = nullptr;
-    TEdit* ed_dir_xml = nullptr;
-    TEdit* ed_email_de = nullptr;
-    TEdit* ed_nome_envio = nullptr;
-    TEdit* ed_host = nullptr;
-    TEdit* ed_conta_email = nullptr;
-    TEdit* ed_senha_email = nullptr;
-    TEdit* ed_porta = nullptr;
-    QCheckBox* chkTLS = nullptr;
-    QCheckBox* chkSSL = nullptr;
 };
 
 }  // namespace tandrel::app

@@ -113,13 +113,25 @@ int TEditMask::FirstEmptyRequired(const QString& display) const
 // --- TMaskEdit ---------------------------------------------------------------
 
 TMaskEdit::TMaskEdit(const QString& mask, TMessages& messages, QWidget* parent)
-    : TEdit(parent), FMask(mask), FMessages(messages)
+    : TMaskEdit(parent)
 {
-    setMaxLength(FMask.Length());
+    SetMessages(messages);
+    SetEditMask(mask);
+}
+
+TMaskEdit::TMaskEdit(QWidget* parent) : TEdit(parent)
+{
     // Drops and the context menu would edit the text behind the mask's back.
     setAcceptDrops(false);
     setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+void TMaskEdit::SetEditMask(const QString& mask)
+{
+    FMask = TEditMask(mask);
+    setMaxLength(FMask.Length());
     SetDisplay(FMask.EmptyDisplay(), 0);
+    FModified = false;
 }
 
 QString TMaskEdit::Text() const
@@ -156,8 +168,18 @@ bool TMaskEdit::CanExit()
     // Take the focus back before telling, so the box the operator was leaving for
     // never gets it (and never runs its own exit check).
     setFocus(Qt::OtherFocusReason);
-    RunAction(FMessages, [this] { ValidateEdit(); });
+    ValidateAndShow();
     return false;
+}
+
+void TMaskEdit::ValidateAndShow()
+{
+    if (FMessages) {
+        RunAction(*FMessages, [this] { ValidateEdit(); });
+        return;
+    }
+    TDialogMessages boxes(window());
+    RunAction(boxes, [this] { ValidateEdit(); });
 }
 
 void TMaskEdit::focusInEvent(QFocusEvent* event)
@@ -197,7 +219,7 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event)
         SetDisplay(FSavedDisplay, 0);
         FModified = FSavedModified;
     } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        RunAction(FMessages, [this] { ValidateEdit(); });
+        ValidateAndShow();
     } else if (key == Qt::Key_Backspace) {
         if (hasSelectedText()) {
             ClearRange(selectionStart(), selectionEnd());

@@ -73,6 +73,9 @@ class TMaskEdit : public TEdit {
 public:
     /// A box for `mask`, reporting its errors through `messages` (which must outlive it).
     TMaskEdit(const QString& mask, TMessages& messages, QWidget* parent = nullptr);
+    /// A box with no mask yet, as a form file makes it: `SetEditMask` and `SetMessages` give
+    /// it its mask and its error display before it is shown.
+    explicit TMaskEdit(QWidget* parent = nullptr);
 
     /// The digits without the literals (see `TEditMask::TextOf`).
     QString Text() const override;
@@ -82,8 +85,14 @@ public:
     void Clear() override;
     /// The mask's display, literals and blanks included.
     QString EditText() const { return text(); }
-    /// The mask this box was made with.
+    /// The box's mask.
     const TEditMask& EditMask() const { return FMask; }
+    /// Takes the mask `mask` (notation of `TEditMask`) and empties the box; its maximum
+    /// length becomes the mask's displayed length.
+    void SetEditMask(const QString& mask);
+    /// Where the box's errors are shown; `messages` must outlive the box. Until it is set,
+    /// they go to a message box of the box's window.
+    void SetMessages(TMessages& messages) { FMessages = &messages; }
     /// True when the operator changed the box since the program last set it.
     bool Modified() const { return FModified; }
 
@@ -103,11 +112,12 @@ private:
     void ClearRange(int from, int to);
     void Paste();
     void SetDisplay(const QString& display, int cursor);
+    void ValidateAndShow();  // ValidateEdit inside the default error display
     int NextSlot(int from) const;
     int PreviousSlot(int before) const;
 
-    TEditMask FMask;
-    TMessages& FMessages;
+    TEditMask FMask{QString()};
+    TMessages* FMessages = nullptr;
     bool FModified = false;
     QString FSavedDisplay;
     bool FSavedModified = false;

@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using tandrel::app::TEdit;
@@ -53,14 +55,22 @@ private:
     TEdit* next = nullptr;
     int exits = 0;
 
-    void Make(const QString& mask)
+    // A box for `mask` with a box after it, shown and focused. `asFormFile`: made with no
+    // mask and given its mask and its error display afterwards, as a form file makes it.
+    void Make(const QString& mask, bool asFormFile = false)
     {
         delete form;  // owns the boxes
         messages.Clear();
         exits = 0;
         form = new QWidget;
         auto* layout = new QVBoxLayout(form);
-        box = new TMaskEdit(mask, messages, form);
+        if (asFormFile) {
+            box = new TMaskEdit(form);
+            box->SetMessages(messages);
+            box->SetEditMask(mask);
+        } else {
+            box = new TMaskEdit(mask, messages, form);
+        }
         next = new TEdit(form);
         layout->addWidget(box);
         layout->addWidget(next);
@@ -221,6 +231,54 @@ private slots:
         QCOMPARE(QString::fromStdString(messages.Entries()[0].Text), kInvalid);
         Play(box, "56789N");
         QCOMPARE(messages.Entries().size(), std::size_t(1));
+    }
+
+    void boxMadeByAFormFileTakesItsMaskLater()
+    {
+        Make(kCpf, true);
+        QCOMPARE(box->EditText(), QStringLiteral("___.___.___-__"));
+        QCOMPARE(box->maxLength(), 14);
+        QVERIFY(!box->Modified());
+        Play(box, "12345");
+        QCOMPARE(box->Text(), QStringLiteral("12345"));
+        QTest::keyClick(box, Qt::Key_Tab);
+        QVERIFY(box->hasFocus());
+        QCOMPARE(messages.Entries().size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(messages.Entries()[0].Text), kInvalid);
+
+        // Another mask empties the box and forgets the operator's change: it may be left.
+        box->SetEditMask(kCep);
+        QCOMPARE(box->EditText(), QStringLiteral("_____-___"));
+        QCOMPARE(box->maxLength(), 9);
+        QVERIFY(!box->Modified());
+        QTest::keyClick(box, Qt::Key_Tab);
+        QVERIFY(next->hasFocus());
+        QCOMPARE(messages.Entries().size(), std::size_t(1));
+        QCOMPARE(exits, 1);
+    }
+
+    void boxWithoutErrorDisplayShowsAMessageBox()
+    {
+        Make(kIdent, true);
+        auto* lonely = new TMaskEdit(form);  // never given an error display
+        lonely->SetEditMask(kIdent);
+        form->layout()->addWidget(lonely);
+        lonely->setFocus(Qt::TabFocusReason);
+        lonely->setCursorPosition(0);
+        QString shown;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* shownBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = shownBox->text();
+                shownBox->done(QMessageBox::Ok);
+            }
+        });
+        poll.start();
+        Play(lonely, "1234N");
+        QCOMPARE(shown, kInvalid);
+        QCOMPARE(lonely->cursorPosition(), 5);
+        QVERIFY(messages.Entries().empty());
     }
 
     void leavingUntouchedOrCompletePasses_data()
