@@ -1,3 +1,5 @@
+include(GNUInstallDirs)
+
 # One static library per subsystem. Sources and tests are picked up by name so
 # that adding a unit never means editing a shared list:
 #   <dir>/*.cpp            the library
@@ -30,20 +32,36 @@ function(tandrel_thread_tests name)
   endif()
 endfunction()
 
+# Installs the library for other programs (component "dev"): the archive, exported as
+# Tandrel::<name>, and its public headers; <dir>/detail/ stays private.
+function(tandrel_install_library name)
+  set(target tandrel_${name})
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
+  install(TARGETS ${target} EXPORT TandrelTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tandrel/${name} COMPONENT dev)
+  set_property(GLOBAL APPEND PROPERTY TANDREL_INSTALLED_LIBRARIES ${name})
+endfunction()
+
 function(tandrel_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   set(target tandrel_${name})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  # Includes start at the source root here, and at include/tandrel once installed:
+  # "mime/Codings.h" either way.
+  set(include_dirs $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/tandrel>)
   if(sources)
     add_library(${target} STATIC ${sources})
-    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_include_directories(${target} PUBLIC ${include_dirs})
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
   else()
     add_library(${target} INTERFACE)
-    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_include_directories(${target} INTERFACE ${include_dirs})
     target_link_libraries(${target} INTERFACE ${ARG_DEPS})
   endif()
   add_library(tandrel::${name} ALIAS ${target})
+  tandrel_install_library(${name})
 
   file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*Test.cpp)
   if(test_sources)
