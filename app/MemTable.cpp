@@ -1,6 +1,6 @@
 #include "app/MemTable.h"
 
-#include "mime/SystemCodePage.h"
+#include "support/SystemCodePage.h"
 
 #include <algorithm>
 #include <charconv>
@@ -86,7 +86,7 @@ std::string TField::AsString() const
     const auto* record = FTable->FieldRecord();
     if (!record || !(*record)[FIndex])
         return {};
-    return mime::TextFromAnsi(*(*record)[FIndex]);
+    return support::TextFromAnsi(*(*record)[FIndex]);
 }
 
 void TField::SetAsString(const std::string& text) const
@@ -103,7 +103,7 @@ void TField::SetAsString(const std::string& text) const
             FTable->Raise("'" + text + "' is not a valid integer value for field '" + def.Name + "'");
         return;
     }
-    std::string bytes = mime::AnsiFromText(text);
+    std::string bytes = support::AnsiFromText(text);
     if (bytes.size() > static_cast<std::size_t>(def.Size))
         bytes.resize(def.Size);
     slot = std::move(bytes);
@@ -192,7 +192,7 @@ TField TMemTable::FieldByName(const std::string& name)
 std::string TMemTable::DisplayValue(int row, int field) const
 {
     const auto& value = FRecords[FView.at(row)].at(field);
-    return value ? mime::TextFromAnsi(*value) : std::string();
+    return value ? support::TextFromAnsi(*value) : std::string();
 }
 
 bool TMemTable::IsNullAt(int row, int field) const
@@ -310,7 +310,7 @@ void TMemTable::SetFilter(const std::string& value)
     }
     FFilter = value;
     FFilterField = field;
-    FFilterPattern = mime::AnsiFromText(pattern);
+    FFilterPattern = support::AnsiFromText(pattern);
     if (FFiltered && Active()) {
         Rebuild();
         Changed();

@@ -49,7 +49,7 @@ function(tandrel_library name)
   set(target tandrel_${name})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   # Includes start at the source root here, and at include/tandrel once installed:
-  # "mime/Codings.h" either way.
+  # "mime/MimePart.h" either way.
   set(include_dirs $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/tandrel>)
   if(sources)
     add_library(${target} STATIC ${sources})

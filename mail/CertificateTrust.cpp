@@ -1,6 +1,6 @@
 #include "mail/CertificateTrust.h"
 
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 
 namespace tandrel::mail {
 
@@ -18,7 +18,7 @@ std::string FingerprintText(std::string_view Digest) {
 }
 
 bool IsForHost(const TTrustedCertificate& Trusted, std::string_view Host) {
-    return mime::LowerAscii(Trusted.Host) == mime::LowerAscii(Host);
+    return support::LowerAscii(Trusted.Host) == support::LowerAscii(Host);
 }
 
 }  // namespace tandrel::mail

@@ -4,13 +4,13 @@
 #include <array>
 #include <cstdint>
 
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 #include "net/AddressText.h"
 
 namespace tandrel::mail {
 
 bool IsLoopbackHost(const std::string& Host) {
-    const std::string name = mime::LowerAscii(Host);
+    const std::string name = support::LowerAscii(Host);
     if (name == "localhost" || name == "localhost.") return true;
     if (net::IsIP(Host)) return net::IPToID(Host).front() == 127;
     if (!net::IsIP6(Host)) return false;

@@ -4,12 +4,12 @@
 
 #include <memory>
 
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 #include "mime/InlineEncoding.h"
 
 namespace tandrel::mail {
 
-using mime::IsAscii;
+using support::IsAscii;
 
 namespace {
 
@@ -32,7 +32,7 @@ std::string AsciiDomain(std::string_view Domain) {
 
 std::string ExtractAddress(std::string_view Entry) {
     const mime::TEmailAddrSpan span = mime::FindEmailAddr(Entry);
-    return std::string(mime::TrimBlank(Entry.substr(span.First, span.Last - span.First)));
+    return std::string(support::TrimBlank(Entry.substr(span.First, span.Last - span.First)));
 }
 
 std::string_view AddressDomain(std::string_view Address) {
@@ -51,7 +51,7 @@ std::string WithAsciiDomain(std::string_view Address) {
 std::string EntryWithAsciiDomain(std::string_view Entry) {
     const mime::TEmailAddrSpan span = mime::FindEmailAddr(Entry);
     const std::string_view inner = Entry.substr(span.First, span.Last - span.First);
-    const std::string_view address = mime::TrimBlank(inner);
+    const std::string_view address = support::TrimBlank(inner);
     if (IsAscii(AddressDomain(address))) return std::string(Entry);
     const std::size_t at = span.First + static_cast<std::size_t>(address.data() - inner.data());
     std::string result(Entry);

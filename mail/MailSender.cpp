@@ -18,19 +18,19 @@
 #include "mail/MessageID.h"
 #include "mail/ReplaceFile.h"
 #include "mail/XmlCharset.h"
-#include "mime/AsciiText.h"
-#include "mime/FileBytes.h"
-#include "mime/LargeBytes.h"
+#include "support/AsciiText.h"
+#include "support/FileBytes.h"
+#include "support/LargeBytes.h"
 #include "mime/MimePart.h"
-#include "mime/SystemCodePage.h"
-#include "mime/Utf8.h"
+#include "support/SystemCodePage.h"
+#include "support/Utf8.h"
 #include "net/AddressText.h"
 #include "net/SocketErrors.h"
 
 namespace tandrel::mail {
 
-using mime::LowerAscii;
-using mime::TrimBlank;
+using support::LowerAscii;
+using support::TrimBlank;
 
 namespace {
 
@@ -61,7 +61,7 @@ std::string ExtractFileName(std::string_view path) {
 bool IsUtf8Text(std::string_view bytes) {
     bool wide = false;
     for (std::size_t i = 0; i < bytes.size();) {
-        const mime::TDecodedChar c = mime::DecodeUtf8Char(bytes, i);
+        const support::TDecodedChar c = support::DecodeUtf8Char(bytes, i);
         if (!c.Valid) return false;
         wide = wide || c.Length > 1;
         i += c.Length;
@@ -82,7 +82,7 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     std::size_t size = 0;
     for (const auto& line : lines) size += line.size() + 2;
     std::string text;
-    mime::ReserveLarge(text, size);
+    support::ReserveLarge(text, size);
     for (const auto& line : lines) {
         text += line;
         text += "\r\n";
@@ -128,7 +128,7 @@ std::string WholeStream(std::istream& stream) {
         return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
     }
     std::string bytes;
-    mime::ResizeLarge(bytes, static_cast<std::size_t>(size));
+    support::ResizeLarge(bytes, static_cast<std::size_t>(size));
     stream.read(bytes.data(), static_cast<std::streamsize>(size));
     bytes.resize(static_cast<std::size_t>(stream.gcount()));
     // A stream that had more than it told keeps nothing back.
@@ -238,7 +238,7 @@ void TMailSender::AddAttachment(const std::string& aFileName, const std::string&
         DoException(std::runtime_error("Add Attachment: File not Exists."));
     std::string bytes;
     try {
-        bytes = mime::ReadFileBytes(aFileName);
+        bytes = support::ReadFileBytes(aFileName);
     } catch (const std::system_error&) {
         DoException(std::runtime_error("Add Attachment: Unable to read \"" + aFileName + "\"."));
     }
@@ -371,7 +371,7 @@ void TMailSender::BuildHeader() {
     for (auto& entry : header.CCList()) entry = EntryWithAsciiDomain(entry);
     // A CR or LF typed into the sender would start a new header line.
     const std::string from =
-        mime::WithoutLineBreaks(TrimBlank(fFromName).empty() ? sender : NamedAddress(sender, fFromName));
+        support::WithoutLineBreaks(TrimBlank(fFromName).empty() ? sender : NamedAddress(sender, fFromName));
     header.SetFrom(from);
     if (!fReplyTo.empty()) {
         std::string replyTo;
@@ -425,7 +425,7 @@ void TMailSender::BuildParts() {
 
     const auto addText = [&](const std::vector<std::string>& lines, const char* subtype, const char* description) {
         TMimePart& part = fMIMEMess->AddPart(parent);
-        part.DecodedLines() = mime::AnsiLinesFromText(lines);
+        part.DecodedLines() = support::AnsiLinesFromText(lines);
         part.SetPrimary("text");
         part.SetSecondary(subtype);
         part.SetDescription(description);
@@ -625,14 +625,14 @@ std::vector<std::string> TMailSender::MailAddresses() const {
 
 void TMailSender::CheckDomains(const std::vector<std::string>& addresses) {
     for (const auto& address : addresses)
-        if (!mime::IsAscii(AddressDomain(address)))
+        if (!support::IsAscii(AddressDomain(address)))
             SmtpError("SMTP Error: Invalid international domain name in the address \"" + address + "\"",
                       TMailFailureStep::mfsAddress);
 }
 
 bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& addresses) {
     for (const auto& address : addresses) {
-        if (mime::IsAscii(address)) continue;
+        if (support::IsAscii(address)) continue;
         if (fSMTP->FindCap("SMTPUTF8").empty())
             SmtpError("SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address \"" + address +
                           "\"",

@@ -8,7 +8,7 @@
 #include <random>
 #include <system_error>
 
-#include "mime/FileBytes.h"
+#include "support/FileBytes.h"
 
 namespace tandrel::mail {
 
@@ -56,7 +56,7 @@ void ReplaceFile(const std::string& FileName, const std::vector<std::string_view
     const std::string temporary = CreateBeside(FileName);
     try {
         try {
-            mime::WriteFileBytes(temporary, Pieces);
+            support::WriteFileBytes(temporary, Pieces);
         } catch (const std::system_error& e) {
             // Named after the file asked for, not the temporary one.
             throw std::system_error(e.code(), "cannot write " + FileName);

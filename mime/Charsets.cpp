@@ -1,16 +1,16 @@
 #include "mime/Charsets.h"
 
-#include "mime/LargeBytes.h"
+#include "support/LargeBytes.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
 
-#include "mime/Codings.h"
+#include "support/Codings.h"
+#include "support/Utf8.h"
 #include "mime/Iconv.h"
 #include "mime/detail/CharsetTables.h"
-#include "mime/detail/Utf8.h"
 
 namespace tandrel::mime {
 
@@ -99,7 +99,7 @@ std::string UCS4toUTF8(std::string_view Value) {
                                 (std::uint32_t(static_cast<unsigned char>(Value[i + 1])) << 16) |
                                 (std::uint32_t(static_cast<unsigned char>(Value[i + 2])) << 8) |
                                 static_cast<unsigned char>(Value[i + 3]);
-        detail::AppendUtf8(out, v & 0x7FFFFFFF);
+        support::AppendUtf8(out, v & 0x7FFFFFFF);
     }
     return out;
 }
@@ -121,7 +121,7 @@ std::string UCS2toUTF7(std::string_view Value, bool Modified) {
         }
         std::size_t end = i;
         while (end + 2 <= Value.size() && Ucs2At(Value, end) >= 0x80) end += 2;
-        std::string run = Modified ? EncodeBase64mod(Value.substr(i, end - i)) : EncodeBase64(Value.substr(i, end - i));
+        std::string run = Modified ? support::EncodeBase64mod(Value.substr(i, end - i)) : support::EncodeBase64(Value.substr(i, end - i));
         while (!run.empty() && run.back() == '=') run.pop_back();
         out.push_back(shift);
         out += run;
@@ -155,7 +155,7 @@ std::string UTF7toUCS2(std::string_view Value, bool Modified) {
         const std::size_t start = i;
         while (i < Value.size() && IsBase64Char(Value[i], Modified)) ++i;
         const std::string_view run = Value.substr(start, i - start);
-        std::string bytes = Modified ? DecodeBase64mod(run) : DecodeBase64(run);
+        std::string bytes = Modified ? support::DecodeBase64mod(run) : support::DecodeBase64(run);
         bytes.resize(bytes.size() & ~std::size_t{1});  // a dangling half code unit is padding
         out += bytes;
         if (i < Value.size() && Value[i] == '-') ++i;
@@ -293,7 +293,7 @@ std::string SingleByteToUtf8(std::string_view Value, const TUpperHalf& Table) {
     std::array<Seq, 256> seqs{};
     for (std::size_t b = 0; b < 256; ++b) {
         std::string s;
-        detail::AppendUtf8(s, b < 0x80 ? static_cast<char32_t>(b) : Table[b - 0x80]);
+        support::AppendUtf8(s, b < 0x80 ? static_cast<char32_t>(b) : Table[b - 0x80]);
         seqs[b].Len = static_cast<std::uint8_t>(s.size());
         std::memcpy(seqs[b].Bytes, s.data(), s.size());
     }
@@ -304,7 +304,7 @@ std::string SingleByteToUtf8(std::string_view Value, const TUpperHalf& Table) {
     std::size_t length = 0;
     for (std::size_t i = 0; i < n; ++i) length += seqs[in[i]].Len;
     std::string out;
-    ResizeLarge(out, length + 2);
+    support::ResizeLarge(out, length + 2);
     char* o = out.data();
     std::size_t i = 0;
     while (i < n) {

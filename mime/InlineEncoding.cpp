@@ -1,8 +1,8 @@
 #include "mime/InlineEncoding.h"
 
-#include "mime/Codings.h"
-#include "mime/SystemCodePage.h"
-#include "mime/Utf8.h"
+#include "support/Codings.h"
+#include "support/SystemCodePage.h"
+#include "support/Utf8.h"
 #include "mime/detail/QuotedString.h"
 
 #include <algorithm>
@@ -22,9 +22,9 @@ constexpr std::size_t kLongestPlainWord = 998 - 78;
 // Header lines are folded from this length on (the parts' MaxLineLength).
 constexpr std::size_t kFoldingLength = 78;
 
-constexpr TSpecials kNeedsEncoding = [] {
-    TSpecials s = SpecialChar | NonAsciiChar;
-    TSpecials withoutUnderscore;
+constexpr support::TSpecials kNeedsEncoding = [] {
+    support::TSpecials s = support::SpecialChar | support::NonAsciiChar;
+    support::TSpecials withoutUnderscore;
     for (unsigned b = 0; b < 256; ++b)
         if (b != '_' && s.Contains(static_cast<unsigned char>(b))) withoutUnderscore.Include(static_cast<unsigned char>(b));
     return withoutUnderscore;
@@ -41,7 +41,7 @@ bool IsBlank(std::string_view s) { return TrimBlanks(s).empty(); }
 
 // Bytes in charset CP as text: the system code page's own road when CP is it.
 std::string TextFromCharset(std::string_view Bytes, TMimeChar CP) {
-    return CP == GetCurCP() ? TextFromAnsi(Bytes) : CharsetConversion(Bytes, CP, TMimeChar::UTF_8);
+    return CP == GetCurCP() ? support::TextFromAnsi(Bytes) : CharsetConversion(Bytes, CP, TMimeChar::UTF_8);
 }
 
 // The bytes a value's characters are taken from, and the charset they are in.
@@ -54,21 +54,21 @@ struct TSource {
 // system code page goes straight, so that what the code page lacks (CJK, most scripts)
 // is not lost as "?". Malformed UTF-8 still becomes "?", byte by byte.
 TSource SourceOf(std::string_view Value, TMimeChar CP, TMimeChar MimeP) {
-    if (CP != GetCurCP() || MimeP != TMimeChar::UTF_8) return {AnsiFromText(Value), CP};
-    return {WithMalformedAsQuestionMarks(Value), TMimeChar::UTF_8};
+    if (CP != GetCurCP() || MimeP != TMimeChar::UTF_8) return {support::AnsiFromText(Value), CP};
+    return {support::WithMalformedAsQuestionMarks(Value), TMimeChar::UTF_8};
 }
 
 // The source character at Pos: a UTF-8 sequence in UTF-8, else one byte (text arrives
 // as system-code-page bytes).
 std::string_view SourceCharAt(const TSource& Source, std::size_t Pos) {
     const std::size_t length =
-        Source.Charset == TMimeChar::UTF_8 ? DecodeUtf8Char(Source.Bytes, Pos).Length : 1;
+        Source.Charset == TMimeChar::UTF_8 ? support::DecodeUtf8Char(Source.Bytes, Pos).Length : 1;
     return std::string_view(Source.Bytes).substr(Pos, length);
 }
 
 // Bytes in From as the text of a Q word in To: safe quoted-printable, "_" for a space.
 std::string EncodedText(std::string_view Bytes, TMimeChar From, TMimeChar To) {
-    std::string text = EncodeSafeQuotedPrintable(CharsetConversion(Bytes, From, To));
+    std::string text = support::EncodeSafeQuotedPrintable(CharsetConversion(Bytes, From, To));
     std::replace(text.begin(), text.end(), ' ', '_');
     return text;
 }
@@ -120,7 +120,7 @@ std::string EncodeWords(std::string_view Value, TMimeChar CP, TMimeChar MimeP, s
     return result;
 }
 
-bool NeedsWords(std::string_view Value) { return NeedInline(AnsiFromText(Value)) || HasUnfoldableWord(Value); }
+bool NeedsWords(std::string_view Value) { return NeedInline(support::AnsiFromText(Value)) || HasUnfoldableWord(Value); }
 
 // One encoded word starting at "=?" (0-based Beg): its decoded text and the
 // position after it, or nothing when its form is broken.
@@ -143,12 +143,12 @@ TDecodedWord DecodeWord(std::string_view Value, std::size_t Beg, TMimeChar CP) {
         Value.substr(textStart, end == std::string_view::npos ? std::string_view::npos : end - textStart);
     std::string bytes;
     if (kind == 'B') {
-        bytes = DecodeBase64(text);
+        bytes = support::DecodeBase64(text);
     } else {
         std::string q(text);
         for (char& c : q)
             if (c == '_') c = ' ';
-        bytes = DecodeQuotedPrintable(q);
+        bytes = support::DecodeQuotedPrintable(q);
     }
     return {true, TextFromCharset(CharsetConversion(bytes, GetCPFromID(charset), CP), CP),
             end == std::string_view::npos ? Value.size() : end + 2};

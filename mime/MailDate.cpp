@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "mime/SystemCodePage.h"
+#include "support/SystemCodePage.h"
 
 namespace tandrel::mime {
 namespace {
@@ -46,7 +46,7 @@ const std::vector<TMonthRow>& MyMonthNames() {
 
 // Case folding over the system code page, so accented capitals match too.
 std::string Folded(std::string_view Text) {
-    std::string s = AnsiFromText(Text);
+    std::string s = support::AnsiFromText(Text);
     for (char& c : s) {
         const auto b = static_cast<unsigned char>(c);
         if ((b >= 'A' && b <= 'Z') || (b >= 0xC0 && b <= 0xDE && b != 0xD7)) c = static_cast<char>(b + 32);

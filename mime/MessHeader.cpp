@@ -1,6 +1,6 @@
 #include "mime/MessHeader.h"
 
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 #include "mime/InlineEncoding.h"
 #include "mime/TextUtils.h"
 #include "mime/detail/MimePartText.h"
@@ -51,7 +51,7 @@ std::string TMessHeader::AddressLine(const std::vector<std::string>& List) const
     for (const std::string& entry : List) {
         // Addresses come from what people type: a raw CR or LF would end the header line and
         // start another (a forged Bcc). Display names carry such bytes only as encoded words.
-        const std::string item = WithoutLineBreaks(InlineEmail(entry));
+        const std::string item = support::WithoutLineBreaks(InlineEmail(entry));
         if (line.empty())
             line = item;
         else
@@ -64,7 +64,7 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     if (FDate == TDateTime{}) FDate = Now();
 
     std::vector<std::string> block;
-    block.push_back("From: " + WithoutLineBreaks(InlineEmail(FFrom)));
+    block.push_back("From: " + support::WithoutLineBreaks(InlineEmail(FFrom)));
     if (std::string to = AddressLine(FToList); !to.empty()) block.push_back("To: " + to);
     if (!FSubject.empty()) block.push_back(InlineCodeField("Subject", FSubject, FTargetCharset, FCharsetCode));
     block.push_back("Date: " + Rfc822DateTime(FDate));
@@ -72,9 +72,9 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     if (!FOrganization.empty())
         block.push_back(InlineCodeField("Organization", FOrganization, FTargetCharset, FCharsetCode));
     block.emplace_back("MIME-Version: 1.0 (produced by Tandrel)");
-    block.push_back("X-mailer: " + WithoutLineBreaks(FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
-    if (!FMessageID.empty()) block.push_back("Message-ID: <" + WithoutLineBreaks(TrimSP(FMessageID)) + ">");
-    if (!FReplyTo.empty()) block.push_back("Reply-To: " + WithoutLineBreaks(GetEmailAddr(FReplyTo)));
+    block.push_back("X-mailer: " + support::WithoutLineBreaks(FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
+    if (!FMessageID.empty()) block.push_back("Message-ID: <" + support::WithoutLineBreaks(TrimSP(FMessageID)) + ">");
+    if (!FReplyTo.empty()) block.push_back("Reply-To: " + support::WithoutLineBreaks(GetEmailAddr(FReplyTo)));
     if (FPriority == TMessPriority::MP_high) {
         block.emplace_back("Priority: urgent");
         block.emplace_back("X-Priority: 1");
@@ -112,7 +112,7 @@ std::string TMessHeader::DecodeAddress(std::string_view Value) const {
 
 void TMessHeader::AddAddresses(std::string_view Value, std::vector<std::string>& List) const {
     for (const std::string_view raw : SplitEx(Value, ",", '"')) {
-        const std::string piece(TrimBlank(raw));
+        const std::string piece(support::TrimBlank(raw));
         if (piece.empty()) continue;
         std::string decoded = DecodeAddress(piece);
         if (!decoded.empty()) List.push_back(std::move(decoded));
@@ -120,33 +120,33 @@ void TMessHeader::AddAddresses(std::string_view Value, std::vector<std::string>&
 }
 
 bool TMessHeader::DecodeHeader(const std::string& Value) {
-    if (StartsWithNoCase(Value, "X-MAILER:")) {
+    if (support::StartsWithNoCase(Value, "X-MAILER:")) {
         FXMailer = detail::HeaderValueOf(Value);
-    } else if (StartsWithNoCase(Value, "FROM:")) {
+    } else if (support::StartsWithNoCase(Value, "FROM:")) {
         FFrom = DecodeAddress(detail::HeaderValueOf(Value));
-    } else if (StartsWithNoCase(Value, "SUBJECT:")) {
+    } else if (support::StartsWithNoCase(Value, "SUBJECT:")) {
         FSubject = DecodeText(detail::HeaderValueOf(Value));
-    } else if (StartsWithNoCase(Value, "ORGANIZATION:")) {
+    } else if (support::StartsWithNoCase(Value, "ORGANIZATION:")) {
         FOrganization = DecodeText(detail::HeaderValueOf(Value));
-    } else if (StartsWithNoCase(Value, "REPLY-TO:")) {
+    } else if (support::StartsWithNoCase(Value, "REPLY-TO:")) {
         FReplyTo = DecodeAddress(detail::HeaderValueOf(Value));
-    } else if (StartsWithNoCase(Value, "TO:")) {
+    } else if (support::StartsWithNoCase(Value, "TO:")) {
         AddAddresses(detail::HeaderValueOf(Value), FToList);
-    } else if (StartsWithNoCase(Value, "CC:")) {
+    } else if (support::StartsWithNoCase(Value, "CC:")) {
         AddAddresses(detail::HeaderValueOf(Value), FCCList);
-    } else if (StartsWithNoCase(Value, "DATE:")) {
+    } else if (support::StartsWithNoCase(Value, "DATE:")) {
         FDate = DecodeRfcDateTime(detail::HeaderValueOf(Value));
-    } else if (StartsWithNoCase(Value, "MESSAGE-ID:")) {
+    } else if (support::StartsWithNoCase(Value, "MESSAGE-ID:")) {
         FMessageID = GetEmailAddr(detail::HeaderValueOf(Value));
-    } else if (StartsWithNoCase(Value, "PRIORITY:")) {
+    } else if (support::StartsWithNoCase(Value, "PRIORITY:")) {
         Fpri = ParsePriority(Value);
-    } else if (StartsWithNoCase(Value, "X-PRIORITY:")) {
+    } else if (support::StartsWithNoCase(Value, "X-PRIORITY:")) {
         Fxpri = ParsePriority(Value);
-    } else if (StartsWithNoCase(Value, "X-MSMAIL-PRIORITY:")) {
+    } else if (support::StartsWithNoCase(Value, "X-MSMAIL-PRIORITY:")) {
         Fxmspri = ParsePriority(Value);
     } else {
         for (std::string_view own : kOwnLines)
-            if (StartsWithNoCase(Value, own)) return true;
+            if (support::StartsWithNoCase(Value, own)) return true;
         return false;
     }
     return true;
@@ -172,8 +172,8 @@ void TMessHeader::DecodeHeaders(const std::vector<std::string>& Value) {
 
 TMessPriority TMessHeader::ParsePriority(std::string_view Value) {
     const auto colon = Value.find(':');
-    const std::string rest(TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
-    const std::string word = LowerAscii(rest.substr(0, rest.find_first_of(" \t")));
+    const std::string rest(support::TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
+    const std::string word = support::LowerAscii(rest.substr(0, rest.find_first_of(" \t")));
     if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
         const std::size_t first = word.find_first_not_of('0');
         const std::string digits = first == std::string::npos ? "0" : word.substr(first);
@@ -196,14 +196,14 @@ TMessPriority TMessHeader::ParsePriority(std::string_view Value) {
 
 std::string TMessHeader::FindHeader(std::string_view Value) const {
     for (const std::string& line : FCustomHeaders)
-        if (StartsWithNoCase(line, Value)) return detail::HeaderValueOf(line);
+        if (support::StartsWithNoCase(line, Value)) return detail::HeaderValueOf(line);
     return {};
 }
 
 void TMessHeader::FindHeaderList(std::string_view Value, std::vector<std::string>& HeaderList) const {
     HeaderList.clear();
     for (const std::string& line : FCustomHeaders)
-        if (StartsWithNoCase(line, Value)) HeaderList.push_back(detail::HeaderValueOf(line));
+        if (support::StartsWithNoCase(line, Value)) HeaderList.push_back(detail::HeaderValueOf(line));
 }
 
 }  // namespace tandrel::mime

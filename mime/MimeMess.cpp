@@ -1,8 +1,8 @@
 #include "mime/MimeMess.h"
 
-#include "mime/AsciiText.h"
-#include "mime/FileBytes.h"
-#include "mime/SystemCodePage.h"
+#include "support/AsciiText.h"
+#include "support/FileBytes.h"
+#include "support/SystemCodePage.h"
 #include "mime/detail/MimePartText.h"
 
 #include <array>
@@ -110,7 +110,7 @@ TMimePart& TMimeMess::AddTextBytes(std::string Bytes, TMimePart* PartParent, std
 }
 
 TMimePart& TMimeMess::AddPartText(const std::vector<std::string>& Value, TMimePart* PartParent) {
-    std::string bytes = AnsiLinesFromText(Value);
+    std::string bytes = support::AnsiLinesFromText(Value);
     const TMimeChar charset = IdealCharsetCoding(bytes, GetCurCP(), IdealCharsets);
     return AddTextBytes(std::move(bytes), PartParent, "plain", "Message text", charset, true,
                         TMimeEncoding::ME_QUOTED_PRINTABLE);
@@ -118,24 +118,24 @@ TMimePart& TMimeMess::AddPartText(const std::vector<std::string>& Value, TMimePa
 
 TMimePart& TMimeMess::AddPartTextEx(const std::vector<std::string>& Value, TMimePart* PartParent,
                                     TMimeChar PartCharset, bool Raw, TMimeEncoding PartEncoding) {
-    return AddTextBytes(AnsiLinesFromText(Value), PartParent, "plain", "Message text", PartCharset, !Raw,
+    return AddTextBytes(support::AnsiLinesFromText(Value), PartParent, "plain", "Message text", PartCharset, !Raw,
                         PartEncoding);
 }
 
 TMimePart& TMimeMess::AddPartHTML(const std::vector<std::string>& Value, TMimePart* PartParent) {
-    return AddTextBytes(AnsiLinesFromText(Value), PartParent, "html", "HTML text", TMimeChar::UTF_8, true,
+    return AddTextBytes(support::AnsiLinesFromText(Value), PartParent, "html", "HTML text", TMimeChar::UTF_8, true,
                         TMimeEncoding::ME_QUOTED_PRINTABLE);
 }
 
 TMimePart& TMimeMess::AddPartTextFromFile(const std::string& FileName, TMimePart* PartParent) {
-    std::string bytes = WithCrLfLines(ReadFileBytes(FileName));
+    std::string bytes = WithCrLfLines(support::ReadFileBytes(FileName));
     const TMimeChar charset = IdealCharsetCoding(bytes, GetCurCP(), IdealCharsets);
     return AddTextBytes(std::move(bytes), PartParent, "plain", "Message text", charset, true,
                         TMimeEncoding::ME_QUOTED_PRINTABLE);
 }
 
 TMimePart& TMimeMess::AddPartHTMLFromFile(const std::string& FileName, TMimePart* PartParent) {
-    return AddTextBytes(WithCrLfLines(ReadFileBytes(FileName)), PartParent, "html", "HTML text",
+    return AddTextBytes(WithCrLfLines(support::ReadFileBytes(FileName)), PartParent, "html", "HTML text",
                         TMimeChar::UTF_8, true, TMimeEncoding::ME_QUOTED_PRINTABLE);
 }
 
@@ -162,7 +162,7 @@ TMimePart& TMimeMess::AddPartBinary(std::string Stream, std::string_view FileNam
 }
 
 TMimePart& TMimeMess::AddPartBinaryFromFile(const std::string& FileName, TMimePart* PartParent) {
-    std::string bytes = ReadFileBytes(FileName);
+    std::string bytes = support::ReadFileBytes(FileName);
     return AddPartBinary(std::move(bytes), WithoutDirectory(FileName), PartParent);
 }
 
@@ -173,7 +173,7 @@ TMimePart& TMimeMess::AddPartHTMLBinary(std::string Stream, std::string_view Fil
 
 TMimePart& TMimeMess::AddPartHTMLBinaryFromFile(const std::string& FileName, std::string_view Cid,
                                                 TMimePart* PartParent) {
-    std::string bytes = ReadFileBytes(FileName);
+    std::string bytes = support::ReadFileBytes(FileName);
     return AddPartHTMLBinary(std::move(bytes), WithoutDirectory(FileName), Cid, PartParent);
 }
 
@@ -191,7 +191,7 @@ TMimePart& TMimeMess::AddPartMess(const std::vector<std::string>& Value, TMimePa
 }
 
 TMimePart& TMimeMess::AddPartMessFromFile(const std::string& FileName, TMimePart* PartParent) {
-    const std::vector<std::string> lines = detail::SplitLines(ReadFileBytes(FileName));
+    const std::vector<std::string> lines = detail::SplitLines(support::ReadFileBytes(FileName));
     return AddPartMess(lines, PartParent);
 }
 
@@ -205,7 +205,7 @@ void TMimeMess::EncodeMessage() {
     const std::vector<std::string>& rootHeaders = FMessagePart->Headers();
     for (std::string_view name : kContentLines) {
         for (const std::string& h : rootHeaders) {
-            if (StartsWithNoCase(h, name)) {
+            if (support::StartsWithNoCase(h, name)) {
                 lines.push_back(h);
                 break;
             }

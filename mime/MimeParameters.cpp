@@ -1,8 +1,8 @@
 #include "mime/MimeParameters.h"
 
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 #include "mime/Charsets.h"
-#include "mime/Codings.h"
+#include "support/Codings.h"
 #include "mime/InlineEncoding.h"
 #include "mime/detail/QuotedString.h"
 
@@ -114,11 +114,11 @@ std::string ExtendedBytes(std::string_view Value, bool First, std::string& Chars
         const auto tick1 = Value.find('\'');
         const auto tick2 = tick1 == std::string_view::npos ? tick1 : Value.find('\'', tick1 + 1);
         if (tick2 != std::string_view::npos) {
-            Charset = TrimBlank(Value.substr(0, tick1));
+            Charset = support::TrimBlank(Value.substr(0, tick1));
             Value.remove_prefix(tick2 + 1);
         }
     }
-    return DecodeTriplet(Value, '%');
+    return support::DecodeTriplet(Value, '%');
 }
 
 // A parameter's value as found: in RFC 2231 form (with its charset, when it names one)
@@ -139,7 +139,7 @@ TFoundValue FindParameter(const TMimeParameters& Value, std::string_view Name) {
     const std::string* whole = nullptr;  // Name*=
     std::map<int, TSection> sections;    // Name*0, Name*1*, ...
     for (const TMimeParameter& p : Value.Items) {
-        if (!StartsWithNoCase(p.Name, Name)) continue;
+        if (!support::StartsWithNoCase(p.Name, Name)) continue;
         const std::string_view suffix = std::string_view(p.Name).substr(Name.size());
         bool extended = false;
         if (suffix.empty()) {

@@ -1,12 +1,12 @@
 #include "mime/MimePart.h"
 
-#include "mime/AsciiText.h"
-#include "mime/Codings.h"
+#include "support/AsciiText.h"
+#include "support/Codings.h"
 #include "mime/InlineEncoding.h"
 #include "mime/MimeParameters.h"
 #include "mime/MimeTypes.h"
 #include "mime/TextUtils.h"
-#include "mime/Tick.h"
+#include "support/Tick.h"
 #include "mime/detail/MimePartText.h"
 
 #include <algorithm>
@@ -196,7 +196,7 @@ void TMimePart::WalkPart() {
 
 void TMimePart::SetPrimary(std::string_view Value) {
     FPrimary = Value;
-    const std::string s = UpperAscii(Value);
+    const std::string s = support::UpperAscii(Value);
     if (s.starts_with("TEXT"))
         FPrimaryCode = TMimePrimary::MP_TEXT;
     else if (s.starts_with("MULTIPART"))
@@ -209,7 +209,7 @@ void TMimePart::SetPrimary(std::string_view Value) {
 
 void TMimePart::SetEncoding(std::string_view Value) {
     FEncoding = Value;
-    const std::string s = UpperAscii(Value);
+    const std::string s = support::UpperAscii(Value);
     if (s.starts_with("8BIT"))
         FEncodingCode = TMimeEncoding::ME_8BIT;
     else if (s.starts_with("QUOTED-PRINTABLE"))
@@ -279,7 +279,7 @@ void TMimePart::EncodePart() {
     if (FEncodingCode == TMimeEncoding::ME_BASE64) {
         // 54 bytes a line: full lines of 72 characters.
         if (!mark.empty() || !content.empty())
-            FPackedBody = std::make_shared<const std::string>(EncodeBase64Lines(mark, content, 54));
+            FPackedBody = std::make_shared<const std::string>(support::EncodeBase64Lines(mark, content, 54));
         return;
     }
     if (!mark.empty()) converted.insert(0, mark);
@@ -302,7 +302,7 @@ void TMimePart::EncodePart() {
 }
 
 void TMimePart::EncodeQuotedPrintableLine(std::string_view Line) {
-    const std::string encoded = EncodeQuotedPrintable(Line);
+    const std::string encoded = support::EncodeQuotedPrintable(Line);
     const auto limit = static_cast<std::size_t>(LineLimit());
     std::string_view rest(encoded);
     while (true) {
@@ -368,7 +368,7 @@ void TMimePart::EncodePartHeader() {
     }
     if (!FContentID.empty()) FHeaders.push_back("Content-ID: " + FContentID);
     if (!FDisposition.empty()) {
-        std::string line = "Content-Disposition: " + LowerAscii(FDisposition);
+        std::string line = "Content-Disposition: " + support::LowerAscii(FDisposition);
         if (!quotedName.empty()) line += "; FileName=" + quotedName;
         FHeaders.push_back(std::move(line));
     }
@@ -376,7 +376,7 @@ void TMimePart::EncodePartHeader() {
         FHeaders.push_back(InlineCodeField("Content-Description", FDescription, FTargetCharset, FCharsetCode));
     // The fields are the caller's: a CR or LF in any of them would end the line and start
     // another. Encoded texts carry them as escapes already.
-    for (std::string& line : FHeaders) line = WithoutLineBreaks(std::move(line));
+    for (std::string& line : FHeaders) line = support::WithoutLineBreaks(std::move(line));
 }
 
 void TMimePart::FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const {
@@ -458,9 +458,9 @@ void TMimePart::MimeTypeFromExt(std::string_view Value) {
     const auto dot = Value.rfind('.');
     std::string ext;
     if (dot != std::string_view::npos && (sep == std::string_view::npos || dot > sep))
-        ext = UpperAscii(Value.substr(dot));
+        ext = support::UpperAscii(Value.substr(dot));
     else
-        ext = UpperAscii(Value);
+        ext = support::UpperAscii(Value);
     const auto firstDot = ext.find('.');
     if (firstDot != std::string::npos) ext.erase(0, firstDot + 1);
 
@@ -481,7 +481,7 @@ std::string TMimePart::InlineCode(std::string_view Value) const {
 // Decoding
 
 bool TMimePart::IsUUcode(std::string_view Value) {
-    if (!StartsWithNoCase(Value, "BEGIN ")) return false;
+    if (!support::StartsWithNoCase(Value, "BEGIN ")) return false;
     return !TrimSP(std::string(Value.substr(6))).empty();
 }
 
@@ -589,7 +589,7 @@ void TMimePart::DecomposeFieldGroups(std::size_t Index) {
 
 bool TMimePart::IsDeliveryStatus() const {
     if (FPrimaryCode != TMimePrimary::MP_MESSAGE) return false;
-    const std::string subtype = LowerAscii(FSecondary);
+    const std::string subtype = support::LowerAscii(FSecondary);
     return subtype == "delivery-status" || subtype == "global-delivery-status";
 }
 
@@ -746,7 +746,7 @@ void TMimePart::DecomposeFieldGroupsBinary(const char* AStx, const char* AEtx) {
 }
 
 bool TMimePart::IsDigest() const {
-    return FPrimaryCode == TMimePrimary::MP_MULTIPART && UpperAscii(FSecondary) == "DIGEST";
+    return FPrimaryCode == TMimePrimary::MP_MULTIPART && support::UpperAscii(FSecondary) == "DIGEST";
 }
 
 void TMimePart::DecodeSectionHeader(bool InDigest) {
@@ -772,15 +772,15 @@ void TMimePart::DecodePartHeader() {
 
     std::optional<std::string> contentType, disposition;  // the last of each counts
     for (const std::string& line : FHeaders) {
-        if (StartsWithNoCase(line, "CONTENT-TYPE:")) {
+        if (support::StartsWithNoCase(line, "CONTENT-TYPE:")) {
             contentType = HeaderValueOf(line);
-        } else if (StartsWithNoCase(line, "CONTENT-TRANSFER-ENCODING:")) {
+        } else if (support::StartsWithNoCase(line, "CONTENT-TRANSFER-ENCODING:")) {
             SetEncoding(HeaderValueOf(line));
-        } else if (StartsWithNoCase(line, "CONTENT-DESCRIPTION:")) {
+        } else if (support::StartsWithNoCase(line, "CONTENT-DESCRIPTION:")) {
             FDescription = InlineDecode(HeaderValueOf(line), TMimeChar::UTF_8);
-        } else if (StartsWithNoCase(line, "CONTENT-DISPOSITION:")) {
+        } else if (support::StartsWithNoCase(line, "CONTENT-DISPOSITION:")) {
             disposition = HeaderValueOf(line);
-        } else if (StartsWithNoCase(line, "CONTENT-ID:")) {
+        } else if (support::StartsWithNoCase(line, "CONTENT-ID:")) {
             FContentID = HeaderValueOf(line);
         }
     }
@@ -798,7 +798,7 @@ std::string TMimePart::DecodeContentType(std::string_view Value) {
     FSecondary = parsed->Subtype;
     switch (FPrimaryCode) {
         case TMimePrimary::MP_TEXT:
-            SetCharset(UpperAscii(ParameterBytes(*parsed, "charset")));
+            SetCharset(support::UpperAscii(ParameterBytes(*parsed, "charset")));
             return ParameterText(*parsed, "name");
         case TMimePrimary::MP_MULTIPART:
             FBoundary = ParameterBytes(*parsed, "boundary");
@@ -826,8 +826,8 @@ std::string TMimePart::FindHeader(std::string_view Name) const {
     for (const std::string& line : FHeaders) {
         const auto colon = line.find(':');
         if (colon == std::string::npos) continue;
-        const std::string_view name = TrimBlank(std::string_view(line).substr(0, colon));
-        if (name.size() == Name.size() && StartsWithNoCase(name, Name)) return HeaderValueOf(line);
+        const std::string_view name = support::TrimBlank(std::string_view(line).substr(0, colon));
+        if (name.size() == Name.size() && support::StartsWithNoCase(name, Name)) return HeaderValueOf(line);
     }
     return {};
 }
@@ -846,8 +846,8 @@ std::string TMimePart::JoinedBody() const {
 }
 
 bool TMimePart::KeepsOwnCharset() const {
-    if (FForcedHTMLConvert || UpperAscii(FSecondary) != "HTML") return false;
-    const std::string text = UpperAscii(FDecodedLines);
+    if (FForcedHTMLConvert || support::UpperAscii(FSecondary) != "HTML") return false;
+    const std::string text = support::UpperAscii(FDecodedLines);
     std::string_view head(text);
     const auto open = text.find("<HEAD>");
     const auto close = text.find("</HEAD>");
@@ -866,13 +866,13 @@ void TMimePart::DecodePart() {
     UnpackBody();
     FDecodedLines.clear();
     switch (FEncodingCode) {
-        case TMimeEncoding::ME_QUOTED_PRINTABLE: FDecodedLines = DecodeQuotedPrintable(JoinedBody()); break;
-        case TMimeEncoding::ME_BASE64: FDecodedLines = DecodeBase64(JoinedBody()); break;
+        case TMimeEncoding::ME_QUOTED_PRINTABLE: FDecodedLines = support::DecodeQuotedPrintable(JoinedBody()); break;
+        case TMimeEncoding::ME_BASE64: FDecodedLines = support::DecodeBase64(JoinedBody()); break;
         case TMimeEncoding::ME_UU:
         case TMimeEncoding::ME_XX: {
             const bool uu = FEncodingCode == TMimeEncoding::ME_UU;
             const auto decodeLine = [&](std::string_view l) {
-                FDecodedLines += uu ? DecodeUU(l) : DecodeXX(l);
+                FDecodedLines += uu ? support::DecodeUU(l) : support::DecodeXX(l);
             };
             if (FBinaryDecomposer)
                 ForEachLine(JoinedBody(), decodeLine);
@@ -901,14 +901,14 @@ std::string GenerateBoundary() {
     // tick the last one took waits until the tick moves on. Only that one waits, so
     // a mail a millisecond or more after the last costs no pause. The tick is the
     // steady clock's milliseconds: the wait ends when the next one begins.
-    std::uint32_t tick = GetTick();
+    std::uint32_t tick = support::GetTick();
     std::uint64_t last = LastBoundaryTick.load();
     while (true) {
         if (last == tick) {
             const auto now = std::chrono::steady_clock::now();
             std::this_thread::sleep_until(std::chrono::floor<std::chrono::milliseconds>(now) +
                                           std::chrono::milliseconds(1));
-            tick = GetTick();
+            tick = support::GetTick();
             last = LastBoundaryTick.load();
             continue;
         }

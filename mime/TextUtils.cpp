@@ -1,6 +1,6 @@
 #include "mime/TextUtils.h"
 
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -121,19 +121,19 @@ std::string UnquoteStr(std::string_view Value, char Quote) {
 
 std::string GetParameter(std::string_view Value, std::string_view Parameter) {
     for (const std::string_view raw : SplitEx(Value, ";", '"')) {
-        const std::string_view piece = TrimBlank(raw);
-        if (!StartsWithNoCase(piece, Parameter)) continue;
-        const std::string_view after = TrimBlank(piece.substr(Parameter.size()));
+        const std::string_view piece = support::TrimBlank(raw);
+        if (!support::StartsWithNoCase(piece, Parameter)) continue;
+        const std::string_view after = support::TrimBlank(piece.substr(Parameter.size()));
         if (after.empty()) return {};
         if (after.front() != '=') continue;
-        return UnquoteStr(TrimBlank(after.substr(1)), '"');
+        return UnquoteStr(support::TrimBlank(after.substr(1)), '"');
     }
     return {};
 }
 
 int IndexByBegin(std::string_view Value, const std::vector<std::string>& List) {
     for (std::size_t i = 0; i < List.size(); ++i)
-        if (StartsWithNoCase(List[i], Value)) return static_cast<int>(i);
+        if (support::StartsWithNoCase(List[i], Value)) return static_cast<int>(i);
     return -1;
 }
 
@@ -189,7 +189,7 @@ std::string NormalizeHeader(const std::vector<std::string>& Value, int& Index) {
         } else if (s[0] == '"' || s[0] == ':' || s[0] == '=') {
             // Lines some programs continue without white space.
             result += ' ';
-            result += TrimBlank(s);
+            result += support::TrimBlank(s);
         } else {
             break;
         }

@@ -7,8 +7,8 @@
 #include <ostream>
 #include <sstream>
 
-#include "mime/BinaryPacking.h"
-#include "mime/Tick.h"
+#include "support/BinaryPacking.h"
+#include "support/Tick.h"
 #include "net/AddressText.h"
 #include "net/detail/Native.h"
 
@@ -537,7 +537,7 @@ int TBlockSocket::WaitingDataEx() {
 void TBlockSocket::LimitBandwidth(int Length, int MaxB, std::uint32_t& Next) {
   if (FStopFlag || MaxB <= 0)
     return;
-  const std::uint32_t Now = mime::GetTick();
+  const std::uint32_t Now = support::GetTick();
   if (static_cast<std::int32_t>(Next - Now) > 0) {
     const std::uint32_t Wait = Next - Now;
     DoStatus(THookSocketReason::HR_Wait, std::to_string(Wait));
@@ -545,7 +545,7 @@ void TBlockSocket::LimitBandwidth(int Length, int MaxB, std::uint32_t& Next) {
     for (std::uint32_t Slice = 0; Slice < Wait / 250 && !FStopFlag; ++Slice)
       NativeSleep(250);
   }
-  Next = mime::GetTick() +
+  Next = support::GetTick() +
          static_cast<std::uint32_t>(static_cast<double>(Length) / MaxB * 1000.0);
 }
 
@@ -608,7 +608,7 @@ void TBlockSocket::DropLineEndRest(std::string& Bytes) {
 }
 
 std::string TBlockSocket::ReadArrived(int Timeout) {
-  const std::uint32_t Start = mime::GetTick();
+  const std::uint32_t Start = support::GetTick();
   int Left = Timeout;
   for (;;) {
     int Count = WaitingData();
@@ -646,7 +646,7 @@ std::string TBlockSocket::ReadArrived(int Timeout) {
     // asked for goes on, within the same time-out.
     ResetLastError();
     if (Timeout >= 0) {
-      Left = Timeout - static_cast<int>(mime::TickDelta(Start, mime::GetTick()));
+      Left = Timeout - static_cast<int>(support::TickDelta(Start, support::GetTick()));
       if (Left <= 0) {
         FLastError = WSAETIMEDOUT;
         return {};
@@ -659,7 +659,7 @@ bool TBlockSocket::SpendTime(int& Remaining, std::uint32_t Since) {
   // A negative time-out waits without limit: there is no budget to spend.
   if (FInterPacketTimeout || Remaining < 0)
     return true;
-  Remaining -= static_cast<int>(mime::TickDelta(Since, mime::GetTick()));
+  Remaining -= static_cast<int>(support::TickDelta(Since, support::GetTick()));
   if (Remaining > 0)
     return true;
   FLastError = WSAETIMEDOUT;
@@ -676,7 +676,7 @@ std::string TBlockSocket::RecvTerminated(int Timeout, std::string_view Terminato
     if (!First && !SpendTime(Remaining, Since))
       return std::nullopt;
     First = false;
-    Since = mime::GetTick();
+    Since = support::GetTick();
     return Remaining;
   });
 }
@@ -783,7 +783,7 @@ std::int64_t TBlockSocket::RecvChunks(
   std::int64_t Count = 0;
   int Remaining = Timeout;
   while (Count < Len) {
-    const std::uint32_t Since = mime::GetTick();
+    const std::uint32_t Since = support::GetTick();
     std::string Packet = RecvPacket(Remaining);
     if (FLastError != 0)
       break;
@@ -857,7 +857,7 @@ void TBlockSocket::RecvStreamRaw(std::ostream& Stream, int Timeout) {
     const std::string Packet = RecvPacket(Timeout);
     if (FLastError != 0)
       break;
-    mime::WriteStrToStream(Stream, Packet);
+    support::WriteStrToStream(Stream, Packet);
   }
 }
 
@@ -866,7 +866,7 @@ void TBlockSocket::RecvStreamSize(std::ostream& Stream, int Timeout, std::int64_
   if (Size <= 0)
     return;
   RecvChunks(Size, Timeout, [&Stream](const char* Data, std::size_t Length) {
-    mime::WriteStrToStream(Stream, std::string_view(Data, Length));
+    support::WriteStrToStream(Stream, std::string_view(Data, Length));
   });
 }
 
@@ -879,7 +879,7 @@ void TBlockSocket::RecvStream(std::ostream& Stream, int Timeout) {
 void TBlockSocket::RecvStreamBE(std::ostream& Stream, int Timeout) {
   const std::string Prefix = RecvBufferStr(4, Timeout);
   if (FLastError == 0)
-    RecvStreamSize(Stream, Timeout, mime::DecodeLongInt(Prefix, 1));
+    RecvStreamSize(Stream, Timeout, support::DecodeLongInt(Prefix, 1));
 }
 
 int TBlockSocket::PeekBuffer(void* Buffer, int Length) {
@@ -1002,11 +1002,11 @@ void TBlockSocket::InternalSendStream(std::istream& Stream, bool WithSize, bool 
       return;
     }
     const auto Size32 = static_cast<std::uint32_t>(Size);
-    Prefix = BigEndian ? mime::CodeLongInt(Size32) : LittleEndian32(Size32);
+    Prefix = BigEndian ? support::CodeLongInt(Size32) : LittleEndian32(Size32);
   }
   const auto Chunk = static_cast<std::size_t>(FSendMaxChunk > 0 ? FSendMaxChunk : 65536);
   for (bool First = true;; First = false) {
-    std::string Piece = mime::ReadStrFromStream(Stream, Chunk);
+    std::string Piece = support::ReadStrFromStream(Stream, Chunk);
     if (First)
       Piece.insert(0, Prefix);
     if (Piece.empty())

@@ -20,8 +20,8 @@
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
 
-#include "mime/AsciiText.h"
-#include "mime/Tick.h"
+#include "support/AsciiText.h"
+#include "support/Tick.h"
 #include "net/TCPBlockSocket.h"
 
 namespace tandrel::net {
@@ -507,7 +507,7 @@ bool TSSLOpenSSL::HandshakeWithTimeout(int Timeout) {
   FSocket.SetNonBlockMode(true);
   // The limit holds for the whole handshake, not for each wait: a peer that
   // hands out its part a few bytes at a time gains nothing.
-  const std::uint32_t start = mime::GetTick();
+  const std::uint32_t start = support::GetTick();
   int err;
   for (;;) {
     ERR_clear_error();
@@ -515,7 +515,7 @@ bool TSSLOpenSSL::HandshakeWithTimeout(int Timeout) {
     err = SSL_get_error(FSsl.get(), r);
     if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE)
       break;
-    const int left = Timeout - static_cast<int>(mime::TickDelta(start, mime::GetTick()));
+    const int left = Timeout - static_cast<int>(support::TickDelta(start, support::GetTick()));
     if (left <= 0 || !(err == SSL_ERROR_WANT_READ ? FSocket.CanRead(left) : FSocket.CanWrite(left)))
       break;
   }
@@ -654,7 +654,7 @@ std::string TSSLOpenSSL::GetPeerName() {
   if (start == std::string::npos)
     return {};
   const std::string rest = subject.substr(start + 4);
-  return std::string(mime::TrimBlank(rest.substr(0, rest.find('/'))));
+  return std::string(support::TrimBlank(rest.substr(0, rest.find('/'))));
 }
 
 std::uint32_t TSSLOpenSSL::GetPeerNameHash() {

@@ -1,6 +1,6 @@
 #include "net/SocksBlockSocket.h"
 
-#include "mime/BinaryPacking.h"
+#include "support/BinaryPacking.h"
 #include "net/AddressText.h"
 #include "net/SocketInterface.h"
 
@@ -78,7 +78,7 @@ bool TSocksBlockSocket::SocksTarget(const std::string& IP, std::string& Address)
 }
 
 std::string TSocksBlockSocket::SocksCode(const std::string& Address, const std::string& Port) {
-  const std::string PortBytes = mime::CodeInt(static_cast<std::uint16_t>(ResolvePort(Port)));
+  const std::string PortBytes = support::CodeInt(static_cast<std::uint16_t>(ResolvePort(Port)));
   if (FSocksType == TSocksType::ST_Socks4) {
     // SOCKS4a: an address of 0.0.0.x asks the proxy to resolve the name
     // that follows the user id.
@@ -151,7 +151,7 @@ bool TSocksBlockSocket::SocksReadAddress(std::uint8_t AddressType) {
   const std::string PortBytes = RecvBufferStr(2, FSocksTimeout);
   if (LastError() != 0)
     return false;
-  FSocksResponsePort = std::to_string(mime::DecodeInt(PortBytes, 1));
+  FSocksResponsePort = std::to_string(support::DecodeInt(PortBytes, 1));
   return true;
 }
 
@@ -173,7 +173,7 @@ bool TSocksBlockSocket::SocksResponse() {
     if (LastError() == 0 && Reply[0] == 0) {
       const auto Code = static_cast<unsigned char>(Reply[1]);
       FSocksLastError = Code == Socks4Granted ? 0 : Code;
-      FSocksResponsePort = std::to_string(mime::DecodeInt(Reply, 3));
+      FSocksResponsePort = std::to_string(support::DecodeInt(Reply, 3));
       FSocksResponseIP.clear();
       for (int N = 4; N < 8; ++N) {
         if (N > 4)

@@ -1,6 +1,6 @@
 #include "net/TCPBlockSocket.h"
 
-#include "mime/Codings.h"
+#include "support/Codings.h"
 #include "net/AddressText.h"
 #include "net/detail/Native.h"
 
@@ -90,7 +90,7 @@ void TTCPBlockSocket::HTTPTunnelDoConnect(const std::string& IP, const std::stri
   std::string Request = "CONNECT " + Host + ":" + PortNumber + " HTTP/1.0\r\n";
   if (!FHTTPTunnelUser.empty())
     Request += "Proxy-Authorization: Basic " +
-               mime::EncodeBase64(FHTTPTunnelUser + ":" + FHTTPTunnelPass) + "\r\n";
+               support::EncodeBase64(FHTTPTunnelUser + ":" + FHTTPTunnelPass) + "\r\n";
   static_cast<void>(SendString(Request + "\r\n"));
   while (LastError() == 0) {
     const std::string Line = RecvTerminated(FHTTPTunnelTimeout, "\n");

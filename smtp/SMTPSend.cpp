@@ -8,11 +8,11 @@
 #include <cstring>
 #include <utility>
 
-#include "mime/AsciiText.h"
-#include "mime/Codings.h"
+#include "support/AsciiText.h"
+#include "support/Codings.h"
 #include "mime/MD5.h"
-#include "mime/SystemCodePage.h"
-#include "mime/Utf8.h"
+#include "support/SystemCodePage.h"
+#include "support/Utf8.h"
 #include "net/AddressText.h"
 
 namespace tandrel::smtp {
@@ -102,9 +102,9 @@ T ToNumber(std::string_view s, T Default)
     return value;
 }
 
-using mime::StartsWithNoCase;
-using mime::TrimBlank;
-using mime::UpperAscii;
+using support::StartsWithNoCase;
+using support::TrimBlank;
+using support::UpperAscii;
 
 // The text before the first Delimiter (all of it when there is none), trimmed.
 std::string_view TrimmedBefore(std::string_view s, char Delimiter) { return TrimBlank(s.substr(0, s.find(Delimiter))); }
@@ -125,8 +125,8 @@ bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; 
 std::string ReplyText(const std::string& Bytes)
 {
     for (std::size_t i = 0; i < Bytes.size();) {
-        const mime::TDecodedChar c = mime::DecodeUtf8Char(Bytes, i);
-        if (!c.Valid) return mime::TextFromAnsi(Bytes);
+        const support::TDecodedChar c = support::DecodeUtf8Char(Bytes, i);
+        if (!c.Valid) return support::TextFromAnsi(Bytes);
         i += c.Length;
     }
     return Bytes;
@@ -183,7 +183,7 @@ private:
 // "utf-8;" and the address with "+", "=", "\\", blanks and controls as "\\x{HH}".
 std::string OriginalRecipient(std::string_view Address)
 {
-    if (mime::IsAscii(Address)) return "rfc822;" + std::string(Address);
+    if (support::IsAscii(Address)) return "rfc822;" + std::string(Address);
     std::string value = "utf-8;";
     for (const char c : Address) {
         const auto u = static_cast<unsigned char>(c);
@@ -334,14 +334,14 @@ bool TSMTPSend::RefuseUnsafe(std::string_view Argument)
 bool TSMTPSend::RefuseAddress(std::string_view Address, bool SMTPUTF8)
 {
     if (RefuseUnsafe(Address)) return true;
-    if (SMTPUTF8 || mime::IsAscii(Address)) return false;
+    if (SMTPUTF8 || support::IsAscii(Address)) return false;
     SetOwnReply(RefusedNonAscii);
     return true;
 }
 
 std::string TSMTPSend::CommandBytes(std::string_view Line) const
 {
-    std::string bytes = FSMTPUTF8 ? std::string(Line) : mime::AnsiFromText(Line);
+    std::string bytes = FSMTPUTF8 ? std::string(Line) : support::AnsiFromText(Line);
     bytes += CRLF;
     return bytes;
 }
@@ -581,14 +581,14 @@ bool TSMTPSend::AuthPlain()
     token += UserName();
     token += '\0';
     token += Password();
-    return Command("AUTH PLAIN " + mime::EncodeBase64(token)) == 235;
+    return Command("AUTH PLAIN " + support::EncodeBase64(token)) == 235;
 }
 
 bool TSMTPSend::AuthLogin()
 {
     if (Command("AUTH LOGIN") != 334) return false;
-    if (Command(mime::EncodeBase64(UserName())) != 334) return false;
-    return Command(mime::EncodeBase64(Password())) == 235;
+    if (Command(support::EncodeBase64(UserName())) != 334) return false;
+    return Command(support::EncodeBase64(Password())) == 235;
 }
 
 bool TSMTPSend::AuthCram()
@@ -596,9 +596,9 @@ bool TSMTPSend::AuthCram()
     if (Command("AUTH CRAM-MD5") != 334) return false;
     const std::string_view last = FResultString;
     const std::string challenge =
-        mime::DecodeBase64(mime::AnsiFromText(last.size() > 4 ? last.substr(4) : std::string_view{}));
+        support::DecodeBase64(support::AnsiFromText(last.size() > 4 ? last.substr(4) : std::string_view{}));
     const std::string digest = mime::HMAC_MD5(challenge, Password());
-    return Command(mime::EncodeBase64(UserName() + " " + mime::StrToHex(digest))) == 235;
+    return Command(support::EncodeBase64(UserName() + " " + support::StrToHex(digest))) == 235;
 }
 
 bool TSMTPSend::AuthXOauth2()
@@ -608,7 +608,7 @@ bool TSMTPSend::AuthXOauth2()
     token += "auth=Bearer ";
     token += Password();
     token += "\x01\x01";
-    return Command("AUTH XOAUTH2 " + mime::EncodeBase64(token)) == 235;
+    return Command("AUTH XOAUTH2 " + support::EncodeBase64(token)) == 235;
 }
 
 bool TSMTPSend::StartTLS()

@@ -7,7 +7,7 @@
 //                                         attachment and prints its peak resident size
 
 #include "mime/Charsets.h"
-#include "mime/Codings.h"
+#include "support/Codings.h"
 #include "mime/MimeMess.h"
 #include "mime/TextUtils.h"
 
@@ -25,6 +25,7 @@
 namespace {
 
 using namespace tandrel::mime;
+using namespace tandrel;
 
 constexpr std::size_t kMB = 1 << 20;
 
@@ -111,7 +112,7 @@ BENCHMARK(BM_ComposeTextBody)
 
 void BM_EncodeBase64(benchmark::State& state) {
     const std::string data = RandomBytes(20 * kMB);
-    for (auto _ : state) benchmark::DoNotOptimize(EncodeBase64(data));
+    for (auto _ : state) benchmark::DoNotOptimize(support::EncodeBase64(data));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 BENCHMARK(BM_EncodeBase64)->Unit(benchmark::kMillisecond);

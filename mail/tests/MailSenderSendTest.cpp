@@ -16,7 +16,7 @@
 #include "testing/TempDir.h"
 #include "mail/EAbort.h"
 #include "mail/MailSender.h"
-#include "mime/Codings.h"
+#include "support/Codings.h"
 #include "net/BlockSocket.h"
 #include "net/SSLOpenSSL.h"
 
@@ -397,8 +397,8 @@ protected:
             {"EHLO", "EHLO client.test\r\n"},
             {"STARTTLS", "STARTTLS\r\n"},
             {"AUTH", "AUTH LOGIN\r\n"},
-            {"USER", mime::EncodeBase64("loja") + "\r\n"},
-            {"PASSWORD", mime::EncodeBase64("s3nha") + "\r\n"},
+            {"USER", support::EncodeBase64("loja") + "\r\n"},
+            {"PASSWORD", support::EncodeBase64("s3nha") + "\r\n"},
             {"MAIL", "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(mail_->StoredMessage().size()) + "\r\n"},
             {"RCPT", "RCPT TO:<cliente@example.com>\r\n"},
             {"DATA", "DATA\r\n"},

@@ -10,7 +10,7 @@
 
 #include "testing/TempDir.h"
 #include "mail/EAbort.h"
-#include "mime/Codings.h"
+#include "support/Codings.h"
 #include "mime/MimePart.h"
 
 namespace tandrel::mail {
@@ -23,7 +23,7 @@ using testing::TempDir;
 std::string FromBase64Lines(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) text += line;
-    return mime::DecodeBase64(text);
+    return support::DecodeBase64(text);
 }
 
 TEST(MailSenderTest, DefaultsAfterConstruction) {

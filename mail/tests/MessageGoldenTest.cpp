@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "mail/MailSender.h"
-#include "mime/Codings.h"
+#include "support/Codings.h"
 #include "mime/MailDate.h"
 #include "mime/MimePart.h"
 #include "testing/ScopedTimeZone.h"
@@ -215,7 +215,7 @@ TEST_F(LargeAttachment, TwentyMegabytesAreSavedAndSentAsBuilt) {
     EXPECT_TRUE(mail.Attachments().Objects(0).Stream() == content);
 
     std::string body;
-    for (std::size_t at = 0; at < content.size(); at += 54) body += mime::EncodeBase64(content.substr(at, 54)) + "\r\n";
+    for (std::size_t at = 0; at < content.size(); at += 54) body += support::EncodeBase64(content.substr(at, 54)) + "\r\n";
     const std::string start = "Content-Description: grande.bin\r\n\r\n";
     const auto from = built.find(start);
     ASSERT_NE(from, std::string::npos);

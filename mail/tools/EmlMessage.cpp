@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "mime/FileBytes.h"
+#include "support/FileBytes.h"
 #include "mime/InlineEncoding.h"
 #include "mime/MessHeader.h"
 
@@ -18,7 +18,7 @@ std::string ReadMessageFile(const std::string& Path) {
         if (std::cin.bad()) throw std::runtime_error("cannot read the message from standard input");
         return std::move(bytes).str();
     }
-    return mime::ReadFileBytes(Path);
+    return support::ReadFileBytes(Path);
 }
 
 TEnvelope EnvelopeOf(const std::string& Message) {

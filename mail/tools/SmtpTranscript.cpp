@@ -1,7 +1,7 @@
 #include "mail/tools/SmtpTranscript.h"
 
 #include "mail/tools/TerminalText.h"
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 
 namespace tandrel::mail::tool {
 
@@ -127,7 +127,7 @@ void TSmtpTranscript::ClientLine(std::string_view Line, bool Secret) {
     }
     // Within the exchange only "AUTH <mechanism>" is shown: its initial response and
     // every answer to a challenge carry the secret.
-    if (mime::UpperAscii(Line.substr(0, 5)) != "AUTH ") {
+    if (support::UpperAscii(Line.substr(0, 5)) != "AUTH ") {
         Write("C: ", kHidden);
         return;
     }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "mime/Utf8.h"
+#include "support/Utf8.h"
 
 namespace tandrel::mail::tool {
 
@@ -20,7 +20,7 @@ std::string EscapeControls(std::string_view Text) {
     std::string out;
     out.reserve(Text.size());
     while (!Text.empty()) {
-        const mime::TDecodedChar c = mime::DecodeUtf8Char(Text, 0);
+        const support::TDecodedChar c = support::DecodeUtf8Char(Text, 0);
         if (!c.Valid || c.CodePoint < 0x20 || c.CodePoint == 0x7F)
             AppendEscape(out, "\\x%02X", static_cast<unsigned char>(Text.front()));
         else if (c.CodePoint >= 0x80 && c.CodePoint < 0xA0)

@@ -25,7 +25,7 @@
 #include "mail/tools/Password.h"
 #include "mail/tools/SmtpTranscript.h"
 #include "mail/tools/TerminalText.h"
-#include "mime/FileBytes.h"
+#include "support/FileBytes.h"
 
 namespace {
 
@@ -250,7 +250,7 @@ Options Parse(int argc, char** argv) {
 // cannot be read is bad input, with the system's reason.
 std::vector<std::string> ReadLines(std::string_view option, const std::string& path) {
     try {
-        return tandrel::mime::ReadFileLines(path);
+        return tandrel::support::ReadFileLines(path);
     } catch (const std::system_error& e) {
         throw UsageError(std::string(option) + ": cannot read \"" + path + "\": " + e.code().message());
     }

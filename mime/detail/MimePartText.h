@@ -1,7 +1,7 @@
 #pragma once
 // Text helpers shared by the part, header and message units.
 
-#include "mime/AsciiText.h"
+#include "support/AsciiText.h"
 #include "mime/TextUtils.h"
 
 #include <string>
@@ -15,7 +15,7 @@ namespace tandrel::mime::detail {
 inline std::string HeaderValueOf(std::string_view Line) {
     const auto colon = Line.find(':');
     if (colon == std::string_view::npos) return {};
-    return std::string(TrimBlank(Line.substr(colon + 1)));
+    return std::string(support::TrimBlank(Line.substr(colon + 1)));
 }
 
 /// Header lines followed by the empty line that ends a header block, so that a

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mime/Codings.h"
+#include "support/Codings.h"
 
 namespace tandrel::mime {
 namespace {
@@ -14,7 +14,7 @@ struct DigestCase {
 };
 
 class MD5Vectors : public ::testing::TestWithParam<DigestCase> {};
-TEST_P(MD5Vectors, MatchesRfc1321Suite) { EXPECT_EQ(StrToHex(MD5(GetParam().Value)), GetParam().Hex); }
+TEST_P(MD5Vectors, MatchesRfc1321Suite) { EXPECT_EQ(support::StrToHex(MD5(GetParam().Value)), GetParam().Hex); }
 INSTANTIATE_TEST_SUITE_P(
     MD5, MD5Vectors,
     ::testing::Values(
@@ -40,7 +40,7 @@ struct HmacCase {
 
 class HmacVectors : public ::testing::TestWithParam<HmacCase> {};
 TEST_P(HmacVectors, MatchesRfc2104And2202) {
-    EXPECT_EQ(StrToHex(HMAC_MD5(GetParam().Text, GetParam().Key)), GetParam().Hex);
+    EXPECT_EQ(support::StrToHex(HMAC_MD5(GetParam().Text, GetParam().Key)), GetParam().Hex);
 }
 INSTANTIATE_TEST_SUITE_P(
     MD5, HmacVectors,

@@ -4,8 +4,8 @@
 
 #include "mime/MimeMess.h"
 
-#include "mime/AsciiText.h"
-#include "mime/Codings.h"
+#include "support/AsciiText.h"
+#include "support/Codings.h"
 #include "mime/MD5.h"
 #include "mime/detail/MimePartText.h"
 
@@ -91,16 +91,16 @@ std::string Fields(const std::vector<std::string>& Headers) {
 }
 
 void AddNode(TMimePart& Part, int Depth, const TreeStyle& Style, bool InDeliveryStatus, std::string& Out) {
-    Out += std::string(2 * static_cast<std::size_t>(Depth), ' ') + LowerAscii(Part.Primary() + "/" + Part.Secondary());
+    Out += std::string(2 * static_cast<std::size_t>(Depth), ' ') + support::LowerAscii(Part.Primary() + "/" + Part.Secondary());
     if (Part.PrimaryCode() == TMimePrimary::MP_MULTIPART || Part.PrimaryCode() == TMimePrimary::MP_MESSAGE) {
         Out += "\n";
-        const std::string subtype = LowerAscii(Part.Secondary());
+        const std::string subtype = support::LowerAscii(Part.Secondary());
         const bool groups = subtype == "delivery-status" || subtype == "global-delivery-status";
         for (int i = 0; i < Part.GetSubPartCount(); ++i) AddNode(*Part.GetSubPart(i), Depth + 1, Style, groups, Out);
         return;
     }
     if (Style.Readable && Part.PrimaryCode() == TMimePrimary::MP_TEXT && !Part.Charset().empty())
-        Out += " charset=" + LowerAscii(Part.Charset());
+        Out += " charset=" + support::LowerAscii(Part.Charset());
     if (!Part.FileName().empty()) Out += " file=" + Part.FileName();
     if (Style.Readable && InDeliveryStatus) Out += " fields=" + Fields(Part.Headers());
     Part.SetConvertCharset(false);  // the transfer-decoded bytes, as Python gives them
@@ -109,7 +109,7 @@ void AddNode(TMimePart& Part, int Depth, const TreeStyle& Style, bool InDelivery
     if (Style.Readable)
         Out += " " + Escaped(bytes) + "\n";
     else
-        Out += " bytes=" + std::to_string(bytes.size()) + " " + StrToHex(MD5(bytes)) + "\n";
+        Out += " bytes=" + std::to_string(bytes.size()) + " " + support::StrToHex(MD5(bytes)) + "\n";
 }
 
 std::string TreeOf(TMimeMess& Mess, const TreeStyle& Style) {

@@ -1,6 +1,6 @@
 #include "mime/MimeMess.h"
 
-#include "mime/Codings.h"
+#include "support/Codings.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -88,7 +88,7 @@ TEST(TMimeMessEncode, MixedMessageByteForByte) {
         "Content-Disposition: inline\r\n"
         "Content-Description: Message text\r\n"
         "\r\n" +
-        EncodeBase64("\xEF\xBB\xBFNome: Jo\xC3\xA3o\r\n") + "\r\n"
+        support::EncodeBase64("\xEF\xBB\xBFNome: Jo\xC3\xA3o\r\n") + "\r\n"
         "--B1\r\n"
         "Content-type: text/xml; charset=ISO-8859-1; name=\"Cliente_001.xml\"\r\n"
         "Content-Transfer-Encoding: Base64\r\n"
@@ -218,7 +218,7 @@ TEST(TMimeMessParts, TextAttachmentBytesAreNeverConverted) {
     const TMimePart& part = mess.AddPartBinary(bytes, "c.xml", nullptr);
     std::string body;
     for (const auto& l : part.PartBody()) body += l;
-    EXPECT_EQ(DecodeBase64(body), bytes);
+    EXPECT_EQ(support::DecodeBase64(body), bytes);
 }
 
 TEST(TMimeMessParts, AddPartWithoutParentRestartsTheTree) {

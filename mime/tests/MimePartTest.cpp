@@ -1,6 +1,6 @@
 #include "mime/MimePart.h"
 
-#include "mime/Codings.h"
+#include "support/Codings.h"
 #include "mime/MimeTypes.h"
 
 #include <gmock/gmock.h>
@@ -199,7 +199,7 @@ TEST(TMimePartEncode, Base64LinesOf54Bytes) {
         EXPECT_EQ(lengths, row.lineLengths) << row.size << " bytes";
         std::string joined;
         for (const auto& l : leaf.part.PartBody()) joined += l;
-        EXPECT_EQ(DecodeBase64(joined), leaf.part.DecodedLines());
+        EXPECT_EQ(support::DecodeBase64(joined), leaf.part.DecodedLines());
     }
 }
 
@@ -214,7 +214,7 @@ TEST(TMimePartEncode, ConvertedTextGetsByteOrderMarkOnlyWhenNotSevenBit) {
         std::string body;
         for (const auto& l : leaf.part.PartBody()) body += l;
         if (encoding == TMimeEncoding::ME_BASE64) {
-            EXPECT_EQ(DecodeBase64(body), "\xEF\xBB\xBF" "a\xC3\xA7\xE2\x82\xAC\r\n");
+            EXPECT_EQ(support::DecodeBase64(body), "\xEF\xBB\xBF" "a\xC3\xA7\xE2\x82\xAC\r\n");
             EXPECT_THAT(leaf.part.Headers(),
                         ElementsAre("Content-type: text/plain; charset=UTF-8",
                                     "Content-Transfer-Encoding: Base64"));

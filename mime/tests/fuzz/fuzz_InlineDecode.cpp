@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "mime/InlineEncoding.h"
-#include "mime/Utf8.h"
+#include "support/Utf8.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "mime/LargeBytes.h"
+#include "support/LargeBytes.h"
 
 #include <sys/mman.h>
 
 #include <cstdint>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 namespace {
 
@@ -64,4 +64,4 @@ void ResizeLarge(std::string& Value, std::size_t Size) {
     Value.resize(Size);
 }
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

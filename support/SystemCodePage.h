@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 /// UTF-8 text to Windows-1252 bytes. Characters the code page lacks become "?";
 /// U+0081, U+008D, U+008F, U+0090, U+009D give the undefined bytes of the same
@@ -19,4 +19,4 @@ std::string AnsiLinesFromText(const std::vector<std::string>& Lines);
 /// points of the same value, so every byte string survives the round trip.
 std::string TextFromAnsi(std::string_view Bytes);
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

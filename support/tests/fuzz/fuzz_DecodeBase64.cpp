@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "mime/Codings.h"
+#include "support/Codings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-    using namespace tandrel::mime;
+    using namespace tandrel::support;
     const std::string_view in(reinterpret_cast<const char*>(Data), Size);
     const std::string bytes = DecodeBase64(in);
     if (bytes.size() > Size / 4 * 3 + 2) std::abort();

@@ -1,12 +1,12 @@
-#include "mime/Codings.h"
+#include "support/Codings.h"
 
-#include "mime/LargeBytes.h"
+#include "support/LargeBytes.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 constexpr std::string_view kBase64Alphabet =
@@ -310,4 +310,4 @@ std::string StrToHex(std::string_view Value) {
     return out;
 }
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -1,11 +1,11 @@
-#include "mime/SystemCodePage.h"
+#include "support/SystemCodePage.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 struct AnsiCase {
@@ -62,4 +62,4 @@ TEST(SystemCodePage, TextFromAnsiGivesUtf8) {
 }
 
 }  // namespace
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

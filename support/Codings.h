@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 /// A set of byte values (0..255). Compile-time constructible so the constant
 /// sets below cost nothing at start-up.
@@ -91,4 +91,4 @@ std::string DecodeXX(std::string_view Value);
 /// Every byte as two lower-case hexadecimal digits.
 std::string StrToHex(std::string_view Value);
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

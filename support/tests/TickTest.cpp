@@ -1,8 +1,8 @@
-#include "mime/Tick.h"
+#include "support/Tick.h"
 
 #include <gtest/gtest.h>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 struct DeltaCase {
@@ -29,4 +29,4 @@ TEST(Tick, NeverRunsBackwards) {
 }
 
 }  // namespace
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

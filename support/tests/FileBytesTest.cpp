@@ -1,5 +1,5 @@
-#include "mime/FileBytes.h"
-#include "mime/LargeBytes.h"
+#include "support/FileBytes.h"
+#include "support/LargeBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 #include "testing/TempDir.h"
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 using testing::TempDir;
@@ -116,4 +116,4 @@ TEST(LargeBytes, ResizeKeepsTheContentAndZeroesTheRest) {
 }
 
 }  // namespace
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 /// The whole content of the file. Throws std::system_error ("cannot read " +
 /// FileName, with the system's reason) when it cannot be opened or read.
@@ -20,4 +20,4 @@ std::vector<std::string> ReadFileLines(const std::string& FileName);
 /// ("cannot write " + FileName) when it cannot be created or written.
 void WriteFileBytes(const std::string& FileName, const std::vector<std::string_view>& Pieces);
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -1,6 +1,6 @@
-#include "mime/BinaryPacking.h"
+#include "support/BinaryPacking.h"
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 // The byte at 1-based Pos, 0 outside the string.
@@ -45,4 +45,4 @@ void WriteStrToStream(std::ostream& Stream, std::string_view Value) {
     Stream.write(Value.data(), static_cast<std::streamsize>(Value.size()));
 }
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -1,10 +1,10 @@
-#include "mime/BinaryPacking.h"
+#include "support/BinaryPacking.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 using namespace std::string_literals;
@@ -64,4 +64,4 @@ TEST(BinaryPacking, StreamsReadUpToLenAndWriteAll) {
 }
 
 }  // namespace
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

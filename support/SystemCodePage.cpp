@@ -1,14 +1,13 @@
-#include "mime/SystemCodePage.h"
+#include "support/SystemCodePage.h"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
 
-#include "mime/LargeBytes.h"
-#include "mime/Utf8.h"
-#include "mime/detail/Utf8.h"
+#include "support/LargeBytes.h"
+#include "support/Utf8.h"
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 // Windows-1252 bytes 0x80..0x9F; the undefined five keep their own value.
@@ -87,10 +86,10 @@ std::string TextFromAnsi(std::string_view Bytes) {
         if (c < 0x80) {
             out.push_back(ch);
         } else {
-            detail::AppendUtf8(out, c < 0xA0 ? kHigh1252[c - 0x80] : c);
+            AppendUtf8(out, c < 0xA0 ? kHigh1252[c - 0x80] : c);
         }
     }
     return out;
 }
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -1,6 +1,6 @@
-#include "mime/FileBytes.h"
+#include "support/FileBytes.h"
 
-#include "mime/LargeBytes.h"
+#include "support/LargeBytes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <climits>
 #include <system_error>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 namespace {
 
@@ -136,4 +136,4 @@ void WriteFileBytes(const std::string& FileName, const std::vector<std::string_v
     if (!file.Close()) Fail("cannot write ", FileName);
 }
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

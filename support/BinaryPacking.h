@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 /// Value as two bytes, most significant first.
 std::string CodeInt(std::uint16_t Value);
@@ -29,4 +29,4 @@ std::string ReadStrFromStream(std::istream& Stream, std::size_t Len);
 /// All bytes of Value written to Stream; failure shows in the stream's state.
 void WriteStrToStream(std::ostream& Stream, std::string_view Value);
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 /// Milliseconds of a monotonic clock, truncated to 32 bits (wraps after ~49.7 days).
 std::uint32_t GetTick();
@@ -12,4 +12,4 @@ std::uint32_t GetTick();
 /// counter; 0 when both are equal.
 std::uint32_t TickDelta(std::uint32_t TickOld, std::uint32_t TickNew);
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 /// std::string::reserve, except that a new room of 1 MiB or more is first advised
 /// to the kernel for huge pages (from 4 MiB on, those it fills whole). Contents
@@ -16,4 +16,4 @@ void ReserveLarge(std::string& Value, std::size_t Size);
 /// std::string::resize with the room taken by ReserveLarge; new bytes are zero.
 void ResizeLarge(std::string& Value, std::size_t Size);
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

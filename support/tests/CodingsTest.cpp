@@ -1,10 +1,10 @@
-#include "mime/Codings.h"
+#include "support/Codings.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 namespace {
 
 using namespace std::string_literals;
@@ -133,4 +133,4 @@ TEST(Codings, SpecialSetsHoldTheListedBytes) {
 }
 
 }  // namespace
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

@@ -1,8 +1,8 @@
-#include "mime/Tick.h"
+#include "support/Tick.h"
 
 #include <chrono>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 std::uint32_t GetTick() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -14,4 +14,4 @@ std::uint32_t TickDelta(std::uint32_t TickOld, std::uint32_t TickNew) {
     return TickNew - TickOld;
 }
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support

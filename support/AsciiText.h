@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace tandrel::mime {
+namespace tandrel::support {
 
 /// `c` in upper case when it is an ASCII letter, else unchanged.
 inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -56,4 +56,4 @@ inline std::string WithoutLineBreaks(std::string Text) {
     return Text;
 }
 
-}  // namespace tandrel::mime
+}  // namespace tandrel::support
