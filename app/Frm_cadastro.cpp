@@ -10,7 +10,6 @@
 #include "app/Messages.h"
 #include "mail/LoopbackHost.h"
 #include "mail/MailSender.h"
-#include "net/BlockSocket.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -60,15 +59,9 @@ TFrm_cadastro::TFrm_cadastro(TMessages& messages, TClock today, QWidget* parent)
         [this](const mail::TMailSender& AMail, const mail::TCertificateQuestion& Question, bool& Trust) {
             MailSender1CertificateQuestion(AMail, Question, Trust);
         });
-    FMailSender1->SMTP().Sock().SetOnStatus(
-        [this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
-            // Each try of the login opens a new connection on a new handle. The socket
-            // reports on the sending thread; the bar lives on the window's.
-            if (Reason == net::THookSocketReason::HR_SocketCreate)
-                QMetaObject::invokeMethod(
-                    stb_envio, [this] { stb_envio->showMessage(FProgresso.Conexao()); },
-                    Qt::QueuedConnection);
-        });
+    FMailSender1->SetOnMailAttempt([this](const mail::TMailSender&, unsigned Attempt) {
+        stb_envio->showMessage(FProgresso.Tentativa(Attempt));
+    });
     SetUpControls();
     ConnectHandlers();
     if (const QScreen* s = screen())

@@ -79,7 +79,7 @@ std::function<void(Args...)> NaJanela(std::function<void(Args...)> handler,
     };
 }
 
-// Routes the component's five events through the window's thread for one send, and puts
+// Routes the component's six events through the window's thread for one send, and puts
 // the handlers back afterwards.
 class TEventosNaJanela {
 public:
@@ -88,12 +88,14 @@ public:
         : FMail(mail),
           FBefore(mail.OnBeforeMailProcess()),
           FProcess(mail.OnMailProcess()),
+          FAttempt(mail.OnMailAttempt()),
           FAfter(mail.OnAfterMailProcess()),
           FException(mail.OnMailException()),
           FQuestion(mail.OnCertificateQuestion())
     {
         mail.SetOnBeforeMailProcess(NaJanela(FBefore, janela, ocupada));
         mail.SetOnMailProcess(NaJanela(FProcess, janela, ocupada));
+        mail.SetOnMailAttempt(NaJanela(FAttempt, janela, ocupada));
         mail.SetOnAfterMailProcess(NaJanela(FAfter, janela, ocupada));
         mail.SetOnMailException(NaJanela(FException, janela, ocupada));
         mail.SetOnCertificateQuestion(NaJanela(FQuestion, janela, ocupada));
@@ -102,6 +104,7 @@ public:
     {
         FMail.SetOnBeforeMailProcess(std::move(FBefore));
         FMail.SetOnMailProcess(std::move(FProcess));
+        FMail.SetOnMailAttempt(std::move(FAttempt));
         FMail.SetOnAfterMailProcess(std::move(FAfter));
         FMail.SetOnMailException(std::move(FException));
         FMail.SetOnCertificateQuestion(std::move(FQuestion));
@@ -113,6 +116,7 @@ private:
     mail::TMailSender& FMail;
     mail::TNotifyEvent FBefore;
     mail::TOnMailProcess FProcess;
+    mail::TOnMailAttempt FAttempt;
     mail::TNotifyEvent FAfter;
     mail::TOnMailException FException;
     mail::TOnCertificateQuestion FQuestion;

@@ -42,8 +42,8 @@ QString TextoPasso(mail::TMailStatus aStatus)
 QString TProgressoEnvio::Passo(mail::TMailStatus aStatus, int tentativas)
 {
     FPasso = TextoPasso(aStatus);
+    FEtapa = aStatus;
     FTentativas = tentativas;
-    FConexoes = 0;
     FFalhou = false;
     return FPasso;
 }
@@ -51,16 +51,15 @@ QString TProgressoEnvio::Passo(mail::TMailStatus aStatus, int tentativas)
 QString TProgressoEnvio::Falha(const mail::TMailFailure& falha)
 {
     FPasso = TextoFalhaEnvio(falha);
-    FConexoes = 0;
     FFalhou = true;
     return FPasso;
 }
 
-QString TProgressoEnvio::Conexao()
+QString TProgressoEnvio::Tentativa(unsigned tentativa) const
 {
-    if (++FConexoes < 2)
+    if (FEtapa != mail::TMailStatus::pmsLoginSMTP || FFalhou)
         return FPasso;
-    return FPasso + QStringLiteral(" Tentativa %1 de %2...").arg(FConexoes).arg(FTentativas);
+    return FPasso + QStringLiteral(" Tentativa %1 de %2...").arg(tentativa).arg(FTentativas);
 }
 
 }  // namespace tandrel::app

@@ -17,9 +17,10 @@ public:
     /// The text once the component reports `aStatus`; `tentativas` is its tries per step.
     /// A new step starts counting its connections afresh.
     QString Passo(mail::TMailStatus aStatus, int tentativas);
-    /// The text once the component's SMTP client opens a connection: the login opens one
-    /// at each of its tries, so a second connection in a step is that step's second try.
-    QString Conexao();
+    /// The text once the component tries the current step again, `tentativa` being the
+    /// number of the try. Only the login's tries are told: each waits for a new
+    /// connection, while a command tried again on the same one is answered at once.
+    QString Tentativa(unsigned tentativa) const;
     /// The text once the send has failed (at `pmsError`), from what ended it: the step and
     /// the server's reply or the network's error.
     QString Falha(const mail::TMailFailure& falha);
@@ -29,8 +30,8 @@ public:
 private:
     QString FPasso;
     bool FFalhou = false;
+    mail::TMailStatus FEtapa = mail::TMailStatus::pmsStartProcess;
     int FTentativas = 1;
-    int FConexoes = 0;
 };
 
 }  // namespace tandrel::app

@@ -295,6 +295,7 @@ void TMailSender::Assign(const TMailSender& Source) {
     fIDECharsetCode = Source.fIDECharsetCode;
     fOnBeforeMailProcess = Source.fOnBeforeMailProcess;
     fOnMailProcess = Source.fOnMailProcess;
+    fOnMailAttempt = Source.fOnMailAttempt;
     fOnAfterMailProcess = Source.fOnAfterMailProcess;
     fOnMailException = Source.fOnMailException;
     fOnCertificateQuestion = Source.fOnCertificateQuestion;
@@ -608,6 +609,7 @@ template <class Step>
 void TMailSender::Retry(const Step& step, const char* failureText, std::string& errorMsgs, unsigned failed) {
     if (failed >= fAttempts) SmtpError(failureText + errorMsgs);
     for (unsigned attempt = failed + 1;; ++attempt) {
+        if (attempt > 1 && fOnMailAttempt) fOnMailAttempt(*this, attempt);
         if (step()) return;
         AddErrorMsg(errorMsgs, fSMTP->ResultString());
         AddSocketError(errorMsgs, fSMTP->Sock());

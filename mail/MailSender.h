@@ -29,6 +29,9 @@ class TMailSender;
 using TNotifyEvent = std::function<void(const TMailSender& Sender)>;
 /// Called with the component and the step the send has reached.
 using TOnMailProcess = std::function<void(const TMailSender& AMail, TMailStatus aStatus)>;
+/// Called with the component and the number of the try a step starts after its previous
+/// try failed (2 up to `Attempts()`).
+using TOnMailAttempt = std::function<void(const TMailSender& AMail, unsigned Attempt)>;
 /// Called with the component and the error about to be raised; clearing `ThrowIt`
 /// turns the error into the silent abort (`EAbort`).
 using TOnMailException =
@@ -138,6 +141,10 @@ public:
     /// Called at every step of building and sending.
     [[nodiscard]] const TOnMailProcess& OnMailProcess() const { return fOnMailProcess; }
     void SetOnMailProcess(TOnMailProcess Value) { fOnMailProcess = std::move(Value); }
+    /// Called when a step is tried again: the login on a new connection, or a command
+    /// the server refused for the time being.
+    [[nodiscard]] const TOnMailAttempt& OnMailAttempt() const { return fOnMailAttempt; }
+    void SetOnMailAttempt(TOnMailAttempt Value) { fOnMailAttempt = std::move(Value); }
     /// Called after a successful send.
     [[nodiscard]] const TNotifyEvent& OnAfterMailProcess() const { return fOnAfterMailProcess; }
     void SetOnAfterMailProcess(TNotifyEvent Value) { fOnAfterMailProcess = std::move(Value); }
@@ -353,6 +360,7 @@ private:
     bool fReadingConfirmation = false;
     bool fDeliveryConfirmation = false;
     TOnMailProcess fOnMailProcess;
+    TOnMailAttempt fOnMailAttempt;
     TOnMailException fOnMailException;
     bool fIsHTML = false;
     std::uint8_t fAttempts = 3;

@@ -41,6 +41,10 @@ void TMailSenderThread::RelayEvents() {
         FStatus = aStatus;
         if (FOnMailProcess) Synchronize([&] { FOnMailProcess(AMail, FStatus); });
     });
+    if (FOnMailAttempt)
+        mail.SetOnMailAttempt([this](const TMailSender& AMail, unsigned Attempt) {
+            Synchronize([&] { FOnMailAttempt(AMail, Attempt); });
+        });
     mail.SetOnBeforeMailProcess([this](const TMailSender& Sender) {
         if (FOnBeforeMailProcess) Synchronize([&] { FOnBeforeMailProcess(Sender); });
     });
@@ -66,6 +70,7 @@ void TMailSenderThread::RelayEvents() {
 void TMailSenderThread::Execute() {
     FStatus = TMailStatus::pmsStartProcess;
     FOnMailProcess = FMailSender->OnMailProcess();
+    FOnMailAttempt = FMailSender->OnMailAttempt();
     FOnMailException = FMailSender->OnMailException();
     FOnBeforeMailProcess = FMailSender->OnBeforeMailProcess();
     FOnAfterMailProcess = FMailSender->OnAfterMailProcess();

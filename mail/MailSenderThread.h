@@ -42,6 +42,7 @@ private:
     bool FThrowIt = false;
     TMailStatus FStatus = TMailStatus::pmsStartProcess;
     TOnMailProcess FOnMailProcess;
+    TOnMailAttempt FOnMailAttempt;
     TOnMailException FOnMailException;
     TNotifyEvent FOnBeforeMailProcess;
     TNotifyEvent FOnAfterMailProcess;

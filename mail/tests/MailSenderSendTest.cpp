@@ -59,6 +59,14 @@ protected:
         return "<no error>";
     }
 
+    // Each further try the component reports, with the step it belongs to.
+    std::shared_ptr<std::vector<std::pair<TMailStatus, unsigned>>> RecordAttempts() {
+        auto attempts = std::make_shared<std::vector<std::pair<TMailStatus, unsigned>>>();
+        mail_->SetOnMailAttempt(
+            [this, attempts](const TMailSender&, unsigned n) { attempts->emplace_back(steps_.back(), n); });
+        return attempts;
+    }
+
     static std::vector<std::string> StartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
         std::vector<std::string> found;
         std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
@@ -104,8 +112,10 @@ TEST_F(SendFixture, RecipientRefusedTwiceThenAcceptedCompletes) {
     server.Queue("RCPT", "450 4.2.0 try again");
     server.Queue("RCPT", "451 4.3.0 later");
     Fill(server.Port());
+    const auto attempts = RecordAttempts();
     mail_->Send(false);
     EXPECT_EQ(StartingWith(server.Commands(), "RCPT").size(), 3u);
+    EXPECT_EQ(*attempts, (std::vector<std::pair<TMailStatus, unsigned>>{{pmsSendTo, 2}, {pmsSendTo, 3}}));
     EXPECT_EQ(steps_.back(), pmsDone);
     EXPECT_EQ(mail_->GetLastSmtpError(), "");
 }
@@ -132,8 +142,10 @@ TEST_F(SendFixture, LoginIsRetriedOnNewConnections) {
     server.Queue("GREETING", "554 5.3.2 busy");
     server.Queue("GREETING", "421 4.3.2 later");
     Fill(server.Port());
+    const auto attempts = RecordAttempts();
     mail_->Send(false);
     EXPECT_EQ(server.Connections(), 3);
+    EXPECT_EQ(*attempts, (std::vector<std::pair<TMailStatus, unsigned>>{{pmsLoginSMTP, 2}, {pmsLoginSMTP, 3}}));
     EXPECT_EQ(steps_.back(), pmsDone);
 }
 
