@@ -11,13 +11,13 @@
 #include <ostream>
 #include <sstream>
 
-#include "mail/DelimitedText.h"
+#include "mail/detail/DelimitedText.h"
 #include "mail/EAbort.h"
-#include "mail/MailAddress.h"
+#include "mail/detail/MailAddress.h"
 #include "mail/MailSenderThread.h"
-#include "mail/MessageID.h"
-#include "mail/ReplaceFile.h"
-#include "mail/XmlCharset.h"
+#include "mail/detail/MessageID.h"
+#include "mail/detail/ReplaceFile.h"
+#include "mail/detail/XmlCharset.h"
 #include "support/AsciiText.h"
 #include "support/FileBytes.h"
 #include "support/LargeBytes.h"

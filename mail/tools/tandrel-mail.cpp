@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "mail/EAbort.h"
-#include "mail/MailAddress.h"
+#include "mail/detail/MailAddress.h"
 #include "mail/MailSender.h"
 #include "mail/tools/EmlMessage.h"
 #include "mail/tools/Password.h"
