@@ -12,10 +12,10 @@
 #include <QStringDecoder>
 #include <QUrl>
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <stdexcept>
+#include <string>
+
+#include "mime/Charsets.h"
 
 namespace tandrel::app {
 
@@ -24,39 +24,6 @@ namespace {
 std::runtime_error Error(const QString& message)
 {
     return std::runtime_error(message.toStdString());
-}
-
-// Qt decodes only the Unicode encodings and Latin-1 itself; the C library's converter knows
-// the rest (windows-1252, iso-8859-15, ...). Empty result when it knows the name neither.
-struct IconvCloser {
-    void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
-};
-
-bool DecodeWithIconv(const QByteArray& body, const QString& charset, QString& text)
-{
-    iconv_t cd = iconv_open("UTF-8", charset.toLatin1().constData());
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    std::unique_ptr<void, IconvCloser> guard(cd);
-    QByteArray in = body;
-    QByteArray out;
-    char* inPtr = in.data();
-    size_t inLeft = size_t(in.size());
-    char buffer[4096];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, qsizetype(outPtr - buffer));
-        if (r == size_t(-1) && errno != E2BIG) {
-            // A byte the character set does not define: keep going past it, marked.
-            out.append("\xEF\xBF\xBD");
-            ++inPtr;
-            --inLeft;
-        }
-    }
-    text = QString::fromUtf8(out);
-    return true;
 }
 
 QString FieldText(const QJsonValue& value)
@@ -132,9 +99,14 @@ QString DecodeBody(const QByteArray& body, const QString& charset)
         QStringDecoder decoder(charset.toLatin1().constData());
         if (decoder.isValid())
             return decoder.decode(body);
-        QString text;
-        if (DecodeWithIconv(body, charset, text))
-            return text;
+        // A Qt without ICU knows only the Unicode encodings and Latin-1; the MIME
+        // library knows the charsets mail names. It reads names it does not know as
+        // Latin-1, which Qt knows by its usual names, so that answer means "unknown".
+        const mime::TMimeChar known = mime::GetCPFromID(charset.toStdString());
+        if (known != mime::TMimeChar::ISO_8859_1)
+            return QString::fromStdString(
+                mime::CharsetConversion(std::string(body.constData(), std::size_t(body.size())), known,
+                                        mime::TMimeChar::UTF_8));
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
     return utf8.decode(body);

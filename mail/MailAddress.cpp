@@ -1,4 +1,4 @@
-#include "mail/MailAddress.h"
+#include "mail/detail/MailAddress.h"
 
 #include <idn2.h>
 

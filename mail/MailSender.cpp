@@ -11,16 +11,17 @@
 #include <ostream>
 #include <sstream>
 
-#include "mail/DelimitedText.h"
+#include "mail/detail/DelimitedText.h"
 #include "mail/EAbort.h"
-#include "mail/MailAddress.h"
+#include "mail/detail/MailAddress.h"
 #include "mail/MailSenderThread.h"
-#include "mail/MessageID.h"
-#include "mail/ReplaceFile.h"
-#include "mail/XmlCharset.h"
+#include "mail/detail/MessageID.h"
+#include "mail/detail/ReplaceFile.h"
+#include "mail/detail/XmlCharset.h"
 #include "support/AsciiText.h"
 #include "support/FileBytes.h"
 #include "support/LargeBytes.h"
+#include "support/ScopeGuard.h"
 #include "mime/MimePart.h"
 #include "support/SystemCodePage.h"
 #include "support/Utf8.h"
@@ -135,19 +136,6 @@ std::string WholeStream(std::istream& stream) {
     bytes.append(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
     return bytes;
 }
-
-// Runs `action` when leaving the scope, also by an exception.
-template <class F>
-class AtExit {
-public:
-    explicit AtExit(F f) : fAction(std::move(f)) {}
-    ~AtExit() { fAction(); }
-    AtExit(const AtExit&) = delete;
-    AtExit& operator=(const AtExit&) = delete;
-
-private:
-    F fAction;
-};
 
 }  // namespace
 
@@ -466,7 +454,7 @@ void TMailSender::BuildParts() {
         // an attachment of many megabytes is held once, by its record.
         part.DecodedLines().swap(attachment.Stream());
         {
-            AtExit giveBack([&] { part.DecodedLines().swap(attachment.Stream()); });
+            support::TScopeGuard giveBack([&] { part.DecodedLines().swap(attachment.Stream()); });
             part.EncodePart();
         }
         part.EncodePartHeader();
@@ -502,7 +490,7 @@ void TMailSender::SendEmailByThread(const TMailSender* MailToClone) {
 }
 
 void TMailSender::SmtpError(const std::string& pMsgError, std::optional<TMailFailureStep> Step) {
-    AtExit clearOnLeaving([this] { Clear(); });
+    support::TScopeGuard clearOnLeaving([this] { Clear(); });
     // Before the QUIT, whose reply would replace the one that tells why.
     fLastFailure = FailureOf(Step.value_or(ReportedStep()));
     QuitAfterFailure();
@@ -919,7 +907,7 @@ void TMailSender::SendBuilt() {
     MailProcess(TMailStatus::pmsLogoutSMTP);
     (void)fSMTP->Logout();
 
-    AtExit clearOnLeaving([this] { Clear(); });
+    support::TScopeGuard clearOnLeaving([this] { Clear(); });
     MailProcess(TMailStatus::pmsDone);
     if (fOnAfterMailProcess) fOnAfterMailProcess(*this);
 }

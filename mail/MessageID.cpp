@@ -1,4 +1,4 @@
-#include "mail/MessageID.h"
+#include "mail/detail/MessageID.h"
 
 #include <algorithm>
 #include <cstdio>

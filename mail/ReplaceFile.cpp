@@ -1,4 +1,4 @@
-#include "mail/ReplaceFile.h"
+#include "mail/detail/ReplaceFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "mail/XmlCharset.h"
+#include "mail/detail/XmlCharset.h"
 
 
 namespace tandrel::mail {

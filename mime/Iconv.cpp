@@ -1,10 +1,9 @@
 #include "mime/Iconv.h"
 
-#include <dlfcn.h>
+#include <iconv.h>
 
 #include <atomic>
 #include <cerrno>
-#include <memory>
 
 namespace tandrel::mime {
 
@@ -12,28 +11,9 @@ std::mutex IconvCS;
 
 namespace {
 
-using IconvOpenFn = TIconvHandle (*)(const char*, const char*);
-using IconvFn = std::size_t (*)(TIconvHandle, char**, std::size_t*, char**, std::size_t*);
-using IconvCloseFn = int (*)(TIconvHandle);
+std::atomic<bool> Bound{false};
 
-struct DlCloser {
-    void operator()(void* Lib) const { ::dlclose(Lib); }
-};
-
-// The bound library. The function pointers are written under IconvCS before
-// Loaded is released, so readers that see Loaded also see them.
-struct Binding {
-    std::unique_ptr<void, DlCloser> Lib;
-    std::atomic<IconvOpenFn> Open{nullptr};
-    std::atomic<IconvFn> Convert{nullptr};
-    std::atomic<IconvCloseFn> Close{nullptr};
-    std::atomic<bool> Loaded{false};
-};
-
-Binding& Bound() {
-    static Binding b;
-    return b;
-}
+iconv_t Native(TIconvHandle Handle) { return static_cast<iconv_t>(Handle); }
 
 std::string WithSuffix(std::string_view Code, std::string_view Suffix) {
     std::string s(Code);
@@ -44,43 +24,23 @@ std::string WithSuffix(std::string_view Code, std::string_view Suffix) {
 }  // namespace
 
 bool InitIconvInterface() {
-    Binding& b = Bound();
-    if (b.Loaded.load(std::memory_order_acquire)) return true;
+    if (Bound.load(std::memory_order_acquire)) return true;
     std::lock_guard lock(IconvCS);
-    if (b.Loaded.load(std::memory_order_relaxed)) return true;
-    std::unique_ptr<void, DlCloser> lib(::dlopen("libc.so.6", RTLD_NOW | RTLD_LOCAL));
-    if (!lib) return false;
-    auto open = reinterpret_cast<IconvOpenFn>(::dlsym(lib.get(), "iconv_open"));
-    auto conv = reinterpret_cast<IconvFn>(::dlsym(lib.get(), "iconv"));
-    auto close = reinterpret_cast<IconvCloseFn>(::dlsym(lib.get(), "iconv_close"));
-    if (!open || !conv || !close) return false;
-    b.Open = open;
-    b.Convert = conv;
-    b.Close = close;
-    b.Lib = std::move(lib);
-    b.Loaded.store(true, std::memory_order_release);
+    Bound.store(true, std::memory_order_release);
     return true;
 }
 
 bool DestroyIconvInterface() {
-    Binding& b = Bound();
     std::lock_guard lock(IconvCS);
-    if (!b.Loaded.load(std::memory_order_relaxed)) return false;
-    b.Loaded.store(false, std::memory_order_release);
-    b.Open = nullptr;
-    b.Convert = nullptr;
-    b.Close = nullptr;
-    b.Lib.reset();
-    return true;
+    return Bound.exchange(false, std::memory_order_acq_rel);
 }
 
-bool IsIconvloaded() { return Bound().Loaded.load(std::memory_order_acquire); }
+bool IsIconvloaded() { return Bound.load(std::memory_order_acquire); }
 
 TIconvHandle IconvOpen(std::string_view ToCode, std::string_view FromCode) {
-    Binding& b = Bound();
-    if (!b.Loaded.load(std::memory_order_acquire)) return InvalidIconvHandle;
+    if (!IsIconvloaded()) return InvalidIconvHandle;
     const std::string to(ToCode), from(FromCode);
-    return b.Open.load()(to.c_str(), from.c_str());
+    return ::iconv_open(to.c_str(), from.c_str());
 }
 
 TIconvHandle IconvOpenIgnore(std::string_view ToCode, std::string_view FromCode) {
@@ -93,9 +53,10 @@ TIconvHandle IconvOpenTranslit(std::string_view ToCode, std::string_view FromCod
 
 std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::string& Output) {
     Output.clear();
-    Binding& b = Bound();
-    if (Handle == InvalidIconvHandle || !b.Loaded.load(std::memory_order_acquire)) return 0;
-    const IconvFn iconv = b.Convert.load();
+    if (Handle == InvalidIconvHandle || !IsIconvloaded()) return 0;
+    const auto step = [cd = Native(Handle)](char** In, std::size_t* InLeft, char** Out, std::size_t* OutLeft) {
+        return ::iconv(cd, In, InLeft, Out, OutLeft);
+    };
     // Two output bytes per input byte suit the common roads (one byte to
     // UCS-2, UCS-2 to UTF-8); the buffer doubles when they do not, so nothing
     // is ever cut off.
@@ -112,7 +73,7 @@ std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::strin
     };
     const char* lastStop = nullptr;
     while (inLeft > 0) {
-        if (iconv(Handle, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1)) break;
+        if (step(&in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1)) break;
         if (errno == E2BIG) {
             grow();
         } else if (errno == EILSEQ && inLeft > 0) {
@@ -132,15 +93,15 @@ std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::strin
         }
     }
     // Return stateful encodings (UTF-7, ISO-2022-*) to their initial state.
-    while (iconv(Handle, nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1) && errno == E2BIG)
+    while (step(nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1) && errno == E2BIG)
         grow();
     Output.resize(static_cast<std::size_t>(out - Output.data()));
     return Input.size() - inLeft;
 }
 
 void IconvClose(TIconvHandle& Handle) {
-    Binding& b = Bound();
-    if (Handle != InvalidIconvHandle && b.Loaded.load(std::memory_order_acquire)) b.Close.load()(Handle);
+    // Closed even after DestroyIconvInterface: the handle is the C library's either way.
+    if (Handle != InvalidIconvHandle) ::iconv_close(Native(Handle));
     Handle = InvalidIconvHandle;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// Run-time binding of the C library's iconv (looked up in libc.so.6 on first
-// use). Every operation works without it: handles are then invalid and
-// conversions report nothing converted.
+// The binding of the C library's iconv. The functions are glibc's own, always
+// present; "bound" is a switch that DestroyIconvInterface turns off and
+// InitIconvInterface on again. While it is off every operation still works:
+// handles are invalid and conversions report nothing converted.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,18 +17,19 @@ using TIconvHandle = void*;
 /// The value iconv_open returns on failure, (iconv_t)-1.
 inline TIconvHandle const InvalidIconvHandle = reinterpret_cast<TIconvHandle>(static_cast<std::intptr_t>(-1));
 
-/// Serialises binding and unbinding of the library.
+/// Serialises binding and unbinding.
 extern std::mutex IconvCS;
 
-/// Binds the library if it is not bound yet; true when it is bound afterwards.
+/// Binds iconv if it is not bound yet; true when it is bound afterwards.
 [[nodiscard]] bool InitIconvInterface();
-/// Unbinds the library; true when it had been bound.
+/// Unbinds iconv; true when it had been bound. Handles opened before stay valid
+/// for IconvClose.
 bool DestroyIconvInterface();
-/// Whether the library is bound.
+/// Whether iconv is bound.
 [[nodiscard]] bool IsIconvloaded();
 
 /// A converter from FromCode to ToCode, or InvalidIconvHandle (also when the
-/// library is not bound or does not know a name).
+/// binding is off or iconv does not know a name).
 TIconvHandle IconvOpen(std::string_view ToCode, std::string_view FromCode);
 /// IconvOpen with "//IGNORE" appended to ToCode.
 TIconvHandle IconvOpenIgnore(std::string_view ToCode, std::string_view FromCode);

@@ -1,4 +1,4 @@
-#include "mail/DelimitedText.h"
+#include "mail/detail/DelimitedText.h"
 
 #include <gtest/gtest.h>
 

@@ -223,6 +223,45 @@ class TandrelMailTest(unittest.TestCase):
                 self.assertEqual(r.returncode, 2, r.stderr)
                 self.assertIn("tandrel-mail: ", r.stderr)
 
+    def test_option_forms_and_strict_numbers(self):
+        eml = os.path.join(self.tmp.name, "forms.eml")
+        save = ["--save", eml, "--from", "a@example.com", "--to", "b@example.com"]
+        accepted = {  # the arguments, and the subject they give
+            "name=value": (["--save=" + eml, "--from=a@example.com", "--to=b@example.com", "--subject=a=b",
+                            "--port=025"], "a=b"),
+            "empty value after =": (save + ["--subject="], ""),
+            "-- ends the options": (save + ["--subject", "x", "--"], "x"),
+            "value that looks like an option": (save + ["--subject", "--to"], "--to"),
+        }
+        for name, (args, subject) in accepted.items():
+            with self.subTest(name):
+                r = run(*args)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                with open(eml, "rb") as f:
+                    msg = email.message_from_bytes(f.read(), policy=email.policy.default)
+                self.assertEqual(msg["to"].addresses[0].addr_spec, "b@example.com")
+                self.assertEqual(str(msg["subject"] or ""), subject)
+                os.remove(eml)
+        refused = {
+            "port with a leading space": (["--port", " 25"], '--port wants a number from 1 to 65535, not " 25"'),
+            "port with a plus sign": (["--port", "+25"], '--port wants a number from 1 to 65535, not "+25"'),
+            "port with trailing letters": (["--port", "25x"], '--port wants a number from 1 to 65535, not "25x"'),
+            "empty port": (["--port="], '--port wants a number from 1 to 65535, not ""'),
+            "timeout with a plus sign": (["--timeout=+5"], "--timeout wants a number"),
+            "attempts beyond an int": (["--attempts", "4294967299"], "--attempts wants a number from 1 to 255"),
+            "value given to a flag": (["--ssl=yes"], "--ssl takes no value"),
+            "option after --": (["--"], 'unexpected argument "--to"'),
+            "word that is not an option": (["extra"], 'unexpected argument "extra"'),
+            "ambiguous abbreviation": (["--in"], 'ambiguous option "--in"'),
+        }
+        for name, (args, message) in refused.items():
+            with self.subTest(name):
+                tail = ["--to", "b@example.com"] if args == ["--"] else []
+                r = run("--save", eml, "--from", "a@example.com", *args, *tail)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn("tandrel-mail: " + message, r.stderr)
+                self.assertFalse(os.path.exists(eml))
+
     def test_help_and_version(self):
         r = run("--help")
         self.assertEqual(r.returncode, 0)

@@ -4,6 +4,7 @@
 // arguments or a file that cannot be read.
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,9 +20,10 @@
 #include <vector>
 
 #include "mail/EAbort.h"
-#include "mail/MailAddress.h"
+#include "mail/detail/MailAddress.h"
 #include "mail/MailSender.h"
 #include "mail/tools/EmlMessage.h"
+#include "mail/tools/NumberArgument.h"
 #include "mail/tools/Password.h"
 #include "mail/tools/SmtpTranscript.h"
 #include "mail/tools/TerminalText.h"
@@ -35,6 +37,7 @@ using tandrel::mail::tool::AskPassword;
 using tandrel::mail::tool::EnvelopeOf;
 using tandrel::mail::tool::EscapeControls;
 using tandrel::mail::tool::OthersMayRead;
+using tandrel::mail::tool::ParseNumberArgument;
 using tandrel::mail::tool::ReadMessageFile;
 using tandrel::mail::tool::ReadPasswordFile;
 using tandrel::mail::tool::TEnvelope;
@@ -128,17 +131,9 @@ class UsageError : public std::runtime_error {
 };
 
 int ParseInt(std::string_view option, const std::string& text, int low, int high) {
-    std::size_t used = 0;
-    int value = 0;
-    try {
-        value = std::stoi(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || text.empty() || value < low || value > high)
-        throw UsageError(std::string(option) + " wants a number from " + std::to_string(low) + " to " +
-                         std::to_string(high) + ", not \"" + text + "\"");
-    return value;
+    if (const std::optional<int> value = ParseNumberArgument(text, low, high)) return *value;
+    throw UsageError(std::string(option) + " wants a number from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not \"" + text + "\"");
 }
 
 TMessPriority ParsePriority(const std::string& text) {
@@ -201,46 +196,122 @@ void Check(const Options& o) {
     if (o.to.empty() && o.cc.empty() && o.bcc.empty()) throw UsageError("at least one --to, --cc or --bcc is required");
 }
 
+// The long options' own codes, after every character a short option could be.
+enum OptionCode : int {
+    kVersion = 256, kHost, kPort, kSsl, kTls, kCaFile, kInsecure, kUser, kPassword, kPasswordFile, kTimeout,
+    kAttempts, kFrom, kFromName, kTo, kCc, kBcc, kReplyTo, kSubject, kBodyFile, kHtmlFile, kAttach, kInline,
+    kPriority, kReadReceipt, kDeliveryReceipt, kSave, kEml,
+};
+
+constexpr option kOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {"host", required_argument, nullptr, kHost},
+    {"port", required_argument, nullptr, kPort},
+    {"ssl", no_argument, nullptr, kSsl},
+    {"tls", no_argument, nullptr, kTls},
+    {"ca-file", required_argument, nullptr, kCaFile},
+    {"insecure", no_argument, nullptr, kInsecure},
+    {"user", required_argument, nullptr, kUser},
+    {"password", required_argument, nullptr, kPassword},
+    {"password-file", required_argument, nullptr, kPasswordFile},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"timeout", required_argument, nullptr, kTimeout},
+    {"attempts", required_argument, nullptr, kAttempts},
+    {"from", required_argument, nullptr, kFrom},
+    {"from-name", required_argument, nullptr, kFromName},
+    {"to", required_argument, nullptr, kTo},
+    {"cc", required_argument, nullptr, kCc},
+    {"bcc", required_argument, nullptr, kBcc},
+    {"reply-to", required_argument, nullptr, kReplyTo},
+    {"subject", required_argument, nullptr, kSubject},
+    {"body-file", required_argument, nullptr, kBodyFile},
+    {"html-file", required_argument, nullptr, kHtmlFile},
+    {"attach", required_argument, nullptr, kAttach},
+    {"inline", required_argument, nullptr, kInline},
+    {"priority", required_argument, nullptr, kPriority},
+    {"read-receipt", no_argument, nullptr, kReadReceipt},
+    {"delivery-receipt", no_argument, nullptr, kDeliveryReceipt},
+    {"save", required_argument, nullptr, kSave},
+    {"eml", required_argument, nullptr, kEml},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "--name" of the option with this code, for messages: the name in full, however the
+// command line abbreviated it.
+std::string OptionName(int code) {
+    if (code == 'h') return "--help";
+    if (code == 'v') return "--verbose";
+    for (const option* o = kOptions; o->name; ++o)
+        if (o->val == code) return std::string("--") + o->name;
+    return std::string("-") + static_cast<char>(code);
+}
+
+// What getopt_long refused: `written` is the word of the command line, `code` its
+// optopt (an option of ours given a value it does not take, a short option we lack, or
+// 0 for a long name that is unknown or abbreviates several).
+UsageError Refused(std::string_view written, int code) {
+    if (code > 0 && written.starts_with("--")) return UsageError(OptionName(code) + " takes no value");
+    if (code > 0) return UsageError("unknown option \"-" + std::string(1, static_cast<char>(code)) + "\"");
+    const std::string_view name = written.starts_with("--") ? written.substr(2, written.find('=') - 2) : "";
+    std::string matches;
+    for (const option* o = kOptions; o->name; ++o)
+        if (std::string_view(o->name).starts_with(name)) matches += std::string(matches.empty() ? "" : ", ") + "--" + o->name;
+    if (!name.empty() && matches.find(',') != std::string::npos)
+        return UsageError("ambiguous option \"" + std::string(written) + "\": " + matches);
+    return UsageError("unknown option \"" + std::string(written) + "\"");
+}
+
+// One option with its value (null for those that take none).
+void Apply(Options& o, int code, const char* value) {
+    const std::string name = OptionName(code);
+    switch (code) {
+        case 'h': o.help = true; break;
+        case kVersion: o.version = true; break;
+        case kHost: o.host = value; break;
+        case kPort: o.port = std::to_string(ParseInt(name, value, 1, 65535)); break;
+        case kSsl: o.ssl = true; break;
+        case kTls: o.tls = true; break;
+        case kCaFile: RequireFile(name, o.caFile = value); break;
+        case kInsecure: o.insecure = true; break;
+        case kUser: o.user = value; break;
+        case kPassword: o.password = value; break;
+        case kPasswordFile: RequireFile(name, o.passwordFile = value); break;
+        case 'v': o.verbose = true; break;
+        case kTimeout: o.timeout = ParseInt(name, value, 1, 86400000); break;
+        case kAttempts: o.attempts = ParseInt(name, value, 1, 255); break;
+        case kFrom: o.from = value; break;
+        case kFromName: o.fromName = value; break;
+        case kTo: o.to.emplace_back(value); break;
+        case kCc: o.cc.emplace_back(value); break;
+        case kBcc: o.bcc.emplace_back(value); break;
+        case kReplyTo: o.replyTo.emplace_back(value); break;
+        case kSubject: o.subject = value; break;
+        case kBodyFile: RequireFile(name, o.bodyFile = value); break;
+        case kHtmlFile: RequireFile(name, o.htmlFile = value); break;
+        case kAttach: RequireFile(name, o.attach.emplace_back(value)); break;
+        case kInline: RequireFile(name, o.inlineFiles.emplace_back(value)); break;
+        case kPriority: o.priority = ParsePriority(value); break;
+        case kReadReceipt: o.readReceipt = true; break;
+        case kDeliveryReceipt: o.deliveryReceipt = true; break;
+        case kSave: o.save = value; break;
+        case kEml: o.eml = value; break;
+    }
+}
+
+// "--name value" and "--name=value"; "--" ends the options. The tool takes no other
+// arguments: "+" stops at the first word that is not an option, which is refused.
 Options Parse(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw UsageError(std::string(arg) + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") o.help = true;
-        else if (arg == "--version") o.version = true;
-        else if (arg == "--host") o.host = value();
-        else if (arg == "--port") o.port = std::to_string(ParseInt(arg, value(), 1, 65535));
-        else if (arg == "--ssl") o.ssl = true;
-        else if (arg == "--tls") o.tls = true;
-        else if (arg == "--ca-file") RequireFile(arg, o.caFile = value());
-        else if (arg == "--insecure") o.insecure = true;
-        else if (arg == "--user") o.user = value();
-        else if (arg == "--password") o.password = value();
-        else if (arg == "--password-file") RequireFile(arg, o.passwordFile = value());
-        else if (arg == "--verbose" || arg == "-v") o.verbose = true;
-        else if (arg == "--timeout") o.timeout = ParseInt(arg, value(), 1, 86400000);
-        else if (arg == "--attempts") o.attempts = ParseInt(arg, value(), 1, 255);
-        else if (arg == "--from") o.from = value();
-        else if (arg == "--from-name") o.fromName = value();
-        else if (arg == "--to") o.to.push_back(value());
-        else if (arg == "--cc") o.cc.push_back(value());
-        else if (arg == "--bcc") o.bcc.push_back(value());
-        else if (arg == "--reply-to") o.replyTo.push_back(value());
-        else if (arg == "--subject") o.subject = value();
-        else if (arg == "--body-file") RequireFile(arg, o.bodyFile = value());
-        else if (arg == "--html-file") RequireFile(arg, o.htmlFile = value());
-        else if (arg == "--attach") RequireFile(arg, o.attach.emplace_back(value()));
-        else if (arg == "--inline") RequireFile(arg, o.inlineFiles.emplace_back(value()));
-        else if (arg == "--priority") o.priority = ParsePriority(value());
-        else if (arg == "--read-receipt") o.readReceipt = true;
-        else if (arg == "--delivery-receipt") o.deliveryReceipt = true;
-        else if (arg == "--save") o.save = value();
-        else if (arg == "--eml") o.eml = value();
-        else throw UsageError("unknown option \"" + std::string(arg) + "\"");
+    opterr = 0;  // the refusals are ours, in our words
+    for (int code; (code = ::getopt_long(argc, argv, "+:hv", kOptions, nullptr)) != -1;) {
+        const std::string_view written = argv[optind - 1];
+        if (code == ':') throw UsageError(std::string(written.substr(0, written.find('='))) + " needs a value");
+        if (code == '?') throw Refused(written, optopt);
+        Apply(o, code, optarg);
     }
+    if (optind < argc)
+        throw UsageError("unexpected argument \"" + std::string(argv[optind]) + "\": the tool takes options only");
     if (o.help || o.version) return o;
     Check(o);
     return o;

@@ -75,5 +75,17 @@ TEST_F(IconvBinding, ConverterMovesOwnership) {
     EXPECT_EQ(a.Convert("\xE7"), "\xC3\xA7");
 }
 
+TEST_F(IconvBinding, UnboundOpensNothingUntilBoundAgain) {
+    TIconvConverter before(IconvOpen("UTF-8", "ISO-8859-1"));
+    ASSERT_TRUE(before.IsOpen());
+    EXPECT_TRUE(DestroyIconvInterface());
+    EXPECT_FALSE(DestroyIconvInterface());
+    EXPECT_FALSE(IsIconvloaded());
+    EXPECT_EQ(IconvOpen("UTF-8", "ISO-8859-1"), InvalidIconvHandle);
+    EXPECT_EQ(before.Convert("\xE7"), "");
+    ASSERT_TRUE(InitIconvInterface());
+    EXPECT_EQ(before.Convert("\xE7"), "\xC3\xA7");
+}
+
 }  // namespace
 }  // namespace tandrel::mime
