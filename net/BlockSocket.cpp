@@ -113,6 +113,15 @@ int TBlockSocket::SockCheck(int SockResult) {
   return FLastError;
 }
 
+int TBlockSocket::SockCheck(const THandleResult& Call) {
+  ResetLastError();
+  if (Call.Result == -1) {
+    FLastError = Call.Error();
+    FLastErrorDesc = GetErrorDescEx();
+  }
+  return FLastError;
+}
+
 void TBlockSocket::ExceptCheck() {
   FLastErrorDesc = GetErrorDescEx();
   if (FLastError == 0 || FLastError == WSAEINPROGRESS || FLastError == WSAEWOULDBLOCK)
@@ -213,7 +222,7 @@ void TBlockSocket::CreateSocketByName(const std::string& Value) {
 void TBlockSocket::DelayedOption(const TSockOption& Value) {
   if (Value.Option == TSockOptionType::SOT_NonBlock)
     FNonBlockMode = Value.Enabled;
-  SockCheck(NativeApplyOption(UseHandle(), FIP6used, Value));
+  SockCheck(UseHandle([&](int Handle) { return NativeApplyOption(Handle, FIP6used, Value); }));
   ExceptCheck();
 }
 
@@ -236,7 +245,7 @@ void TBlockSocket::ProcessDelayed() {
 
 void TBlockSocket::ApplyNonBlock(bool Value) {
   FNonBlockMode = Value;
-  static_cast<void>(NativeSetNonBlock(UseHandle(), Value));
+  static_cast<void>(UseHandle([Value](int Handle) { return NativeSetNonBlock(Handle, Value); }));
 }
 
 void TBlockSocket::SetNonBlockMode(bool Value) {
@@ -275,16 +284,18 @@ void TBlockSocket::SetMaxBandwidth(int Value) noexcept {
 
 namespace {
 
-/// A buffer size of the handle, 1024 when it cannot be read.
-int BufferSize(int Socket, bool IP6, TSockOptionType Option) {
+/// A buffer size of the socket's handle, 1024 when it cannot be read.
+int BufferSize(TBlockSocket& Socket, TSockOptionType Option) {
   int Value = 0;
-  return NativeReadOption(Socket, IP6, Option, Value) == 0 ? Value : 1024;
+  const THandleResult Read = Socket.UseHandle(
+      [&](int Handle) { return NativeReadOption(Handle, Socket.IP6used(), Option, Value); });
+  return Read.Result == 0 ? Value : 1024;
 }
 
 }  // namespace
 
 int TBlockSocket::SizeRecvBuffer() {
-  return BufferSize(UseHandle(), FIP6used, TSockOptionType::SOT_RecvBuff);
+  return BufferSize(*this, TSockOptionType::SOT_RecvBuff);
 }
 
 void TBlockSocket::SetSizeRecvBuffer(int Size) {
@@ -292,7 +303,7 @@ void TBlockSocket::SetSizeRecvBuffer(int Size) {
 }
 
 int TBlockSocket::SizeSendBuffer() {
-  return BufferSize(UseHandle(), FIP6used, TSockOptionType::SOT_SendBuff);
+  return BufferSize(*this, TSockOptionType::SOT_SendBuff);
 }
 
 void TBlockSocket::SetSizeSendBuffer(int Size) {
@@ -301,7 +312,9 @@ void TBlockSocket::SetSizeSendBuffer(int Size) {
 
 int TBlockSocket::TTL() {
   int Value = -1;
-  SockCheck(NativeReadOption(UseHandle(), FIP6used, TSockOptionType::SOT_TTL, Value));
+  SockCheck(UseHandle([&](int Handle) {
+    return NativeReadOption(Handle, FIP6used, TSockOptionType::SOT_TTL, Value);
+  }));
   ExceptCheck();
   return Value;
 }
@@ -337,7 +350,7 @@ void TBlockSocket::Bind(const std::string& IP, const std::string& Port) {
     return;
   TVarSin Sin;
   if (ResolveForHandle(Sin, IP, Port)) {
-    SockCheck(NativeBind(UseHandle(), Sin));
+    SockCheck(UseHandle([&Sin](int Handle) { return NativeBind(Handle, Sin); }));
     GetSinLocal();
     FBuffer.clear();
     FBinded = true;
@@ -350,18 +363,18 @@ void TBlockSocket::Connect(const std::string& IP, const std::string& Port) {
   TVarSin Sin;
   if (ResolveForHandle(Sin, IP, Port)) {
     if (FConnectionTimeout <= 0) {
-      SockCheck(NativeConnect(UseHandle(), Sin));
+      SockCheck(UseHandle([&Sin](int Handle) { return NativeConnect(Handle, Sin); }));
     } else {
       const bool Saved = FNonBlockMode;
       ApplyNonBlock(true);
-      SockCheck(NativeConnect(UseHandle(), Sin));
+      SockCheck(UseHandle([&Sin](int Handle) { return NativeConnect(Handle, Sin); }));
       if (FLastError == WSAEINPROGRESS || FLastError == WSAEWOULDBLOCK) {
         if (!CanWrite(FConnectionTimeout)) {
           FLastError = WSAETIMEDOUT;
         } else {
           // A refused connect also becomes writable: the handle's pending
           // error tells the two apart.
-          FLastError = NativePendingError(UseHandle());
+          FLastError = UseHandle([](int Handle) { return NativePendingError(Handle); }).Result;
         }
       }
       const int Error = FLastError;
@@ -386,7 +399,7 @@ bool TBlockSocket::ResolveForHandle(TVarSin& Sin, const std::string& IP, const s
 }
 
 void TBlockSocket::Listen() {
-  SockCheck(NativeListen(UseHandle()));
+  SockCheck(UseHandle([](int Handle) { return NativeListen(Handle); }));
   GetSins();
   ExceptCheck();
   DoStatus(THookSocketReason::HR_Listen, "");
@@ -394,21 +407,21 @@ void TBlockSocket::Listen() {
 
 int TBlockSocket::Accept() {
   TVarSin Sin;
-  const int Handle = NativeAccept(UseHandle(), Sin);
-  SockCheck(Handle);
+  const THandleResult Accepted = UseHandle([&Sin](int Handle) { return NativeAccept(Handle, Sin); });
+  SockCheck(Accepted);
   ExceptCheck();
   DoStatus(THookSocketReason::HR_Accept, "");
-  return Handle;
+  return Accepted.Result;
 }
 
 void TBlockSocket::GetSinLocal() {
   if (FSocket != -1)
-    static_cast<void>(NativeGetSockName(UseHandle(), FLocalSin));
+    static_cast<void>(UseHandle([this](int Handle) { return NativeGetSockName(Handle, FLocalSin); }));
 }
 
 void TBlockSocket::GetSinRemote() {
   if (FSocket != -1)
-    static_cast<void>(NativeGetPeerName(UseHandle(), FRemoteSin));
+    static_cast<void>(UseHandle([this](int Handle) { return NativeGetPeerName(Handle, FRemoteSin); }));
 }
 
 void TBlockSocket::GetSins() {
@@ -455,15 +468,17 @@ void TBlockSocket::SetRemoteSin(const std::string& IP, const std::string& Port) 
 // --- readiness ---------------------------------------------------------------
 
 bool TBlockSocket::InternalCanRead(int Timeout) {
-  const int Result = NativeWait(UseHandle(), false, Timeout);
-  SockCheck(Result);
-  return Result > 0 && FLastError == 0;
+  const THandleResult Wait =
+      UseHandle([Timeout](int Handle) { return NativeWait(Handle, false, Timeout); });
+  SockCheck(Wait);
+  return Wait.Result > 0 && FLastError == 0;
 }
 
 bool TBlockSocket::InternalCanWrite(int Timeout) {
-  const int Result = NativeWait(UseHandle(), true, Timeout);
-  SockCheck(Result);
-  return Result > 0 && FLastError == 0;
+  const THandleResult Wait =
+      UseHandle([Timeout](int Handle) { return NativeWait(Handle, true, Timeout); });
+  SockCheck(Wait);
+  return Wait.Result > 0 && FLastError == 0;
 }
 
 namespace {
@@ -504,17 +519,43 @@ bool TBlockSocket::CanReadEx(int Timeout) { return !FBuffer.empty() || CanRead(T
 
 bool TBlockSocket::CanWrite(int Timeout) { return WaitReady(true, Timeout); }
 
+namespace {
+
+/// Waits on the handles of Sockets[From...] and those gathered in Handles,
+/// each held through its socket's UseHandle meanwhile (nested, in the order
+/// given); Handles ends with every socket's handle, in that order.
+int WaitOnHandles(const std::vector<TBlockSocket*>& Sockets, std::size_t From, int Timeout,
+                  std::vector<int>& Handles, std::vector<int>& Ready) {
+  if (From == Sockets.size())
+    return NativeWaitMany(Handles, Timeout, Ready);
+  return Sockets[From]
+      ->UseHandle([&](int Handle) {
+        Handles.push_back(Handle);
+        return WaitOnHandles(Sockets, From + 1, Timeout, Handles, Ready);
+      })
+      .Result;
+}
+
+}  // namespace
+
 bool TBlockSocket::GroupCanRead(const std::vector<TBlockSocket*>& SocketList, int Timeout,
                                 std::vector<TBlockSocket*>& CanReadList) {
   CanReadList.clear();
+  // One order for every caller, and each socket once: its lock is not taken twice.
+  std::vector<TBlockSocket*> Sockets = SocketList;
+  std::sort(Sockets.begin(), Sockets.end(), std::less<>());
+  Sockets.erase(std::unique(Sockets.begin(), Sockets.end()), Sockets.end());
   std::vector<int> Handles;
-  for (const TBlockSocket* Socket : SocketList)
-    Handles.push_back(Socket->Socket());
   std::vector<int> Ready;
-  if (NativeWaitMany(Handles, Timeout, Ready) <= 0)
+  if (WaitOnHandles(Sockets, 0, Timeout, Handles, Ready) <= 0)
     return false;
+  const auto IsReady = [&](const TBlockSocket* Socket) {
+    const auto At = std::lower_bound(Sockets.begin(), Sockets.end(), Socket, std::less<>());
+    const int Handle = Handles[static_cast<std::size_t>(At - Sockets.begin())];
+    return Handle != -1 && std::find(Ready.begin(), Ready.end(), Handle) != Ready.end();
+  };
   for (TBlockSocket* Socket : SocketList)
-    if (std::find(Ready.begin(), Ready.end(), Socket->Socket()) != Ready.end())
+    if (IsReady(Socket))
       CanReadList.push_back(Socket);
   return !CanReadList.empty();
 }
@@ -522,7 +563,7 @@ bool TBlockSocket::GroupCanRead(const std::vector<TBlockSocket*>& SocketList, in
 int TBlockSocket::WaitingData() {
   if (FSocket == -1)
     return 0;
-  const int Count = NativeWaitingData(UseHandle());
+  const int Count = UseHandle([](int Handle) { return NativeWaitingData(Handle); }).Result;
   if (Count < 0)
     return 0;
   return std::min(Count, MaxWaitingData);
@@ -569,13 +610,15 @@ int TBlockSocket::RecvBuffer(void* Buffer, int Length) {
   if (Length <= 0)
     return 0;
   LimitRecvBandwidth(Length);
-  int Count = NativeRecv(UseHandle(), Buffer, Length, false);
+  const THandleResult Read =
+      UseHandle([&](int Handle) { return NativeRecv(Handle, Buffer, Length, false); });
+  int Count = Read.Result;
   if (Count == 0) {
     // The peer's orderly close, which a reset (ECONNRESET) is not.
     ResetLastError();
     FLastError = WSAEDISCON;
   } else {
-    SockCheck(Count);
+    SockCheck(Read);
   }
   ExceptCheck();
   if (Count > 0)
@@ -883,10 +926,11 @@ void TBlockSocket::RecvStreamBE(std::ostream& Stream, int Timeout) {
 }
 
 int TBlockSocket::PeekBuffer(void* Buffer, int Length) {
-  const int Count = NativeRecv(UseHandle(), Buffer, Length, true);
-  SockCheck(Count);
+  const THandleResult Peeked =
+      UseHandle([&](int Handle) { return NativeRecv(Handle, Buffer, Length, true); });
+  SockCheck(Peeked);
   ExceptCheck();
-  return Count;
+  return Peeked.Result;
 }
 
 std::uint8_t TBlockSocket::PeekByte(int Timeout) {
@@ -904,7 +948,7 @@ std::uint8_t TBlockSocket::PeekByte(int Timeout) {
 void TBlockSocket::Purge() {
   // Up to 1 ms for bytes still on their way, as a fixed 1 ms pause would give
   // them, but no longer than until they (or the peer's close) have come.
-  static_cast<void>(NativeWait(UseHandle(), false, 1));
+  static_cast<void>(UseHandle([](int Handle) { return NativeWait(Handle, false, 1); }));
   try {
     while (!FBuffer.empty() || WaitingData() > 0) {
       static_cast<void>(RecvPacket(0));
@@ -949,11 +993,12 @@ int TBlockSocket::SendBuffer(const void* Buffer, int Length) {
     return 0;
   DoMonitor(true, Buffer, Length);
   return SendChunked(Buffer, Length, [this](const std::uint8_t* Data, int Len) {
-    int Written = NativeSend(UseHandle(), Data, Len);
+    const auto Send = [&](int Handle) { return NativeSend(Handle, Data, Len); };
+    THandleResult Written = UseHandle(Send);
     SockCheck(Written);
     if (FLastError == WSAEWOULDBLOCK) {
       if (CanWrite(FNonblockSendTimeout)) {
-        Written = NativeSend(UseHandle(), Data, Len);
+        Written = UseHandle(Send);
         SockCheck(Written);
         if (FLastError == WSAEWOULDBLOCK)
           FLastError = WSAETIMEDOUT;
@@ -961,7 +1006,7 @@ int TBlockSocket::SendBuffer(const void* Buffer, int Length) {
         FLastError = WSAETIMEDOUT;
       }
     }
-    return FLastError == 0 ? Written : -1;
+    return FLastError == 0 ? Written.Result : -1;
   });
 }
 
@@ -1030,9 +1075,11 @@ int TBlockSocket::SendBufferTo(const void* Buffer, int Length) {
     InternalCreateSocket(FRemoteSin);
   LimitSendBandwidth(Length);
   DoMonitor(true, Buffer, Length);
-  const int Written = NativeSendTo(UseHandle(), Buffer, Length, FRemoteSin);
-  SockCheck(Written);
+  const THandleResult Sent =
+      UseHandle([&](int Handle) { return NativeSendTo(Handle, Buffer, Length, FRemoteSin); });
+  SockCheck(Sent);
   ExceptCheck();
+  const int Written = Sent.Result;
   if (Written > 0) {
     FSendCounter += Written;
     DoStatus(THookSocketReason::HR_WriteCount, std::to_string(Written));
@@ -1044,9 +1091,11 @@ int TBlockSocket::RecvBufferFrom(void* Buffer, int Length) {
   if (TestStopFlag())
     return 0;
   LimitRecvBandwidth(Length);
-  int Count = NativeRecvFrom(UseHandle(), Buffer, Length, FRemoteSin);
-  SockCheck(Count);
+  const THandleResult Read =
+      UseHandle([&](int Handle) { return NativeRecvFrom(Handle, Buffer, Length, FRemoteSin); });
+  SockCheck(Read);
   ExceptCheck();
+  int Count = Read.Result;
   if (Count > 0)
     Count = AfterRecv(Buffer, Count);
   return Count;
