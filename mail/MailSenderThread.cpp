@@ -1,6 +1,8 @@
 #include "mail/MailSenderThread.h"
 
-#include <thread>
+#include <algorithm>
+#include <iterator>
+#include <vector>
 
 namespace tandrel::mail {
 
@@ -9,13 +11,45 @@ std::mutex& MailCriticalSection() {
     return lock;
 }
 
-void TMailSenderThread::Start(std::unique_ptr<TMailSender> MailSender) {
-    auto thread = std::make_unique<TMailSenderThread>(Key{}, std::move(MailSender));
-    std::thread([self = std::move(thread)] { self->Execute(); }).detach();
+namespace {
+
+/// The sends Start made, kept until a later Start finds them ended.
+struct TKeptSends {
+    std::mutex Lock;
+    std::vector<std::unique_ptr<TMailSenderThread>> Sends;
+};
+
+TKeptSends& KeptSends() {
+    // Made after the lock the sends take, so destroyed (waiting for the sends still
+    // running) while that lock is still there.
+    static_cast<void>(MailCriticalSection());
+    static TKeptSends kept;
+    return kept;
 }
 
-TMailSenderThread::TMailSenderThread(Key, std::unique_ptr<TMailSender> MailSender)
-    : FMailSender(std::move(MailSender)) {}
+}  // namespace
+
+void TMailSenderThread::Start(std::unique_ptr<TMailSender> MailSender) {
+    TKeptSends& kept = KeptSends();
+    auto send = std::make_unique<TMailSenderThread>(std::move(MailSender));
+    std::vector<std::unique_ptr<TMailSenderThread>> ended;
+    {
+        const std::lock_guard<std::mutex> lock(kept.Lock);
+        const auto running = std::stable_partition(kept.Sends.begin(), kept.Sends.end(),
+                                                   [](const auto& s) { return !s->Finished(); });
+        ended.assign(std::make_move_iterator(running), std::make_move_iterator(kept.Sends.end()));
+        kept.Sends.erase(running, kept.Sends.end());
+        kept.Sends.push_back(std::move(send));
+    }
+    // `ended` goes here, outside the lock: its threads are done, so joining them is quick.
+}
+
+TMailSenderThread::TMailSenderThread(std::unique_ptr<TMailSender> MailSender)
+    : FMailSender(std::move(MailSender)), FThread([this] { Execute(); }) {}
+
+TMailSenderThread::~TMailSenderThread() {
+    if (FThread.joinable()) FThread.join();
+}
 
 void TMailSenderThread::Synchronize(const std::function<void()>& Work) {
     std::exception_ptr error;
@@ -92,6 +126,7 @@ void TMailSenderThread::Execute() {
     FOnAfterMailProcess = nullptr;
     FOnCertificateQuestion = nullptr;
     FException = nullptr;
+    FFinished = true;
 }
 
 }  // namespace tandrel::mail

@@ -3,6 +3,7 @@
 // chunked sending, bandwidth limits, queued options and error bookkeeping.
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "net/SocketErrors.h"
@@ -77,19 +79,16 @@ using THookMonitor =
     std::function<void(TBlockSocket& Sender, bool Writing, const void* Buffer, int Len)>;
 using THookHeartbeat = std::function<void(TBlockSocket& Sender)>;
 
-/// The socket's handle for one platform call: converts to the handle (-1 when
-/// there is none) and, while it lives, keeps AbortSocket in another thread from
-/// closing the handle, so the number cannot pass to a new owner under the call.
-class THandleUse {
-public:
-  THandleUse(std::mutex& Lock, const std::atomic<int>& Handle) : FLock(Lock), FHandle(Handle.load()) {}
-  THandleUse(const THandleUse&) = delete;
-  THandleUse& operator=(const THandleUse&) = delete;
-  operator int() const noexcept { return FHandle; }
-
-private:
-  std::lock_guard<std::mutex> FLock;
-  int FHandle;
+/// What one platform call on the socket's handle gave (see
+/// TBlockSocket::UseHandle): its result, and errno as the call left it, taken
+/// before the handle was let go.
+struct THandleResult {
+  /// What the call returned.
+  int Result = -1;
+  /// errno right after the call; 0 when the call did not set it.
+  int Errno = 0;
+  /// Errno in Windows Sockets numbering (ErrorFromErrno).
+  [[nodiscard]] int Error() const noexcept { return ErrorFromErrno(Errno); }
 };
 
 /// A blocking socket. No operation throws unless RaiseExcept is set: each
@@ -112,9 +111,18 @@ public:
   virtual void SetSocket(int Value);
   /// The native handle, -1 when none.
   [[nodiscard]] int Socket() const noexcept { return FSocket; }
-  /// The handle for the platform call of one expression (see THandleUse); every
-  /// call on the handle goes through it. Never hold two at once.
-  [[nodiscard]] THandleUse UseHandle() { return THandleUse(FHandleLock, FSocket); }
+  /// The one way to use the handle: runs Call with it (-1 when there is none)
+  /// and returns what Call returned with errno as Call left it. Meanwhile
+  /// AbortSocket in another thread cannot close the handle, so its number
+  /// cannot pass to a new owner under the call. Call does not use this
+  /// socket's handle again inside (GroupCanRead's nesting is of other sockets).
+  template <typename TCall>
+  THandleResult UseHandle(TCall&& Call) {
+    const std::lock_guard<std::mutex> Lock(FHandleLock);
+    errno = 0;
+    const int Result = std::forward<TCall>(Call)(FSocket.load());
+    return {Result, errno};
+  }
 
   /// Makes a handle of the chosen Family when it is not SF_Any.
   void CreateSocket();
@@ -211,6 +219,8 @@ public:
   void ResetLastError();
   /// Records the platform error when SockResult is -1; returns LastError.
   virtual int SockCheck(int SockResult);
+  /// SockCheck for a call made through UseHandle, with the error it took.
+  int SockCheck(const THandleResult& Call);
   /// Sets LastErrorDesc; reports HR_Error and raises when asked to.
   void ExceptCheck();
   /// Text for an error number (see GetErrorDesc in SocketErrors.h).

@@ -18,15 +18,17 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <sys/socket.h>
 
 #include "support/AsciiText.h"
 #include "support/Tick.h"
 #include "net/TCPBlockSocket.h"
+#include "net/detail/Native.h"
 
 namespace tandrel::net {
 
 std::mutex SSLCS;
+
+using namespace detail;
 
 namespace {
 
@@ -56,9 +58,10 @@ using BioPtr = std::unique_ptr<BIO, BioFree>;
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Free>;
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 
-// The connection's transport. OpenSSL's own socket BIO writes with write(),
-// which raises SIGPIPE and ends the program when the peer has gone; ours
-// sends with MSG_NOSIGNAL so a dead peer becomes an ordinary write error.
+// The connection's transport: the socket's own platform calls, made through
+// its handle like every other call on it. OpenSSL's socket BIO would write with
+// write(), which raises SIGPIPE and ends the program when the peer has gone;
+// ours never does, so a dead peer becomes an ordinary write error.
 using Transport = TSSLOpenSSL::Transport;
 
 Transport& TransportOf(BIO* b) { return *static_cast<Transport*>(BIO_get_data(b)); }
@@ -69,10 +72,12 @@ bool ShouldRetry(int err) noexcept {
 
 int TransportWrite(BIO* b, const char* data, int len) {
   BIO_clear_retry_flags(b);
-  const ssize_t n = ::send(TransportOf(b).Socket->UseHandle(), data, static_cast<std::size_t>(len), MSG_NOSIGNAL);
-  if (n < 0 && ShouldRetry(errno))
+  Transport& t = TransportOf(b);
+  const THandleResult sent = t.Socket->UseHandle([&](int handle) { return NativeSend(handle, data, len); });
+  t.Errno = sent.Errno;
+  if (sent.Result < 0 && ShouldRetry(sent.Errno))
     BIO_set_retry_write(b);
-  return static_cast<int>(n);
+  return sent.Result;
 }
 
 int TransportRead(BIO* b, char* data, int len) {
@@ -80,13 +85,15 @@ int TransportRead(BIO* b, char* data, int len) {
   if (len <= 0)
     return 0;
   Transport& t = TransportOf(b);
-  const ssize_t n =
-      ::recv(t.Socket->UseHandle(), data, static_cast<std::size_t>(len), t.DontWait ? MSG_DONTWAIT : 0);
-  if (n == 0)
+  const THandleResult read = t.Socket->UseHandle([&](int handle) {
+    return t.DontWait ? NativeRecvArrived(handle, data, len) : NativeRecv(handle, data, len, false);
+  });
+  t.Errno = read.Errno;
+  if (read.Result == 0)
     t.Eof = true;
-  else if (n < 0 && ShouldRetry(errno))
+  else if (read.Result < 0 && ShouldRetry(read.Errno))
     BIO_set_retry_read(b);
-  return static_cast<int>(n);
+  return read.Result;
 }
 
 int TransportPuts(BIO* b, const char* text) {
@@ -567,7 +574,7 @@ bool TSSLOpenSSL::Shutdown() {
 
 bool TSSLOpenSSL::BiShutdown() {
   if (FSsl && SSL_shutdown(FSsl.get()) == 0) {
-    ::shutdown(FSocket.UseHandle(), SHUT_WR);
+    static_cast<void>(FSocket.UseHandle([](int handle) { return NativeShutdownSend(handle); }));
     SSL_shutdown(FSsl.get());
   }
   ERR_clear_error();
@@ -593,7 +600,7 @@ int TSSLOpenSSL::Transfer(int Len, bool Writing, const std::function<int(ssl_st*
   // its own.
   do {
     ERR_clear_error();
-    errno = 0;
+    FTransport.Errno = 0;
     r = Call(FSsl.get());
     err = SSL_get_error(FSsl.get(), r);
     if (err == (Writing ? SSL_ERROR_WANT_WRITE : SSL_ERROR_WANT_READ)) {
@@ -609,8 +616,8 @@ int TSSLOpenSSL::Transfer(int Len, bool Writing, const std::function<int(ssl_st*
   // The peer's alert after a handshake that seemed done (a TLS 1.3 server that
   // wants a client certificate) is known only here: say what OpenSSL says.
   FLastErrorDesc = TakeQueuedError().second;
-  if (FLastErrorDesc.empty() && err == SSL_ERROR_SYSCALL && errno != 0)
-    FLastErrorDesc = std::strerror(errno);
+  if (FLastErrorDesc.empty() && err == SSL_ERROR_SYSCALL && FTransport.Errno != 0)
+    FLastErrorDesc = std::strerror(FTransport.Errno);
   return r;
 }
 

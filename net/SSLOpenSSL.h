@@ -129,6 +129,9 @@ public:
     bool Eof = false;
     /// Reads take what has arrived and never wait.
     bool DontWait = false;
+    /// errno of the last platform call (0 when it set none), taken while the
+    /// handle was held.
+    int Errno = 0;
   };
 
 private:

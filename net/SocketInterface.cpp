@@ -259,6 +259,10 @@ int NativeRecv(int Socket, void* Buffer, int Length, bool Peek) noexcept {
   return static_cast<int>(::recv(Socket, Buffer, static_cast<size_t>(Length), Peek ? MSG_PEEK : 0));
 }
 
+int NativeRecvArrived(int Socket, void* Buffer, int Length) noexcept {
+  return static_cast<int>(::recv(Socket, Buffer, static_cast<size_t>(Length), MSG_DONTWAIT));
+}
+
 int NativeSendTo(int Socket, const void* Buffer, int Length, const TVarSin& Sin) noexcept {
   return static_cast<int>(::sendto(Socket, Buffer, static_cast<size_t>(Length), MSG_NOSIGNAL,
                                    &Sin.sa, SizeOfVarSin(Sin)));

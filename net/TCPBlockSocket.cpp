@@ -32,7 +32,7 @@ void TTCPBlockSocket::CloseSocket() {
   if (FSSL->SSLEnabled())
     FSSL->Shutdown();
   if (FSocket != -1 && LastError() == 0) {
-    static_cast<void>(NativeShutdownSend(UseHandle()));
+    static_cast<void>(UseHandle([](int Handle) { return NativeShutdownSend(Handle); }));
     Purge();
   }
   FUsingSocks = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <thread>
@@ -184,6 +185,46 @@ TEST_F(ThreadedSendTest, CertificateQuestionIsAskedOnTheMainThread) {
     EXPECT_EQ(question->what, "question self-signed certificate");
     EXPECT_EQ(question->thread, std::this_thread::get_id());
     EXPECT_NE(question->sender, &mail_);
+    EXPECT_EQ(events_.back().what, "pmsDone");
+    EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+// The send is held mid-way: its next event waits for the main thread, which does not
+// run it yet. The owner is destroyed meanwhile on another thread; only once the main
+// thread releases the send and it ends does the destruction return.
+TEST_F(ThreadedSendTest, DestroyingTheOwnerMidSendWaitsForTheSendToEnd) {
+    ScriptedSmtpServer server;
+    mail_.SetPort(server.Port());
+    auto copy = std::make_unique<TMailSender>();
+    copy->Assign(mail_);
+    auto send = std::make_unique<TMailSenderThread>(std::move(copy));
+    ASSERT_TRUE(dispatcher_->PumpUntil([&] {
+        return std::any_of(events_.begin(), events_.end(), [](const Event& e) { return e.what == "pmsSendData"; });
+    }));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool destroying = false;
+    std::atomic<bool> destroyed = false;
+    std::size_t endsWhenDestroyed = 0;
+    std::thread destroyer([&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            destroying = true;
+        }
+        changed.notify_all();
+        send.reset();
+        endsWhenDestroyed = Ends();
+        destroyed = true;
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return destroying; });
+    }
+    EXPECT_EQ(Ends(), 0u) << "the send ended while held";
+    EXPECT_TRUE(dispatcher_->PumpUntil([&] { return destroyed.load(); }));
+    destroyer.join();
+    EXPECT_EQ(endsWhenDestroyed, 1u) << "the owner was gone before its send ended";
     EXPECT_EQ(events_.back().what, "pmsDone");
     EXPECT_EQ(server.Messages().size(), 1u);
 }

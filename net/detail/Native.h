@@ -24,6 +24,9 @@ int NativeAccept(int Socket, TVarSin& Sin) noexcept;
 /// Never raises SIGPIPE; a closed peer gives -1 with 10054.
 int NativeSend(int Socket, const void* Buffer, int Length) noexcept;
 int NativeRecv(int Socket, void* Buffer, int Length, bool Peek) noexcept;
+/// Reads only what has arrived, whatever the handle's mode: -1 with 10035 when
+/// nothing has.
+int NativeRecvArrived(int Socket, void* Buffer, int Length) noexcept;
 int NativeSendTo(int Socket, const void* Buffer, int Length, const TVarSin& Sin) noexcept;
 int NativeRecvFrom(int Socket, void* Buffer, int Length, TVarSin& Sin) noexcept;
 int NativeGetSockName(int Socket, TVarSin& Sin) noexcept;
