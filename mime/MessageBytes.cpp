@@ -29,6 +29,10 @@ void TMessageBytes::AppendLines(const std::vector<std::string>& Value) {
 
 void TMessageBytes::AppendBlock(std::shared_ptr<const std::string> Block) {
     if (!Block || Block->empty()) return;
+    // A block whose last line lacks its CR LF would run into the next line: the
+    // saved bytes and the lines sent would differ. It gets its CR LF (a copy, for
+    // a caller that broke the contract only).
+    if (!Block->ends_with(kCrLf)) Block = std::make_shared<const std::string>(*Block + std::string(kCrLf));
     CloseOpenPiece();
     FSize += Block->size();
     FPieces.push_back({std::move(Block), {}});
@@ -65,6 +69,7 @@ void TMessageBytes::SplitPiece(std::string_view Bytes, const std::vector<std::si
     while (start < Bytes.size()) {
         const std::size_t end = Bytes.find(kCrLf, start);
         Out.emplace_back(Bytes.substr(start, end - start));
+        if (end == std::string_view::npos) break;
         start = end + kCrLf.size();
     }
 }

@@ -22,7 +22,8 @@ public:
     /// AppendLine for each line, in order.
     void AppendLines(const std::vector<std::string>& Value);
     /// Appends lines that are already bytes, each followed by CR LF and holding no
-    /// other CR or LF, without copying them: the piece is shared.
+    /// other CR or LF, without copying them: the piece is shared. A block whose
+    /// last line lacks its CR LF is copied with one added.
     void AppendBlock(std::shared_ptr<const std::string> Block);
 
     /// Number of bytes, line ends included.
