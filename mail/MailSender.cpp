@@ -90,18 +90,6 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     return text;
 }
 
-// The lines of a message, cut at its CR LF pairs.
-std::vector<std::string> SplitCrLf(std::string_view text) {
-    std::vector<std::string> lines;
-    while (!text.empty()) {
-        const auto end = text.find("\r\n");
-        lines.emplace_back(text.substr(0, end));
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 2);
-    }
-    return lines;
-}
-
 // "file_" + local time "hhnnsszzz", the name of an unnamed stream attachment.
 std::string GeneratedAttachmentName() {
     const auto now = std::chrono::system_clock::now();
@@ -795,8 +783,8 @@ void TMailSender::SendMail() {
 }
 
 void TMailSender::SendBuiltMessage(std::string aMessage) {
-    fMIMEMess->Lines() = SplitCrLf(aMessage);
-    aMessage = std::string();  // held as lines from here on
+    // Held as it came, in one piece: its lines are what lies between CR LF pairs.
+    fMIMEMess->SetBytes(mime::TMessageBytes::FromText(std::move(aMessage)));
     fArqMIMe = fMIMEMess->Bytes();
     SendBuilt();
 }

@@ -26,12 +26,18 @@ public:
     /// last line lacks its CR LF is copied with one added.
     void AppendBlock(std::shared_ptr<const std::string> Block);
 
+    /// Appends the lines of Value; its shared pieces stay shared.
+    void Append(const TMessageBytes& Value);
+    /// A message given as bytes (moved in, not copied): its lines are what lies
+    /// between CR LF pairs, and a last line without CR LF gets one.
+    [[nodiscard]] static TMessageBytes FromText(std::string Bytes);
+
     /// Number of bytes, line ends included.
     [[nodiscard]] std::size_t Size() const { return FSize; }
     [[nodiscard]] bool Empty() const { return FSize == 0; }
     /// The bytes in order, in pieces; valid until the object next changes.
     [[nodiscard]] std::vector<std::string_view> Pieces() const;
-    /// The lines, as they were appended.
+    /// The lines, as they were appended (a copy, made on each call).
     [[nodiscard]] std::vector<std::string> Lines() const;
     /// All bytes in one string.
     [[nodiscard]] std::string Joined() const;
@@ -46,6 +52,7 @@ private:
     };
 
     void CloseOpenPiece();
+    void AppendPiece(TPiece Piece);
     static void SplitPiece(std::string_view Bytes, const std::vector<std::size_t>& LineEnds,
                            std::vector<std::string>& Out);
 

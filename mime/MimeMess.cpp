@@ -50,30 +50,13 @@ std::unique_ptr<TMimeMess> TMimeMess::CreateAltHeaders(const TMessHeaderClass& H
 
 void TMimeMess::Clear() {
     FMessagePart->Clear();
-    FLines.clear();
     FBytes.Clear();
-    FLinesPending = false;
     FHeader->Clear();
 }
 
-std::vector<std::string>& TMimeMess::Lines() {
-    return const_cast<std::vector<std::string>&>(std::as_const(*this).Lines());
-}
-
-const std::vector<std::string>& TMimeMess::Lines() const {
-    if (FLinesPending) {
-        FLines = FBytes.Lines();
-        FBytes.Clear();
-        FLinesPending = false;
-    }
-    return FLines;
-}
-
-TMessageBytes TMimeMess::Bytes() const {
-    if (FLinesPending) return FBytes;
-    TMessageBytes bytes;
-    bytes.AppendLines(FLines);
-    return bytes;
+void TMimeMess::SetLines(const std::vector<std::string>& Value) {
+    FBytes.Clear();
+    FBytes.AppendLines(Value);
 }
 
 TMimePart& TMimeMess::AddPart(TMimePart* PartParent) {
@@ -215,13 +198,11 @@ void TMimeMess::EncodeMessage() {
     FMessagePart->Lines().clear();
     FBytes.Clear();
     FMessagePart->ComposeParts(FBytes);
-    FLines.clear();
-    FLinesPending = true;
 }
 
 void TMimeMess::DecodeMessage() {
-    FHeader->DecodeHeaders(Lines());
     FMessagePart->Lines() = Lines();
+    FHeader->DecodeHeaders(FMessagePart->Lines());
     FMessagePart->DecomposeParts();
 }
 

@@ -28,7 +28,6 @@ constexpr int kParseDepthLimit = 64;
 
 using detail::ForEachLine;
 using detail::HeaderValueOf;
-using detail::SplitLines;
 
 std::string_view TrimRightBlanks(std::string_view Value) {
     while (!Value.empty() && (Value.back() == ' ' || Value.back() == '\t')) Value.remove_suffix(1);
@@ -110,8 +109,7 @@ void TMimePart::ResetFields() {
 
 void TMimePart::Clear() {
     ResetFields();
-    FPartBody.clear();
-    FPackedBody.reset();
+    FBody.Clear();
     FHeaders.clear();
     FPrePart.clear();
     FPostPart.clear();
@@ -136,8 +134,7 @@ void TMimePart::Assign(const TMimePart& Value) {
     FBoundary = Value.FBoundary;
     FFileName = Value.FFileName;
     FLines = Value.FLines;
-    FPartBody = Value.FPartBody;
-    FPackedBody = Value.FPackedBody;
+    FBody = Value.FBody;
     FHeaders = Value.FHeaders;
     FPrePart = Value.FPrePart;
     FPostPart = Value.FPostPart;
@@ -233,20 +230,9 @@ void TMimePart::SetCharset(std::string_view Value) {
 // ---------------------------------------------------------------------------
 // Composing
 
-std::vector<std::string>& TMimePart::PartBody() {
-    UnpackBody();
-    return FPartBody;
-}
-
-const std::vector<std::string>& TMimePart::PartBody() const {
-    UnpackBody();
-    return FPartBody;
-}
-
-void TMimePart::UnpackBody() const {
-    if (!FPackedBody) return;
-    FPartBody = SplitLines(*FPackedBody);
-    FPackedBody.reset();
+void TMimePart::SetPartBody(const std::vector<std::string>& Value) {
+    FBody.Clear();
+    FBody.AppendLines(Value);
 }
 
 int TMimePart::LineLimit() const {
@@ -257,11 +243,10 @@ int TMimePart::LineLimit() const {
 void TMimePart::EncodePart() {
     if (FEncodingCode == TMimeEncoding::ME_UU || FEncodingCode == TMimeEncoding::ME_XX)
         SetEncoding("base64");
-    FPartBody.clear();
-    FPackedBody.reset();
+    FBody.Clear();
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART || FPrimaryCode == TMimePrimary::MP_MESSAGE) {
-        FPartBody = SplitLines(FDecodedLines);
+        ForEachLine(FDecodedLines, [&](std::string_view line) { FBody.AppendLine(line); });
         return;
     }
 
@@ -279,35 +264,32 @@ void TMimePart::EncodePart() {
     if (FEncodingCode == TMimeEncoding::ME_BASE64) {
         // 54 bytes a line: full lines of 72 characters.
         if (!mark.empty() || !content.empty())
-            FPackedBody = std::make_shared<const std::string>(support::EncodeBase64Lines(mark, content, 54));
+            FBody.AppendBlock(std::make_shared<const std::string>(support::EncodeBase64Lines(mark, content, 54)));
         return;
     }
     if (!mark.empty()) converted.insert(0, mark);
     const std::string_view bytes = convert ? std::string_view(converted) : std::string_view(FDecodedLines);
 
+    const bool binary = FPrimaryCode == TMimePrimary::MP_BINARY;
     const auto addSource = [&](std::string_view line) {
         if (FEncodingCode == TMimeEncoding::ME_QUOTED_PRINTABLE)
-            EncodeQuotedPrintableLine(line);
+            EncodeQuotedPrintableLine(line, binary);  // binary content has no final line break
         else
-            FPartBody.emplace_back(line);
+            FBody.AppendLine(line);
     };
-    if (FPrimaryCode == TMimePrimary::MP_BINARY)
+    if (binary)
         addSource(bytes);  // line-break bytes stay inside the one entry
     else
         ForEachLine(bytes, addSource);
-
-    if (FPrimaryCode == TMimePrimary::MP_BINARY &&
-        FEncodingCode == TMimeEncoding::ME_QUOTED_PRINTABLE && !FPartBody.empty())
-        FPartBody.back() += '=';
 }
 
-void TMimePart::EncodeQuotedPrintableLine(std::string_view Line) {
+void TMimePart::EncodeQuotedPrintableLine(std::string_view Line, bool SoftEnd) {
     const std::string encoded = support::EncodeQuotedPrintable(Line);
     const auto limit = static_cast<std::size_t>(LineLimit());
     std::string_view rest(encoded);
     while (true) {
         if (rest.size() < limit) {
-            FPartBody.emplace_back(rest);
+            FBody.AppendLine(SoftEnd ? std::string(rest) + '=' : std::string(rest));
             return;
         }
         const std::string_view window = rest.substr(0, limit);
@@ -323,12 +305,13 @@ void TMimePart::EncodeQuotedPrintableLine(std::string_view Line) {
         if (cut == 0) cut = limit;
         std::string piece(rest.substr(0, cut));
         rest.remove_prefix(cut);
-        if (rest.empty()) {
-            FPartBody.push_back(std::move(piece));
+        if (rest.empty() && !SoftEnd) {
+            FBody.AppendLine(piece);
             return;
         }
         piece += '=';
-        FPartBody.push_back(std::move(piece));
+        FBody.AppendLine(piece);
+        if (rest.empty()) return;
     }
 }
 
@@ -428,10 +411,7 @@ void TMimePart::ComposeParts(TMessageBytes& Out) {
     }
 
     if (FPrimaryCode != TMimePrimary::MP_MESSAGE) {
-        if (FPackedBody)
-            Out.AppendBlock(FPackedBody);
-        else
-            Out.AppendLines(FPartBody);
+        Out.Append(FBody);
     } else {
         // A delivery status is its field groups, each ended by an empty line.
         const std::size_t count = IsDeliveryStatus() ? FSubParts.size() : std::min<std::size_t>(FSubParts.size(), 1);
@@ -512,7 +492,11 @@ void TMimePart::DecomposeSection(bool InDigest) {
     else if (FPrimaryCode == TMimePrimary::MP_MESSAGE)
         DecomposeMessage(x);
     else
-        FPartBody.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
+        AppendBodyFrom(x);
+}
+
+void TMimePart::AppendBodyFrom(std::size_t Index) {
+    for (std::size_t x = Index; x < FLines.size(); ++x) FBody.AppendLine(FLines[x]);
 }
 
 void TMimePart::DecomposeMultipart(std::size_t Index) {
@@ -547,8 +531,7 @@ void TMimePart::DecomposeMultipart(std::size_t Index) {
             sub.FLines = std::move(section);
             sub.DecomposeSection(IsDigest());
         } else {
-            FPartBody.insert(FPartBody.end(), std::make_move_iterator(section.begin()),
-                             std::make_move_iterator(section.end()));
+            FBody.AppendLines(section);
         }
     }
     FPostPart.assign(FLines.begin() + static_cast<std::ptrdiff_t>(x), FLines.end());
@@ -559,7 +542,7 @@ void TMimePart::DecomposeMessage(std::size_t Index) {
     // the end of an empty header section (RFC 5322, 3.5), and the body follows it.
     if (Index >= FLines.size()) return;
     if (!MaySplit()) {
-        FPartBody.assign(FLines.begin() + static_cast<std::ptrdiff_t>(Index), FLines.end());
+        AppendBodyFrom(Index);
     } else if (IsDeliveryStatus()) {
         DecomposeFieldGroups(Index);
     } else {
@@ -601,6 +584,10 @@ struct TRawLine {
     const char* End;
     const char* Next;
 };
+
+std::string_view RawText(const char* Begin, const char* End) {
+    return {Begin, static_cast<std::size_t>(End - Begin)};
+}
 
 TRawLine NextRawLine(const char* From, const char* Etx) {
     const char* e = From;
@@ -654,7 +641,7 @@ void TMimePart::DecomposeBinarySection(const std::vector<std::string>& AHeader, 
     } else if (FPrimaryCode == TMimePrimary::MP_MESSAGE) {
         DecomposeMessageBinary(AStx, AEtx);
     } else {
-        FPartBody.emplace_back(AStx, AEtx);
+        FBody.AppendLine(RawText(AStx, AEtx));
         FAttachInside = HoldsUUcode(AStx, AEtx);
     }
 }
@@ -709,7 +696,7 @@ void TMimePart::DecomposeMultipartBinary(const char* AStx, const char* AEtx) {
             const std::vector<std::string> header = RawHeaderLines(bodyStart, sectionEnd);
             AddSubPart().DecomposeBinarySection(header, bodyStart, sectionEnd, IsDigest());
         } else {
-            FPartBody.emplace_back(sectionStart, sectionEnd);
+            FBody.AppendLine(RawText(sectionStart, sectionEnd));
             FAttachInside = FAttachInside || HoldsUUcode(sectionStart, sectionEnd);
         }
     }
@@ -723,7 +710,7 @@ void TMimePart::DecomposeMessageBinary(const char* AStx, const char* AEtx) {
     // As on the line road: an empty first line ends an empty header section.
     if (AStx >= AEtx) return;
     if (!MaySplit()) {
-        FPartBody.emplace_back(AStx, AEtx);
+        FBody.AppendLine(RawText(AStx, AEtx));
     } else if (IsDeliveryStatus()) {
         DecomposeFieldGroupsBinary(AStx, AEtx);
     } else {
@@ -833,16 +820,10 @@ std::string TMimePart::FindHeader(std::string_view Name) const {
 }
 
 std::string TMimePart::JoinedBody() const {
-    if (FBinaryDecomposer) return FPartBody.empty() ? std::string() : FPartBody.front();
-    std::size_t total = 0;
-    for (const auto& l : FPartBody) total += l.size() + 2;
-    std::string out;
-    out.reserve(total);
-    for (const auto& l : FPartBody) {
-        out += l;
-        out += "\r\n";
-    }
-    return out;
+    // The byte parser keeps each body as one entry with its own line breaks.
+    if (!FBinaryDecomposer) return FBody.Joined();
+    std::vector<std::string> lines = FBody.Lines();
+    return lines.empty() ? std::string() : std::move(lines.front());
 }
 
 bool TMimePart::KeepsOwnCharset() const {
@@ -863,7 +844,6 @@ bool TMimePart::KeepsOwnCharset() const {
 }
 
 void TMimePart::DecodePart() {
-    UnpackBody();
     FDecodedLines.clear();
     switch (FEncodingCode) {
         case TMimeEncoding::ME_QUOTED_PRINTABLE: FDecodedLines = support::DecodeQuotedPrintable(JoinedBody()); break;
@@ -877,7 +857,7 @@ void TMimePart::DecodePart() {
             if (FBinaryDecomposer)
                 ForEachLine(JoinedBody(), decodeLine);
             else
-                for (const auto& l : FPartBody) decodeLine(l);
+                for (const auto& l : FBody.Lines()) decodeLine(l);
             break;
         }
         case TMimeEncoding::ME_7BIT:

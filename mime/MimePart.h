@@ -167,9 +167,11 @@ public:
     /// The composed entity (bytes): output of ComposeParts, input of DecomposeParts.
     std::vector<std::string>& Lines() { return FLines; }
     const std::vector<std::string>& Lines() const { return FLines; }
-    /// Body lines after transfer encoding (bytes).
-    std::vector<std::string>& PartBody();
-    const std::vector<std::string>& PartBody() const;
+    /// Body lines after transfer encoding (bytes): a copy, cut from the body's
+    /// bytes on each call.
+    [[nodiscard]] std::vector<std::string> PartBody() const { return FBody.Lines(); }
+    /// Replaces the body lines (bytes, copied).
+    void SetPartBody(const std::vector<std::string>& Value);
     /// The part's header lines.
     std::vector<std::string>& Headers() { return FHeaders; }
     const std::vector<std::string>& Headers() const { return FHeaders; }
@@ -209,9 +211,8 @@ public:
 private:
     void ResetFields();
     [[nodiscard]] int LineLimit() const;
-    void EncodeQuotedPrintableLine(std::string_view Line);
+    void EncodeQuotedPrintableLine(std::string_view Line, bool SoftEnd);
     void FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const;
-    void UnpackBody() const;
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
     void DecomposeSection(bool InDigest);
     void DecomposeBinarySection(const std::vector<std::string>& AHeader, const char* AStx, const char* AEtx,
@@ -220,6 +221,8 @@ private:
     [[nodiscard]] bool IsDigest() const;
     [[nodiscard]] bool MaySplit() const;
     [[nodiscard]] bool IsDeliveryStatus() const;
+    // The body from FLines[Index] to the end.
+    void AppendBodyFrom(std::size_t Index);
     void DecomposeMultipart(std::size_t Index);
     void DecomposeMessage(std::size_t Index);
     void DecomposeFieldGroups(std::size_t Index);
@@ -246,11 +249,9 @@ private:
     std::string FBoundary;
     std::string FFileName;
     std::vector<std::string> FLines;
-    // A base64 body is kept as one piece, its lines each followed by CR LF, and
-    // only cut into PartBody's list when someone asks for it: a large attachment
-    // then costs its encoded size once, and composing shares it.
-    mutable std::vector<std::string> FPartBody;
-    mutable std::shared_ptr<const std::string> FPackedBody;
+    // The body is held as bytes only: a base64 body is one piece that composing
+    // shares, so a large attachment costs its encoded size once.
+    TMessageBytes FBody;
     std::vector<std::string> FHeaders;
     std::vector<std::string> FPrePart;
     std::vector<std::string> FPostPart;

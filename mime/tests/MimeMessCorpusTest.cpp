@@ -132,7 +132,7 @@ std::string PythonTree(const std::string& File, const TreeStyle& Style) {
 // A message on the line road (DecodeMessage) or the byte road (DecodeMessageBinary).
 void Decode(TMimeMess& Mess, const std::string& Bytes, bool ByteRoad) {
     if (!ByteRoad) {
-        Mess.Lines() = detail::SplitLines(Bytes);
+        Mess.SetLines(detail::SplitLines(Bytes));
         Mess.DecodeMessage();
         return;
     }

@@ -125,7 +125,7 @@ TEST(TMimePartTree, ClearKeepsLinesLimitsAndCallback) {
     part.SetConvertCharset(false);
     part.SetMaxLineLength(60);
     part.Lines() = {"kept"};
-    part.PartBody() = {"gone"};
+    part.SetPartBody({"gone"});
     part.DecodedLines() = "gone";
     part.SetOnWalkPart([](TMimePart&) {});
     part.AddSubPart();
