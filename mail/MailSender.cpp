@@ -143,9 +143,7 @@ TMailSender::TMailSender() : TMailSender(std::make_unique<smtp::TSMTPSend>()) {}
 
 TMailSender::TMailSender(std::unique_ptr<smtp::TSMTPSend> Client)
     : fSMTP(std::move(Client)),
-      fMIMEMess(std::make_unique<mime::TMimeMess>()),
-      fDefaultCharsetCode(mime::TMimeChar::UTF_8),
-      fIDECharsetCode(mime::TMimeChar::CP1252) {
+      fMIMEMess(std::make_unique<mime::TMimeMess>()) {
     SetPriority(mime::TMessPriority::MP_normal);
     fSMTP->SetOnBeforeAuth([this](const smtp::TSMTPSend&) { return CheckBeforeAuth(); });
 }
@@ -268,35 +266,12 @@ void TMailSender::Assign(const TMailSender& Source) {
     SetVerifyCert(Source.VerifyCert());
     SetCertCAFile(Source.CertCAFile());
     SetPriority(Source.Priority());
-    fReadingConfirmation = Source.fReadingConfirmation;
-    // A copy that dropped these would send differently from its source (a threaded
-    // send would lose the notification request and the time-out).
-    fDeliveryConfirmation = Source.fDeliveryConfirmation;
-    fTimeOut = Source.fTimeOut;
-    fIsHTML = Source.fIsHTML;
-    fUseThread = Source.fUseThread;
-    SetAttempts(Source.fAttempts);
-    fFrom = Source.fFrom;
-    fFromName = Source.fFromName;
-    fSubject = Source.fSubject;
-    fDefaultCharsetCode = Source.fDefaultCharsetCode;
-    fIDECharsetCode = Source.fIDECharsetCode;
-    fOnBeforeMailProcess = Source.fOnBeforeMailProcess;
-    fOnMailProcess = Source.fOnMailProcess;
-    fOnAfterMailProcess = Source.fOnAfterMailProcess;
-    fOnMailException = Source.fOnMailException;
-    fOnCertificateQuestion = Source.fOnCertificateQuestion;
-    fTrustedCertificates = Source.fTrustedCertificates;
-    fStrictAuth = Source.fStrictAuth;
-    fTag = Source.fTag;
-    fDispatcher = Source.fDispatcher;
+    // A copy that dropped a setting would send differently from its source (a threaded
+    // send would lose the notification request and the time-out): they go together.
+    static_cast<detail::TMailSenderAssigned&>(*this) = Source;
     for (std::size_t i = 0; i < Source.fAttachments.Count(); ++i) {
         fAttachments.New().Assign(Source.fAttachments.Objects(i));
     }
-    fAltBody = Source.fAltBody;
-    fBody = Source.fBody;
-    fReplyTo = Source.fReplyTo;
-    fBCC = Source.fBCC;
     const auto& from = Source.fMIMEMess->Header();
     auto& to = fMIMEMess->Header();
     to.ToList() = from.ToList();

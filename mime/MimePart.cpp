@@ -119,28 +119,7 @@ void TMimePart::Clear() {
 
 void TMimePart::Assign(const TMimePart& Value) {
     if (&Value == this) return;
-    SetPrimary(Value.FPrimary);
-    SetEncoding(Value.FEncoding);
-    SetCharset(Value.FCharset);
-    FDefaultCharset = Value.FDefaultCharset;
-    FPrimaryCode = Value.FPrimaryCode;
-    FEncodingCode = Value.FEncodingCode;
-    FCharsetCode = Value.FCharsetCode;
-    FTargetCharset = Value.FTargetCharset;
-    FSecondary = Value.FSecondary;
-    FDescription = Value.FDescription;
-    FDisposition = Value.FDisposition;
-    FContentID = Value.FContentID;
-    FBoundary = Value.FBoundary;
-    FFileName = Value.FFileName;
-    FLines = Value.FLines;
-    FBody = Value.FBody;
-    FHeaders = Value.FHeaders;
-    FPrePart = Value.FPrePart;
-    FPostPart = Value.FPostPart;
-    FMaxLineLength = Value.FMaxLineLength;
-    FAttachInside = Value.FAttachInside;
-    FConvertCharset = Value.FConvertCharset;
+    static_cast<detail::TMimePartAssigned&>(*this) = Value;
 }
 
 void TMimePart::AssignSubParts(const TMimePart& Value) {

@@ -25,11 +25,45 @@ class TMimePart;
 /// Callback of WalkPart, called with each visited part.
 using THookWalkPart = std::function<void(TMimePart& Sender)>;
 
+namespace detail {
+
+/// The fields of a part that TMimePart::Assign copies, in one assignment: a field
+/// added here travels with the copy.
+struct TMimePartAssigned {
+    std::string FPrimary;
+    TMimePrimary FPrimaryCode = TMimePrimary::MP_TEXT;
+    std::string FSecondary;
+    std::string FEncoding;
+    TMimeEncoding FEncodingCode = TMimeEncoding::ME_7BIT;
+    std::string FDefaultCharset;
+    std::string FCharset;
+    TMimeChar FCharsetCode = TMimeChar::ISO_8859_1;
+    TMimeChar FTargetCharset = TMimeChar::ISO_8859_1;
+    std::string FDescription;
+    std::string FDisposition;
+    std::string FContentID;
+    std::string FBoundary;
+    std::string FFileName;
+    std::vector<std::string> FLines;
+    // The body is held as bytes only: a base64 body is one piece that composing
+    // shares, so a large attachment costs its encoded size once.
+    TMessageBytes FBody;
+    std::vector<std::string> FHeaders;
+    std::vector<std::string> FPrePart;
+    std::vector<std::string> FPostPart;
+    int FMaxLineLength = 78;
+    bool FAttachInside = false;
+    bool FConvertCharset = true;
+    bool FBinaryDecomposer = false;
+};
+
+}  // namespace detail
+
 /// A MIME entity: fields, header lines, body lines and owned sub-parts.
 /// Texts (descriptions, file names, charset names) are UTF-8; Lines, PartBody,
 /// Headers, PrePart, PostPart and DecodedLines hold bytes. Nothing here throws
 /// on content: every combination of fields gives output.
-class TMimePart {
+class TMimePart : private detail::TMimePartAssigned {
 public:
     /// An empty part: text/ISO-8859-1/7bit, TargetCharset the system charset,
     /// MaxLineLength 78, SubLevel 0, MaxSubLevel -1, ConvertCharset on.
@@ -234,37 +268,12 @@ private:
     [[nodiscard]] std::string JoinedBody() const;
     [[nodiscard]] bool KeepsOwnCharset() const;
 
-    std::string FPrimary;
-    TMimePrimary FPrimaryCode = TMimePrimary::MP_TEXT;
-    std::string FSecondary;
-    std::string FEncoding;
-    TMimeEncoding FEncodingCode = TMimeEncoding::ME_7BIT;
-    std::string FDefaultCharset;
-    std::string FCharset;
-    TMimeChar FCharsetCode = TMimeChar::ISO_8859_1;
-    TMimeChar FTargetCharset = TMimeChar::ISO_8859_1;
-    std::string FDescription;
-    std::string FDisposition;
-    std::string FContentID;
-    std::string FBoundary;
-    std::string FFileName;
-    std::vector<std::string> FLines;
-    // The body is held as bytes only: a base64 body is one piece that composing
-    // shares, so a large attachment costs its encoded size once.
-    TMessageBytes FBody;
-    std::vector<std::string> FHeaders;
-    std::vector<std::string> FPrePart;
-    std::vector<std::string> FPostPart;
     std::string FDecodedLines;
     std::vector<std::unique_ptr<TMimePart>> FSubParts;
     THookWalkPart FOnWalkPart;
-    int FMaxLineLength = 78;
     int FSubLevel = 0;
     int FMaxSubLevel = -1;
-    bool FAttachInside = false;
-    bool FConvertCharset = true;
     bool FForcedHTMLConvert = false;
-    bool FBinaryDecomposer = false;
 };
 
 /// A new multipart boundary: the tick as 8 upper-case hex digits, "_", a random
