@@ -1,5 +1,7 @@
 #include "mime/MessageBytes.h"
 
+#include "mime/TextUtils.h"
+
 #include <cstring>
 
 namespace tandrel::mime {
@@ -93,12 +95,7 @@ void TMessageBytes::SplitPiece(std::string_view Bytes, const std::vector<std::si
         }
         return;
     }
-    while (start < Bytes.size()) {
-        const std::size_t end = Bytes.find(kCrLf, start);
-        Out.emplace_back(Bytes.substr(start, end - start));
-        if (end == std::string_view::npos) break;
-        start = end + kCrLf.size();
-    }
+    ForEachLine(Bytes, TLineBreak::CrLf, [&](std::string_view line) { Out.emplace_back(line); });
 }
 
 std::vector<std::string> TMessageBytes::Lines() const {

@@ -3,6 +3,7 @@
 #include "support/AsciiText.h"
 #include "support/FileBytes.h"
 #include "support/SystemCodePage.h"
+#include "mime/TextUtils.h"
 #include "mime/detail/MimePartText.h"
 
 #include <array>
@@ -16,7 +17,7 @@ namespace {
 std::string WithCrLfLines(std::string_view Bytes) {
     std::string out;
     out.reserve(Bytes.size() + Bytes.size() / 32 + 2);
-    detail::ForEachLine(Bytes, [&](std::string_view line) {
+    ForEachLine(Bytes, TLineBreak::Any, [&](std::string_view line) {
         out.append(line);
         out += "\r\n";
     });
@@ -174,7 +175,7 @@ TMimePart& TMimeMess::AddPartMess(const std::vector<std::string>& Value, TMimePa
 }
 
 TMimePart& TMimeMess::AddPartMessFromFile(const std::string& FileName, TMimePart* PartParent) {
-    const std::vector<std::string> lines = detail::SplitLines(support::ReadFileBytes(FileName));
+    const std::vector<std::string> lines = SplitLines(support::ReadFileBytes(FileName), TLineBreak::Any);
     return AddPartMess(lines, PartParent);
 }
 

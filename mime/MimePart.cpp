@@ -26,7 +26,6 @@ namespace {
 // message of nested multiparts must not exhaust the stack.
 constexpr int kParseDepthLimit = 64;
 
-using detail::ForEachLine;
 using detail::HeaderValueOf;
 
 std::string_view TrimRightBlanks(std::string_view Value) {
@@ -225,7 +224,7 @@ void TMimePart::EncodePart() {
     FBody.Clear();
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART || FPrimaryCode == TMimePrimary::MP_MESSAGE) {
-        ForEachLine(FDecodedLines, [&](std::string_view line) { FBody.AppendLine(line); });
+        ForEachLine(FDecodedLines, TLineBreak::Any, [&](std::string_view line) { FBody.AppendLine(line); });
         return;
     }
 
@@ -259,7 +258,7 @@ void TMimePart::EncodePart() {
     if (binary)
         addSource(bytes);  // line-break bytes stay inside the one entry
     else
-        ForEachLine(bytes, addSource);
+        ForEachLine(bytes, TLineBreak::Any, addSource);
 }
 
 void TMimePart::EncodeQuotedPrintableLine(std::string_view Line, bool SoftEnd) {
@@ -557,157 +556,132 @@ bool TMimePart::IsDeliveryStatus() const {
 
 namespace {
 
-// One line of a byte buffer: [Begin, End) without its break, Next after it.
-struct TRawLine {
-    const char* Begin;
-    const char* End;
-    const char* Next;
-};
-
-std::string_view RawText(const char* Begin, const char* End) {
-    return {Begin, static_cast<std::size_t>(End - Begin)};
-}
-
-TRawLine NextRawLine(const char* From, const char* Etx) {
-    const char* e = From;
-    while (e < Etx && *e != '\r' && *e != '\n') ++e;
-    const char* next = e;
-    if (next < Etx && *next == '\r') ++next;
-    if (next < Etx && *next == '\n') ++next;
-    return {From, e, next};
-}
-
-bool HoldsUUcode(const char* Stx, const char* Etx) {
-    for (const char* p = Stx; p < Etx;) {
-        const TRawLine l = NextRawLine(p, Etx);
-        if (TMimePart::IsUUcode(std::string_view(l.Begin, static_cast<std::size_t>(l.End - l.Begin))))
-            return true;
+bool HoldsUUcode(std::string_view Body) {
+    for (std::size_t p = 0; p < Body.size();) {
+        const TTextLine l = NextLine(Body, p, TLineBreak::Any);
+        if (TMimePart::IsUUcode(l.Line)) return true;
         p = l.Next;
     }
     return false;
 }
 
-// Header lines of a raw section, up to its first empty line; Stx moves past it.
-std::vector<std::string> RawHeaderLines(const char*& Stx, const char* Etx) {
+// Header lines of a raw section, up to its first empty line; Body moves past it.
+std::vector<std::string> RawHeaderLines(std::string_view& Body) {
     std::vector<std::string> lines;
-    while (Stx < Etx) {
-        const TRawLine l = NextRawLine(Stx, Etx);
-        Stx = l.Next;
-        if (l.Begin == l.End) break;
-        lines.emplace_back(l.Begin, l.End);
+    while (!Body.empty()) {
+        const TTextLine l = NextLine(Body, 0, TLineBreak::Any);
+        Body.remove_prefix(l.Next);
+        if (l.Line.empty()) break;
+        lines.emplace_back(l.Line);
     }
     return lines;
+}
+
+// Where the section from From ends (before the line break that belongs to the
+// next delimiter line), what that line is, and where the text after it begins.
+struct TSectionEnd {
+    std::size_t End;
+    TDelimiterLine Kind;
+    std::size_t Next;
+};
+
+TSectionEnd NextDelimiterLine(std::string_view Body, std::size_t From, std::string_view Delimiter) {
+    for (std::size_t p = From; p < Body.size();) {
+        const TTextLine l = NextLine(Body, p, TLineBreak::Any);
+        const TDelimiterLine kind = DelimiterLineOf(l.Line, Delimiter);
+        if (kind != TDelimiterLine::None) {
+            std::size_t end = p;
+            if (end > From && Body[end - 1] == '\n') --end;
+            if (end > From && Body[end - 1] == '\r') --end;
+            return {end, kind, l.Next};
+        }
+        p = l.Next;
+    }
+    return {Body.size(), TDelimiterLine::None, Body.size()};
 }
 
 }  // namespace
 
 void TMimePart::DecomposePartsBinary(const std::vector<std::string>& AHeader, const char* AStx,
                                      const char* AEtx) {
-    DecomposeBinarySection(AHeader, AStx, AEtx, false);
+    const bool valid = AStx != nullptr && AEtx != nullptr && AEtx >= AStx;
+    DecomposeBinarySection(AHeader, valid ? std::string_view(AStx, static_cast<std::size_t>(AEtx - AStx))
+                                          : std::string_view(),
+                           false);
 }
 
-void TMimePart::DecomposeBinarySection(const std::vector<std::string>& AHeader, const char* AStx,
-                                       const char* AEtx, bool InDigest) {
+void TMimePart::DecomposeBinarySection(const std::vector<std::string>& AHeader, std::string_view Body,
+                                       bool InDigest) {
     Clear();
     FBinaryDecomposer = true;
-    if (AStx == nullptr || AEtx == nullptr || AEtx < AStx) AStx = AEtx = nullptr;
     std::size_t x = 0;
     ReadHeaderBlock(detail::WithHeaderEnd(AHeader), x);
     DecodeSectionHeader(InDigest);
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART) {
-        DecomposeMultipartBinary(AStx, AEtx);
+        DecomposeMultipartBinary(Body);
     } else if (FPrimaryCode == TMimePrimary::MP_MESSAGE) {
-        DecomposeMessageBinary(AStx, AEtx);
+        DecomposeMessageBinary(Body);
     } else {
-        FBody.AppendLine(RawText(AStx, AEtx));
-        FAttachInside = HoldsUUcode(AStx, AEtx);
+        FBody.AppendLine(Body);
+        FAttachInside = HoldsUUcode(Body);
     }
 }
 
-void TMimePart::DecomposeMultipartBinary(const char* AStx, const char* AEtx) {
+void TMimePart::DecomposeMultipartBinary(std::string_view Body) {
     const std::string delimiter = "--" + FBoundary;
-    const auto lineText = [](const TRawLine& l) {
-        return std::string_view(l.Begin, static_cast<std::size_t>(l.End - l.Begin));
-    };
-    // The line break before a boundary line belongs to the boundary.
-    const auto withoutLastBreak = [](const char* b, const char* e) {
-        if (e > b && e[-1] == '\n') --e;
-        if (e > b && e[-1] == '\r') --e;
-        return e;
-    };
+    const TSectionEnd first = NextDelimiterLine(Body, 0, delimiter);
+    const std::string_view prePart = Body.substr(0, first.End);
+    if (!prePart.empty()) FPrePart.emplace_back(prePart);
+    FAttachInside = HoldsUUcode(prePart);
+    if (first.Kind == TDelimiterLine::None) return;
 
-    const char* p = AStx;
-    const char* preEnd = AEtx;
-    TDelimiterLine first = TDelimiterLine::None;
-    while (p < AEtx) {
-        const TRawLine l = NextRawLine(p, AEtx);
-        first = DelimiterLineOf(lineText(l), delimiter);
-        if (first != TDelimiterLine::None) {
-            preEnd = withoutLastBreak(AStx, p);
-            p = l.Next;
-            break;
-        }
-        p = l.Next;
-    }
-    if (AStx != preEnd) FPrePart.emplace_back(AStx, preEnd);
-    FAttachInside = HoldsUUcode(AStx, preEnd);
-    if (first == TDelimiterLine::None) return;
-
+    std::size_t p = first.Next;
     // A close delimiter before any part closes a multipart without parts.
-    bool closed = first == TDelimiterLine::Close;
-    while (p < AEtx && !closed) {
-        const char* sectionStart = p;
-        const char* sectionEnd = AEtx;
-        while (p < AEtx) {
-            const TRawLine l = NextRawLine(p, AEtx);
-            const TDelimiterLine kind = DelimiterLineOf(lineText(l), delimiter);
-            if (kind != TDelimiterLine::None) {
-                sectionEnd = withoutLastBreak(sectionStart, p);
-                closed = kind == TDelimiterLine::Close;
-                p = l.Next;
-                break;
-            }
-            p = l.Next;
-        }
+    bool closed = first.Kind == TDelimiterLine::Close;
+    while (p < Body.size() && !closed) {
+        const TSectionEnd end = NextDelimiterLine(Body, p, delimiter);
+        const std::string_view section = Body.substr(p, end.End - p);
+        closed = end.Kind == TDelimiterLine::Close;
+        p = end.Next;
         if (MaySplit()) {
-            const char* bodyStart = sectionStart;
-            const std::vector<std::string> header = RawHeaderLines(bodyStart, sectionEnd);
-            AddSubPart().DecomposeBinarySection(header, bodyStart, sectionEnd, IsDigest());
+            std::string_view body = section;
+            const std::vector<std::string> header = RawHeaderLines(body);
+            AddSubPart().DecomposeBinarySection(header, body, IsDigest());
         } else {
-            FBody.AppendLine(RawText(sectionStart, sectionEnd));
-            FAttachInside = FAttachInside || HoldsUUcode(sectionStart, sectionEnd);
+            FBody.AppendLine(section);
+            FAttachInside = FAttachInside || HoldsUUcode(section);
         }
     }
-    if (p < AEtx) {
-        FPostPart.emplace_back(p, AEtx);
-        FAttachInside = FAttachInside || HoldsUUcode(p, AEtx);
+    if (p < Body.size()) {
+        FPostPart.emplace_back(Body.substr(p));
+        FAttachInside = FAttachInside || HoldsUUcode(Body.substr(p));
     }
 }
 
-void TMimePart::DecomposeMessageBinary(const char* AStx, const char* AEtx) {
+void TMimePart::DecomposeMessageBinary(std::string_view Body) {
     // As on the line road: an empty first line ends an empty header section.
-    if (AStx >= AEtx) return;
+    if (Body.empty()) return;
     if (!MaySplit()) {
-        FBody.AppendLine(RawText(AStx, AEtx));
+        FBody.AppendLine(Body);
     } else if (IsDeliveryStatus()) {
-        DecomposeFieldGroupsBinary(AStx, AEtx);
+        DecomposeFieldGroupsBinary(Body);
     } else {
-        const char* p = AStx;
-        const std::vector<std::string> header = RawHeaderLines(p, AEtx);
-        AddSubPart().DecomposePartsBinary(header, p, AEtx);
+        std::string_view body = Body;
+        const std::vector<std::string> header = RawHeaderLines(body);
+        AddSubPart().DecomposeBinarySection(header, body, false);
     }
 }
 
-void TMimePart::DecomposeFieldGroupsBinary(const char* AStx, const char* AEtx) {
-    for (const char* p = AStx; p < AEtx;) {
-        const TRawLine l = NextRawLine(p, AEtx);
-        if (l.Begin == l.End) {
-            p = l.Next;
+void TMimePart::DecomposeFieldGroupsBinary(std::string_view Body) {
+    while (!Body.empty()) {
+        const TTextLine l = NextLine(Body, 0, TLineBreak::Any);
+        if (l.Line.empty()) {
+            Body.remove_prefix(l.Next);
             continue;
         }
-        const std::vector<std::string> group = RawHeaderLines(p, AEtx);
-        AddSubPart().DecomposeBinarySection(group, p, p, false);
+        const std::vector<std::string> group = RawHeaderLines(Body);
+        AddSubPart().DecomposeBinarySection(group, {}, false);
     }
 }
 
@@ -834,7 +808,7 @@ void TMimePart::DecodePart() {
                 FDecodedLines += uu ? support::DecodeUU(l) : support::DecodeXX(l);
             };
             if (FBinaryDecomposer)
-                ForEachLine(JoinedBody(), decodeLine);
+                ForEachLine(JoinedBody(), TLineBreak::Any, decodeLine);
             else
                 for (const auto& l : FBody.Lines()) decodeLine(l);
             break;

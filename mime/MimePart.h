@@ -249,8 +249,7 @@ private:
     void FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const;
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
     void DecomposeSection(bool InDigest);
-    void DecomposeBinarySection(const std::vector<std::string>& AHeader, const char* AStx, const char* AEtx,
-                                bool InDigest);
+    void DecomposeBinarySection(const std::vector<std::string>& AHeader, std::string_view Body, bool InDigest);
     void DecodeSectionHeader(bool InDigest);
     [[nodiscard]] bool IsDigest() const;
     [[nodiscard]] bool MaySplit() const;
@@ -260,9 +259,9 @@ private:
     void DecomposeMultipart(std::size_t Index);
     void DecomposeMessage(std::size_t Index);
     void DecomposeFieldGroups(std::size_t Index);
-    void DecomposeMultipartBinary(const char* AStx, const char* AEtx);
-    void DecomposeMessageBinary(const char* AStx, const char* AEtx);
-    void DecomposeFieldGroupsBinary(const char* AStx, const char* AEtx);
+    void DecomposeMultipartBinary(std::string_view Body);
+    void DecomposeMessageBinary(std::string_view Body);
+    void DecomposeFieldGroupsBinary(std::string_view Body);
     std::string DecodeContentType(std::string_view Value);
     std::string DecodeContentDisposition(std::string_view Value);
     [[nodiscard]] std::string JoinedBody() const;
