@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -263,7 +264,8 @@ TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
     source.SetMainThreadDispatcher(dispatcher);
     source.MIMEMess().Header().SetOrganization("Org");
     source.MIMEMess().Header().CustomHeaders() = {"X-A: 1"};
-    source.MIMEMess().Header().SetDate(45000.5);
+    const mime::TDateTime date{std::chrono::milliseconds(1'700'000'000'000)};
+    source.MIMEMess().Header().SetDate(date);
     source.MIMEMess().Header().SetXMailer("Mailer");
     int called = 0;
     source.SetOnMailProcess([&](const TMailSender&, TMailStatus) { ++called; });
@@ -315,7 +317,7 @@ TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
     EXPECT_EQ(target.MainThreadDispatcher(), dispatcher);
     EXPECT_EQ(target.MIMEMess().Header().Organization(), "Org");
     EXPECT_EQ(target.MIMEMess().Header().CustomHeaders(), std::vector<std::string>{"X-A: 1"});
-    EXPECT_EQ(target.MIMEMess().Header().Date(), 45000.5);
+    EXPECT_TRUE(target.MIMEMess().Header().Date() == date);
     EXPECT_EQ(target.MIMEMess().Header().XMailer(), "Mailer");
     bool flag = false;
     target.OnBeforeMailProcess()(target);
