@@ -211,24 +211,21 @@ INSTANTIATE_TEST_SUITE_P(
 // empty last line after it, which ForEachLine leaves out.
 TEST(TextUtils, NextLineTellsTheBreakAndWhereTheNextLineBegins) {
     const std::string_view text = "ab\r\nc\r";
-    const TTextLine first = NextLine(text, 0, TLineBreak::Any);
-    EXPECT_EQ(first.Line, "ab");
-    EXPECT_EQ(first.Next, 4u);
-    EXPECT_TRUE(first.Broken);
-    const TTextLine second = NextLine(text, first.Next, TLineBreak::Any);
-    EXPECT_EQ(second.Line, "c");
-    EXPECT_EQ(second.Next, text.size());
-    EXPECT_TRUE(second.Broken);
-    const TTextLine end = NextLine(text, second.Next, TLineBreak::Any);
-    EXPECT_EQ(end.Line, "");
-    EXPECT_FALSE(end.Broken);
-    const TTextLine past = NextLine(text, 100, TLineBreak::CrLf);
-    EXPECT_EQ(past.Line, "");
-    EXPECT_EQ(past.Next, text.size());
-    EXPECT_FALSE(past.Broken);
-    const TTextLine unbroken = NextLine(text, first.Next, TLineBreak::CrLf);
-    EXPECT_EQ(unbroken.Line, "c\r");
-    EXPECT_FALSE(unbroken.Broken);
+    struct Step {
+        std::size_t From;
+        TLineBreak Rule;
+        std::string_view Line;
+        std::size_t Next;
+        bool Broken;
+    };
+    for (const Step& step : {Step{0, TLineBreak::Any, "ab", 4, true}, Step{4, TLineBreak::Any, "c", 6, true},
+                             Step{6, TLineBreak::Any, "", 6, false}, Step{100, TLineBreak::CrLf, "", 6, false},
+                             Step{4, TLineBreak::CrLf, "c\r", 6, false}}) {
+        const TTextLine line = NextLine(text, step.From, step.Rule);
+        EXPECT_EQ(line.Line, step.Line) << step.From;
+        EXPECT_EQ(line.Next, step.Next) << step.From;
+        EXPECT_EQ(line.Broken, step.Broken) << step.From;
+    }
 }
 
 TEST(TextUtils, NormalizeHeaderJoinsContinuations) {
