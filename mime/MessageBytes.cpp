@@ -1,6 +1,7 @@
 #include "mime/MessageBytes.h"
 
 #include "mime/TextUtils.h"
+#include "support/LargeBytes.h"
 
 #include <cstring>
 
@@ -26,8 +27,13 @@ void TMessageBytes::AppendLine(std::string_view Line) {
 }
 
 void TMessageBytes::AppendLines(const std::vector<std::string>& Value) {
+    std::size_t size = 0;
+    for (const std::string& line : Value) size += line.size() + kCrLf.size();
+    Reserve(size);
     for (const std::string& line : Value) AppendLine(line);
 }
+
+void TMessageBytes::Reserve(std::size_t Bytes) { support::ReserveLarge(FOpen, FOpen.size() + Bytes); }
 
 void TMessageBytes::Append(const TMessageBytes& Value) {
     if (&Value == this) {

@@ -28,6 +28,12 @@ public:
 
     /// Appends the lines of Value; its shared pieces stay shared.
     void Append(const TMessageBytes& Value);
+    /// Room for about Bytes more bytes of lines, taken at once (a large room from
+    /// huge pages), so that appending many lines does not grow the buffer step by step.
+    void Reserve(std::size_t Bytes);
+    /// Makes the lines appended so far a piece of their own, which copies and
+    /// Append then share instead of copying them.
+    void Seal() { CloseOpenPiece(); }
     /// A message given as bytes (moved in, not copied): its lines are what lies
     /// between CR LF pairs, and a last line without CR LF gets one.
     [[nodiscard]] static TMessageBytes FromText(std::string Bytes);

@@ -71,10 +71,15 @@ void TMimePart::EncodePart() {
         else
             FBody.AppendLine(line);
     };
+    // Quoted-printable text grows by its escapes and soft breaks: an eighth is room
+    // enough for mostly Latin text, and more only grows the buffer once.
+    FBody.Reserve(bytes.size() + bytes.size() / 8);
     if (binary)
         addSource(bytes);  // line-break bytes stay inside the one entry
     else
         ForEachLine(bytes, TLineBreak::Any, addSource);
+    // Composing shares the encoded body instead of copying it.
+    FBody.Seal();
 }
 
 void TMimePart::EncodeQuotedPrintableLine(std::string_view Line, bool SoftEnd) {
