@@ -41,13 +41,48 @@ using TOnMailException =
 using TOnCertificateQuestion =
     std::function<void(const TMailSender& AMail, const TCertificateQuestion& Question, bool& Trust)>;
 
+namespace detail {
+
+/// The settings and content of a mail that TMailSender::Assign copies, in one
+/// assignment: a field added here travels with the copy. What the SMTP client and
+/// the message header hold, and the attachments, Assign copies on its own.
+struct TMailSenderAssigned {
+    bool fReadingConfirmation = false;
+    bool fDeliveryConfirmation = false;
+    TOnMailProcess fOnMailProcess;
+    TOnMailAttempt fOnMailAttempt;
+    TOnMailException fOnMailException;
+    bool fIsHTML = false;
+    std::uint8_t fAttempts = 3;
+    std::string fFrom;
+    std::string fFromName;
+    std::string fSubject;
+    std::vector<std::string> fBody;
+    std::vector<std::string> fAltBody;
+    std::vector<std::string> fReplyTo;
+    std::vector<std::string> fBCC;
+    std::int32_t fTimeOut = 0;
+    bool fUseThread = false;
+    mime::TMimeChar fDefaultCharsetCode = mime::TMimeChar::UTF_8;
+    mime::TMimeChar fIDECharsetCode = mime::TMimeChar::CP1252;
+    TNotifyEvent fOnAfterMailProcess;
+    TNotifyEvent fOnBeforeMailProcess;
+    std::vector<TTrustedCertificate> fTrustedCertificates;
+    TOnCertificateQuestion fOnCertificateQuestion;
+    bool fStrictAuth = false;
+    std::intptr_t fTag = 0;
+    std::shared_ptr<IMainThreadDispatcher> fDispatcher;
+};
+
+}  // namespace detail
+
 /// One outgoing e-mail and everything needed to send it: sender, recipients, subject,
 /// a plain-text and an HTML body, attachments, delivery options and the SMTP server.
 /// Properties are UTF-8 text. Every failure leaves through `DoException`: the handler
 /// of `OnMailException` may turn it into `EAbort`; otherwise a std::runtime_error
 /// with the component's message is raised. Server settings live in the owned SMTP
 /// client (`SMTP()`), the To and CC lists in the owned message's header (`MIMEMess()`).
-class TMailSender {
+class TMailSender : private detail::TMailSenderAssigned {
 public:
     /// Creates the SMTP client and the message; applies the defaults (port "25",
     /// host "127.0.0.1", `Attempts` 3, `MP_normal`, `UTF_8` out of `CP1252` text).
@@ -357,27 +392,7 @@ private:
     std::unique_ptr<mime::TMimeMess> fMIMEMess;
     // Shares its pieces with the message's parts: the stored copy costs no body.
     mime::TMessageBytes fArqMIMe;
-    bool fReadingConfirmation = false;
-    bool fDeliveryConfirmation = false;
-    TOnMailProcess fOnMailProcess;
-    TOnMailAttempt fOnMailAttempt;
-    TOnMailException fOnMailException;
-    bool fIsHTML = false;
-    std::uint8_t fAttempts = 3;
-    std::string fFrom;
-    std::string fFromName;
-    std::string fSubject;
-    std::vector<std::string> fBody;
-    std::vector<std::string> fAltBody;
     TMailAttachments fAttachments;
-    std::vector<std::string> fReplyTo;
-    std::vector<std::string> fBCC;
-    std::int32_t fTimeOut = 0;
-    bool fUseThread = false;
-    mime::TMimeChar fDefaultCharsetCode;
-    mime::TMimeChar fIDECharsetCode;
-    TNotifyEvent fOnAfterMailProcess;
-    TNotifyEvent fOnBeforeMailProcess;
     std::string fGetLastSmtpError;
     TMailFailure fLastFailure;
     TMailStatus fStatus = TMailStatus::pmsStartProcess;
@@ -387,11 +402,6 @@ private:
     };
     std::optional<TRefusal> fRefusedBeforeAuth;
     TCertificateAnswer fCertificateAnswer;  // of the current send
-    std::vector<TTrustedCertificate> fTrustedCertificates;
-    TOnCertificateQuestion fOnCertificateQuestion;
-    bool fStrictAuth = false;
-    std::intptr_t fTag = 0;
-    std::shared_ptr<IMainThreadDispatcher> fDispatcher;
 };
 
 }  // namespace tandrel::mail

@@ -1,5 +1,8 @@
 #include "mime/MessageBytes.h"
 
+#include "mime/TextUtils.h"
+#include "support/LargeBytes.h"
+
 #include <cstring>
 
 namespace tandrel::mime {
@@ -24,14 +27,50 @@ void TMessageBytes::AppendLine(std::string_view Line) {
 }
 
 void TMessageBytes::AppendLines(const std::vector<std::string>& Value) {
+    std::size_t size = 0;
+    for (const std::string& line : Value) size += line.size() + kCrLf.size();
+    Reserve(size);
     for (const std::string& line : Value) AppendLine(line);
+}
+
+void TMessageBytes::Reserve(std::size_t Bytes) { support::ReserveLarge(FOpen, FOpen.size() + Bytes); }
+
+void TMessageBytes::Append(const TMessageBytes& Value) {
+    if (&Value == this) {
+        const TMessageBytes copy = Value;
+        Append(copy);
+        return;
+    }
+    for (const TPiece& piece : Value.FPieces) AppendPiece(piece);
+    if (Value.FOpen.empty()) return;
+    const std::size_t offset = FOpen.size();
+    FOpen.append(Value.FOpen);
+    for (const std::size_t end : Value.FOpenEnds) FOpenEnds.push_back(offset + end);
+    FOpenSplitsAtLineEnds = FOpenSplitsAtLineEnds && Value.FOpenSplitsAtLineEnds;
+    FSize += Value.FOpen.size();
+}
+
+TMessageBytes TMessageBytes::FromText(std::string Bytes) {
+    TMessageBytes message;
+    if (Bytes.empty()) return message;
+    if (!Bytes.ends_with(kCrLf)) Bytes.append(kCrLf);
+    message.AppendBlock(std::make_shared<const std::string>(std::move(Bytes)));
+    return message;
 }
 
 void TMessageBytes::AppendBlock(std::shared_ptr<const std::string> Block) {
     if (!Block || Block->empty()) return;
+    // A block whose last line lacks its CR LF would run into the next line: the
+    // saved bytes and the lines sent would differ. It gets its CR LF (a copy, for
+    // a caller that broke the contract only).
+    if (!Block->ends_with(kCrLf)) Block = std::make_shared<const std::string>(*Block + std::string(kCrLf));
+    AppendPiece({std::move(Block), {}});
+}
+
+void TMessageBytes::AppendPiece(TPiece Piece) {
     CloseOpenPiece();
-    FSize += Block->size();
-    FPieces.push_back({std::move(Block), {}});
+    FSize += Piece.Bytes->size();
+    FPieces.push_back(std::move(Piece));
 }
 
 void TMessageBytes::CloseOpenPiece() {
@@ -62,11 +101,7 @@ void TMessageBytes::SplitPiece(std::string_view Bytes, const std::vector<std::si
         }
         return;
     }
-    while (start < Bytes.size()) {
-        const std::size_t end = Bytes.find(kCrLf, start);
-        Out.emplace_back(Bytes.substr(start, end - start));
-        start = end + kCrLf.size();
-    }
+    ForEachLine(Bytes, TLineBreak::CrLf, [&](std::string_view line) { Out.emplace_back(line); });
 }
 
 std::vector<std::string> TMessageBytes::Lines() const {

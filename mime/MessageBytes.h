@@ -22,15 +22,28 @@ public:
     /// AppendLine for each line, in order.
     void AppendLines(const std::vector<std::string>& Value);
     /// Appends lines that are already bytes, each followed by CR LF and holding no
-    /// other CR or LF, without copying them: the piece is shared.
+    /// other CR or LF, without copying them: the piece is shared. A block whose
+    /// last line lacks its CR LF is copied with one added.
     void AppendBlock(std::shared_ptr<const std::string> Block);
+
+    /// Appends the lines of Value; its shared pieces stay shared.
+    void Append(const TMessageBytes& Value);
+    /// Room for about Bytes more bytes of lines, taken at once (a large room from
+    /// huge pages), so that appending many lines does not grow the buffer step by step.
+    void Reserve(std::size_t Bytes);
+    /// Makes the lines appended so far a piece of their own, which copies and
+    /// Append then share instead of copying them.
+    void Seal() { CloseOpenPiece(); }
+    /// A message given as bytes (moved in, not copied): its lines are what lies
+    /// between CR LF pairs, and a last line without CR LF gets one.
+    [[nodiscard]] static TMessageBytes FromText(std::string Bytes);
 
     /// Number of bytes, line ends included.
     [[nodiscard]] std::size_t Size() const { return FSize; }
     [[nodiscard]] bool Empty() const { return FSize == 0; }
     /// The bytes in order, in pieces; valid until the object next changes.
     [[nodiscard]] std::vector<std::string_view> Pieces() const;
-    /// The lines, as they were appended.
+    /// The lines, as they were appended (a copy, made on each call).
     [[nodiscard]] std::vector<std::string> Lines() const;
     /// All bytes in one string.
     [[nodiscard]] std::string Joined() const;
@@ -45,6 +58,7 @@ private:
     };
 
     void CloseOpenPiece();
+    void AppendPiece(TPiece Piece);
     static void SplitPiece(std::string_view Bytes, const std::vector<std::size_t>& LineEnds,
                            std::vector<std::string>& Out);
 

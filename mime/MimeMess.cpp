@@ -3,6 +3,7 @@
 #include "support/AsciiText.h"
 #include "support/FileBytes.h"
 #include "support/SystemCodePage.h"
+#include "mime/TextUtils.h"
 #include "mime/detail/MimePartText.h"
 
 #include <array>
@@ -16,7 +17,7 @@ namespace {
 std::string WithCrLfLines(std::string_view Bytes) {
     std::string out;
     out.reserve(Bytes.size() + Bytes.size() / 32 + 2);
-    detail::ForEachLine(Bytes, [&](std::string_view line) {
+    ForEachLine(Bytes, TLineBreak::Any, [&](std::string_view line) {
         out.append(line);
         out += "\r\n";
     });
@@ -50,30 +51,13 @@ std::unique_ptr<TMimeMess> TMimeMess::CreateAltHeaders(const TMessHeaderClass& H
 
 void TMimeMess::Clear() {
     FMessagePart->Clear();
-    FLines.clear();
     FBytes.Clear();
-    FLinesPending = false;
     FHeader->Clear();
 }
 
-std::vector<std::string>& TMimeMess::Lines() {
-    return const_cast<std::vector<std::string>&>(std::as_const(*this).Lines());
-}
-
-const std::vector<std::string>& TMimeMess::Lines() const {
-    if (FLinesPending) {
-        FLines = FBytes.Lines();
-        FBytes.Clear();
-        FLinesPending = false;
-    }
-    return FLines;
-}
-
-TMessageBytes TMimeMess::Bytes() const {
-    if (FLinesPending) return FBytes;
-    TMessageBytes bytes;
-    bytes.AppendLines(FLines);
-    return bytes;
+void TMimeMess::SetLines(const std::vector<std::string>& Value) {
+    FBytes.Clear();
+    FBytes.AppendLines(Value);
 }
 
 TMimePart& TMimeMess::AddPart(TMimePart* PartParent) {
@@ -191,7 +175,7 @@ TMimePart& TMimeMess::AddPartMess(const std::vector<std::string>& Value, TMimePa
 }
 
 TMimePart& TMimeMess::AddPartMessFromFile(const std::string& FileName, TMimePart* PartParent) {
-    const std::vector<std::string> lines = detail::SplitLines(support::ReadFileBytes(FileName));
+    const std::vector<std::string> lines = SplitLines(support::ReadFileBytes(FileName), TLineBreak::Any);
     return AddPartMess(lines, PartParent);
 }
 
@@ -215,13 +199,11 @@ void TMimeMess::EncodeMessage() {
     FMessagePart->Lines().clear();
     FBytes.Clear();
     FMessagePart->ComposeParts(FBytes);
-    FLines.clear();
-    FLinesPending = true;
 }
 
 void TMimeMess::DecodeMessage() {
-    FHeader->DecodeHeaders(Lines());
     FMessagePart->Lines() = Lines();
+    FHeader->DecodeHeaders(FMessagePart->Lines());
     FMessagePart->DecomposeParts();
 }
 

@@ -88,12 +88,16 @@ public:
     /// The root part, owned by the message.
     TMimePart& MessagePart() { return *FMessagePart; }
     const TMimePart& MessagePart() const { return *FMessagePart; }
-    /// The composed message: output of EncodeMessage, input of DecodeMessage.
-    std::vector<std::string>& Lines();
-    const std::vector<std::string>& Lines() const;
-    /// Lines as bytes, each followed by CR LF, in pieces shared with the parts:
-    /// what is saved and sent. A copy costs no body.
-    [[nodiscard]] TMessageBytes Bytes() const;
+    /// The lines of the composed message (bytes): a copy, cut from Bytes on each call.
+    [[nodiscard]] std::vector<std::string> Lines() const { return FBytes.Lines(); }
+    /// Replaces the composed message with Value (bytes), the input of DecodeMessage.
+    void SetLines(const std::vector<std::string>& Value);
+    /// The composed message: output of EncodeMessage, input of DecodeMessage; its
+    /// lines each followed by CR LF, in pieces shared with the parts: what is saved
+    /// and sent. A copy costs no body.
+    [[nodiscard]] const TMessageBytes& Bytes() const { return FBytes; }
+    /// Replaces the composed message with Value.
+    void SetBytes(TMessageBytes Value) { FBytes = std::move(Value); }
     /// The message header, made by the header class given at construction.
     TMessHeader& Header() { return *FHeader; }
     const TMessHeader& Header() const { return *FHeader; }
@@ -107,11 +111,8 @@ private:
                             std::string_view Cid);
 
     std::unique_ptr<TMimePart> FMessagePart;
-    // EncodeMessage composes into FBytes; FLines is cut from it only when asked
-    // for, and from then on the list is what the message holds.
-    mutable std::vector<std::string> FLines;
-    mutable TMessageBytes FBytes;
-    mutable bool FLinesPending = false;
+    // The composed message, held as bytes only; line lists are cut from it on request.
+    TMessageBytes FBytes;
     std::unique_ptr<TMessHeader> FHeader;
 };
 

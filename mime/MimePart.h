@@ -25,11 +25,45 @@ class TMimePart;
 /// Callback of WalkPart, called with each visited part.
 using THookWalkPart = std::function<void(TMimePart& Sender)>;
 
+namespace detail {
+
+/// The fields of a part that TMimePart::Assign copies, in one assignment: a field
+/// added here travels with the copy.
+struct TMimePartAssigned {
+    std::string FPrimary;
+    TMimePrimary FPrimaryCode = TMimePrimary::MP_TEXT;
+    std::string FSecondary;
+    std::string FEncoding;
+    TMimeEncoding FEncodingCode = TMimeEncoding::ME_7BIT;
+    std::string FDefaultCharset;
+    std::string FCharset;
+    TMimeChar FCharsetCode = TMimeChar::ISO_8859_1;
+    TMimeChar FTargetCharset = TMimeChar::ISO_8859_1;
+    std::string FDescription;
+    std::string FDisposition;
+    std::string FContentID;
+    std::string FBoundary;
+    std::string FFileName;
+    std::vector<std::string> FLines;
+    // The body is held as bytes only: a base64 body is one piece that composing
+    // shares, so a large attachment costs its encoded size once.
+    TMessageBytes FBody;
+    std::vector<std::string> FHeaders;
+    std::vector<std::string> FPrePart;
+    std::vector<std::string> FPostPart;
+    int FMaxLineLength = 78;
+    bool FAttachInside = false;
+    bool FConvertCharset = true;
+    bool FBinaryDecomposer = false;
+};
+
+}  // namespace detail
+
 /// A MIME entity: fields, header lines, body lines and owned sub-parts.
 /// Texts (descriptions, file names, charset names) are UTF-8; Lines, PartBody,
 /// Headers, PrePart, PostPart and DecodedLines hold bytes. Nothing here throws
 /// on content: every combination of fields gives output.
-class TMimePart {
+class TMimePart : private detail::TMimePartAssigned {
 public:
     /// An empty part: text/ISO-8859-1/7bit, TargetCharset the system charset,
     /// MaxLineLength 78, SubLevel 0, MaxSubLevel -1, ConvertCharset on.
@@ -167,9 +201,11 @@ public:
     /// The composed entity (bytes): output of ComposeParts, input of DecomposeParts.
     std::vector<std::string>& Lines() { return FLines; }
     const std::vector<std::string>& Lines() const { return FLines; }
-    /// Body lines after transfer encoding (bytes).
-    std::vector<std::string>& PartBody();
-    const std::vector<std::string>& PartBody() const;
+    /// Body lines after transfer encoding (bytes): a copy, cut from the body's
+    /// bytes on each call.
+    [[nodiscard]] std::vector<std::string> PartBody() const { return FBody.Lines(); }
+    /// Replaces the body lines (bytes, copied).
+    void SetPartBody(const std::vector<std::string>& Value);
     /// The part's header lines.
     std::vector<std::string>& Headers() { return FHeaders; }
     const std::vector<std::string>& Headers() const { return FHeaders; }
@@ -209,61 +245,34 @@ public:
 private:
     void ResetFields();
     [[nodiscard]] int LineLimit() const;
-    void EncodeQuotedPrintableLine(std::string_view Line);
+    void EncodeQuotedPrintableLine(std::string_view Line, bool SoftEnd);
     void FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const;
-    void UnpackBody() const;
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
     void DecomposeSection(bool InDigest);
-    void DecomposeBinarySection(const std::vector<std::string>& AHeader, const char* AStx, const char* AEtx,
-                                bool InDigest);
+    void DecomposeBinarySection(const std::vector<std::string>& AHeader, std::string_view Body, bool InDigest);
     void DecodeSectionHeader(bool InDigest);
     [[nodiscard]] bool IsDigest() const;
     [[nodiscard]] bool MaySplit() const;
     [[nodiscard]] bool IsDeliveryStatus() const;
+    // The body from FLines[Index] to the end.
+    void AppendBodyFrom(std::size_t Index);
     void DecomposeMultipart(std::size_t Index);
     void DecomposeMessage(std::size_t Index);
     void DecomposeFieldGroups(std::size_t Index);
-    void DecomposeMultipartBinary(const char* AStx, const char* AEtx);
-    void DecomposeMessageBinary(const char* AStx, const char* AEtx);
-    void DecomposeFieldGroupsBinary(const char* AStx, const char* AEtx);
+    void DecomposeMultipartBinary(std::string_view Body);
+    void DecomposeMessageBinary(std::string_view Body);
+    void DecomposeFieldGroupsBinary(std::string_view Body);
     std::string DecodeContentType(std::string_view Value);
     std::string DecodeContentDisposition(std::string_view Value);
     [[nodiscard]] std::string JoinedBody() const;
     [[nodiscard]] bool KeepsOwnCharset() const;
 
-    std::string FPrimary;
-    TMimePrimary FPrimaryCode = TMimePrimary::MP_TEXT;
-    std::string FSecondary;
-    std::string FEncoding;
-    TMimeEncoding FEncodingCode = TMimeEncoding::ME_7BIT;
-    std::string FDefaultCharset;
-    std::string FCharset;
-    TMimeChar FCharsetCode = TMimeChar::ISO_8859_1;
-    TMimeChar FTargetCharset = TMimeChar::ISO_8859_1;
-    std::string FDescription;
-    std::string FDisposition;
-    std::string FContentID;
-    std::string FBoundary;
-    std::string FFileName;
-    std::vector<std::string> FLines;
-    // A base64 body is kept as one piece, its lines each followed by CR LF, and
-    // only cut into PartBody's list when someone asks for it: a large attachment
-    // then costs its encoded size once, and composing shares it.
-    mutable std::vector<std::string> FPartBody;
-    mutable std::shared_ptr<const std::string> FPackedBody;
-    std::vector<std::string> FHeaders;
-    std::vector<std::string> FPrePart;
-    std::vector<std::string> FPostPart;
     std::string FDecodedLines;
     std::vector<std::unique_ptr<TMimePart>> FSubParts;
     THookWalkPart FOnWalkPart;
-    int FMaxLineLength = 78;
     int FSubLevel = 0;
     int FMaxSubLevel = -1;
-    bool FAttachInside = false;
-    bool FConvertCharset = true;
     bool FForcedHTMLConvert = false;
-    bool FBinaryDecomposer = false;
 };
 
 /// A new multipart boundary: the tick as 8 upper-case hex digits, "_", a random

@@ -176,6 +176,27 @@ int PosCRLF(std::string_view Value, std::string& Terminator) {
     return static_cast<int>(p) + 1;
 }
 
+TTextLine NextLine(std::string_view Text, std::size_t From, TLineBreak Rule) {
+    const std::size_t n = Text.size();
+    From = std::min(From, n);
+    std::size_t end = From;
+    if (Rule == TLineBreak::CrLf) {
+        end = Text.find("\r\n", From);
+        if (end == std::string_view::npos) return {Text.substr(From), n, false};
+        return {Text.substr(From, end - From), end + 2, true};
+    }
+    while (end < n && Text[end] != '\r' && Text[end] != '\n') ++end;
+    if (end == n) return {Text.substr(From), n, false};
+    const std::size_t next = end + (Text[end] == '\r' && end + 1 < n && Text[end + 1] == '\n' ? 2 : 1);
+    return {Text.substr(From, end - From), next, true};
+}
+
+std::vector<std::string> SplitLines(std::string_view Text, TLineBreak Rule) {
+    std::vector<std::string> lines;
+    ForEachLine(Text, Rule, [&](std::string_view line) { lines.emplace_back(line); });
+    return lines;
+}
+
 std::string NormalizeHeader(const std::vector<std::string>& Value, int& Index) {
     if (Index < 0 || static_cast<std::size_t>(Index) >= Value.size()) return {};
     std::string result = Value[static_cast<std::size_t>(Index++)];

@@ -2,6 +2,7 @@
 // Small text operations the header and parameter parsers are built from.
 // Positions are 1-based (0 or -1 meaning "none", as each function says).
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,33 @@ int CountOfChar(std::string_view Value, char Chr);
 /// 1-based position of the first CR or LF, or -1; Terminator receives it, or
 /// "\r\n" / "\n\r" when the other one follows directly (empty when none).
 int PosCRLF(std::string_view Value, std::string& Terminator);
+/// Which bytes end a line.
+enum class TLineBreak {
+    CrLf,  ///< only a CR LF pair; a lone CR or LF is a byte of the line
+    Any,   ///< CR LF (counted once), LF or CR
+};
+/// One line of a text: its bytes without the break, where the next line begins,
+/// and whether a break ended it (false for bytes that run to the end).
+struct TTextLine {
+    std::string_view Line;
+    std::size_t Next = 0;
+    bool Broken = false;
+};
+/// The line of Text that begins at byte From (From past the end gives an empty,
+/// unbroken line at the end), ended as Rule says.
+TTextLine NextLine(std::string_view Text, std::size_t From, TLineBreak Rule);
+/// Calls Sink with each line of Text, ended as Rule says; a final break adds no
+/// empty line, and an empty Text gives none.
+template <typename Sink>
+void ForEachLine(std::string_view Text, TLineBreak Rule, Sink&& sink) {
+    for (std::size_t from = 0; from < Text.size();) {
+        const TTextLine line = NextLine(Text, from, Rule);
+        sink(line.Line);
+        from = line.Next;
+    }
+}
+/// The lines of Text as ForEachLine gives them.
+std::vector<std::string> SplitLines(std::string_view Text, TLineBreak Rule);
 /// The header line at zero-based Index with its continuation lines joined,
 /// trimmed at its end; Index is advanced past the lines used. A continuation
 /// that begins with a space or a tab is a fold and joins as it stands (only the

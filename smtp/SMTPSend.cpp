@@ -5,12 +5,12 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 #include "support/AsciiText.h"
 #include "support/Codings.h"
 #include "mime/MD5.h"
+#include "mime/TextUtils.h"
 #include "support/SystemCodePage.h"
 #include "support/Utf8.h"
 #include "net/AddressText.h"
@@ -773,13 +773,15 @@ public:
 
     // One message line. One holding a line break of its own (CR LF, CR or LF) goes
     // out as several lines, each stuffed, so that no part of it can end the data early.
-    [[nodiscard]] bool Line(std::string_view Rest)
+    [[nodiscard]] bool Line(std::string_view Text)
     {
-        for (std::size_t cut; (cut = FirstBreak(Rest)) != std::string_view::npos;) {
-            if (!Append(Rest.substr(0, cut))) return false;
-            Rest.remove_prefix(Rest.compare(cut, 2, CRLF) == 0 ? cut + 2 : cut + 1);
+        // A break at the very end leaves an empty line after it, as it would in a list.
+        for (std::size_t from = 0;;) {
+            const mime::TTextLine line = mime::NextLine(Text, from, mime::TLineBreak::Any);
+            if (!Append(line.Line)) return false;
+            if (!line.Broken) return true;
+            from = line.Next;
         }
-        return Append(Rest);
     }
 
     // The final "." travels with the last piece: one write less, same bytes. So does
@@ -792,15 +794,6 @@ public:
     }
 
 private:
-    static std::size_t FirstBreak(std::string_view Text)
-    {
-        const void* cr = std::memchr(Text.data(), '\r', Text.size());
-        const void* lf = std::memchr(Text.data(), '\n', Text.size());
-        if (cr == nullptr && lf == nullptr) return std::string_view::npos;
-        const char* first = static_cast<const char*>(cr == nullptr ? lf : lf == nullptr ? cr : std::min(cr, lf));
-        return static_cast<std::size_t>(first - Text.data());
-    }
-
     [[nodiscard]] bool Flush()
     {
         net::TTCPBlockSocket& sock = FClient.Sock();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -250,8 +251,30 @@ TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
     source.SetSubject("S");
     source.SetDefaultCharset(TMimeChar::ISO_8859_1);
     source.SetTag(42);
+    source.SetVerifyCert(true);
+    source.SetCertCAFile("/ca.pem");
+    source.SetUseThread(true);
+    source.SetIDECharset(TMimeChar::ISO_8859_2);
+    source.SetStrictAuth(true);
+    source.TrustedCertificates() = {{"h", std::string(32, 'd')}};
+    struct Dispatcher : IMainThreadDispatcher {
+        void RunAndWait(std::function<void()> Work) override { Work(); }
+    };
+    const auto dispatcher = std::make_shared<Dispatcher>();
+    source.SetMainThreadDispatcher(dispatcher);
+    source.MIMEMess().Header().SetOrganization("Org");
+    source.MIMEMess().Header().CustomHeaders() = {"X-A: 1"};
+    const mime::TDateTime date{std::chrono::milliseconds(1'700'000'000'000)};
+    source.MIMEMess().Header().SetDate(date);
+    source.MIMEMess().Header().SetXMailer("Mailer");
     int called = 0;
     source.SetOnMailProcess([&](const TMailSender&, TMailStatus) { ++called; });
+    // Every event is copied: each one adds its own bit.
+    int events = 0;
+    source.SetOnBeforeMailProcess([&](const TMailSender&) { events |= 1; });
+    source.SetOnAfterMailProcess([&](const TMailSender&) { events |= 2; });
+    source.SetOnMailException([&](const TMailSender&, const std::exception&, bool&) { events |= 4; });
+    source.SetOnCertificateQuestion([&](const TMailSender&, const TCertificateQuestion&, bool&) { events |= 8; });
     source.AddAddress("to@x");
     source.AddCC("cc@x");
     source.AddBCC("bcc@x");
@@ -285,6 +308,23 @@ TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
     EXPECT_EQ(target.Tag(), 42);
     target.MailProcess(TMailStatus::pmsDone);
     EXPECT_EQ(called, 1);
+    EXPECT_TRUE(target.VerifyCert());
+    EXPECT_EQ(target.CertCAFile(), "/ca.pem");
+    EXPECT_TRUE(target.UseThread());
+    EXPECT_EQ(target.IDECharset(), TMimeChar::ISO_8859_2);
+    EXPECT_TRUE(target.StrictAuth());
+    EXPECT_EQ(target.TrustedCertificates(), source.TrustedCertificates());
+    EXPECT_EQ(target.MainThreadDispatcher(), dispatcher);
+    EXPECT_EQ(target.MIMEMess().Header().Organization(), "Org");
+    EXPECT_EQ(target.MIMEMess().Header().CustomHeaders(), std::vector<std::string>{"X-A: 1"});
+    EXPECT_TRUE(target.MIMEMess().Header().Date() == date);
+    EXPECT_EQ(target.MIMEMess().Header().XMailer(), "Mailer");
+    bool flag = false;
+    target.OnBeforeMailProcess()(target);
+    target.OnAfterMailProcess()(target);
+    target.OnMailException()(target, std::runtime_error("x"), flag);
+    target.OnCertificateQuestion()(target, TCertificateQuestion{}, flag);
+    EXPECT_EQ(events, 15);
     EXPECT_EQ(target.MIMEMess().Header().ToList(), std::vector<std::string>{"to@x"});
     EXPECT_EQ(target.MIMEMess().Header().CCList(), std::vector<std::string>{"cc@x"});
     EXPECT_EQ(target.MIMEMess().Header().MessageID(), "chosen@x");

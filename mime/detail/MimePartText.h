@@ -26,26 +26,4 @@ inline std::vector<std::string> WithHeaderEnd(const std::vector<std::string>& He
     return lines;
 }
 
-/// Calls Sink with each line of Data, split at CR LF, LF or CR; a final break
-/// adds no empty line.
-template <typename Sink>
-void ForEachLine(std::string_view Data, Sink&& sink) {
-    std::size_t start = 0;
-    const std::size_t n = Data.size();
-    while (start < n) {
-        std::size_t i = start;
-        while (i < n && Data[i] != '\r' && Data[i] != '\n') ++i;
-        sink(Data.substr(start, i - start));
-        if (i < n && Data[i] == '\r' && i + 1 < n && Data[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-}
-
-/// The lines of Data as ForEachLine splits them.
-inline std::vector<std::string> SplitLines(std::string_view Data) {
-    std::vector<std::string> out;
-    ForEachLine(Data, [&](std::string_view l) { out.emplace_back(l); });
-    return out;
-}
-
 }  // namespace tandrel::mime::detail

@@ -65,6 +65,23 @@ TEST(MessageBytes, BlocksAreSharedNotCopied) {
     for (const std::string_view piece : copy.Pieces()) EXPECT_TRUE(piece.ends_with("\r\n")) << piece;
 }
 
+// A block whose last line lacks its CR LF: Lines() returns (it once ran on without
+// end), and the line ends before the next one, in the bytes as in the lines.
+TEST(MessageBytes, BlockWithoutFinalLineEndGetsOne) {
+    TMessageBytes bytes;
+    bytes.AppendBlock(std::make_shared<const std::string>("QUJD\r\nREVG"));
+    bytes.AppendLine("next");
+    EXPECT_EQ(bytes.Lines(), (Lines{"QUJD", "REVG", "next"}));
+    EXPECT_EQ(bytes.Joined(), "QUJD\r\nREVG\r\nnext\r\n");
+    EXPECT_EQ(bytes.Size(), bytes.Joined().size());
+    for (const std::string_view piece : bytes.Pieces()) EXPECT_TRUE(piece.ends_with("\r\n")) << piece;
+
+    TMessageBytes single;
+    single.AppendBlock(std::make_shared<const std::string>("x"));
+    EXPECT_EQ(single.Lines(), Lines{"x"});
+    EXPECT_EQ(single.Joined(), "x\r\n");
+}
+
 TEST(MessageBytes, EmptyBlockAddsNothingAndClearEmpties) {
     TMessageBytes bytes;
     bytes.AppendBlock(nullptr);

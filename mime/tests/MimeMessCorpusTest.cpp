@@ -132,13 +132,13 @@ std::string PythonTree(const std::string& File, const TreeStyle& Style) {
 // A message on the line road (DecodeMessage) or the byte road (DecodeMessageBinary).
 void Decode(TMimeMess& Mess, const std::string& Bytes, bool ByteRoad) {
     if (!ByteRoad) {
-        Mess.Lines() = detail::SplitLines(Bytes);
+        Mess.SetLines(SplitLines(Bytes, TLineBreak::Any));
         Mess.DecodeMessage();
         return;
     }
     const std::size_t split = Bytes.find("\r\n\r\n");
     ASSERT_NE(split, std::string::npos);
-    Mess.DecodeMessageBinary(detail::SplitLines(std::string_view(Bytes).substr(0, split)),
+    Mess.DecodeMessageBinary(SplitLines(std::string_view(Bytes).substr(0, split), TLineBreak::Any),
                              std::string_view(Bytes).substr(split + 4));
 }
 

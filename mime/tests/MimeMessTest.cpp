@@ -145,7 +145,9 @@ TEST(TMimeMessEncode, BytesShareBodiesAndFollowChangedLines) {
     EXPECT_EQ(largest(first).data(), largest(second).data());
     EXPECT_EQ(Joined(mess.Lines()), first.Joined());
 
-    mess.Lines().push_back("appended");
+    std::vector<std::string> appended = mess.Lines();
+    appended.push_back("appended");
+    mess.SetLines(appended);
     EXPECT_EQ(mess.Bytes().Joined(), first.Joined() + "appended\r\n");
     // Encoding again composes from the tree once more.
     mess.EncodeMessage();
@@ -161,7 +163,9 @@ TEST(TMimeMessParts, EncodedBodyChangedAfterwardsIsComposedAsChanged) {
     TMimePart copy;
     copy.Assign(part);
     EXPECT_EQ(copy.PartBody(), part.PartBody());
-    part.PartBody().push_back("extra");
+    std::vector<std::string> extra = part.PartBody();
+    extra.push_back("extra");
+    part.SetPartBody(extra);
     part.ComposeParts();
     ASSERT_FALSE(part.Lines().empty());
     EXPECT_EQ(part.Lines().back(), "extra");
@@ -333,7 +337,7 @@ void ExpectSameTree(TMimeMess& back, const std::string& attachment, const std::s
 TEST(TMimeMessRoundTrip, DecodeMessageGivesTheTreeBack) {
     Built built;
     TMimeMess back;
-    back.Lines() = built.mess.Lines();
+    back.SetLines(built.mess.Lines());
     back.DecodeMessage();
     ExpectSameTree(back, built.attachment, "\r\n");
 }

@@ -125,7 +125,7 @@ TEST(TMimePartTree, ClearKeepsLinesLimitsAndCallback) {
     part.SetConvertCharset(false);
     part.SetMaxLineLength(60);
     part.Lines() = {"kept"};
-    part.PartBody() = {"gone"};
+    part.SetPartBody({"gone"});
     part.DecodedLines() = "gone";
     part.SetOnWalkPart([](TMimePart&) {});
     part.AddSubPart();
@@ -140,6 +140,89 @@ TEST(TMimePartTree, ClearKeepsLinesLimitsAndCallback) {
     EXPECT_THAT(part.Lines(), ElementsAre("kept"));
     EXPECT_EQ(part.MaxLineLength(), 60);
     EXPECT_TRUE(static_cast<bool>(part.OnWalkPart()));
+}
+
+// Every field Assign copies, each set apart from its default; what it leaves (the
+// decoded bytes, the HTML switch, the levels, the callback, the sub-parts) stays.
+TEST(TMimePartTree, AssignCopiesEveryFieldAndLeavesTheRest) {
+    TMimePart source;
+    source.SetPrimary("image");
+    source.SetPrimaryCode(TMimePrimary::MP_MESSAGE);
+    source.SetSecondary("png");
+    source.SetEncoding("base64");
+    source.SetEncodingCode(TMimeEncoding::ME_8BIT);
+    source.SetDefaultCharset("KOI8-R");
+    source.SetCharset("UTF-8");
+    source.SetCharsetCode(TMimeChar::ISO_8859_2);
+    source.SetTargetCharset(TMimeChar::UTF_16);
+    source.SetDescription("desc");
+    source.SetDisposition("inline");
+    source.SetContentID("<id>");
+    source.SetBoundary("bnd");
+    source.SetFileName("f.png");
+    source.Lines() = {"line"};
+    source.SetPartBody({"body"});
+    source.Headers() = {"H: 1"};
+    source.PrePart() = {"pre"};
+    source.PostPart() = {"post"};
+    source.SetMaxLineLength(40);
+    source.SetConvertCharset(false);
+    source.DecodedLines() = "source bytes";
+    source.SetForcedHTMLConvert(true);
+
+    TMimePart target;
+    target.SetSubLevel(2);
+    target.SetMaxSubLevel(5);
+    target.DecodedLines() = "kept";
+    target.SetOnWalkPart([](TMimePart&) {});
+    target.AddSubPart();
+    target.Assign(source);
+    EXPECT_EQ(target.Primary(), "image");
+    EXPECT_EQ(target.PrimaryCode(), TMimePrimary::MP_MESSAGE);
+    EXPECT_EQ(target.Secondary(), "png");
+    EXPECT_EQ(target.Encoding(), "base64");
+    EXPECT_EQ(target.EncodingCode(), TMimeEncoding::ME_8BIT);
+    EXPECT_EQ(target.DefaultCharset(), "KOI8-R");
+    EXPECT_EQ(target.Charset(), "UTF-8");
+    EXPECT_EQ(target.CharsetCode(), TMimeChar::ISO_8859_2);
+    EXPECT_EQ(target.TargetCharset(), TMimeChar::UTF_16);
+    EXPECT_EQ(target.Description(), "desc");
+    EXPECT_EQ(target.Disposition(), "inline");
+    EXPECT_EQ(target.ContentID(), "<id>");
+    EXPECT_EQ(target.Boundary(), "bnd");
+    EXPECT_EQ(target.FileName(), "f.png");
+    EXPECT_THAT(target.Lines(), ElementsAre("line"));
+    EXPECT_THAT(target.PartBody(), ElementsAre("body"));
+    EXPECT_THAT(target.Headers(), ElementsAre("H: 1"));
+    EXPECT_THAT(target.PrePart(), ElementsAre("pre"));
+    EXPECT_THAT(target.PostPart(), ElementsAre("post"));
+    EXPECT_EQ(target.MaxLineLength(), 40);
+    EXPECT_FALSE(target.ConvertCharset());
+
+    EXPECT_EQ(target.DecodedLines(), "kept");
+    EXPECT_FALSE(target.ForcedHTMLConvert());
+    EXPECT_EQ(target.SubLevel(), 2);
+    EXPECT_EQ(target.MaxSubLevel(), 5);
+    EXPECT_TRUE(target.OnWalkPart());
+    EXPECT_EQ(target.GetSubPartCount(), 1);
+}
+
+// A part read by the byte parser keeps each body as one entry with its own line
+// breaks; a copy of it decodes to the same bytes (it once added a CR LF), and knows
+// the UU data inside.
+TEST(TMimePartTree, AssignedCopyOfAByteParsedPartDecodesAsItsSource) {
+    const std::string body = "abc\r\nbegin 644 x\r\nend";
+    TMimePart source;
+    source.DecomposePartsBinary({"Content-Type: text/plain", "Content-Transfer-Encoding: 7bit"}, body.data(),
+                                body.data() + body.size());
+    source.SetConvertCharset(false);
+    TMimePart copy;
+    copy.Assign(source);
+    source.DecodePart();
+    copy.DecodePart();
+    EXPECT_EQ(source.DecodedLines(), body);
+    EXPECT_EQ(copy.DecodedLines(), body);
+    EXPECT_TRUE(copy.AttachInside());
 }
 
 TEST(TMimePartTree, AssignSubPartsCopiesDeeplyWithLevelsOfTheNewParent) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace tandrel::mime {
 namespace {
 
@@ -177,6 +180,53 @@ INSTANTIATE_TEST_SUITE_P(TextUtils, PosCRLFTable,
                                            CrlfCase{"lf", "ab\ncd\r\n", 3, "\n"}, CrlfCase{"cr_at_end", "ab\r", 3, "\r"},
                                            CrlfCase{"crcr", "a\r\rb", 2, "\r"}, CrlfCase{"none", "abc", -1, ""}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+struct SplitCase {
+    const char* Name;
+    std::string Text;
+    std::vector<std::string> CrLf, Any;
+};
+
+class SplitLinesTable : public ::testing::TestWithParam<SplitCase> {};
+// The two rules differ only on a lone CR or LF; a final break adds no empty line.
+TEST_P(SplitLinesTable, CutsAsTheRuleSays) {
+    const auto& c = GetParam();
+    EXPECT_EQ(SplitLines(c.Text, TLineBreak::CrLf), c.CrLf);
+    EXPECT_EQ(SplitLines(c.Text, TLineBreak::Any), c.Any);
+}
+INSTANTIATE_TEST_SUITE_P(
+    TextUtils, SplitLinesTable,
+    ::testing::Values(SplitCase{"empty", "", {}, {}},
+                      SplitCase{"no_break", "abc", {"abc"}, {"abc"}},
+                      SplitCase{"final_crlf", "a\r\nb\r\n", {"a", "b"}, {"a", "b"}},
+                      SplitCase{"only_crlf", "\r\n", {""}, {""}},
+                      SplitCase{"empty_lines", "\r\n\r\nx", {"", "", "x"}, {"", "", "x"}},
+                      SplitCase{"lone_lf", "a\nb", {"a\nb"}, {"a", "b"}},
+                      SplitCase{"lone_cr", "a\rb\r", {"a\rb\r"}, {"a", "b"}},
+                      SplitCase{"lf_cr_is_two", "a\n\rb", {"a\n\rb"}, {"a", "", "b"}},
+                      SplitCase{"cr_before_crlf", "a\r\r\nb", {"a\r", "b"}, {"a", "", "b"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// NextLine tells whether a break ended the line: a text ending in a break has an
+// empty last line after it, which ForEachLine leaves out.
+TEST(TextUtils, NextLineTellsTheBreakAndWhereTheNextLineBegins) {
+    const std::string_view text = "ab\r\nc\r";
+    struct Step {
+        std::size_t From;
+        TLineBreak Rule;
+        std::string_view Line;
+        std::size_t Next;
+        bool Broken;
+    };
+    for (const Step& step : {Step{0, TLineBreak::Any, "ab", 4, true}, Step{4, TLineBreak::Any, "c", 6, true},
+                             Step{6, TLineBreak::Any, "", 6, false}, Step{100, TLineBreak::CrLf, "", 6, false},
+                             Step{4, TLineBreak::CrLf, "c\r", 6, false}}) {
+        const TTextLine line = NextLine(text, step.From, step.Rule);
+        EXPECT_EQ(line.Line, step.Line) << step.From;
+        EXPECT_EQ(line.Next, step.Next) << step.From;
+        EXPECT_EQ(line.Broken, step.Broken) << step.From;
+    }
+}
 
 TEST(TextUtils, NormalizeHeaderJoinsContinuations) {
     const std::vector<std::string> lines = {"Subject: one", "\ttwo ",   " three", "To: x", "  y",

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     Require(GetEmailAddr(ValueOf(mess.Lines(), "To:")) == "cliente@example.com");
 
     TMimeMess back;
-    back.Lines() = mess.Lines();
+    back.SetLines(mess.Lines());
     back.DecodeMessage();
     Require(back.MessagePart().GetSubPartCount() == 1);
     TMimePart& read = *back.MessagePart().GetSubPart(0);

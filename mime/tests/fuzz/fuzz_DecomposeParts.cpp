@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     const std::string_view input(reinterpret_cast<const char*>(Data), Size);
 
     TMimeMess byLines;
-    byLines.Lines() = LinesOf(input);
+    byLines.SetLines(LinesOf(input));
     byLines.DecodeMessage();
     DecodeAll(byLines.MessagePart());
 
