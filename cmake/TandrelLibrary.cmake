@@ -74,10 +74,15 @@ function(tandrel_library name)
 endfunction()
 
 # A libFuzzer executable <name>_<source's name> of tandrel_<name>, built by the target
-# fuzz_targets, and its bounded CTest run labelled "fuzz", started from the seed inputs
-# given after SEEDS. For the <dir>/tests/fuzz.cmake files, inside if(TANDREL_FUZZ).
+# fuzz_targets, and its CTest run labelled "fuzz", started from the seed inputs given after
+# SEEDS and bounded to SECONDS (default 10): the fuzz.cmake files give more time to the
+# parsers of what comes from outside than to codings a few lines long. For the
+# <dir>/tests/fuzz.cmake files, inside if(TANDREL_FUZZ).
 function(tandrel_fuzz_target name source)
-  cmake_parse_arguments(ARG "" "" "SEEDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SECONDS" "SEEDS" ${ARGN})
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 10)
+  endif()
   get_filename_component(fuzz_name ${source} NAME_WE)
   set(target ${name}_${fuzz_name})
   add_executable(${target} ${source})
@@ -94,6 +99,6 @@ function(tandrel_fuzz_target name source)
     set(seeds -seed_inputs=${seeds})
   endif()
   add_test(NAME ${name}.${fuzz_name}
-           COMMAND ${target} -max_total_time=20 -timeout=5 -rss_limit_mb=2048 -max_len=65536 ${seeds})
+           COMMAND ${target} -max_total_time=${ARG_SECONDS} -timeout=5 -rss_limit_mb=2048 -max_len=65536 ${seeds})
   set_tests_properties(${name}.${fuzz_name} PROPERTIES LABELS fuzz TIMEOUT 120)
 endfunction()
