@@ -6,6 +6,29 @@ include(GNUInstallDirs)
 #   <dir>/tests/*Test.cpp  one GoogleTest executable, <name>_tests, label <name>
 #   <dir>/tests/*.cmake    extra test registrations (scripts, servers, fuzzers)
 
+# With TANDREL_PCH, the test executables share one precompiled header: GoogleTest, the
+# standard headers most tests use and the test peers of testing/ (which need nothing of ours).
+# The first executable made precompiles it and the others reuse it, so it is parsed once per
+# build. Every test executable compiles with the same flags (the definitions they add beyond
+# the shared ones appear in none of these headers), which reuse needs.
+function(tandrel_test_pch target)
+  if(NOT TANDREL_PCH)
+    return()
+  endif()
+  get_property(host GLOBAL PROPERTY TANDREL_TEST_PCH_HOST)
+  if(host)
+    target_precompile_headers(${target} REUSE_FROM ${host})
+    return()
+  endif()
+  file(GLOB peers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/testing/*.h)
+  target_precompile_headers(${target} PRIVATE
+    <gtest/gtest.h> <gmock/gmock.h>
+    <algorithm> <chrono> <cstdio> <cstdlib> <filesystem> <fstream> <functional> <memory>
+    <regex> <set> <sstream> <string> <thread> <vector>
+    ${peers})
+  set_property(GLOBAL PROPERTY TANDREL_TEST_PCH_HOST ${target})
+endfunction()
+
 # A GoogleTest executable of the library tandrel_<name>, its tests registered with
 # the given label.
 function(tandrel_test_executable target name label)
@@ -14,6 +37,7 @@ function(tandrel_test_executable target name label)
   target_compile_definitions(${target} PRIVATE
     TANDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TANDREL_PYTHON="${TANDREL_PYTHON}")
+  tandrel_test_pch(${target})
   # Parameterised cases are named by their rows; without NO_PRETTY_VALUES CTest would
   # append each row's value as GoogleTest prints it (often raw bytes) to the name.
   gtest_discover_tests(${target}
