@@ -6,6 +6,41 @@ include(GNUInstallDirs)
 #   <dir>/tests/*Test.cpp  one GoogleTest executable, <name>_tests, label <name>
 #   <dir>/tests/*.cmake    extra test registrations (scripts, servers, fuzzers)
 
+# GCC forgets, for code that comes from a precompiled header, that it lies in a system
+# header, so the warnings its optimiser gives about the standard library's own string copies
+# once inlined into a test (false alarms that it keeps quiet without the precompiled header)
+# reach the test. They are turned off for the test executables that use one.
+function(tandrel_test_pch_warnings target)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wno-array-bounds -Wno-stringop-overflow -Wno-stringop-overread -Wno-restrict)
+  endif()
+endfunction()
+
+# With TANDREL_PCH, the test executables share one precompiled header: GoogleTest, the
+# standard headers most tests use and the test peers of testing/ (which need nothing of ours).
+# The first executable made precompiles it and the others reuse it, so it is parsed once per
+# build. Every test executable compiles with the same flags (the definitions they add beyond
+# the shared ones appear in none of these headers), which reuse needs.
+function(tandrel_test_pch target)
+  if(NOT TANDREL_PCH)
+    return()
+  endif()
+  get_property(host GLOBAL PROPERTY TANDREL_TEST_PCH_HOST)
+  if(host)
+    target_precompile_headers(${target} REUSE_FROM ${host})
+    tandrel_test_pch_warnings(${target})
+    return()
+  endif()
+  file(GLOB peers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/testing/*.h)
+  tandrel_test_pch_warnings(${target})
+  target_precompile_headers(${target} PRIVATE
+    <gtest/gtest.h> <gmock/gmock.h>
+    <algorithm> <chrono> <cstdio> <cstdlib> <filesystem> <fstream> <functional> <memory>
+    <regex> <set> <sstream> <string> <thread> <vector>
+    ${peers})
+  set_property(GLOBAL PROPERTY TANDREL_TEST_PCH_HOST ${target})
+endfunction()
+
 # A GoogleTest executable of the library tandrel_<name>, its tests registered with
 # the given label.
 function(tandrel_test_executable target name label)
@@ -14,6 +49,7 @@ function(tandrel_test_executable target name label)
   target_compile_definitions(${target} PRIVATE
     TANDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TANDREL_PYTHON="${TANDREL_PYTHON}")
+  tandrel_test_pch(${target})
   # Parameterised cases are named by their rows; without NO_PRETTY_VALUES CTest would
   # append each row's value as GoogleTest prints it (often raw bytes) to the name.
   gtest_discover_tests(${target}
@@ -74,10 +110,15 @@ function(tandrel_library name)
 endfunction()
 
 # A libFuzzer executable <name>_<source's name> of tandrel_<name>, built by the target
-# fuzz_targets, and its bounded CTest run labelled "fuzz", started from the seed inputs
-# given after SEEDS. For the <dir>/tests/fuzz.cmake files, inside if(TANDREL_FUZZ).
+# fuzz_targets, and its CTest run labelled "fuzz", started from the seed inputs given after
+# SEEDS and bounded to SECONDS (default 10): the fuzz.cmake files give more time to the
+# parsers of what comes from outside than to codings a few lines long. For the
+# <dir>/tests/fuzz.cmake files, inside if(TANDREL_FUZZ).
 function(tandrel_fuzz_target name source)
-  cmake_parse_arguments(ARG "" "" "SEEDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SECONDS" "SEEDS" ${ARGN})
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 10)
+  endif()
   get_filename_component(fuzz_name ${source} NAME_WE)
   set(target ${name}_${fuzz_name})
   add_executable(${target} ${source})
@@ -94,6 +135,6 @@ function(tandrel_fuzz_target name source)
     set(seeds -seed_inputs=${seeds})
   endif()
   add_test(NAME ${name}.${fuzz_name}
-           COMMAND ${target} -max_total_time=20 -timeout=5 -rss_limit_mb=2048 -max_len=65536 ${seeds})
+           COMMAND ${target} -max_total_time=${ARG_SECONDS} -timeout=5 -rss_limit_mb=2048 -max_len=65536 ${seeds})
   set_tests_properties(${name}.${fuzz_name} PROPERTIES LABELS fuzz TIMEOUT 120)
 endfunction()

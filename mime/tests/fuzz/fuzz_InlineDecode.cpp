@@ -14,6 +14,7 @@
 namespace {
 
 using namespace tandrel::mime;
+using tandrel::support::WithMalformedAsQuestionMarks;
 
 void Require(bool Condition) {
     if (!Condition) std::abort();
