@@ -29,7 +29,7 @@ void EncodesWithinTheLimits(std::string_view Text) {
             Require(end - start <= 75);
         }
     }
-    Require(InlineDecode(encoded, TMimeChar::UTF_8) == support::WithMalformedAsQuestionMarks(Text));
+    Require(InlineDecode(encoded, TMimeChar::UTF_8) == WithMalformedAsQuestionMarks(Text));
 }
 
 }  // namespace
