@@ -57,7 +57,7 @@ QString TProgressoEnvio::Falha(const mail::TMailFailure& falha)
 
 QString TProgressoEnvio::Tentativa(unsigned tentativa) const
 {
-    if (FEtapa != mail::TMailStatus::pmsLoginSMTP || FFalhou)
+    if (FEtapa != mail::TMailStatus::pmsLoginSMTP)
         return FPasso;
     return FPasso + QStringLiteral(" Tentativa %1 de %2...").arg(tentativa).arg(FTentativas);
 }
