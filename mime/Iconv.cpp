@@ -73,7 +73,15 @@ std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::strin
     };
     const char* lastStop = nullptr;
     while (inLeft > 0) {
-        if (step(&in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1)) break;
+        const bool stopped = step(&in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1);
+        // Some of glibc's converters, skipping a rejected sequence, step past the end of
+        // the input: what is left then wraps round. Nothing lies there to convert.
+        if (inLeft > Input.size()) {
+            in = const_cast<char*>(Input.data() + Input.size());
+            inLeft = 0;
+            break;
+        }
+        if (!stopped) break;
         if (errno == E2BIG) {
             grow();
         } else if (errno == EILSEQ && inLeft > 0) {
