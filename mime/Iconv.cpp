@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 
+#include "support/AsciiText.h"
+
 #include <atomic>
 #include <cerrno>
 
@@ -19,6 +21,17 @@ std::string WithSuffix(std::string_view Code, std::string_view Suffix) {
     std::string s(Code);
     s += Suffix;
     return s;
+}
+
+// glibc's ISO-2022-CN-EXT reader reads past the end of its input on a stray
+// shift (one SO byte is enough) and can crash. Text in that charset is read by
+// the ISO-2022-CN reader instead: it knows the same escapes for GB 2312 and
+// CNS 11643 planes 1 and 2, and skips the extension's designations.
+bool NamesIso2022CnExt(std::string_view Code) {
+    std::string name;
+    for (char c : Code.substr(0, Code.find("//")))
+        if (c != '-' && c != '_') name.push_back(support::UpperAscii(c));
+    return name == "ISO2022CNEXT";
 }
 
 }  // namespace
@@ -39,7 +52,7 @@ bool IsIconvloaded() { return Bound.load(std::memory_order_acquire); }
 
 TIconvHandle IconvOpen(std::string_view ToCode, std::string_view FromCode) {
     if (!IsIconvloaded()) return InvalidIconvHandle;
-    const std::string to(ToCode), from(FromCode);
+    const std::string to(ToCode), from(NamesIso2022CnExt(FromCode) ? "ISO-2022-CN" : FromCode);
     return ::iconv_open(to.c_str(), from.c_str());
 }
 
