@@ -13,9 +13,9 @@ namespace {
 // Swallows the operator's input for the whole application while a lookup runs.
 class InputFilter : public QObject {
 public:
-    bool eventFilter(QObject*, QEvent* event) override
+    bool eventFilter(QObject*, QEvent* Event) override
     {
-        switch (event->type()) {
+        switch (Event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
         case QEvent::ShortcutOverride:
@@ -41,17 +41,17 @@ public:
     }
 };
 
-bool EhVerdadeiro(const QString* valor)
+bool EhVerdadeiro(const QString* Valor)
 {
     // The table keeps JSON true as the text "true", so both spellings meet here.
-    return valor && *valor == QLatin1String("true");
+    return Valor && *Valor == QLatin1String("true");
 }
 
-TResultadoCep Avisar(const TAlvosCep& alvos, TResultadoCep resultado)
+TResultadoCep Avisar(const TAlvosCep& Alvos, TResultadoCep Resultado)
 {
-    if (alvos.Mensagem)
-        alvos.Mensagem(MensagemCep(resultado));
-    return resultado;
+    if (Alvos.Mensagem)
+        Alvos.Mensagem(MensagemCep(Resultado));
+    return Resultado;
 }
 
 } // namespace
@@ -65,9 +65,9 @@ QString SomenteNumero(const QString& str)
     return digitos;
 }
 
-QString MensagemCep(TResultadoCep resultado)
+QString MensagemCep(TResultadoCep Resultado)
 {
-    switch (resultado) {
+    switch (Resultado) {
     case TResultadoCep::rcPreenchido:
         return {};
     case TResultadoCep::rcCepInvalido:
@@ -82,37 +82,37 @@ QString MensagemCep(TResultadoCep resultado)
     return {};
 }
 
-TResultadoCep ConsultarCEP(const QString& cep, TDMDados& dados, const TAlvosCep& alvos)
+TResultadoCep ConsultarCEP(const QString& cep, TDMDados& Dados, const TAlvosCep& Alvos)
 {
     const QString digitos = SomenteNumero(cep);
     if (digitos.size() != 8)
-        return Avisar(alvos, TResultadoCep::rcCepInvalido);
+        return Avisar(Alvos, TResultadoCep::rcCepInvalido);
 
-    dados.RESTRequest1().SetResource(digitos + QStringLiteral("/json"));
+    Dados.RESTRequest1().SetResource(digitos + QStringLiteral("/json"));
     {
         TBloqueioEntrada bloqueio;
-        dados.RESTRequest1().Execute();
+        Dados.RESTRequest1().Execute();
     }
 
-    if (dados.RESTResponse1().StatusCode() != 200)
-        return Avisar(alvos, TResultadoCep::rcErroConsulta);
-    const TJsonTable& tabela = dados.MemTable();
+    if (Dados.RESTResponse1().StatusCode() != 200)
+        return Avisar(Alvos, TResultadoCep::rcErroConsulta);
+    const TJsonTable& tabela = Dados.MemTable();
     if (EhVerdadeiro(tabela.FindField(QStringLiteral("erro"))))
-        return Avisar(alvos, TResultadoCep::rcNaoEncontrado);
+        return Avisar(Alvos, TResultadoCep::rcNaoEncontrado);
 
     for (std::size_t i = 0; i < CamposCep.size(); ++i) {
         const QString& valor = tabela.FieldByName(QString::fromLatin1(CamposCep[i]));
-        if (alvos.Campos[i])
-            alvos.Campos[i](valor);
+        if (Alvos.Campos[i])
+            Alvos.Campos[i](valor);
     }
     return TResultadoCep::rcPreenchido;
 }
 
-TResultadoCep ConsultarCEPAoSair(const QString& cep, TDMDados& dados, const TAlvosCep& alvos)
+TResultadoCep ConsultarCEPAoSair(const QString& cep, TDMDados& Dados, const TAlvosCep& Alvos)
 {
     if (SomenteNumero(cep).isEmpty())
-        return Avisar(alvos, TResultadoCep::rcObrigatorio);
-    return ConsultarCEP(cep, dados, alvos);
+        return Avisar(Alvos, TResultadoCep::rcObrigatorio);
+    return ConsultarCEP(cep, Dados, Alvos);
 }
 
 // ---- TBloqueioEntrada ----

@@ -29,7 +29,7 @@ enum class TResultadoCep {
 };
 
 /// The message shown for a result (empty for rcPreenchido).
-QString MensagemCep(TResultadoCep resultado);
+QString MensagemCep(TResultadoCep Resultado);
 
 /// The answer's members read into the boxes, in the order they are filled: street,
 /// complement, district, city, state.
@@ -50,11 +50,11 @@ struct TAlvosCep {
 /// no answer comes or the body is not JSON (no target touched), and
 /// "MemTable: Field '<member>' not found" when a member is missing (earlier targets filled).
 /// While the request runs the application takes no input and shows a busy cursor.
-TResultadoCep ConsultarCEP(const QString& cep, TDMDados& dados, const TAlvosCep& alvos);
+TResultadoCep ConsultarCEP(const QString& cep, TDMDados& Dados, const TAlvosCep& Alvos);
 
 /// What leaving the CEP box does: without any digit "PREENCHIMENTO OBRIGATORIO", else
 /// ConsultarCEP of the text (same errors).
-TResultadoCep ConsultarCEPAoSair(const QString& cep, TDMDados& dados, const TAlvosCep& alvos);
+TResultadoCep ConsultarCEPAoSair(const QString& cep, TDMDados& Dados, const TAlvosCep& Alvos);
 
 /// While alive: the application shows the wait cursor and drops every key, mouse button,
 /// wheel and touch event, but keeps painting and running timers and network. Restores both

@@ -28,62 +28,62 @@ const Column kColumnsShown[TClientesModel::kColumns] = {
     {"cep", "CEP", 80, kCentre, kLeft},
 };
 
-int FieldIndex(const TMemTable& table, const char* name)
+int FieldIndex(const TMemTable& Table, const char* Name)
 {
-    const auto& defs = table.FieldDefs();
+    const auto& defs = Table.FieldDefs();
     for (int i = 0; i < static_cast<int>(defs.size()); ++i)
-        if (defs[i].Name == name)
+        if (defs[i].Name == Name)
             return i;
     return -1;
 }
 
 }  // namespace
 
-TClientesModel::TClientesModel(TMemTable& table, QObject* parent)
-    : QAbstractTableModel(parent), FTable(table)
+TClientesModel::TClientesModel(TMemTable& Table, QObject* Parent)
+    : QAbstractTableModel(Parent), FTable(Table)
 {
     for (int c = 0; c < kColumns; ++c)
-        FFieldIndex[c] = FieldIndex(table, kColumnsShown[c].Field);
+        FFieldIndex[c] = FieldIndex(Table, kColumnsShown[c].Field);
 }
 
-int TClientesModel::ColumnWidth(int column)
+int TClientesModel::ColumnWidth(int Column)
 {
-    return kColumnsShown[column].Width;
+    return kColumnsShown[Column].Width;
 }
 
-int TClientesModel::rowCount(const QModelIndex& parent) const
+int TClientesModel::rowCount(const QModelIndex& Parent) const
 {
-    return parent.isValid() ? 0 : FTable.RecordCount();
+    return Parent.isValid() ? 0 : FTable.RecordCount();
 }
 
-int TClientesModel::columnCount(const QModelIndex& parent) const
+int TClientesModel::columnCount(const QModelIndex& Parent) const
 {
-    return parent.isValid() ? 0 : kColumns;
+    return Parent.isValid() ? 0 : kColumns;
 }
 
-QVariant TClientesModel::data(const QModelIndex& index, int role) const
+QVariant TClientesModel::data(const QModelIndex& Index, int Role) const
 {
-    if (!index.isValid() || index.row() >= FTable.RecordCount() || FFieldIndex[index.column()] < 0)
+    if (!Index.isValid() || Index.row() >= FTable.RecordCount() || FFieldIndex[Index.column()] < 0)
         return {};
-    const int field = FFieldIndex[index.column()];
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(kColumnsShown[index.column()].ValueAlignment);
-    if (role != Qt::DisplayRole)
+    const int field = FFieldIndex[Index.column()];
+    if (Role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kColumnsShown[Index.column()].ValueAlignment);
+    if (Role != Qt::DisplayRole)
         return {};
-    const QString value = QString::fromStdString(FTable.DisplayValue(index.row(), field));
-    if (index.column() == 0 && !value.isEmpty())
+    const QString value = QString::fromStdString(FTable.DisplayValue(Index.row(), field));
+    if (Index.column() == 0 && !value.isEmpty())
         return QStringLiteral("%1").arg(value.toInt(), 4, 10, QLatin1Char('0'));
     return value;
 }
 
-QVariant TClientesModel::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant TClientesModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= kColumns)
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= kColumns)
         return {};
-    if (role == Qt::DisplayRole)
-        return QString::fromUtf8(kColumnsShown[section].Title);
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(kColumnsShown[section].TitleAlignment);
+    if (Role == Qt::DisplayRole)
+        return QString::fromUtf8(kColumnsShown[Section].Title);
+    if (Role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kColumnsShown[Section].TitleAlignment);
     return {};
 }
 

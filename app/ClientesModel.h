@@ -11,18 +11,18 @@ class TMemTable;
 class TClientesModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    /// A model over `table`, which must outlive it and have the customer fields.
-    explicit TClientesModel(TMemTable& table, QObject* parent = nullptr);
+    /// A model over `Table`, which must outlive it and have the customer fields.
+    explicit TClientesModel(TMemTable& Table, QObject* Parent = nullptr);
 
-    /// Width in pixels of column `column` as the grid shows it.
-    static int ColumnWidth(int column);
+    /// Width in pixels of column `Column` as the grid shows it.
+    static int ColumnWidth(int Column);
     /// Number of columns shown.
     static constexpr int kColumns = 6;
 
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    int rowCount(const QModelIndex& Parent = {}) const override;
+    int columnCount(const QModelIndex& Parent = {}) const override;
+    QVariant data(const QModelIndex& Index, int Role) const override;
+    QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
 
     /// Re-reads the table (after any change of its records or view).
     void Reload();

@@ -21,65 +21,65 @@ namespace tandrel::app {
 
 namespace {
 
-std::runtime_error Error(const QString& message)
+std::runtime_error Error(const QString& Message)
 {
-    return std::runtime_error(message.toStdString());
+    return std::runtime_error(Message.toStdString());
 }
 
-QString FieldText(const QJsonValue& value)
+QString FieldText(const QJsonValue& Value)
 {
-    switch (value.type()) {
+    switch (Value.type()) {
     case QJsonValue::Null:
     case QJsonValue::Undefined:
         return {};
     case QJsonValue::String:
-        return value.toString();
+        return Value.toString();
     case QJsonValue::Bool:
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+        return Value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     case QJsonValue::Double:
-        return value.toVariant().toString();
+        return Value.toVariant().toString();
     case QJsonValue::Object:
-        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+        return QString::fromUtf8(QJsonDocument(Value.toObject()).toJson(QJsonDocument::Compact));
     case QJsonValue::Array:
-        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+        return QString::fromUtf8(QJsonDocument(Value.toArray()).toJson(QJsonDocument::Compact));
     }
     return {};
 }
 
-QString CutToFieldSize(QString text)
+QString CutToFieldSize(QString Text)
 {
-    if (text.size() <= TJsonTable::FieldSize)
-        return text;
+    if (Text.size() <= TJsonTable::FieldSize)
+        return Text;
     int size = TJsonTable::FieldSize;
     // Never leave half of a surrogate pair at the end.
-    if (text.at(size - 1).isHighSurrogate())
+    if (Text.at(size - 1).isHighSurrogate())
         --size;
-    text.truncate(size);
-    return text;
+    Text.truncate(size);
+    return Text;
 }
 
-bool IsTransportError(QNetworkReply::NetworkError e)
+bool IsTransportError(QNetworkReply::NetworkError E)
 {
     // Below 200: no connection, or the proxy failed; the HTTP layer answered otherwise.
-    return e != QNetworkReply::NoError && e < QNetworkReply::ContentAccessDenied;
+    return E != QNetworkReply::NoError && E < QNetworkReply::ContentAccessDenied;
 }
 
 } // namespace
 
-QString JoinURL(const QString& baseURL, const QString& resource)
+QString JoinURL(const QString& BaseUrl, const QString& Resource)
 {
     qsizetype start = 0;
-    while (start < resource.size() && resource.at(start) == u'/')
+    while (start < Resource.size() && Resource.at(start) == u'/')
         ++start;
-    QString url = baseURL;
+    QString url = BaseUrl;
     if (!url.endsWith(u'/'))
         url += u'/';
-    return url + resource.mid(start);
+    return url + Resource.mid(start);
 }
 
-QString CharsetOfContentType(const QByteArray& contentType)
+QString CharsetOfContentType(const QByteArray& ContentType)
 {
-    const QList<QByteArray> params = contentType.split(';');
+    const QList<QByteArray> params = ContentType.split(';');
     for (qsizetype i = 1; i < params.size(); ++i) {
         const QByteArray param = params.at(i).trimmed();
         const qsizetype eq = param.indexOf('=');
@@ -93,28 +93,28 @@ QString CharsetOfContentType(const QByteArray& contentType)
     return {};
 }
 
-QString DecodeBody(const QByteArray& body, const QString& charset)
+QString DecodeBody(const QByteArray& Body, const QString& Charset)
 {
-    if (!charset.isEmpty()) {
-        QStringDecoder decoder(charset.toLatin1().constData());
+    if (!Charset.isEmpty()) {
+        QStringDecoder decoder(Charset.toLatin1().constData());
         if (decoder.isValid())
-            return decoder.decode(body);
+            return decoder.decode(Body);
         // A Qt without ICU knows only the Unicode encodings and Latin-1; the MIME
         // library knows the charsets mail names. It reads names it does not know as
         // Latin-1, which Qt knows by its usual names, so that answer means "unknown".
-        const mime::TMimeChar known = mime::GetCPFromID(charset.toStdString());
+        const mime::TMimeChar known = mime::GetCPFromID(Charset.toStdString());
         if (known != mime::TMimeChar::ISO_8859_1)
             return QString::fromStdString(
-                mime::CharsetConversion(std::string(body.constData(), std::size_t(body.size())), known,
+                mime::CharsetConversion(std::string(Body.constData(), std::size_t(Body.size())), known,
                                         mime::TMimeChar::UTF_8));
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
-    return utf8.decode(body);
+    return utf8.decode(Body);
 }
 
 // ---- TJsonTable ----
 
-TJsonTable::TJsonTable(QString name) : FName(std::move(name)) {}
+TJsonTable::TJsonTable(QString Name) : FName(std::move(Name)) {}
 
 void TJsonTable::Clear()
 {
@@ -122,10 +122,10 @@ void TJsonTable::Clear()
     FHasRecord = false;
 }
 
-void TJsonTable::Fill(const QJsonObject& object)
+void TJsonTable::Fill(const QJsonObject& Object)
 {
     Clear();
-    for (auto it = object.begin(); it != object.end(); ++it)
+    for (auto it = Object.begin(); it != Object.end(); ++it)
         FFields.emplace_back(it.key(), CutToFieldSize(FieldText(it.value())));
     FHasRecord = true;
 }
@@ -138,34 +138,34 @@ QStringList TJsonTable::FieldNames() const
     return names;
 }
 
-const QString* TJsonTable::FindField(const QString& fieldName) const
+const QString* TJsonTable::FindField(const QString& FieldName) const
 {
     for (const auto& field : FFields)
-        if (field.first.compare(fieldName, Qt::CaseInsensitive) == 0)
+        if (field.first.compare(FieldName, Qt::CaseInsensitive) == 0)
             return &field.second;
     return nullptr;
 }
 
-const QString& TJsonTable::FieldByName(const QString& fieldName) const
+const QString& TJsonTable::FieldByName(const QString& FieldName) const
 {
-    if (const QString* value = FindField(fieldName))
+    if (const QString* value = FindField(FieldName))
         return *value;
-    throw Error(QStringLiteral("%1: Field '%2' not found").arg(FName, fieldName));
+    throw Error(QStringLiteral("%1: Field '%2' not found").arg(FName, FieldName));
 }
 
 // ---- TRestResponse ----
 
-void TRestResponse::SetAnswer(int statusCode, QByteArray contentType, QString content)
+void TRestResponse::SetAnswer(int StatusCode, QByteArray ContentType, QString Content)
 {
-    FStatusCode = statusCode;
-    FContentType = std::move(contentType);
-    FContent = std::move(content);
+    FStatusCode = StatusCode;
+    FContentType = std::move(ContentType);
+    FContent = std::move(Content);
 }
 
 // ---- TRestClient ----
 
-TRestClient::TRestClient(QString baseURL)
-    : FBaseURL(std::move(baseURL)),
+TRestClient::TRestClient(QString BaseUrl)
+    : FBaseURL(std::move(BaseUrl)),
       FAccept(QStringLiteral("application/json, text/plain; q=0.9, text/html;q=0.8,")),
       FAcceptCharset(QStringLiteral("utf-8, *;q=0.8")),
       FManager(std::make_unique<QNetworkAccessManager>())
@@ -176,8 +176,8 @@ TRestClient::~TRestClient() = default;
 
 // ---- TRestRequest ----
 
-TRestRequest::TRestRequest(TRestClient& client, TRestResponse& response)
-    : FClient(client), FResponse(response)
+TRestRequest::TRestRequest(TRestClient& Client, TRestResponse& Response)
+    : FClient(Client), FResponse(Response)
 {
 }
 
@@ -230,9 +230,9 @@ void TRestRequest::Execute()
 
 // ---- TRestResponseDataSetAdapter ----
 
-TRestResponseDataSetAdapter::TRestResponseDataSetAdapter(const TRestResponse& response,
-                                                         TJsonTable& dataset)
-    : FResponse(response), FDataset(dataset)
+TRestResponseDataSetAdapter::TRestResponseDataSetAdapter(const TRestResponse& Response,
+                                                         TJsonTable& Dataset)
+    : FResponse(Response), FDataset(Dataset)
 {
 }
 
@@ -252,12 +252,12 @@ void TRestResponseDataSetAdapter::Refresh()
 
 // ---- TDMDados ----
 
-TDMDados::TDMDados(QString baseURL, int timeout)
-    : FRESTClient1(std::move(baseURL)),
+TDMDados::TDMDados(QString BaseUrl, int Timeout)
+    : FRESTClient1(std::move(BaseUrl)),
       FRESTRequest1(FRESTClient1, FRESTResponse1),
       FRESTResponseDataSetAdapter1(FRESTResponse1, FMemTable)
 {
-    FRESTRequest1.SetTimeout(timeout);
+    FRESTRequest1.SetTimeout(Timeout);
     FRESTRequest1.SetOnAfterExecute([this] { FRESTResponseDataSetAdapter1.Refresh(); });
 }
 

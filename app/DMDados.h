@@ -18,13 +18,13 @@ namespace tandrel::app {
 
 /// Joins a base URL and a resource: one "/" between them, added only when the base does not
 /// end with one; "/" characters at the start of the resource are dropped. Never fails.
-QString JoinURL(const QString& baseURL, const QString& resource);
+QString JoinURL(const QString& BaseUrl, const QString& Resource);
 
 /// Text of the character set named by a Content-Type header value ("" when it names none).
-QString CharsetOfContentType(const QByteArray& contentType);
+QString CharsetOfContentType(const QByteArray& ContentType);
 
 /// Decodes a body by the named character set; an empty or unknown name decodes as UTF-8.
-QString DecodeBody(const QByteArray& body, const QString& charset);
+QString DecodeBody(const QByteArray& Body, const QString& Charset);
 
 /// The lookup's in-memory table (`MemTable`): text fields filled from a JSON answer. Holds at most one record
 /// (the answer's object); that record is always the current one.
@@ -33,8 +33,8 @@ public:
     /// Longest text a field keeps, in UTF-16 units; longer values are cut.
     static constexpr int FieldSize = 255;
 
-    /// `name` is the table's name, put in front of its error messages.
-    explicit TJsonTable(QString name = QStringLiteral("MemTable"));
+    /// `Name` is the table's name, put in front of its error messages.
+    explicit TJsonTable(QString Name = QStringLiteral("MemTable"));
 
     /// The table's name.
     const QString& Name() const { return FName; }
@@ -43,7 +43,7 @@ public:
     void Clear();
     /// Replaces fields and record by the object's members, in name order: strings as
     /// their text, null as empty, objects and arrays as compact JSON, other values as text.
-    void Fill(const QJsonObject& object);
+    void Fill(const QJsonObject& Object);
 
     /// Number of records: 1 after a fill, 0 after a clear.
     int RecordCount() const { return FHasRecord ? 1 : 0; }
@@ -51,10 +51,10 @@ public:
     QStringList FieldNames() const;
     /// The current record's value of the field, matched without regard to letter case;
     /// nullptr when there is no such field.
-    const QString* FindField(const QString& fieldName) const;
+    const QString* FindField(const QString& FieldName) const;
     /// As FindField, but a missing field throws std::runtime_error
     /// "<table name>: Field '<name>' not found".
-    const QString& FieldByName(const QString& fieldName) const;
+    const QString& FieldByName(const QString& FieldName) const;
 
 private:
     QString FName;
@@ -73,7 +73,7 @@ public:
     const QByteArray& ContentType() const { return FContentType; }
 
     /// Replaces the answer held.
-    void SetAnswer(int statusCode, QByteArray contentType, QString content);
+    void SetAnswer(int StatusCode, QByteArray ContentType, QString Content);
 
 private:
     int FStatusCode = 0;
@@ -84,24 +84,24 @@ private:
 /// The HTTP client: base URL, the headers sent with every request and the connection pool.
 class TRestClient {
 public:
-    /// `baseURL` is where every resource is looked up.
-    explicit TRestClient(QString baseURL);
+    /// `BaseUrl` is where every resource is looked up.
+    explicit TRestClient(QString BaseUrl);
     ~TRestClient();
     TRestClient(const TRestClient&) = delete;
     TRestClient& operator=(const TRestClient&) = delete;
 
     const QString& BaseURL() const { return FBaseURL; }
-    void SetBaseURL(QString v) { FBaseURL = std::move(v); }
+    void SetBaseURL(QString V) { FBaseURL = std::move(V); }
     /// The Accept header sent with every request.
     const QString& Accept() const { return FAccept; }
-    void SetAccept(QString v) { FAccept = std::move(v); }
+    void SetAccept(QString V) { FAccept = std::move(V); }
     /// The Accept-Charset header sent with every request.
     const QString& AcceptCharset() const { return FAcceptCharset; }
-    void SetAcceptCharset(QString v) { FAcceptCharset = std::move(v); }
+    void SetAcceptCharset(QString V) { FAcceptCharset = std::move(V); }
     /// When false (the default here) an answer of status 500 or above is an answer like any
     /// other; when true it throws std::runtime_error with the status line.
     bool RaiseExceptionOn500() const { return FRaiseExceptionOn500; }
-    void SetRaiseExceptionOn500(bool v) { FRaiseExceptionOn500 = v; }
+    void SetRaiseExceptionOn500(bool V) { FRaiseExceptionOn500 = V; }
 
     /// The network access of this client (created with it, needs a Qt application object).
     QNetworkAccessManager& Manager() { return *FManager; }
@@ -120,19 +120,19 @@ public:
     /// Default limit for connecting and for reading, in milliseconds.
     static constexpr int DefaultTimeout = 30000;
 
-    TRestRequest(TRestClient& client, TRestResponse& response);
+    TRestRequest(TRestClient& Client, TRestResponse& Response);
 
     const QString& Resource() const { return FResource; }
-    void SetResource(QString v) { FResource = std::move(v); }
+    void SetResource(QString V) { FResource = std::move(V); }
     /// Longest wait, in ms, for the connection and for each piece of the answer.
     int Timeout() const { return FTimeout; }
-    void SetTimeout(int v) { FTimeout = v; }
+    void SetTimeout(int V) { FTimeout = V; }
     /// Whether redirects are followed (true by default).
     bool HandleRedirects() const { return FHandleRedirects; }
-    void SetHandleRedirects(bool v) { FHandleRedirects = v; }
+    void SetHandleRedirects(bool V) { FHandleRedirects = V; }
     /// Called after every answer, before Execute returns; its exceptions leave Execute.
     const std::function<void()>& OnAfterExecute() const { return FOnAfterExecute; }
-    void SetOnAfterExecute(std::function<void()> v) { FOnAfterExecute = std::move(v); }
+    void SetOnAfterExecute(std::function<void()> V) { FOnAfterExecute = std::move(V); }
 
     /// Sends the GET of JoinURL(base URL, resource) and waits for the answer in a local event
     /// loop (the application keeps painting; blocking input is the caller's business). Any
@@ -154,7 +154,7 @@ private:
 /// Turns the response's JSON body into the table's record.
 class TRestResponseDataSetAdapter {
 public:
-    TRestResponseDataSetAdapter(const TRestResponse& response, TJsonTable& dataset);
+    TRestResponseDataSetAdapter(const TRestResponse& Response, TJsonTable& Dataset);
 
     /// Rebuilds the table from the response: an empty body leaves the table empty, a JSON
     /// object fills one record, any other JSON leaves it empty. A body that is not JSON
@@ -172,9 +172,9 @@ public:
     /// The public service answering "<base>/<8 digits>/json".
     static constexpr const char* DefaultBaseURL = "http://viacep.com.br/ws/";
 
-    /// Builds every component with its settings; `baseURL` and `timeout` (ms) exist for tests.
-    explicit TDMDados(QString baseURL = QString::fromLatin1(DefaultBaseURL),
-                      int timeout = TRestRequest::DefaultTimeout);
+    /// Builds every component with its settings; `BaseUrl` and `Timeout` (ms) exist for tests.
+    explicit TDMDados(QString BaseUrl = QString::fromLatin1(DefaultBaseURL),
+                      int Timeout = TRestRequest::DefaultTimeout);
     TDMDados(const TDMDados&) = delete;
     TDMDados& operator=(const TDMDados&) = delete;
 

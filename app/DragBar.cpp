@@ -5,11 +5,11 @@
 
 namespace tandrel::app {
 
-void TDragBar::mousePressEvent(QMouseEvent* event)
+void TDragBar::mousePressEvent(QMouseEvent* Event)
 {
     if (QWindow* handle = window()->windowHandle())
         handle->startSystemMove();
-    event->accept();
+    Event->accept();
 }
 
 }  // namespace tandrel::app

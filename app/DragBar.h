@@ -10,7 +10,7 @@ public:
     using QFrame::QFrame;
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
 };
 
 }  // namespace tandrel::app

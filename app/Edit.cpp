@@ -6,14 +6,14 @@
 
 namespace tandrel::app {
 
-TEdit::TEdit(QWidget* parent) : QLineEdit(parent)
+TEdit::TEdit(QWidget* Parent) : QLineEdit(Parent)
 {
     connect(this, &QLineEdit::textChanged, this, [this] { ApplyCharCase(); });
 }
 
-void TEdit::SetCharCase(TEditCharCase value)
+void TEdit::SetCharCase(TEditCharCase Value)
 {
-    FCharCase = value;
+    FCharCase = Value;
     ApplyCharCase();
 }
 
@@ -34,21 +34,21 @@ void TEdit::ApplyCharCase()
     setModified(modified);
 }
 
-void TEdit::focusInEvent(QFocusEvent* event)
+void TEdit::focusInEvent(QFocusEvent* Event)
 {
-    QLineEdit::focusInEvent(event);
+    QLineEdit::focusInEvent(Event);
     FHasFocus = true;
 }
 
-void TEdit::focusOutEvent(QFocusEvent* event)
+void TEdit::focusOutEvent(QFocusEvent* Event)
 {
-    QLineEdit::focusOutEvent(event);
+    QLineEdit::focusOutEvent(Event);
     // A box that takes the focus back from its own exit check makes the box it was
     // leaving for lose a focus it never received; that is no exit.
     const bool hadFocus = std::exchange(FHasFocus, false);
     // Only the operator leaves a box: the window losing the activation (a message box,
     // another program) or the program moving the focus (a page change) is no exit.
-    const auto reason = event->reason();
+    const auto reason = Event->reason();
     if (!hadFocus
         || (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason
             && reason != Qt::MouseFocusReason && reason != Qt::ShortcutFocusReason))

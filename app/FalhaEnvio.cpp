@@ -25,10 +25,10 @@ struct TPasso {
     const char* Fazendo;
 };
 
-TPasso PassoDe(mail::TMailFailureStep passo)
+TPasso PassoDe(mail::TMailFailureStep Passo)
 {
     using enum mail::TMailFailureStep;
-    switch (passo) {
+    switch (Passo) {
     case mfsNone:
         return {"erro desconhecido", nullptr};
     case mfsServer:
@@ -70,9 +70,9 @@ TPasso PassoDe(mail::TMailFailureStep passo)
 
 // Text from the server or the network on one line: control characters become blanks,
 // runs of blanks one, and a very long text is cut.
-QString UmaLinha(const std::string& texto)
+QString UmaLinha(const std::string& Texto)
 {
-    QString linha = QString::fromUtf8(texto);
+    QString linha = QString::fromUtf8(Texto);
     for (QChar& c : linha)
         if (c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
@@ -82,18 +82,18 @@ QString UmaLinha(const std::string& texto)
     return linha;
 }
 
-QString EntreParenteses(const std::string& texto)
+QString EntreParenteses(const std::string& Texto)
 {
-    const QString linha = UmaLinha(texto);
+    const QString linha = UmaLinha(Texto);
     return linha.isEmpty() ? QString() : QStringLiteral(" (") + linha + QLatin1Char(')');
 }
 
-// The network's error while doing `fazendo`.
-QString ErroDeRede(const mail::TMailFailure& falha, const QString& fazendo)
+// The network's error while doing `Fazendo`.
+QString ErroDeRede(const mail::TMailFailure& Falha, const QString& Fazendo)
 {
-    switch (falha.SocketError) {
+    switch (Falha.SocketError) {
     case kTempoEsgotado:
-        return QStringLiteral("tempo esgotado ") + fazendo;
+        return QStringLiteral("tempo esgotado ") + Fazendo;
     case kConexaoRecusada:
         return QStringLiteral("o servidor recusou a conexão");
     case kHostNaoEncontrado:
@@ -102,51 +102,51 @@ QString ErroDeRede(const mail::TMailFailure& falha, const QString& fazendo)
         return QStringLiteral("servidor não encontrado");
     case kConexaoAbortada:
     case kConexaoReiniciada:
-        return QStringLiteral("a conexão caiu ") + fazendo;
+        return QStringLiteral("a conexão caiu ") + Fazendo;
     case kConexaoEncerrada:
-        return QStringLiteral("o servidor encerrou a conexão ") + fazendo;
+        return QStringLiteral("o servidor encerrou a conexão ") + Fazendo;
     case kFalhaTls:
-        return QStringLiteral("falha na conexão segura ") + fazendo + EntreParenteses(falha.SocketErrorDesc);
+        return QStringLiteral("falha na conexão segura ") + Fazendo + EntreParenteses(Falha.SocketErrorDesc);
     default:
-        return QStringLiteral("erro de rede ") + fazendo +
-               EntreParenteses(std::to_string(falha.SocketError) + " " + falha.SocketErrorDesc);
+        return QStringLiteral("erro de rede ") + Fazendo +
+               EntreParenteses(std::to_string(Falha.SocketError) + " " + Falha.SocketErrorDesc);
     }
 }
 
-QString Causa(const mail::TMailFailure& falha)
+QString Causa(const mail::TMailFailure& Falha)
 {
-    const TPasso passo = PassoDe(falha.Step);
+    const TPasso passo = PassoDe(Falha.Step);
     const QString recusa = QString::fromUtf8(passo.Recusa);
     if (passo.Fazendo == nullptr)
         return recusa;
     const QString fazendo = QString::fromUtf8(passo.Fazendo);
-    if (falha.Step == mail::TMailFailureStep::mfsCertificate)
-        return recusa + EntreParenteses(falha.SocketErrorDesc);
-    if (falha.SocketError != 0)
-        return ErroDeRede(falha, fazendo);
+    if (Falha.Step == mail::TMailFailureStep::mfsCertificate)
+        return recusa + EntreParenteses(Falha.SocketErrorDesc);
+    if (Falha.SocketError != 0)
+        return ErroDeRede(Falha, fazendo);
     // Code 0: no reply, or a refusal the client made itself; it is no server's refusal.
-    if (falha.ResultCode == 0)
-        return QStringLiteral("falha ") + fazendo + EntreParenteses(falha.ResultString);
-    return recusa + EntreParenteses(falha.ResultString);
+    if (Falha.ResultCode == 0)
+        return QStringLiteral("falha ") + fazendo + EntreParenteses(Falha.ResultString);
+    return recusa + EntreParenteses(Falha.ResultString);
 }
 
 }  // namespace
 
-QString TextoFalhaEnvio(const mail::TMailFailure& falha)
+QString TextoFalhaEnvio(const mail::TMailFailure& Falha)
 {
-    return QStringLiteral("Falha ao enviar o e-mail: ") + Causa(falha);
+    return QStringLiteral("Falha ao enviar o e-mail: ") + Causa(Falha);
 }
 
-QString PerguntaCertificado(const mail::TCertificateQuestion& pergunta)
+QString PerguntaCertificado(const mail::TCertificateQuestion& Pergunta)
 {
-    const QString host = QString::fromUtf8(pergunta.Host);
+    const QString host = QString::fromUtf8(Pergunta.Host);
     // Thirty-two pairs in two lines of sixteen: each half fits the box.
-    const QString digital = QString::fromUtf8(pergunta.Fingerprint);
+    const QString digital = QString::fromUtf8(Pergunta.Fingerprint);
     const qsizetype meio = digital.size() / 2 + 1;
     return QStringLiteral("O certificado do servidor de e-mail \"%1\" não pôde ser verificado:\n%2\n\n"
                           "Impressão digital SHA-256 do certificado:\n%3\n%4\n\n"
                           "Confiar neste certificado para \"%1\" até o programa ser fechado?")
-        .arg(host, UmaLinha(pergunta.Reason), digital.left(meio - 1), digital.mid(meio));
+        .arg(host, UmaLinha(Pergunta.Reason), digital.left(meio - 1), digital.mid(meio));
 }
 
 }  // namespace tandrel::app

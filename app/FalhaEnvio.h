@@ -14,10 +14,10 @@ namespace tandrel::app {
 /// that failed and the server's reply ("o servidor recusou o destinatário (550 5.1.1 ...)")
 /// or the network's error ("tempo esgotado ao conectar"). The server's text is kept to one
 /// line, without control characters, cut when very long.
-QString TextoFalhaEnvio(const mail::TMailFailure& falha);
+QString TextoFalhaEnvio(const mail::TMailFailure& Falha);
 
 /// The question about a certificate that failed the check: the host, OpenSSL's reason,
 /// the SHA-256 fingerprint, and whether to trust it for that host until the program ends.
-QString PerguntaCertificado(const mail::TCertificateQuestion& pergunta);
+QString PerguntaCertificado(const mail::TCertificateQuestion& Pergunta);
 
 }  // namespace tandrel::app

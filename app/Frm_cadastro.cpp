@@ -40,9 +40,9 @@ std::vector<TFieldDef> ClienteFieldDefs()
             {"id_cliente", ftInteger, 0}, {"numero", ftString, 4}};
 }
 
-TFrm_cadastro::TFrm_cadastro(TMessages& messages, TClock today, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      FMessages(messages),
+TFrm_cadastro::TFrm_cadastro(TMessages& Messages, TClock Today, QWidget* Parent)
+    : QWidget(Parent, Qt::Window | Qt::FramelessWindowHint),
+      FMessages(Messages),
       FMTClientes("MTClientes", ClienteFieldDefs()),
       FMailSender1(std::make_unique<mail::TMailSender>())
 {
@@ -66,7 +66,7 @@ TFrm_cadastro::TFrm_cadastro(TMessages& messages, TClock today, QWidget* parent)
     ConnectHandlers();
     if (const QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
-    FormCreate(std::move(today));
+    FormCreate(std::move(Today));
 }
 
 TFrm_cadastro::~TFrm_cadastro()
@@ -98,29 +98,29 @@ void TFrm_cadastro::ConnectHandlers()
     ConnectExit(ed_cep, &TFrm_cadastro::ed_cepExit);
 
     connect(GridClientes->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                if (!FSyncingGrid && current.isValid())
-                    FMTClientes.SetRecNo(current.row());
+            [this](const QModelIndex& Current) {
+                if (!FSyncingGrid && Current.isValid())
+                    FMTClientes.SetRecNo(Current.row());
             });
     FMTClientes.SetOnDataChange([this] { TableChanged(); });
 }
 
-void TFrm_cadastro::Connect(QAbstractButton* button, void (TFrm_cadastro::*handler)())
+void TFrm_cadastro::Connect(QAbstractButton* Button, void (TFrm_cadastro::*Handler)())
 {
-    connect(button, &QAbstractButton::clicked, this,
-            [this, handler] { RunAction(FMessages, [this, handler] { (this->*handler)(); }); });
+    connect(Button, &QAbstractButton::clicked, this,
+            [this, Handler] { RunAction(FMessages, [this, Handler] { (this->*Handler)(); }); });
 }
 
-void TFrm_cadastro::ConnectExit(TEdit* box, void (TFrm_cadastro::*handler)())
+void TFrm_cadastro::ConnectExit(TEdit* Box, void (TFrm_cadastro::*Handler)())
 {
-    box->SetOnExit(
-        [this, handler] { RunAction(FMessages, [this, handler] { (this->*handler)(); }); });
+    Box->SetOnExit(
+        [this, Handler] { RunAction(FMessages, [this, Handler] { (this->*Handler)(); }); });
 }
 
-void TFrm_cadastro::ShowPage(QWidget* page, bool menuEnabled)
+void TFrm_cadastro::ShowPage(QWidget* Page, bool MenuEnabled)
 {
-    pnl_menu_left->setEnabled(menuEnabled);
-    pgcclientes->setCurrentWidget(page);
+    pnl_menu_left->setEnabled(MenuEnabled);
+    pgcclientes->setCurrentWidget(Page);
 }
 
 void TFrm_cadastro::TableChanged()
@@ -144,27 +144,27 @@ void TFrm_cadastro::SelectCurrentRow()
 
 // --- start and stop ----------------------------------------------------------
 
-void TFrm_cadastro::FormCreate(TClock today)
+void TFrm_cadastro::FormCreate(TClock Today)
 {
     FMTClientes.Open();
     Fcampos_cad.clear();
     Fvcontador = 1;
-    Fvdata_arq_xml = data_arq_xml(today());
+    Fvdata_arq_xml = data_arq_xml(Today());
     EsconderAbas(pgcclientes);
     ShowPage(tbs_dados, true);
 }
 
-void TFrm_cadastro::EsconderAbas(QStackedWidget* pageControl)
+void TFrm_cadastro::EsconderAbas(QStackedWidget* PageControl)
 {
     // A stacked widget draws no tabs: only the first page needs showing.
-    if (pageControl->count() > 0)
-        pageControl->setCurrentIndex(0);
+    if (PageControl->count() > 0)
+        PageControl->setCurrentIndex(0);
 }
 
-void TFrm_cadastro::closeEvent(QCloseEvent* event)
+void TFrm_cadastro::closeEvent(QCloseEvent* Event)
 {
     FMTClientes.Close();
-    event->accept();
+    Event->accept();
 }
 
 QStringList TFrm_cadastro::mm_dados_lines() const
@@ -453,8 +453,8 @@ void TFrm_cadastro::MailSender1CertificateQuestion(const mail::TMailSender&,
 
 TAlvosCep TFrm_cadastro::AlvosCep()
 {
-    const auto into = [](TEdit* box) { return [box](const QString& text) { box->setText(text); }; };
-    return {[this](const QString& text) { FMessages.ShowMessage(text.toStdString()); },
+    const auto into = [](TEdit* Box) { return [Box](const QString& Text) { Box->setText(Text); }; };
+    return {[this](const QString& Text) { FMessages.ShowMessage(Text.toStdString()); },
             {into(ed_logradouro), into(ed_complemento), into(ed_bairro), into(ed_cidade),
              into(ed_uf)}};
 }

@@ -44,14 +44,14 @@ public:
     using TClock = std::function<QDate()>;
 
     /// Creates the window (not shown), its controls and its empty customer table.
-    /// `messages` shows every message and error and must outlive the window.
-    explicit TFrm_cadastro(TMessages& messages, TClock today = &QDate::currentDate,
-                           QWidget* parent = nullptr);
+    /// `Messages` shows every message and error and must outlive the window.
+    explicit TFrm_cadastro(TMessages& Messages, TClock Today = &QDate::currentDate,
+                           QWidget* Parent = nullptr);
     ~TFrm_cadastro() override;
 
     /// The postal-code lookup's container; while null, the CEP box and its button look
     /// nothing up. Not owned; must outlive the window or be reset first.
-    void SetDMDados(TDMDados* value) { FDMDados = value; }
+    void SetDMDados(TDMDados* Value) { FDMDados = Value; }
     TDMDados* DMDados() const { return FDMDados; }
 
     /// Editing mode of the registration page: "I", "A" or empty.
@@ -101,11 +101,11 @@ public:
     mail::TMailSender& MailSender1() { return *FMailSender1; }
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
+    void closeEvent(QCloseEvent* Event) override;
 
 private:
-    void FormCreate(TClock today);
-    void EsconderAbas(QStackedWidget* pageControl);
+    void FormCreate(TClock Today);
+    void EsconderAbas(QStackedWidget* PageControl);
     void inserir_cliente();
     void alterar_cliente();
     void mostrar_dados();
@@ -133,9 +133,9 @@ private:
     /// Connects each button and exit hook to its handler, run inside the default error
     /// display, and the grid to the customer table.
     void ConnectHandlers();
-    void Connect(QAbstractButton* button, void (TFrm_cadastro::*handler)());
-    void ConnectExit(TEdit* box, void (TFrm_cadastro::*handler)());
-    void ShowPage(QWidget* page, bool menuEnabled);
+    void Connect(QAbstractButton* Button, void (TFrm_cadastro::*Handler)());
+    void ConnectExit(TEdit* Box, void (TFrm_cadastro::*Handler)());
+    void ShowPage(QWidget* Page, bool MenuEnabled);
     void TableChanged();
     void SelectCurrentRow();
 

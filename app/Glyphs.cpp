@@ -8,12 +8,12 @@ namespace tandrel::app {
 
 namespace {
 
-void Paint(QPainter& p, TGlyph glyph)
+void Paint(QPainter& P, TGlyph Glyph)
 {
-    switch (glyph) {
+    switch (Glyph) {
     case TGlyph::Add:
-        p.drawLine(QPointF(10, 3), QPointF(10, 17));
-        p.drawLine(QPointF(3, 10), QPointF(17, 10));
+        P.drawLine(QPointF(10, 3), QPointF(10, 17));
+        P.drawLine(QPointF(3, 10), QPointF(17, 10));
         break;
     case TGlyph::Edit: {
         QPainterPath pencil;
@@ -23,62 +23,62 @@ void Paint(QPainter& p, TGlyph glyph)
         pencil.lineTo(17, 6);
         pencil.lineTo(8, 15);
         pencil.closeSubpath();
-        p.drawPath(pencil);
+        P.drawPath(pencil);
         break;
     }
     case TGlyph::Remove:
-        p.drawRect(QRectF(5, 6, 10, 11));
-        p.drawLine(QPointF(3, 5), QPointF(17, 5));
-        p.drawLine(QPointF(8, 3), QPointF(12, 3));
-        p.drawLine(QPointF(8.5, 9), QPointF(8.5, 14));
-        p.drawLine(QPointF(11.5, 9), QPointF(11.5, 14));
+        P.drawRect(QRectF(5, 6, 10, 11));
+        P.drawLine(QPointF(3, 5), QPointF(17, 5));
+        P.drawLine(QPointF(8, 3), QPointF(12, 3));
+        P.drawLine(QPointF(8.5, 9), QPointF(8.5, 14));
+        P.drawLine(QPointF(11.5, 9), QPointF(11.5, 14));
         break;
     case TGlyph::Print:
-        p.drawRect(QRectF(3, 8, 14, 6));
-        p.drawRect(QRectF(6, 3, 8, 5));
-        p.drawRect(QRectF(6, 12, 8, 5));
+        P.drawRect(QRectF(3, 8, 14, 6));
+        P.drawRect(QRectF(6, 3, 8, 5));
+        P.drawRect(QRectF(6, 12, 8, 5));
         break;
     case TGlyph::Settings:
-        p.drawEllipse(QPointF(10, 10), 3, 3);
+        P.drawEllipse(QPointF(10, 10), 3, 3);
         for (int i = 0; i < 8; ++i) {
-            p.save();
-            p.translate(10, 10);
-            p.rotate(45.0 * i);
-            p.drawLine(QPointF(0, 5), QPointF(0, 7.5));
-            p.restore();
+            P.save();
+            P.translate(10, 10);
+            P.rotate(45.0 * i);
+            P.drawLine(QPointF(0, 5), QPointF(0, 7.5));
+            P.restore();
         }
-        p.drawEllipse(QPointF(10, 10), 5, 5);
+        P.drawEllipse(QPointF(10, 10), 5, 5);
         break;
     case TGlyph::Exit:
-        p.drawRect(QRectF(3, 3, 8, 14));
-        p.drawLine(QPointF(8, 10), QPointF(17, 10));
-        p.drawLine(QPointF(14, 7), QPointF(17, 10));
-        p.drawLine(QPointF(14, 13), QPointF(17, 10));
+        P.drawRect(QRectF(3, 3, 8, 14));
+        P.drawLine(QPointF(8, 10), QPointF(17, 10));
+        P.drawLine(QPointF(14, 7), QPointF(17, 10));
+        P.drawLine(QPointF(14, 13), QPointF(17, 10));
         break;
     case TGlyph::Save:
-        p.drawLine(QPointF(3, 10), QPointF(8, 15));
-        p.drawLine(QPointF(8, 15), QPointF(17, 5));
+        P.drawLine(QPointF(3, 10), QPointF(8, 15));
+        P.drawLine(QPointF(8, 15), QPointF(17, 5));
         break;
     case TGlyph::Cancel:
     case TGlyph::Clear:
-        p.drawLine(QPointF(5, 5), QPointF(15, 15));
-        p.drawLine(QPointF(15, 5), QPointF(5, 15));
+        P.drawLine(QPointF(5, 5), QPointF(15, 15));
+        P.drawLine(QPointF(15, 5), QPointF(5, 15));
         break;
     case TGlyph::Back:
-        p.drawLine(QPointF(3, 10), QPointF(17, 10));
-        p.drawLine(QPointF(3, 10), QPointF(8, 5));
-        p.drawLine(QPointF(3, 10), QPointF(8, 15));
+        P.drawLine(QPointF(3, 10), QPointF(17, 10));
+        P.drawLine(QPointF(3, 10), QPointF(8, 5));
+        P.drawLine(QPointF(3, 10), QPointF(8, 15));
         break;
     case TGlyph::Search:
-        p.drawEllipse(QPointF(8, 8), 5, 5);
-        p.drawLine(QPointF(12, 12), QPointF(17, 17));
+        P.drawEllipse(QPointF(8, 8), 5, 5);
+        P.drawLine(QPointF(12, 12), QPointF(17, 17));
         break;
     }
 }
 
 }  // namespace
 
-QIcon DrawGlyph(TGlyph glyph, const QColor& colour)
+QIcon DrawGlyph(TGlyph Glyph, const QColor& Colour)
 {
     QIcon icon;
     for (const int scale : {1, 2}) {
@@ -87,8 +87,8 @@ QIcon DrawGlyph(TGlyph glyph, const QColor& colour)
         pixmap.fill(Qt::transparent);
         QPainter p(&pixmap);
         p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(colour, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        Paint(p, glyph);
+        p.setPen(QPen(Colour, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        Paint(p, Glyph);
         p.end();
         icon.addPixmap(pixmap);
     }

@@ -29,11 +29,11 @@ public:
     // Destroying the filter object removes it from the application's filter list.
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override
+    bool eventFilter(QObject*, QEvent* Event) override
     {
-        if (event->type() != QEvent::Close)
+        if (Event->type() != QEvent::Close)
             return false;
-        event->ignore();
+        Event->ignore();
         return true;
     }
 };
@@ -47,7 +47,7 @@ struct TOcupada {
 // Opens the application to the operator for the time of one event handler.
 class TLiberada {
 public:
-    explicit TLiberada(std::optional<TOcupada>& ocupada) : FOcupada(ocupada) { FOcupada.reset(); }
+    explicit TLiberada(std::optional<TOcupada>& Ocupada) : FOcupada(Ocupada) { FOcupada.reset(); }
     ~TLiberada() { FOcupada.emplace(); }
     TLiberada(const TLiberada&) = delete;
     TLiberada& operator=(const TLiberada&) = delete;
@@ -56,18 +56,18 @@ private:
     std::optional<TOcupada>& FOcupada;
 };
 
-// `handler`, called from the sending thread, runs on the window's thread instead; what it
+// `Handler`, called from the sending thread, runs on the window's thread instead; what it
 // raises is raised again in the sending thread, as if it had run there.
 template <class... Args>
-std::function<void(Args...)> NaJanela(std::function<void(Args...)> handler,
-                                      TMailDispatch& janela, std::optional<TOcupada>& ocupada)
+std::function<void(Args...)> NaJanela(std::function<void(Args...)> Handler,
+                                      TMailDispatch& Janela, std::optional<TOcupada>& Ocupada)
 {
-    if (!handler)
+    if (!Handler)
         return {};
-    return [handler = std::move(handler), &janela, &ocupada](Args... args) {
+    return [handler = std::move(Handler), &Janela, &Ocupada](Args... args) {
         std::exception_ptr erro;
-        janela.RunAndWait([&] {
-            const TLiberada liberada(ocupada);
+        Janela.RunAndWait([&] {
+            const TLiberada liberada(Ocupada);
             try {
                 handler(args...);
             } catch (...) {
@@ -83,22 +83,22 @@ std::function<void(Args...)> NaJanela(std::function<void(Args...)> handler,
 // the handlers back afterwards.
 class TEventosNaJanela {
 public:
-    TEventosNaJanela(mail::TMailSender& mail, TMailDispatch& janela,
-                     std::optional<TOcupada>& ocupada)
-        : FMail(mail),
-          FBefore(mail.OnBeforeMailProcess()),
-          FProcess(mail.OnMailProcess()),
-          FAttempt(mail.OnMailAttempt()),
-          FAfter(mail.OnAfterMailProcess()),
-          FException(mail.OnMailException()),
-          FQuestion(mail.OnCertificateQuestion())
+    TEventosNaJanela(mail::TMailSender& Mail, TMailDispatch& Janela,
+                     std::optional<TOcupada>& Ocupada)
+        : FMail(Mail),
+          FBefore(Mail.OnBeforeMailProcess()),
+          FProcess(Mail.OnMailProcess()),
+          FAttempt(Mail.OnMailAttempt()),
+          FAfter(Mail.OnAfterMailProcess()),
+          FException(Mail.OnMailException()),
+          FQuestion(Mail.OnCertificateQuestion())
     {
-        mail.SetOnBeforeMailProcess(NaJanela(FBefore, janela, ocupada));
-        mail.SetOnMailProcess(NaJanela(FProcess, janela, ocupada));
-        mail.SetOnMailAttempt(NaJanela(FAttempt, janela, ocupada));
-        mail.SetOnAfterMailProcess(NaJanela(FAfter, janela, ocupada));
-        mail.SetOnMailException(NaJanela(FException, janela, ocupada));
-        mail.SetOnCertificateQuestion(NaJanela(FQuestion, janela, ocupada));
+        Mail.SetOnBeforeMailProcess(NaJanela(FBefore, Janela, Ocupada));
+        Mail.SetOnMailProcess(NaJanela(FProcess, Janela, Ocupada));
+        Mail.SetOnMailAttempt(NaJanela(FAttempt, Janela, Ocupada));
+        Mail.SetOnAfterMailProcess(NaJanela(FAfter, Janela, Ocupada));
+        Mail.SetOnMailException(NaJanela(FException, Janela, Ocupada));
+        Mail.SetOnCertificateQuestion(NaJanela(FQuestion, Janela, Ocupada));
     }
     ~TEventosNaJanela()
     {
@@ -138,18 +138,18 @@ void TMailDispatch::RunAndWait(std::function<void()> Work)
         QMetaObject::invokeMethod(FContext.get(), std::move(Work), Qt::BlockingQueuedConnection);
 }
 
-void enviar_aguardando(mail::TMailSender& mail)
+void enviar_aguardando(mail::TMailSender& Mail)
 {
     TMailDispatch janela;
     std::optional<TOcupada> ocupada(std::in_place);
-    const TEventosNaJanela eventos(mail, janela, ocupada);
+    const TEventosNaJanela eventos(Mail, janela, ocupada);
     QObject contexto;
     bool terminou = false;  // written on this thread only, by the sending thread's last post
     std::exception_ptr erro;
     {
         const std::jthread envio([&] {
             try {
-                mail.Send(false);
+                Mail.Send(false);
             } catch (...) {
                 erro = std::current_exception();
             }

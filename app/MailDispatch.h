@@ -33,13 +33,13 @@ private:
     std::unique_ptr<QObject> FContext;
 };
 
-/// Sends `mail` with its synchronous `Send(false)` and returns when the send has ended. The
+/// Sends `Mail` with its synchronous `Send(false)` and returns when the send has ended. The
 /// send runs on a thread of its own while this thread (the window's) keeps running events:
 /// the windows paint, timers fire, the cursor is busy, and the operator's input and requests
 /// to close a window are dropped. The component's events run on this thread, with that block
 /// lifted while they run, so that a message box they show can be answered. Whatever `Send`
-/// raised (`EAbort` included) is raised here, on this thread. Nothing else may touch `mail`
+/// raised (`EAbort` included) is raised here, on this thread. Nothing else may touch `Mail`
 /// meanwhile; its event handlers are the same ones afterwards. Needs a Qt GUI application.
-void enviar_aguardando(mail::TMailSender& mail);
+void enviar_aguardando(mail::TMailSender& Mail);
 
 }  // namespace tandrel::app

@@ -14,20 +14,20 @@ namespace tandrel::app {
 
 // --- TEditMask ---------------------------------------------------------------
 
-TEditMask::TEditMask(const QString& mask)
+TEditMask::TEditMask(const QString& Mask)
 {
     int i = 0;
-    if (mask.startsWith(QLatin1Char('!'))) {
+    if (Mask.startsWith(QLatin1Char('!'))) {
         FRightAligned = true;
         i = 1;
     }
-    for (; i < mask.size(); ++i) {
-        const QChar c = mask[i];
+    for (; i < Mask.size(); ++i) {
+        const QChar c = Mask[i];
         if (c == QLatin1Char(';'))
             break;
         Position p;
-        if (c == QLatin1Char('\\') && i + 1 < mask.size()) {
-            p.Literal = mask[++i];
+        if (c == QLatin1Char('\\') && i + 1 < Mask.size()) {
+            p.Literal = Mask[++i];
         } else if (c == QLatin1Char('0') || c == QLatin1Char('9')) {
             p.Slot = true;
             p.Required = c == QLatin1Char('0');
@@ -38,7 +38,7 @@ TEditMask::TEditMask(const QString& mask)
     }
     // The rest is ";<save literals>;<blank>": only the blank matters to a box that
     // never saves its literals.
-    const QStringList sections = mask.mid(i).split(QLatin1Char(';'));
+    const QStringList sections = Mask.mid(i).split(QLatin1Char(';'));
     if (sections.size() >= 3 && !sections[2].isEmpty())
         FBlank = sections[2][0];
 }
@@ -59,12 +59,12 @@ QString TEditMask::EmptyDisplay() const
     return display;
 }
 
-QString TEditMask::TextOf(const QString& display) const
+QString TEditMask::TextOf(const QString& Display) const
 {
     std::vector<QChar> cells;  // a null QChar is an empty slot
-    for (int i = 0; i < Length() && i < display.size(); ++i)
+    for (int i = 0; i < Length() && i < Display.size(); ++i)
         if (FPositions[i].Slot)
-            cells.push_back(display[i].isDigit() ? display[i] : QChar());
+            cells.push_back(Display[i].isDigit() ? Display[i] : QChar());
     int first = -1;
     int last = -1;
     for (int i = 0; i < static_cast<int>(cells.size()); ++i)
@@ -83,52 +83,52 @@ QString TEditMask::TextOf(const QString& display) const
     return text;
 }
 
-QString TEditMask::DisplayOf(const QString& text) const
+QString TEditMask::DisplayOf(const QString& Text) const
 {
     QString display = EmptyDisplay();
     const int cells = SlotCount();
-    int next = FRightAligned ? std::max(0, cells - static_cast<int>(text.size())) : 0;
+    int next = FRightAligned ? std::max(0, cells - static_cast<int>(Text.size())) : 0;
     int from = 0;
     int slot = 0;
-    for (int i = 0; i < Length() && from < text.size(); ++i) {
+    for (int i = 0; i < Length() && from < Text.size(); ++i) {
         if (!FPositions[i].Slot)
             continue;
         if (slot++ < next)
             continue;
-        const QChar c = text[from++];
+        const QChar c = Text[from++];
         if (c.isDigit())
             display[i] = c;
     }
     return display;
 }
 
-int TEditMask::FirstEmptyRequired(const QString& display) const
+int TEditMask::FirstEmptyRequired(const QString& Display) const
 {
     for (int i = 0; i < Length(); ++i)
-        if (FPositions[i].Required && (i >= display.size() || !display[i].isDigit()))
+        if (FPositions[i].Required && (i >= Display.size() || !Display[i].isDigit()))
             return i;
     return -1;
 }
 
 // --- TMaskEdit ---------------------------------------------------------------
 
-TMaskEdit::TMaskEdit(const QString& mask, TMessages& messages, QWidget* parent)
-    : TMaskEdit(parent)
+TMaskEdit::TMaskEdit(const QString& Mask, TMessages& Messages, QWidget* Parent)
+    : TMaskEdit(Parent)
 {
-    SetMessages(messages);
-    SetEditMask(mask);
+    SetMessages(Messages);
+    SetEditMask(Mask);
 }
 
-TMaskEdit::TMaskEdit(QWidget* parent) : TEdit(parent)
+TMaskEdit::TMaskEdit(QWidget* Parent) : TEdit(Parent)
 {
     // Drops and the context menu would edit the text behind the mask's back.
     setAcceptDrops(false);
     setContextMenuPolicy(Qt::NoContextMenu);
 }
 
-void TMaskEdit::SetEditMask(const QString& mask)
+void TMaskEdit::SetEditMask(const QString& Mask)
 {
-    FMask = TEditMask(mask);
+    FMask = TEditMask(Mask);
     setMaxLength(FMask.Length());
     SetDisplay(FMask.EmptyDisplay(), 0);
     FModified = false;
@@ -139,9 +139,9 @@ QString TMaskEdit::Text() const
     return FMask.TextOf(text());
 }
 
-void TMaskEdit::SetText(const QString& value)
+void TMaskEdit::SetText(const QString& Value)
 {
-    SetDisplay(FMask.DisplayOf(value), 0);
+    SetDisplay(FMask.DisplayOf(Value), 0);
     FModified = false;
 }
 
@@ -182,7 +182,7 @@ void TMaskEdit::ValidateAndShow()
     RunAction(boxes, [this] { ValidateEdit(); });
 }
 
-void TMaskEdit::focusInEvent(QFocusEvent* event)
+void TMaskEdit::focusInEvent(QFocusEvent* Event)
 {
     // Coming back from a message box, or being held by the check, is no new visit.
     if (!FVisiting) {
@@ -190,30 +190,30 @@ void TMaskEdit::focusInEvent(QFocusEvent* event)
         FSavedDisplay = text();
         FSavedModified = FModified;
     }
-    TEdit::focusInEvent(event);
+    TEdit::focusInEvent(Event);
 }
 
-void TMaskEdit::focusOutEvent(QFocusEvent* event)
+void TMaskEdit::focusOutEvent(QFocusEvent* Event)
 {
-    TEdit::focusOutEvent(event);
-    const auto reason = event->reason();
+    TEdit::focusOutEvent(Event);
+    const auto reason = Event->reason();
     if (!hasFocus() && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
         FVisiting = false;
 }
 
-void TMaskEdit::keyPressEvent(QKeyEvent* event)
+void TMaskEdit::keyPressEvent(QKeyEvent* Event)
 {
-    const int key = event->key();
-    if (event == QKeySequence::Paste) {
+    const int key = Event->key();
+    if (Event == QKeySequence::Paste) {
         Paste();
-    } else if (event == QKeySequence::Cut) {
+    } else if (Event == QKeySequence::Cut) {
         copy();
         if (hasSelectedText())
             ClearRange(selectionStart(), selectionEnd());
-    } else if (event == QKeySequence::Copy || event == QKeySequence::SelectAll
+    } else if (Event == QKeySequence::Copy || Event == QKeySequence::SelectAll
                || key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Home
                || key == Qt::Key_End) {
-        QLineEdit::keyPressEvent(event);
+        QLineEdit::keyPressEvent(Event);
         return;
     } else if (key == Qt::Key_Escape) {
         SetDisplay(FSavedDisplay, 0);
@@ -234,9 +234,9 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event)
             ClearRange(p, p + 1);
             setCursorPosition(cursor);
         }
-    } else if (event->text().size() == 1 && event->text()[0].isPrint()
-               && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        const QChar c = event->text()[0];
+    } else if (Event->text().size() == 1 && Event->text()[0].isPrint()
+               && !(Event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        const QChar c = Event->text()[0];
         if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
             if (hasSelectedText())
                 ClearRange(selectionStart(), selectionEnd());
@@ -245,25 +245,25 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event)
             QApplication::beep();
         }
     } else {
-        event->ignore();
+        Event->ignore();
         return;
     }
-    event->accept();
+    Event->accept();
 }
 
-void TMaskEdit::inputMethodEvent(QInputMethodEvent* event)
+void TMaskEdit::inputMethodEvent(QInputMethodEvent* Event)
 {
     // Composed text reaches the box here, not as keys: only its digits are typed.
-    const QString committed = event->commitString();
+    const QString committed = Event->commitString();
     if (!committed.isEmpty() && hasSelectedText())
         ClearRange(selectionStart(), selectionEnd());
     for (const QChar c : committed)
         if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
             TypeDigit(c);
-    event->accept();
+    Event->accept();
 }
 
-void TMaskEdit::TypeDigit(QChar digit)
+void TMaskEdit::TypeDigit(QChar Digit)
 {
     const int p = NextSlot(cursorPosition());
     if (p < 0) {
@@ -271,21 +271,21 @@ void TMaskEdit::TypeDigit(QChar digit)
         return;
     }
     QString display = text();
-    display[p] = digit;
+    display[p] = Digit;
     const int after = NextSlot(p + 1);
     SetDisplay(display, after < 0 ? FMask.Length() : after);
     FModified = true;
 }
 
-void TMaskEdit::ClearRange(int from, int to)
+void TMaskEdit::ClearRange(int From, int To)
 {
     QString display = text();
-    for (int i = from; i < to && i < FMask.Length(); ++i)
+    for (int i = From; i < To && i < FMask.Length(); ++i)
         if (FMask.IsSlot(i))
             display[i] = FMask.Blank();
     if (display != text())
         FModified = true;
-    SetDisplay(display, from);
+    SetDisplay(display, From);
 }
 
 void TMaskEdit::Paste()
@@ -301,23 +301,23 @@ void TMaskEdit::Paste()
         }
 }
 
-void TMaskEdit::SetDisplay(const QString& display, int cursor)
+void TMaskEdit::SetDisplay(const QString& Display, int Cursor)
 {
-    setText(display);
-    setCursorPosition(cursor);
+    setText(Display);
+    setCursorPosition(Cursor);
 }
 
-int TMaskEdit::NextSlot(int from) const
+int TMaskEdit::NextSlot(int From) const
 {
-    for (int i = std::max(0, from); i < FMask.Length(); ++i)
+    for (int i = std::max(0, From); i < FMask.Length(); ++i)
         if (FMask.IsSlot(i))
             return i;
     return -1;
 }
 
-int TMaskEdit::PreviousSlot(int before) const
+int TMaskEdit::PreviousSlot(int Before) const
 {
-    for (int i = std::min(before, FMask.Length()) - 1; i >= 0; --i)
+    for (int i = std::min(Before, FMask.Length()) - 1; i >= 0; --i)
         if (FMask.IsSlot(i))
             return i;
     return -1;

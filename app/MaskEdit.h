@@ -22,17 +22,17 @@ inline constexpr const char* kInvalidMaskInput =
 /// character that shows an empty position.
 class TEditMask {
 public:
-    /// Parses `mask`; an empty mask has no positions.
-    explicit TEditMask(const QString& mask);
+    /// Parses `Mask`; an empty mask has no positions.
+    explicit TEditMask(const QString& Mask);
 
     /// Number of displayed characters.
     int Length() const { return static_cast<int>(FPositions.size()); }
-    /// True when position `i` takes a digit.
-    bool IsSlot(int i) const { return FPositions[i].Slot; }
-    /// True when the digit at position `i` must be typed.
-    bool IsRequired(int i) const { return FPositions[i].Required; }
-    /// The literal shown at position `i` (only for non-slot positions).
-    QChar Literal(int i) const { return FPositions[i].Literal; }
+    /// True when position `I` takes a digit.
+    bool IsSlot(int I) const { return FPositions[I].Slot; }
+    /// True when the digit at position `I` must be typed.
+    bool IsRequired(int I) const { return FPositions[I].Required; }
+    /// The literal shown at position `I` (only for non-slot positions).
+    QChar Literal(int I) const { return FPositions[I].Literal; }
     /// The character that shows an empty position.
     QChar Blank() const { return FBlank; }
     /// True for a mask with a leading "!".
@@ -42,15 +42,15 @@ public:
 
     /// The display of an empty box: every slot shown as the blank character.
     QString EmptyDisplay() const;
-    /// The box's text for `display`: the slots' digits without literals; empty slots at the
+    /// The box's text for `Display`: the slots' digits without literals; empty slots at the
     /// end (at the beginning for "!" masks) dropped, others given as a blank; "" when all empty.
-    QString TextOf(const QString& display) const;
-    /// The display that holds `text`: its characters laid into the slots in order (a blank
+    QString TextOf(const QString& Display) const;
+    /// The display that holds `Text`: its characters laid into the slots in order (a blank
     /// leaves the slot empty), from the first slot, or for "!" masks so that the last one
     /// lands in the last slot; characters beyond the slots are dropped.
-    QString DisplayOf(const QString& text) const;
-    /// The first empty required position of `display`, or -1 when all are filled.
-    int FirstEmptyRequired(const QString& display) const;
+    QString DisplayOf(const QString& Text) const;
+    /// The first empty required position of `Display`, or -1 when all are filled.
+    int FirstEmptyRequired(const QString& Display) const;
 
 private:
     struct Position {
@@ -71,28 +71,28 @@ private:
 class TMaskEdit : public TEdit {
     Q_OBJECT
 public:
-    /// A box for `mask`, reporting its errors through `messages` (which must outlive it).
-    TMaskEdit(const QString& mask, TMessages& messages, QWidget* parent = nullptr);
+    /// A box for `Mask`, reporting its errors through `Messages` (which must outlive it).
+    TMaskEdit(const QString& Mask, TMessages& Messages, QWidget* Parent = nullptr);
     /// A box with no mask yet, as a form file makes it: `SetEditMask` and `SetMessages` give
     /// it its mask and its error display before it is shown.
-    explicit TMaskEdit(QWidget* parent = nullptr);
+    explicit TMaskEdit(QWidget* Parent = nullptr);
 
     /// The digits without the literals (see `TEditMask::TextOf`).
     QString Text() const override;
-    /// Lays the digits of `value` into the mask; clears the operator's change mark.
-    void SetText(const QString& value) override;
+    /// Lays the digits of `Value` into the mask; clears the operator's change mark.
+    void SetText(const QString& Value) override;
     /// Empties every slot; clears the operator's change mark.
     void Clear() override;
     /// The mask's display, literals and blanks included.
     QString EditText() const { return text(); }
     /// The box's mask.
     const TEditMask& EditMask() const { return FMask; }
-    /// Takes the mask `mask` (notation of `TEditMask`) and empties the box; its maximum
+    /// Takes the mask `Mask` (notation of `TEditMask`) and empties the box; its maximum
     /// length becomes the mask's displayed length.
-    void SetEditMask(const QString& mask);
-    /// Where the box's errors are shown; `messages` must outlive the box. Until it is set,
+    void SetEditMask(const QString& Mask);
+    /// Where the box's errors are shown; `Messages` must outlive the box. Until it is set,
     /// they go to a message box of the box's window.
-    void SetMessages(TMessages& messages) { FMessages = &messages; }
+    void SetMessages(TMessages& Messages) { FMessages = &Messages; }
     /// True when the operator changed the box since the program last set it.
     bool Modified() const { return FModified; }
 
@@ -101,20 +101,20 @@ public:
     void ValidateEdit();
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void inputMethodEvent(QInputMethodEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+    void inputMethodEvent(QInputMethodEvent* Event) override;
+    void focusInEvent(QFocusEvent* Event) override;
+    void focusOutEvent(QFocusEvent* Event) override;
     bool CanExit() override;
 
 private:
-    void TypeDigit(QChar digit);
-    void ClearRange(int from, int to);
+    void TypeDigit(QChar Digit);
+    void ClearRange(int From, int To);
     void Paste();
-    void SetDisplay(const QString& display, int cursor);
+    void SetDisplay(const QString& Display, int Cursor);
     void ValidateAndShow();  // ValidateEdit inside the default error display
-    int NextSlot(int from) const;
-    int PreviousSlot(int before) const;
+    int NextSlot(int From) const;
+    int PreviousSlot(int Before) const;
 
     TEditMask FMask{QString()};
     TMessages* FMessages = nullptr;

@@ -10,57 +10,57 @@ namespace tandrel::app {
 
 namespace {
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b)
+bool SameNameIgnoringCase(const std::string& A, const std::string& B)
 {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
+    return std::equal(A.begin(), A.end(), B.begin(), B.end(), [](char X, char Y) {
+        const auto lower = [](char C) { return C >= 'A' && C <= 'Z' ? char(C - 'A' + 'a') : C; };
+        return lower(X) == lower(Y);
     });
 }
 
-bool ParseInteger(const std::string& text, std::int32_t& value)
+bool ParseInteger(const std::string& Text, std::int32_t& Value)
 {
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value);
+    const char* end = Text.data() + Text.size();
+    const auto result = std::from_chars(Text.data(), end, Value);
     return result.ec == std::errc() && result.ptr == end;
 }
 
 // Backtracking matcher over bytes; '%' runs are collapsed so patterns stay linear enough.
-bool Like(const char* t, const char* tEnd, const char* p, const char* pEnd)
+bool Like(const char* T, const char* TEnd, const char* P, const char* pEnd)
 {
-    while (p != pEnd) {
-        if (*p == '%') {
-            while (p != pEnd && *p == '%')
-                ++p;
-            if (p == pEnd)
+    while (P != pEnd) {
+        if (*P == '%') {
+            while (P != pEnd && *P == '%')
+                ++P;
+            if (P == pEnd)
                 return true;
-            for (const char* s = t; s != tEnd; ++s)
-                if (Like(s, tEnd, p, pEnd))
+            for (const char* s = T; s != TEnd; ++s)
+                if (Like(s, TEnd, P, pEnd))
                     return true;
             return false;
         }
-        if (t == tEnd || (*p != '_' && *p != *t))
+        if (T == TEnd || (*P != '_' && *P != *T))
             return false;
-        ++p;
-        ++t;
+        ++P;
+        ++T;
     }
-    return t == tEnd;
+    return T == TEnd;
 }
 
 }  // namespace
 
-bool MatchesLike(const std::string& text, const std::string& pattern)
+bool MatchesLike(const std::string& Text, const std::string& Pattern)
 {
-    if (text.empty())
-        return pattern == "%";
-    return Like(text.data(), text.data() + text.size(), pattern.data(),
-                pattern.data() + pattern.size());
+    if (Text.empty())
+        return Pattern == "%";
+    return Like(Text.data(), Text.data() + Text.size(), Pattern.data(),
+                Pattern.data() + Pattern.size());
 }
 
-std::string NameSearchFilter(const std::string& text)
+std::string NameSearchFilter(const std::string& Text)
 {
     std::string quoted;
-    for (const char c : text + "%") {
+    for (const char c : Text + "%") {
         quoted += c;
         if (c == '\'')
             quoted += '\'';
@@ -89,21 +89,21 @@ std::string TField::AsString() const
     return support::TextFromAnsi(*(*record)[FIndex]);
 }
 
-void TField::SetAsString(const std::string& text) const
+void TField::SetAsString(const std::string& Text) const
 {
     const TFieldDef& def = FTable->FDefs[FIndex];
     auto& slot = FTable->EditRecord()[FIndex];
     if (def.DataType == TFieldType::ftInteger) {
         std::int32_t value = 0;
-        if (text.empty())
+        if (Text.empty())
             slot.reset();
-        else if (ParseInteger(text, value))
+        else if (ParseInteger(Text, value))
             slot = std::to_string(value);
         else
-            FTable->Raise("'" + text + "' is not a valid integer value for field '" + def.Name + "'");
+            FTable->Raise("'" + Text + "' is not a valid integer value for field '" + def.Name + "'");
         return;
     }
-    std::string bytes = support::AnsiFromText(text);
+    std::string bytes = support::AnsiFromText(Text);
     if (bytes.size() > static_cast<std::size_t>(def.Size))
         bytes.resize(def.Size);
     slot = std::move(bytes);
@@ -121,21 +121,21 @@ std::int32_t TField::AsInteger() const
     return value;
 }
 
-void TField::SetAsInteger(std::int32_t value) const
+void TField::SetAsInteger(std::int32_t Value) const
 {
-    SetAsString(std::to_string(value));
+    SetAsString(std::to_string(Value));
 }
 
 // --- TMemTable ---------------------------------------------------------------
 
-TMemTable::TMemTable(std::string name, std::vector<TFieldDef> defs)
-    : FName(std::move(name)), FDefs(std::move(defs))
+TMemTable::TMemTable(std::string Name, std::vector<TFieldDef> Defs)
+    : FName(std::move(Name)), FDefs(std::move(Defs))
 {
 }
 
-void TMemTable::Raise(const std::string& message) const
+void TMemTable::Raise(const std::string& Message) const
 {
-    throw std::runtime_error(FName + ": " + message);
+    throw std::runtime_error(FName + ": " + Message);
 }
 
 void TMemTable::CheckActive() const
@@ -173,31 +173,31 @@ int TMemTable::RecNo() const
     return it == FView.end() ? -1 : static_cast<int>(it - FView.begin());
 }
 
-void TMemTable::SetRecNo(int row)
+void TMemTable::SetRecNo(int Row)
 {
-    if (row < 0 || row >= RecordCount() || FView[row] == FCurrent)
+    if (Row < 0 || Row >= RecordCount() || FView[Row] == FCurrent)
         return;
-    FCurrent = FView[row];
+    FCurrent = FView[Row];
     Changed();
 }
 
-TField TMemTable::FieldByName(const std::string& name)
+TField TMemTable::FieldByName(const std::string& Name)
 {
     for (int i = 0; i < static_cast<int>(FDefs.size()); ++i)
-        if (SameNameIgnoringCase(FDefs[i].Name, name))
+        if (SameNameIgnoringCase(FDefs[i].Name, Name))
             return TField(this, i);
-    Raise("Field '" + name + "' not found");
+    Raise("Field '" + Name + "' not found");
 }
 
-std::string TMemTable::DisplayValue(int row, int field) const
+std::string TMemTable::DisplayValue(int Row, int Field) const
 {
-    const auto& value = FRecords[FView.at(row)].at(field);
+    const auto& value = FRecords[FView.at(Row)].at(Field);
     return value ? support::TextFromAnsi(*value) : std::string();
 }
 
-bool TMemTable::IsNullAt(int row, int field) const
+bool TMemTable::IsNullAt(int Row, int Field) const
 {
-    return !FRecords[FView.at(row)].at(field);
+    return !FRecords[FView.at(Row)].at(Field);
 }
 
 const TMemTable::Record* TMemTable::CurrentRecord() const
@@ -284,31 +284,31 @@ void TMemTable::Refresh()
     Changed();
 }
 
-void TMemTable::SetFilter(const std::string& value)
+void TMemTable::SetFilter(const std::string& Value)
 {
     int field = -1;
     std::string pattern;
-    if (!value.empty()) {
+    if (!Value.empty()) {
         // <field> like '<pattern>'; the word "like" in any case, quotes inside doubled.
-        const auto space = value.find(' ');
+        const auto space = Value.find(' ');
         const std::string keyword = " like '";
-        if (space == std::string::npos || value.size() < space + keyword.size() + 1
-            || !SameNameIgnoringCase(value.substr(space, keyword.size()), keyword)
-            || value.back() != '\'')
-            Raise("Invalid filter expression: " + value);
-        field = FieldByName(value.substr(0, space)).FIndex;
+        if (space == std::string::npos || Value.size() < space + keyword.size() + 1
+            || !SameNameIgnoringCase(Value.substr(space, keyword.size()), keyword)
+            || Value.back() != '\'')
+            Raise("Invalid filter expression: " + Value);
+        field = FieldByName(Value.substr(0, space)).FIndex;
         const std::string quoted =
-            value.substr(space + keyword.size(), value.size() - space - keyword.size() - 1);
+            Value.substr(space + keyword.size(), Value.size() - space - keyword.size() - 1);
         for (std::size_t i = 0; i < quoted.size(); ++i) {
             if (quoted[i] == '\'') {
                 if (i + 1 >= quoted.size() || quoted[i + 1] != '\'')
-                    Raise("Invalid filter expression: " + value);
+                    Raise("Invalid filter expression: " + Value);
                 ++i;
             }
             pattern += quoted[i];
         }
     }
-    FFilter = value;
+    FFilter = Value;
     FFilterField = field;
     FFilterPattern = support::AnsiFromText(pattern);
     if (FFiltered && Active()) {
@@ -317,22 +317,22 @@ void TMemTable::SetFilter(const std::string& value)
     }
 }
 
-void TMemTable::SetFiltered(bool value)
+void TMemTable::SetFiltered(bool Value)
 {
-    if (FFiltered == value)
+    if (FFiltered == Value)
         return;
-    FFiltered = value;
+    FFiltered = Value;
     if (Active()) {
         Rebuild();
         Changed();
     }
 }
 
-bool TMemTable::Accepts(const Record& record) const
+bool TMemTable::Accepts(const Record& Record) const
 {
     if (!FFiltered || FFilterField < 0)
         return true;
-    return MatchesLike(record[FFilterField].value_or(std::string()), FFilterPattern);
+    return MatchesLike(Record[FFilterField].value_or(std::string()), FFilterPattern);
 }
 
 void TMemTable::Rebuild()

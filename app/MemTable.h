@@ -33,18 +33,18 @@ public:
     bool IsNull() const;
     /// The value as UTF-8 text ("" when null; an integer in decimal).
     std::string AsString() const;
-    /// Stores `text` (UTF-8): a text field keeps its Windows-1252 bytes cut to the field's
+    /// Stores `Text` (UTF-8): a text field keeps its Windows-1252 bytes cut to the field's
     /// size; an integer field parses it ("" stores null). Fails with std::runtime_error
     /// when the table is not inserting or editing, or the text is no integer.
-    void SetAsString(const std::string& text) const;
+    void SetAsString(const std::string& Text) const;
     /// The value as an integer (0 when null). Fails when a text field holds no integer.
     std::int32_t AsInteger() const;
-    /// Stores `value` (as its decimal text in a text field). Fails like `SetAsString`.
-    void SetAsInteger(std::int32_t value) const;
+    /// Stores `Value` (as its decimal text in a text field). Fails like `SetAsString`.
+    void SetAsInteger(std::int32_t Value) const;
 
 private:
     friend class TMemTable;
-    TField(TMemTable* table, int index) : FTable(table), FIndex(index) {}
+    TField(TMemTable* Table, int Index) : FTable(Table), FIndex(Index) {}
     TMemTable* FTable;
     int FIndex;
 };
@@ -55,8 +55,8 @@ private:
 /// front of the message.
 class TMemTable {
 public:
-    /// A closed table named `name` with the fields `defs`.
-    TMemTable(std::string name, std::vector<TFieldDef> defs);
+    /// A closed table named `Name` with the fields `Defs`.
+    TMemTable(std::string Name, std::vector<TFieldDef> Defs);
 
     /// The table's name, used in its error messages.
     const std::string& Name() const { return FName; }
@@ -75,15 +75,15 @@ public:
     int RecordCount() const { return static_cast<int>(FView.size()); }
     /// Position of the current record in the view (0-based), -1 when the view is empty.
     int RecNo() const;
-    /// Makes the view's record at `row` current; out-of-range rows are ignored.
-    void SetRecNo(int row);
-    /// The field `name`, found without regard to letter case. Fails with
+    /// Makes the view's record at `Row` current; out-of-range rows are ignored.
+    void SetRecNo(int Row);
+    /// The field `Name`, found without regard to letter case. Fails with
     /// "<table>: Field '<name>' not found".
-    TField FieldByName(const std::string& name);
-    /// The value of field `field` (declared index) of the view's record at `row` as UTF-8.
-    std::string DisplayValue(int row, int field) const;
-    /// True when field `field` of the view's record at `row` is null.
-    bool IsNullAt(int row, int field) const;
+    TField FieldByName(const std::string& Name);
+    /// The value of field `Field` (declared index) of the view's record at `Row` as UTF-8.
+    std::string DisplayValue(int Row, int Field) const;
+    /// True when field `Field` of the view's record at `Row` is null.
+    bool IsNullAt(int Row, int Field) const;
 
     /// Starts a new, empty record in the edit buffer.
     void Insert();
@@ -103,26 +103,26 @@ public:
     /// The filter expression: "" or "<field> like '<pattern>'" (quotes inside doubled).
     const std::string& Filter() const { return FFilter; }
     /// Sets the filter expression; fails on a malformed one. Applies at once when filtered.
-    void SetFilter(const std::string& value);
+    void SetFilter(const std::string& Value);
     /// True when the filter decides the view.
     bool Filtered() const { return FFiltered; }
     /// Switches the filter on or off.
-    void SetFiltered(bool value);
+    void SetFiltered(bool Value);
 
     /// Runs after every change of the records, the view or the current record.
     const std::function<void()>& OnDataChange() const { return FOnDataChange; }
-    void SetOnDataChange(std::function<void()> value) { FOnDataChange = std::move(value); }
+    void SetOnDataChange(std::function<void()> Value) { FOnDataChange = std::move(Value); }
 
 private:
     friend class TField;
     using Record = std::vector<std::optional<std::string>>;  // Windows-1252 bytes
 
-    [[noreturn]] void Raise(const std::string& message) const;
+    [[noreturn]] void Raise(const std::string& Message) const;
     void CheckActive() const;
     const Record* CurrentRecord() const;
     const Record* FieldRecord() const;
     Record& EditRecord();
-    bool Accepts(const Record& record) const;
+    bool Accepts(const Record& Record) const;
     void Rebuild();
     void Changed();
 
@@ -140,12 +140,12 @@ private:
     std::function<void()> FOnDataChange;
 };
 
-/// True when `text` matches the "like" `pattern` as a whole (both Windows-1252 bytes):
+/// True when `Text` matches the "like" `Pattern` as a whole (both Windows-1252 bytes):
 /// "%" matches any run of characters, "_" exactly one; letters compare with their case.
 /// An empty text matches only the pattern "%".
-bool MatchesLike(const std::string& text, const std::string& pattern);
+bool MatchesLike(const std::string& Text, const std::string& Pattern);
 
-/// "Nome like '<text>%'" with every single quote of `text` doubled: the name search filter.
-std::string NameSearchFilter(const std::string& text);
+/// "Nome like '<text>%'" with every single quote of `Text` doubled: the name search filter.
+std::string NameSearchFilter(const std::string& Text);
 
 }  // namespace tandrel::app

@@ -23,13 +23,13 @@ QPushButton:pressed { background: #D5D5D5; }
 )";
 
 // Shows the box and gives the button that closed it.
-int ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
-            QMessageBox::StandardButtons buttons = QMessageBox::Ok)
+int ShowBox(QWidget* Parent, QMessageBox::Icon Icon, const std::string& Text,
+            QMessageBox::StandardButtons Buttons = QMessageBox::Ok)
 {
-    QMessageBox box(icon, QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text), buttons,
-                    parent);
+    QMessageBox box(Icon, QString::fromUtf8(kApplicationTitle), QString::fromUtf8(Text), Buttons,
+                    Parent);
     box.setStyleSheet(QString::fromLatin1(kBoxStyle));
-    if (buttons.testFlag(QMessageBox::No)) {
+    if (Buttons.testFlag(QMessageBox::No)) {
         box.button(QMessageBox::Yes)->setText(QStringLiteral("Sim"));
         box.button(QMessageBox::No)->setText(QStringLiteral("Não"));
         // The answer that changes nothing is the one a hurried Enter or Escape gives.
@@ -41,66 +41,66 @@ int ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
 
 // The message of the innermost error of a chain built with std::throw_with_nested;
 // false when that error is the silent abort, which shows nothing.
-bool InnermostMessage(std::exception_ptr error, std::string& message)
+bool InnermostMessage(std::exception_ptr Error, std::string& Message)
 {
     try {
-        std::rethrow_exception(error);
+        std::rethrow_exception(Error);
     } catch (const mail::EAbort&) {
         return false;
     } catch (const std::exception& e) {
         if (const auto* nested = dynamic_cast<const std::nested_exception*>(&e);
             nested && nested->nested_ptr())
-            return InnermostMessage(nested->nested_ptr(), message);
-        message = e.what();
+            return InnermostMessage(nested->nested_ptr(), Message);
+        Message = e.what();
         return true;
     } catch (...) {
-        message = "Unknown error";
+        Message = "Unknown error";
         return true;
     }
 }
 
 }  // namespace
 
-void TDialogMessages::ShowMessage(const std::string& text)
+void TDialogMessages::ShowMessage(const std::string& Text)
 {
-    ShowBox(FParent, QMessageBox::NoIcon, text);
+    ShowBox(FParent, QMessageBox::NoIcon, Text);
 }
 
-void TDialogMessages::ShowError(const std::string& text)
+void TDialogMessages::ShowError(const std::string& Text)
 {
-    ShowBox(FParent, QMessageBox::Critical, text);
+    ShowBox(FParent, QMessageBox::Critical, Text);
 }
 
-bool TDialogMessages::AskQuestion(const std::string& text)
+bool TDialogMessages::AskQuestion(const std::string& Text)
 {
-    return ShowBox(FParent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) ==
+    return ShowBox(FParent, QMessageBox::Question, Text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
 }
 
-std::string ErrorDisplayText(const std::string& message)
+std::string ErrorDisplayText(const std::string& Message)
 {
-    if (message.empty() || static_cast<unsigned char>(message.back()) <= '.')
-        return message;
-    return message + '.';
+    if (Message.empty() || static_cast<unsigned char>(Message.back()) <= '.')
+        return Message;
+    return Message + '.';
 }
 
-void ShowException(TMessages& messages, std::exception_ptr error) noexcept
+void ShowException(TMessages& Messages, std::exception_ptr Error) noexcept
 {
     try {
         std::string message;
-        if (InnermostMessage(error, message))
-            messages.ShowError(ErrorDisplayText(message));
+        if (InnermostMessage(Error, message))
+            Messages.ShowError(ErrorDisplayText(message));
     } catch (...) {
         // Showing the error failed too (out of memory): nothing more can be told.
     }
 }
 
-void RunAction(TMessages& messages, const std::function<void()>& action) noexcept
+void RunAction(TMessages& Messages, const std::function<void()>& Action) noexcept
 {
     try {
-        action();
+        Action();
     } catch (...) {
-        ShowException(messages, std::current_exception());
+        ShowException(Messages, std::current_exception());
     }
 }
 

@@ -18,26 +18,26 @@ inline constexpr const char* kApplicationTitle = "Tandrel";
 class TMessages {
 public:
     virtual ~TMessages() = default;
-    /// Shows `text` (UTF-8) as an information message with one OK button and waits for OK.
-    virtual void ShowMessage(const std::string& text) = 0;
-    /// Shows `text` (UTF-8) as an error with one OK button and waits for OK.
-    virtual void ShowError(const std::string& text) = 0;
-    /// Shows `text` (UTF-8) as a question with the buttons "Sim" and "Não" and waits for
+    /// Shows `Text` (UTF-8) as an information message with one OK button and waits for OK.
+    virtual void ShowMessage(const std::string& Text) = 0;
+    /// Shows `Text` (UTF-8) as an error with one OK button and waits for OK.
+    virtual void ShowError(const std::string& Text) = 0;
+    /// Shows `Text` (UTF-8) as a question with the buttons "Sim" and "Não" and waits for
     /// one; true for "Sim". "Não" is the default button and what Escape gives.
-    virtual bool AskQuestion(const std::string& text) = 0;
+    virtual bool AskQuestion(const std::string& Text) = 0;
 };
 
 /// The real boxes: modal QMessageBox, title `Tandrel`, one OK button; the information box
 /// has no icon, the error box the error icon, the question box the question icon and the
-/// buttons "Sim" and "Não". `parent` (may be null) is the box's owner.
+/// buttons "Sim" and "Não". `Parent` (may be null) is the box's owner.
 class TDialogMessages final : public TMessages {
 public:
-    explicit TDialogMessages(QWidget* parent = nullptr) : FParent(parent) {}
-    void ShowMessage(const std::string& text) override;
-    void ShowError(const std::string& text) override;
-    bool AskQuestion(const std::string& text) override;
+    explicit TDialogMessages(QWidget* Parent = nullptr) : FParent(Parent) {}
+    void ShowMessage(const std::string& Text) override;
+    void ShowError(const std::string& Text) override;
+    bool AskQuestion(const std::string& Text) override;
     /// Changes the owner of the boxes shown from now on.
-    void SetParent(QWidget* parent) { FParent = parent; }
+    void SetParent(QWidget* Parent) { FParent = Parent; }
 
 private:
     QWidget* FParent;
@@ -53,11 +53,11 @@ public:
         bool Question = false;
         bool operator==(const Entry&) const = default;
     };
-    void ShowMessage(const std::string& text) override { FEntries.push_back({false, text}); }
-    void ShowError(const std::string& text) override { FEntries.push_back({true, text}); }
-    bool AskQuestion(const std::string& text) override
+    void ShowMessage(const std::string& Text) override { FEntries.push_back({false, Text}); }
+    void ShowError(const std::string& Text) override { FEntries.push_back({true, Text}); }
+    bool AskQuestion(const std::string& Text) override
     {
-        FEntries.push_back({false, text, true});
+        FEntries.push_back({false, Text, true});
         if (FAnswers.empty())
             return false;
         const bool answer = FAnswers.front();
@@ -65,7 +65,7 @@ public:
         return answer;
     }
     /// The answer to the next question not yet answered: true for "Sim".
-    void Answer(bool sim) { FAnswers.push_back(sim); }
+    void Answer(bool Sim) { FAnswers.push_back(Sim); }
     /// Everything shown so far, oldest first.
     const std::vector<Entry>& Entries() const { return FEntries; }
     /// Forgets what was shown and the answers not used.
@@ -80,16 +80,16 @@ private:
     std::deque<bool> FAnswers;
 };
 
-/// The text the error display shows for `message`: a period is appended unless the
+/// The text the error display shows for `Message`: a period is appended unless the
 /// message is empty or already ends with a character of code 46 (".") or lower.
-std::string ErrorDisplayText(const std::string& message);
+std::string ErrorDisplayText(const std::string& Message);
 
-/// The default error display: finds the innermost of `error`'s nested errors and shows its
-/// message through `messages` (with the period rule); the silent abort shows nothing.
-void ShowException(TMessages& messages, std::exception_ptr error) noexcept;
+/// The default error display: finds the innermost of `Error`'s nested errors and shows its
+/// message through `Messages` (with the period rule); the silent abort shows nothing.
+void ShowException(TMessages& Messages, std::exception_ptr Error) noexcept;
 
-/// Runs one operator action: any error escaping `action` ends it there and goes to the
+/// Runs one operator action: any error escaping `Action` ends it there and goes to the
 /// default error display. Nothing escapes, so it is safe inside a Qt slot.
-void RunAction(TMessages& messages, const std::function<void()>& action) noexcept;
+void RunAction(TMessages& Messages, const std::function<void()>& Action) noexcept;
 
 }  // namespace tandrel::app

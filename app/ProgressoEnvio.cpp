@@ -39,27 +39,27 @@ QString TextoPasso(mail::TMailStatus aStatus)
 
 }  // namespace
 
-QString TProgressoEnvio::Passo(mail::TMailStatus aStatus, int tentativas)
+QString TProgressoEnvio::Passo(mail::TMailStatus aStatus, int Tentativas)
 {
     FPasso = TextoPasso(aStatus);
     FEtapa = aStatus;
-    FTentativas = tentativas;
+    FTentativas = Tentativas;
     FFalhou = false;
     return FPasso;
 }
 
-QString TProgressoEnvio::Falha(const mail::TMailFailure& falha)
+QString TProgressoEnvio::Falha(const mail::TMailFailure& Falha)
 {
-    FPasso = TextoFalhaEnvio(falha);
+    FPasso = TextoFalhaEnvio(Falha);
     FFalhou = true;
     return FPasso;
 }
 
-QString TProgressoEnvio::Tentativa(unsigned tentativa) const
+QString TProgressoEnvio::Tentativa(unsigned Tentativa) const
 {
     if (FEtapa != mail::TMailStatus::pmsLoginSMTP)
         return FPasso;
-    return FPasso + QStringLiteral(" Tentativa %1 de %2...").arg(tentativa).arg(FTentativas);
+    return FPasso + QStringLiteral(" Tentativa %1 de %2...").arg(Tentativa).arg(FTentativas);
 }
 
 }  // namespace tandrel::app

@@ -14,16 +14,16 @@ namespace tandrel::app {
 /// which try it is ("... Tentativa 2 de 3...").
 class TProgressoEnvio {
 public:
-    /// The text once the component reports `aStatus`; `tentativas` is its tries per step.
+    /// The text once the component reports `aStatus`; `Tentativas` is its tries per step.
     /// A new step starts counting its connections afresh.
-    QString Passo(mail::TMailStatus aStatus, int tentativas);
-    /// The text once the component tries the current step again, `tentativa` being the
+    QString Passo(mail::TMailStatus aStatus, int Tentativas);
+    /// The text once the component tries the current step again, `Tentativa` being the
     /// number of the try. Only the login's tries are told: each waits for a new
     /// connection, while a command tried again on the same one is answered at once.
-    QString Tentativa(unsigned tentativa) const;
+    QString Tentativa(unsigned Tentativa) const;
     /// The text once the send has failed (at `pmsError`), from what ended it: the step and
     /// the server's reply or the network's error.
-    QString Falha(const mail::TMailFailure& falha);
+    QString Falha(const mail::TMailFailure& Falha);
     /// True from `Falha` to the next step: the bar keeps the failure's line.
     bool Falhou() const { return FFalhou; }
 

@@ -4,9 +4,9 @@
 
 namespace tandrel::app {
 
-void TTitleLabel::mousePressEvent(QMouseEvent* event)
+void TTitleLabel::mousePressEvent(QMouseEvent* Event)
 {
-    event->accept();
+    Event->accept();
 }
 
 }  // namespace tandrel::app

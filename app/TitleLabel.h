@@ -11,7 +11,7 @@ public:
     using QLabel::QLabel;
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
 };
 
 }  // namespace tandrel::app

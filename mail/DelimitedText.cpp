@@ -14,22 +14,22 @@ char FindDelimiterInText(std::string_view AText, std::string_view ADelimiters) {
 
 namespace {
 
-// Reads a quoted item starting at `pos` (which holds the opening quote) and returns the
+// Reads a quoted item starting at `Pos` (which holds the opening quote) and returns the
 // position just after the closing quote, or the end of the text when it never closes.
-std::size_t ReadQuoted(std::string_view text, std::size_t pos, char quote, std::string& item) {
-    ++pos;
-    while (pos < text.size()) {
-        if (text[pos] == quote) {
-            if (pos + 1 < text.size() && text[pos + 1] == quote) {
-                item += quote;
-                pos += 2;
+std::size_t ReadQuoted(std::string_view Text, std::size_t Pos, char Quote, std::string& Item) {
+    ++Pos;
+    while (Pos < Text.size()) {
+        if (Text[Pos] == Quote) {
+            if (Pos + 1 < Text.size() && Text[Pos + 1] == Quote) {
+                Item += Quote;
+                Pos += 2;
                 continue;
             }
-            return pos + 1;
+            return Pos + 1;
         }
-        item += text[pos++];
+        Item += Text[Pos++];
     }
-    return pos;
+    return Pos;
 }
 
 }  // namespace

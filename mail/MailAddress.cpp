@@ -14,7 +14,7 @@ using support::IsAscii;
 namespace {
 
 struct Idn2Free {
-    void operator()(char* p) const { idn2_free(p); }
+    void operator()(char* P) const { idn2_free(P); }
 };
 
 

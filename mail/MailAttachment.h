@@ -18,12 +18,12 @@ public:
 
     /// Text: the path as given for a file, the description for a stream.
     const std::string& FileName() const { return FFileName; }
-    void SetFileName(std::string value) { FFileName = std::move(value); }
+    void SetFileName(std::string Value) { FFileName = std::move(Value); }
     /// Text: becomes the part's description (and content id when an HTML body refers to it).
     const std::string& Description() const { return FDescription; }
-    void SetDescription(std::string value) { FDescription = std::move(value); }
+    void SetDescription(std::string Value) { FDescription = std::move(Value); }
     TMailAttachmentDisposition Disposition() const { return FDisposition; }
-    void SetDisposition(TMailAttachmentDisposition value) { FDisposition = value; }
+    void SetDisposition(TMailAttachmentDisposition Value) { FDisposition = Value; }
     /// Bytes: the attachment's content, owned by the record.
     const std::string& Stream() const { return FStream; }
     std::string& Stream() { return FStream; }

@@ -168,24 +168,24 @@ void TMailSender::SmtpError(const std::string& pMsgError, std::optional<TMailFai
 namespace {
 
 // Gathers one server answer into the send's error collection, once.
-void AddErrorMsg(std::string& errorMsgs, const std::string& AError) {
-    if (TrimBlank(AError).empty() || errorMsgs.find(AError) != std::string::npos) return;
-    if (!errorMsgs.empty()) errorMsgs += "\r\n";
-    errorMsgs += AError;
+void AddErrorMsg(std::string& ErrorMsgs, const std::string& AError) {
+    if (TrimBlank(AError).empty() || ErrorMsgs.find(AError) != std::string::npos) return;
+    if (!ErrorMsgs.empty()) ErrorMsgs += "\r\n";
+    ErrorMsgs += AError;
 }
 
 // When the connection failed, the server had no say: the socket's error tells why.
-void AddSocketError(std::string& errorMsgs, const net::TTCPBlockSocket& sock) {
-    if (sock.LastError() != 0) AddErrorMsg(errorMsgs, net::SocketErrorMessage(sock.LastError(), sock.LastErrorDesc()));
+void AddSocketError(std::string& ErrorMsgs, const net::TTCPBlockSocket& Sock) {
+    if (Sock.LastError() != 0) AddErrorMsg(ErrorMsgs, net::SocketErrorMessage(Sock.LastError(), Sock.LastErrorDesc()));
 }
 
-bool Accepted(const smtp::TSMTPReply& reply) { return reply.Code >= 200 && reply.Code <= 299; }
+bool Accepted(const smtp::TSMTPReply& Reply) { return Reply.Code >= 200 && Reply.Code <= 299; }
 
 // True when the message holds a byte above 127, which only 8BITMIME lets through as it is.
 // Eight bytes at a time: a composed message is mostly a large base64 body.
-bool HasEightBitBytes(const mime::TMessageBytes& message) {
+bool HasEightBitBytes(const mime::TMessageBytes& Message) {
     constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-    for (const std::string_view piece : message.Pieces()) {
+    for (const std::string_view piece : Message.Pieces()) {
         std::size_t at = 0;
         for (; at + 8 <= piece.size(); at += 8) {
             std::uint64_t word;
@@ -259,15 +259,15 @@ void TMailSender::QuitAfterFailure() {
     fSMTP->Sock().ResetLastError();
 }
 
-template <class Step>
-void TMailSender::Retry(const Step& step, const char* failureText, std::string& errorMsgs, unsigned failed) {
-    if (failed >= fAttempts) SmtpError(failureText + errorMsgs);
-    for (unsigned attempt = failed + 1;; ++attempt) {
+template <class TStep>
+void TMailSender::Retry(const TStep& Step, const char* FailureText, std::string& ErrorMsgs, unsigned Failed) {
+    if (Failed >= fAttempts) SmtpError(FailureText + ErrorMsgs);
+    for (unsigned attempt = Failed + 1;; ++attempt) {
         if (attempt > 1 && fOnMailAttempt) fOnMailAttempt(*this, attempt);
-        if (step()) return;
-        AddErrorMsg(errorMsgs, fSMTP->ResultString());
-        AddSocketError(errorMsgs, fSMTP->Sock());
-        if (attempt >= fAttempts) SmtpError(failureText + errorMsgs);
+        if (Step()) return;
+        AddErrorMsg(ErrorMsgs, fSMTP->ResultString());
+        AddSocketError(ErrorMsgs, fSMTP->Sock());
+        if (attempt >= fAttempts) SmtpError(FailureText + ErrorMsgs);
     }
 }
 
@@ -279,15 +279,15 @@ std::vector<std::string> TMailSender::MailAddresses() const {
     return addresses;
 }
 
-void TMailSender::CheckDomains(const std::vector<std::string>& addresses) {
-    for (const auto& address : addresses)
+void TMailSender::CheckDomains(const std::vector<std::string>& Addresses) {
+    for (const auto& address : Addresses)
         if (!support::IsAscii(AddressDomain(address)))
             SmtpError("SMTP Error: Invalid international domain name in the address \"" + address + "\"",
                       TMailFailureStep::mfsAddress);
 }
 
-bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& addresses) {
-    for (const auto& address : addresses) {
+bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& Addresses) {
+    for (const auto& address : Addresses) {
         if (support::IsAscii(address)) continue;
         if (fSMTP->FindCap("SMTPUTF8").empty())
             SmtpError("SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address \"" + address +
@@ -335,9 +335,9 @@ TMailSender::TEnvelope TMailSender::Envelope() const {
     envelope.Sender = EntryWithAsciiDomain(fFrom);
     envelope.Size = static_cast<std::int64_t>(fArqMIMe.Size());
     envelope.Body8Bit = HasEightBitBytes(fArqMIMe);
-    const auto add = [&](const std::vector<std::string>& list, const char* failureText, TMailStatus status) {
-        for (const auto& entry : list)
-            envelope.Recipients.push_back({WithAsciiDomain(ExtractAddress(entry)), failureText, status});
+    const auto add = [&](const std::vector<std::string>& List, const char* FailureText, TMailStatus Status) {
+        for (const auto& entry : List)
+            envelope.Recipients.push_back({WithAsciiDomain(ExtractAddress(entry)), FailureText, Status});
     };
     add(fMIMEMess->Header().ToList(), "SMTP Error: Unable to send MailTo.\r\n", TMailStatus::pmsSendTo);
     add(fMIMEMess->Header().CCList(), "SMTP Error: Unable to send CC list.\r\n", TMailStatus::pmsSendCC);
@@ -345,32 +345,32 @@ TMailSender::TEnvelope TMailSender::Envelope() const {
     return envelope;
 }
 
-void TMailSender::Report(TEnvelope& envelope, TMailStatus status) {
-    if (std::find(envelope.Reported.begin(), envelope.Reported.end(), status) != envelope.Reported.end()) return;
-    envelope.Reported.push_back(status);
-    MailProcess(status);
+void TMailSender::Report(TEnvelope& Envelope, TMailStatus Status) {
+    if (std::find(Envelope.Reported.begin(), Envelope.Reported.end(), Status) != Envelope.Reported.end()) return;
+    Envelope.Reported.push_back(Status);
+    MailProcess(Status);
 }
 
-void TMailSender::SendStepByStep(TEnvelope& envelope, std::string& errorMsgs) {
-    Report(envelope, TMailStatus::pmsStartSends);
-    if (!envelope.SenderAccepted) {
-        envelope.Restart();
-        Retry([&] { return fSMTP->MailFrom(envelope.Sender, envelope.Size, envelope.SMTPUTF8, envelope.Body8Bit); },
-              "SMTP Error: Unable to send MailFrom.\r\n", errorMsgs, envelope.SenderFailed);
-        envelope.SenderAccepted = true;
+void TMailSender::SendStepByStep(TEnvelope& Envelope, std::string& ErrorMsgs) {
+    Report(Envelope, TMailStatus::pmsStartSends);
+    if (!Envelope.SenderAccepted) {
+        Envelope.Restart();
+        Retry([&] { return fSMTP->MailFrom(Envelope.Sender, Envelope.Size, Envelope.SMTPUTF8, Envelope.Body8Bit); },
+              "SMTP Error: Unable to send MailFrom.\r\n", ErrorMsgs, Envelope.SenderFailed);
+        Envelope.SenderAccepted = true;
     }
-    Report(envelope, TMailStatus::pmsSendTo);  // also with an empty To list
-    for (auto& recipient : envelope.Recipients) {
-        Report(envelope, recipient.Status);
+    Report(Envelope, TMailStatus::pmsSendTo);  // also with an empty To list
+    for (auto& recipient : Envelope.Recipients) {
+        Report(Envelope, recipient.Status);
         if (recipient.Accepted) continue;
-        Retry([&] { return fSMTP->MailTo(recipient.Address); }, recipient.FailureText, errorMsgs, recipient.Failed);
+        Retry([&] { return fSMTP->MailTo(recipient.Address); }, recipient.FailureText, ErrorMsgs, recipient.Failed);
         recipient.Accepted = true;
     }
-    Report(envelope, TMailStatus::pmsSendData);
+    Report(Envelope, TMailStatus::pmsSendData);
     // Once its end has gone out the server may hold the message, whatever it answered:
     // a second end of data could store a second copy.
     Retry([&] { return !fSMTP->DataEnded() && fSMTP->MailData(fArqMIMe); }, "SMTP Error: Unable to send Mail data.\r\n",
-          errorMsgs, envelope.DataFailed);
+          ErrorMsgs, Envelope.DataFailed);
 }
 
 // The pipelined transaction (RFC 2920), for a server that offers PIPELINING:
@@ -393,56 +393,56 @@ void TMailSender::SendStepByStep(TEnvelope& envelope, std::string& errorMsgs) {
 //     from the refused step with the tries it has left, leaving out the recipients the
 //     server accepted in the flight (a recipient named twice would get two copies).
 //   Either way the send succeeds only once every recipient was accepted.
-void TMailSender::SendPipelined(TEnvelope& envelope, std::string& errorMsgs) {
-    Report(envelope, TMailStatus::pmsStartSends);
-    Report(envelope, TMailStatus::pmsSendTo);
-    for (const auto& recipient : envelope.Recipients) Report(envelope, recipient.Status);
+void TMailSender::SendPipelined(TEnvelope& Envelope, std::string& ErrorMsgs) {
+    Report(Envelope, TMailStatus::pmsStartSends);
+    Report(Envelope, TMailStatus::pmsSendTo);
+    for (const auto& recipient : Envelope.Recipients) Report(Envelope, recipient.Status);
     std::vector<smtp::TSMTPReply> replies;
-    if (fSMTP->MailTransaction(envelope.Sender, envelope.Size, envelope.SMTPUTF8, envelope.Body8Bit,
-                               envelope.Addresses(), replies)) {
-        Report(envelope, TMailStatus::pmsSendData);
+    if (fSMTP->MailTransaction(Envelope.Sender, Envelope.Size, Envelope.SMTPUTF8, Envelope.Body8Bit,
+                               Envelope.Addresses(), replies)) {
+        Report(Envelope, TMailStatus::pmsSendData);
         if (fSMTP->SendMessage(fArqMIMe, /*ThenQuit=*/true)) return;
-        AddErrorMsg(errorMsgs, fSMTP->ResultString());
-        AddSocketError(errorMsgs, fSMTP->Sock());
-        SmtpError("SMTP Error: Unable to send Mail data.\r\n" + errorMsgs);
+        AddErrorMsg(ErrorMsgs, fSMTP->ResultString());
+        AddSocketError(ErrorMsgs, fSMTP->Sock());
+        SmtpError("SMTP Error: Unable to send Mail data.\r\n" + ErrorMsgs);
     }
-    JudgeFlight(envelope, replies, errorMsgs);
+    JudgeFlight(Envelope, replies, ErrorMsgs);
     if (!fSMTP->Connected() && replies.back().Code == 354) {
-        envelope.Restart();
-        LogIn(errorMsgs);
+        Envelope.Restart();
+        LogIn(ErrorMsgs);
     }
-    SendStepByStep(envelope, errorMsgs);
+    SendStepByStep(Envelope, ErrorMsgs);
 }
 
-void TMailSender::JudgeFlight(TEnvelope& envelope, const std::vector<smtp::TSMTPReply>& replies,
-                              std::string& errorMsgs) const {
-    const auto refused = [&](const smtp::TSMTPReply& reply, unsigned& failed) {
-        ++failed;
-        AddErrorMsg(errorMsgs, reply.Last());
-        if (reply.Code == 0) AddSocketError(errorMsgs, fSMTP->Sock());
+void TMailSender::JudgeFlight(TEnvelope& Envelope, const std::vector<smtp::TSMTPReply>& Replies,
+                              std::string& ErrorMsgs) const {
+    const auto refused = [&](const smtp::TSMTPReply& Reply, unsigned& Failed) {
+        ++Failed;
+        AddErrorMsg(ErrorMsgs, Reply.Last());
+        if (Reply.Code == 0) AddSocketError(ErrorMsgs, fSMTP->Sock());
     };
     // A reply without lines was never read (or its command never sent): it tells nothing.
-    const smtp::TSMTPReply& sender = replies.front();
+    const smtp::TSMTPReply& sender = Replies.front();
     if (sender.Lines.empty()) return;
     if (!Accepted(sender)) {
-        refused(sender, envelope.SenderFailed);
+        refused(sender, Envelope.SenderFailed);
         return;  // what follows answers a transaction that never began
     }
-    envelope.SenderAccepted = true;
+    Envelope.SenderAccepted = true;
     bool every = true;
-    for (std::size_t i = 0; i < envelope.Recipients.size(); ++i) {
-        const smtp::TSMTPReply& reply = replies[i + 1];
+    for (std::size_t i = 0; i < Envelope.Recipients.size(); ++i) {
+        const smtp::TSMTPReply& reply = Replies[i + 1];
         if (reply.Lines.empty()) return;
         if (Accepted(reply)) {
-            envelope.Recipients[i].Accepted = true;
+            Envelope.Recipients[i].Accepted = true;
         } else {
-            refused(reply, envelope.Recipients[i].Failed);
+            refused(reply, Envelope.Recipients[i].Failed);
             every = false;
         }
     }
     // DATA refused after a refused recipient says only that one was refused.
-    const smtp::TSMTPReply& data = replies.back();
-    if (every && !data.Lines.empty() && data.Code != 354) refused(data, envelope.DataFailed);
+    const smtp::TSMTPReply& data = Replies.back();
+    if (every && !data.Lines.empty() && data.Code != 354) refused(data, Envelope.DataFailed);
 }
 
 void TMailSender::SendMail() {
@@ -503,8 +503,8 @@ bool TMailSender::LoginTry() {
     }
 }
 
-void TMailSender::LogIn(std::string& errorMsgs) {
-    Retry([&] { return LoginTry(); }, "SMTP Error: Unable to Login.\r\n", errorMsgs);
+void TMailSender::LogIn(std::string& ErrorMsgs) {
+    Retry([&] { return LoginTry(); }, "SMTP Error: Unable to Login.\r\n", ErrorMsgs);
     RequireAuthentication();
 }
 

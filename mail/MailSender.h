@@ -348,7 +348,7 @@ private:
     };
     // The login step with the retry rule; then, with `StrictAuth`, the send ends unless
     // the login authenticated.
-    void LogIn(std::string& errorMsgs);
+    void LogIn(std::string& ErrorMsgs);
     // One try of the login step (a certificate trusted when asked is tried again at once).
     [[nodiscard]] bool LoginTry();
     // True when the last handshake failed on a certificate the operator can be asked about.
@@ -360,29 +360,29 @@ private:
     [[nodiscard]] bool RefuseBeforeAuth(std::string Message, TMailFailureStep Step);
     void RequireAuthentication();
     void QuitAfterFailure();
-    // Tries a step until it succeeds or has failed `Attempts` times, `failed` of them
-    // already; then the send ends with `failureText` and the answers gathered.
-    template <class Step>
-    void Retry(const Step& step, const char* failureText, std::string& errorMsgs, unsigned failed = 0);
+    // Tries a step until it succeeds or has failed `Attempts` times, `Failed` of them
+    // already; then the send ends with `FailureText` and the answers gathered.
+    template <class TStep>
+    void Retry(const TStep& Step, const char* FailureText, std::string& ErrorMsgs, unsigned Failed = 0);
     // The envelope of one send and how far it got (defined with the send flow).
     struct TEnvelope;
     [[nodiscard]] TEnvelope Envelope() const;
     // Reports a step of the envelope once per send.
-    void Report(TEnvelope& envelope, TMailStatus status);
+    void Report(TEnvelope& Envelope, TMailStatus Status);
     // Sender, recipients and data one command at a time, each with the retry rule,
     // from where the envelope stands.
-    void SendStepByStep(TEnvelope& envelope, std::string& errorMsgs);
+    void SendStepByStep(TEnvelope& Envelope, std::string& ErrorMsgs);
     // Sender, recipients and DATA in one flight; on a refusal on from there step by step.
-    void SendPipelined(TEnvelope& envelope, std::string& errorMsgs);
+    void SendPipelined(TEnvelope& Envelope, std::string& ErrorMsgs);
     // Counts the refusals of a flight as failed tries and gathers their answers.
-    void JudgeFlight(TEnvelope& envelope, const std::vector<smtp::TSMTPReply>& replies,
-                     std::string& errorMsgs) const;
+    void JudgeFlight(TEnvelope& Envelope, const std::vector<smtp::TSMTPReply>& Replies,
+                     std::string& ErrorMsgs) const;
     // Sender, To, CC, BCC and reply-to addresses, domains as A-labels.
     [[nodiscard]] std::vector<std::string> MailAddresses() const;
     // Ends the send when an address keeps a domain libidn2 refused.
-    void CheckDomains(const std::vector<std::string>& addresses);
+    void CheckDomains(const std::vector<std::string>& Addresses);
     // True when an address needs SMTPUTF8; ends the send when the server lacks it.
-    [[nodiscard]] bool NeedsSMTPUTF8(const std::vector<std::string>& addresses);
+    [[nodiscard]] bool NeedsSMTPUTF8(const std::vector<std::string>& Addresses);
     void AddEmailWithDelimitersToList(const std::string& aEmail, std::vector<std::string>& aList);
     void AddNamed(const std::string& aEmail, const std::string& aName, std::vector<std::string>& aList);
     void BuildHeader();

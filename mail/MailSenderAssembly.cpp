@@ -45,16 +45,16 @@ std::string NamedAddress(const std::string& aEmail, const std::string& aName) {
 
 // The file's own name: the text after the last "/", the only folder separator here
 // ("Cliente_001 10:30.xml" and "relatorio\2026.txt" are whole names).
-std::string ExtractFileName(std::string_view path) {
-    const auto cut = path.rfind('/');
-    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+std::string ExtractFileName(std::string_view Path) {
+    const auto cut = Path.rfind('/');
+    return std::string(cut == std::string_view::npos ? Path : Path.substr(cut + 1));
 }
 
 // Text that is valid UTF-8 and not plain ASCII.
-bool IsUtf8Text(std::string_view bytes) {
+bool IsUtf8Text(std::string_view Bytes) {
     bool wide = false;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const support::TDecodedChar c = support::DecodeUtf8Char(bytes, i);
+    for (std::size_t i = 0; i < Bytes.size();) {
+        const support::TDecodedChar c = support::DecodeUtf8Char(Bytes, i);
         if (!c.Valid) return false;
         wide = wide || c.Length > 1;
         i += c.Length;
@@ -66,17 +66,17 @@ bool IsUtf8Text(std::string_view bytes) {
 // whatever the program's code page (a reader that shows it inline follows the label,
 // not the declaration); any other text that is valid UTF-8 and not ASCII is UTF-8 (a
 // Windows-1252 label would show "OlÃ¡"); else the design's label, IDECharset.
-mime::TMimeChar TextFileCharset(const mime::TMimePart& part, std::string_view bytes, mime::TMimeChar ideCharset) {
-    if (LowerAscii(part.Secondary()) == "xml") return XmlCharset(bytes);
-    return IsUtf8Text(bytes) ? mime::TMimeChar::UTF_8 : ideCharset;
+mime::TMimeChar TextFileCharset(const mime::TMimePart& Part, std::string_view Bytes, mime::TMimeChar IdeCharset) {
+    if (LowerAscii(Part.Secondary()) == "xml") return XmlCharset(Bytes);
+    return IsUtf8Text(Bytes) ? mime::TMimeChar::UTF_8 : IdeCharset;
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
+std::string JoinLines(const std::vector<std::string>& Lines) {
     std::size_t size = 0;
-    for (const auto& line : lines) size += line.size() + 2;
+    for (const auto& line : Lines) size += line.size() + 2;
     std::string text;
     support::ReserveLarge(text, size);
-    for (const auto& line : lines) {
+    for (const auto& line : Lines) {
         text += line;
         text += "\r\n";
     }
@@ -98,22 +98,22 @@ std::string GeneratedAttachmentName() {
 
 // The whole content of a stream, from its start: read in one piece when the
 // stream tells its size, else as it comes.
-std::string WholeStream(std::istream& stream) {
-    stream.clear();
-    stream.seekg(0, std::ios::end);
-    const std::streamoff size = stream.tellg();
-    stream.seekg(0, std::ios::beg);
-    if (size <= 0 || !stream) {
-        stream.clear();
-        stream.seekg(0, std::ios::beg);
-        return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+std::string WholeStream(std::istream& Stream) {
+    Stream.clear();
+    Stream.seekg(0, std::ios::end);
+    const std::streamoff size = Stream.tellg();
+    Stream.seekg(0, std::ios::beg);
+    if (size <= 0 || !Stream) {
+        Stream.clear();
+        Stream.seekg(0, std::ios::beg);
+        return {std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>()};
     }
     std::string bytes;
     support::ResizeLarge(bytes, static_cast<std::size_t>(size));
-    stream.read(bytes.data(), static_cast<std::streamsize>(size));
-    bytes.resize(static_cast<std::size_t>(stream.gcount()));
+    Stream.read(bytes.data(), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(Stream.gcount()));
     // A stream that had more than it told keeps nothing back.
-    bytes.append(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    bytes.append(std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>());
     return bytes;
 }
 
@@ -238,10 +238,10 @@ void TMailSender::BuildHeader() {
 
 namespace {
 
-void ApplyTriple(mime::TMimePart& part, mime::TMimeChar charset, mime::TMimeChar target) {
-    part.SetCharsetCode(charset);
-    part.SetTargetCharset(target);
-    part.SetConvertCharset(charset != target);
+void ApplyTriple(mime::TMimePart& Part, mime::TMimeChar Charset, mime::TMimeChar Target) {
+    Part.SetCharsetCode(Charset);
+    Part.SetTargetCharset(Target);
+    Part.SetConvertCharset(Charset != Target);
 }
 
 }  // namespace
@@ -252,12 +252,12 @@ void TMailSender::BuildParts() {
     TMimePart* parent = &fMIMEMess->AddPartMultipart(needRelated ? "alternative" : "mixed", nullptr);
     ApplyTriple(*parent, fDefaultCharsetCode, fIDECharsetCode);
 
-    const auto addText = [&](const std::vector<std::string>& lines, const char* subtype, const char* description) {
+    const auto addText = [&](const std::vector<std::string>& Lines, const char* Subtype, const char* Description) {
         TMimePart& part = fMIMEMess->AddPart(parent);
-        part.DecodedLines() = support::AnsiLinesFromText(lines);
+        part.DecodedLines() = support::AnsiLinesFromText(Lines);
         part.SetPrimary("text");
-        part.SetSecondary(subtype);
-        part.SetDescription(description);
+        part.SetSecondary(Subtype);
+        part.SetDescription(Description);
         part.SetDisposition("inline");
         ApplyTriple(part, fDefaultCharsetCode, fIDECharsetCode);
         part.SetEncoding("base64");

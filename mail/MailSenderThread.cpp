@@ -36,7 +36,7 @@ void TMailSenderThread::Start(std::unique_ptr<TMailSender> MailSender) {
     {
         const std::lock_guard<std::mutex> lock(kept.Lock);
         const auto running = std::stable_partition(kept.Sends.begin(), kept.Sends.end(),
-                                                   [](const auto& s) { return !s->Finished(); });
+                                                   [](const auto& S) { return !S->Finished(); });
         ended.assign(std::make_move_iterator(running), std::make_move_iterator(kept.Sends.end()));
         kept.Sends.erase(running, kept.Sends.end());
         kept.Sends.push_back(std::move(send));

@@ -10,23 +10,23 @@ namespace tandrel::mail {
 namespace {
 
 // atext of RFC 5322: what a dot-atom is made of besides its dots.
-bool IsAtext(char c) {
-    const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    return alphanumeric || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+bool IsAtext(char C) {
+    const bool alphanumeric = (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9');
+    return alphanumeric || std::string_view("!#$%&'*+-/=?^_`{|}~").find(C) != std::string_view::npos;
 }
 
 bool IsDotAtom(std::string_view Text) {
     if (Text.empty() || Text.front() == '.' || Text.back() == '.' || Text.find("..") != std::string_view::npos)
         return false;
-    return std::all_of(Text.begin(), Text.end(), [](char c) { return c == '.' || IsAtext(c); });
+    return std::all_of(Text.begin(), Text.end(), [](char C) { return C == '.' || IsAtext(C); });
 }
 
 // "[" dtext "]": printable ASCII but the brackets and the backslash.
 bool IsDomainLiteral(std::string_view Text) {
     if (Text.size() < 2 || Text.front() != '[' || Text.back() != ']') return false;
     const std::string_view inner = Text.substr(1, Text.size() - 2);
-    return std::all_of(inner.begin(), inner.end(), [](char c) {
-        return c > ' ' && c < 0x7F && c != '[' && c != ']' && c != '\\';
+    return std::all_of(inner.begin(), inner.end(), [](char C) {
+        return C > ' ' && C < 0x7F && C != '[' && C != ']' && C != '\\';
     });
 }
 

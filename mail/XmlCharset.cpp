@@ -7,7 +7,7 @@ namespace {
 
 using mime::TMimeChar;
 
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsXmlSpace(char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n'; }
 
 std::string_view SkipSpace(std::string_view Text) {
     while (!Text.empty() && IsXmlSpace(Text.front())) Text.remove_prefix(1);

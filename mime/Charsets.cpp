@@ -35,8 +35,8 @@ using detail::TUpperHalf;
 
 enum class TWidth { One, Two, Four };
 
-TWidth WidthOf(TMimeChar c) {
-    switch (c) {
+TWidth WidthOf(TMimeChar C) {
+    switch (C) {
         case TMimeChar::UCS_2: case TMimeChar::UTF_7: case TMimeChar::UTF_7mod: case TMimeChar::UCS_2LE:
             return TWidth::Two;
         case TMimeChar::UCS_4: case TMimeChar::UTF_8: case TMimeChar::UCS_4LE:
@@ -46,11 +46,11 @@ TWidth WidthOf(TMimeChar c) {
     }
 }
 
-bool IsLittleEndian(TMimeChar c) { return c == TMimeChar::UCS_2LE || c == TMimeChar::UCS_4LE; }
+bool IsLittleEndian(TMimeChar C) { return C == TMimeChar::UCS_2LE || C == TMimeChar::UCS_4LE; }
 
 // The built-in table of a one-byte charset; charsets without their own use ISO 8859-1's.
-const TUpperHalf& TableOf(TMimeChar c) {
-    const TUpperHalf* t = detail::SingleByteTable(c);
+const TUpperHalf& TableOf(TMimeChar C) {
+    const TUpperHalf* t = detail::SingleByteTable(C);
     return t ? *t : *detail::SingleByteTable(TMimeChar::ISO_8859_1);
 }
 
@@ -81,11 +81,11 @@ std::uint32_t ReadLaxUtf8(std::string_view Value, std::size_t& Pos) {
 std::string UTF8toUCS4(std::string_view Value) {
     std::string out;
     out.reserve(Value.size() * 4);
-    const auto put = [&out](std::uint32_t v) {
-        out.push_back(static_cast<char>(v >> 24));
-        out.push_back(static_cast<char>(v >> 16));
-        out.push_back(static_cast<char>(v >> 8));
-        out.push_back(static_cast<char>(v));
+    const auto put = [&out](std::uint32_t V) {
+        out.push_back(static_cast<char>(V >> 24));
+        out.push_back(static_cast<char>(V >> 16));
+        out.push_back(static_cast<char>(V >> 8));
+        out.push_back(static_cast<char>(V));
     };
     for (std::size_t i = 0; i < Value.size();) put(ReadLaxUtf8(Value, i));
     return out;
@@ -131,9 +131,9 @@ std::string UCS2toUTF7(std::string_view Value, bool Modified) {
     return out;
 }
 
-bool IsBase64Char(char c, bool Modified) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == (Modified ? ',' : '/');
+bool IsBase64Char(char C, bool Modified) {
+    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '+' ||
+           C == (Modified ? ',' : '/');
 }
 
 std::string UTF7toUCS2(std::string_view Value, bool Modified) {
@@ -207,16 +207,16 @@ class TReverseTable {
 public:
     explicit TReverseTable(const TUpperHalf& Table) {
         for (std::size_t i = 0; i < Table.size(); ++i)
-            Entries[i] = {Table[i], static_cast<unsigned char>(0x80 + i)};
-        std::stable_sort(Entries.begin(), Entries.end(),
-                         [](const Entry& a, const Entry& b) { return a.Unit < b.Unit; });
+            FEntries[i] = {Table[i], static_cast<unsigned char>(0x80 + i)};
+        std::stable_sort(FEntries.begin(), FEntries.end(),
+                         [](const Entry& A, const Entry& B) { return A.Unit < B.Unit; });
     }
     /// The byte of Unit, or -1 when the table lacks it (U+FFFD is never found).
     int Find(std::uint16_t Unit) const {
         if (Unit == 0xFFFD) return -1;
-        const auto it = std::lower_bound(Entries.begin(), Entries.end(), Unit,
-                                         [](const Entry& e, std::uint16_t u) { return e.Unit < u; });
-        return it != Entries.end() && it->Unit == Unit ? it->Byte : -1;
+        const auto it = std::lower_bound(FEntries.begin(), FEntries.end(), Unit,
+                                         [](const Entry& E, std::uint16_t U) { return E.Unit < U; });
+        return it != FEntries.end() && it->Unit == Unit ? it->Byte : -1;
     }
 
 private:
@@ -224,7 +224,7 @@ private:
         std::uint16_t Unit;
         unsigned char Byte;
     };
-    std::array<Entry, 128> Entries{};
+    std::array<Entry, 128> FEntries{};
 };
 
 // One code unit written by the width class of CharTo (built-in path).
@@ -356,18 +356,18 @@ bool UseIconv() {
     return true;
 }
 
-std::string_view Trimmed(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
+std::string_view Trimmed(std::string_view S) {
+    while (!S.empty() && S.front() == ' ') S.remove_prefix(1);
+    while (!S.empty() && S.back() == ' ') S.remove_suffix(1);
+    return S;
 }
 
 }  // namespace
 
 std::span<const TIconvChar> IconvArr() { return kNameTable; }
 
-TBuiltInConversionScope::TBuiltInConversionScope() : Previous(tForceBuiltIn) { tForceBuiltIn = true; }
-TBuiltInConversionScope::~TBuiltInConversionScope() { tForceBuiltIn = Previous; }
+TBuiltInConversionScope::TBuiltInConversionScope() : FPrevious(tForceBuiltIn) { tForceBuiltIn = true; }
+TBuiltInConversionScope::~TBuiltInConversionScope() { tForceBuiltIn = FPrevious; }
 
 std::string CharsetConversion(std::string_view Value, TMimeChar CharFrom, TMimeChar CharTo) {
     return CharsetConversionTrans(Value, CharFrom, CharTo, Replace_None, true);
@@ -522,7 +522,7 @@ std::string GetIDFromCP(TMimeChar Value) {
 TMimeChar GetCPFromID(std::string_view Value) {
     std::string name(Trimmed(Value));
     std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
+                   [](unsigned char C) { return static_cast<char>(C >= 'a' && C <= 'z' ? C - 32 : C); });
     if (name.find("KAMENICKY") != std::string::npos || name.find("895") != std::string::npos)
         return TMimeChar::CP895;
     if (name.find("MUTF-7") != std::string::npos) return TMimeChar::UTF_7mod;

@@ -43,14 +43,14 @@ public:
     TMimeSetChar(std::initializer_list<TMimeChar> Values) {
         for (TMimeChar v : Values) Include(v);
     }
-    void Include(TMimeChar v) { Bits.set(static_cast<std::size_t>(v)); }
-    void Exclude(TMimeChar v) { Bits.reset(static_cast<std::size_t>(v)); }
-    [[nodiscard]] bool Contains(TMimeChar v) const { return Bits.test(static_cast<std::size_t>(v)); }
-    [[nodiscard]] bool Empty() const { return Bits.none(); }
+    void Include(TMimeChar V) { FBits.set(static_cast<std::size_t>(V)); }
+    void Exclude(TMimeChar V) { FBits.reset(static_cast<std::size_t>(V)); }
+    [[nodiscard]] bool Contains(TMimeChar V) const { return FBits.test(static_cast<std::size_t>(V)); }
+    [[nodiscard]] bool Empty() const { return FBits.none(); }
     bool operator==(const TMimeSetChar&) const = default;
 
 private:
-    std::bitset<MimeCharCount> Bits;
+    std::bitset<MimeCharCount> FBits;
 };
 
 /// One row of the charset name table: an identifier and its upper-case names
@@ -112,7 +112,7 @@ public:
     TBuiltInConversionScope& operator=(const TBuiltInConversionScope&) = delete;
 
 private:
-    bool Previous;
+    bool FPrevious;
 };
 
 }  // namespace tandrel::mime

@@ -46,30 +46,30 @@ void IconvClose(TIconvHandle& Handle);
 class TIconvConverter {
 public:
     TIconvConverter() = default;
-    explicit TIconvConverter(TIconvHandle Handle) : Handle(Handle) {}
-    ~TIconvConverter() { IconvClose(Handle); }
+    explicit TIconvConverter(TIconvHandle Handle) : FHandle(Handle) {}
+    ~TIconvConverter() { IconvClose(FHandle); }
     TIconvConverter(const TIconvConverter&) = delete;
     TIconvConverter& operator=(const TIconvConverter&) = delete;
-    TIconvConverter(TIconvConverter&& Other) noexcept : Handle(Other.Handle) { Other.Handle = InvalidIconvHandle; }
+    TIconvConverter(TIconvConverter&& Other) noexcept : FHandle(Other.FHandle) { Other.FHandle = InvalidIconvHandle; }
     TIconvConverter& operator=(TIconvConverter&& Other) noexcept {
         if (this != &Other) {
-            IconvClose(Handle);
-            Handle = Other.Handle;
-            Other.Handle = InvalidIconvHandle;
+            IconvClose(FHandle);
+            FHandle = Other.FHandle;
+            Other.FHandle = InvalidIconvHandle;
         }
         return *this;
     }
-    [[nodiscard]] bool IsOpen() const { return Handle != InvalidIconvHandle; }
-    [[nodiscard]] TIconvHandle Get() const { return Handle; }
+    [[nodiscard]] bool IsOpen() const { return FHandle != InvalidIconvHandle; }
+    [[nodiscard]] TIconvHandle Get() const { return FHandle; }
     /// All of Input converted (see IconvConvert).
     std::string Convert(std::string_view Input) const {
         std::string out;
-        IconvConvert(Handle, Input, out);
+        IconvConvert(FHandle, Input, out);
         return out;
     }
 
 private:
-    TIconvHandle Handle = InvalidIconvHandle;
+    TIconvHandle FHandle = InvalidIconvHandle;
 };
 
 }  // namespace tandrel::mime

@@ -30,14 +30,14 @@ constexpr support::TSpecials kNeedsEncoding = [] {
     return withoutUnderscore;
 }();
 
-std::string_view TrimBlanks(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
+std::string_view TrimBlanks(std::string_view S) {
+    const auto blank = [](char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n'; };
+    while (!S.empty() && blank(S.front())) S.remove_prefix(1);
+    while (!S.empty() && blank(S.back())) S.remove_suffix(1);
+    return S;
 }
 
-bool IsBlank(std::string_view s) { return TrimBlanks(s).empty(); }
+bool IsBlank(std::string_view S) { return TrimBlanks(S).empty(); }
 
 // Bytes in charset CP as text: the system code page's own road when CP is it.
 std::string TextFromCharset(std::string_view Bytes, TMimeChar CP) {

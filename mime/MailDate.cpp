@@ -76,17 +76,17 @@ constexpr TZoneName kZones[] = {
     {"MDT", -360},  {"PST", -480},  {"PDT", -420},  {"AKST", -540},  {"AKDT", -480},  {"HST", -600},
 };
 
-bool AllDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
+bool AllDigits(std::string_view S) {
+    if (S.empty()) return false;
+    for (char c : S)
         if (c < '0' || c > '9') return false;
     return true;
 }
 
 // Leading digits as a number, capped so that no word can overflow the arithmetic.
-long Number(std::string_view s) {
+long Number(std::string_view S) {
     long v = 0;
-    for (char c : s) {
+    for (char c : S) {
         if (c < '0' || c > '9') break;
         v = std::min(v * 10 + (c - '0'), 100'000'000L);
     }
@@ -110,7 +110,7 @@ TZoneWord DecodeTimeZone(std::string_view Word) {
     for (const TZoneName& z : kZones) {
         const std::string_view n = z.Name;
         if (n.size() == Word.size() &&
-            std::equal(n.begin(), n.end(), Word.begin(), [](char a, char b) { return a == (b & ~0x20); }))
+            std::equal(n.begin(), n.end(), Word.begin(), [](char A, char B) { return A == (B & ~0x20); }))
             return {TZoneWord::Offset, z.Minutes};
     }
     return {};
@@ -120,7 +120,7 @@ struct TClock {
     long Hour = 0, Minute = 0, Second = 0;
 };
 
-bool IsClockField(std::string_view s) { return !s.empty() && s.size() <= 2 && AllDigits(s); }
+bool IsClockField(std::string_view S) { return !S.empty() && S.size() <= 2 && AllDigits(S); }
 
 // "hh:mm:ss", or "hh:mm" as RFC 5322 allows (seconds are optional there).
 std::optional<TClock> GetTimeFromStr(std::string_view Word) {
@@ -137,9 +137,9 @@ std::optional<TClock> GetTimeFromStr(std::string_view Word) {
                   Number(Word.substr(c2 + 1, 2))};
 }
 
-tm LocalTm(time_t t) {
+tm LocalTm(time_t T) {
     tm out{};
-    ::localtime_r(&t, &out);
+    ::localtime_r(&T, &out);
     return out;
 }
 

@@ -101,7 +101,7 @@ void TMessageBytes::SplitPiece(std::string_view Bytes, const std::vector<std::si
         }
         return;
     }
-    ForEachLine(Bytes, TLineBreak::CrLf, [&](std::string_view line) { Out.emplace_back(line); });
+    ForEachLine(Bytes, TLineBreak::CrLf, [&](std::string_view Line) { Out.emplace_back(Line); });
 }
 
 std::vector<std::string> TMessageBytes::Lines() const {

@@ -17,8 +17,8 @@ namespace {
 std::string WithCrLfLines(std::string_view Bytes) {
     std::string out;
     out.reserve(Bytes.size() + Bytes.size() / 32 + 2);
-    ForEachLine(Bytes, TLineBreak::Any, [&](std::string_view line) {
-        out.append(line);
+    ForEachLine(Bytes, TLineBreak::Any, [&](std::string_view Line) {
+        out.append(Line);
         out += "\r\n";
     });
     return out;

@@ -11,19 +11,19 @@
 namespace tandrel::mime {
 namespace {
 
-bool IsTokenChar(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b > 0x20 && b < 0x7F && std::string_view("()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+bool IsTokenChar(char C) {
+    const auto b = static_cast<unsigned char>(C);
+    return b > 0x20 && b < 0x7F && std::string_view("()<>@,;:\\\"/[]?=").find(C) == std::string_view::npos;
 }
 
 // A character of an unquoted value: a token's, 8-bit bytes, and the specials that
 // mail programs leave unquoted; never white space, a control, a quote, ";" or a comment.
-bool IsUnquotedValueChar(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return IsTokenChar(c) || b >= 0x80 || std::string_view("=/?@:,<>[]\\").find(c) != std::string_view::npos;
+bool IsUnquotedValueChar(char C) {
+    const auto b = static_cast<unsigned char>(C);
+    return IsTokenChar(C) || b >= 0x80 || std::string_view("=/?@:,<>[]\\").find(C) != std::string_view::npos;
 }
 
-bool IsFoldingSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsFoldingSpace(char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n'; }
 
 // Reads a header value word by word.
 class TValueReader {

@@ -40,7 +40,7 @@ void TMimePart::EncodePart() {
     FBody.Clear();
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART || FPrimaryCode == TMimePrimary::MP_MESSAGE) {
-        ForEachLine(FDecodedLines, TLineBreak::Any, [&](std::string_view line) { FBody.AppendLine(line); });
+        ForEachLine(FDecodedLines, TLineBreak::Any, [&](std::string_view Line) { FBody.AppendLine(Line); });
         return;
     }
 
@@ -65,11 +65,11 @@ void TMimePart::EncodePart() {
     const std::string_view bytes = convert ? std::string_view(converted) : std::string_view(FDecodedLines);
 
     const bool binary = FPrimaryCode == TMimePrimary::MP_BINARY;
-    const auto addSource = [&](std::string_view line) {
+    const auto addSource = [&](std::string_view Line) {
         if (FEncodingCode == TMimeEncoding::ME_QUOTED_PRINTABLE)
-            EncodeQuotedPrintableLine(line, binary);  // binary content has no final line break
+            EncodeQuotedPrintableLine(Line, binary);  // binary content has no final line break
         else
-            FBody.AppendLine(line);
+            FBody.AppendLine(Line);
     };
     // Quoted-printable text grows by its escapes and soft breaks: an eighth is room
     // enough for mostly Latin text, and more only grows the buffer once.
@@ -174,7 +174,7 @@ void TMimePart::FoldHeaderLine(const std::string& Line, TMessageBytes& Out) cons
         const auto d1 = lastEndingWithin("; ");
         const auto d2 = lastEndingWithin(" ");
         const auto d3 = lastEndingWithin(", ");
-        const auto beyondFirst = [](std::size_t d) { return d != std::string_view::npos && d > 0; };
+        const auto beyondFirst = [](std::size_t D) { return D != std::string_view::npos && D > 0; };
         std::size_t cut;
         if (!beyondFirst(d1) && !beyondFirst(d2) && !beyondFirst(d3)) {
             const auto space = rest.find(' ', 1);

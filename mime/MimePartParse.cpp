@@ -418,8 +418,8 @@ void TMimePart::DecodePart() {
         case TMimeEncoding::ME_UU:
         case TMimeEncoding::ME_XX: {
             const bool uu = FEncodingCode == TMimeEncoding::ME_UU;
-            const auto decodeLine = [&](std::string_view l) {
-                FDecodedLines += uu ? support::DecodeUU(l) : support::DecodeXX(l);
+            const auto decodeLine = [&](std::string_view L) {
+                FDecodedLines += uu ? support::DecodeUU(L) : support::DecodeXX(L);
             };
             if (FBinaryDecomposer)
                 ForEachLine(JoinedBody(), TLineBreak::Any, decodeLine);

@@ -193,7 +193,7 @@ TTextLine NextLine(std::string_view Text, std::size_t From, TLineBreak Rule) {
 
 std::vector<std::string> SplitLines(std::string_view Text, TLineBreak Rule) {
     std::vector<std::string> lines;
-    ForEachLine(Text, Rule, [&](std::string_view line) { lines.emplace_back(line); });
+    ForEachLine(Text, Rule, [&](std::string_view Line) { lines.emplace_back(Line); });
     return lines;
 }
 

@@ -74,11 +74,11 @@ struct TTextLine {
 TTextLine NextLine(std::string_view Text, std::size_t From, TLineBreak Rule);
 /// Calls Sink with each line of Text, ended as Rule says; a final break adds no
 /// empty line, and an empty Text gives none.
-template <typename Sink>
-void ForEachLine(std::string_view Text, TLineBreak Rule, Sink&& sink) {
+template <typename TSink>
+void ForEachLine(std::string_view Text, TLineBreak Rule, TSink&& Sink) {
     for (std::size_t from = 0; from < Text.size();) {
         const TTextLine line = NextLine(Text, from, Rule);
-        sink(line.Line);
+        Sink(line.Line);
         from = line.Next;
     }
 }

@@ -148,17 +148,17 @@ void TBlockSocket::SetSocket(int Value) {
 void TBlockSocket::SetSin(TVarSin& Sin, const std::string& IP, const std::string& Port) {
   DoStatus(THookSocketReason::HR_ResolvingBegin, IP + ":" + Port);
   ResetLastError();
-  TSocketFamily Family = FFamily;
+  TSocketFamily family = FFamily;
   if (FFamily == TSocketFamily::SF_Any) {
     if (FSocket != -1)
       // An open handle can only reach addresses of its own family.
-      Family = FIP6used ? TSocketFamily::SF_IP6 : TSocketFamily::SF_IP4;
+      family = FIP6used ? TSocketFamily::SF_IP6 : TSocketFamily::SF_IP4;
     else if (IsIP(IP))
-      Family = TSocketFamily::SF_IP4;
+      family = TSocketFamily::SF_IP4;
     else if (IsIP6(IP))
-      Family = TSocketFamily::SF_IP6;
+      family = TSocketFamily::SF_IP6;
   }
-  FLastError = SetVarSin(Sin, IP, Port, FamilyToAF(Family), GetSocketProtocol(), GetSocketType(),
+  FLastError = SetVarSin(Sin, IP, Port, FamilyToAF(family), GetSocketProtocol(), GetSocketType(),
                          FPreferIP4);
   DoStatus(THookSocketReason::HR_ResolvingEnd,
            GetSinIP(Sin) + ":" + std::to_string(GetSinPort(Sin)));
@@ -174,12 +174,12 @@ void TBlockSocket::InternalCreateSocket(const TVarSin& Sin) {
   FBuffer.clear();
   FBinded = false;
   FIP6used = Sin.Family() == AF_INET6;
-  const int Handle = NativeSocket(FIP6used ? AF_INET6 : AF_INET, GetSocketType(), GetSocketProtocol());
-  if (Handle == -1)
+  const int handle = NativeSocket(FIP6used ? AF_INET6 : AF_INET, GetSocketType(), GetSocketProtocol());
+  if (handle == -1)
     FLastError = LastSocketError();
-  FSocket = Handle;
+  FSocket = handle;
   ExceptCheck();
-  if (Handle == -1)
+  if (handle == -1)
     return;
   DoStatus(THookSocketReason::HR_SocketCreate, FIP6used ? "IPv6" : "IPv4");
   ProcessDelayed();
@@ -189,16 +189,16 @@ void TBlockSocket::InternalCreateSocket(const TVarSin& Sin) {
 void TBlockSocket::CreateSocket() {
   if (FFamily == TSocketFamily::SF_Any)
     return;
-  TVarSin Sin;
-  Sin.sa.sa_family = FFamily == TSocketFamily::SF_IP6 ? AF_INET6 : AF_INET;
-  InternalCreateSocket(Sin);
+  TVarSin sin;
+  sin.sa.sa_family = FFamily == TSocketFamily::SF_IP6 ? AF_INET6 : AF_INET;
+  InternalCreateSocket(sin);
 }
 
 void TBlockSocket::CreateSocketByName(const std::string& Value) {
-  TVarSin Sin;
-  SetSin(Sin, Value, "0");
+  TVarSin sin;
+  SetSin(sin, Value, "0");
   if (FLastError == 0)
-    InternalCreateSocket(Sin);
+    InternalCreateSocket(sin);
 }
 
 void TBlockSocket::DelayedOption(const TSockOption& Value) {
@@ -219,10 +219,10 @@ void TBlockSocket::SetDelayedOption(const TSockOption& Value) {
 }
 
 void TBlockSocket::ProcessDelayed() {
-  std::vector<TSockOption> Options;
-  Options.swap(FDelayedOptions);
-  for (const TSockOption& Option : Options)
-    DelayedOption(Option);
+  std::vector<TSockOption> options;
+  options.swap(FDelayedOptions);
+  for (const TSockOption& option : options)
+    DelayedOption(option);
 }
 
 void TBlockSocket::ApplyNonBlock(bool Value) {
@@ -268,10 +268,10 @@ namespace {
 
 /// A buffer size of the socket's handle, 1024 when it cannot be read.
 int BufferSize(TBlockSocket& Socket, TSockOptionType Option) {
-  int Value = 0;
-  const THandleResult Read = Socket.UseHandle(
-      [&](int Handle) { return NativeReadOption(Handle, Socket.IP6used(), Option, Value); });
-  return Read.Result == 0 ? Value : 1024;
+  int value = 0;
+  const THandleResult read = Socket.UseHandle(
+      [&](int Handle) { return NativeReadOption(Handle, Socket.IP6used(), Option, value); });
+  return read.Result == 0 ? value : 1024;
 }
 
 }  // namespace
@@ -293,12 +293,12 @@ void TBlockSocket::SetSizeSendBuffer(int Size) {
 }
 
 int TBlockSocket::TTL() {
-  int Value = -1;
+  int value = -1;
   SockCheck(UseHandle([&](int Handle) {
-    return NativeReadOption(Handle, FIP6used, TSockOptionType::SOT_TTL, Value);
+    return NativeReadOption(Handle, FIP6used, TSockOptionType::SOT_TTL, value);
   }));
   ExceptCheck();
-  return Value;
+  return value;
 }
 
 void TBlockSocket::SetTTL(int TTL) { SetDelayedOption({TSockOptionType::SOT_TTL, false, TTL}); }
@@ -311,15 +311,15 @@ int TBlockSocket::GetSocketProtocol() { return 0; }
 void TBlockSocket::CloseSocket() { AbortSocket(); }
 
 void TBlockSocket::AbortSocket() {
-  const int Handle = FSocket.exchange(-1);
-  if (Handle != -1) {
+  const int handle = FSocket.exchange(-1);
+  if (handle != -1) {
     // Shutting down first wakes a wait blocked on the handle in another
     // thread; closing alone would not. The number is freed only once that
     // call has let go of it: a call still holding it could otherwise reach
     // whoever is given the number next.
-    static_cast<void>(NativeShutdownBoth(Handle));
-    const std::lock_guard<std::mutex> Lock(FHandleLock);
-    static_cast<void>(NativeClose(Handle));
+    static_cast<void>(NativeShutdownBoth(handle));
+    const std::lock_guard<std::mutex> lock(FHandleLock);
+    static_cast<void>(NativeClose(handle));
   }
   FDelayedOptions.clear();
   FFamily = FFamilySave;
@@ -330,9 +330,9 @@ void TBlockSocket::Bind(const std::string& IP, const std::string& Port) {
   ResetLastError();
   if (FSocket == -1 && FFamily == TSocketFamily::SF_Any && IP == "0.0.0.0" && Port == "0")
     return;
-  TVarSin Sin;
-  if (ResolveForHandle(Sin, IP, Port)) {
-    SockCheck(UseHandle([&Sin](int Handle) { return NativeBind(Handle, Sin); }));
+  TVarSin sin;
+  if (ResolveForHandle(sin, IP, Port)) {
+    SockCheck(UseHandle([&sin](int Handle) { return NativeBind(Handle, sin); }));
     GetSinLocal();
     FBuffer.clear();
     FBinded = true;
@@ -342,14 +342,14 @@ void TBlockSocket::Bind(const std::string& IP, const std::string& Port) {
 }
 
 void TBlockSocket::Connect(const std::string& IP, const std::string& Port) {
-  TVarSin Sin;
-  if (ResolveForHandle(Sin, IP, Port)) {
+  TVarSin sin;
+  if (ResolveForHandle(sin, IP, Port)) {
     if (FConnectionTimeout <= 0) {
-      SockCheck(UseHandle([&Sin](int Handle) { return NativeConnect(Handle, Sin); }));
+      SockCheck(UseHandle([&sin](int Handle) { return NativeConnect(Handle, sin); }));
     } else {
-      const bool Saved = FNonBlockMode;
+      const bool saved = FNonBlockMode;
       ApplyNonBlock(true);
-      SockCheck(UseHandle([&Sin](int Handle) { return NativeConnect(Handle, Sin); }));
+      SockCheck(UseHandle([&sin](int Handle) { return NativeConnect(Handle, sin); }));
       if (FLastError == WSAEINPROGRESS || FLastError == WSAEWOULDBLOCK) {
         if (!CanWrite(FConnectionTimeout)) {
           FLastError = WSAETIMEDOUT;
@@ -359,9 +359,9 @@ void TBlockSocket::Connect(const std::string& IP, const std::string& Port) {
           FLastError = UseHandle([](int Handle) { return NativePendingError(Handle); }).Result;
         }
       }
-      const int Error = FLastError;
-      ApplyNonBlock(Saved);
-      FLastError = Error;
+      const int error = FLastError;
+      ApplyNonBlock(saved);
+      FLastError = error;
     }
     if (FLastError == 0)
       GetSins();
@@ -388,12 +388,12 @@ void TBlockSocket::Listen() {
 }
 
 int TBlockSocket::Accept() {
-  TVarSin Sin;
-  const THandleResult Accepted = UseHandle([&Sin](int Handle) { return NativeAccept(Handle, Sin); });
-  SockCheck(Accepted);
+  TVarSin sin;
+  const THandleResult accepted = UseHandle([&sin](int Handle) { return NativeAccept(Handle, sin); });
+  SockCheck(accepted);
   ExceptCheck();
   DoStatus(THookSocketReason::HR_Accept, "");
-  return Accepted.Result;
+  return accepted.Result;
 }
 
 void TBlockSocket::GetSinLocal() {
@@ -419,8 +419,8 @@ int TBlockSocket::GetRemoteSinPort() { return GetSinPort(FRemoteSin); }
 // --- lookups -----------------------------------------------------------------
 
 std::string TBlockSocket::LocalName() {
-  std::string Name = GetHostName();
-  return Name.empty() ? "127.0.0.1" : Name;
+  std::string name = GetHostName();
+  return name.empty() ? "127.0.0.1" : name;
 }
 
 void TBlockSocket::ResolveNameToIP(const std::string& Name, std::vector<std::string>& IPList) {
@@ -428,9 +428,9 @@ void TBlockSocket::ResolveNameToIP(const std::string& Name, std::vector<std::str
 }
 
 std::string TBlockSocket::ResolveName(const std::string& Name) {
-  std::vector<std::string> List;
-  ResolveNameToIP(Name, List);
-  return List.front();
+  std::vector<std::string> list;
+  ResolveNameToIP(Name, list);
+  return list.front();
 }
 
 std::string TBlockSocket::ResolveIPToName(std::string IP) {
@@ -450,17 +450,17 @@ void TBlockSocket::SetRemoteSin(const std::string& IP, const std::string& Port) 
 // --- readiness ---------------------------------------------------------------
 
 bool TBlockSocket::InternalCanRead(int Timeout) {
-  const THandleResult Wait =
+  const THandleResult wait =
       UseHandle([Timeout](int Handle) { return NativeWait(Handle, false, Timeout); });
-  SockCheck(Wait);
-  return Wait.Result > 0 && FLastError == 0;
+  SockCheck(wait);
+  return wait.Result > 0 && FLastError == 0;
 }
 
 bool TBlockSocket::InternalCanWrite(int Timeout) {
-  const THandleResult Wait =
+  const THandleResult wait =
       UseHandle([Timeout](int Handle) { return NativeWait(Handle, true, Timeout); });
-  SockCheck(Wait);
-  return Wait.Result > 0 && FLastError == 0;
+  SockCheck(wait);
+  return wait.Result > 0 && FLastError == 0;
 }
 
 namespace {
@@ -470,19 +470,19 @@ template <typename Wait, typename Heartbeat>
 bool SlicedWait(int Timeout, int Rate, Wait&& WaitFor, Heartbeat&& Beat) {
   if (Rate == 0 || Timeout == -1)
     return WaitFor(Timeout);
-  bool Ready = WaitFor(Timeout % Rate);
-  for (int Slice = 0; !Ready && Slice <= Timeout / Rate; ++Slice) {
+  bool ready = WaitFor(Timeout % Rate);
+  for (int slice = 0; !ready && slice <= Timeout / Rate; ++slice) {
     if (!Beat())
       return false;
-    Ready = WaitFor(Rate);
+    ready = WaitFor(Rate);
   }
-  return Ready;
+  return ready;
 }
 
 }  // namespace
 
 bool TBlockSocket::WaitReady(bool Write, int Timeout) {
-  const bool Result = SlicedWait(
+  const bool result = SlicedWait(
       Timeout, FHeartbeatRate,
       [this, Write](int T) { return Write ? InternalCanWrite(T) : InternalCanRead(T); },
       [this] {
@@ -490,9 +490,9 @@ bool TBlockSocket::WaitReady(bool Write, int Timeout) {
         return !FStopFlag.exchange(false);
       });
   ExceptCheck();
-  if (Result)
+  if (result)
     DoStatus(Write ? THookSocketReason::HR_CanWrite : THookSocketReason::HR_CanRead, "");
-  return Result;
+  return result;
 }
 
 bool TBlockSocket::CanRead(int Timeout) { return WaitReady(false, Timeout); }
@@ -524,31 +524,31 @@ bool TBlockSocket::GroupCanRead(const std::vector<TBlockSocket*>& SocketList, in
                                 std::vector<TBlockSocket*>& CanReadList) {
   CanReadList.clear();
   // One order for every caller, and each socket once: its lock is not taken twice.
-  std::vector<TBlockSocket*> Sockets = SocketList;
-  std::sort(Sockets.begin(), Sockets.end(), std::less<>());
-  Sockets.erase(std::unique(Sockets.begin(), Sockets.end()), Sockets.end());
+  std::vector<TBlockSocket*> sockets = SocketList;
+  std::sort(sockets.begin(), sockets.end(), std::less<>());
+  sockets.erase(std::unique(sockets.begin(), sockets.end()), sockets.end());
   std::vector<int> Handles;
   std::vector<int> Ready;
-  if (WaitOnHandles(Sockets, 0, Timeout, Handles, Ready) <= 0)
+  if (WaitOnHandles(sockets, 0, Timeout, Handles, Ready) <= 0)
     return false;
-  const auto IsReady = [&](const TBlockSocket* Socket) {
-    const auto At = std::lower_bound(Sockets.begin(), Sockets.end(), Socket, std::less<>());
-    const int Handle = Handles[static_cast<std::size_t>(At - Sockets.begin())];
-    return Handle != -1 && std::find(Ready.begin(), Ready.end(), Handle) != Ready.end();
+  const auto isReady = [&](const TBlockSocket* Socket) {
+    const auto at = std::lower_bound(sockets.begin(), sockets.end(), Socket, std::less<>());
+    const int handle = Handles[static_cast<std::size_t>(at - sockets.begin())];
+    return handle != -1 && std::find(Ready.begin(), Ready.end(), handle) != Ready.end();
   };
-  for (TBlockSocket* Socket : SocketList)
-    if (IsReady(Socket))
-      CanReadList.push_back(Socket);
+  for (TBlockSocket* socket : SocketList)
+    if (isReady(socket))
+      CanReadList.push_back(socket);
   return !CanReadList.empty();
 }
 
 int TBlockSocket::WaitingData() {
   if (FSocket == -1)
     return 0;
-  const int Count = UseHandle([](int Handle) { return NativeWaitingData(Handle); }).Result;
-  if (Count < 0)
+  const int count = UseHandle([](int Handle) { return NativeWaitingData(Handle); }).Result;
+  if (count < 0)
     return 0;
-  return std::min(Count, MaxWaitingData);
+  return std::min(count, MaxWaitingData);
 }
 
 int TBlockSocket::WaitingDataEx() {
@@ -560,12 +560,12 @@ int TBlockSocket::WaitingDataEx() {
 void TBlockSocket::LimitBandwidth(int Length, int MaxB, std::uint32_t& Next) {
   if (FStopFlag || MaxB <= 0)
     return;
-  const std::uint32_t Now = support::GetTick();
-  if (static_cast<std::int32_t>(Next - Now) > 0) {
-    const std::uint32_t Wait = Next - Now;
-    DoStatus(THookSocketReason::HR_Wait, std::to_string(Wait));
-    NativeSleep(static_cast<int>(Wait % 250));
-    for (std::uint32_t Slice = 0; Slice < Wait / 250 && !FStopFlag; ++Slice)
+  const std::uint32_t now = support::GetTick();
+  if (static_cast<std::int32_t>(Next - now) > 0) {
+    const std::uint32_t wait = Next - now;
+    DoStatus(THookSocketReason::HR_Wait, std::to_string(wait));
+    NativeSleep(static_cast<int>(wait % 250));
+    for (std::uint32_t slice = 0; slice < wait / 250 && !FStopFlag; ++slice)
       NativeSleep(250);
   }
   Next = support::GetTick() +

@@ -118,10 +118,10 @@ public:
   /// socket's handle again inside (GroupCanRead's nesting is of other sockets).
   template <typename TCall>
   THandleResult UseHandle(TCall&& Call) {
-    const std::lock_guard<std::mutex> Lock(FHandleLock);
+    const std::lock_guard<std::mutex> lock(FHandleLock);
     errno = 0;
-    const int Result = std::forward<TCall>(Call)(FSocket.load());
-    return {Result, errno};
+    const int result = std::forward<TCall>(Call)(FSocket.load());
+    return {result, errno};
   }
 
   /// Makes a handle of the chosen Family when it is not SF_Any.

@@ -15,30 +15,30 @@ int TBlockSocket::SendBufferTo(const void* Buffer, int Length) {
     InternalCreateSocket(FRemoteSin);
   LimitSendBandwidth(Length);
   DoMonitor(true, Buffer, Length);
-  const THandleResult Sent =
+  const THandleResult sent =
       UseHandle([&](int Handle) { return NativeSendTo(Handle, Buffer, Length, FRemoteSin); });
-  SockCheck(Sent);
+  SockCheck(sent);
   ExceptCheck();
-  const int Written = Sent.Result;
-  if (Written > 0) {
-    FSendCounter += Written;
-    DoStatus(THookSocketReason::HR_WriteCount, std::to_string(Written));
+  const int written = sent.Result;
+  if (written > 0) {
+    FSendCounter += written;
+    DoStatus(THookSocketReason::HR_WriteCount, std::to_string(written));
   }
-  return Written;
+  return written;
 }
 
 int TBlockSocket::RecvBufferFrom(void* Buffer, int Length) {
   if (TestStopFlag())
     return 0;
   LimitRecvBandwidth(Length);
-  const THandleResult Read =
+  const THandleResult read =
       UseHandle([&](int Handle) { return NativeRecvFrom(Handle, Buffer, Length, FRemoteSin); });
-  SockCheck(Read);
+  SockCheck(read);
   ExceptCheck();
-  int Count = Read.Result;
-  if (Count > 0)
-    Count = AfterRecv(Buffer, Count);
-  return Count;
+  int count = read.Result;
+  if (count > 0)
+    count = AfterRecv(Buffer, count);
+  return count;
 }
 
 }  // namespace tandrel::net

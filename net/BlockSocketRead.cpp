@@ -21,10 +21,10 @@ constexpr char CR = '\r';
 constexpr char LF = '\n';
 
 std::uint32_t FromLittleEndian32(std::string_view Value) {
-  std::uint32_t Result = 0;
-  for (std::size_t N = 0; N < 4 && N < Value.size(); ++N)
-    Result |= std::uint32_t{static_cast<unsigned char>(Value[N])} << (8 * N);
-  return Result;
+  std::uint32_t result = 0;
+  for (std::size_t n = 0; n < 4 && n < Value.size(); ++n)
+    result |= std::uint32_t{static_cast<unsigned char>(Value[n])} << (8 * n);
+  return result;
 }
 
 }  // namespace
@@ -34,9 +34,9 @@ int TBlockSocket::AfterRecv(void* Buffer, int Count) {
   DoStatus(THookSocketReason::HR_ReadCount, std::to_string(Count));
   DoMonitor(false, Buffer, Count);
   if (FOnReadFilter) {
-    std::string Bytes(static_cast<const char*>(Buffer), static_cast<std::size_t>(Count));
-    DoReadFilter(Bytes, Count);
-    std::memcpy(Buffer, Bytes.data(), Bytes.size());
+    std::string bytes(static_cast<const char*>(Buffer), static_cast<std::size_t>(Count));
+    DoReadFilter(bytes, Count);
+    std::memcpy(Buffer, bytes.data(), bytes.size());
   }
   return Count;
 }
@@ -47,35 +47,35 @@ int TBlockSocket::RecvBuffer(void* Buffer, int Length) {
   if (Length <= 0)
     return 0;
   LimitRecvBandwidth(Length);
-  const THandleResult Read =
+  const THandleResult read =
       UseHandle([&](int Handle) { return NativeRecv(Handle, Buffer, Length, false); });
-  int Count = Read.Result;
-  if (Count == 0) {
+  int count = read.Result;
+  if (count == 0) {
     // The peer's orderly close, which a reset (ECONNRESET) is not.
     ResetLastError();
     FLastError = WSAEDISCON;
   } else {
-    SockCheck(Read);
+    SockCheck(read);
   }
   ExceptCheck();
-  if (Count > 0)
-    Count = AfterRecv(Buffer, Count);
-  return Count;
+  if (count > 0)
+    count = AfterRecv(Buffer, count);
+  return count;
 }
 
 std::string TBlockSocket::RecvPacket(int Timeout) {
-  std::string Result;
+  std::string result;
   ResetLastError();
   if (!FBuffer.empty()) {
-    Result.swap(FBuffer);
+    result.swap(FBuffer);
   } else {
     // Give other threads a turn before every platform read of a long transfer.
     NativeSleep(0);
-    Result = ReadArrived(Timeout);
+    result = ReadArrived(Timeout);
   }
-  DropLineEndRest(Result);
+  DropLineEndRest(result);
   ExceptCheck();
-  return Result;
+  return result;
 }
 
 void TBlockSocket::DropLineEndRest(std::string& Bytes) {
@@ -88,37 +88,37 @@ void TBlockSocket::DropLineEndRest(std::string& Bytes) {
 }
 
 std::string TBlockSocket::ReadArrived(int Timeout) {
-  const std::uint32_t Start = support::GetTick();
-  int Left = Timeout;
+  const std::uint32_t start = support::GetTick();
+  int left = Timeout;
   for (;;) {
-    int Count = WaitingData();
-    if (Count <= 0) {
-      if (!CanRead(Left)) {
+    int count = WaitingData();
+    if (count <= 0) {
+      if (!CanRead(left)) {
         if (FLastError == 0)
           FLastError = WSAETIMEDOUT;
         return {};
       }
-      Count = WaitingData();
-      if (Count == 0) {
+      count = WaitingData();
+      if (count == 0) {
         // Readable with nothing to read: the peer has gone. A peek tells an
         // orderly close (nothing more will come) from a reset (an error).
-        char Probe = 0;
-        const int Peeked = PeekBuffer(&Probe, 1);
-        if (Peeked < 0)
+        char probe = 0;
+        const int peeked = PeekBuffer(&probe, 1);
+        if (peeked < 0)
           return {};
-        if (Peeked == 0) {
+        if (peeked == 0) {
           ResetLastError();
           FLastError = WSAEDISCON;
           return {};
         }
-        Count = 1;  // a byte came after all
+        count = 1;  // a byte came after all
       }
     }
-    std::string Result(static_cast<std::size_t>(Count), '\0');
-    const int Read = RecvBuffer(Result.data(), Count);
-    if (Read > 0 && FLastError == 0) {
-      Result.resize(static_cast<std::size_t>(Read));
-      return Result;
+    std::string result(static_cast<std::size_t>(count), '\0');
+    const int read = RecvBuffer(result.data(), count);
+    if (read > 0 && FLastError == 0) {
+      result.resize(static_cast<std::size_t>(read));
+      return result;
     }
     if (FLastError != WSAEWOULDBLOCK)
       return {};
@@ -126,8 +126,8 @@ std::string TBlockSocket::ReadArrived(int Timeout) {
     // asked for goes on, within the same time-out.
     ResetLastError();
     if (Timeout >= 0) {
-      Left = Timeout - static_cast<int>(support::TickDelta(Start, support::GetTick()));
-      if (Left <= 0) {
+      left = Timeout - static_cast<int>(support::TickDelta(start, support::GetTick()));
+      if (left <= 0) {
         FLastError = WSAETIMEDOUT;
         return {};
       }
@@ -147,110 +147,110 @@ bool TBlockSocket::SpendTime(int& Remaining, std::uint32_t Since) {
 }
 
 std::string TBlockSocket::RecvTerminated(int Timeout, std::string_view Terminator) {
-  int Remaining = Timeout;
+  int remaining = Timeout;
   bool First = true;
   std::uint32_t Since = 0;
   return ReadTerminated(Terminator, [&]() -> std::optional<int> {
     // Each later pass: the whole Timeout again (inter-packet rule), else what
     // the passes before have left of it.
-    if (!First && !SpendTime(Remaining, Since))
+    if (!First && !SpendTime(remaining, Since))
       return std::nullopt;
     First = false;
     Since = support::GetTick();
-    return Remaining;
+    return remaining;
   });
 }
 
 std::string TBlockSocket::RecvStringUntil(std::chrono::steady_clock::time_point Deadline) {
   using Clock = std::chrono::steady_clock;
-  bool First = true;
-  std::string Result = ReadTerminated("\r\n", [&]() -> std::optional<int> {
+  bool first = true;
+  std::string result = ReadTerminated("\r\n", [&]() -> std::optional<int> {
     if (Deadline == Clock::time_point::max())
       return -1;
-    const auto Left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - Clock::now()).count();
     // The first pass always looks: a line already here is no late line.
-    if (Left <= 0 && !First) {
+    if (left <= 0 && !first) {
       FLastError = WSAETIMEDOUT;
       return std::nullopt;
     }
-    First = false;
-    return static_cast<int>(std::clamp<decltype(Left)>(Left, 0, std::numeric_limits<int>::max()));
+    first = false;
+    return static_cast<int>(std::clamp<decltype(left)>(left, 0, std::numeric_limits<int>::max()));
   });
   if (FLastError != 0)
-    Result.clear();
-  return Result;
+    result.clear();
+  return result;
 }
 
 std::string TBlockSocket::ReadTerminated(std::string_view Terminator, const TNextWait& NextWait) {
   ResetLastError();
-  std::string Result;
+  std::string result;
   if (Terminator.empty())
-    return Result;
-  const bool AnyLineEnd = FConvertLineEnd && Terminator == "\r\n";
-  std::string Work;
-  std::size_t Found = std::string::npos;
-  std::size_t FoundLength = Terminator.size();
-  std::size_t Scanned = 0;
+    return result;
+  const bool anyLineEnd = FConvertLineEnd && Terminator == "\r\n";
+  std::string work;
+  std::size_t found = std::string::npos;
+  std::size_t foundLength = Terminator.size();
+  std::size_t scanned = 0;
   for (;;) {
-    const std::optional<int> Wait = NextWait();
-    if (!Wait)
+    const std::optional<int> wait = NextWait();
+    if (!wait)
       break;
-    Work += RecvPacket(*Wait);
+    work += RecvPacket(*wait);
     if (FLastError != 0)
       break;
-    if (AnyLineEnd) {
-      Found = Work.find_first_of("\r\n", Scanned);
-      if (Found != std::string::npos) {
-        const char Other = Work[Found] == CR ? LF : CR;
-        if (Found + 1 < Work.size() && Work[Found + 1] == Other) {
-          FoundLength = 2;
+    if (anyLineEnd) {
+      found = work.find_first_of("\r\n", scanned);
+      if (found != std::string::npos) {
+        const char other = work[found] == CR ? LF : CR;
+        if (found + 1 < work.size() && work[found + 1] == other) {
+          foundLength = 2;
         } else {
-          FoundLength = 1;
-          FLastCR = Work[Found] == CR;
-          FLastLF = Work[Found] == LF;
+          foundLength = 1;
+          FLastCR = work[found] == CR;
+          FLastLF = work[found] == LF;
         }
       }
-      Scanned = Work.size();
+      scanned = work.size();
     } else {
-      Found = Work.find(Terminator, Scanned);
+      found = work.find(Terminator, scanned);
       // The next pass may complete a terminator that began in this one.
-      Scanned = Work.size() >= Terminator.size() ? Work.size() - Terminator.size() + 1 : 0;
+      scanned = work.size() >= Terminator.size() ? work.size() - Terminator.size() + 1 : 0;
     }
     // The limit is the line's: lines that came after it in the same packet are
     // judged when they are read.
-    const std::size_t Line = Found != std::string::npos ? Found : Work.size();
-    if (FMaxLineLength != 0 && Line > static_cast<std::size_t>(FMaxLineLength)) {
-      if (Found != std::string::npos)
+    const std::size_t line = found != std::string::npos ? found : work.size();
+    if (FMaxLineLength != 0 && line > static_cast<std::size_t>(FMaxLineLength)) {
+      if (found != std::string::npos)
         FLastCR = FLastLF = false;  // that line end is not taken
       FLastError = WSAENOBUFS;
       break;
     }
-    if (Found != std::string::npos)
+    if (found != std::string::npos)
       break;
   }
-  if (FLastError == 0 && Found != std::string::npos) {
-    Result = Work.substr(0, Found);
-    Work.erase(0, Found + FoundLength);
+  if (FLastError == 0 && found != std::string::npos) {
+    result = work.substr(0, found);
+    work.erase(0, found + foundLength);
   }
-  FBuffer = std::move(Work);
+  FBuffer = std::move(work);
   ExceptCheck();
-  return Result;
+  return result;
 }
 
 std::string TBlockSocket::RecvString(int Timeout) {
-  std::string Result = RecvTerminated(Timeout, "\r\n");
+  std::string result = RecvTerminated(Timeout, "\r\n");
   if (FLastError != 0)
-    Result.clear();
-  return Result;
+    result.clear();
+  return result;
 }
 
 bool TBlockSocket::Unread() {
   if (FBuffer.empty() && FSocket != -1) {
-    const int SavedError = FLastError;
-    std::string SavedDesc = FLastErrorDesc;
+    const int savedError = FLastError;
+    std::string savedDesc = FLastErrorDesc;
     FBuffer = ReadArrived(0);
-    FLastError = SavedError;
-    FLastErrorDesc = std::move(SavedDesc);
+    FLastError = savedError;
+    FLastErrorDesc = std::move(savedDesc);
   }
   DropLineEndRest(FBuffer);
   return !FBuffer.empty();
@@ -260,51 +260,51 @@ std::int64_t TBlockSocket::RecvChunks(
     std::int64_t Len, int Timeout,
     const std::function<void(const char* Data, std::size_t Size)>& Sink) {
   ResetLastError();
-  std::int64_t Count = 0;
-  int Remaining = Timeout;
-  while (Count < Len) {
-    const std::uint32_t Since = support::GetTick();
-    std::string Packet = RecvPacket(Remaining);
+  std::int64_t count = 0;
+  int remaining = Timeout;
+  while (count < Len) {
+    const std::uint32_t since = support::GetTick();
+    std::string packet = RecvPacket(remaining);
     if (FLastError != 0)
       break;
-    const auto Take = static_cast<std::size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(Packet.size()), Len - Count));
-    Sink(Packet.data(), Take);
-    Count += static_cast<std::int64_t>(Take);
-    if (Take < Packet.size())
-      FBuffer = Packet.substr(Take);
-    if (Count < Len && !SpendTime(Remaining, Since))
+    const auto take = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(packet.size()), Len - count));
+    Sink(packet.data(), take);
+    count += static_cast<std::int64_t>(take);
+    if (take < packet.size())
+      FBuffer = packet.substr(take);
+    if (count < Len && !SpendTime(remaining, since))
       break;
   }
   ExceptCheck();
-  return Count;
+  return count;
 }
 
 int TBlockSocket::RecvBufferEx(void* Buffer, int Len, int Timeout) {
   ResetLastError();
   if (Len <= 0)
     return 0;
-  auto* Out = static_cast<char*>(Buffer);
-  return static_cast<int>(RecvChunks(Len, Timeout, [&Out](const char* Data, std::size_t Size) {
-    std::memcpy(Out, Data, Size);
-    Out += Size;
+  auto* out = static_cast<char*>(Buffer);
+  return static_cast<int>(RecvChunks(Len, Timeout, [&out](const char* Data, std::size_t Size) {
+    std::memcpy(out, Data, Size);
+    out += Size;
   }));
 }
 
 std::string TBlockSocket::RecvBufferStr(int Len, int Timeout) {
-  std::string Result;
+  std::string result;
   if (Len < 1)
-    return Result;
+    return result;
   // Grows with what arrives: a length announced by the peer never makes us
   // allocate it up front.
   RecvChunks(Len, Timeout,
-             [&Result](const char* Data, std::size_t Size) { Result.append(Data, Size); });
+             [&result](const char* Data, std::size_t Size) { result.append(Data, Size); });
   if (FLastError != 0) {
     // Keep what came for the next read instead of dropping it.
-    FBuffer.insert(0, Result);
-    Result.clear();
+    FBuffer.insert(0, result);
+    result.clear();
   }
-  return Result;
+  return result;
 }
 
 std::uint8_t TBlockSocket::RecvByte(int Timeout) {
@@ -313,31 +313,31 @@ std::uint8_t TBlockSocket::RecvByte(int Timeout) {
     FBuffer = RecvPacket(Timeout);
   if (FLastError != 0 || FBuffer.empty())
     return 0;
-  const auto Result = static_cast<std::uint8_t>(FBuffer.front());
+  const auto result = static_cast<std::uint8_t>(FBuffer.front());
   FBuffer.erase(0, 1);
-  return Result;
+  return result;
 }
 
 std::int32_t TBlockSocket::RecvInteger(int Timeout) {
-  const std::string Bytes = RecvBufferStr(4, Timeout);
+  const std::string bytes = RecvBufferStr(4, Timeout);
   if (FLastError != 0)
     return 0;
-  return static_cast<std::int32_t>(FromLittleEndian32(Bytes));
+  return static_cast<std::int32_t>(FromLittleEndian32(bytes));
 }
 
 std::string TBlockSocket::RecvBlock(int Timeout) {
-  const std::int32_t Length = RecvInteger(Timeout);
+  const std::int32_t length = RecvInteger(Timeout);
   if (FLastError != 0)
     return {};
-  return RecvBufferStr(Length, Timeout);
+  return RecvBufferStr(length, Timeout);
 }
 
 void TBlockSocket::RecvStreamRaw(std::ostream& Stream, int Timeout) {
   for (;;) {
-    const std::string Packet = RecvPacket(Timeout);
+    const std::string packet = RecvPacket(Timeout);
     if (FLastError != 0)
       break;
-    support::WriteStrToStream(Stream, Packet);
+    support::WriteStrToStream(Stream, packet);
   }
 }
 
@@ -351,35 +351,35 @@ void TBlockSocket::RecvStreamSize(std::ostream& Stream, int Timeout, std::int64_
 }
 
 void TBlockSocket::RecvStream(std::ostream& Stream, int Timeout) {
-  const std::string Prefix = RecvBufferStr(4, Timeout);
+  const std::string prefix = RecvBufferStr(4, Timeout);
   if (FLastError == 0)
-    RecvStreamSize(Stream, Timeout, FromLittleEndian32(Prefix));
+    RecvStreamSize(Stream, Timeout, FromLittleEndian32(prefix));
 }
 
 void TBlockSocket::RecvStreamBE(std::ostream& Stream, int Timeout) {
-  const std::string Prefix = RecvBufferStr(4, Timeout);
+  const std::string prefix = RecvBufferStr(4, Timeout);
   if (FLastError == 0)
-    RecvStreamSize(Stream, Timeout, support::DecodeLongInt(Prefix, 1));
+    RecvStreamSize(Stream, Timeout, support::DecodeLongInt(prefix, 1));
 }
 
 int TBlockSocket::PeekBuffer(void* Buffer, int Length) {
-  const THandleResult Peeked =
+  const THandleResult peeked =
       UseHandle([&](int Handle) { return NativeRecv(Handle, Buffer, Length, true); });
-  SockCheck(Peeked);
+  SockCheck(peeked);
   ExceptCheck();
-  return Peeked.Result;
+  return peeked.Result;
 }
 
 std::uint8_t TBlockSocket::PeekByte(int Timeout) {
-  std::uint8_t Result = 0;
+  std::uint8_t result = 0;
   if (CanRead(Timeout)) {
-    static_cast<void>(PeekBuffer(&Result, 1));
+    static_cast<void>(PeekBuffer(&result, 1));
   } else {
     if (FLastError == 0)
       FLastError = WSAETIMEDOUT;
     ExceptCheck();
   }
-  return Result;
+  return result;
 }
 
 void TBlockSocket::Purge() {

@@ -16,10 +16,10 @@ using namespace detail;
 namespace {
 
 std::string LittleEndian32(std::uint32_t Value) {
-  std::string Result(4, '\0');
-  for (int N = 0; N < 4; ++N)
-    Result[N] = static_cast<char>((Value >> (8 * N)) & 0xFF);
-  return Result;
+  std::string result(4, '\0');
+  for (int n = 0; n < 4; ++n)
+    result[n] = static_cast<char>((Value >> (8 * n)) & 0xFF);
+  return result;
 }
 
 }  // namespace
@@ -27,26 +27,26 @@ std::string LittleEndian32(std::uint32_t Value) {
 int TBlockSocket::SendChunked(const void* Buffer, int Length,
                               const std::function<int(const std::uint8_t* Data, int Len)>& Piece) {
   ResetLastError();
-  const auto* Data = static_cast<const std::uint8_t*>(Buffer);
-  const int Chunk = FSendMaxChunk > 0 ? FSendMaxChunk : std::max(Length, 1);
-  int Sent = 0;
-  while (Sent < Length) {
-    const int Size = std::min(Chunk, Length - Sent);
-    LimitSendBandwidth(Size);
-    const int Written = Piece(Data + Sent, Size);
-    if (Written < 0 || FLastError != 0)
+  const auto* data = static_cast<const std::uint8_t*>(Buffer);
+  const int chunk = FSendMaxChunk > 0 ? FSendMaxChunk : std::max(Length, 1);
+  int sent = 0;
+  while (sent < Length) {
+    const int size = std::min(chunk, Length - sent);
+    LimitSendBandwidth(size);
+    const int written = Piece(data + sent, size);
+    if (written < 0 || FLastError != 0)
       break;
-    if (Written == 0) {
+    if (written == 0) {
       // No progress and no error: the peer is gone.
       FLastError = WSAECONNRESET;
       break;
     }
-    Sent += Written;
-    FSendCounter += Written;
-    DoStatus(THookSocketReason::HR_WriteCount, std::to_string(Written));
+    sent += written;
+    FSendCounter += written;
+    DoStatus(THookSocketReason::HR_WriteCount, std::to_string(written));
   }
   ExceptCheck();
-  return Sent;
+  return sent;
 }
 
 int TBlockSocket::SendBuffer(const void* Buffer, int Length) {
@@ -54,20 +54,20 @@ int TBlockSocket::SendBuffer(const void* Buffer, int Length) {
     return 0;
   DoMonitor(true, Buffer, Length);
   return SendChunked(Buffer, Length, [this](const std::uint8_t* Data, int Len) {
-    const auto Send = [&](int Handle) { return NativeSend(Handle, Data, Len); };
-    THandleResult Written = UseHandle(Send);
-    SockCheck(Written);
+    const auto send = [&](int Handle) { return NativeSend(Handle, Data, Len); };
+    THandleResult written = UseHandle(send);
+    SockCheck(written);
     if (FLastError == WSAEWOULDBLOCK) {
       if (CanWrite(FNonblockSendTimeout)) {
-        Written = UseHandle(Send);
-        SockCheck(Written);
+        written = UseHandle(send);
+        SockCheck(written);
         if (FLastError == WSAEWOULDBLOCK)
           FLastError = WSAETIMEDOUT;
       } else {
         FLastError = WSAETIMEDOUT;
       }
     }
-    return FLastError == 0 ? Written.Result : -1;
+    return FLastError == 0 ? written.Result : -1;
   });
 }
 
@@ -82,42 +82,42 @@ void TBlockSocket::SendInteger(std::int32_t Data) {
 }
 
 void TBlockSocket::SendBlock(std::string_view Data) {
-  std::string Bytes = LittleEndian32(static_cast<std::uint32_t>(Data.size()));
-  Bytes.append(Data);
-  static_cast<void>(SendString(Bytes));
+  std::string bytes = LittleEndian32(static_cast<std::uint32_t>(Data.size()));
+  bytes.append(Data);
+  static_cast<void>(SendString(bytes));
 }
 
 void TBlockSocket::InternalSendStream(std::istream& Stream, bool WithSize, bool BigEndian) {
   ResetLastError();
-  std::string Prefix;
+  std::string prefix;
   if (WithSize) {
-    const auto Start = Stream.tellg();
+    const auto start = Stream.tellg();
     Stream.seekg(0, std::ios::end);
-    const auto End = Stream.tellg();
-    Stream.seekg(Start);
-    if (Start < 0 || End < 0) {
+    const auto end = Stream.tellg();
+    Stream.seekg(start);
+    if (start < 0 || end < 0) {
       FLastError = WSAEINVAL;
       ExceptCheck();
       return;
     }
-    const auto Size = static_cast<std::uint64_t>(End - Start);
-    if (Size > std::numeric_limits<std::uint32_t>::max()) {
+    const auto size = static_cast<std::uint64_t>(end - start);
+    if (size > std::numeric_limits<std::uint32_t>::max()) {
       // The 4-byte prefix cannot state it; a cut size would corrupt the transfer.
       FLastError = WSAEMSGSIZE;
       ExceptCheck();
       return;
     }
-    const auto Size32 = static_cast<std::uint32_t>(Size);
-    Prefix = BigEndian ? support::CodeLongInt(Size32) : LittleEndian32(Size32);
+    const auto size32 = static_cast<std::uint32_t>(size);
+    prefix = BigEndian ? support::CodeLongInt(size32) : LittleEndian32(size32);
   }
-  const auto Chunk = static_cast<std::size_t>(FSendMaxChunk > 0 ? FSendMaxChunk : 65536);
-  for (bool First = true;; First = false) {
-    std::string Piece = support::ReadStrFromStream(Stream, Chunk);
-    if (First)
-      Piece.insert(0, Prefix);
-    if (Piece.empty())
+  const auto chunk = static_cast<std::size_t>(FSendMaxChunk > 0 ? FSendMaxChunk : 65536);
+  for (bool first = true;; first = false) {
+    std::string piece = support::ReadStrFromStream(Stream, chunk);
+    if (first)
+      piece.insert(0, prefix);
+    if (piece.empty())
       break;
-    static_cast<void>(SendString(Piece));
+    static_cast<void>(SendString(piece));
     if (FLastError != 0)
       break;
   }

@@ -35,22 +35,22 @@ namespace {
 std::atomic<bool> SSLloaded{false};
 
 struct X509Free {
-  void operator()(X509* p) const noexcept { X509_free(p); }
+  void operator()(X509* P) const noexcept { X509_free(P); }
 };
 struct PKeyFree {
-  void operator()(EVP_PKEY* p) const noexcept { EVP_PKEY_free(p); }
+  void operator()(EVP_PKEY* P) const noexcept { EVP_PKEY_free(P); }
 };
 struct BioFree {
-  void operator()(BIO* p) const noexcept { BIO_free_all(p); }
+  void operator()(BIO* P) const noexcept { BIO_free_all(P); }
 };
 struct Pkcs12Free {
-  void operator()(PKCS12* p) const noexcept { PKCS12_free(p); }
+  void operator()(PKCS12* P) const noexcept { PKCS12_free(P); }
 };
 struct X509StackFree {
-  void operator()(STACK_OF(X509) * p) const noexcept { sk_X509_pop_free(p, X509_free); }
+  void operator()(STACK_OF(X509) * P) const noexcept { sk_X509_pop_free(P, X509_free); }
 };
 struct BioMethodFree {
-  void operator()(BIO_METHOD* p) const noexcept { BIO_meth_free(p); }
+  void operator()(BIO_METHOD* P) const noexcept { BIO_meth_free(P); }
 };
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 using PKeyPtr = std::unique_ptr<EVP_PKEY, PKeyFree>;
@@ -64,52 +64,52 @@ using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 // ours never does, so a dead peer becomes an ordinary write error.
 using Transport = TSSLOpenSSL::Transport;
 
-Transport& TransportOf(BIO* b) { return *static_cast<Transport*>(BIO_get_data(b)); }
+Transport& TransportOf(BIO* B) { return *static_cast<Transport*>(BIO_get_data(B)); }
 
-bool ShouldRetry(int err) noexcept {
-  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == EINPROGRESS;
+bool ShouldRetry(int Err) noexcept {
+  return Err == EAGAIN || Err == EWOULDBLOCK || Err == EINTR || Err == EINPROGRESS;
 }
 
-int TransportWrite(BIO* b, const char* data, int len) {
-  BIO_clear_retry_flags(b);
-  Transport& t = TransportOf(b);
-  const THandleResult sent = t.Socket->UseHandle([&](int handle) { return NativeSend(handle, data, len); });
+int TransportWrite(BIO* B, const char* Data, int len) {
+  BIO_clear_retry_flags(B);
+  Transport& t = TransportOf(B);
+  const THandleResult sent = t.Socket->UseHandle([&](int Handle) { return NativeSend(Handle, Data, len); });
   t.Errno = sent.Errno;
   if (sent.Result < 0 && ShouldRetry(sent.Errno))
-    BIO_set_retry_write(b);
+    BIO_set_retry_write(B);
   return sent.Result;
 }
 
-int TransportRead(BIO* b, char* data, int len) {
-  BIO_clear_retry_flags(b);
+int TransportRead(BIO* B, char* data, int len) {
+  BIO_clear_retry_flags(B);
   if (len <= 0)
     return 0;
-  Transport& t = TransportOf(b);
-  const THandleResult read = t.Socket->UseHandle([&](int handle) {
-    return t.DontWait ? NativeRecvArrived(handle, data, len) : NativeRecv(handle, data, len, false);
+  Transport& t = TransportOf(B);
+  const THandleResult read = t.Socket->UseHandle([&](int Handle) {
+    return t.DontWait ? NativeRecvArrived(Handle, data, len) : NativeRecv(Handle, data, len, false);
   });
   t.Errno = read.Errno;
   if (read.Result == 0)
     t.Eof = true;
   else if (read.Result < 0 && ShouldRetry(read.Errno))
-    BIO_set_retry_read(b);
+    BIO_set_retry_read(B);
   return read.Result;
 }
 
-int TransportPuts(BIO* b, const char* text) {
-  return TransportWrite(b, text, static_cast<int>(std::strlen(text)));
+int TransportPuts(BIO* B, const char* Text) {
+  return TransportWrite(B, Text, static_cast<int>(std::strlen(Text)));
 }
 
-long TransportCtrl(BIO* b, int cmd, long, void* ptr) {
-  switch (cmd) {
+long TransportCtrl(BIO* B, int Cmd, long, void* Ptr) {
+  switch (Cmd) {
   case BIO_CTRL_FLUSH:
     return 1;
   case BIO_CTRL_EOF:
-    return TransportOf(b).Eof ? 1 : 0;
+    return TransportOf(B).Eof ? 1 : 0;
   case BIO_C_GET_FD: {
-    const int handle = TransportOf(b).Socket->Socket();
-    if (ptr != nullptr)
-      *static_cast<int*>(ptr) = handle;
+    const int handle = TransportOf(B).Socket->Socket();
+    if (Ptr != nullptr)
+      *static_cast<int*>(Ptr) = handle;
     return handle;
   }
   default:
@@ -117,8 +117,8 @@ long TransportCtrl(BIO* b, int cmd, long, void* ptr) {
   }
 }
 
-int TransportCreate(BIO* b) {
-  BIO_set_init(b, 1);
+int TransportCreate(BIO* B) {
+  BIO_set_init(B, 1);
   return 1;
 }
 
@@ -145,24 +145,24 @@ static_assert(TCustomSSL::WantRead == SSL_ERROR_WANT_READ);
 static_assert(TCustomSSL::WantWrite == SSL_ERROR_WANT_WRITE);
 
 // Hands KeyPassword to OpenSSL when it opens an encrypted key.
-int PasswordCallback(char* buf, int size, int, void* userdata) {
-  if (buf == nullptr || size <= 0)
+int PasswordCallback(char* Buf, int Size, int, void* Userdata) {
+  if (Buf == nullptr || Size <= 0)
     return 0;
-  if (userdata == nullptr) {
-    buf[0] = '\0';
+  if (Userdata == nullptr) {
+    Buf[0] = '\0';
     return 0;
   }
-  const std::string& password = static_cast<const TSSLOpenSSL*>(userdata)->KeyPassword();
-  const int n = std::min(static_cast<int>(password.size()), size - 1);
-  std::memcpy(buf, password.data(), static_cast<std::size_t>(n));
-  buf[n] = '\0';
+  const std::string& password = static_cast<const TSSLOpenSSL*>(Userdata)->KeyPassword();
+  const int n = std::min(static_cast<int>(password.size()), Size - 1);
+  std::memcpy(Buf, password.data(), static_cast<std::size_t>(n));
+  Buf[n] = '\0';
   return n;
 }
 
 // Protocol version a setting pins the context to; 0 = any; -1 = none this
 // library can make.
-int PinnedVersion(TSSLType type) noexcept {
-  switch (type) {
+int PinnedVersion(TSSLType Type) noexcept {
+  switch (Type) {
   case TSSLType::LT_all:
     return 0;
   case TSSLType::LT_SSLv3:
@@ -182,18 +182,18 @@ int PinnedVersion(TSSLType type) noexcept {
   return -1;
 }
 
-std::string ReadAll(BIO* bio) {
+std::string ReadAll(BIO* Bio) {
   std::string out;
   char buf[4096];
   int n;
-  while ((n = BIO_read(bio, buf, sizeof buf)) > 0)
+  while ((n = BIO_read(Bio, buf, sizeof buf)) > 0)
     out.append(buf, static_cast<std::size_t>(n));
   return out;
 }
 
-std::string NameText(const X509_NAME* name) {
+std::string NameText(const X509_NAME* Name) {
   char buf[4096];
-  const char* text = X509_NAME_oneline(name, buf, sizeof buf);
+  const char* text = X509_NAME_oneline(Name, buf, sizeof buf);
   return text != nullptr ? std::string(text) : std::string();
 }
 
@@ -210,10 +210,10 @@ std::pair<unsigned long, std::string> TakeQueuedError() {
 }
 
 // The SHA-256 digest of a certificate, 32 bytes; empty when there is none.
-std::string Sha256(const X509* cert) {
+std::string Sha256(const X509* Cert) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  if (cert == nullptr || X509_digest(cert, EVP_sha256(), digest, &size) != 1)
+  if (Cert == nullptr || X509_digest(Cert, EVP_sha256(), digest, &size) != 1)
     return {};
   return std::string(reinterpret_cast<const char*>(digest), size);
 }
@@ -242,8 +242,8 @@ bool DestroySSLInterface() {
 
 bool IsSSLloaded() { return SSLloaded.load(std::memory_order_acquire); }
 
-void TSSLOpenSSL::SslFree::operator()(ssl_st* p) const noexcept { SSL_free(p); }
-void TSSLOpenSSL::CtxFree::operator()(ssl_ctx_st* p) const noexcept { SSL_CTX_free(p); }
+void TSSLOpenSSL::SslFree::operator()(ssl_st* P) const noexcept { SSL_free(P); }
+void TSSLOpenSSL::CtxFree::operator()(ssl_ctx_st* P) const noexcept { SSL_CTX_free(P); }
 
 TSSLOpenSSL::TSSLOpenSSL(TTCPBlockSocket& Value) : TCustomSSL(Value) { FCiphers = "DEFAULT"; }
 
@@ -285,7 +285,7 @@ bool TSSLOpenSSL::CreateSelfSignedCert(const std::string& Host) {
   X509_gmtime_adj(X509_getm_notAfter(x), 5184000);
   X509_set_pubkey(x, key.get());
   X509_NAME* name = X509_get_subject_name(x);
-  const auto text = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.c_str()); };
+  const auto text = [](const std::string& S) { return reinterpret_cast<const unsigned char*>(S.c_str()); };
   X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, text("CZ"), -1, -1, 0);
   // A host name longer than a common name may be (64) is left out rather
   // than leaving the server without a certificate.
@@ -393,7 +393,7 @@ bool TSSLOpenSSL::SetSslKeys() {
   if (!Fctx)
     return false;
   SSL_CTX* ctx = Fctx.get();
-  const auto der = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
+  const auto der = [](const std::string& S) { return reinterpret_cast<const unsigned char*>(S.data()); };
   const bool ok = [&] {
     if (!FCertificateFile.empty() && !LoadCertificateFile())
       return false;
@@ -574,7 +574,7 @@ bool TSSLOpenSSL::Shutdown() {
 
 bool TSSLOpenSSL::BiShutdown() {
   if (FSsl && SSL_shutdown(FSsl.get()) == 0) {
-    static_cast<void>(FSocket.UseHandle([](int handle) { return NativeShutdownSend(handle); }));
+    static_cast<void>(FSocket.UseHandle([](int Handle) { return NativeShutdownSend(Handle); }));
     SSL_shutdown(FSsl.get());
   }
   ERR_clear_error();
@@ -622,7 +622,7 @@ int TSSLOpenSSL::Transfer(int Len, bool Writing, const std::function<int(ssl_st*
 }
 
 int TSSLOpenSSL::SendBuffer(const void* Buffer, int Len) {
-  return Transfer(Len, /*Writing=*/true, [&](SSL* ssl) { return SSL_write(ssl, Buffer, Len); });
+  return Transfer(Len, /*Writing=*/true, [&](SSL* Ssl) { return SSL_write(Ssl, Buffer, Len); });
 }
 
 int TSSLOpenSSL::RecvBuffer(void* Buffer, int Len) {
@@ -630,7 +630,7 @@ int TSSLOpenSSL::RecvBuffer(void* Buffer, int Len) {
   // hold the read in the platform's wait, past the socket's time-out. The
   // socket waits for the rest itself.
   FTransport.DontWait = true;
-  const int r = Transfer(Len, /*Writing=*/false, [&](SSL* ssl) { return SSL_read(ssl, Buffer, Len); });
+  const int r = Transfer(Len, /*Writing=*/false, [&](SSL* Ssl) { return SSL_read(Ssl, Buffer, Len); });
   FTransport.DontWait = false;
   return r;
 }
@@ -641,7 +641,7 @@ std::string TSSLOpenSSL::GetSSLVersion() { return FSsl ? SSL_get_version(FSsl.ge
 
 namespace {
 
-X509Ptr PeerCertificate(SSL* ssl) { return X509Ptr(ssl != nullptr ? SSL_get1_peer_certificate(ssl) : nullptr); }
+X509Ptr PeerCertificate(SSL* Ssl) { return X509Ptr(Ssl != nullptr ? SSL_get1_peer_certificate(Ssl) : nullptr); }
 
 }  // namespace
 

@@ -136,10 +136,10 @@ public:
 
 private:
   struct SslFree {
-    void operator()(ssl_st* p) const noexcept;
+    void operator()(ssl_st* P) const noexcept;
   };
   struct CtxFree {
-    void operator()(ssl_ctx_st* p) const noexcept;
+    void operator()(ssl_ctx_st* P) const noexcept;
   };
 
   /// SSLCheck for a step that failed; always false.

@@ -123,9 +123,9 @@ int ErrorFromGai(int GaiCode, int Errno) noexcept {
 std::string GetErrorDesc(int ErrorCode) {
   if (ErrorCode == 0)
     return {};
-  for (const auto& Entry : ErrorTexts)
-    if (Entry.Code == ErrorCode)
-      return Entry.Text;
+  for (const auto& entry : ErrorTexts)
+    if (entry.Code == ErrorCode)
+      return entry.Text;
   return "Other Winsock error (" + std::to_string(ErrorCode) + ")";
 }
 

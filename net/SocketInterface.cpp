@@ -36,11 +36,11 @@ using TAddrInfoList = std::unique_ptr<addrinfo, TAddrInfoFree>;
 
 /// getaddrinfo with the result held; returns 0 or a Winsock number.
 int LookUp(const char* Host, const char* Service, const addrinfo& Hints, TAddrInfoList& List) {
-  addrinfo* Raw = nullptr;
-  const int Result = getaddrinfo(Host, Service, &Hints, &Raw);
-  const int Errno = errno;
-  List.reset(Raw);
-  return ErrorFromGai(Result, Errno);
+  addrinfo* raw = nullptr;
+  const int result = getaddrinfo(Host, Service, &Hints, &raw);
+  const int errorNumber = errno;
+  List.reset(raw);
+  return ErrorFromGai(result, errorNumber);
 }
 
 void CopyAddress(TVarSin& Sin, const addrinfo& Entry) {
@@ -54,36 +54,36 @@ const char* ServiceOf(const std::string& Port) { return Port.empty() ? "0" : Por
 int GetAddr(TVarSin& Sin, const std::string& IP, const std::string& Port, int Family,
             int SockProtocol, int SockType) {
   Sin = TVarSin();
-  addrinfo Hints{};
-  Hints.ai_family = Family;
-  Hints.ai_socktype = SockType;
-  Hints.ai_protocol = SockProtocol;
-  TAddrInfoList List;
-  int Result;
+  addrinfo hints{};
+  hints.ai_family = Family;
+  hints.ai_socktype = SockType;
+  hints.ai_protocol = SockProtocol;
+  TAddrInfoList list;
+  int result;
   if (SockType == SOCK_RAW) {
-    Hints.ai_socktype = 0;
-    Hints.ai_protocol = 0;
-    Result = LookUp(IP.c_str(), nullptr, Hints, List);
+    hints.ai_socktype = 0;
+    hints.ai_protocol = 0;
+    result = LookUp(IP.c_str(), nullptr, hints, list);
   } else if (IP == "0.0.0.0" || IP == "::0") {
-    Hints.ai_flags = AI_PASSIVE;
-    Result = LookUp(nullptr, ServiceOf(Port), Hints, List);
+    hints.ai_flags = AI_PASSIVE;
+    result = LookUp(nullptr, ServiceOf(Port), hints, list);
   } else if (IP == "127.0.0.1" || IP == "::1") {
-    Result = LookUp(nullptr, ServiceOf(Port), Hints, List);
+    result = LookUp(nullptr, ServiceOf(Port), hints, list);
   } else {
-    Result = LookUp(IP.c_str(), ServiceOf(Port), Hints, List);
+    result = LookUp(IP.c_str(), ServiceOf(Port), hints, list);
   }
-  if (Result == 0 && List)
-    CopyAddress(Sin, *List);
-  return Result;
+  if (result == 0 && list)
+    CopyAddress(Sin, *list);
+  return result;
 }
 
 std::string NumericHost(const sockaddr* Address, socklen_t Length) {
-  std::array<char, 1025> Host{};
-  std::array<char, 32> Service{};
-  if (getnameinfo(Address, Length, Host.data(), Host.size(), Service.data(), Service.size(),
+  std::array<char, 1025> host{};
+  std::array<char, 32> service{};
+  if (getnameinfo(Address, Length, host.data(), host.size(), service.data(), service.size(),
                   NI_NUMERICHOST | NI_NUMERICSERV) != 0)
     return {};
-  return Host.data();
+  return host.data();
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ socklen_t SizeOfVarSin(const TVarSin& Sin) noexcept {
 }
 
 bool InitSocketInterface(const std::string&) {
-  const std::lock_guard Lock(SockCS);
+  const std::lock_guard lock(SockCS);
   // The socket calls are linked in: binding cannot fail and the address
   // lookups are always there.
   SockEnhancedApi = true;
@@ -109,7 +109,7 @@ bool InitSocketInterface(const std::string&) {
 }
 
 bool DestroySocketInterface() {
-  const std::lock_guard Lock(SockCS);
+  const std::lock_guard lock(SockCS);
   if (SockCount > 0)
     --SockCount;
   return true;
@@ -124,23 +124,23 @@ int SetVarSin(TVarSin& Sin, const std::string& IP, const std::string& Port, int 
   Sin = TVarSin();
   if (Family != AF_UNSPEC)
     return GetAddr(Sin, IP, Port, Family, SockProtocol, SockType);
-  const int First = PreferIP4 ? AF_INET : AF_INET6;
-  const int Second = PreferIP4 ? AF_INET6 : AF_INET;
-  int Result = GetAddr(Sin, IP, Port, First, SockProtocol, SockType);
-  if (Result != 0) {
-    TVarSin Other;
-    Result = GetAddr(Other, IP, Port, Second, SockProtocol, SockType);
-    if (Result == 0)
-      Sin = Other;
+  const int first = PreferIP4 ? AF_INET : AF_INET6;
+  const int second = PreferIP4 ? AF_INET6 : AF_INET;
+  int result = GetAddr(Sin, IP, Port, first, SockProtocol, SockType);
+  if (result != 0) {
+    TVarSin other;
+    result = GetAddr(other, IP, Port, second, SockProtocol, SockType);
+    if (result == 0)
+      Sin = other;
   }
-  return Result;
+  return result;
 }
 
 std::string GetSinIP(const TVarSin& Sin) {
-  const socklen_t Length = SizeOfVarSin(Sin);
-  if (Length == 0)
+  const socklen_t length = SizeOfVarSin(Sin);
+  if (length == 0)
     return {};
-  return NumericHost(&Sin.sa, Length);
+  return NumericHost(&Sin.sa, length);
 }
 
 int GetSinPort(const TVarSin& Sin) noexcept {
@@ -152,19 +152,19 @@ int GetSinPort(const TVarSin& Sin) noexcept {
 void ResolveNameToIP(const std::string& Name, int Family, int SockProtocol, int SockType,
                      std::vector<std::string>& IPList) {
   IPList.clear();
-  addrinfo Hints{};
-  Hints.ai_family = AF_UNSPEC;
-  Hints.ai_socktype = SockType;
-  Hints.ai_protocol = SockProtocol;
-  TAddrInfoList List;
-  if (LookUp(Name.c_str(), nullptr, Hints, List) == 0) {
-    for (const addrinfo* Entry = List.get(); Entry != nullptr; Entry = Entry->ai_next) {
-      if ((Family == AF_INET6 && Entry->ai_family == AF_INET) ||
-          (Family == AF_INET && Entry->ai_family == AF_INET6))
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SockType;
+  hints.ai_protocol = SockProtocol;
+  TAddrInfoList list;
+  if (LookUp(Name.c_str(), nullptr, hints, list) == 0) {
+    for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
+      if ((Family == AF_INET6 && entry->ai_family == AF_INET) ||
+          (Family == AF_INET && entry->ai_family == AF_INET6))
         continue;
-      std::string Text = NumericHost(Entry->ai_addr, Entry->ai_addrlen);
-      if (!Text.empty())
-        IPList.push_back(std::move(Text));
+      std::string text = NumericHost(entry->ai_addr, entry->ai_addrlen);
+      if (!text.empty())
+        IPList.push_back(std::move(text));
     }
   }
   if (IPList.empty())
@@ -172,55 +172,55 @@ void ResolveNameToIP(const std::string& Name, int Family, int SockProtocol, int 
 }
 
 int ResolvePort(const std::string& Port, int Family, int SockProtocol, int SockType) {
-  addrinfo Hints{};
-  Hints.ai_family = Family;
-  Hints.ai_socktype = SockType;
-  Hints.ai_protocol = SockProtocol;
-  Hints.ai_flags = AI_PASSIVE;
-  TAddrInfoList List;
-  if (LookUp(nullptr, ServiceOf(Port), Hints, List) != 0 || !List)
+  addrinfo hints{};
+  hints.ai_family = Family;
+  hints.ai_socktype = SockType;
+  hints.ai_protocol = SockProtocol;
+  hints.ai_flags = AI_PASSIVE;
+  TAddrInfoList list;
+  if (LookUp(nullptr, ServiceOf(Port), hints, list) != 0 || !list)
     return 0;
-  TVarSin Sin;
-  CopyAddress(Sin, *List);
-  return GetSinPort(Sin);
+  TVarSin sin;
+  CopyAddress(sin, *list);
+  return GetSinPort(sin);
 }
 
 std::string ResolveIPToName(const std::string& IP, int Family, int SockProtocol, int SockType) {
-  std::string Result = IP;
-  addrinfo Hints{};
-  Hints.ai_family = Family;
-  Hints.ai_socktype = SockType;
-  Hints.ai_protocol = SockProtocol;
-  TAddrInfoList List;
-  if (LookUp(IP.c_str(), nullptr, Hints, List) != 0 || !List)
-    return Result;
-  std::array<char, 1025> Host{};
-  if (getnameinfo(List->ai_addr, List->ai_addrlen, Host.data(), Host.size(), nullptr, 0,
+  std::string result = IP;
+  addrinfo hints{};
+  hints.ai_family = Family;
+  hints.ai_socktype = SockType;
+  hints.ai_protocol = SockProtocol;
+  TAddrInfoList list;
+  if (LookUp(IP.c_str(), nullptr, hints, list) != 0 || !list)
+    return result;
+  std::array<char, 1025> host{};
+  if (getnameinfo(list->ai_addr, list->ai_addrlen, host.data(), host.size(), nullptr, 0,
                   NI_NAMEREQD) == 0)
-    Result = Host.data();
-  return Result;
+    result = host.data();
+  return result;
 }
 
 std::string GetHostName() {
-  std::array<char, 255> Name{};
-  if (gethostname(Name.data(), 254) != 0)
+  std::array<char, 255> name{};
+  if (gethostname(name.data(), 254) != 0)
     return {};
-  return Name.data();
+  return name.data();
 }
 
 std::string FullyQualifiedName(const std::string& Name) {
   if (Name.empty())
     return {};
-  addrinfo Hints{};
-  Hints.ai_flags = AI_CANONNAME;
-  Hints.ai_socktype = SOCK_STREAM;
-  TAddrInfoList List;
-  if (LookUp(Name.c_str(), nullptr, Hints, List) != 0 || !List || List->ai_canonname == nullptr)
+  addrinfo hints{};
+  hints.ai_flags = AI_CANONNAME;
+  hints.ai_socktype = SOCK_STREAM;
+  TAddrInfoList list;
+  if (LookUp(Name.c_str(), nullptr, hints, list) != 0 || !list || list->ai_canonname == nullptr)
     return {};
-  const std::string Canonical = List->ai_canonname;
-  const bool Domain = Canonical.find('.') != std::string::npos && Canonical.back() != '.' &&
-                      !IsIP(Canonical) && !IsIP6(Canonical);
-  return Domain ? Canonical : std::string();
+  const std::string canonical = list->ai_canonname;
+  const bool domain = canonical.find('.') != std::string::npos && canonical.back() != '.' &&
+                      !IsIP(canonical) && !IsIP6(canonical);
+  return domain ? canonical : std::string();
 }
 
 namespace detail {
@@ -247,8 +247,8 @@ int NativeListen(int Socket) noexcept { return ::listen(Socket, SOMAXCONN); }
 
 int NativeAccept(int Socket, TVarSin& Sin) noexcept {
   Sin = TVarSin();
-  socklen_t Length = sizeof(TVarSin);
-  return ::accept4(Socket, &Sin.sa, &Length, SOCK_CLOEXEC);
+  socklen_t length = sizeof(TVarSin);
+  return ::accept4(Socket, &Sin.sa, &length, SOCK_CLOEXEC);
 }
 
 int NativeSend(int Socket, const void* Buffer, int Length) noexcept {
@@ -269,21 +269,21 @@ int NativeSendTo(int Socket, const void* Buffer, int Length, const TVarSin& Sin)
 }
 
 int NativeRecvFrom(int Socket, void* Buffer, int Length, TVarSin& Sin) noexcept {
-  socklen_t SinLength = sizeof(TVarSin);
+  socklen_t sinLength = sizeof(TVarSin);
   return static_cast<int>(
-      ::recvfrom(Socket, Buffer, static_cast<size_t>(Length), 0, &Sin.sa, &SinLength));
+      ::recvfrom(Socket, Buffer, static_cast<size_t>(Length), 0, &Sin.sa, &sinLength));
 }
 
 int NativeGetSockName(int Socket, TVarSin& Sin) noexcept {
   Sin = TVarSin();
-  socklen_t Length = sizeof(TVarSin);
-  return ::getsockname(Socket, &Sin.sa, &Length);
+  socklen_t length = sizeof(TVarSin);
+  return ::getsockname(Socket, &Sin.sa, &length);
 }
 
 int NativeGetPeerName(int Socket, TVarSin& Sin) noexcept {
   Sin = TVarSin();
-  socklen_t Length = sizeof(TVarSin);
-  return ::getpeername(Socket, &Sin.sa, &Length);
+  socklen_t length = sizeof(TVarSin);
+  return ::getpeername(Socket, &Sin.sa, &length);
 }
 
 int NativeShutdownSend(int Socket) noexcept { return ::shutdown(Socket, SHUT_WR); }
@@ -291,15 +291,15 @@ int NativeShutdownSend(int Socket) noexcept { return ::shutdown(Socket, SHUT_WR)
 int NativeShutdownBoth(int Socket) noexcept { return ::shutdown(Socket, SHUT_RDWR); }
 
 int NativeSetNonBlock(int Socket, bool Value) noexcept {
-  int Arg = Value ? 1 : 0;
-  return ::ioctl(Socket, FIONBIO, &Arg);
+  int arg = Value ? 1 : 0;
+  return ::ioctl(Socket, FIONBIO, &arg);
 }
 
 int NativeWaitingData(int Socket) noexcept {
-  int Count = 0;
-  if (::ioctl(Socket, FIONREAD, &Count) != 0)
+  int count = 0;
+  if (::ioctl(Socket, FIONREAD, &count) != 0)
     return -1;
-  return Count;
+  return count;
 }
 
 namespace {
@@ -309,10 +309,10 @@ int SetInt(int Socket, int Level, int Option, int Value) noexcept {
 }
 
 int SetMilliseconds(int Socket, int Option, int Value) noexcept {
-  timeval Time{};
-  Time.tv_sec = Value / 1000;
-  Time.tv_usec = (Value % 1000) * 1000;
-  return ::setsockopt(Socket, SOL_SOCKET, Option, &Time, sizeof(Time));
+  timeval time{};
+  time.tv_sec = Value / 1000;
+  time.tv_usec = (Value % 1000) * 1000;
+  return ::setsockopt(Socket, SOL_SOCKET, Option, &time, sizeof(time));
 }
 
 }  // namespace
@@ -320,10 +320,10 @@ int SetMilliseconds(int Socket, int Option, int Value) noexcept {
 int NativeApplyOption(int Socket, bool IP6, const TSockOption& Value) noexcept {
   switch (Value.Option) {
     case TSockOptionType::SOT_Linger: {
-      linger Linger{};
-      Linger.l_onoff = Value.Enabled ? 1 : 0;
-      Linger.l_linger = Value.Value / 1000;
-      return ::setsockopt(Socket, SOL_SOCKET, SO_LINGER, &Linger, sizeof(Linger));
+      linger linger{};
+      linger.l_onoff = Value.Enabled ? 1 : 0;
+      linger.l_linger = Value.Value / 1000;
+      return ::setsockopt(Socket, SOL_SOCKET, SO_LINGER, &linger, sizeof(linger));
     }
     case TSockOptionType::SOT_RecvBuff: return SetInt(Socket, SOL_SOCKET, SO_RCVBUF, Value.Value);
     case TSockOptionType::SOT_SendBuff: return SetInt(Socket, SOL_SOCKET, SO_SNDBUF, Value.Value);
@@ -350,19 +350,19 @@ int NativeApplyOption(int Socket, bool IP6, const TSockOption& Value) noexcept {
 }
 
 int NativeReadOption(int Socket, bool IP6, TSockOptionType Option, int& Value) noexcept {
-  int Level = SOL_SOCKET;
-  int Name;
+  int level = SOL_SOCKET;
+  int name;
   switch (Option) {
-    case TSockOptionType::SOT_RecvBuff: Name = SO_RCVBUF; break;
-    case TSockOptionType::SOT_SendBuff: Name = SO_SNDBUF; break;
+    case TSockOptionType::SOT_RecvBuff: name = SO_RCVBUF; break;
+    case TSockOptionType::SOT_SendBuff: name = SO_SNDBUF; break;
     case TSockOptionType::SOT_TTL:
-      Level = IP6 ? IPPROTO_IPV6 : IPPROTO_IP;
-      Name = IP6 ? IPV6_UNICAST_HOPS : IP_TTL;
+      level = IP6 ? IPPROTO_IPV6 : IPPROTO_IP;
+      name = IP6 ? IPV6_UNICAST_HOPS : IP_TTL;
       break;
     default: errno = EINVAL; return -1;
   }
-  socklen_t Length = sizeof(Value);
-  return ::getsockopt(Socket, Level, Name, &Value, &Length);
+  socklen_t length = sizeof(Value);
+  return ::getsockopt(Socket, level, name, &Value, &length);
 }
 
 int NativeWait(int Socket, bool Write, int Timeout) noexcept {
@@ -371,35 +371,35 @@ int NativeWait(int Socket, bool Write, int Timeout) noexcept {
     return -1;
   }
   // poll rather than select: handles above FD_SETSIZE stay safe.
-  pollfd Entry{Socket, static_cast<short>(Write ? POLLOUT : POLLIN), 0};
-  const int Result = ::poll(&Entry, 1, Timeout < 0 ? -1 : Timeout);
-  if (Result > 0 && (Entry.revents & POLLNVAL) != 0) {
+  pollfd entry{Socket, static_cast<short>(Write ? POLLOUT : POLLIN), 0};
+  const int result = ::poll(&entry, 1, Timeout < 0 ? -1 : Timeout);
+  if (result > 0 && (entry.revents & POLLNVAL) != 0) {
     errno = EBADF;
     return -1;
   }
-  return Result > 0 ? 1 : Result;
+  return result > 0 ? 1 : result;
 }
 
 int NativeWaitMany(const std::vector<int>& Sockets, int Timeout, std::vector<int>& Ready) {
   Ready.clear();
-  std::vector<pollfd> Entries;
-  Entries.reserve(Sockets.size());
-  for (const int Socket : Sockets)
-    Entries.push_back(pollfd{Socket, POLLIN, 0});
-  const int Result = ::poll(Entries.data(), Entries.size(), Timeout < 0 ? -1 : Timeout);
-  if (Result > 0)
-    for (const pollfd& Entry : Entries)
-      if (Entry.revents != 0)
-        Ready.push_back(Entry.fd);
-  return Result;
+  std::vector<pollfd> entries;
+  entries.reserve(Sockets.size());
+  for (const int socket : Sockets)
+    entries.push_back(pollfd{socket, POLLIN, 0});
+  const int result = ::poll(entries.data(), entries.size(), Timeout < 0 ? -1 : Timeout);
+  if (result > 0)
+    for (const pollfd& entry : entries)
+      if (entry.revents != 0)
+        Ready.push_back(entry.fd);
+  return result;
 }
 
 int NativePendingError(int Socket) noexcept {
-  int Error = 0;
-  socklen_t Length = sizeof(Error);
-  if (::getsockopt(Socket, SOL_SOCKET, SO_ERROR, &Error, &Length) != 0)
+  int error = 0;
+  socklen_t length = sizeof(error);
+  if (::getsockopt(Socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
     return LastSocketError();
-  return ErrorFromErrno(Error);
+  return ErrorFromErrno(error);
 }
 
 void NativeSleep(int Milliseconds) noexcept {

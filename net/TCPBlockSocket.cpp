@@ -58,16 +58,16 @@ void TTCPBlockSocket::Connect(const std::string& IP, const std::string& Port) {
 
 void TTCPBlockSocket::SocksDoConnect(const std::string& IP, const std::string& Port) {
   // A name we cannot resolve ourselves ends here: the proxy hears nothing.
-  std::string Target;
-  if (!SocksTarget(IP, Target)) {
+  std::string target;
+  if (!SocksTarget(IP, target)) {
     ExceptCheck();
     return;
   }
   TBlockSocket::Connect(FSocksIP, FSocksPort);
   if (LastError() != 0)
     return;
-  const bool Granted = SocksOpen() && SocksRequest(SocksConnect, Target, Port) && SocksResponse();
-  if (Granted) {
+  const bool granted = SocksOpen() && SocksRequest(SocksConnect, target, Port) && SocksResponse();
+  if (granted) {
     FUsingSocks = true;
     FSocksLocalIP = FSocksResponseIP;
     FSocksLocalPort = FSocksResponsePort;
@@ -82,23 +82,23 @@ void TTCPBlockSocket::SocksDoConnect(const std::string& IP, const std::string& P
 
 void TTCPBlockSocket::HTTPTunnelDoConnect(const std::string& IP, const std::string& Port) {
   FHTTPTunnel = false;
-  const std::string PortNumber = std::to_string(ResolvePort(Port));
+  const std::string portNumber = std::to_string(ResolvePort(Port));
   TBlockSocket::Connect(FHTTPTunnelIP, FHTTPTunnelPort);
   if (LastError() != 0)
     return;
-  const std::string Host = IsIP6(IP) ? "[" + IP + "]" : IP;
-  std::string Request = "CONNECT " + Host + ":" + PortNumber + " HTTP/1.0\r\n";
+  const std::string host = IsIP6(IP) ? "[" + IP + "]" : IP;
+  std::string request = "CONNECT " + host + ":" + portNumber + " HTTP/1.0\r\n";
   if (!FHTTPTunnelUser.empty())
-    Request += "Proxy-Authorization: Basic " +
+    request += "Proxy-Authorization: Basic " +
                support::EncodeBase64(FHTTPTunnelUser + ":" + FHTTPTunnelPass) + "\r\n";
-  static_cast<void>(SendString(Request + "\r\n"));
+  static_cast<void>(SendString(request + "\r\n"));
   while (LastError() == 0) {
-    const std::string Line = RecvTerminated(FHTTPTunnelTimeout, "\n");
+    const std::string line = RecvTerminated(FHTTPTunnelTimeout, "\n");
     if (LastError() != 0)
       break;
-    if (Line.size() > 11 && Line.compare(0, 5, "HTTP/") == 0)
-      FHTTPTunnel = Line[9] == '2';
-    if (Line.empty() || Line == "\r")
+    if (line.size() > 11 && line.compare(0, 5, "HTTP/") == 0)
+      FHTTPTunnel = line[9] == '2';
+    if (line.empty() || line == "\r")
       break;
   }
   if (LastError() == 0 && !FHTTPTunnel)
@@ -117,15 +117,15 @@ void TTCPBlockSocket::Listen() {
   }
   // Through the proxy: ask it to listen for us and report where.
   // Without a local address of our own, any peer may call.
-  std::string LocalIP = GetLocalSinIP();
-  if (LocalIP.empty())
-    LocalIP = "0.0.0.0";
-  const std::string LocalPort = std::to_string(GetLocalSinPort());
+  std::string localIp = GetLocalSinIP();
+  if (localIp.empty())
+    localIp = "0.0.0.0";
+  const std::string localPort = std::to_string(GetLocalSinPort());
   TBlockSocket::Connect(FSocksIP, FSocksPort);
   if (LastError() == 0) {
-    const bool Granted =
-        SocksOpen() && SocksRequest(SocksBind, LocalIP, LocalPort) && SocksResponse();
-    if (Granted) {
+    const bool granted =
+        SocksOpen() && SocksRequest(SocksBind, localIp, localPort) && SocksResponse();
+    if (granted) {
       FUsingSocks = true;
       FSocksLocalIP = FSocksResponseIP;
       FSocksLocalPort = FSocksResponsePort;
@@ -162,22 +162,22 @@ int TTCPBlockSocket::SendBuffer(const void* Buffer, int Length) {
   ResetLastError();
   DoMonitor(true, Buffer, Length);
   return SendChunked(Buffer, Length, [this](const std::uint8_t* Data, int Len) {
-    int Written = FSSL->SendBuffer(Data, Len);
+    int written = FSSL->SendBuffer(Data, Len);
     // No room in time: as for a plain send, wait for room once, then give up.
     if (FSSL->LastError() == TCustomSSL::WantWrite) {
       if (CanWrite(NonblockSendTimeout()))
-        Written = FSSL->SendBuffer(Data, Len);
+        written = FSSL->SendBuffer(Data, Len);
       if (FSSL->LastError() == TCustomSSL::WantWrite) {
         SetLastError(WSAETIMEDOUT);
         return -1;
       }
     }
     // A plug-in error, or no progress because the peer closed TLS.
-    if (FSSL->LastError() != 0 || Written <= 0) {
+    if (FSSL->LastError() != 0 || written <= 0) {
       SetLastError(WSASYSNOTREADY);
       return -1;
     }
-    return Written;
+    return written;
   });
 }
 
@@ -188,24 +188,24 @@ int TTCPBlockSocket::RecvBuffer(void* Buffer, int Length) {
     return 0;
   ResetLastError();
   LimitRecvBandwidth(Length);
-  int Count = FSSL->RecvBuffer(Buffer, Length);
+  int count = FSSL->RecvBuffer(Buffer, Length);
   if (FSSL->LastError() == TCustomSSL::WantRead)
     SetLastError(WSAEWOULDBLOCK);
   else if (FSSL->LastError() != 0)
     SetLastError(WSASYSNOTREADY);
-  else if (Count == 0)
+  else if (count == 0)
     SetLastError(WSAEDISCON);  // the peer ended TLS with its close notice
   ExceptCheck();
-  if (Count > 0 && LastError() == 0)
-    Count = AfterRecv(Buffer, Count);
-  return Count;
+  if (count > 0 && LastError() == 0)
+    count = AfterRecv(Buffer, count);
+  return count;
 }
 
 int TTCPBlockSocket::WaitingData() {
   if (FSSL->SSLEnabled() && FSocket != -1) {
-    const int Pending = FSSL->WaitingData();
-    if (Pending > 0)
-      return std::min(Pending, 65536);
+    const int pending = FSSL->WaitingData();
+    if (pending > 0)
+      return std::min(pending, 65536);
   }
   return TBlockSocket::WaitingData();
 }

@@ -93,12 +93,12 @@ constexpr std::array<EnhDescription, 49> EnhDescriptions{{
 // A decimal number made of digits only; `Default` for anything else (empty,
 // signs, blanks, overflow).
 template <typename T>
-T ToNumber(std::string_view s, T Default)
+T ToNumber(std::string_view S, T Default)
 {
-    if (s.empty()) return Default;
+    if (S.empty()) return Default;
     T value{};
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc{} || end != s.data() + s.size() || s.front() == '-') return Default;
+    const auto [end, ec] = std::from_chars(S.data(), S.data() + S.size(), value);
+    if (ec != std::errc{} || end != S.data() + S.size() || S.front() == '-') return Default;
     return value;
 }
 
@@ -107,16 +107,16 @@ using support::TrimBlank;
 using support::UpperAscii;
 
 // The text before the first Delimiter (all of it when there is none), trimmed.
-std::string_view TrimmedBefore(std::string_view s, char Delimiter) { return TrimBlank(s.substr(0, s.find(Delimiter))); }
+std::string_view TrimmedBefore(std::string_view S, char Delimiter) { return TrimBlank(S.substr(0, S.find(Delimiter))); }
 
 // The text after the first Delimiter (all of it when there is none), trimmed.
-std::string_view TrimmedAfter(std::string_view s, char Delimiter)
+std::string_view TrimmedAfter(std::string_view S, char Delimiter)
 {
-    const std::size_t at = s.find(Delimiter);
-    return TrimBlank(at == std::string_view::npos ? s : s.substr(at + 1));
+    const std::size_t at = S.find(Delimiter);
+    return TrimBlank(at == std::string_view::npos ? S : S.substr(at + 1));
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of(CRLF) != std::string_view::npos; }
+bool HasLineBreak(std::string_view S) { return S.find_first_of(CRLF) != std::string_view::npos; }
 
 bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; }
 
@@ -154,9 +154,9 @@ std::string AddressLiteral(std::string Address)
 {
     if (net::IsIP(Address)) return "[" + Address + "]";
     Address = Address.substr(0, Address.find('%'));  // a zone belongs to this host only
-    constexpr std::string_view Mapped = "::ffff:";
-    if (StartsWithNoCase(Address, Mapped) && net::IsIP(Address.substr(Mapped.size())))
-        return "[" + Address.substr(Mapped.size()) + "]";
+    constexpr std::string_view mapped = "::ffff:";
+    if (StartsWithNoCase(Address, mapped) && net::IsIP(Address.substr(mapped.size())))
+        return "[" + Address.substr(mapped.size()) + "]";
     return net::IsIP6(Address) ? "[IPv6:" + Address + "]" : std::string();
 }
 
@@ -166,17 +166,17 @@ std::string AddressLiteral(std::string Address)
 class ConnectionTimeLimit {
 public:
     ConnectionTimeLimit(net::TTCPBlockSocket& Sock, int Timeout)
-        : sock_(Sock), saved_(Sock.ConnectionTimeout())
+        : FSock(Sock), FSaved(Sock.ConnectionTimeout())
     {
-        if (saved_ <= 0 && Timeout > 0) sock_.SetConnectionTimeout(Timeout);
+        if (FSaved <= 0 && Timeout > 0) FSock.SetConnectionTimeout(Timeout);
     }
-    ~ConnectionTimeLimit() { sock_.SetConnectionTimeout(saved_); }
+    ~ConnectionTimeLimit() { FSock.SetConnectionTimeout(FSaved); }
     ConnectionTimeLimit(const ConnectionTimeLimit&) = delete;
     ConnectionTimeLimit& operator=(const ConnectionTimeLimit&) = delete;
 
 private:
-    net::TTCPBlockSocket& sock_;
-    int saved_;
+    net::TTCPBlockSocket& FSock;
+    int FSaved;
 };
 
 // The ORCPT value of an address: "rfc822;" and the address, or for a non-ASCII one
@@ -557,14 +557,14 @@ void TSMTPSend::Authenticate()
 
     using Mechanism = bool (TSMTPSend::*)();
     using Entry = std::pair<std::string_view, Mechanism>;
-    static constexpr Entry Plain{"PLAIN", &TSMTPSend::AuthPlain};
-    static constexpr Entry Login{"LOGIN", &TSMTPSend::AuthLogin};
-    static constexpr Entry Cram{"CRAM-MD5", &TSMTPSend::AuthCram};
-    static constexpr Entry XOauth2{"XOAUTH2", &TSMTPSend::AuthXOauth2};
-    static constexpr std::array<Entry, 4> UnderTLS{{Plain, Login, Cram, XOauth2}};
+    static constexpr Entry plain{"PLAIN", &TSMTPSend::AuthPlain};
+    static constexpr Entry login{"LOGIN", &TSMTPSend::AuthLogin};
+    static constexpr Entry cram{"CRAM-MD5", &TSMTPSend::AuthCram};
+    static constexpr Entry xOauth2{"XOAUTH2", &TSMTPSend::AuthXOauth2};
+    static constexpr std::array<Entry, 4> underTls{{plain, login, cram, xOauth2}};
     // In the clear, PLAIN and LOGIN would show the password to anyone on the way.
-    static constexpr std::array<Entry, 4> InTheClear{{Cram, Plain, Login, XOauth2}};
-    for (const auto& [name, mechanism] : FSock->SSL().SSLEnabled() ? UnderTLS : InTheClear) {
+    static constexpr std::array<Entry, 4> inTheClear{{cram, plain, login, xOauth2}};
+    for (const auto& [name, mechanism] : FSock->SSL().SSLEnabled() ? underTls : inTheClear) {
         if (FAuthDone) break;
         if (s.find(name) == std::string::npos) continue;
         FAuthMechanism = name;
@@ -677,10 +677,10 @@ std::string TSMTPSend::MailToLine(std::string_view Value) const
 {
     std::string line = "RCPT TO:<" + std::string(Value) + ">";
     using E = TDeliveryStatusNotificationEvents;
-    static constexpr std::array<std::pair<E, std::string_view>, 3> Names{{
+    static constexpr std::array<std::pair<E, std::string_view>, 3> names{{
         {E::dsnSucecess, "SUCCESS"}, {E::dsnFailure, "FAILURE"}, {E::dsnDelay, "DELAY"}}};
     std::string notify;
-    for (const auto& [event, name] : Names)
+    for (const auto& [event, name] : names)
         if (FDeliveryStatusNotification.Contains(event)) {
             if (!notify.empty()) notify += ',';
             notify += name;
@@ -728,7 +728,7 @@ bool TSMTPSend::MailTransaction(std::string_view From, std::int64_t Size, bool S
         Answer(i + 1 == Replies.size() ? TReplyTo::Data : TReplyTo::Command);
         Replies[i] = own();
     }
-    const auto accepted = [](const TSMTPReply& r) { return Between(r.Code, 200, 299); };
+    const auto accepted = [](const TSMTPReply& R) { return Between(R.Code, 200, 299); };
     FSMTPUTF8 = SMTPUTF8 && accepted(Replies.front());
     const bool envelope = std::all_of(Replies.begin(), Replies.end() - 1, accepted);
     if (Replies.back().Code != 354) return false;

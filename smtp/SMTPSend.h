@@ -22,23 +22,23 @@ enum class TDeliveryStatusNotificationEvents { dsnSucecess, dsnFailure, dsnDelay
 class TDeliveryStatusNotification {
 public:
     constexpr TDeliveryStatusNotification() = default;
-    constexpr TDeliveryStatusNotification(std::initializer_list<TDeliveryStatusNotificationEvents> events)
+    constexpr TDeliveryStatusNotification(std::initializer_list<TDeliveryStatusNotificationEvents> Events)
     {
-        for (auto e : events) Include(e);
+        for (auto e : Events) Include(e);
     }
-    /// Adds `e` to the set.
-    constexpr void Include(TDeliveryStatusNotificationEvents e) { bits_ |= Bit(e); }
-    /// Removes `e` from the set.
-    constexpr void Exclude(TDeliveryStatusNotificationEvents e) { bits_ &= ~Bit(e); }
-    /// True when `e` is in the set.
-    [[nodiscard]] constexpr bool Contains(TDeliveryStatusNotificationEvents e) const { return (bits_ & Bit(e)) != 0; }
+    /// Adds `E` to the set.
+    constexpr void Include(TDeliveryStatusNotificationEvents E) { FBits |= Bit(E); }
+    /// Removes `E` from the set.
+    constexpr void Exclude(TDeliveryStatusNotificationEvents E) { FBits &= ~Bit(E); }
+    /// True when `E` is in the set.
+    [[nodiscard]] constexpr bool Contains(TDeliveryStatusNotificationEvents E) const { return (FBits & Bit(E)) != 0; }
     /// True when no notification is requested.
-    [[nodiscard]] constexpr bool Empty() const { return bits_ == 0; }
+    [[nodiscard]] constexpr bool Empty() const { return FBits == 0; }
     constexpr bool operator==(const TDeliveryStatusNotification&) const = default;
 
 private:
-    static constexpr unsigned Bit(TDeliveryStatusNotificationEvents e) { return 1u << static_cast<unsigned>(e); }
-    unsigned bits_ = 0;
+    static constexpr unsigned Bit(TDeliveryStatusNotificationEvents E) { return 1u << static_cast<unsigned>(E); }
+    unsigned FBits = 0;
 };
 
 /// How far `Login` got: the step it was on when it ended, `lsDone` when it succeeded.
@@ -224,20 +224,20 @@ public:
 
     /// Name for EHLO and HELO (see `HelloName`).
     [[nodiscard]] const std::string& SystemName() const { return FSystemName; }
-    void SetSystemName(std::string v) { FSystemName = std::move(v); }
+    void SetSystemName(std::string V) { FSystemName = std::move(V); }
     /// Use STARTTLS when the server offers it.
     [[nodiscard]] bool AutoTLS() const { return FAutoTLS; }
-    void SetAutoTLS(bool v) { FAutoTLS = v; }
+    void SetAutoTLS(bool V) { FAutoTLS = V; }
     /// Start TLS right after connecting.
     [[nodiscard]] bool FullSSL() const { return FFullSSL; }
-    void SetFullSSL(bool v) { FFullSSL = v; }
+    void SetFullSSL(bool V) { FFullSSL = V; }
     /// Notifications requested with MAIL FROM and RCPT TO.
     [[nodiscard]] TDeliveryStatusNotification DeliveryStatusNotification() const { return FDeliveryStatusNotification; }
-    void SetDeliveryStatusNotification(TDeliveryStatusNotification v) { FDeliveryStatusNotification = v; }
+    void SetDeliveryStatusNotification(TDeliveryStatusNotification V) { FDeliveryStatusNotification = V; }
     /// Asked by `Login` before it authenticates, when the capabilities (and `MaxSize`)
     /// are known; unset, the login goes on.
     [[nodiscard]] const THookBeforeAuth& OnBeforeAuth() const { return FOnBeforeAuth; }
-    void SetOnBeforeAuth(THookBeforeAuth v) { FOnBeforeAuth = std::move(v); }
+    void SetOnBeforeAuth(THookBeforeAuth V) { FOnBeforeAuth = std::move(V); }
 
     /// Longest line the socket accepts in a reply, in bytes.
     static constexpr int MaxReplyLineLength = 65536;

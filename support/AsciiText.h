@@ -7,10 +7,10 @@
 
 namespace tandrel::support {
 
-/// `c` in upper case when it is an ASCII letter, else unchanged.
-inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-/// `c` in lower case when it is an ASCII letter, else unchanged.
-inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+/// `C` in upper case when it is an ASCII letter, else unchanged.
+inline char UpperAscii(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 'a' + 'A') : C; }
+/// `C` in lower case when it is an ASCII letter, else unchanged.
+inline char LowerAscii(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
 
 /// `Value` with its ASCII letters in upper case.
 inline std::string UpperAscii(std::string_view Value) {

@@ -170,10 +170,10 @@ std::string Base64Decode(std::string_view Value, const std::array<std::int8_t, 2
 constexpr char kUpperHex[] = "0123456789ABCDEF";
 constexpr char kLowerHex[] = "0123456789abcdef";
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+int HexValue(char C) {
+    if (C >= '0' && C <= '9') return C - '0';
+    if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+    if (C >= 'a' && C <= 'f') return C - 'a' + 10;
     return -1;
 }
 
@@ -286,14 +286,14 @@ std::string DecodeQuotedPrintable(std::string_view Value) { return DecodeTriplet
 
 std::string DecodeUU(std::string_view Value) {
     // Classic uuencode: value + 32, with "`" standing for 0.
-    return DecodeLine(Value, [](char c) { return (static_cast<unsigned char>(c) - 32) & 63; });
+    return DecodeLine(Value, [](char C) { return (static_cast<unsigned char>(C) - 32) & 63; });
 }
 
 std::string DecodeXX(std::string_view Value) {
     static constexpr std::string_view kXX =
         "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    return DecodeLine(Value, [](char c) {
-        const std::size_t p = kXX.find(c);
+    return DecodeLine(Value, [](char C) {
+        const std::size_t p = kXX.find(C);
         return p == std::string_view::npos ? 0 : static_cast<int>(p);
     });
 }

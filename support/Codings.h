@@ -25,22 +25,22 @@ public:
         for (unsigned v = Low; v <= High; ++v) s.Include(static_cast<unsigned char>(v));
         return s;
     }
-    constexpr void Include(unsigned char b) { Bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
-    [[nodiscard]] constexpr bool Contains(unsigned char b) const {
-        return (Bits[b >> 6] >> (b & 63)) & 1u;
+    constexpr void Include(unsigned char B) { FBits[B >> 6] |= std::uint64_t{1} << (B & 63); }
+    [[nodiscard]] constexpr bool Contains(unsigned char B) const {
+        return (FBits[B >> 6] >> (B & 63)) & 1u;
     }
-    [[nodiscard]] constexpr bool Contains(char c) const {
-        return Contains(static_cast<unsigned char>(c));
+    [[nodiscard]] constexpr bool Contains(char C) const {
+        return Contains(static_cast<unsigned char>(C));
     }
     constexpr TSpecials operator|(const TSpecials& Other) const {
         TSpecials s;
-        for (std::size_t i = 0; i < Bits.size(); ++i) s.Bits[i] = Bits[i] | Other.Bits[i];
+        for (std::size_t i = 0; i < FBits.size(); ++i) s.FBits[i] = FBits[i] | Other.FBits[i];
         return s;
     }
     constexpr bool operator==(const TSpecials&) const = default;
 
 private:
-    std::array<std::uint64_t, 4> Bits{};
+    std::array<std::uint64_t, 4> FBits{};
 };
 
 /// The specials of header encoding: " ( ) , / : ; < > = ? @ [ ] \ and _.

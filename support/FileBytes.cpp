@@ -73,10 +73,10 @@ std::string ReadFileBytes(const std::string& FileName) {
     // mean filling it with zeros first, one more pass over a large file.
     std::string bytes;
     ReserveLarge(bytes, SizeOfFile(FileName));
-    ReadFilePieces(FileName, [&](std::string_view piece) {
-        if (bytes.size() + piece.size() > bytes.capacity())
-            ReserveLarge(bytes, std::max(bytes.capacity() * 2, bytes.size() + piece.size()));
-        bytes.append(piece);
+    ReadFilePieces(FileName, [&](std::string_view Piece) {
+        if (bytes.size() + Piece.size() > bytes.capacity())
+            ReserveLarge(bytes, std::max(bytes.capacity() * 2, bytes.size() + Piece.size()));
+        bytes.append(Piece);
     });
     return bytes;
 }
@@ -88,10 +88,10 @@ std::vector<std::string> ReadFileLines(const std::string& FileName) {
     std::vector<std::string> lines;
     std::string partial;
     bool open = false;  // the last line has no LF yet
-    ReadFilePieces(FileName, [&](std::string_view piece) {
-        while (!piece.empty()) {
-            const auto end = piece.find('\n');
-            const std::string_view text = piece.substr(0, end);
+    ReadFilePieces(FileName, [&](std::string_view Piece) {
+        while (!Piece.empty()) {
+            const auto end = Piece.find('\n');
+            const std::string_view text = Piece.substr(0, end);
             if (open) {
                 partial.append(text);
             } else {
@@ -102,7 +102,7 @@ std::vector<std::string> ReadFileLines(const std::string& FileName) {
                 if (partial.ends_with('\r')) partial.pop_back();
                 lines.push_back(partial);
             }
-            piece.remove_prefix(open ? piece.size() : end + 1);
+            Piece.remove_prefix(open ? Piece.size() : end + 1);
         }
     });
     if (open) {

@@ -41,11 +41,11 @@ class ChildProcess {
 public:
     /// Argv[0] is looked up on PATH unless it holds a slash.
     explicit ChildProcess(const std::vector<std::string>& Argv, ChildOptions Options = {})
-        : options_(std::move(Options)) {
+        : FOptions(std::move(Options)) {
         if (Argv.empty()) throw std::runtime_error("no program to start");
         int in[2];
         int out[2] = {-1, -1};
-        const bool piped = options_.OutputFile.empty();
+        const bool piped = FOptions.OutputFile.empty();
         if (::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
         if (piped && ::pipe2(out, O_CLOEXEC) != 0) {
             ::close(in[0]);
@@ -57,24 +57,24 @@ public:
         posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
         if (piped) {
             posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-            if (options_.MergeStderr) posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+            if (FOptions.MergeStderr) posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
         } else {
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options_.OutputFile.c_str(),
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, FOptions.OutputFile.c_str(),
                                              O_WRONLY | O_CREAT | O_TRUNC, 0600);
             posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         }
-        if (!options_.WorkDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, options_.WorkDir.c_str());
+        if (!FOptions.WorkDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, FOptions.WorkDir.c_str());
         std::vector<char*> args;
         for (const auto& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
-        const int rc = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+        const int rc = ::posix_spawnp(&FPid, args[0], &actions, nullptr, args.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
         if (piped) ::close(out[1]);
-        stdin_ = in[1];
-        stdout_ = out[0];
+        FStdin = in[1];
+        FStdout = out[0];
         if (rc != 0) {
-            pid_ = -1;
+            FPid = -1;
             Stop();
             throw std::runtime_error("cannot start " + Argv[0] + ": " + std::strerror(rc));
         }
@@ -87,8 +87,8 @@ public:
     bool Write(const std::string& Data) {
         std::size_t done = 0;
         while (done < Data.size()) {
-            if (stdin_ < 0) return false;
-            const ssize_t n = ::write(stdin_, Data.data() + done, Data.size() - done);
+            if (FStdin < 0) return false;
+            const ssize_t n = ::write(FStdin, Data.data() + done, Data.size() - done);
             if (n <= 0) return false;
             done += static_cast<std::size_t>(n);
         }
@@ -96,14 +96,14 @@ public:
     }
 
     void CloseStdin() {
-        if (stdin_ >= 0) ::close(stdin_);
-        stdin_ = -1;
+        if (FStdin >= 0) ::close(FStdin);
+        FStdin = -1;
     }
 
     /// Reads output until Needle shows up anywhere in it (true), or no output comes
     /// for TimeoutMs or the child closes its output (false).
     bool WaitFor(const std::string& Needle, int TimeoutMs = 10000) {
-        while (output_.find(Needle) == std::string::npos)
+        while (FOutput.find(Needle) == std::string::npos)
             if (!ReadSome(TimeoutMs)) return false;
         return true;
     }
@@ -113,13 +113,13 @@ public:
     std::optional<std::string> ReadLine(int TimeoutMs) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
         std::size_t nl;
-        while ((nl = output_.find('\n', lineAt_)) == std::string::npos) {
+        while ((nl = FOutput.find('\n', FLineAt)) == std::string::npos) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return std::nullopt;
         }
-        std::string line = output_.substr(lineAt_, nl - lineAt_);
-        lineAt_ = nl + 1;
+        std::string line = FOutput.substr(FLineAt, nl - FLineAt);
+        FLineAt = nl + 1;
         return line;
     }
 
@@ -130,8 +130,8 @@ public:
         while (ReadSome(60000)) {
         }
         int status = 0;
-        if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_) return -1;
-        pid_ = -1;
+        if (FPid <= 0 || ::waitpid(FPid, &status, 0) != FPid) return -1;
+        FPid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -139,25 +139,25 @@ public:
     /// prints, and reaps it. Safe to call more than once.
     void Stop() {
         CloseStdin();
-        if (pid_ > 0) {
-            if (!(options_.EndsOnInputClose && ExitsWithin(std::chrono::seconds(10)))) {
-                ::kill(pid_, SIGTERM);  // only the child this object started
+        if (FPid > 0) {
+            if (!(FOptions.EndsOnInputClose && ExitsWithin(std::chrono::seconds(10)))) {
+                ::kill(FPid, SIGTERM);  // only the child this object started
                 if (!ExitsWithin(std::chrono::seconds(5))) {
-                    ::kill(pid_, SIGKILL);
+                    ::kill(FPid, SIGKILL);
                     int status = 0;
-                    ::waitpid(pid_, &status, 0);
+                    ::waitpid(FPid, &status, 0);
                 }
             }
-            pid_ = -1;
+            FPid = -1;
         }
         while (ReadSome(0)) {
         }
-        if (stdout_ >= 0) ::close(stdout_);
-        stdout_ = -1;
+        if (FStdout >= 0) ::close(FStdout);
+        FStdout = -1;
     }
 
     /// Everything the child printed so far (with ChildOptions::OutputFile: nothing).
-    [[nodiscard]] const std::string& Output() const { return output_; }
+    [[nodiscard]] const std::string& Output() const { return FOutput; }
 
 private:
     // True once the child has ended and been reaped; reads its output meanwhile so
@@ -166,7 +166,7 @@ private:
         const auto deadline = std::chrono::steady_clock::now() + Limit;
         while (true) {
             int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) != 0) return true;
+            if (::waitpid(FPid, &status, WNOHANG) != 0) return true;
             if (std::chrono::steady_clock::now() >= deadline) return false;
             if (!ReadSome(20)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -174,30 +174,30 @@ private:
 
     // Appends what arrives within TimeoutMs; false on timeout or at the end of output.
     bool ReadSome(int TimeoutMs) {
-        if (stdout_ < 0) return false;
-        pollfd p{stdout_, POLLIN, 0};
+        if (FStdout < 0) return false;
+        pollfd p{FStdout, POLLIN, 0};
         int r;
         do {
             r = ::poll(&p, 1, TimeoutMs);
         } while (r < 0 && errno == EINTR);
         if (r <= 0) return false;
         char buf[8192];
-        const ssize_t n = ::read(stdout_, buf, sizeof buf);
+        const ssize_t n = ::read(FStdout, buf, sizeof buf);
         if (n <= 0) {
-            ::close(stdout_);
-            stdout_ = -1;
+            ::close(FStdout);
+            FStdout = -1;
             return false;
         }
-        output_.append(buf, static_cast<std::size_t>(n));
+        FOutput.append(buf, static_cast<std::size_t>(n));
         return true;
     }
 
-    ChildOptions options_;
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    int stdout_ = -1;
-    std::string output_;
-    std::size_t lineAt_ = 0;
+    ChildOptions FOptions;
+    pid_t FPid = -1;
+    int FStdin = -1;
+    int FStdout = -1;
+    std::string FOutput;
+    std::size_t FLineAt = 0;
 };
 
 }  // namespace tandrel::testing

@@ -15,12 +15,12 @@ namespace tandrel::testing {
 class ScopedTimeZone {
 public:
     explicit ScopedTimeZone(const char* Tz) {
-        if (const char* old = std::getenv("TZ")) Previous = old;
+        if (const char* old = std::getenv("TZ")) FPrevious = old;
         ::setenv("TZ", Tz, 1);
         ::tzset();
     }
     ~ScopedTimeZone() {
-        if (Previous) ::setenv("TZ", Previous->c_str(), 1);
+        if (FPrevious) ::setenv("TZ", FPrevious->c_str(), 1);
         else ::unsetenv("TZ");
         ::tzset();
     }
@@ -28,7 +28,7 @@ public:
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
 private:
-    std::optional<std::string> Previous;
+    std::optional<std::string> FPrevious;
 };
 
 }  // namespace tandrel::testing

@@ -131,78 +131,78 @@ public:
     /// closes, so commands the script did not expect still show in the transcript.
     /// Piece: largest write used for replies (0 = a reply in one write).
     explicit ScriptedSmtpServer(std::vector<Step> Script, std::size_t Piece = 0)
-        : script_(std::move(Script)), piece_(Piece)
+        : FScript(std::move(Script)), FPiece(Piece)
     {
         Listen([this] { Play(); });
     }
 
     ~ScriptedSmtpServer()
     {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        if (listener_ >= 0) ::close(listener_);
+        FStop = true;
+        if (FThread.joinable()) FThread.join();
+        if (FListener >= 0) ::close(FListener);
     }
 
     ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
     ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
 
-    [[nodiscard]] std::string Port() const { return std::to_string(port_); }
+    [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
 
     /// With a script: every byte received, once the client has closed the connection
     /// (or the server gave up waiting for it).
     [[nodiscard]] std::string Transcript()
     {
-        if (thread_.joinable()) thread_.join();
-        return transcript_;
+        if (FThread.joinable()) FThread.join();
+        return FTranscript;
     }
 
     /// Sets the greeting of every connection without a queued "GREETING" (kSilent: none).
-    void SetGreeting(std::string reply)
+    void SetGreeting(std::string Reply)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        greeting_ = std::move(reply);
+        std::lock_guard<std::mutex> lock(FMutex);
+        FGreeting = std::move(Reply);
     }
-    /// Queues `reply` for the next `verb` ("GREETING", "EHLO", "MAIL", "RCPT", "DATA",
-    /// "." for the end of the message, "QUIT", kAuthAnswer...), sent `delay` after the
+    /// Queues `Reply` for the next `Verb` ("GREETING", "EHLO", "MAIL", "RCPT", "DATA",
+    /// "." for the end of the message, "QUIT", kAuthAnswer...), sent `Delay` after the
     /// command was received; without a queued reply the default answers at once. A reply
     /// may hold several lines separated by CR LF. A late reply goes out even when the
     /// client has given up meanwhile (unless it closed the connection), as a real
     /// server's would.
-    void Queue(const std::string& verb, std::string reply,
-               std::chrono::milliseconds delay = std::chrono::milliseconds(0))
+    void Queue(const std::string& Verb, std::string Reply,
+               std::chrono::milliseconds Delay = std::chrono::milliseconds(0))
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queued_[verb].push_back({std::move(reply), delay});
+        std::lock_guard<std::mutex> lock(FMutex);
+        FQueued[Verb].push_back({std::move(Reply), Delay});
     }
     /// Every command line received while answering by verb, in order, over all connections.
     std::vector<std::string> Commands() const
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return commands_;
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FCommands;
     }
     /// The message lines of the last completed DATA.
     std::vector<std::string> Data() const
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_.empty() ? std::vector<std::string>{} : messages_.back();
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FMessages.empty() ? std::vector<std::string>{} : FMessages.back();
     }
     /// The message lines of every completed DATA (the final "." received), in order:
     /// what a real server would have stored, whether or not its reply reached the client.
     std::vector<std::vector<std::string>> Messages() const
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FMessages;
     }
     /// Every byte received on each connection answered by verb, in order of the
     /// connections; waits until each has ended (or the guard runs out).
     std::vector<std::string> Received()
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ended_.wait_for(lock, Guard, [this] { return received_.size() == static_cast<std::size_t>(connections_); });
-        return received_;
+        std::unique_lock<std::mutex> lock(FMutex);
+        FEnded.wait_for(lock, Guard, [this] { return FReceived.size() == static_cast<std::size_t>(FConnections); });
+        return FReceived;
     }
     /// Connections accepted so far.
-    int Connections() const { return connections_; }
+    int Connections() const { return FConnections; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -213,12 +213,12 @@ private:
     class Connection {
     public:
         Connection(int Fd, const std::atomic<bool>& Stop, Clock::time_point Deadline)
-            : fd_(Fd), stop_(Stop), deadline_(Deadline)
+            : FFd(Fd), FStop(Stop), FDeadline(Deadline)
         {
             const int one = 1;
-            ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            ::setsockopt(FFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         }
-        ~Connection() { ::close(fd_); }
+        ~Connection() { ::close(FFd); }
         Connection(const Connection&) = delete;
         Connection& operator=(const Connection&) = delete;
 
@@ -229,10 +229,10 @@ private:
         {
             char buf[16384];
             while (!Done()) {
-                if (stop_ || Clock::now() >= deadline_) return false;
-                pollfd p{fd_, POLLIN, 0};
+                if (FStop || Clock::now() >= FDeadline) return false;
+                pollfd p{FFd, POLLIN, 0};
                 if (::poll(&p, 1, 50) <= 0) continue;
-                const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+                const ssize_t n = ::recv(FFd, buf, sizeof buf, 0);
                 if (n <= 0) return false;
                 received.append(buf, static_cast<std::size_t>(n));
             }
@@ -243,10 +243,10 @@ private:
         bool ReadLine(std::string& Line)
         {
             std::size_t end = 0;
-            if (!ReadUntil([&] { return (end = received.find("\r\n", taken_)) != std::string::npos; }))
+            if (!ReadUntil([&] { return (end = received.find("\r\n", FTaken)) != std::string::npos; }))
                 return false;
-            Line = received.substr(taken_, end - taken_);
-            taken_ = end + 2;
+            Line = received.substr(FTaken, end - FTaken);
+            FTaken = end + 2;
             return true;
         }
 
@@ -258,7 +258,7 @@ private:
                 const std::string_view part = Bytes.substr(at, step);
                 std::size_t done = 0;
                 while (done < part.size()) {
-                    const ssize_t n = ::send(fd_, part.data() + done, part.size() - done, MSG_NOSIGNAL);
+                    const ssize_t n = ::send(FFd, part.data() + done, part.size() - done, MSG_NOSIGNAL);
                     if (n <= 0) return false;
                     done += static_cast<std::size_t>(n);
                 }
@@ -268,7 +268,7 @@ private:
             return true;
         }
 
-        [[nodiscard]] bool Expired() const { return stop_ || Clock::now() >= deadline_; }
+        [[nodiscard]] bool Expired() const { return FStop || Clock::now() >= FDeadline; }
 
         // Waits Delay, receiving meanwhile; false when the client closed first.
         bool Linger(std::chrono::milliseconds Delay)
@@ -280,48 +280,48 @@ private:
         // Reads nothing for Delay (or until the server stops).
         void Ignore(std::chrono::milliseconds Delay)
         {
-            const auto until = std::min(Clock::now() + Delay, deadline_);
-            while (!stop_ && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const auto until = std::min(Clock::now() + Delay, FDeadline);
+            while (!FStop && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
 
         std::string received;
 
     private:
-        int fd_;
-        const std::atomic<bool>& stop_;
-        Clock::time_point deadline_;
-        std::size_t taken_ = 0;
+        int FFd;
+        const std::atomic<bool>& FStop;
+        Clock::time_point FDeadline;
+        std::size_t FTaken = 0;
     };
 
     template <typename Serve>
     void Listen(Serve Run)
     {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (listener_ < 0) throw std::runtime_error("scripted server: socket failed");
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (FListener < 0) throw std::runtime_error("scripted server: socket failed");
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(listener_, 8) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-            ::close(listener_);
-            listener_ = -1;
+        if (::bind(FListener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(FListener, 8) != 0 ||
+            ::getsockname(FListener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            ::close(FListener);
+            FListener = -1;
             throw std::runtime_error("scripted server: cannot listen on loopback");
         }
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread(std::move(Run));
+        FPort = ntohs(addr.sin_port);
+        FThread = std::thread(std::move(Run));
     }
 
     // The next connection, or -1 once the server stops or Deadline passes.
     int Accept(Clock::time_point Deadline)
     {
-        while (!stop_ && Clock::now() < Deadline) {
-            pollfd p{listener_, POLLIN, 0};
+        while (!FStop && Clock::now() < Deadline) {
+            pollfd p{FListener, POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0) continue;
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
-                ++connections_;
+                ++FConnections;
                 return fd;
             }
         }
@@ -335,46 +335,46 @@ private:
         const auto deadline = Clock::now() + Guard;
         const int fd = Accept(deadline);
         if (fd < 0) return;
-        Connection c(fd, stop_, deadline);
+        Connection c(fd, FStop, deadline);
         bool open = true;
-        for (const Step& step : script_) {
+        for (const Step& step : FScript) {
             if (!open) break;
             open = PlayStep(c, step);
         }
         if (open) c.ReadUntil([] { return false; });
-        transcript_ = std::move(c.received);
+        FTranscript = std::move(c.received);
     }
 
-    bool PlayStep(Connection& c, const Step& step)
+    bool PlayStep(Connection& C, const Step& Step)
     {
-        const std::string& r = c.received;
+        const std::string& r = C.received;
         const std::size_t from = r.size();
-        switch (step.What) {
+        switch (Step.What) {
         case Step::Kind::Send:
-            return c.Send(step.Bytes, step.Whole ? 0 : piece_);
+            return C.Send(Step.Bytes, Step.Whole ? 0 : FPiece);
         case Step::Kind::Line:
-            return c.ReadUntil([&] { return r.find('\n', from) != std::string::npos; });
+            return C.ReadUntil([&] { return r.find('\n', from) != std::string::npos; });
         case Step::Kind::Data:
-            return c.ReadUntil([&] {
+            return C.ReadUntil([&] {
                 const std::string_view v(r);
                 return v.size() >= from + 3 && v.ends_with(".\r\n") &&
                        (v.size() == from + 3 || v.substr(0, v.size() - 3).ends_with("\r\n"));
             });
         case Step::Kind::ReadBytes:
-            return c.ReadUntil([&] { return r.size() >= from + step.Count; });
+            return C.ReadUntil([&] { return r.size() >= from + Step.Count; });
         case Step::Kind::Hangup:
             return false;
         case Step::Kind::Flood:
-            while (!c.Expired())
-                if (!c.Send(step.Bytes, 0)) break;
+            while (!C.Expired())
+                if (!C.Send(Step.Bytes, 0)) break;
             return false;
         case Step::Kind::AwaitClose:
-            c.ReadUntil([] { return false; });
+            C.ReadUntil([] { return false; });
             return false;
         case Step::Kind::Pause:
-            return c.Linger(std::chrono::milliseconds(step.Count));
+            return C.Linger(std::chrono::milliseconds(Step.Count));
         case Step::Kind::Deaf:
-            c.Ignore(std::chrono::milliseconds(step.Count));
+            C.Ignore(std::chrono::milliseconds(Step.Count));
             return true;
         }
         return false;
@@ -384,14 +384,14 @@ private:
 
     void Answer()
     {
-        while (!stop_) {
+        while (!FStop) {
             const int fd = Accept(Clock::time_point::max());
             if (fd < 0) continue;
-            Connection c(fd, stop_, Clock::now() + Guard);
+            Connection c(fd, FStop, Clock::now() + Guard);
             Serve(c);
-            std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back(std::move(c.received));
-            ended_.notify_all();
+            std::lock_guard<std::mutex> lock(FMutex);
+            FReceived.push_back(std::move(c.received));
+            FEnded.notify_all();
         }
     }
 
@@ -400,19 +400,19 @@ private:
         std::chrono::milliseconds Delay{0};
     };
 
-    std::optional<Queued> Take(const std::string& verb)
+    std::optional<Queued> Take(const std::string& Verb)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto& queue = queued_[verb];
+        std::lock_guard<std::mutex> lock(FMutex);
+        auto& queue = FQueued[Verb];
         if (queue.empty()) return std::nullopt;
         Queued reply = std::move(queue.front());
         queue.pop_front();
         return reply;
     }
 
-    Queued ReplyFor(const std::string& verb)
+    Queued ReplyFor(const std::string& Verb)
     {
-        if (auto queued = Take(verb)) return *std::move(queued);
+        if (auto queued = Take(Verb)) return *std::move(queued);
         static const std::map<std::string, std::string> defaults{
             {"EHLO", "250-scripted\r\n250-DSN\r\n250 SIZE 10000000"},
             {"HELO", "250 scripted"},
@@ -423,89 +423,89 @@ private:
             {"QUIT", "221 2.0.0 Bye"},
             {kAuthAnswer, "235 2.7.0 Authentication successful"},
         };
-        const auto it = defaults.find(verb);
+        const auto it = defaults.find(Verb);
         return {it == defaults.end() ? "502 5.5.2 Error: command not recognized" : it->second};
     }
 
     // Sends a reply after its delay; false when the connection is to end: the reply
     // asks to close it or to say nothing more, or the client closed it meanwhile.
-    static bool Say(Connection& c, const Queued& reply)
+    static bool Say(Connection& C, const Queued& Reply)
     {
-        if (reply.Text == kSilent) {
-            c.ReadUntil([] { return false; });
+        if (Reply.Text == kSilent) {
+            C.ReadUntil([] { return false; });
             return false;
         }
-        if (reply.Delay.count() > 0 && !c.Linger(reply.Delay)) return false;
-        return reply.Text != kClose && c.Send(reply.Text + "\r\n", 0);
+        if (Reply.Delay.count() > 0 && !C.Linger(Reply.Delay)) return false;
+        return Reply.Text != kClose && C.Send(Reply.Text + "\r\n", 0);
     }
 
-    static std::string VerbOf(const std::string& line)
+    static std::string VerbOf(const std::string& Line)
     {
-        std::string verb = line.substr(0, line.find(' '));
+        std::string verb = Line.substr(0, Line.find(' '));
         if (const auto colon = verb.find(':'); colon != std::string::npos) verb.resize(colon);
         for (char& ch : verb) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         return verb;
     }
 
-    void Serve(Connection& c)
+    void Serve(Connection& C)
     {
         Queued greeting;
         if (auto queued = Take("GREETING")) {
             greeting = *std::move(queued);
         } else {
-            std::lock_guard<std::mutex> lock(mutex_);
-            greeting.Text = greeting_;
+            std::lock_guard<std::mutex> lock(FMutex);
+            greeting.Text = FGreeting;
         }
-        if (!Say(c, greeting)) return;
+        if (!Say(C, greeting)) return;
         std::string line;
         bool challenged = false; // the last reply was a 334: the next line answers it
-        while (c.ReadLine(line)) {
+        while (C.ReadLine(line)) {
             {
-                std::lock_guard<std::mutex> lock(mutex_);
-                commands_.push_back(line);
+                std::lock_guard<std::mutex> lock(FMutex);
+                FCommands.push_back(line);
             }
             const std::string verb = challenged ? kAuthAnswer : VerbOf(line);
             const Queued reply = ReplyFor(verb);
             challenged = reply.Text.rfind("334", 0) == 0;
             if (reply.Text == kDropInData) {
-                (void)Say(c, {"354 go ahead"});
-                (void)c.ReadLine(line);
+                (void)Say(C, {"354 go ahead"});
+                (void)C.ReadLine(line);
                 return;
             }
-            if (!Say(c, reply)) return;
+            if (!Say(C, reply)) return;
             if (verb == "QUIT") return;
             if (verb == "DATA" && reply.Text.rfind("354", 0) == 0) {
                 std::vector<std::string> data;
                 bool ended = false;
-                while (!ended && c.ReadLine(line)) {
+                while (!ended && C.ReadLine(line)) {
                     ended = line == ".";
                     if (!ended) data.push_back(line);
                 }
                 if (!ended) return;
                 {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    messages_.push_back(std::move(data));
+                    std::lock_guard<std::mutex> lock(FMutex);
+                    FMessages.push_back(std::move(data));
                 }
-                if (!Say(c, ReplyFor("."))) return;
+                if (!Say(C, ReplyFor("."))) return;
             }
         }
     }
 
-    std::vector<Step> script_;
-    std::size_t piece_ = 0;
-    int listener_ = -1;
-    unsigned short port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::string transcript_;
-    mutable std::mutex mutex_;
-    std::string greeting_ = "220 scripted ESMTP";
-    std::map<std::string, std::deque<Queued>> queued_;
-    std::vector<std::string> commands_;
-    std::vector<std::vector<std::string>> messages_;
-    std::vector<std::string> received_;
-    std::condition_variable ended_;
-    std::thread thread_;
+    std::vector<Step> FScript;
+    std::size_t FPiece = 0;
+    int FListener = -1;
+    unsigned short FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::atomic<int> FConnections{0};
+    std::string FTranscript;
+    mutable std::mutex FMutex;
+    std::string FGreeting = "220 scripted ESMTP";
+    std::map<std::string, std::deque<Queued>> FQueued;
+    std::vector<std::string> FCommands;
+    std::vector<std::vector<std::string>> FMessages;
+    std::vector<std::string> FReceived;
+    std::condition_variable FEnded;
+    std::thread FThread;
 };
 
 } // namespace tandrel::testing

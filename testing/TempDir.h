@@ -18,26 +18,26 @@ public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "tandrel-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        FPath = pattern;
     }
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(FPath, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+    [[nodiscard]] const std::filesystem::path& Path() const { return FPath; }
 
     /// Writes Text into the file Name of the folder; returns the file's full name.
     std::string Write(const std::string& Name, const std::string& Text) const {
-        const auto file = path_ / Name;
+        const auto file = FPath / Name;
         std::ofstream(file, std::ios::binary) << Text;
         return file.string();
     }
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path FPath;
 };
 
 }  // namespace tandrel::testing

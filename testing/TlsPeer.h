@@ -13,22 +13,22 @@ namespace tandrel::testing {
 
 class TlsPeer {
 public:
-    /// `mode`: "silent", "mute", "half", "deaf" or "certreq" (see tls_peer.py). Throws
+    /// `Mode`: "silent", "mute", "half", "deaf" or "certreq" (see tls_peer.py). Throws
     /// std::runtime_error when the peer does not come up.
-    explicit TlsPeer(const std::string& mode)
-        : process_({TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/testing/tls_peer.py", mode},
+    explicit TlsPeer(const std::string& Mode)
+        : FProcess({TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/testing/tls_peer.py", Mode},
                    {.EndsOnInputClose = true}) {
-        const auto first = process_.ReadLine(60000);
+        const auto first = FProcess.ReadLine(60000);
         if (!first || first->rfind("PORT ", 0) != 0)
-            throw std::runtime_error("tls_peer.py did not start: " + process_.Output());
-        port_ = first->substr(5);
+            throw std::runtime_error("tls_peer.py did not start: " + FProcess.Output());
+        FPort = first->substr(5);
     }
 
-    [[nodiscard]] const std::string& Port() const { return port_; }
+    [[nodiscard]] const std::string& Port() const { return FPort; }
 
 private:
-    ChildProcess process_;
-    std::string port_;
+    ChildProcess FProcess;
+    std::string FPort;
 };
 
 }  // namespace tandrel::testing

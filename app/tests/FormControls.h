@@ -8,26 +8,26 @@
 
 namespace tandrel::app::testing {
 
-/// The child of `form` named `name`; a test that names a control the window lacks stops at once.
+/// The child of `Form` named `Name`; a test that names a control the window lacks stops at once.
 template <typename T = QWidget>
-T* Control(const QWidget& form, const char* name)
+T* Control(const QWidget& Form, const char* Name)
 {
-    auto* w = form.findChild<T*>(QString::fromLatin1(name));
+    auto* w = Form.findChild<T*>(QString::fromLatin1(Name));
     if (!w)
-        qFatal("no control %s", name);
+        qFatal("no control %s", Name);
     return w;
 }
 
-/// A left click on the button named `name`, as the operator would.
-inline void ClickControl(const QWidget& form, const char* name)
+/// A left click on the button named `Name`, as the operator would.
+inline void ClickControl(const QWidget& Form, const char* Name)
 {
-    QTest::mouseClick(Control<QAbstractButton>(form, name), Qt::LeftButton);
+    QTest::mouseClick(Control<QAbstractButton>(Form, Name), Qt::LeftButton);
 }
 
 /// The page the page control shows now.
-inline QWidget* ShownPage(const QWidget& form)
+inline QWidget* ShownPage(const QWidget& Form)
 {
-    return Control<QStackedWidget>(form, "pgcclientes")->currentWidget();
+    return Control<QStackedWidget>(Form, "pgcclientes")->currentWidget();
 }
 
 }  // namespace tandrel::app::testing

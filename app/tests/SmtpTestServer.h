@@ -28,12 +28,12 @@ struct TReceivedPart {
 struct TReceivedMail {
     QMultiMap<QString, QString> Fields;
 
-    /// The first value of `key`, empty when absent.
-    QString Get(const QString& key) const { return Fields.value(key); }
-    /// Every value of `key`, in the order written.
-    QStringList All(const QString& key) const
+    /// The first value of `Key`, empty when absent.
+    QString Get(const QString& Key) const { return Fields.value(Key); }
+    /// Every value of `Key`, in the order written.
+    QStringList All(const QString& Key) const
     {
-        QStringList values = Fields.values(key);
+        QStringList values = Fields.values(Key);
         std::reverse(values.begin(), values.end());  // QMultiMap keeps the newest first
         return values;
     }
@@ -54,8 +54,8 @@ struct TReceivedMail {
 
 class TSmtpTestServer {
 public:
-    /// `options`: the server's options (--mode, --user, --password...).
-    explicit TSmtpTestServer(QStringList options) : FOptions(std::move(options)) {}
+    /// `Options`: the server's options (--mode, --user, --password...).
+    explicit TSmtpTestServer(QStringList Options) : FOptions(std::move(Options)) {}
     ~TSmtpTestServer() { Stop(); }
     TSmtpTestServer(const TSmtpTestServer&) = delete;
     TSmtpTestServer& operator=(const TSmtpTestServer&) = delete;
@@ -99,9 +99,9 @@ public:
 
     /// The whole content of a file the server keeps in its folder (received.bin with
     /// --record, auth.log); empty when there is none.
-    QByteArray OutFile(const QString& name) const
+    QByteArray OutFile(const QString& Name) const
     {
-        QFile file(FOut.filePath(name));
+        QFile file(FOut.filePath(Name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
@@ -130,9 +130,9 @@ public:
     }
 
 private:
-    bool Fail(const QString& error)
+    bool Fail(const QString& Error)
     {
-        FError = error;
+        FError = Error;
         QFile log(FOut.filePath(QStringLiteral("stderr.txt")));
         if (log.open(QIODevice::ReadOnly))
             FError += QStringLiteral("\n") + QString::fromUtf8(log.readAll());

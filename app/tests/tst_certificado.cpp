@@ -30,12 +30,12 @@ namespace {
 const QString kDesignMessage = QStringLiteral("Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
                                               "******    Verifique !!  ******");
 
-// Runs openssl in `dir`; its standard output, empty when it failed.
-QByteArray OpenSsl(const QString& dir, const QStringList& args)
+// Runs openssl in `Dir`; its standard output, empty when it failed.
+QByteArray OpenSsl(const QString& Dir, const QStringList& Args)
 {
     QProcess openssl;
-    openssl.setWorkingDirectory(dir);
-    openssl.start(QStringLiteral("openssl"), args);
+    openssl.setWorkingDirectory(Dir);
+    openssl.start(QStringLiteral("openssl"), Args);
     if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
         return {};
     return openssl.readAllStandardOutput();
@@ -47,13 +47,13 @@ class TstCertificado : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir certs;
-    QTemporaryDir folder;
-    QString fingerprint;  // "AB:CD:..." of the provider's certificate
-    QString machine;      // this machine's name, when it leads to 127.0.0.1
+    QTemporaryDir FCerts;
+    QTemporaryDir FFolder;
+    QString FFingerprint;  // "AB:CD:..." of the provider's certificate
+    QString FMachine;      // this machine's name, when it leads to 127.0.0.1
 
-    QString Cert() const { return certs.filePath(QStringLiteral("provedor.pem")); }
-    QString Key() const { return certs.filePath(QStringLiteral("provedor.key")); }
+    QString Cert() const { return FCerts.filePath(QStringLiteral("provedor.pem")); }
+    QString Key() const { return FCerts.filePath(QStringLiteral("provedor.key")); }
 
     std::unique_ptr<TSmtpTestServer> Server()
     {
@@ -65,12 +65,12 @@ private:
         return server;
     }
 
-    std::unique_ptr<TFrm_cadastro> Window(TMessages& messages, const TSmtpTestServer& server, const QString& host)
+    std::unique_ptr<TFrm_cadastro> Window(TMessages& Messages, const TSmtpTestServer& Server, const QString& Host)
     {
-        auto form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
-        testing::Control<TEdit>(*form, "ed_dir_xml")->setText(folder.path() + "/");
-        testing::Control<TEdit>(*form, "ed_host")->setText(host);
-        testing::Control<TEdit>(*form, "ed_porta")->setText(server.PortText());
+        auto form = std::make_unique<TFrm_cadastro>(Messages, [] { return QDate(2026, 12, 9); });
+        testing::Control<TEdit>(*form, "ed_dir_xml")->setText(FFolder.path() + "/");
+        testing::Control<TEdit>(*form, "ed_host")->setText(Host);
+        testing::Control<TEdit>(*form, "ed_porta")->setText(Server.PortText());
         testing::Control<TEdit>(*form, "ed_conta_email")->setText(QStringLiteral("loja"));
         testing::Control<TEdit>(*form, "ed_senha_email")->setText(QStringLiteral("s3nha"));
         // The provider's authority stands for the system's: the chain holds, only the name fails.
@@ -79,52 +79,52 @@ private:
         return form;
     }
 
-    static void Include(TFrm_cadastro& form, TMessages& messages, const QString& nome)
+    static void Include(TFrm_cadastro& Form, TMessages& Messages, const QString& Nome)
     {
-        form.btn_incluirClick();
-        testing::Control<TEdit>(form, "ed_nome")->setText(nome);
-        testing::Control<TEdit>(form, "ed_email")->setText(QStringLiteral("cliente@example.com"));
-        testing::Control<TMaskEdit>(form, "ed_cep")->SetText(QStringLiteral("01001000"));
-        RunAction(messages, [&] { form.btn_gravarClick(); });
+        Form.btn_incluirClick();
+        testing::Control<TEdit>(Form, "ed_nome")->setText(Nome);
+        testing::Control<TEdit>(Form, "ed_email")->setText(QStringLiteral("cliente@example.com"));
+        testing::Control<TMaskEdit>(Form, "ed_cep")->SetText(QStringLiteral("01001000"));
+        RunAction(Messages, [&] { Form.btn_gravarClick(); });
     }
 
-    static QString Bar(const TFrm_cadastro& form)
+    static QString Bar(const TFrm_cadastro& Form)
     {
-        return testing::Control<QStatusBar>(form, "stb_envio")->currentMessage();
+        return testing::Control<QStatusBar>(Form, "stb_envio")->currentMessage();
     }
 
     // The question as the operator reads it: the host, OpenSSL's reason, the fingerprint
     // (in two lines of sixteen pairs).
-    void CheckQuestion(const TRecordedMessages::Entry& entry) const
+    void CheckQuestion(const TRecordedMessages::Entry& Entry) const
     {
-        QVERIFY(entry.Question);
-        const QString text = QString::fromStdString(entry.Text);
-        QVERIFY2(text.contains("\"" + machine + "\""), qPrintable(text));
+        QVERIFY(Entry.Question);
+        const QString text = QString::fromStdString(Entry.Text);
+        QVERIFY2(text.contains("\"" + FMachine + "\""), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("hostname mismatch")), qPrintable(text));
-        QVERIFY2(text.contains(fingerprint.left(47) + "\n" + fingerprint.mid(48)), qPrintable(text));
+        QVERIFY2(text.contains(FFingerprint.left(47) + "\n" + FFingerprint.mid(48)), qPrintable(text));
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(certs.isValid() && folder.isValid());
-        OpenSsl(certs.path(), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+        QVERIFY(FCerts.isValid() && FFolder.isValid());
+        OpenSsl(FCerts.path(), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
                                "/CN=smtp.provedor.example", "-addext", "subjectAltName=DNS:smtp.provedor.example",
                                "-keyout", Key(), "-out", Cert()});
         QVERIFY(QFile::exists(Cert()));
-        const QByteArray digest = OpenSsl(certs.path(), {"x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"});
-        fingerprint = QString::fromLatin1(digest.mid(digest.indexOf('=') + 1).trimmed());
-        QCOMPARE(fingerprint.size(), 95);
+        const QByteArray digest = OpenSsl(FCerts.path(), {"x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"});
+        FFingerprint = QString::fromLatin1(digest.mid(digest.indexOf('=') + 1).trimmed());
+        QCOMPARE(FFingerprint.size(), 95);
         const QString name = QHostInfo::localHostName();
         if (name.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0 &&
             QHostInfo::fromName(name).addresses().contains(QHostAddress(QHostAddress::LocalHost)))
-            machine = name;
+            FMachine = name;
     }
 
     // The questions need a name that is checked and still reaches loopback.
     void init()
     {
-        if (machine.isEmpty() && QByteArray(QTest::currentTestFunction()) != "loopbackIsNeverQuestioned")
+        if (FMachine.isEmpty() && QByteArray(QTest::currentTestFunction()) != "loopbackIsNeverQuestioned")
             QSKIP("this machine's name does not lead to 127.0.0.1: no name that the check does not exempt reaches "
                   "a server on loopback");
     }
@@ -134,7 +134,7 @@ private slots:
         auto server = Server();
         TRecordedMessages messages;
         messages.Answer(false);
-        auto form = Window(messages, *server, machine);
+        auto form = Window(messages, *server, FMachine);
         Include(*form, messages, QStringLiteral("ANA"));
 
         QCOMPARE(messages.Entries().size(), std::size_t(2));
@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(messages.Entries()[1], (TRecordedMessages::Entry{false, kDesignMessage.toStdString()}));
         QCOMPARE(testing::ShownPage(*form), testing::Control(*form, "tbs_dados"));
         QCOMPARE(form->MTClientes().RecordCount(), 1);
-        QVERIFY(QFile::exists(folder.filePath(QStringLiteral("Cliente_001_09122026.xml"))));
+        QVERIFY(QFile::exists(FFolder.filePath(QStringLiteral("Cliente_001_09122026.xml"))));
         QVERIFY(server->Mails().isEmpty());
         QCOMPARE(server->OutFile(QStringLiteral("received.bin")), QByteArray());  // no login, no mail
         QCOMPARE(server->OutFile(QStringLiteral("auth.log")), QByteArray());
@@ -158,7 +158,7 @@ private slots:
         auto server = Server();
         TRecordedMessages messages;
         messages.Answer(true);
-        auto form = Window(messages, *server, machine);
+        auto form = Window(messages, *server, FMachine);
         Include(*form, messages, QStringLiteral("ANA"));
         QCOMPARE(messages.Entries().size(), std::size_t(1));
         CheckQuestion(messages.Entries()[0]);
@@ -174,7 +174,7 @@ private slots:
         // Nothing was saved: the program started again asks again.
         form.reset();
         messages.Clear();
-        auto again = Window(messages, *server, machine);
+        auto again = Window(messages, *server, FMachine);
         Include(*again, messages, QStringLiteral("CAIO"));
         QCOMPARE(messages.Entries().size(), std::size_t(2));
         CheckQuestion(messages.Entries()[0]);

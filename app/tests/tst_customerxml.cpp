@@ -36,36 +36,36 @@ print(json.dumps(out))
 
 const QString kDate = QStringLiteral("09122026");
 
-TCustomerXmlData Customer(const QString& nome)
+TCustomerXmlData Customer(const QString& Nome)
 {
-    return {nome, "123456789", "12345678901", "1133334444", "joao@example.com", "01001000",
+    return {Nome, "123456789", "12345678901", "1133334444", "joao@example.com", "01001000",
             QStringLiteral("PRAÇA DA SÉ"), "100", QStringLiteral("LADO ÍMPAR"), QStringLiteral("SÉ"),
             QStringLiteral("SÃO PAULO"), "SP", "BRASIL"};
 }
 
-QStringList Leaves(const TCustomerXmlData& d)
+QStringList Leaves(const TCustomerXmlData& D)
 {
-    return {d.Nome, d.Identidade, d.CPF, d.Telefone, d.Email, d.CEP, d.Logradouro,
-            d.Numero, d.Complemento, d.Bairro, d.Cidade, d.Estado, d.Pais};
+    return {D.Nome, D.Identidade, D.CPF, D.Telefone, D.Email, D.CEP, D.Logradouro,
+            D.Numero, D.Complemento, D.Bairro, D.Cidade, D.Estado, D.Pais};
 }
 
-QByteArray ReadFile(const QString& path)
+QByteArray ReadFile(const QString& Path)
 {
-    QFile f(path);
+    QFile f(Path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes)
+void WriteFile(const QString& Path, const QByteArray& Bytes)
 {
-    QFile f(path);
+    QFile f(Path);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
+    QCOMPARE(f.write(Bytes), Bytes.size());
 }
 
-QString ErrorOf(const TCustomerXmlData& d, const QString& path)
+QString ErrorOf(const TCustomerXmlData& D, const QString& Path)
 {
     try {
-        gravar_arquivo_xml(d, path);
+        gravar_arquivo_xml(D, Path);
     } catch (const std::runtime_error& e) {
         return QString::fromUtf8(e.what());
     }
@@ -259,10 +259,10 @@ private slots:
         QVERIFY(dir.isValid());
         const QString folder = dir.path() + "/";
         QStringList written;
-        const auto include = [&](int counterAfterIdRule, const QString& nome) {
-            const int id = proximo_contador_livre(folder, counterAfterIdRule, kDate);
+        const auto include = [&](int CounterAfterIdRule, const QString& Nome) {
+            const int id = proximo_contador_livre(folder, CounterAfterIdRule, kDate);
             const QString name = nome_arq_xml(id, kDate);
-            gravar_arquivo_xml(Customer(nome), folder + name);
+            gravar_arquivo_xml(Customer(Nome), folder + name);
             written << name;
             return id;
         };

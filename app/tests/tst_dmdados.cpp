@@ -33,9 +33,9 @@ struct Recorded {
     TAlvosCep Targets()
     {
         TAlvosCep alvos;
-        alvos.Mensagem = [this](const QString& m) { messages << m; };
+        alvos.Mensagem = [this](const QString& M) { messages << M; };
         for (auto& campo : alvos.Campos)
-            campo = [this](const QString& v) { fields << v; };
+            campo = [this](const QString& V) { fields << V; };
         return alvos;
     }
 };
@@ -52,10 +52,10 @@ class TstDMDados : public QObject {
 
     QString BaseURL() const { return FRoot + QStringLiteral("/ws/"); }
 
-    QByteArray Fetch(const QString& path)
+    QByteArray Fetch(const QString& Path)
     {
         QNetworkAccessManager manager;
-        std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(FRoot + path))));
+        std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(FRoot + Path))));
         QEventLoop loop;
         connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
@@ -204,7 +204,7 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<bool>("sent");
-        const auto r = [](TResultadoCep v) { return int(v); };
+        const auto r = [](TResultadoCep V) { return int(V); };
         const QStringList none;
         QTest::newRow("found, exit") << int(Exit) << "01001-000" << r(TResultadoCep::rcPreenchido) << kSe << true;
         QTest::newRow("found, button") << int(Button) << "01001000" << r(TResultadoCep::rcPreenchido) << kSe << true;

@@ -13,15 +13,15 @@ Q_DECLARE_METATYPE(TMailFailure)
 
 namespace {
 
-TMailFailure Falha(tandrel::mail::TMailFailureStep passo, int codigo, const char* resposta, int erro = 0,
-                   const char* texto = "")
+TMailFailure Falha(tandrel::mail::TMailFailureStep Passo, int Codigo, const char* Resposta, int Erro = 0,
+                   const char* Texto = "")
 {
     TMailFailure falha;
-    falha.Step = passo;
-    falha.ResultCode = codigo;
-    falha.ResultString = resposta;
-    falha.SocketError = erro;
-    falha.SocketErrorDesc = texto;
+    falha.Step = Passo;
+    falha.ResultCode = Codigo;
+    falha.ResultString = Resposta;
+    falha.SocketError = Erro;
+    falha.SocketErrorDesc = Texto;
     return falha;
 }
 

@@ -53,104 +53,104 @@ class TstFrmCadastro : public QObject {
     Q_OBJECT
 
 private:
-    TRecordedMessages messages;
+    TRecordedMessages FMessages;
     // The loopback SMTP server the parameters page points at, with the page's default login.
-    tandrel::app::testing::TSmtpTestServer server{
+    tandrel::app::testing::TSmtpTestServer FServer{
         {"--mode", "plain", "--user", "suporte@localhost", "--password", "senha"}};
-    qsizetype mailsSeen = 0;
-    std::unique_ptr<QTemporaryDir> folder;  // the XML folder of each test
-    std::unique_ptr<TFrm_cadastro> form;
+    qsizetype FMailsSeen = 0;
+    std::unique_ptr<QTemporaryDir> FFolder;  // the XML folder of each test
+    std::unique_ptr<TFrm_cadastro> FForm;
 
-    QString Folder() const { return folder->path() + "/"; }
-    QString FileOf(int id) const
+    QString Folder() const { return FFolder->path() + "/"; }
+    QString FileOf(int Id) const
     {
-        return Folder() + QStringLiteral("Cliente_%1_09122026.xml").arg(id, 3, 10, QChar('0'));
+        return Folder() + QStringLiteral("Cliente_%1_09122026.xml").arg(Id, 3, 10, QChar('0'));
     }
 
     std::unique_ptr<TFrm_cadastro> NewWindow()
     {
-        auto w = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
+        auto w = std::make_unique<TFrm_cadastro>(FMessages, [] { return QDate(2026, 12, 9); });
         w->findChild<TEdit*>("ed_dir_xml")->setText(Folder());
         w->findChild<TEdit*>("ed_host")->setText("127.0.0.1");
-        w->findChild<TEdit*>("ed_porta")->setText(server.PortText());
+        w->findChild<TEdit*>("ed_porta")->setText(FServer.PortText());
         w->findChild<QCheckBox*>("chkSSL")->setChecked(false);
         w->findChild<QCheckBox*>("chkTLS")->setChecked(false);
         return w;
     }
 
     template <typename T = QWidget>
-    T* W(const char* name) const { return testing::Control<T>(*form, name); }
-    void Click(const char* name) { testing::ClickControl(*form, name); }
-    QWidget* Page() const { return testing::ShownPage(*form); }
+    T* W(const char* Name) const { return testing::Control<T>(*FForm, Name); }
+    void Click(const char* Name) { testing::ClickControl(*FForm, Name); }
+    QWidget* Page() const { return testing::ShownPage(*FForm); }
     bool MenuEnabled() const { return W("pnl_menu_left")->isEnabled(); }
-    TEdit* E(const char* name) const { return W<TEdit>(name); }
-    TMaskEdit* M(const char* name) const { return W<TMaskEdit>(name); }
+    TEdit* E(const char* Name) const { return W<TEdit>(Name); }
+    TMaskEdit* M(const char* Name) const { return W<TMaskEdit>(Name); }
     QAbstractItemModel* Grid() const { return W<QTableView>("GridClientes")->model(); }
-    QString Cell(int row, int column) const { return Grid()->index(row, column).data().toString(); }
+    QString Cell(int Row, int Column) const { return Grid()->index(Row, Column).data().toString(); }
 
-    // Types `text` into a box as the operator would: focus, then keys.
-    void Type(QWidget* box, const QString& text)
+    // Types `Text` into a box as the operator would: focus, then keys.
+    void Type(QWidget* Box, const QString& Text)
     {
-        box->setFocus(Qt::MouseFocusReason);
-        if (auto* mask = qobject_cast<TMaskEdit*>(box)) {
+        Box->setFocus(Qt::MouseFocusReason);
+        if (auto* mask = qobject_cast<TMaskEdit*>(Box)) {
             mask->setCursorPosition(0);
             // A "!" box wants the digits right-aligned when the area code is left out.
             if (mask->EditMask().RightAligned())
-                mask->setCursorPosition(mask->EditMask().DisplayOf(text).indexOf(text.left(1)));
+                mask->setCursorPosition(mask->EditMask().DisplayOf(Text).indexOf(Text.left(1)));
         }
         // Non-ASCII letters have no key of their own: send them as the text of a key.
-        for (const QChar c : text) {
+        for (const QChar c : Text) {
             if (c.unicode() < 0x80)
-                QTest::keyClicks(box, QString(c));
+                QTest::keyClicks(Box, QString(c));
             else
-                QTest::sendKeyEvent(QTest::Click, box, Qt::Key_A, QString(c), Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Click, Box, Qt::Key_A, QString(c), Qt::NoModifier);
         }
     }
 
-    void Fill(const Customer& c)
+    void Fill(const Customer& C)
     {
-        Type(E("ed_nome"), c.Nome);
-        Type(M("ed_ident"), c.Ident);
-        Type(M("ed_cpf"), c.Cpf);
-        Type(M("ed_fone"), c.Fone);
-        Type(E("ed_email"), c.Email);
-        Type(M("ed_cep"), c.Cep);
-        Type(E("ed_logradouro"), c.Logradouro);
-        Type(E("ed_num"), c.Num);
-        Type(E("ed_complemento"), c.Complemento);
-        Type(E("ed_bairro"), c.Bairro);
-        Type(E("ed_cidade"), c.Cidade);
-        Type(E("ed_uf"), c.Uf);
-        Type(E("ed_pais"), c.Pais);
+        Type(E("ed_nome"), C.Nome);
+        Type(M("ed_ident"), C.Ident);
+        Type(M("ed_cpf"), C.Cpf);
+        Type(M("ed_fone"), C.Fone);
+        Type(E("ed_email"), C.Email);
+        Type(M("ed_cep"), C.Cep);
+        Type(E("ed_logradouro"), C.Logradouro);
+        Type(E("ed_num"), C.Num);
+        Type(E("ed_complemento"), C.Complemento);
+        Type(E("ed_bairro"), C.Bairro);
+        Type(E("ed_cidade"), C.Cidade);
+        Type(E("ed_uf"), C.Uf);
+        Type(E("ed_pais"), C.Pais);
     }
 
-    void Include(const Customer& c)
+    void Include(const Customer& C)
     {
         Click("btn_incluir");
-        Fill(c);
+        Fill(C);
         Click("btn_gravar");
     }
 
-    void Include(const QString& name)
+    void Include(const QString& Name)
     {
         Customer c;
-        c.Nome = name;
+        c.Nome = Name;
         Include(c);
     }
 
-    void Search(const QString& text)
+    void Search(const QString& Text)
     {
         E("ed_pesquisa")->clear();
-        Type(E("ed_pesquisa"), text);
+        Type(E("ed_pesquisa"), Text);
         Click("Image2");
     }
 
     // The mails the server accepted since the last call.
     QList<tandrel::app::testing::TReceivedMail> Mails()
     {
-        const auto all = server.Mails();
-        const auto fresh = all.mid(mailsSeen);
-        mailsSeen = all.size();
+        const auto all = FServer.Mails();
+        const auto fresh = all.mid(FMailsSeen);
+        FMailsSeen = all.size();
         return fresh;
     }
 
@@ -165,42 +165,42 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY2(server.Start(), qPrintable(server.Error()));
+        QVERIFY2(FServer.Start(), qPrintable(FServer.Error()));
     }
 
     void cleanupTestCase()
     {
-        server.Stop();
+        FServer.Stop();
     }
 
     void init()
     {
-        messages.Clear();
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(folder->isValid());
-        form = NewWindow();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        FMessages.Clear();
+        FFolder = std::make_unique<QTemporaryDir>();
+        QVERIFY(FFolder->isValid());
+        FForm = NewWindow();
+        FForm->show();
+        QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
     }
 
     void cleanup()
     {
-        form.reset();
-        folder.reset();
+        FForm.reset();
+        FFolder.reset();
     }
 
     void startsOnTheEmptyList()
     {
-        QCOMPARE(form->size(), QSize(1007, 662));
-        QCOMPARE(form->windowTitle(), QStringLiteral("Frm_cadastro"));
-        QVERIFY(form->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(FForm->size(), QSize(1007, 662));
+        QCOMPARE(FForm->windowTitle(), QStringLiteral("Frm_cadastro"));
+        QVERIFY(FForm->windowFlags() & Qt::FramelessWindowHint);
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(MenuEnabled());
         QCOMPARE(Grid()->rowCount(), 0);
         QCOMPARE(E("ed_pesquisa")->text(), QString());
-        QCOMPARE(form->vcontador(), 1);
-        QCOMPARE(form->vdata_arq_xml(), QStringLiteral("09122026"));
-        QCOMPARE(form->vopcao(), QString());
+        QCOMPARE(FForm->vcontador(), 1);
+        QCOMPARE(FForm->vdata_arq_xml(), QStringLiteral("09122026"));
+        QCOMPARE(FForm->vopcao(), QString());
     }
 
     void controlLayout_data()
@@ -211,8 +211,8 @@ private slots:
         QTest::addColumn<QString>("container");
         QTest::addColumn<QRect>("place");
         QTest::addColumn<int>("tab");
-        const auto row = [](const char* name, const char* container, QRect place, int tab = 0) {
-            QTest::newRow(name) << QString::fromLatin1(container) << place << tab;
+        const auto row = [](const char* Name, const char* Container, QRect Place, int Tab = 0) {
+            QTest::newRow(Name) << QString::fromLatin1(Container) << Place << Tab;
         };
         const char* form = "Frm_cadastro";
         row("pnl_menu_top", form, {0, 0, 1007, 57});
@@ -311,7 +311,7 @@ private slots:
         QFETCH(int, tab);
         // The row's name, without what tells two labels of the same text apart.
         const QString name = QString::fromUtf8(QTest::currentDataTag()).section(QStringLiteral(" ("), 0, 0);
-        const QWidget* box = container == form->objectName() ? form.get() : form->findChild<QWidget*>(container);
+        const QWidget* box = container == FForm->objectName() ? FForm.get() : FForm->findChild<QWidget*>(container);
         QVERIFY2(box, qPrintable("no container " + container));
         const QWidget* w = box->findChild<QWidget*>(name);
         if (!w)
@@ -362,8 +362,8 @@ private slots:
 
     void parametersDefaults()
     {
-        const TFrm_cadastro fresh(messages);  // the fixture points its window elsewhere
-        const auto text = [&](const char* name) { return fresh.findChild<TEdit*>(name)->text(); };
+        const TFrm_cadastro fresh(FMessages);  // the fixture points its window elsewhere
+        const auto text = [&](const char* Name) { return fresh.findChild<TEdit*>(Name)->text(); };
         QCOMPARE(text("ed_dir_xml"), QDir::homePath() + "/Clientes/xml/");
         QCOMPARE(text("ed_email_de"), QStringLiteral("suporte@localhost"));
         QCOMPARE(text("ed_nome_envio"), QStringLiteral("suporte"));
@@ -405,8 +405,8 @@ private slots:
         for (const char* b : {"btn_incluir", "btn_alterar", "btn_excluir", "btn_imprimir", "btn_config", "btn_sair"})
             Click(b);
         QCOMPARE(Page()->objectName(), page);
-        QVERIFY(form->isVisible());
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FForm->isVisible());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void imprimirDoesNothing()
@@ -416,15 +416,15 @@ private slots:
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(MenuEnabled());
         QCOMPARE(Grid()->rowCount(), 1);
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void sairClosesTheWindow()
     {
         Include(Customer());
         Click("btn_sair");
-        QVERIFY(!form->isVisible());
-        QVERIFY(!form->MTClientes().Active());
+        QVERIFY(!FForm->isVisible());
+        QVERIFY(!FForm->MTClientes().Active());
     }
 
     void tabVisitsTheBoxesInOrder()
@@ -442,7 +442,7 @@ private slots:
             visited << QApplication::focusWidget()->objectName();
         }
         QCOMPARE(visited, expected);
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void lettersTakeTheBoxCase()
@@ -487,9 +487,9 @@ private slots:
                 for (const QString& f : QDir(Folder()).entryList(QDir::Files))
                     QVERIFY(QFile::remove(Folder() + f));
         }
-        QTEST(form->vcontador(), "id");
-        QTEST(form->MTClientes().FieldByName("id_cliente").AsInteger(), "id");
-        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_%1_09122026.xml").arg(form->vcontador(), 3, 10, QChar('0')));
+        QTEST(FForm->vcontador(), "id");
+        QTEST(FForm->MTClientes().FieldByName("id_cliente").AsInteger(), "id");
+        QCOMPARE(FForm->vnome_arq(), QStringLiteral("Cliente_%1_09122026.xml").arg(FForm->vcontador(), 3, 10, QChar('0')));
     }
 
     void fileNameKeepsFourDigits()
@@ -502,14 +502,14 @@ private slots:
         }
         Mails();
         Include(Customer());
-        QCOMPARE(form->vcontador(), 1000);
-        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_1000_09122026.xml"));
+        QCOMPARE(FForm->vcontador(), 1000);
+        QCOMPARE(FForm->vnome_arq(), QStringLiteral("Cliente_1000_09122026.xml"));
         QVERIFY(QFileInfo(FileOf(1000)).size() > 0);
         QCOMPARE(Cell(0, 0), QStringLiteral("1000"));
         const auto mails = Mails();
         QCOMPARE(mails.size(), 1);
         QCOMPARE(mails[0].Parts()[1].FileName, QStringLiteral("Cliente_1000_09122026.xml"));
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void summaryLinesOfTheLastInclusionOnly()
@@ -536,14 +536,14 @@ private slots:
             "Cidade : SÃO PAULO - SPX",
             "Pais : BRASIL",
         };
-        QCOMPARE(form->campos_cad(), expected);
-        QCOMPARE(form->mm_dados_lines(), expected);
-        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_003_09122026.xml"));
-        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("uf").AsString()), QStringLiteral("SP"));
+        QCOMPARE(FForm->campos_cad(), expected);
+        QCOMPARE(FForm->mm_dados_lines(), expected);
+        QCOMPARE(FForm->vnome_arq(), QStringLiteral("Cliente_003_09122026.xml"));
+        QCOMPARE(QString::fromStdString(FForm->MTClientes().FieldByName("uf").AsString()), QStringLiteral("SP"));
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(MenuEnabled());
         QCOMPARE(Grid()->rowCount(), 3);
-        QCOMPARE(form->MTClientes().RecNo(), 2);  // the one just included
+        QCOMPARE(FForm->MTClientes().RecNo(), 2);  // the one just included
     }
 
     void inclusionWritesTheXmlFile()
@@ -556,7 +556,7 @@ private slots:
         const QByteArray xml = file.readAll();
         QVERIFY(xml.contains(QString(60, QLatin1Char('N')).toUtf8()));
         QVERIFY(xml.contains(QStringLiteral("SÃO PAULO").toUtf8()));
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void earlierFilesAreNeverReplaced()
@@ -578,26 +578,26 @@ private slots:
         first.close();
 
         Include(QStringLiteral("CAIO"));
-        QCOMPARE(form->vcontador(), 3);
-        QCOMPARE(form->vnome_arq(), QStringLiteral("Cliente_003_09122026.xml"));
+        QCOMPARE(FForm->vcontador(), 3);
+        QCOMPARE(FForm->vnome_arq(), QStringLiteral("Cliente_003_09122026.xml"));
         QCOMPARE(Cell(0, 0), QStringLiteral("0003"));
         QVERIFY(QFile::exists(FileOf(3)));
         QVERIFY(first.open(QIODevice::ReadOnly));
         QCOMPARE(first.readAll(), before);
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void failedWriteKeepsTheRecordAndThePage()
     {
         E("ed_dir_xml")->setText(Folder() + "missing/");
         Include(QStringLiteral("ANA"));
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
-        QVERIFY(messages.Entries()[0].Error);
-        QVERIFY(QString::fromStdString(messages.Entries()[0].Text).contains("missing"));
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
+        QVERIFY(FMessages.Entries()[0].Error);
+        QVERIFY(QString::fromStdString(FMessages.Entries()[0].Text).contains("missing"));
         QCOMPARE(Page(), W("tbs_cadastro"));
         QVERIFY(!MenuEnabled());
-        QCOMPARE(form->MTClientes().RecordCount(), 1);
-        QCOMPARE(form->vcontador(), 1);
+        QCOMPARE(FForm->MTClientes().RecordCount(), 1);
+        QCOMPARE(FForm->vcontador(), 1);
         QCOMPARE(E("ed_nome")->text(), QStringLiteral("ANA"));
     }
 
@@ -607,7 +607,7 @@ private slots:
         c.Nome = QString(60, QLatin1Char('N'));
         Include(c);
         QCOMPARE(Cell(0, 1), QString(50, QLatin1Char('N')));
-        QCOMPARE(form->campos_cad().first(), "Nome : " + QString(60, QLatin1Char('N')));
+        QCOMPARE(FForm->campos_cad().first(), "Nome : " + QString(60, QLatin1Char('N')));
     }
 
     void requiredFields_data()
@@ -628,20 +628,20 @@ private slots:
         c.Nome = nome;
         c.Cep = cep;
         Include(c);
-        QCOMPARE(messages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Preenchimento Obrigatorio"}}));
+        QCOMPARE(FMessages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Preenchimento Obrigatorio"}}));
         QTEST(QApplication::focusWidget()->objectName(), "focus");
         QCOMPARE(Page(), W("tbs_cadastro"));
         QVERIFY(!MenuEnabled());
-        QCOMPARE(form->MTClientes().RecordCount(), 0);
-        QCOMPARE(form->vcontador(), 1);
-        QVERIFY(form->campos_cad().isEmpty());
+        QCOMPARE(FForm->MTClientes().RecordCount(), 0);
+        QCOMPARE(FForm->vcontador(), 1);
+        QVERIFY(FForm->campos_cad().isEmpty());
     }
 
     void blankNamePasses()
     {
         Include(QStringLiteral("   "));
-        QVERIFY(messages.Entries().empty());
-        QCOMPARE(form->MTClientes().RecordCount(), 1);
+        QVERIFY(FMessages.Entries().empty());
+        QCOMPARE(FForm->MTClientes().RecordCount(), 1);
     }
 
     void cancelarKeepsNothing()
@@ -651,19 +651,19 @@ private slots:
         Click("btn_cancelar");
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(MenuEnabled());
-        QCOMPARE(form->MTClientes().RecordCount(), 0);
-        QCOMPARE(form->vopcao(), QStringLiteral("I"));
+        QCOMPARE(FForm->MTClientes().RecordCount(), 0);
+        QCOMPARE(FForm->vopcao(), QStringLiteral("I"));
         QCOMPARE(E("ed_nome")->text(), Customer().Nome);  // the boxes keep their texts
         Click("btn_incluir");
         QCOMPARE(E("ed_nome")->text(), QString());
         QCOMPARE(M("ed_cpf")->EditText(), QStringLiteral("___.___.___-__"));
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void excluirOnAnEmptyList()
     {
         Click("btn_excluir");
-        QCOMPARE(messages.Entries(),
+        QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
                      {false, "EXCLUIR CLIENTE"},
                      {true, "MTClientes: Cannot perform this operation on an empty dataset."}}));
@@ -681,7 +681,7 @@ private slots:
         QCOMPARE(Grid()->rowCount(), 2);
         QCOMPARE(Cell(0, 1), QStringLiteral("ANA"));
         QCOMPARE(Cell(1, 1), QStringLiteral("CAIO"));
-        QCOMPARE(messages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "EXCLUIR CLIENTE"}}));
+        QCOMPARE(FMessages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "EXCLUIR CLIENTE"}}));
     }
 
     void alterarLoadsAndStoresTheSelectedRow()
@@ -695,7 +695,7 @@ private slots:
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(Grid()->index(0, 1)).center());
         Click("btn_alterar");
         QCOMPARE(W("lbl_opcao")->property("text").toString(), QStringLiteral("ALTERACÃO"));
-        QCOMPARE(form->vopcao(), QStringLiteral("A"));
+        QCOMPARE(FForm->vopcao(), QStringLiteral("A"));
         QVERIFY(E("ed_nome")->hasFocus());
         QCOMPARE(E("ed_nome")->text(), QStringLiteral("ANA"));
         QCOMPARE(M("ed_cpf")->EditText(), QStringLiteral("123.456.789-01"));
@@ -703,17 +703,17 @@ private slots:
         QCOMPARE(M("ed_cep")->EditText(), QStringLiteral("01001-000"));
         QCOMPARE(E("ed_pais")->text(), QStringLiteral("BRASIL"));
 
-        const QStringList before = form->campos_cad();
+        const QStringList before = FForm->campos_cad();
         E("ed_nome")->clear();  // no required-field check on alteration
         E("ed_cidade")->setText("campinas");
         Click("btn_gravar");
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
         QCOMPARE(Grid()->rowCount(), 2);
         QCOMPARE(Cell(0, 0), QStringLiteral("0001"));
         QCOMPARE(Cell(0, 1), QString());
-        QCOMPARE(form->MTClientes().FieldByName("cidade").AsString(), std::string("CAMPINAS"));
-        QCOMPARE(form->campos_cad(), before);
-        QCOMPARE(form->vcontador(), 2);
+        QCOMPARE(FForm->MTClientes().FieldByName("cidade").AsString(), std::string("CAMPINAS"));
+        QCOMPARE(FForm->campos_cad(), before);
+        QCOMPARE(FForm->vcontador(), 2);
     }
 
     void alterarOnAnEmptyViewAddsARecordWithoutId()
@@ -749,7 +749,7 @@ private slots:
         for (int row = 0; row < Grid()->rowCount(); ++row)
             names << Cell(row, 1);
         QCOMPARE(names, shown);
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
 
         Click("Image1");
         QCOMPARE(E("ed_pesquisa")->text(), QString());
@@ -762,7 +762,7 @@ private slots:
         Search("JO");
         Include(QStringLiteral("ANA"));
         QCOMPARE(Grid()->rowCount(), 1);
-        QCOMPARE(form->vcontador(), 2);
+        QCOMPARE(FForm->vcontador(), 2);
         Click("Image1");
         QCOMPARE(Grid()->rowCount(), 2);
     }
@@ -772,12 +772,12 @@ private slots:
         Click("btn_incluir");
         Type(E("ed_email"), "");
         QTest::keyClick(E("ed_email"), Qt::Key_Tab);
-        QCOMPARE(messages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Digite um email valido !!"}}));
+        QCOMPARE(FMessages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Digite um email valido !!"}}));
         QVERIFY(E("ed_email")->hasFocus());
         Type(E("ed_email"), "x");
         QTest::keyClick(E("ed_email"), Qt::Key_Tab);
         QVERIFY(M("ed_cep")->hasFocus());
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
     }
 
     void salvarDoesNotCheckTheEmail()
@@ -788,8 +788,8 @@ private slots:
         Type(E("ed_nome"), c.Nome);
         Type(M("ed_cep"), c.Cep);
         Click("btn_gravar");
-        QVERIFY(messages.Entries().empty());
-        QCOMPARE(form->MTClientes().RecordCount(), 1);
+        QVERIFY(FMessages.Entries().empty());
+        QCOMPARE(FForm->MTClientes().RecordCount(), 1);
     }
 
     void salvarChecksHalfTypedMasks_data()
@@ -798,9 +798,9 @@ private slots:
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("digits");
         for (const char* mode : {"I", "A"}) {
-            const auto row = [&](const char* box, const char* digits) {
-                QTest::addRow("%s %s", mode == QLatin1String("I") ? "inclusion" : "alteration", box)
-                    << mode << box << digits;
+            const auto row = [&](const char* Box, const char* Digits) {
+                QTest::addRow("%s %s", mode == QLatin1String("I") ? "inclusion" : "alteration", Box)
+                    << mode << Box << Digits;
             };
             row("ed_ident", "12345");
             row("ed_cpf", "12345");
@@ -821,7 +821,7 @@ private slots:
         stored.Nome = "ANA";
         if (mode == "A")
             Include(stored);
-        const int records = form->MTClientes().RecordCount();
+        const int records = FForm->MTClientes().RecordCount();
         const QStringList files = QDir(Folder()).entryList(QDir::Files);
         Mails();
 
@@ -839,14 +839,14 @@ private slots:
         Type(edit, digits);
         Click("btn_gravar");
 
-        QCOMPARE(messages.Entries(),
+        QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
                      {true, "Invalid input value.  Use escape key to abandon changes."}}));
         QCOMPARE(QApplication::focusWidget()->objectName(), box);
         QCOMPARE(Page(), W("tbs_cadastro"));
         QVERIFY(!MenuEnabled());
-        QCOMPARE(form->MTClientes().RecordCount(), records);
-        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("Nome").AsString()),
+        QCOMPARE(FForm->MTClientes().RecordCount(), records);
+        QCOMPARE(QString::fromStdString(FForm->MTClientes().FieldByName("Nome").AsString()),
                  records ? stored.Nome : QString());
         QCOMPARE(QDir(Folder()).entryList(QDir::Files), files);
         QVERIFY(Mails().isEmpty());
@@ -863,11 +863,11 @@ private slots:
         // The program moves the focus on, which is no leaving: both boxes stay half-typed.
         M("ed_cep")->setFocus(Qt::OtherFocusReason);
         QTest::keyClicks(M("ed_cep"), "010");
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
         Click("btn_gravar");
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
         QVERIFY(M("ed_cpf")->hasFocus());
-        QCOMPARE(form->MTClientes().RecordCount(), 0);
+        QCOMPARE(FForm->MTClientes().RecordCount(), 0);
     }
 
     void fullMasksFitTheirBoxes_data()
@@ -889,8 +889,8 @@ private slots:
         Type(edit, digits);
         // The box scrolls its text while painting; a text that fits never scrolls, so the
         // cursor moves by the whole text's width from one end to the other.
-        const auto cursorX = [edit](Qt::Key key) {
-            QTest::keyClick(edit, key);
+        const auto cursorX = [edit](Qt::Key Key) {
+            QTest::keyClick(edit, Key);
             edit->grab();
             return edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().x();
         };
@@ -962,22 +962,22 @@ private slots:
                 scripted.Queue("RCPT", "550 5.1.1 <ana@example.com>: Recipient address rejected: User unknown");
         E("ed_porta")->setText(server == "none" ? QString::number(RefusedPort())
                                                 : QString::fromStdString(scripted.Port()));
-        form->MailSender1().SetTimeOut(300);  // each unanswered try gives up after 0.3 s
+        FForm->MailSender1().SetTimeOut(300);  // each unanswered try gives up after 0.3 s
 
         auto* bar = W<QStatusBar>("stb_envio");
         QCOMPARE(bar->currentMessage(), QString());
         QStringList shown;
-        connect(bar, &QStatusBar::messageChanged, bar, [&](const QString& text) {
-            if (shown.isEmpty() || shown.last() != text)
-                shown << text;
+        connect(bar, &QStatusBar::messageChanged, bar, [&](const QString& Text) {
+            if (shown.isEmpty() || shown.last() != Text)
+                shown << Text;
         });
         Include(Customer());
 
         QCOMPARE(shown.join(" | "), texts.join(" | "));
         QCOMPARE(bar->currentMessage(), texts.last());
         QCOMPARE(scripted.Data().empty(), !sent);
-        QCOMPARE(messages.Entries().empty(), sent);
-        QCOMPARE(form->MTClientes().RecordCount(), 1);
+        QCOMPARE(FMessages.Entries().empty(), sent);
+        QCOMPARE(FForm->MTClientes().RecordCount(), 1);
     }
 
     void incompleteMaskStopsTheTab()
@@ -987,7 +987,7 @@ private slots:
         Type(M("ed_cpf"), "12345");
         QTest::keyClick(M("ed_cpf"), Qt::Key_Tab);
         QVERIFY(M("ed_cpf")->hasFocus());
-        QCOMPARE(messages.Entries(),
+        QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
                      {true, "Invalid input value.  Use escape key to abandon changes."}}));
         QTest::keyClick(M("ed_cpf"), Qt::Key_Escape);
@@ -1015,7 +1015,7 @@ private slots:
             QCOMPARE(parts[0].Payload.count("\r\n"), 11);  // the eleven summary lines
             QCOMPARE(parts[1].FileName, expected[i][1]);
         }
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
         Click("btn_alterar");
         Click("btn_gravar");
         QVERIFY(Mails().isEmpty());  // an alteration sends nothing
@@ -1025,7 +1025,7 @@ private slots:
     {
         E("ed_porta")->setText(QString::number(RefusedPort()));
         Include(Customer());
-        QCOMPARE(messages.Entries(),
+        QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
                      {false, "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
                              "******    Verifique !!  ******"}}));
@@ -1035,11 +1035,11 @@ private slots:
         QVERIFY(QFile::exists(FileOf(1)));
 
         // The next inclusion starts afresh and goes through.
-        messages.Clear();
+        FMessages.Clear();
         Mails();
-        E("ed_porta")->setText(server.PortText());
+        E("ed_porta")->setText(FServer.PortText());
         Include(QStringLiteral("BIA"));
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
         const auto mails = Mails();
         QCOMPARE(mails.size(), 1);
         QCOMPARE(mails[0].Parts().size(), 2);  // its own text and file only

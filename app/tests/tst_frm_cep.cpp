@@ -19,14 +19,14 @@ class TstFrmCep : public QObject {
     Q_OBJECT
 
 private:
-    testing::TCepTestServer server;
-    QString baseURL;
-    TRecordedMessages messages;
-    std::unique_ptr<TDMDados> dados;
-    std::unique_ptr<TFrm_cadastro> form;
+    testing::TCepTestServer FServer;
+    QString FBaseUrl;
+    TRecordedMessages FMessages;
+    std::unique_ptr<TDMDados> FDados;
+    std::unique_ptr<TFrm_cadastro> FForm;
 
-    TEdit* E(const char* name) const { return form->findChild<TEdit*>(name); }
-    TMaskEdit* Cep() const { return form->findChild<TMaskEdit*>("ed_cep"); }
+    TEdit* E(const char* Name) const { return FForm->findChild<TEdit*>(Name); }
+    TMaskEdit* Cep() const { return FForm->findChild<TMaskEdit*>("ed_cep"); }
 
     QStringList Address() const
     {
@@ -36,19 +36,19 @@ private:
         return texts;
     }
 
-    // Types `digits` into the CEP box, then presses Tab.
-    void TypeCepAndLeave(const QString& digits)
+    // Types `Digits` into the CEP box, then presses Tab.
+    void TypeCepAndLeave(const QString& Digits)
     {
         Cep()->setFocus(Qt::MouseFocusReason);
         Cep()->setCursorPosition(0);
-        QTest::keyClicks(Cep(), digits);
+        QTest::keyClicks(Cep(), Digits);
         QTest::keyClick(Cep(), Qt::Key_Tab);
     }
 
     QStringList Shown() const
     {
         QStringList texts;
-        for (const auto& e : messages.Entries())
+        for (const auto& e : FMessages.Entries())
             texts << QString::fromStdString(e.Text);
         return texts;
     }
@@ -56,27 +56,27 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY2(server.Start(), "cannot start the stand-in service");
-        baseURL = server.BaseURL();
+        QVERIFY2(FServer.Start(), "cannot start the stand-in service");
+        FBaseUrl = FServer.BaseURL();
     }
 
     void init()
     {
-        messages.Clear();
-        form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
-        dados = std::make_unique<TDMDados>(baseURL);
-        form->SetDMDados(dados.get());
-        form->show();
-        QVERIFY(QTest::qWaitForWindowActive(form.get()));
-        form->btn_incluirClick();
+        FMessages.Clear();
+        FForm = std::make_unique<TFrm_cadastro>(FMessages, [] { return QDate(2026, 12, 9); });
+        FDados = std::make_unique<TDMDados>(FBaseUrl);
+        FForm->SetDMDados(FDados.get());
+        FForm->show();
+        QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+        FForm->btn_incluirClick();
         E("ed_num")->setText("12");
         E("ed_pais")->setText("BRASIL");
     }
 
     void cleanup()
     {
-        form.reset();
-        dados.reset();
+        FForm.reset();
+        FDados.reset();
     }
 
     void leavingTheBox_data()
@@ -117,7 +117,7 @@ private slots:
 
     void buttonWithAnEmptyBox()
     {
-        QTest::mouseClick(form->findChild<QAbstractButton*>("btn_cons_cep"), Qt::LeftButton);
+        QTest::mouseClick(FForm->findChild<QAbstractButton*>("btn_cons_cep"), Qt::LeftButton);
         QCOMPARE(Shown(), QStringList{"CEP inválido"});
         QVERIFY(Cep()->hasFocus());
     }
@@ -126,18 +126,18 @@ private slots:
     {
         TypeCepAndLeave("01001000");
         E("ed_complemento")->setText("APTO 3");
-        QTest::mouseClick(form->findChild<QAbstractButton*>("btn_cons_cep"), Qt::LeftButton);
+        QTest::mouseClick(FForm->findChild<QAbstractButton*>("btn_cons_cep"), Qt::LeftButton);
         QCOMPARE(E("ed_complemento")->text(), QStringLiteral("LADO ÍMPAR"));
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void noAnswerGoesToTheErrorDisplay()
     {
-        dados = std::make_unique<TDMDados>(QStringLiteral("http://127.0.0.1:1/ws/"));
-        form->SetDMDados(dados.get());
+        FDados = std::make_unique<TDMDados>(QStringLiteral("http://127.0.0.1:1/ws/"));
+        FForm->SetDMDados(FDados.get());
         TypeCepAndLeave("01001000");
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
-        QVERIFY(messages.Entries()[0].Error);
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
+        QVERIFY(FMessages.Entries()[0].Error);
         QCOMPARE(Address(), (QStringList{"", "", "", "", ""}));
     }
 };

@@ -34,29 +34,29 @@ class TstMailE2e : public QObject {
     Q_OBJECT
 
 private:
-    TRecordedMessages messages;
-    TSmtpTestServer server{{"--mode", "smtps", "--user", kAccount, "--password", kPassword,
+    TRecordedMessages FMessages;
+    TSmtpTestServer FServer{{"--mode", "smtps", "--user", kAccount, "--password", kPassword,
                             "--require-auth", "--smtputf8"}};
-    QTemporaryDir folder;
-    std::unique_ptr<TFrm_cadastro> form;
+    QTemporaryDir FFolder;
+    std::unique_ptr<TFrm_cadastro> FForm;
 
-    QString Folder() const { return folder.path() + "/"; }
+    QString Folder() const { return FFolder.path() + "/"; }
 
     template <typename T = QWidget>
-    T* W(const char* name) const { return testing::Control<T>(*form, name); }
-    void Click(const char* name) { testing::ClickControl(*form, name); }
-    QWidget* Page() const { return testing::ShownPage(*form); }
+    T* W(const char* Name) const { return testing::Control<T>(*FForm, Name); }
+    void Click(const char* Name) { testing::ClickControl(*FForm, Name); }
+    QWidget* Page() const { return testing::ShownPage(*FForm); }
     int Rows() const { return W<QTableView>("GridClientes")->model()->rowCount(); }
 
-    // Types `text` key by key into an emptied box, each key carrying its character.
-    void Type(const char* name, const QString& text)
+    // Types `Text` key by key into an emptied box, each key carrying its character.
+    void Type(const char* Name, const QString& Text)
     {
-        auto* box = W<TEdit>(name);
+        auto* box = W<TEdit>(Name);
         box->setFocus(Qt::MouseFocusReason);
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(box, Qt::Key_Delete);
         box->setCursorPosition(0);
-        for (const QChar c : text)
+        for (const QChar c : Text)
             QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
 
@@ -67,19 +67,19 @@ private:
         Type("ed_dir_xml", Folder());
         Type("ed_email_de", kSender);
         Type("ed_host", QStringLiteral("127.0.0.1"));
-        Type("ed_porta", server.PortText());
+        Type("ed_porta", FServer.PortText());
         Type("ed_conta_email", kAccount);
         Type("ed_senha_email", kPassword);
         Click("btn_voltar_config");
     }
 
     // Incluir, the thirteen boxes, Salvar; the CEP is typed but nothing looks it up.
-    void Include(const QString& nome, const QString& email)
+    void Include(const QString& Nome, const QString& Email)
     {
         Click("btn_incluir");
         const std::pair<const char*, QString> boxes[] = {
-            {"ed_nome", nome},          {"ed_ident", "123456789"},     {"ed_cpf", "12345678901"},
-            {"ed_fone", "11912345678"}, {"ed_email", email},           {"ed_cep", "01001000"},
+            {"ed_nome", Nome},          {"ed_ident", "123456789"},     {"ed_cpf", "12345678901"},
+            {"ed_fone", "11912345678"}, {"ed_email", Email},           {"ed_cep", "01001000"},
             {"ed_logradouro", "PRAÇA DA SÉ"}, {"ed_num", "100"},       {"ed_complemento", "LADO ÍMPAR"},
             {"ed_bairro", "SÉ"},        {"ed_cidade", "SÃO PAULO"},    {"ed_uf", "SP"},
             {"ed_pais", "BRASIL"}};
@@ -88,11 +88,11 @@ private:
         Click("btn_gravar");
     }
 
-    static QByteArray HeaderLine(const QByteArray& raw, const QByteArray& name)
+    static QByteArray HeaderLine(const QByteArray& Raw, const QByteArray& Name)
     {
-        const QByteArray header = raw.left(raw.indexOf("\r\n\r\n"));
+        const QByteArray header = Raw.left(Raw.indexOf("\r\n\r\n"));
         for (const QByteArray& line : header.split('\n'))
-            if (line.startsWith(name + ": "))
+            if (line.startsWith(Name + ": "))
                 return line.trimmed();
         return {};
     }
@@ -100,11 +100,11 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(folder.isValid());
-        QVERIFY2(server.Start(), qPrintable(server.Error()));
-        form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(FFolder.isValid());
+        QVERIFY2(FServer.Start(), qPrintable(FServer.Error()));
+        FForm = std::make_unique<TFrm_cadastro>(FMessages, [] { return QDate(2026, 12, 9); });
+        FForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
         PointAtServer();
         QVERIFY(W<QCheckBox>("chkSSL")->isChecked());
         QVERIFY(W<QCheckBox>("chkTLS")->isChecked());
@@ -112,21 +112,21 @@ private slots:
 
     void cleanupTestCase()
     {
-        form.reset();
+        FForm.reset();
     }
 
     void inclusionIsMailedOverImplicitTlsWithLogin()
     {
         // The window's sockets speak TLS through OpenSSL.
-        QCOMPARE(form->MailSender1().SMTP().Sock().SSL().LibName(), std::string("tls_openssl"));
+        QCOMPARE(FForm->MailSender1().SMTP().Sock().SSL().LibName(), std::string("tls_openssl"));
 
         Include(QStringLiteral("JOÃO DA SILVA"), QStringLiteral("joao.silva@example.com"));
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(W("pnl_menu_left")->isEnabled());
         QCOMPARE(Rows(), 1);
 
-        const auto mails = server.Mails();
+        const auto mails = FServer.Mails();
         QCOMPARE(mails.size(), 1);
         const auto& mail = mails[0];
         QCOMPARE(mail.Get("mail_from"), kSender);
@@ -179,10 +179,10 @@ private slots:
     void customerWithAccentedAddressIsMailed()
     {
         Include(QStringLiteral("JOSÉ"), QStringLiteral("JOSÉ@AÇAÍ.COM.BR"));
-        QVERIFY(messages.Entries().empty());
-        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("email").AsString()),
+        QVERIFY(FMessages.Entries().empty());
+        QCOMPARE(QString::fromStdString(FForm->MTClientes().FieldByName("email").AsString()),
                  QStringLiteral("josé@açaí.com.br"));
-        const auto mails = server.Mails();
+        const auto mails = FServer.Mails();
         QCOMPARE(mails.size(), 2);
         const auto& mail = mails[1];
         QCOMPARE(mail.All("rcpt"), QStringList{"josé@xn--aa-4iaz.com.br"});
@@ -194,21 +194,21 @@ private slots:
 
     void stoppedServerTellsTheOperatorAndKeepsTheCustomer()
     {
-        const auto sent = server.Mails().size();
-        server.Stop();
+        const auto sent = FServer.Mails().size();
+        FServer.Stop();
         const int rows = Rows();
         Include(QStringLiteral("MARIA"), QStringLiteral("maria@example.com"));
-        QCOMPARE(messages.Entries(),
+        QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
                      {false, "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
                              "******    Verifique !!  ******"}}));
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(W("pnl_menu_left")->isEnabled());
         QCOMPARE(Rows(), rows + 1);
-        QCOMPARE(QString::fromStdString(form->MTClientes().FieldByName("Nome").AsString()),
+        QCOMPARE(QString::fromStdString(FForm->MTClientes().FieldByName("Nome").AsString()),
                  QStringLiteral("MARIA"));
         QVERIFY(QFile::exists(Folder() + "Cliente_003_09122026.xml"));
-        QCOMPARE(server.Mails().size(), sent);  // nothing more
+        QCOMPARE(FServer.Mails().size(), sent);  // nothing more
     }
 };
 

@@ -70,7 +70,7 @@ public:
     void Greet() { Reply("220 held.test ESMTP"); }
 
 private:
-    void Reply(const char* line) { FClient->write(QByteArray(line) + "\r\n"); }
+    void Reply(const char* Line) { FClient->write(QByteArray(Line) + "\r\n"); }
 
     void Answer()
     {
@@ -108,9 +108,9 @@ public:
     std::function<void()> OnPaint;
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override
+    bool eventFilter(QObject*, QEvent* Event) override
     {
-        if (event->type() == QEvent::Paint && OnPaint)
+        if (Event->type() == QEvent::Paint && OnPaint)
             std::exchange(OnPaint, nullptr)();
         return false;
     }
@@ -141,8 +141,8 @@ class TstMailDispatch : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir folder;
-    TDialogMessages dialogs;
+    QTemporaryDir FFolder;
+    TDialogMessages FDialogs;
 
     static quint16 RefusedPort()
     {
@@ -150,33 +150,33 @@ private:
         return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
     }
 
-    std::unique_ptr<TFrm_cadastro> Window(TMessages& messages, quint16 port)
+    std::unique_ptr<TFrm_cadastro> Window(TMessages& Messages, quint16 Port)
     {
-        auto form = std::make_unique<TFrm_cadastro>(messages, [] { return QDate(2026, 12, 9); });
-        form->findChild<TEdit*>("ed_dir_xml")->setText(folder.path() + "/");
+        auto form = std::make_unique<TFrm_cadastro>(Messages, [] { return QDate(2026, 12, 9); });
+        form->findChild<TEdit*>("ed_dir_xml")->setText(FFolder.path() + "/");
         form->findChild<TEdit*>("ed_host")->setText("127.0.0.1");
-        form->findChild<TEdit*>("ed_porta")->setText(QString::number(port));
+        form->findChild<TEdit*>("ed_porta")->setText(QString::number(Port));
         form->findChild<QCheckBox*>("chkSSL")->setChecked(false);
         form->findChild<QCheckBox*>("chkTLS")->setChecked(false);
         form->MailSender1().SetTimeOut(20000);  // a hung test ends instead of waiting for ever
         return form;
     }
 
-    static void Include(TFrm_cadastro& form, const QString& name)
+    static void Include(TFrm_cadastro& Form, const QString& Name)
     {
-        QTest::mouseClick(form.findChild<QAbstractButton*>("btn_incluir"), Qt::LeftButton);
-        auto* nome = form.findChild<TEdit*>("ed_nome");
+        QTest::mouseClick(Form.findChild<QAbstractButton*>("btn_incluir"), Qt::LeftButton);
+        auto* nome = Form.findChild<TEdit*>("ed_nome");
         nome->setFocus();
-        QTest::keyClicks(nome, name);
-        auto* cep = form.findChild<TEdit*>("ed_cep");
+        QTest::keyClicks(nome, Name);
+        auto* cep = Form.findChild<TEdit*>("ed_cep");
         cep->setFocus();
         cep->setCursorPosition(0);
         QTest::keyClicks(cep, QStringLiteral("01001000"));
-        QTest::mouseClick(form.findChild<QAbstractButton*>("btn_gravar"), Qt::LeftButton);
+        QTest::mouseClick(Form.findChild<QAbstractButton*>("btn_gravar"), Qt::LeftButton);
     }
 
 private slots:
-    void initTestCase() { QVERIFY(folder.isValid()); }
+    void initTestCase() { QVERIFY(FFolder.isValid()); }
 
     void windowPaintsButTakesNoInputWhileTheSendRuns()
     {
@@ -245,8 +245,8 @@ private slots:
     void failureMessageBoxAnswersTheOperatorsClick()
     {
         // The real box: the operator's click on OK must reach it although a send is running.
-        auto form = Window(dialogs, RefusedPort());
-        dialogs.SetParent(form.get());
+        auto form = Window(FDialogs, RefusedPort());
+        FDialogs.SetParent(form.get());
         form->show();
         QString text;
         bool clickClosedIt = false;
@@ -290,8 +290,8 @@ private slots:
         std::vector<TMailStatus> steps;
         bool eventsOnWindow = true;
         bool cursorFreeInEvents = true;
-        const auto onProcess = [&](const TMailSender&, TMailStatus status) {
-            steps.push_back(status);
+        const auto onProcess = [&](const TMailSender&, TMailStatus Status) {
+            steps.push_back(Status);
             eventsOnWindow = eventsOnWindow && OnWindowThread();
             cursorFreeInEvents = cursorFreeInEvents && !QGuiApplication::overrideCursor();
         };

@@ -26,19 +26,19 @@ const QString kInvalid =
 
 // Plays a small script on the box: digits and other printable characters are typed,
 // B backspace, D delete, H home, E end, L left, R right, X escape, N enter.
-void Play(QWidget* box, const QString& script)
+void Play(QWidget* Box, const QString& Script)
 {
-    for (const QChar c : script) {
+    for (const QChar c : Script) {
         switch (c.unicode()) {
-        case 'B': QTest::keyClick(box, Qt::Key_Backspace); break;
-        case 'D': QTest::keyClick(box, Qt::Key_Delete); break;
-        case 'H': QTest::keyClick(box, Qt::Key_Home); break;
-        case 'E': QTest::keyClick(box, Qt::Key_End); break;
-        case 'L': QTest::keyClick(box, Qt::Key_Left); break;
-        case 'R': QTest::keyClick(box, Qt::Key_Right); break;
-        case 'X': QTest::keyClick(box, Qt::Key_Escape); break;
-        case 'N': QTest::keyClick(box, Qt::Key_Return); break;
-        default: QTest::keyClicks(box, QString(c)); break;
+        case 'B': QTest::keyClick(Box, Qt::Key_Backspace); break;
+        case 'D': QTest::keyClick(Box, Qt::Key_Delete); break;
+        case 'H': QTest::keyClick(Box, Qt::Key_Home); break;
+        case 'E': QTest::keyClick(Box, Qt::Key_End); break;
+        case 'L': QTest::keyClick(Box, Qt::Key_Left); break;
+        case 'R': QTest::keyClick(Box, Qt::Key_Right); break;
+        case 'X': QTest::keyClick(Box, Qt::Key_Escape); break;
+        case 'N': QTest::keyClick(Box, Qt::Key_Return); break;
+        default: QTest::keyClicks(Box, QString(c)); break;
         }
     }
 }
@@ -49,41 +49,41 @@ class TstMaskEdit : public QObject {
     Q_OBJECT
 
 private:
-    TRecordedMessages messages;
-    QWidget* form = nullptr;
-    TMaskEdit* box = nullptr;
-    TEdit* next = nullptr;
-    int exits = 0;
+    TRecordedMessages FMessages;
+    QWidget* FForm = nullptr;
+    TMaskEdit* FBox = nullptr;
+    TEdit* FNext = nullptr;
+    int FExits = 0;
 
-    // A box for `mask` with a box after it, shown and focused. `asFormFile`: made with no
+    // A box for `Mask` with a box after it, shown and focused. `AsFormFile`: made with no
     // mask and given its mask and its error display afterwards, as a form file makes it.
-    void Make(const QString& mask, bool asFormFile = false)
+    void Make(const QString& Mask, bool AsFormFile = false)
     {
-        delete form;  // owns the boxes
-        messages.Clear();
-        exits = 0;
-        form = new QWidget;
-        auto* layout = new QVBoxLayout(form);
-        if (asFormFile) {
-            box = new TMaskEdit(form);
-            box->SetMessages(messages);
-            box->SetEditMask(mask);
+        delete FForm;  // owns the boxes
+        FMessages.Clear();
+        FExits = 0;
+        FForm = new QWidget;
+        auto* layout = new QVBoxLayout(FForm);
+        if (AsFormFile) {
+            FBox = new TMaskEdit(FForm);
+            FBox->SetMessages(FMessages);
+            FBox->SetEditMask(Mask);
         } else {
-            box = new TMaskEdit(mask, messages, form);
+            FBox = new TMaskEdit(Mask, FMessages, FForm);
         }
-        next = new TEdit(form);
-        layout->addWidget(box);
-        layout->addWidget(next);
-        box->SetOnExit([this] { ++exits; });
-        form->show();
-        QVERIFY(QTest::qWaitForWindowActive(form));
-        box->setFocus(Qt::TabFocusReason);
-        QVERIFY(box->hasFocus());
-        box->setCursorPosition(0);
+        FNext = new TEdit(FForm);
+        layout->addWidget(FBox);
+        layout->addWidget(FNext);
+        FBox->SetOnExit([this] { ++FExits; });
+        FForm->show();
+        QVERIFY(QTest::qWaitForWindowActive(FForm));
+        FBox->setFocus(Qt::TabFocusReason);
+        QVERIFY(FBox->hasFocus());
+        FBox->setCursorPosition(0);
     }
 
 private slots:
-    void cleanupTestCase() { delete form; }
+    void cleanupTestCase() { delete FForm; }
 
     void typing_data()
     {
@@ -120,13 +120,13 @@ private slots:
         QFETCH(int, cursor);
         QFETCH(QString, script);
         Make(mask);
-        box->setCursorPosition(cursor);
-        Play(box, script);
-        QTEST(box->EditText(), "display");
-        QTEST(box->Text(), "text");
+        FBox->setCursorPosition(cursor);
+        Play(FBox, script);
+        QTEST(FBox->EditText(), "display");
+        QTEST(FBox->Text(), "text");
         QFETCH(bool, complete);
-        QCOMPARE(box->EditMask().FirstEmptyRequired(box->EditText()) < 0, complete);
-        QCOMPARE(box->Modified(), !script.isEmpty());
+        QCOMPARE(FBox->EditMask().FirstEmptyRequired(FBox->EditText()) < 0, complete);
+        QCOMPARE(FBox->Modified(), !script.isEmpty());
     }
 
     void setText_data()
@@ -150,14 +150,14 @@ private slots:
         QFETCH(QString, mask);
         QFETCH(QString, stored);
         Make(mask);
-        Play(box, "1");
-        box->SetText(stored);
-        QTEST(box->EditText(), "display");
-        QCOMPARE(box->Text(), stored.left(box->EditMask().SlotCount()));
-        QVERIFY(!box->Modified());
-        box->Clear();
-        QCOMPARE(box->EditText(), box->EditMask().EmptyDisplay());
-        QCOMPARE(box->Text(), QString());
+        Play(FBox, "1");
+        FBox->SetText(stored);
+        QTEST(FBox->EditText(), "display");
+        QCOMPARE(FBox->Text(), stored.left(FBox->EditMask().SlotCount()));
+        QVERIFY(!FBox->Modified());
+        FBox->Clear();
+        QCOMPARE(FBox->EditText(), FBox->EditMask().EmptyDisplay());
+        QCOMPARE(FBox->Text(), QString());
     }
 
     void pasteTakesTheDigits()
@@ -166,103 +166,103 @@ private slots:
         QApplication::clipboard()->setText(QStringLiteral("123.456.789-01"));
         if (QApplication::clipboard()->text() != QStringLiteral("123.456.789-01"))
             QSKIP("this platform has no clipboard");
-        QTest::keySequence(box, QKeySequence::Paste);
-        QCOMPARE(box->EditText(), QStringLiteral("123.456.789-01"));
-        QCOMPARE(box->Text(), QStringLiteral("12345678901"));
+        QTest::keySequence(FBox, QKeySequence::Paste);
+        QCOMPARE(FBox->EditText(), QStringLiteral("123.456.789-01"));
+        QCOMPARE(FBox->Text(), QStringLiteral("12345678901"));
     }
 
     void composedTextTypesItsDigitsOnly()
     {
         Make(kCep);
         QInputMethodEvent preedit(QStringLiteral("~"), {});
-        QApplication::sendEvent(box, &preedit);
+        QApplication::sendEvent(FBox, &preedit);
         QInputMethodEvent commit;
         commit.setCommitString(QStringLiteral("01ã00"));
-        QApplication::sendEvent(box, &commit);
-        QCOMPARE(box->EditText(), QStringLiteral("0100_-___"));
-        QCOMPARE(box->Text(), QStringLiteral("0100"));
+        QApplication::sendEvent(FBox, &commit);
+        QCOMPARE(FBox->EditText(), QStringLiteral("0100_-___"));
+        QCOMPARE(FBox->Text(), QStringLiteral("0100"));
     }
 
     void leavingIncompleteKeepsTheFocus()
     {
         Make(kCpf);
-        Play(box, "12345");
-        QTest::keyClick(box, Qt::Key_Tab);
-        QVERIFY(box->hasFocus());
-        QVERIFY(!next->hasFocus());
-        QCOMPARE(box->cursorPosition(), 6);  // the first empty required position
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
-        QCOMPARE(messages.Entries()[0].Error, true);
-        QCOMPARE(QString::fromStdString(messages.Entries()[0].Text), kInvalid);
-        QCOMPARE(exits, 0);
+        Play(FBox, "12345");
+        QTest::keyClick(FBox, Qt::Key_Tab);
+        QVERIFY(FBox->hasFocus());
+        QVERIFY(!FNext->hasFocus());
+        QCOMPARE(FBox->cursorPosition(), 6);  // the first empty required position
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
+        QCOMPARE(FMessages.Entries()[0].Error, true);
+        QCOMPARE(QString::fromStdString(FMessages.Entries()[0].Text), kInvalid);
+        QCOMPARE(FExits, 0);
 
         // Escape restores the empty box it held on getting the focus; then it may be left.
-        QTest::keyClick(box, Qt::Key_Escape);
-        QCOMPARE(box->EditText(), QStringLiteral("___.___.___-__"));
-        QTest::keyClick(box, Qt::Key_Tab);
-        QVERIFY(next->hasFocus());
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
-        QCOMPARE(exits, 1);
+        QTest::keyClick(FBox, Qt::Key_Escape);
+        QCOMPARE(FBox->EditText(), QStringLiteral("___.___.___-__"));
+        QTest::keyClick(FBox, Qt::Key_Tab);
+        QVERIFY(FNext->hasFocus());
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
+        QCOMPARE(FExits, 1);
     }
 
     void escapeRestoresTheContentAtFocus()
     {
         Make(kCep);
-        box->SetText(QStringLiteral("01001000"));
-        QTest::keyClick(box, Qt::Key_Tab);  // unchanged: leaves freely
-        QVERIFY(next->hasFocus());
-        box->setFocus(Qt::BacktabFocusReason);
-        box->setCursorPosition(0);
-        Play(box, "BDBD");
-        Play(box, "HD9");
-        QCOMPARE(box->EditText(), QStringLiteral("91001-000"));
-        QTest::keyClick(box, Qt::Key_Escape);
-        QCOMPARE(box->EditText(), QStringLiteral("01001-000"));
-        QVERIFY(!box->Modified());
+        FBox->SetText(QStringLiteral("01001000"));
+        QTest::keyClick(FBox, Qt::Key_Tab);  // unchanged: leaves freely
+        QVERIFY(FNext->hasFocus());
+        FBox->setFocus(Qt::BacktabFocusReason);
+        FBox->setCursorPosition(0);
+        Play(FBox, "BDBD");
+        Play(FBox, "HD9");
+        QCOMPARE(FBox->EditText(), QStringLiteral("91001-000"));
+        QTest::keyClick(FBox, Qt::Key_Escape);
+        QCOMPARE(FBox->EditText(), QStringLiteral("01001-000"));
+        QVERIFY(!FBox->Modified());
     }
 
     void enterChecksLikeLeaving()
     {
         Make(kIdent);
-        Play(box, "1234N");
-        QVERIFY(box->hasFocus());
-        QCOMPARE(box->cursorPosition(), 5);
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
-        QCOMPARE(QString::fromStdString(messages.Entries()[0].Text), kInvalid);
-        Play(box, "56789N");
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
+        Play(FBox, "1234N");
+        QVERIFY(FBox->hasFocus());
+        QCOMPARE(FBox->cursorPosition(), 5);
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(FMessages.Entries()[0].Text), kInvalid);
+        Play(FBox, "56789N");
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
     }
 
     void boxMadeByAFormFileTakesItsMaskLater()
     {
         Make(kCpf, true);
-        QCOMPARE(box->EditText(), QStringLiteral("___.___.___-__"));
-        QCOMPARE(box->maxLength(), 14);
-        QVERIFY(!box->Modified());
-        Play(box, "12345");
-        QCOMPARE(box->Text(), QStringLiteral("12345"));
-        QTest::keyClick(box, Qt::Key_Tab);
-        QVERIFY(box->hasFocus());
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
-        QCOMPARE(QString::fromStdString(messages.Entries()[0].Text), kInvalid);
+        QCOMPARE(FBox->EditText(), QStringLiteral("___.___.___-__"));
+        QCOMPARE(FBox->maxLength(), 14);
+        QVERIFY(!FBox->Modified());
+        Play(FBox, "12345");
+        QCOMPARE(FBox->Text(), QStringLiteral("12345"));
+        QTest::keyClick(FBox, Qt::Key_Tab);
+        QVERIFY(FBox->hasFocus());
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(FMessages.Entries()[0].Text), kInvalid);
 
         // Another mask empties the box and forgets the operator's change: it may be left.
-        box->SetEditMask(kCep);
-        QCOMPARE(box->EditText(), QStringLiteral("_____-___"));
-        QCOMPARE(box->maxLength(), 9);
-        QVERIFY(!box->Modified());
-        QTest::keyClick(box, Qt::Key_Tab);
-        QVERIFY(next->hasFocus());
-        QCOMPARE(messages.Entries().size(), std::size_t(1));
-        QCOMPARE(exits, 1);
+        FBox->SetEditMask(kCep);
+        QCOMPARE(FBox->EditText(), QStringLiteral("_____-___"));
+        QCOMPARE(FBox->maxLength(), 9);
+        QVERIFY(!FBox->Modified());
+        QTest::keyClick(FBox, Qt::Key_Tab);
+        QVERIFY(FNext->hasFocus());
+        QCOMPARE(FMessages.Entries().size(), std::size_t(1));
+        QCOMPARE(FExits, 1);
     }
 
     void boxWithoutErrorDisplayShowsAMessageBox()
     {
         Make(kIdent, true);
-        auto* lonely = new TMaskEdit(form);  // never given an error display
+        auto* lonely = new TMaskEdit(FForm);  // never given an error display
         lonely->SetEditMask(kIdent);
-        form->layout()->addWidget(lonely);
+        FForm->layout()->addWidget(lonely);
         lonely->setFocus(Qt::TabFocusReason);
         lonely->setCursorPosition(0);
         QString shown;
@@ -278,7 +278,7 @@ private slots:
         Play(lonely, "1234N");
         QCOMPARE(shown, kInvalid);
         QCOMPARE(lonely->cursorPosition(), 5);
-        QVERIFY(messages.Entries().empty());
+        QVERIFY(FMessages.Entries().empty());
     }
 
     void leavingUntouchedOrCompletePasses_data()
@@ -300,13 +300,13 @@ private slots:
         QFETCH(QString, programSet);
         Make(mask);
         if (!programSet.isEmpty())
-            box->SetText(programSet);
-        box->setCursorPosition(0);
-        Play(box, script);
-        QTest::keyClick(box, Qt::Key_Tab);
-        QVERIFY(next->hasFocus());
-        QVERIFY(messages.Entries().empty());
-        QCOMPARE(exits, 1);
+            FBox->SetText(programSet);
+        FBox->setCursorPosition(0);
+        Play(FBox, script);
+        QTest::keyClick(FBox, Qt::Key_Tab);
+        QVERIFY(FNext->hasFocus());
+        QVERIFY(FMessages.Entries().empty());
+        QCOMPARE(FExits, 1);
     }
 };
 

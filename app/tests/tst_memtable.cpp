@@ -11,19 +11,19 @@ using namespace tandrel::app;
 
 namespace {
 
-// Appends a customer with `name` and `id`; returns nothing, the table keeps it current.
-void Add(TMemTable& table, const std::string& name, int id)
+// Appends a customer with `Name` and `Id`; returns nothing, the table keeps it current.
+void Add(TMemTable& Table, const std::string& Name, int Id)
 {
-    table.Insert();
-    table.FieldByName("id_cliente").SetAsInteger(id);
-    table.FieldByName("Nome").SetAsString(name);
-    table.Post();
+    Table.Insert();
+    Table.FieldByName("id_cliente").SetAsInteger(Id);
+    Table.FieldByName("Nome").SetAsString(Name);
+    Table.Post();
 }
 
-std::string ErrorOf(const std::function<void()>& action)
+std::string ErrorOf(const std::function<void()>& Action)
 {
     try {
-        action();
+        Action();
     } catch (const std::exception& e) {
         return e.what();
     }
@@ -65,7 +65,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, pattern);
         // The table compares code-page bytes: one byte per accented letter.
-        const auto ansi = [](const QString& s) { return std::string(s.toLatin1().constData()); };
+        const auto ansi = [](const QString& S) { return std::string(S.toLatin1().constData()); };
         QTEST(MatchesLike(ansi(text), ansi(pattern)), "matches");
     }
 

@@ -14,12 +14,12 @@ using namespace tandrel::app;
 
 namespace {
 
-// Throws `inner` wrapped in an outer error, as a layer adding context would.
+// Throws `Inner` wrapped in an outer error, as a layer adding context would.
 template <typename E>
-[[noreturn]] void ThrowNested(const E& inner)
+[[noreturn]] void ThrowNested(const E& Inner)
 {
     try {
-        throw inner;
+        throw Inner;
     } catch (...) {
         std::throw_with_nested(std::runtime_error("outer"));
     }

@@ -33,33 +33,33 @@
 namespace {
 
 // Relative luminance of a colour (WCAG 2).
-double Luminance(const QColor& c)
+double Luminance(const QColor& C)
 {
-    const auto channel = [](double v) {
-        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    const auto channel = [](double V) {
+        return V <= 0.03928 ? V / 12.92 : std::pow((V + 0.055) / 1.055, 2.4);
     };
-    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    return 0.2126 * channel(C.redF()) + 0.7152 * channel(C.greenF()) + 0.0722 * channel(C.blueF());
 }
 
-double Contrast(const QColor& a, const QColor& b)
+double Contrast(const QColor& A, const QColor& B)
 {
-    const double la = Luminance(a);
-    const double lb = Luminance(b);
+    const double la = Luminance(A);
+    const double lb = Luminance(B);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// How the text drawn in `area` of `picture` stands out: its background is the area's most
+// How the text drawn in `Area` of `Picture` stands out: its background is the area's most
 // frequent colour, its text the colour farthest from that (a glyph's solid core).
-double TextContrast(const QImage& picture, const QRect& area)
+double TextContrast(const QImage& Picture, const QRect& Area)
 {
     std::map<QRgb, int> counts;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            ++counts[picture.pixel(x, y)];
+    for (int y = Area.top(); y <= Area.bottom(); ++y)
+        for (int x = Area.left(); x <= Area.right(); ++x)
+            ++counts[Picture.pixel(x, y)];
     if (counts.empty())
         return 0;
-    const QColor background = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-                                  return a.second < b.second;
+    const QColor background = std::max_element(counts.begin(), counts.end(), [](const auto& A, const auto& B) {
+                                  return A.second < B.second;
                               })->first;
     double best = 1;
     for (const auto& [rgb, n] : counts)
@@ -89,69 +89,69 @@ class TstScreenshots : public QObject {
     Q_OBJECT
 
 private:
-    TRecordedMessages messages;
+    TRecordedMessages FMessages;
 
-    static void Save(QWidget& form, const QString& name)
+    static void Save(QWidget& Form, const QString& Name)
     {
         const QString dir = QStringLiteral(TANDREL_BINARY_DIR "/screenshots");
         QVERIFY(QDir().mkpath(dir));
-        const QPixmap picture = form.grab();
+        const QPixmap picture = Form.grab();
         QCOMPARE(picture.size() / picture.devicePixelRatio(), QSize(1007, 662));
-        QVERIFY(picture.save(dir + "/" + name + ".png"));
+        QVERIFY(picture.save(dir + "/" + Name + ".png"));
     }
 
     template <typename T>
-    static T* W(QWidget& form, const char* name)
+    static T* W(QWidget& Form, const char* Name)
     {
-        return form.findChild<T*>(QString::fromLatin1(name));
+        return Form.findChild<T*>(QString::fromLatin1(Name));
     }
 
-    // The window pointed at a mail server on this machine, its XML files in `folder`, shown.
-    static void PointAt(TFrm_cadastro& form, const QTemporaryDir& folder, const QString& host,
-                        const std::string& port, bool tls)
+    // The window pointed at a mail server on this machine, its XML files in `Folder`, shown.
+    static void PointAt(TFrm_cadastro& Form, const QTemporaryDir& Folder, const QString& Host,
+                        const std::string& Port, bool Tls)
     {
-        W<TEdit>(form, "ed_dir_xml")->setText(folder.path() + "/");
-        W<TEdit>(form, "ed_host")->setText(host);
-        W<TEdit>(form, "ed_porta")->setText(QString::fromStdString(port));
-        W<QCheckBox>(form, "chkSSL")->setChecked(tls);
-        W<QCheckBox>(form, "chkTLS")->setChecked(tls);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        W<TEdit>(Form, "ed_dir_xml")->setText(Folder.path() + "/");
+        W<TEdit>(Form, "ed_host")->setText(Host);
+        W<TEdit>(Form, "ed_porta")->setText(QString::fromStdString(Port));
+        W<QCheckBox>(Form, "chkSSL")->setChecked(Tls);
+        W<QCheckBox>(Form, "chkTLS")->setChecked(Tls);
+        Form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&Form));
     }
 
     // A new customer with a name and a CEP (and an address), not saved yet.
-    static void NewCustomer(TFrm_cadastro& form, const QString& nome, const QString& email = {})
+    static void NewCustomer(TFrm_cadastro& Form, const QString& Nome, const QString& Email = {})
     {
-        form.btn_incluirClick();
-        W<TEdit>(form, "ed_nome")->setText(nome);
-        W<TEdit>(form, "ed_email")->setText(email);
-        W<TMaskEdit>(form, "ed_cep")->SetText("01001000");
+        Form.btn_incluirClick();
+        W<TEdit>(Form, "ed_nome")->setText(Nome);
+        W<TEdit>(Form, "ed_email")->setText(Email);
+        W<TMaskEdit>(Form, "ed_cep")->SetText("01001000");
     }
 
-    // Runs `action`, which shows one real message box: its picture is saved as `name`, its
+    // Runs `Action`, which shows one real message box: its picture is saved as `Name`, its
     // text and its OK caption measured, and its OK pressed as the operator would.
-    static TBoxSeen SeeBox(const QString& name, const std::function<void()>& action)
+    static TBoxSeen SeeBox(const QString& Name, const std::function<void()>& Action)
     {
-        return SeeBoxes({{name}}, action).front();
+        return SeeBoxes({{Name}}, Action).front();
     }
 
-    // The same for the boxes `action` shows one after the other: each picture saved, each
+    // The same for the boxes `Action` shows one after the other: each picture saved, each
     // text and each button's caption measured, the expected button pressed.
-    static std::vector<TBoxSeen> SeeBoxes(const std::vector<TBoxExpected>& expected,
-                                          const std::function<void()>& action)
+    static std::vector<TBoxSeen> SeeBoxes(const std::vector<TBoxExpected>& Expected,
+                                          const std::function<void()>& Action)
     {
-        std::vector<TBoxSeen> seen(expected.size());
+        std::vector<TBoxSeen> seen(Expected.size());
         std::size_t next = 0;
         QMessageBox* last = nullptr;
         QTimer poll;
         poll.setInterval(20);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || box == last || next == expected.size())
+            if (!box || box == last || next == Expected.size())
                 return;
             last = box;
             TBoxSeen& now = seen[next];
-            const TBoxExpected& wanted = expected[next++];
+            const TBoxExpected& wanted = Expected[next++];
             now.Seen = true;
             now.Text = box->text();
             const QString dir = QStringLiteral(TANDREL_BINARY_DIR "/screenshots");
@@ -172,19 +172,19 @@ private:
             QTest::mouseClick(box->button(wanted.Press), Qt::LeftButton);
         });
         poll.start();
-        action();
+        Action();
         return seen;
     }
 
-    // The bottom bar of `form` as the operator sees it: its picture saved as `name` (the
+    // The bottom bar of `Form` as the operator sees it: its picture saved as `Name` (the
     // whole window, for the context) and the contrast of its text.
-    static double SeeBar(QWidget& form, const QString& name)
+    static double SeeBar(QWidget& Form, const QString& Name)
     {
-        Save(form, name);
-        auto* bar = W<QStatusBar>(form, "stb_envio");
-        const QImage picture = form.grab().toImage();
+        Save(Form, Name);
+        auto* bar = W<QStatusBar>(Form, "stb_envio");
+        const QImage picture = Form.grab().toImage();
         const qreal ratio = picture.devicePixelRatio();
-        const QRect area(bar->mapTo(&form, QPoint(0, 0)), bar->size());
+        const QRect area(bar->mapTo(&Form, QPoint(0, 0)), bar->size());
         return TextContrast(picture, QRect(area.topLeft() * ratio, area.size() * ratio));
     }
 
@@ -192,7 +192,7 @@ private slots:
     void threePages()
     {
         QTemporaryDir folder;
-        TFrm_cadastro form(messages, [] { return QDate(2026, 12, 9); });
+        TFrm_cadastro form(FMessages, [] { return QDate(2026, 12, 9); });
         W<TEdit>(form, "ed_dir_xml")->setText(folder.path() + "/");
         // No mail server: each send fails at once and is told, which the pictures ignore.
         W<TEdit>(form, "ed_host")->setText("127.0.0.1");
@@ -210,7 +210,7 @@ private slots:
             W<TMaskEdit>(form, "ed_cpf")->SetText(QStringLiteral("1234567890%1").arg(n));
             W<TMaskEdit>(form, "ed_fone")->SetText(QStringLiteral("1191234567%1").arg(n));
             W<TMaskEdit>(form, "ed_cep")->SetText(QStringLiteral("0100100%1").arg(n++));
-            RunAction(messages, [&] { form.btn_gravarClick(); });
+            RunAction(FMessages, [&] { form.btn_gravarClick(); });
         }
         QCOMPARE(form.MTClientes().RecordCount(), 4);
         Save(form, "list");
@@ -227,7 +227,7 @@ private slots:
         Save(form, "registration");
         form.btn_cancelarClick();
 
-        TFrm_cadastro fresh(messages, [] { return QDate(2026, 12, 9); });
+        TFrm_cadastro fresh(FMessages, [] { return QDate(2026, 12, 9); });
         fresh.show();
         QVERIFY(QTest::qWaitForWindowExposed(&fresh));
         fresh.btn_configClick();
@@ -270,10 +270,10 @@ private slots:
         tandrel::testing::ScriptedSmtpServer server;
         for (int i = 0; i < 3; ++i)
             server.Queue("RCPT", "550 5.1.1 <ana@exemplo.com.br>: Recipient address rejected: User unknown");
-        TFrm_cadastro form(messages, [] { return QDate(2026, 12, 9); });
+        TFrm_cadastro form(FMessages, [] { return QDate(2026, 12, 9); });
         PointAt(form, folder, "127.0.0.1", server.Port(), false);
         NewCustomer(form, "ANA", "ana@exemplo.com.br");
-        RunAction(messages, [&] { form.btn_gravarClick(); });
+        RunAction(FMessages, [&] { form.btn_gravarClick(); });
         QCOMPARE(W<QStatusBar>(form, "stb_envio")->currentMessage(),
                  QStringLiteral("Falha ao enviar o e-mail: o servidor recusou o destinatário (550 5.1.1 "
                                 "<ana@exemplo.com.br>: Recipient address rejected: User unknown)"));

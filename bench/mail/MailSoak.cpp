@@ -41,11 +41,11 @@ struct Target {
 };
 
 // Plain and TLS in turn; every fifth send late or dropped, in turn too.
-Target TargetOf(int send, char** ports) {
-    const bool ssl = send % 2 == 1;
-    if (send % 5 != 4) return {ports[ssl ? 1 : 0], ssl, false};
-    const bool late = (send / 5) % 2 == 0;
-    return {ports[(late ? 2 : 4) + (ssl ? 1 : 0)], ssl, true};
+Target TargetOf(int Send, char** Ports) {
+    const bool ssl = Send % 2 == 1;
+    if (Send % 5 != 4) return {Ports[ssl ? 1 : 0], ssl, false};
+    const bool late = (Send / 5) % 2 == 0;
+    return {Ports[(late ? 2 : 4) + (ssl ? 1 : 0)], ssl, true};
 }
 
 }  // namespace

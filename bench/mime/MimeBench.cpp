@@ -29,10 +29,10 @@ using namespace tandrel;
 
 constexpr std::size_t kMB = 1 << 20;
 
-std::string RandomBytes(std::size_t size) {
+std::string RandomBytes(std::size_t Size) {
     std::mt19937_64 gen(42);
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+    std::string s(Size, '\0');
+    for (std::size_t i = 0; i + 8 <= Size; i += 8) {
         const auto v = gen();
         std::memcpy(&s[i], &v, 8);
     }
@@ -40,14 +40,14 @@ std::string RandomBytes(std::size_t size) {
 }
 
 // Portuguese-looking Windows-1252 text with accents, in lines of about 70 bytes.
-std::string Cp1252Text(std::size_t size) {
+std::string Cp1252Text(std::size_t Size) {
     static const char* const kWords[] = {"cadastro", "S\xE3o", "Paulo", "cliente", "endere\xE7o", "n\xFAmero",
                                          "informa\xE7\xE3o", "=", "R$", "10,00", "\x80", "a\xE7\xE3o", "e"};
     std::string s;
-    s.reserve(size + 80);
+    s.reserve(Size + 80);
     std::size_t lineStart = 0;
     std::mt19937 gen(7);
-    while (s.size() < size) {
+    while (s.size() < Size) {
         s += kWords[gen() % std::size(kWords)];
         if (s.size() - lineStart > 70) {
             s += "\r\n";
@@ -56,7 +56,7 @@ std::string Cp1252Text(std::size_t size) {
             s += ' ';
         }
     }
-    s.resize(size);
+    s.resize(Size);
     return s;
 }
 
@@ -79,48 +79,48 @@ const std::vector<std::string>& BodyLines() {
 
 // The message the mail component builds: mixed root, a text body, an attachment
 // (copied in, as a caller that keeps its own bytes does).
-std::size_t ComposeMessage(std::string attachment, TMimeEncoding bodyEncoding) {
+std::size_t ComposeMessage(std::string Attachment, TMimeEncoding BodyEncoding) {
     TMimeMess mess;
     mess.Header().SetCharsetCode(TMimeChar::UTF_8);
     mess.Header().SetFrom("\"Loja\" <loja@example.com>");
     mess.Header().ToList() = {"cliente@example.com"};
     mess.Header().SetSubject("Dados Cadastrais do Cliente");
     TMimePart& root = mess.AddPartMultipart("mixed", nullptr);
-    mess.AddPartTextEx(BodyLines(), &root, TMimeChar::UTF_8, false, bodyEncoding);
-    if (!attachment.empty()) mess.AddPartBinary(std::move(attachment), "dados.pdf", &root);
+    mess.AddPartTextEx(BodyLines(), &root, TMimeChar::UTF_8, false, BodyEncoding);
+    if (!Attachment.empty()) mess.AddPartBinary(std::move(Attachment), "dados.pdf", &root);
     mess.EncodeMessage();
     return mess.Bytes().Size();
 }
 
-void BM_ComposeAttachment(benchmark::State& state) {
-    const std::string attachment = RandomBytes(static_cast<std::size_t>(state.range(0)) * kMB);
-    for (auto _ : state) benchmark::DoNotOptimize(ComposeMessage(attachment, TMimeEncoding::ME_QUOTED_PRINTABLE));
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * attachment.size()));
+void BM_ComposeAttachment(benchmark::State& State) {
+    const std::string attachment = RandomBytes(static_cast<std::size_t>(State.range(0)) * kMB);
+    for (auto _ : State) benchmark::DoNotOptimize(ComposeMessage(attachment, TMimeEncoding::ME_QUOTED_PRINTABLE));
+    State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations() * attachment.size()));
 }
 BENCHMARK(BM_ComposeAttachment)->Arg(5)->Arg(10)->Arg(20)->Unit(benchmark::kMillisecond);
 
-void BM_ComposeTextBody(benchmark::State& state) {
-    const auto encoding = static_cast<TMimeEncoding>(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(ComposeMessage({}, encoding));
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMB));
-    state.SetLabel(encoding == TMimeEncoding::ME_BASE64 ? "base64" : "quoted-printable");
+void BM_ComposeTextBody(benchmark::State& State) {
+    const auto encoding = static_cast<TMimeEncoding>(State.range(0));
+    for (auto _ : State) benchmark::DoNotOptimize(ComposeMessage({}, encoding));
+    State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations() * kMB));
+    State.SetLabel(encoding == TMimeEncoding::ME_BASE64 ? "base64" : "quoted-printable");
 }
 BENCHMARK(BM_ComposeTextBody)
     ->Arg(static_cast<int>(TMimeEncoding::ME_QUOTED_PRINTABLE))
     ->Arg(static_cast<int>(TMimeEncoding::ME_BASE64))
     ->Unit(benchmark::kMillisecond);
 
-void BM_EncodeBase64(benchmark::State& state) {
+void BM_EncodeBase64(benchmark::State& State) {
     const std::string data = RandomBytes(20 * kMB);
-    for (auto _ : state) benchmark::DoNotOptimize(support::EncodeBase64(data));
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+    for (auto _ : State) benchmark::DoNotOptimize(support::EncodeBase64(data));
+    State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations() * data.size()));
 }
 BENCHMARK(BM_EncodeBase64)->Unit(benchmark::kMillisecond);
 
-void BM_Cp1252ToUtf8(benchmark::State& state) {
-    const bool builtIn = state.range(0) != 0;
+void BM_Cp1252ToUtf8(benchmark::State& State) {
+    const bool builtIn = State.range(0) != 0;
     const std::string text = Cp1252Text(10 * kMB);
-    for (auto _ : state) {
+    for (auto _ : State) {
         if (builtIn) {
             TBuiltInConversionScope scope;
             benchmark::DoNotOptimize(CharsetConversion(text, TMimeChar::CP1252, TMimeChar::UTF_8));
@@ -128,25 +128,25 @@ void BM_Cp1252ToUtf8(benchmark::State& state) {
             benchmark::DoNotOptimize(CharsetConversion(text, TMimeChar::CP1252, TMimeChar::UTF_8));
         }
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
-    state.SetLabel(builtIn ? "built-in" : "iconv");
+    State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations() * text.size()));
+    State.SetLabel(builtIn ? "built-in" : "iconv");
 }
 BENCHMARK(BM_Cp1252ToUtf8)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A header value of N empty parameters before the one asked for: the time per
 // separator stays flat as N grows.
-void BM_GetParameterManySeparators(benchmark::State& state) {
-    const std::string value = "attachment" + std::string(static_cast<std::size_t>(state.range(0)), ';') +
+void BM_GetParameterManySeparators(benchmark::State& State) {
+    const std::string value = "attachment" + std::string(static_cast<std::size_t>(State.range(0)), ';') +
                               "; filename=\"a.pdf\"";
-    for (auto _ : state) benchmark::DoNotOptimize(GetParameter(value, "filename"));
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * state.range(0)));
+    for (auto _ : State) benchmark::DoNotOptimize(GetParameter(value, "filename"));
+    State.SetItemsProcessed(static_cast<std::int64_t>(State.iterations() * State.range(0)));
 }
 BENCHMARK(BM_GetParameterManySeparators)->Arg(100'000)->Arg(400'000)->Unit(benchmark::kMillisecond);
 
-int PeakRss(int megabytes) {
+int PeakRss(int Megabytes) {
     BodyLines();
     // The caller's bytes are handed over, so the figure is what composing holds.
-    ComposeMessage(RandomBytes(static_cast<std::size_t>(megabytes) * kMB), TMimeEncoding::ME_QUOTED_PRINTABLE);
+    ComposeMessage(RandomBytes(static_cast<std::size_t>(Megabytes) * kMB), TMimeEncoding::ME_QUOTED_PRINTABLE);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%ld\n", usage.ru_maxrss);  // kilobytes

@@ -25,17 +25,17 @@ std::string ReadByPython(const std::string& File) {
     return python.Output();
 }
 
-// Saves `mail` into `dir` and returns what Python reads of it.
-std::string SavedAndRead(TMailSender& mail, const TempDir& dir) {
-    const std::string file = (dir.Path() / "saved.eml").string();
-    mail.SaveToFile(file);
+// Saves `Mail` into `Dir` and returns what Python reads of it.
+std::string SavedAndRead(TMailSender& Mail, const TempDir& Dir) {
+    const std::string file = (Dir.Path() / "saved.eml").string();
+    Mail.SaveToFile(file);
     return ReadByPython(file);
 }
 
 struct NameCase {
     const char* Name;
     const char* FromName;
-    friend void PrintTo(const NameCase& c, std::ostream* os) { *os << c.Name; }
+    friend void PrintTo(const NameCase& C, std::ostream* Os) { *Os << C.Name; }
 };
 
 class DisplayNameReadByPython : public ::testing::TestWithParam<NameCase> {};

@@ -32,25 +32,25 @@ class SendFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         net::SSLImplementation = &net::CreateSSLOpenSSL;
-        mail_ = std::make_unique<TMailSender>();
-        mail_->SetOnMailProcess([this](const TMailSender&, TMailStatus s) { steps_.push_back(s); });
-        mail_->SetTimeOut(10000);
+        FMail = std::make_unique<TMailSender>();
+        FMail->SetOnMailProcess([this](const TMailSender&, TMailStatus S) { FSteps.push_back(S); });
+        FMail->SetTimeOut(10000);
     }
 
     // A mail to the scripted server: one To, optional CC and BCC, a body.
-    void Fill(const std::string& port) {
-        mail_->SetHost("127.0.0.1");
-        mail_->SetPort(port);
-        mail_->SetFrom("loja@example.com");
-        mail_->SetSubject("Teste");
-        mail_->AddAddress("cliente@example.com", "Cliente");
-        mail_->AltBody() = {"linha 1", ".linha com ponto"};
+    void Fill(const std::string& Port) {
+        FMail->SetHost("127.0.0.1");
+        FMail->SetPort(Port);
+        FMail->SetFrom("loja@example.com");
+        FMail->SetSubject("Teste");
+        FMail->AddAddress("cliente@example.com", "Cliente");
+        FMail->AltBody() = {"linha 1", ".linha com ponto"};
     }
 
     // Sends, expecting failure; returns the exception's message.
     std::string SendFailing() {
         try {
-            mail_->Send(false);
+            FMail->Send(false);
         } catch (const EAbort&) {
             return "<EAbort>";
         } catch (const std::runtime_error& e) {
@@ -62,32 +62,32 @@ protected:
     // Each further try the component reports, with the step it belongs to.
     std::shared_ptr<std::vector<std::pair<TMailStatus, unsigned>>> RecordAttempts() {
         auto attempts = std::make_shared<std::vector<std::pair<TMailStatus, unsigned>>>();
-        mail_->SetOnMailAttempt(
-            [this, attempts](const TMailSender&, unsigned n) { attempts->emplace_back(steps_.back(), n); });
+        FMail->SetOnMailAttempt(
+            [this, attempts](const TMailSender&, unsigned N) { attempts->emplace_back(FSteps.back(), N); });
         return attempts;
     }
 
-    static std::vector<std::string> StartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+    static std::vector<std::string> StartingWith(const std::vector<std::string>& Lines, const std::string& Prefix) {
         std::vector<std::string> found;
-        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
-                     [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+        std::copy_if(Lines.begin(), Lines.end(), std::back_inserter(found),
+                     [&](const std::string& L) { return L.rfind(Prefix, 0) == 0; });
         return found;
     }
 
-    std::unique_ptr<TMailSender> mail_;
-    Steps steps_;
+    std::unique_ptr<TMailSender> FMail;
+    Steps FSteps;
 };
 
 TEST_F(SendFixture, SuccessfulSendReportsEveryStepAndClears) {
     ScriptedSmtpServer server;
     Fill(server.Port());
-    mail_->AddCC("Copia <copia@example.com>");
-    mail_->AddBCC("oculta@example.com");
+    FMail->AddCC("Copia <copia@example.com>");
+    FMail->AddBCC("oculta@example.com");
     int after = 0;
-    mail_->SetOnAfterMailProcess([&](const TMailSender&) { ++after; });
-    mail_->Send(false);
-    const std::string stored = mail_->StoredMessage();
-    EXPECT_EQ(steps_, (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
+    FMail->SetOnAfterMailProcess([&](const TMailSender&) { ++after; });
+    FMail->Send(false);
+    const std::string stored = FMail->StoredMessage();
+    EXPECT_EQ(FSteps, (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
                              pmsSendTo, pmsSendCC, pmsSendBCC, pmsSendData, pmsLogoutSMTP, pmsDone}));
     EXPECT_EQ(after, 1);
     const auto commands = server.Commands();
@@ -102,9 +102,9 @@ TEST_F(SendFixture, SuccessfulSendReportsEveryStepAndClears) {
     std::string data;
     for (const auto& line : server.Data()) data += line + "\r\n";
     EXPECT_EQ(data, stored);
-    EXPECT_TRUE(mail_->MIMEMess().Header().ToList().empty());
-    EXPECT_TRUE(mail_->AltBody().empty());
-    EXPECT_EQ(mail_->GetLastSmtpError(), "");
+    EXPECT_TRUE(FMail->MIMEMess().Header().ToList().empty());
+    EXPECT_TRUE(FMail->AltBody().empty());
+    EXPECT_EQ(FMail->GetLastSmtpError(), "");
 }
 
 TEST_F(SendFixture, RecipientRefusedTwiceThenAcceptedCompletes) {
@@ -113,11 +113,11 @@ TEST_F(SendFixture, RecipientRefusedTwiceThenAcceptedCompletes) {
     server.Queue("RCPT", "451 4.3.0 later");
     Fill(server.Port());
     const auto attempts = RecordAttempts();
-    mail_->Send(false);
+    FMail->Send(false);
     EXPECT_EQ(StartingWith(server.Commands(), "RCPT").size(), 3u);
     EXPECT_EQ(*attempts, (std::vector<std::pair<TMailStatus, unsigned>>{{pmsSendTo, 2}, {pmsSendTo, 3}}));
-    EXPECT_EQ(steps_.back(), pmsDone);
-    EXPECT_EQ(mail_->GetLastSmtpError(), "");
+    EXPECT_EQ(FSteps.back(), pmsDone);
+    EXPECT_EQ(FMail->GetLastSmtpError(), "");
 }
 
 // The server has the message once DATA is accepted: a QUIT without 221 is no failure.
@@ -126,14 +126,14 @@ TEST_F(SendFixture, QuitUnansweredStillCompletesTheSend) {
         SCOPED_TRACE(quitReply);
         ScriptedSmtpServer server;
         server.Queue("QUIT", quitReply);
-        steps_.clear();
+        FSteps.clear();
         Fill(server.Port());
-        EXPECT_NO_THROW(mail_->Send(false));
+        EXPECT_NO_THROW(FMail->Send(false));
         EXPECT_EQ(StartingWith(server.Commands(), "QUIT").size(), 1u);
-        ASSERT_GE(steps_.size(), 2u);
-        EXPECT_EQ(steps_[steps_.size() - 2], pmsLogoutSMTP);
-        EXPECT_EQ(steps_.back(), pmsDone);
-        EXPECT_EQ(mail_->GetLastSmtpError(), "");
+        ASSERT_GE(FSteps.size(), 2u);
+        EXPECT_EQ(FSteps[FSteps.size() - 2], pmsLogoutSMTP);
+        EXPECT_EQ(FSteps.back(), pmsDone);
+        EXPECT_EQ(FMail->GetLastSmtpError(), "");
     }
 }
 
@@ -143,20 +143,20 @@ TEST_F(SendFixture, LoginIsRetriedOnNewConnections) {
     server.Queue("GREETING", "421 4.3.2 later");
     Fill(server.Port());
     const auto attempts = RecordAttempts();
-    mail_->Send(false);
+    FMail->Send(false);
     EXPECT_EQ(server.Connections(), 3);
     EXPECT_EQ(*attempts, (std::vector<std::pair<TMailStatus, unsigned>>{{pmsLoginSMTP, 2}, {pmsLoginSMTP, 3}}));
-    EXPECT_EQ(steps_.back(), pmsDone);
+    EXPECT_EQ(FSteps.back(), pmsDone);
 }
 
 TEST_F(SendFixture, DeliveryConfirmationAsksOnlyForThatMail) {
     ScriptedSmtpServer server;
     Fill(server.Port());
-    mail_->SetDeliveryConfirmation(true);
-    mail_->Send(false);
+    FMail->SetDeliveryConfirmation(true);
+    FMail->Send(false);
     Fill(server.Port());
-    mail_->SetDeliveryConfirmation(false);
-    mail_->Send(false);
+    FMail->SetDeliveryConfirmation(false);
+    FMail->Send(false);
     const auto mailFrom = StartingWith(server.Commands(), "MAIL");
     const auto rcpt = StartingWith(server.Commands(), "RCPT");
     ASSERT_EQ(mailFrom.size(), 2u);
@@ -181,28 +181,28 @@ TEST_P(SendFailureTest, FailsWithTheComposedMessageAndClears) {
     const auto& c = GetParam();
     ScriptedSmtpServer server;
     Fill(server.Port());
-    c.setup(server, *mail_);
+    c.setup(server, *FMail);
     const std::string message = SendFailing();
     EXPECT_EQ(message, c.message);
-    EXPECT_EQ(mail_->GetLastSmtpError(), c.message);
-    ASSERT_GE(steps_.size(), 2u);
-    EXPECT_EQ(steps_.back(), pmsError);
-    EXPECT_EQ(steps_[steps_.size() - 2], c.lastStepBeforeError);
+    EXPECT_EQ(FMail->GetLastSmtpError(), c.message);
+    ASSERT_GE(FSteps.size(), 2u);
+    EXPECT_EQ(FSteps.back(), pmsError);
+    EXPECT_EQ(FSteps[FSteps.size() - 2], c.lastStepBeforeError);
     if (c.lastStepBeforeError == pmsLoginSMTP) {
         EXPECT_TRUE(StartingWith(server.Commands(), "MAIL").empty());
     }
-    EXPECT_TRUE(mail_->MIMEMess().Header().ToList().empty());
-    EXPECT_TRUE(mail_->AltBody().empty());
+    EXPECT_TRUE(FMail->MIMEMess().Header().ToList().empty());
+    EXPECT_TRUE(FMail->AltBody().empty());
     const auto commands = server.Commands();
     EXPECT_EQ(StartingWith(commands, "QUIT").size(), c.connected ? 1u : 0u);
     if (c.connected) {
         EXPECT_EQ(commands.back(), "QUIT");
     }
-    EXPECT_FALSE(mail_->SMTP().Connected());
+    EXPECT_FALSE(FMail->SMTP().Connected());
 }
 
-void Times(ScriptedSmtpServer& s, const char* verb, const char* reply, int n) {
-    for (int i = 0; i < n; ++i) s.Queue(verb, reply);
+void Times(ScriptedSmtpServer& S, const char* Verb, const char* Reply, int N) {
+    for (int i = 0; i < N; ++i) S.Queue(Verb, Reply);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -287,21 +287,21 @@ TEST_F(SendFixture, ConnectionDroppedInsideDataFailsAtTheDataStep) {
     ScriptedSmtpServer server;
     server.Queue("DATA", ScriptedSmtpServer::kDropInData);
     Fill(server.Port());
-    mail_->AltBody().assign(2000, std::string(70, 'x'));  // more than the socket takes at once
+    FMail->AltBody().assign(2000, std::string(70, 'x'));  // more than the socket takes at once
     const std::string message = SendFailing();
     EXPECT_EQ(message.rfind("SMTP Error: Unable to send Mail data.\r\n", 0), 0u) << message;
-    EXPECT_EQ(steps_.back(), pmsError);
+    EXPECT_EQ(FSteps.back(), pmsError);
 }
 
 TEST_F(SendFixture, SilentGreetingTimesOut) {
     ScriptedSmtpServer server;
     server.SetGreeting(ScriptedSmtpServer::kSilent);
     Fill(server.Port());
-    mail_->SetTimeOut(300);
-    mail_->SetAttempts(1);
+    FMail->SetTimeOut(300);
+    FMail->SetAttempts(1);
     const std::string message = SendFailing();
     EXPECT_EQ(message, "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out");
-    EXPECT_EQ(mail_->SMTP().Sock().LastError(), 10060);
+    EXPECT_EQ(FMail->SMTP().Sock().LastError(), 10060);
 }
 
 // ----- slow, silent and broken servers -----------------------------------------
@@ -311,12 +311,12 @@ constexpr int kReplyTimeOut = 400;  // ms, the mail's TimeOut in these tests
 constexpr std::chrono::milliseconds kLate{3 * kReplyTimeOut};
 
 // Queues the reply to one step for one try: late (after the time-out) or never.
-using Answer = std::function<void(const std::string& verb, const std::string& reply)>;
+using Answer = std::function<void(const std::string& Verb, const std::string& Reply)>;
 
 struct LateCase {
     const char* name;
     // Prepares the mail and queues the replies of every try (one Login per connection).
-    std::function<void(ScriptedSmtpServer&, TMailSender&, const Answer& late)> setup;
+    std::function<void(ScriptedSmtpServer&, TMailSender&, const Answer& Late)> setup;
     // What each connection received, as words: EHLO, STARTTLS, AUTH, USER, PASSWORD, MAIL,
     // RCPT, DATA, MESSAGE (the message and its final dot), QUIT.
     std::vector<std::string> received;
@@ -329,73 +329,73 @@ struct LateCase {
 
 const std::string kLoginTimedOut = "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out";
 
-void ThreeTimes(const std::function<void()>& queue) {
-    for (int i = 0; i < 3; ++i) queue();
+void ThreeTimes(const std::function<void()>& Queue) {
+    for (int i = 0; i < 3; ++i) Queue();
 }
 
 std::vector<LateCase> LateCases() {
-    const auto login = [](std::string ehloCaps) {
-        return [ehloCaps](ScriptedSmtpServer& s, TMailSender& m) {
-            m.SetUsername("loja");
-            m.SetPassword("s3nha");
-            ThreeTimes([&] { s.Queue("EHLO", "250-scripted\r\n" + ehloCaps); });
+    const auto login = [](std::string EhloCaps) {
+        return [EhloCaps](ScriptedSmtpServer& s, TMailSender& M) {
+            M.SetUsername("loja");
+            M.SetPassword("s3nha");
+            ThreeTimes([&] { s.Queue("EHLO", "250-scripted\r\n" + EhloCaps); });
         };
     };
     const auto authLogin = login("250 AUTH LOGIN");
     return {
         {"greeting",
-         [](auto&, auto&, const Answer& late) { ThreeTimes([&] { late("GREETING", "220 late ESMTP"); }); },
+         [](auto&, auto&, const Answer& Late) { ThreeTimes([&] { Late("GREETING", "220 late ESMTP"); }); },
          {"", "", ""}, 3, kLoginTimedOut},
-        {"ehlo", [](auto&, auto&, const Answer& late) { ThreeTimes([&] { late("EHLO", "250 late"); }); },
+        {"ehlo", [](auto&, auto&, const Answer& Late) { ThreeTimes([&] { Late("EHLO", "250 late"); }); },
          {"EHLO", "EHLO", "EHLO"}, 3, kLoginTimedOut},
         {"starttls_ready",
-         [](auto& s, auto& m, const Answer& late) {
-             m.SetTLS(true);
+         [](auto& s, auto& M, const Answer& Late) {
+             M.SetTLS(true);
              ThreeTimes([&] {
                  s.Queue("EHLO", "250-scripted\r\n250 STARTTLS");
-                 late("STARTTLS", "220 2.0.0 Ready to start TLS");
+                 Late("STARTTLS", "220 2.0.0 Ready to start TLS");
              });
          },
          {"EHLO STARTTLS", "EHLO STARTTLS", "EHLO STARTTLS"}, 3, kLoginTimedOut},
         {"auth_login",
-         [authLogin](auto& s, auto& m, const Answer& late) {
-             authLogin(s, m);
-             ThreeTimes([&] { late("AUTH", "334 VXNlcm5hbWU6"); });
+         [authLogin](auto& S, auto& M, const Answer& Late) {
+             authLogin(S, M);
+             ThreeTimes([&] { Late("AUTH", "334 VXNlcm5hbWU6"); });
          },
          {"EHLO AUTH", "EHLO AUTH", "EHLO AUTH"}, 3, kLoginTimedOut},
         {"auth_login_user",
-         [authLogin](auto& s, auto& m, const Answer& late) {
-             authLogin(s, m);
+         [authLogin](auto& s, auto& M, const Answer& Late) {
+             authLogin(s, M);
              ThreeTimes([&] {
                  s.Queue("AUTH", "334 VXNlcm5hbWU6");
-                 late(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
+                 Late(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
              });
          },
          {"EHLO AUTH USER", "EHLO AUTH USER", "EHLO AUTH USER"}, 3, kLoginTimedOut},
         {"auth_login_password",
-         [authLogin](auto& s, auto& m, const Answer& late) {
-             authLogin(s, m);
+         [authLogin](auto& s, auto& M, const Answer& Late) {
+             authLogin(s, M);
              ThreeTimes([&] {
                  s.Queue("AUTH", "334 VXNlcm5hbWU6");
                  s.Queue(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
-                 late(ScriptedSmtpServer::kAuthAnswer, "235 2.7.0 Authentication successful");
+                 Late(ScriptedSmtpServer::kAuthAnswer, "235 2.7.0 Authentication successful");
              });
          },
          {"EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD"}, 3,
          kLoginTimedOut},
-        {"mail", [](auto&, auto&, const Answer& late) { late("MAIL", "250 2.1.0 Ok"); }, {"EHLO MAIL"}, 1,
+        {"mail", [](auto&, auto&, const Answer& Late) { Late("MAIL", "250 2.1.0 Ok"); }, {"EHLO MAIL"}, 1,
          "SMTP Error: Unable to send MailFrom.\r\nTCP/IP Socket error 10060: Connection timed out"},
-        {"rcpt", [](auto&, auto&, const Answer& late) { late("RCPT", "250 2.1.5 Ok"); }, {"EHLO MAIL RCPT"}, 1,
+        {"rcpt", [](auto&, auto&, const Answer& Late) { Late("RCPT", "250 2.1.5 Ok"); }, {"EHLO MAIL RCPT"}, 1,
          "SMTP Error: Unable to send MailTo.\r\nTCP/IP Socket error 10060: Connection timed out"},
-        {"data", [](auto&, auto&, const Answer& late) { late("DATA", "354 go ahead"); }, {"EHLO MAIL RCPT DATA"}, 1,
+        {"data", [](auto&, auto&, const Answer& Late) { Late("DATA", "354 go ahead"); }, {"EHLO MAIL RCPT DATA"}, 1,
          "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
         // The server has the message but the client never learns it: a failure, and
         // above all no second copy.
-        {"end_of_data", [](auto&, auto&, const Answer& late) { late(".", "250 2.0.0 Ok: queued"); },
+        {"end_of_data", [](auto&, auto&, const Answer& Late) { Late(".", "250 2.0.0 Ok: queued"); },
          {"EHLO MAIL RCPT DATA MESSAGE"}, 1,
          "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
         // Accepted already: a QUIT left unanswered changes nothing.
-        {"quit", [](auto&, auto&, const Answer& late) { late("QUIT", "221 2.0.0 Bye"); },
+        {"quit", [](auto&, auto&, const Answer& Late) { Late("QUIT", "221 2.0.0 Bye"); },
          {"EHLO MAIL RCPT DATA MESSAGE QUIT"}, 1, ""},
     };
 }
@@ -404,21 +404,21 @@ class LateServerTest : public SendFixture,
                        public ::testing::WithParamInterface<std::tuple<std::size_t, bool>> {
 protected:
     // The exact bytes of one connection's transcript, from its words.
-    std::string Expected(const std::string& words) const {
+    std::string Expected(const std::string& Words) const {
         std::map<std::string, std::string> lines{
             {"EHLO", "EHLO client.test\r\n"},
             {"STARTTLS", "STARTTLS\r\n"},
             {"AUTH", "AUTH LOGIN\r\n"},
             {"USER", support::EncodeBase64("loja") + "\r\n"},
             {"PASSWORD", support::EncodeBase64("s3nha") + "\r\n"},
-            {"MAIL", "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(mail_->StoredMessage().size()) + "\r\n"},
+            {"MAIL", "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(FMail->StoredMessage().size()) + "\r\n"},
             {"RCPT", "RCPT TO:<cliente@example.com>\r\n"},
             {"DATA", "DATA\r\n"},
-            {"MESSAGE", mail_->StoredMessage() + ".\r\n"},
+            {"MESSAGE", FMail->StoredMessage() + ".\r\n"},
             {"QUIT", "QUIT\r\n"},
         };
         std::string bytes;
-        std::istringstream in(words);
+        std::istringstream in(Words);
         for (std::string word; in >> word;) bytes += lines.at(word);
         return bytes;
     }
@@ -429,13 +429,13 @@ TEST_P(LateServerTest, EndsCleanlyWithoutStrayOrSecondCopies) {
     const LateCase c = LateCases()[row];
     ScriptedSmtpServer server;
     Fill(server.Port());
-    mail_->SMTP().SetSystemName("client.test");
-    mail_->SetTimeOut(kReplyTimeOut);
-    c.setup(server, *mail_, [&, never = never](const std::string& verb, const std::string& reply) {
+    FMail->SMTP().SetSystemName("client.test");
+    FMail->SetTimeOut(kReplyTimeOut);
+    c.setup(server, *FMail, [&, never = never](const std::string& Verb, const std::string& Reply) {
         if (never)
-            server.Queue(verb, ScriptedSmtpServer::kSilent);
+            server.Queue(Verb, ScriptedSmtpServer::kSilent);
         else
-            server.Queue(verb, reply, kLate);
+            server.Queue(Verb, Reply, kLate);
     });
 
     const std::string message = SendFailing();
@@ -452,7 +452,7 @@ TEST_P(LateServerTest, EndsCleanlyWithoutStrayOrSecondCopies) {
         for (const auto& line : copy) wholeCopy += line + "\r\n";
     EXPECT_EQ(server.Messages().size(), stored ? 1u : 0u);
     if (stored) {
-        EXPECT_EQ(wholeCopy, mail_->StoredMessage());
+        EXPECT_EQ(wholeCopy, FMail->StoredMessage());
     }
 }
 
@@ -472,12 +472,12 @@ TEST_F(SendFixture, QuitAfterAFailureIsNoErrorOfItsOwn) {
         Times(server, "MAIL", "550 5.7.1 no", 3);
         server.Queue("QUIT", quitReply);
         Fill(server.Port());
-        mail_->SetTimeOut(5000);
+        FMail->SetTimeOut(5000);
         EXPECT_EQ(SendFailing(), "SMTP Error: Unable to send MailFrom.\r\n550 5.7.1 no");
         EXPECT_EQ(server.Commands().back(), "QUIT");
-        EXPECT_EQ(mail_->SMTP().Sock().LastError(), 0);
-        EXPECT_EQ(mail_->SMTP().Timeout(), 5000);
-        EXPECT_FALSE(mail_->SMTP().Connected());
+        EXPECT_EQ(FMail->SMTP().Sock().LastError(), 0);
+        EXPECT_EQ(FMail->SMTP().Timeout(), 5000);
+        EXPECT_FALSE(FMail->SMTP().Connected());
     }
 }
 
@@ -486,27 +486,27 @@ TEST_F(SendFixture, HandlerThatClearsThrowItTurnsTheErrorIntoTheSilentAbort) {
     Times(server, "MAIL", "550 5.7.1 no", 3);
     Fill(server.Port());
     std::vector<std::string> seen;
-    mail_->SetOnMailException([&](const TMailSender& AMail, const std::exception& E, bool& ThrowIt) {
-        EXPECT_EQ(&AMail, mail_.get());
+    FMail->SetOnMailException([&](const TMailSender& AMail, const std::exception& E, bool& ThrowIt) {
+        EXPECT_EQ(&AMail, FMail.get());
         EXPECT_TRUE(ThrowIt);
         seen.emplace_back(E.what());
         ThrowIt = false;
     });
     int after = 0;
-    mail_->SetOnAfterMailProcess([&](const TMailSender&) { ++after; });
+    FMail->SetOnAfterMailProcess([&](const TMailSender&) { ++after; });
     EXPECT_EQ(SendFailing(), "<EAbort>");
     EXPECT_EQ(seen, std::vector<std::string>{"SMTP Error: Unable to send MailFrom.\r\n550 5.7.1 no"});
     EXPECT_EQ(after, 0);
-    EXPECT_EQ(mail_->GetLastSmtpError(), seen.front());
-    EXPECT_TRUE(mail_->AltBody().empty());
+    EXPECT_EQ(FMail->GetLastSmtpError(), seen.front());
+    EXPECT_TRUE(FMail->AltBody().empty());
 }
 
 TEST_F(SendFixture, HandlerThatKeepsThrowItRaisesTheError) {
     ScriptedSmtpServer server;
     Fill(server.Port());
-    mail_->SetHost("");
+    FMail->SetHost("");
     int calls = 0;
-    mail_->SetOnMailException([&](const TMailSender&, const std::exception&, bool&) { ++calls; });
+    FMail->SetOnMailException([&](const TMailSender&, const std::exception&, bool&) { ++calls; });
     EXPECT_EQ(SendFailing(), "SMTP Error: Server not informed");
     EXPECT_EQ(calls, 1);
 }
@@ -545,7 +545,7 @@ TEST_P(ExtraLineTest, NeverOneReplyBehind) {
         ASSERT_EQ(copies.size(), 1u);
         std::string copy;
         for (const auto& line : copies[0]) copy += line + "\r\n";
-        EXPECT_EQ(copy, mail_->StoredMessage());
+        EXPECT_EQ(copy, FMail->StoredMessage());
     } else {
         EXPECT_TRUE(copies.empty());
     }
@@ -621,17 +621,17 @@ TEST_F(SendFixture, PipelinedSendWritesThreeTimes) {
     ScriptedSmtpServer server;
     server.Queue("EHLO", kPipeliningEhlo);
     Fill(server.Port());
-    mail_->SMTP().SetSystemName("client.test");
-    mail_->AddCC("Copia <copia@example.com>");
-    mail_->AddBCC("oculta@example.com");
+    FMail->SMTP().SetSystemName("client.test");
+    FMail->AddCC("Copia <copia@example.com>");
+    FMail->AddBCC("oculta@example.com");
     int writes = 0;
-    mail_->SMTP().Sock().SetOnMonitor([&](net::TBlockSocket&, bool writing, const void*, int) { writes += writing; });
-    mail_->Send(false);
-    mail_->SMTP().Sock().SetOnMonitor(nullptr);
-    EXPECT_EQ(steps_, (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
+    FMail->SMTP().Sock().SetOnMonitor([&](net::TBlockSocket&, bool Writing, const void*, int) { writes += Writing; });
+    FMail->Send(false);
+    FMail->SMTP().Sock().SetOnMonitor(nullptr);
+    EXPECT_EQ(FSteps, (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
                              pmsSendTo, pmsSendCC, pmsSendBCC, pmsSendData, pmsLogoutSMTP, pmsDone}));
     EXPECT_EQ(writes, 3);  // EHLO; MAIL, RCPT x3, DATA; the message, its end and QUIT
-    const std::string stored = mail_->StoredMessage();
+    const std::string stored = FMail->StoredMessage();
     EXPECT_EQ(server.Received().at(0), "EHLO client.test\r\n"
                                        "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(stored.size()) +
                                            "\r\n"
@@ -661,8 +661,8 @@ TEST_P(PipelinedRefusalTest, EveryRecipientOnceOrNobody) {
     for (int i = 0; i < 3; ++i) server.Queue("EHLO", kPipeliningEhlo);
     for (const auto& [verb, reply] : c.replies) server.Queue(verb, reply);
     Fill(server.Port());
-    mail_->AddCC("copia@example.com");
-    mail_->SetAttempts(static_cast<std::uint8_t>(c.attempts));
+    FMail->AddCC("copia@example.com");
+    FMail->SetAttempts(static_cast<std::uint8_t>(c.attempts));
     EXPECT_EQ(SendFailing(), c.message.empty() ? "<no error>" : c.message);
     std::vector<std::string> heard;
     for (const auto& line : server.Commands()) heard.push_back(line.substr(0, line.find_first_of(" :")));
@@ -717,13 +717,13 @@ TEST_P(RealPipeliningTest, DeliversToEveryRecipientOnce) {
                              "--require-auth"});
     ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
     Fill(server.PortText());
-    mail_->SetSSL(mode == "smtps");
-    mail_->SetTLS(mode == "starttls");
-    mail_->SetUsername("loja");
-    mail_->SetPassword("s3nha");
-    mail_->AddCC("copia@example.com");
-    mail_->AddBCC("oculta@example.com");
-    mail_->Send(false);
+    FMail->SetSSL(mode == "smtps");
+    FMail->SetTLS(mode == "starttls");
+    FMail->SetUsername("loja");
+    FMail->SetPassword("s3nha");
+    FMail->AddCC("copia@example.com");
+    FMail->AddBCC("oculta@example.com");
+    FMail->Send(false);
     const auto mails = server.Messages();
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_EQ(mails[0].All("rcpt"),
@@ -732,7 +732,7 @@ TEST_P(RealPipeliningTest, DeliversToEveryRecipientOnce) {
     const std::string received = server.Received();
     EXPECT_NE(received.find("RCPT TO:<oculta@example.com>\r\nDATA\r\n"), std::string::npos) << received;
     EXPECT_TRUE(received.ends_with("\r\n.\r\nQUIT\r\n")) << received;
-    EXPECT_EQ(steps_.back(), pmsDone);
+    EXPECT_EQ(FSteps.back(), pmsDone);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RealPipeliningTest, ::testing::Values("plain", "starttls", "smtps"),
@@ -754,7 +754,7 @@ TEST_P(EightBitTest, DeclaredToAServerThatTakesIt) {
     ScriptedSmtpServer server;
     server.Queue("EHLO", c.offered ? "250-scripted\r\n250 8BITMIME" : "250 scripted");
     Fill(server.Port());
-    mail_->SendBuiltMessage(c.message);
+    FMail->SendBuiltMessage(c.message);
     const auto mailFrom = StartingWith(server.Commands(), "MAIL");
     ASSERT_EQ(mailFrom.size(), 1u);
     EXPECT_EQ(mailFrom[0].find(" BODY=8BITMIME") != std::string::npos, c.declared) << mailFrom[0];
@@ -774,8 +774,8 @@ TEST_F(SendFixture, ComposedMailNeedsNo8BitMime) {
     ScriptedSmtpServer server;
     server.Queue("EHLO", "250-scripted\r\n250 8BITMIME");
     Fill(server.Port());
-    mail_->AltBody() = {"Olá, João"};
-    mail_->Send(false);
+    FMail->AltBody() = {"Olá, João"};
+    FMail->Send(false);
     EXPECT_EQ(StartingWith(server.Commands(), "MAIL").at(0).find("BODY="), std::string::npos);
 }
 
@@ -794,22 +794,22 @@ TEST_P(RealServerTest, DeliversTheCustomerMail) {
     const auto& c = GetParam();
     PythonSmtpServer server(c.serverArgs);
     ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
-    mail_->SetHost("127.0.0.1");
-    mail_->SetPort(server.PortText());
-    mail_->SetSSL(c.ssl);
-    mail_->SetTLS(c.tls);
-    mail_->SetUsername("loja");
-    mail_->SetPassword("s3nha");
-    mail_->SetFrom("suporte@loja.com.br");
-    mail_->SetFromName("Suporte Ávila");
-    mail_->SetSubject("Dados Cadastrais do Cliente — ação");
-    mail_->AddAddress("joao@cliente.com.br", "joao@cliente.com.br");
-    mail_->AltBody() = {"Nome: JOÃO DA SILVA", "Cidade: SÃO PAULO"};
+    FMail->SetHost("127.0.0.1");
+    FMail->SetPort(server.PortText());
+    FMail->SetSSL(c.ssl);
+    FMail->SetTLS(c.tls);
+    FMail->SetUsername("loja");
+    FMail->SetPassword("s3nha");
+    FMail->SetFrom("suporte@loja.com.br");
+    FMail->SetFromName("Suporte Ávila");
+    FMail->SetSubject("Dados Cadastrais do Cliente — ação");
+    FMail->AddAddress("joao@cliente.com.br", "joao@cliente.com.br");
+    FMail->AltBody() = {"Nome: JOÃO DA SILVA", "Cidade: SÃO PAULO"};
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<cliente>JO\xc3\x83O</cliente>\r\n";
     for (int i = 0; i < 200; ++i) xml += std::string(1, static_cast<char>(i)) + "<linha/>\r\n";
     std::istringstream stream(xml);
-    mail_->AddAttachment(&stream, "Cliente_001_10122026.xml", TMailAttachmentDisposition::adAttachment);
-    mail_->Send(false);
+    FMail->AddAttachment(&stream, "Cliente_001_10122026.xml", TMailAttachmentDisposition::adAttachment);
+    FMail->Send(false);
 
     const auto mails = server.Messages();
     ASSERT_EQ(mails.size(), 1u);
@@ -839,7 +839,7 @@ TEST_P(RealServerTest, DeliversTheCustomerMail) {
     EXPECT_EQ(testing::FromHex(hex), xml);
     EXPECT_TRUE(std::regex_match(m.Get("message-id"), std::regex("<[0-9a-f]{32}@loja\\.com\\.br>")))
         << m.Get("message-id");
-    EXPECT_EQ(steps_.back(), pmsDone);
+    EXPECT_EQ(FSteps.back(), pmsDone);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -864,9 +864,9 @@ TEST_F(SendFixture, RealServerAnnouncesSizeAndTheClientReadsIt) {
     PythonSmtpServer server({"--size", "123456"});
     ASSERT_NE(server.Port(), 0);
     Fill(server.PortText());
-    mail_->Send(false);
-    EXPECT_TRUE(mail_->SMTP().ESMTPSize());
-    EXPECT_EQ(mail_->SMTP().MaxSize(), 123456);
+    FMail->Send(false);
+    EXPECT_TRUE(FMail->SMTP().ESMTPSize());
+    EXPECT_EQ(FMail->SMTP().MaxSize(), 123456);
     EXPECT_EQ(server.Messages().size(), 1u);
 }
 
@@ -874,8 +874,8 @@ TEST_F(SendFixture, WrongPasswordFailsAtTheSenderStep) {
     PythonSmtpServer server({"--user", "loja", "--password", "s3nha", "--require-auth"});
     ASSERT_NE(server.Port(), 0);
     Fill(server.PortText());
-    mail_->SetUsername("loja");
-    mail_->SetPassword("errada");
+    FMail->SetUsername("loja");
+    FMail->SetPassword("errada");
     const std::string message = SendFailing();
     EXPECT_EQ(message.rfind("SMTP Error: Unable to send MailFrom.\r\n530", 0), 0u) << message;
     EXPECT_TRUE(server.Messages().empty());
@@ -887,11 +887,11 @@ TEST_F(SendFixture, Smtputf8ServerGetsUtf8LocalPartsAndALabelDomains) {
     ScriptedSmtpServer server;
     server.Queue("EHLO", "250-scripted\r\n250-SMTPUTF8\r\n250 SIZE 10000000");
     Fill(server.Port());
-    mail_->SetFrom("loja@açaí.com.br");
-    mail_->AddCC("joão@exemplo.com.br");
-    mail_->AddBCC("ana@straße.de");
-    mail_->Send(false);
-    const std::string stored = mail_->StoredMessage();
+    FMail->SetFrom("loja@açaí.com.br");
+    FMail->AddCC("joão@exemplo.com.br");
+    FMail->AddBCC("ana@straße.de");
+    FMail->Send(false);
+    const std::string stored = FMail->StoredMessage();
     const auto commands = server.Commands();
     ASSERT_EQ(commands.size(), 7u);
     EXPECT_EQ(commands[1], "MAIL FROM:<loja@xn--aa-4iaz.com.br> SIZE=" + std::to_string(stored.size()) + " SMTPUTF8");
@@ -905,8 +905,8 @@ TEST_F(SendFixture, Smtputf8ServerGetsUtf8LocalPartsAndALabelDomains) {
 TEST_F(SendFixture, AccentedDomainNeedsNoSmtputf8) {
     ScriptedSmtpServer server;
     Fill(server.Port());
-    mail_->AddBCC("ana@straße.de");
-    mail_->Send(false);
+    FMail->AddBCC("ana@straße.de");
+    FMail->Send(false);
     const auto commands = server.Commands();
     ASSERT_EQ(commands.size(), 6u);
     EXPECT_EQ(commands[1].find("SMTPUTF8"), std::string::npos) << commands[1];
@@ -917,7 +917,7 @@ TEST_F(SendFixture, AccentedDomainNeedsNoSmtputf8) {
 TEST_F(SendFixture, RefusedInternationalDomainFailsBeforeConnecting) {
     ScriptedSmtpServer server;
     Fill(server.Port());
-    mail_->AddBCC("a@\u2665.example");
+    FMail->AddBCC("a@\u2665.example");
     EXPECT_EQ(SendFailing(), "SMTP Error: Invalid international domain name in the address \"a@\u2665.example\"");
     EXPECT_TRUE(server.Commands().empty());
 }
@@ -934,12 +934,12 @@ TEST_F(SendFixture, RealSmtputf8ServerReceivesInternationalCustomers) {
     };
     for (const auto& [typed, sent] : customers) {
         Fill(server.PortText());
-        mail_->Clear();
-        mail_->SetSubject("Dados Cadastrais do Cliente");
-        mail_->SetFrom("suporte@açaí.com.br");
-        mail_->AddAddress(typed, typed);
-        mail_->AltBody() = {std::string("Email : ") + typed};
-        mail_->Send(false);
+        FMail->Clear();
+        FMail->SetSubject("Dados Cadastrais do Cliente");
+        FMail->SetFrom("suporte@açaí.com.br");
+        FMail->AddAddress(typed, typed);
+        FMail->AltBody() = {std::string("Email : ") + typed};
+        FMail->Send(false);
     }
     const auto mails = server.Messages();
     ASSERT_EQ(mails.size(), 3u);
@@ -963,8 +963,8 @@ TEST_F(SendFixture, RealServerWithoutSmtputf8RefusesOnlyAccentedLocalParts) {
     PythonSmtpServer server({"--record"});
     ASSERT_NE(server.Port(), 0);
     Fill(server.PortText());
-    mail_->Clear();
-    mail_->AddAddress("josé@açaí.com.br", "josé@açaí.com.br");
+    FMail->Clear();
+    FMail->AddAddress("josé@açaí.com.br", "josé@açaí.com.br");
     EXPECT_EQ(SendFailing(),
               "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
               "\"josé@xn--aa-4iaz.com.br\"");
@@ -975,9 +975,9 @@ TEST_F(SendFixture, RealServerWithoutSmtputf8RefusesOnlyAccentedLocalParts) {
     EXPECT_TRUE(server.Messages().empty());
 
     Fill(server.PortText());
-    mail_->Clear();
-    mail_->AddAddress("cliente@açaí.com.br", "cliente@açaí.com.br");
-    mail_->Send(false);
+    FMail->Clear();
+    FMail->AddAddress("cliente@açaí.com.br", "cliente@açaí.com.br");
+    FMail->Send(false);
     const auto mails = server.Messages();
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_EQ(mails[0].All("rcpt"), std::vector<std::string>{"cliente@xn--aa-4iaz.com.br"});
@@ -996,11 +996,11 @@ public:
                                       {.MergeStderr = true});
         if (openssl.Wait() != 0) throw std::runtime_error("openssl req failed: " + openssl.Output());
     }
-    std::string Cert() const { return (dir_.Path() / "cert.pem").string(); }
-    std::string Key() const { return (dir_.Path() / "key.pem").string(); }
+    std::string Cert() const { return (FDir.Path() / "cert.pem").string(); }
+    std::string Key() const { return (FDir.Path() / "key.pem").string(); }
 
 private:
-    testing::TempDir dir_;
+    testing::TempDir FDir;
 };
 
 struct TlsCheckCase {
@@ -1019,18 +1019,18 @@ TEST_P(TlsCheckTest, NamesTheHostAndChecksTheCertificateOnlyWhenAsked) {
     static const LocalhostCertificate certificate;
     PythonSmtpServer server({"--mode", "smtps", "--cert", certificate.Cert(), "--key", certificate.Key()});
     Fill(server.PortText());
-    mail_->SetHost(c.host);
-    mail_->SetSSL(true);
-    mail_->SetAttempts(1);
-    mail_->SetVerifyCert(c.verify);
-    if (c.trustServer) mail_->SetCertCAFile(certificate.Cert());
+    FMail->SetHost(c.host);
+    FMail->SetSSL(true);
+    FMail->SetAttempts(1);
+    FMail->SetVerifyCert(c.verify);
+    if (c.trustServer) FMail->SetCertCAFile(certificate.Cert());
     // A threaded send works on a copy: the copy must check as its source does.
     TMailSender copy;
-    copy.Assign(*mail_);
+    copy.Assign(*FMail);
     EXPECT_EQ(copy.VerifyCert(), c.verify);
-    EXPECT_EQ(copy.CertCAFile(), mail_->CertCAFile());
+    EXPECT_EQ(copy.CertCAFile(), FMail->CertCAFile());
     if (*c.error == '\0') {
-        mail_->Send(false);
+        FMail->Send(false);
         const auto mails = server.Messages();
         ASSERT_EQ(mails.size(), 1u);
         EXPECT_EQ(mails[0].Get("tls"), "yes");
@@ -1038,7 +1038,7 @@ TEST_P(TlsCheckTest, NamesTheHostAndChecksTheCertificateOnlyWhenAsked) {
     } else {
         const std::string message = SendFailing();
         EXPECT_EQ(message.rfind("SMTP Error: Unable to Login.", 0), 0u) << message;
-        const auto& sock = mail_->SMTP().Sock();
+        const auto& sock = FMail->SMTP().Sock();
         EXPECT_EQ(sock.LastError(), net::WSASYSNOTREADY);
         EXPECT_NE(sock.LastErrorDesc().find(std::string("certificate verify failed: ") + c.error), std::string::npos)
             << sock.LastErrorDesc();
@@ -1078,9 +1078,9 @@ TEST_P(FailureRecordTest, TellsTheStepAndWhatTheServerOrTheNetworkSaid) {
     const auto& c = GetParam();
     ScriptedSmtpServer server;
     Fill(server.Port());
-    c.setup(server, *mail_);
+    c.setup(server, *FMail);
     static_cast<void>(SendFailing());
-    const TMailFailure& failure = mail_->LastFailure();
+    const TMailFailure& failure = FMail->LastFailure();
     EXPECT_EQ(failure.Step, c.failure.Step);
     EXPECT_EQ(failure.ResultCode, c.failure.ResultCode);
     EXPECT_EQ(failure.ResultString, c.failure.ResultString);
@@ -1090,13 +1090,13 @@ TEST_P(FailureRecordTest, TellsTheStepAndWhatTheServerOrTheNetworkSaid) {
 
 using enum TMailFailureStep;
 
-TMailFailure Failure(TMailFailureStep step, int code = 0, std::string line = {}, int error = 0, std::string desc = {}) {
+TMailFailure Failure(TMailFailureStep Step, int Code = 0, std::string Line = {}, int Error = 0, std::string Desc = {}) {
     TMailFailure failure;
-    failure.Step = step;
-    failure.ResultCode = code;
-    failure.ResultString = std::move(line);
-    failure.SocketError = error;
-    failure.SocketErrorDesc = std::move(desc);
+    failure.Step = Step;
+    failure.ResultCode = Code;
+    failure.ResultString = std::move(Line);
+    failure.SocketError = Error;
+    failure.SocketErrorDesc = std::move(Desc);
     return failure;
 }
 
@@ -1190,10 +1190,10 @@ TEST_F(SendFixture, ASendThatSucceedsLeavesNoFailure) {
     Times(server, "RCPT", "550 5.1.1 no", 3);
     Fill(server.Port());
     static_cast<void>(SendFailing());
-    ASSERT_EQ(mail_->LastFailure().Step, mfsMailTo);
+    ASSERT_EQ(FMail->LastFailure().Step, mfsMailTo);
     Fill(server.Port());
-    mail_->Send(false);
-    EXPECT_EQ(mail_->LastFailure(), TMailFailure{});
+    FMail->Send(false);
+    EXPECT_EQ(FMail->LastFailure(), TMailFailure{});
 }
 
 // Delivery receipts and the server's SIZE are known from its hello: a send the server
@@ -1212,14 +1212,14 @@ TEST_P(BeforeAuthTest, RefusedServerGetsNoPassword) {
     ScriptedSmtpServer server;
     server.Queue("EHLO", c.ehlo);
     Fill(server.Port());
-    mail_->SMTP().SetSystemName("client.test");
-    mail_->SetUsername("loja");
-    mail_->SetPassword("s3nha");
-    mail_->SetDeliveryConfirmation(c.receipts);
+    FMail->SMTP().SetSystemName("client.test");
+    FMail->SetUsername("loja");
+    FMail->SetPassword("s3nha");
+    FMail->SetDeliveryConfirmation(c.receipts);
     std::string expected = c.message;
     const std::string message = SendFailing();
     if (const auto at = expected.find("<size>"); at != std::string::npos)
-        expected.replace(at, 6, std::to_string(mail_->StoredMessage().size()));
+        expected.replace(at, 6, std::to_string(FMail->StoredMessage().size()));
     EXPECT_EQ(message, expected);
     EXPECT_EQ(server.Commands(), (std::vector<std::string>{"EHLO client.test", "QUIT"}));
     EXPECT_EQ(server.Connections(), 1);
@@ -1245,7 +1245,7 @@ TEST_F(SendFixture, MessageOfExactlyTheServersSizeIsSent) {
         Fill(server.Port());
         std::string error;
         try {
-            mail_->SendBuiltMessage(message);
+            FMail->SendBuiltMessage(message);
         } catch (const std::runtime_error& e) {
             error = e.what();
         }
@@ -1271,10 +1271,10 @@ TEST_P(StrictAuthTest, NoLoginNoMail) {
     server.Queue("EHLO", c.ehlo);
     for (const auto& [verb, reply] : c.replies) server.Queue(verb, reply);
     Fill(server.Port());
-    mail_->SMTP().SetSystemName("client.test");
-    mail_->SetStrictAuth(true);
-    mail_->SetUsername("loja");
-    mail_->SetPassword("s3nha");
+    FMail->SMTP().SetSystemName("client.test");
+    FMail->SetStrictAuth(true);
+    FMail->SetUsername("loja");
+    FMail->SetPassword("s3nha");
     EXPECT_EQ(SendFailing(), c.message);
     EXPECT_EQ(server.Commands(), c.commands);
     EXPECT_EQ(server.Connections(), 1);
@@ -1310,13 +1310,13 @@ TEST_F(SendFixture, StrictLoginThatHappensSends) {
     server.Queue("EHLO", "250-scripted\r\n250 AUTH PLAIN");
     server.Queue("AUTH", "235 2.7.0 ok");
     Fill(server.Port());
-    mail_->SetStrictAuth(true);
-    mail_->SetUsername("loja");
-    mail_->SetPassword("s3nha");
+    FMail->SetStrictAuth(true);
+    FMail->SetUsername("loja");
+    FMail->SetPassword("s3nha");
     TMailSender copy;  // a threaded send's copy logs in as strictly
-    copy.Assign(*mail_);
+    copy.Assign(*FMail);
     EXPECT_TRUE(copy.StrictAuth());
-    mail_->Send(false);
+    FMail->Send(false);
     EXPECT_EQ(server.Messages().size(), 1u);
 }
 
@@ -1336,16 +1336,16 @@ public:
         testing::ChildProcess digest({"openssl", "x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"}, {});
         if (digest.Wait() != 0) throw std::runtime_error("openssl x509 failed");
         const std::string out = digest.Output();
-        fingerprint_ = out.substr(out.find('=') + 1, 95);
+        FFingerprint = out.substr(out.find('=') + 1, 95);
     }
-    std::string Cert() const { return (dir_.Path() / "cert.pem").string(); }
-    std::string Key() const { return (dir_.Path() / "key.pem").string(); }
+    std::string Cert() const { return (FDir.Path() / "cert.pem").string(); }
+    std::string Key() const { return (FDir.Path() / "key.pem").string(); }
     /// "AB:CD:..." as openssl prints it.
-    const std::string& Fingerprint() const { return fingerprint_; }
+    const std::string& Fingerprint() const { return FFingerprint; }
 
 private:
-    testing::TempDir dir_;
-    std::string fingerprint_;
+    testing::TempDir FDir;
+    std::string FFingerprint;
 };
 
 class CertificateQuestionTest : public SendFixture {
@@ -1353,81 +1353,81 @@ protected:
     void SetUp() override {
         SendFixture::SetUp();
         static const ProviderCertificate provider;
-        provider_ = &provider;
-        server_ = std::make_unique<PythonSmtpServer>(std::vector<std::string>{
+        FProvider = &provider;
+        FServer = std::make_unique<PythonSmtpServer>(std::vector<std::string>{
             "--mode", "smtps", "--cert", provider.Cert(), "--key", provider.Key(), "--user", "loja", "--password",
             "s3nha", "--require-auth", "--record"});
-        Fill(server_->PortText());
-        mail_->SetHost("localhost");  // the shop's name for its server
-        mail_->SetSSL(true);
-        mail_->SetVerifyCert(true);
-        mail_->SetCertCAFile(provider.Cert());
-        mail_->SetUsername("loja");
-        mail_->SetPassword("s3nha");
-        mail_->SMTP().Sock().SetOnStatus([this](net::TBlockSocket&, net::THookSocketReason reason, const std::string&) {
-            if (reason == net::THookSocketReason::HR_SocketCreate) ++connections_;
+        Fill(FServer->PortText());
+        FMail->SetHost("localhost");  // the shop's name for its server
+        FMail->SetSSL(true);
+        FMail->SetVerifyCert(true);
+        FMail->SetCertCAFile(provider.Cert());
+        FMail->SetUsername("loja");
+        FMail->SetPassword("s3nha");
+        FMail->SMTP().Sock().SetOnStatus([this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
+            if (Reason == net::THookSocketReason::HR_SocketCreate) ++FConnections;
         });
     }
 
-    // Answers every question with `trust`, keeping what was asked.
-    void Answer(bool trust) {
-        mail_->SetOnCertificateQuestion([this, trust](const TMailSender&, const TCertificateQuestion& q, bool& t) {
-            questions_.push_back(q);
-            t = trust;
+    // Answers every question with `Trust`, keeping what was asked.
+    void Answer(bool Trust) {
+        FMail->SetOnCertificateQuestion([this, Trust](const TMailSender&, const TCertificateQuestion& Q, bool& T) {
+            FQuestions.push_back(Q);
+            T = Trust;
         });
     }
 
-    const ProviderCertificate* provider_ = nullptr;
-    std::unique_ptr<PythonSmtpServer> server_;
-    std::vector<TCertificateQuestion> questions_;
-    int connections_ = 0;
+    const ProviderCertificate* FProvider = nullptr;
+    std::unique_ptr<PythonSmtpServer> FServer;
+    std::vector<TCertificateQuestion> FQuestions;
+    int FConnections = 0;
 };
 
 TEST_F(CertificateQuestionTest, NoEndsTheSendWithNothingSentAfterTheHandshake) {
     Answer(false);
     // Trusted for another host only: no help here.
-    mail_->TrustedCertificates().push_back({"smtp.outro.example", std::string(32, '\x01')});
+    FMail->TrustedCertificates().push_back({"smtp.outro.example", std::string(32, '\x01')});
     const std::string message = SendFailing();
     EXPECT_EQ(message.rfind("SMTP Error: Unable to Login.\r\n", 0), 0u) << message;
     EXPECT_NE(message.find("certificate verify failed: hostname mismatch"), std::string::npos) << message;
-    ASSERT_EQ(questions_.size(), 1u);
-    EXPECT_EQ(questions_[0].Host, "localhost");
-    EXPECT_EQ(questions_[0].Reason, "hostname mismatch");
-    EXPECT_EQ(questions_[0].Fingerprint, provider_->Fingerprint());
-    EXPECT_EQ(connections_, 1);  // not tried again
-    EXPECT_EQ(server_->Received(), "");
-    EXPECT_TRUE(server_->Messages().empty());
-    EXPECT_EQ(mail_->LastFailure().Step, mfsCertificate);
-    EXPECT_EQ(mail_->TrustedCertificates().size(), 1u);
+    ASSERT_EQ(FQuestions.size(), 1u);
+    EXPECT_EQ(FQuestions[0].Host, "localhost");
+    EXPECT_EQ(FQuestions[0].Reason, "hostname mismatch");
+    EXPECT_EQ(FQuestions[0].Fingerprint, FProvider->Fingerprint());
+    EXPECT_EQ(FConnections, 1);  // not tried again
+    EXPECT_EQ(FServer->Received(), "");
+    EXPECT_TRUE(FServer->Messages().empty());
+    EXPECT_EQ(FMail->LastFailure().Step, mfsCertificate);
+    EXPECT_EQ(FMail->TrustedCertificates().size(), 1u);
 }
 
 TEST_F(CertificateQuestionTest, YesSendsAndTrustsThatCertificateForThatHost) {
     Answer(true);
-    mail_->Send(false);
-    ASSERT_EQ(questions_.size(), 1u);
-    ASSERT_EQ(server_->Messages().size(), 1u);
-    EXPECT_EQ(server_->Messages()[0].Get("auth"), "loja");
-    ASSERT_EQ(mail_->TrustedCertificates().size(), 1u);
-    EXPECT_EQ(mail_->TrustedCertificates()[0].Host, "localhost");
-    EXPECT_EQ(FingerprintText(mail_->TrustedCertificates()[0].Digest), provider_->Fingerprint());
+    FMail->Send(false);
+    ASSERT_EQ(FQuestions.size(), 1u);
+    ASSERT_EQ(FServer->Messages().size(), 1u);
+    EXPECT_EQ(FServer->Messages()[0].Get("auth"), "loja");
+    ASSERT_EQ(FMail->TrustedCertificates().size(), 1u);
+    EXPECT_EQ(FMail->TrustedCertificates()[0].Host, "localhost");
+    EXPECT_EQ(FingerprintText(FMail->TrustedCertificates()[0].Digest), FProvider->Fingerprint());
 
     // The next mail of the same run is not asked about, nor is a threaded send's copy.
-    Fill(server_->PortText());
-    mail_->SetHost("LOCALHOST");
-    mail_->Send(false);
+    Fill(FServer->PortText());
+    FMail->SetHost("LOCALHOST");
+    FMail->Send(false);
     TMailSender copy;
-    copy.Assign(*mail_);
-    EXPECT_EQ(copy.TrustedCertificates(), mail_->TrustedCertificates());
-    EXPECT_EQ(questions_.size(), 1u);
-    EXPECT_EQ(server_->Messages().size(), 2u);
+    copy.Assign(*FMail);
+    EXPECT_EQ(copy.TrustedCertificates(), FMail->TrustedCertificates());
+    EXPECT_EQ(FQuestions.size(), 1u);
+    EXPECT_EQ(FServer->Messages().size(), 2u);
 }
 
 TEST_F(CertificateQuestionTest, WithoutAQuestionTheLoginIsTriedAsEver) {
     const std::string message = SendFailing();
     EXPECT_NE(message.find("hostname mismatch"), std::string::npos) << message;
-    EXPECT_EQ(connections_, 3);
-    EXPECT_TRUE(mail_->TrustedCertificates().empty());
-    EXPECT_EQ(server_->Received(), "");
+    EXPECT_EQ(FConnections, 3);
+    EXPECT_TRUE(FMail->TrustedCertificates().empty());
+    EXPECT_EQ(FServer->Received(), "");
 }
 
 }  // namespace

@@ -21,9 +21,9 @@ using mime::TMessPriority;
 using mime::TMimeChar;
 using testing::TempDir;
 
-std::string FromBase64Lines(const std::vector<std::string>& lines) {
+std::string FromBase64Lines(const std::vector<std::string>& Lines) {
     std::string text;
-    for (const auto& line : lines) text += line;
+    for (const auto& line : Lines) text += line;
     return support::DecodeBase64(text);
 }
 
@@ -69,12 +69,12 @@ struct AddCase {
     std::vector<std::string> expected;
 };
 
-const std::vector<std::string>& ListOf(const TMailSender& mail, AddKind kind) {
-    switch (kind) {
-        case AddKind::Address: return mail.MIMEMess().Header().ToList();
-        case AddKind::CC: return mail.MIMEMess().Header().CCList();
-        case AddKind::ReplyTo: return mail.ReplyTo();
-        case AddKind::BCC: return mail.BCC();
+const std::vector<std::string>& ListOf(const TMailSender& Mail, AddKind Kind) {
+    switch (Kind) {
+        case AddKind::Address: return Mail.MIMEMess().Header().ToList();
+        case AddKind::CC: return Mail.MIMEMess().Header().CCList();
+        case AddKind::ReplyTo: return Mail.ReplyTo();
+        case AddKind::BCC: return Mail.BCC();
     }
     throw std::logic_error("kind");
 }
@@ -399,19 +399,19 @@ TEST(MailSenderTest, SaveToFileWritesTheStoredCopyAndClears) {
 
 // ----- message assembly -----------------------------------------------------
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+std::string Lower(std::string Text) {
+    for (char& c : Text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return Text;
 }
 
 // "mixed[text/plain,application/pdf]": the tree's shape, type names in lower case.
-std::string Shape(const mime::TMimePart& part) {
-    if (part.PrimaryCode() != mime::TMimePrimary::MP_MULTIPART)
-        return Lower(part.Primary() + "/" + part.Secondary());
-    std::string text = Lower(part.Secondary()) + "[";
-    for (int i = 0; i < part.GetSubPartCount(); ++i) {
+std::string Shape(const mime::TMimePart& Part) {
+    if (Part.PrimaryCode() != mime::TMimePrimary::MP_MULTIPART)
+        return Lower(Part.Primary() + "/" + Part.Secondary());
+    std::string text = Lower(Part.Secondary()) + "[";
+    for (int i = 0; i < Part.GetSubPartCount(); ++i) {
         if (i > 0) text += ",";
-        text += Shape(*part.GetSubPart(i));
+        text += Shape(*Part.GetSubPart(i));
     }
     return text + "]";
 }
@@ -620,9 +620,9 @@ TEST(BuildMimeMessTest, StreamWithoutExtensionIsOctetStream) {
     EXPECT_EQ(Shape(mail.MIMEMess().MessagePart()), "mixed[application/octet-stream]");
 }
 
-std::string MessageIDOf(const TMailSender& mail) {
+std::string MessageIDOf(const TMailSender& Mail) {
     std::smatch found;
-    const std::string& message = mail.StoredMessage();
+    const std::string& message = Mail.StoredMessage();
     return std::regex_search(message, found, std::regex("\r\nMessage-ID: <([^>\r\n]*)>\r\n")) ? found.str(1) : "";
 }
 
@@ -729,7 +729,7 @@ TEST(BuildMimeMessTest, EventsAndFirstThreeStepsInOrder) {
     TMailSender mail;
     std::vector<std::string> seen;
     mail.SetOnBeforeMailProcess([&](const TMailSender&) { seen.push_back("before"); });
-    mail.SetOnMailProcess([&](const TMailSender&, TMailStatus s) { seen.emplace_back(MailStatusName(s)); });
+    mail.SetOnMailProcess([&](const TMailSender&, TMailStatus S) { seen.emplace_back(MailStatusName(S)); });
     mail.BuildMimeMess();
     EXPECT_EQ(seen, (std::vector<std::string>{"before", "pmsStartProcess", "pmsConfigHeaders", "pmsAddingMimeParts"}));
 }

@@ -33,8 +33,8 @@ using testing::TempDir;
 
 const std::filesystem::path kGoldenDir = std::filesystem::path(TANDREL_SOURCE_DIR) / "mail/tests/golden";
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
+std::string ReadFile(const std::filesystem::path& Path) {
+    std::ifstream file(Path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
@@ -57,37 +57,37 @@ const TreeCase kTrees[] = {
 
 // Picture and document bytes: every byte value, line breaks and NULs included,
 // over more than one base64 line.
-std::string AllBytes(int times) {
+std::string AllBytes(int Times) {
     std::string bytes;
-    for (int t = 0; t < times; ++t)
+    for (int t = 0; t < Times; ++t)
         for (int b = 0; b < 256; ++b) bytes += static_cast<char>((b * 7 + t) & 0xFF);
     return bytes;
 }
 
-// Fills `mail` with the row's content: accented text, a body line starting with a dot,
+// Fills `Mail` with the row's content: accented text, a body line starting with a dot,
 // an inline picture the HTML names, a PDF, a text file in Windows-1252 and an empty file.
-void Fill(TMailSender& mail, const TreeCase& c) {
-    mail.SetFrom("loja@example.com");
-    mail.SetFromName("Loja Tandrel");
-    mail.SetSubject("Confirmação de cadastro");
-    mail.AddAddress("cliente@example.com", "Cliente");
-    mail.AddCC("copia@example.com");
-    mail.SetIsHTML(c.IsHTML);
-    if (c.AltBody)
-        mail.AltBody() = {"Nome: JOÃO DA SILVA", ".linha com ponto", "", "Cidade: SÃO PAULO", "Preço: € 10,00"};
-    if (c.Body)
-        mail.Body() = {"<html><body>", "<p>Olá, João</p>", "<img src=\"cid:foto.png\">", "</body></html>"};
+void Fill(TMailSender& Mail, const TreeCase& C) {
+    Mail.SetFrom("loja@example.com");
+    Mail.SetFromName("Loja Tandrel");
+    Mail.SetSubject("Confirmação de cadastro");
+    Mail.AddAddress("cliente@example.com", "Cliente");
+    Mail.AddCC("copia@example.com");
+    Mail.SetIsHTML(C.IsHTML);
+    if (C.AltBody)
+        Mail.AltBody() = {"Nome: JOÃO DA SILVA", ".linha com ponto", "", "Cidade: SÃO PAULO", "Preço: € 10,00"};
+    if (C.Body)
+        Mail.Body() = {"<html><body>", "<p>Olá, João</p>", "<img src=\"cid:foto.png\">", "</body></html>"};
     std::istringstream picture("\x89PNG\r\n\x1A\n" + AllBytes(1));
-    mail.AddAttachment(&picture, "foto.png", TMailAttachmentDisposition::adInline);
+    Mail.AddAttachment(&picture, "foto.png", TMailAttachmentDisposition::adInline);
     std::istringstream pdf("%PDF-1.4\n" + AllBytes(3));
-    mail.AddAttachment(&pdf, "contrato.pdf", TMailAttachmentDisposition::adAttachment);
+    Mail.AddAttachment(&pdf, "contrato.pdf", TMailAttachmentDisposition::adAttachment);
     std::istringstream notes("Observa\xE7\xF5\x65s: pre\xE7o \x80 10\r\n.fim\r\n");
-    mail.AddAttachment(&notes, "notas.txt", TMailAttachmentDisposition::adAttachment);
+    Mail.AddAttachment(&notes, "notas.txt", TMailAttachmentDisposition::adAttachment);
     std::istringstream empty("");
-    mail.AddAttachment(&empty, "vazio.dat", TMailAttachmentDisposition::adAttachment);
+    Mail.AddAttachment(&empty, "vazio.dat", TMailAttachmentDisposition::adAttachment);
     // Fixed where the component would take the clock or the caller's choice.
-    mail.MIMEMess().Header().SetDate(mime::EncodeDateTime(2026, 12, 9, 1, 23, 45));
-    mail.MIMEMess().Header().SetMessageID(std::string(c.Name) + "@golden.tandrel.test");
+    Mail.MIMEMess().Header().SetDate(mime::EncodeDateTime(2026, 12, 9, 1, 23, 45));
+    Mail.MIMEMess().Header().SetMessageID(std::string(C.Name) + "@golden.tandrel.test");
 }
 
 // A server that takes one mail for Recipients addresses and quits.
@@ -105,34 +105,34 @@ std::vector<testing::Step> SendScript(int Recipients) {
 }
 
 // What the client sent between DATA and QUIT: the data and its end mark.
-std::string DataOnTheWire(const std::string& transcript) {
-    const auto data = transcript.find("DATA\r\n");
-    const auto quit = transcript.rfind("QUIT\r\n");
+std::string DataOnTheWire(const std::string& Transcript) {
+    const auto data = Transcript.find("DATA\r\n");
+    const auto quit = Transcript.rfind("QUIT\r\n");
     if (data == std::string::npos || quit == std::string::npos || quit < data) return {};
-    return transcript.substr(data + 6, quit - data - 6);
+    return Transcript.substr(data + 6, quit - data - 6);
 }
 
 // The clock's part in a message pinned: the zone of the date line, and boundaries
 // from a counter, the same on every run.
 class PinnedMail : public ::testing::Test {
 protected:
-    ScopedTimeZone Zone{"<-03>3"};
-    int LastBoundary = 0;
-    mime::TBoundarySourceOverride Boundaries{[this] {
+    ScopedTimeZone FZone{"<-03>3"};
+    int FLastBoundary = 0;
+    mime::TBoundarySourceOverride FBoundaries{[this] {
         char text[40];
-        std::snprintf(text, sizeof text, "%08X_%08X_Tandrel_boundary", ++LastBoundary, 0x1234ABCD);
+        std::snprintf(text, sizeof text, "%08X_%08X_Tandrel_boundary", ++FLastBoundary, 0x1234ABCD);
         return std::string(text);
     }};
 };
 
 class GoldenFixture : public PinnedMail, public ::testing::WithParamInterface<TreeCase> {
 protected:
-    // The golden bytes of this row; made from `made` when TANDREL_WRITE_GOLDEN is set.
-    std::string Golden(const std::string& made) {
+    // The golden bytes of this row; made from `Made` when TANDREL_WRITE_GOLDEN is set.
+    std::string Golden(const std::string& Made) {
         const auto path = kGoldenDir / (std::string(GetParam().Name) + ".eml");
         if (std::getenv("TANDREL_WRITE_GOLDEN") != nullptr) {
             std::filesystem::create_directories(kGoldenDir);
-            std::ofstream(path, std::ios::binary) << made;
+            std::ofstream(path, std::ios::binary) << Made;
         }
         const std::string golden = ReadFile(path);
         EXPECT_FALSE(golden.empty()) << "no golden file " << path;
@@ -159,7 +159,7 @@ TEST_P(GoldenFixture, BuildingTwiceGivesTheSameBytes) {
     Fill(mail, GetParam());
     mail.BuildMimeMess();
     const std::string first = mail.StoredMessage();
-    LastBoundary = 0;
+    FLastBoundary = 0;
     mail.BuildMimeMess();
     EXPECT_EQ(mail.StoredMessage(), first);
     // And the message itself encoded once more, from the same tree.
@@ -190,15 +190,15 @@ INSTANTIATE_TEST_SUITE_P(Trees, GoldenFixture, ::testing::ValuesIn(kTrees),
 // message is the same bytes built twice, saved and sent; the record keeps the file.
 class LargeAttachment : public PinnedMail {
 protected:
-    void Fill(TMailSender& mail, const std::string& file) {
-        mail.SetFrom("loja@example.com");
-        mail.SetSubject("Arquivo grande");
-        mail.AddAddress("cliente@example.com");
-        mail.AltBody() = {"Segue o arquivo."};
-        mail.AddAttachment(file, {}, TMailAttachmentDisposition::adAttachment);
-        mail.MIMEMess().Header().SetDate(mime::EncodeDateTime(2026, 12, 9, 1, 23, 45));
-        mail.MIMEMess().Header().SetMessageID("large@golden.tandrel.test");
-        LastBoundary = 0;
+    void Fill(TMailSender& Mail, const std::string& File) {
+        Mail.SetFrom("loja@example.com");
+        Mail.SetSubject("Arquivo grande");
+        Mail.AddAddress("cliente@example.com");
+        Mail.AltBody() = {"Segue o arquivo."};
+        Mail.AddAttachment(File, {}, TMailAttachmentDisposition::adAttachment);
+        Mail.MIMEMess().Header().SetDate(mime::EncodeDateTime(2026, 12, 9, 1, 23, 45));
+        Mail.MIMEMess().Header().SetMessageID("large@golden.tandrel.test");
+        FLastBoundary = 0;
     }
 };
 
@@ -223,12 +223,12 @@ TEST_F(LargeAttachment, TwentyMegabytesAreSavedAndSentAsBuilt) {
     EXPECT_TRUE(built.compare(from + start.size() + body.size(), std::string::npos,
                               "--00000001_1234ABCD_Tandrel_boundary--\r\n") == 0);
 
-    LastBoundary = 0;
+    FLastBoundary = 0;
     mail.BuildMimeMess();
     EXPECT_TRUE(mail.StoredMessage() == built) << "built twice";
 
     const auto saved = dir.Path() / "grande.eml";
-    LastBoundary = 0;
+    FLastBoundary = 0;
     mail.SaveToFile(saved.string());
     EXPECT_TRUE(ReadFile(saved) == built) << "saved";
 

@@ -15,7 +15,7 @@ struct NumberCase {
     std::optional<int> value;  // nothing: refused
 };
 
-void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const NumberCase& C, std::ostream* Os) { *Os << C.name; }
 
 class NumberArgumentTest : public ::testing::TestWithParam<NumberCase> {};
 

@@ -14,13 +14,13 @@ namespace {
 
 using testing::TempDir;
 
-std::string Read(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
+std::string Read(const std::filesystem::path& Path) {
+    std::ifstream file(Path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-std::size_t Entries(const std::filesystem::path& dir) {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+std::size_t Entries(const std::filesystem::path& Dir) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(Dir), {}));
 }
 
 TEST(ReplaceFileTest, WritesThePiecesAndReplacesAnEarlierFile) {

@@ -11,13 +11,13 @@ namespace {
 enum class By { Server, Client, Secret, Message };
 using W = TSmtpTranscript::TWriting;
 
-// Feeds a conversation in pieces of `piece` bytes, as sockets deliver it.
-std::string Play(const std::vector<std::pair<By, std::string>>& traffic, std::size_t piece) {
+// Feeds a conversation in pieces of `Piece` bytes, as sockets deliver it.
+std::string Play(const std::vector<std::pair<By, std::string>>& Traffic, std::size_t Piece) {
     std::ostringstream out;
     TSmtpTranscript transcript(out);
-    for (const auto& [by, bytes] : traffic)
-        for (std::size_t at = 0; at < bytes.size(); at += piece) {
-            const std::string_view part = std::string_view(bytes).substr(at, piece);
+    for (const auto& [by, bytes] : Traffic)
+        for (std::size_t at = 0; at < bytes.size(); at += Piece) {
+            const std::string_view part = std::string_view(bytes).substr(at, Piece);
             switch (by) {
             case By::Server: transcript.Read(part); break;
             case By::Client: transcript.Written(part, W::Commands); break;

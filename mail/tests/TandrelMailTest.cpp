@@ -25,29 +25,29 @@ struct ToolRun {
     std::string output;  // standard output and error
 };
 
-ToolRun TandrelMail(std::vector<std::string> args) {
-    args.insert(args.begin(), TANDREL_MAIL_TOOL);
-    testing::ChildProcess tool(args, {.MergeStderr = true});
+ToolRun TandrelMail(std::vector<std::string> Args) {
+    Args.insert(Args.begin(), TANDREL_MAIL_TOOL);
+    testing::ChildProcess tool(Args, {.MergeStderr = true});
     const int status = tool.Wait();
     return {status, tool.Output()};
 }
 
-std::vector<std::string> Split(std::string_view text, std::string_view separator) {
+std::vector<std::string> Split(std::string_view Text, std::string_view Separator) {
     std::vector<std::string> parts;
-    while (!text.empty()) {
-        const auto end = text.find(separator);
-        parts.emplace_back(text.substr(0, end));
+    while (!Text.empty()) {
+        const auto end = Text.find(Separator);
+        parts.emplace_back(Text.substr(0, end));
         if (end == std::string_view::npos) break;
-        text.remove_prefix(end + separator.size());
+        Text.remove_prefix(end + Separator.size());
     }
     return parts;
 }
 
-// The lines of `output` that begin with `mark`, without it.
-std::vector<std::string> Marked(const std::string& output, const std::string& mark) {
+// The lines of `Output` that begin with `Mark`, without it.
+std::vector<std::string> Marked(const std::string& Output, const std::string& Mark) {
     std::vector<std::string> lines;
-    for (const auto& line : Split(output, "\n"))
-        if (line.rfind(mark, 0) == 0) lines.push_back(line.substr(mark.size()));
+    for (const auto& line : Split(Output, "\n"))
+        if (line.rfind(Mark, 0) == 0) lines.push_back(line.substr(Mark.size()));
     return lines;
 }
 

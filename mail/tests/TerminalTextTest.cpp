@@ -13,7 +13,7 @@ struct EscapeCase {
     std::string shown;
 };
 
-void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EscapeCase& C, std::ostream* Os) { *Os << C.name; }
 
 class EscapeControlsTest : public ::testing::TestWithParam<EscapeCase> {};
 

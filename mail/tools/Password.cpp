@@ -15,32 +15,32 @@ namespace tandrel::mail::tool {
 
 namespace {
 
-std::string WithoutLineEnd(std::string line) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
+std::string WithoutLineEnd(std::string Line) {
+    if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+    return Line;
 }
 
 // Turns the terminal's echo off for its lifetime.
 class EchoOff {
 public:
-    explicit EchoOff(int Fd) : fFd(Fd) {
-        fOn = tcgetattr(fFd, &fSaved) == 0;
-        if (!fOn) return;
-        termios quiet = fSaved;
+    explicit EchoOff(int Fd) : FFd(Fd) {
+        FOn = tcgetattr(FFd, &FSaved) == 0;
+        if (!FOn) return;
+        termios quiet = FSaved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         quiet.c_lflag |= ECHONL;
-        fOn = tcsetattr(fFd, TCSAFLUSH, &quiet) == 0;
+        FOn = tcsetattr(FFd, TCSAFLUSH, &quiet) == 0;
     }
     ~EchoOff() {
-        if (fOn) tcsetattr(fFd, TCSAFLUSH, &fSaved);
+        if (FOn) tcsetattr(FFd, TCSAFLUSH, &FSaved);
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
 private:
-    int fFd;
-    termios fSaved{};
-    bool fOn = false;
+    int FFd;
+    termios FSaved{};
+    bool FOn = false;
 };
 
 }  // namespace

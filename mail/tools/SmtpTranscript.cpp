@@ -44,8 +44,8 @@ void TSmtpTranscript::Attach(smtp::TSMTPSend& Client) {
         // Once TLS has ended, what closing the connection still reads are the
         // server's raw records, discarded by the client: not the conversation.
         const bool tls = socket.SSL().SSLEnabled();
-        fTlsSeen = fTlsSeen || tls;
-        if (Len <= 0 || (fTlsSeen && !tls)) return;
+        FTlsSeen = FTlsSeen || tls;
+        if (Len <= 0 || (FTlsSeen && !tls)) return;
         const std::string_view bytes(static_cast<const char*>(Buffer), static_cast<std::size_t>(Len));
         if (!Writing) return Read(bytes);
         Written(bytes, Client.SendingData()      ? TWriting::Message
@@ -60,34 +60,34 @@ void TSmtpTranscript::Attach(smtp::TSMTPSend& Client) {
 void TSmtpTranscript::Read(std::string_view Bytes) { ServerBytes(Bytes); }
 
 void TSmtpTranscript::Closed() {
-    if (fInData && fDataBytes > 0) Write("C: ", DataSummary(fDataBytes, ", unfinished)"));
-    if (!fClient.empty()) ClientLine(fClient, fClientSecret);
-    if (!fServer.empty()) ServerLine(fServer);
-    fClient.clear();
-    fServer.clear();
-    fClientSecret = fInData = fTlsSeen = false;
-    fDataBytes = 0;
-    fDataTail.clear();
+    if (FInData && FDataBytes > 0) Write("C: ", DataSummary(FDataBytes, ", unfinished)"));
+    if (!FClient.empty()) ClientLine(FClient, FClientSecret);
+    if (!FServer.empty()) ServerLine(FServer);
+    FClient.clear();
+    FServer.clear();
+    FClientSecret = FInData = FTlsSeen = false;
+    FDataBytes = 0;
+    FDataTail.clear();
 }
 
 void TSmtpTranscript::Written(std::string_view Bytes, TWriting What) {
     // The message begins with the client's first write of it; a command that travels
     // after its final "." (QUIT) is a line again.
-    if (What == TWriting::Message && !fInData) {
-        fInData = true;
-        fDataBytes = 0;
-        fDataTail = "\r\n";
+    if (What == TWriting::Message && !FInData) {
+        FInData = true;
+        FDataBytes = 0;
+        FDataTail = "\r\n";
     }
     while (!Bytes.empty()) {
-        if (fInData) {
+        if (FInData) {
             Bytes.remove_prefix(DataBytes(Bytes));
             continue;
         }
-        fClientSecret = fClientSecret || What == TWriting::Secrets;
-        if (TakeLine(fClient, Bytes)) {
-            ClientLine(fClient, fClientSecret);
-            fClient.clear();
-            fClientSecret = false;
+        FClientSecret = FClientSecret || What == TWriting::Secrets;
+        if (TakeLine(FClient, Bytes)) {
+            ClientLine(FClient, FClientSecret);
+            FClient.clear();
+            FClientSecret = false;
         }
     }
 }
@@ -95,27 +95,27 @@ void TSmtpTranscript::Written(std::string_view Bytes, TWriting What) {
 std::size_t TSmtpTranscript::DataBytes(std::string_view Bytes) {
     std::size_t used = 0;
     while (used < Bytes.size()) {
-        fDataTail += Bytes[used++];
-        if (fDataTail.size() > kDataEnd.size()) fDataTail.erase(0, 1);
-        if (fDataTail == kDataEnd) {
-            fDataBytes += static_cast<std::int64_t>(used) - 3;  // the ".\r\n" is no data
-            Write("C: ", DataSummary(fDataBytes, ")"));
+        FDataTail += Bytes[used++];
+        if (FDataTail.size() > kDataEnd.size()) FDataTail.erase(0, 1);
+        if (FDataTail == kDataEnd) {
+            FDataBytes += static_cast<std::int64_t>(used) - 3;  // the ".\r\n" is no data
+            Write("C: ", DataSummary(FDataBytes, ")"));
             Write("C: ", ".");
-            fInData = false;
-            fDataBytes = 0;
-            fDataTail.clear();
+            FInData = false;
+            FDataBytes = 0;
+            FDataTail.clear();
             return used;
         }
     }
-    fDataBytes += static_cast<std::int64_t>(used);
+    FDataBytes += static_cast<std::int64_t>(used);
     return used;
 }
 
 void TSmtpTranscript::ServerBytes(std::string_view Bytes) {
     while (!Bytes.empty()) {
-        if (TakeLine(fServer, Bytes)) {
-            ServerLine(fServer);
-            fServer.clear();
+        if (TakeLine(FServer, Bytes)) {
+            ServerLine(FServer);
+            FServer.clear();
         }
     }
 }
@@ -141,7 +141,7 @@ void TSmtpTranscript::ClientLine(std::string_view Line, bool Secret) {
 void TSmtpTranscript::ServerLine(std::string_view Line) { Write("S: ", Line); }
 
 void TSmtpTranscript::Write(std::string_view Mark, std::string_view Line) {
-    fOut << Mark << EscapeControls(Line) << std::endl;
+    FOut << Mark << EscapeControls(Line) << std::endl;
 }
 
 }  // namespace tandrel::mail::tool

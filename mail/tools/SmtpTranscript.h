@@ -20,7 +20,7 @@ public:
     /// What one write of the client carries.
     enum class TWriting { Commands, Secrets, Message };
 
-    explicit TSmtpTranscript(std::ostream& Out) : fOut(Out) {}
+    explicit TSmtpTranscript(std::ostream& Out) : FOut(Out) {}
     TSmtpTranscript(const TSmtpTranscript&) = delete;
     TSmtpTranscript& operator=(const TSmtpTranscript&) = delete;
 
@@ -42,14 +42,14 @@ private:
     std::size_t DataBytes(std::string_view Bytes);
     void Write(std::string_view Mark, std::string_view Line);
 
-    std::ostream& fOut;
-    std::string fClient;        // unfinished line written
-    bool fClientSecret = false;  // some of it was written during an authentication
-    std::string fServer;        // unfinished line read
-    bool fInData = false;       // between the message's first byte and its final "."
-    bool fTlsSeen = false;      // the connection has carried TLS
-    std::int64_t fDataBytes = 0;
-    std::string fDataTail;  // the last bytes of the data, to find its end
+    std::ostream& FOut;
+    std::string FClient;        // unfinished line written
+    bool FClientSecret = false;  // some of it was written during an authentication
+    std::string FServer;        // unfinished line read
+    bool FInData = false;       // between the message's first byte and its final "."
+    bool FTlsSeen = false;      // the connection has carried TLS
+    std::int64_t FDataBytes = 0;
+    std::string FDataTail;  // the last bytes of the data, to find its end
 };
 
 }  // namespace tandrel::mail::tool

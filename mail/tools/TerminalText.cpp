@@ -8,10 +8,10 @@ namespace tandrel::mail::tool {
 
 namespace {
 
-void AppendEscape(std::string& out, const char* format, unsigned value) {
+void AppendEscape(std::string& Out, const char* Format, unsigned Value) {
     char text[8];
-    std::snprintf(text, sizeof text, format, value);
-    out += text;
+    std::snprintf(text, sizeof text, Format, Value);
+    Out += text;
 }
 
 }  // namespace

@@ -130,70 +130,70 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-int ParseInt(std::string_view option, const std::string& text, int low, int high) {
-    if (const std::optional<int> value = ParseNumberArgument(text, low, high)) return *value;
-    throw UsageError(std::string(option) + " wants a number from " + std::to_string(low) + " to " +
-                     std::to_string(high) + ", not \"" + text + "\"");
+int ParseInt(std::string_view Option, const std::string& Text, int Low, int High) {
+    if (const std::optional<int> value = ParseNumberArgument(Text, Low, High)) return *value;
+    throw UsageError(std::string(Option) + " wants a number from " + std::to_string(Low) + " to " +
+                     std::to_string(High) + ", not \"" + Text + "\"");
 }
 
-TMessPriority ParsePriority(const std::string& text) {
-    if (text == "low") return TMessPriority::MP_low;
-    if (text == "normal") return TMessPriority::MP_normal;
-    if (text == "high") return TMessPriority::MP_high;
-    throw UsageError("--priority wants low, normal or high, not \"" + text + "\"");
+TMessPriority ParsePriority(const std::string& Text) {
+    if (Text == "low") return TMessPriority::MP_low;
+    if (Text == "normal") return TMessPriority::MP_normal;
+    if (Text == "high") return TMessPriority::MP_high;
+    throw UsageError("--priority wants low, normal or high, not \"" + Text + "\"");
 }
 
-// What keeps `path` from being read as a file, in the system's words; empty when nothing
+// What keeps `Path` from being read as a file, in the system's words; empty when nothing
 // does. A FIFO is not opened: that would wait for a writer.
-std::string Unreadable(const std::string& path) {
+std::string Unreadable(const std::string& Path) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return std::strerror(errno);
+    if (::stat(Path.c_str(), &status) != 0) return std::strerror(errno);
     if (S_ISDIR(status.st_mode)) return "it is a directory";
     if (S_ISFIFO(status.st_mode)) return "it is a FIFO (named pipe), not a file";
     if (!S_ISREG(status.st_mode)) return "it is not a regular file";
-    const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int handle = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
     if (handle < 0) return std::strerror(errno);
     ::close(handle);
     return {};
 }
 
-void RequireFile(std::string_view option, const std::string& path) {
-    if (const std::string reason = Unreadable(path); !reason.empty())
-        throw UsageError(std::string(option) + ": cannot read \"" + path + "\": " + reason);
+void RequireFile(std::string_view Option, const std::string& Path) {
+    if (const std::string reason = Unreadable(Path); !reason.empty())
+        throw UsageError(std::string(Option) + ": cannot read \"" + Path + "\": " + reason);
 }
 
 // Each value of a recipient option must name an address: an empty one ("", " ; ;", or
 // "a@x;" with its empty second entry) would go to the server as "RCPT TO:<>".
-void RequireAddresses(std::string_view option, const std::vector<std::string>& values) {
-    for (const auto& value : values) {
+void RequireAddresses(std::string_view Option, const std::vector<std::string>& Values) {
+    for (const auto& value : Values) {
         TMailSender split;  // splits at ";,|" as the send will
         split.AddBCC(value);
         for (const auto& entry : split.BCC())
             if (tandrel::mail::ExtractAddress(entry).empty())
-                throw UsageError(std::string(option) + ": no address in \"" + value + "\"");
+                throw UsageError(std::string(Option) + ": no address in \"" + value + "\"");
     }
 }
 
 // Options that contradict each other, or a send that lacks what it needs.
-void Check(const Options& o) {
-    if (o.insecure && !o.caFile.empty()) throw UsageError("--ca-file and --insecure contradict each other");
-    if (!o.caFile.empty() && !o.ssl && !o.tls) throw UsageError("--ca-file needs --ssl or --tls");
-    if (o.password && !o.passwordFile.empty()) throw UsageError("give --password or --password-file, not both");
-    RequireAddresses("--to", o.to);
-    RequireAddresses("--cc", o.cc);
-    RequireAddresses("--bcc", o.bcc);
-    if (!o.eml.empty()) {
-        if (o.eml != "-") RequireFile("--eml", o.eml);
-        if (!o.save.empty()) throw UsageError("--eml sends a saved message; it cannot be saved again with --save");
-        const bool builds = !o.fromName.empty() || !o.replyTo.empty() || !o.subject.empty() || !o.bodyFile.empty() ||
-                            !o.htmlFile.empty() || !o.attach.empty() || !o.inlineFiles.empty() ||
-                            o.priority != TMessPriority::MP_normal || o.readReceipt || o.deliveryReceipt;
+void Check(const Options& O) {
+    if (O.insecure && !O.caFile.empty()) throw UsageError("--ca-file and --insecure contradict each other");
+    if (!O.caFile.empty() && !O.ssl && !O.tls) throw UsageError("--ca-file needs --ssl or --tls");
+    if (O.password && !O.passwordFile.empty()) throw UsageError("give --password or --password-file, not both");
+    RequireAddresses("--to", O.to);
+    RequireAddresses("--cc", O.cc);
+    RequireAddresses("--bcc", O.bcc);
+    if (!O.eml.empty()) {
+        if (O.eml != "-") RequireFile("--eml", O.eml);
+        if (!O.save.empty()) throw UsageError("--eml sends a saved message; it cannot be saved again with --save");
+        const bool builds = !O.fromName.empty() || !O.replyTo.empty() || !O.subject.empty() || !O.bodyFile.empty() ||
+                            !O.htmlFile.empty() || !O.attach.empty() || !O.inlineFiles.empty() ||
+                            O.priority != TMessPriority::MP_normal || O.readReceipt || O.deliveryReceipt;
         if (builds) throw UsageError("--eml sends the message as it is: options that build a message do not apply");
         return;  // sender and recipients may come from the message
     }
-    if (!o.save.empty()) return;
-    if (o.from.empty()) throw UsageError("--from is required to send");
-    if (o.to.empty() && o.cc.empty() && o.bcc.empty()) throw UsageError("at least one --to, --cc or --bcc is required");
+    if (!O.save.empty()) return;
+    if (O.from.empty()) throw UsageError("--from is required to send");
+    if (O.to.empty() && O.cc.empty() && O.bcc.empty()) throw UsageError("at least one --to, --cc or --bcc is required");
 }
 
 // The long options' own codes, after every character a short option could be.
@@ -239,79 +239,79 @@ constexpr option kOptions[] = {
 
 // "--name" of the option with this code, for messages: the name in full, however the
 // command line abbreviated it.
-std::string OptionName(int code) {
-    if (code == 'h') return "--help";
-    if (code == 'v') return "--verbose";
+std::string OptionName(int Code) {
+    if (Code == 'h') return "--help";
+    if (Code == 'v') return "--verbose";
     for (const option* o = kOptions; o->name; ++o)
-        if (o->val == code) return std::string("--") + o->name;
-    return std::string("-") + static_cast<char>(code);
+        if (o->val == Code) return std::string("--") + o->name;
+    return std::string("-") + static_cast<char>(Code);
 }
 
-// What getopt_long refused: `written` is the word of the command line, `code` its
+// What getopt_long refused: `Written` is the word of the command line, `Code` its
 // optopt (an option of ours given a value it does not take, a short option we lack, or
 // 0 for a long name that is unknown or abbreviates several).
-UsageError Refused(std::string_view written, int code) {
-    if (code > 0 && written.starts_with("--")) return UsageError(OptionName(code) + " takes no value");
-    if (code > 0) return UsageError("unknown option \"-" + std::string(1, static_cast<char>(code)) + "\"");
-    const std::string_view name = written.starts_with("--") ? written.substr(2, written.find('=') - 2) : "";
+UsageError Refused(std::string_view Written, int Code) {
+    if (Code > 0 && Written.starts_with("--")) return UsageError(OptionName(Code) + " takes no value");
+    if (Code > 0) return UsageError("unknown option \"-" + std::string(1, static_cast<char>(Code)) + "\"");
+    const std::string_view name = Written.starts_with("--") ? Written.substr(2, Written.find('=') - 2) : "";
     std::string matches;
     for (const option* o = kOptions; o->name; ++o)
         if (std::string_view(o->name).starts_with(name)) matches += std::string(matches.empty() ? "" : ", ") + "--" + o->name;
     if (!name.empty() && matches.find(',') != std::string::npos)
-        return UsageError("ambiguous option \"" + std::string(written) + "\": " + matches);
-    return UsageError("unknown option \"" + std::string(written) + "\"");
+        return UsageError("ambiguous option \"" + std::string(Written) + "\": " + matches);
+    return UsageError("unknown option \"" + std::string(Written) + "\"");
 }
 
 // One option with its value (null for those that take none).
-void Apply(Options& o, int code, const char* value) {
-    const std::string name = OptionName(code);
-    switch (code) {
-        case 'h': o.help = true; break;
-        case kVersion: o.version = true; break;
-        case kHost: o.host = value; break;
-        case kPort: o.port = std::to_string(ParseInt(name, value, 1, 65535)); break;
-        case kSsl: o.ssl = true; break;
-        case kTls: o.tls = true; break;
-        case kCaFile: RequireFile(name, o.caFile = value); break;
-        case kInsecure: o.insecure = true; break;
-        case kUser: o.user = value; break;
-        case kPassword: o.password = value; break;
-        case kPasswordFile: RequireFile(name, o.passwordFile = value); break;
-        case 'v': o.verbose = true; break;
-        case kTimeout: o.timeout = ParseInt(name, value, 1, 86400000); break;
-        case kAttempts: o.attempts = ParseInt(name, value, 1, 255); break;
-        case kFrom: o.from = value; break;
-        case kFromName: o.fromName = value; break;
-        case kTo: o.to.emplace_back(value); break;
-        case kCc: o.cc.emplace_back(value); break;
-        case kBcc: o.bcc.emplace_back(value); break;
-        case kReplyTo: o.replyTo.emplace_back(value); break;
-        case kSubject: o.subject = value; break;
-        case kBodyFile: RequireFile(name, o.bodyFile = value); break;
-        case kHtmlFile: RequireFile(name, o.htmlFile = value); break;
-        case kAttach: RequireFile(name, o.attach.emplace_back(value)); break;
-        case kInline: RequireFile(name, o.inlineFiles.emplace_back(value)); break;
-        case kPriority: o.priority = ParsePriority(value); break;
-        case kReadReceipt: o.readReceipt = true; break;
-        case kDeliveryReceipt: o.deliveryReceipt = true; break;
-        case kSave: o.save = value; break;
-        case kEml: o.eml = value; break;
+void Apply(Options& O, int Code, const char* Value) {
+    const std::string name = OptionName(Code);
+    switch (Code) {
+        case 'h': O.help = true; break;
+        case kVersion: O.version = true; break;
+        case kHost: O.host = Value; break;
+        case kPort: O.port = std::to_string(ParseInt(name, Value, 1, 65535)); break;
+        case kSsl: O.ssl = true; break;
+        case kTls: O.tls = true; break;
+        case kCaFile: RequireFile(name, O.caFile = Value); break;
+        case kInsecure: O.insecure = true; break;
+        case kUser: O.user = Value; break;
+        case kPassword: O.password = Value; break;
+        case kPasswordFile: RequireFile(name, O.passwordFile = Value); break;
+        case 'v': O.verbose = true; break;
+        case kTimeout: O.timeout = ParseInt(name, Value, 1, 86400000); break;
+        case kAttempts: O.attempts = ParseInt(name, Value, 1, 255); break;
+        case kFrom: O.from = Value; break;
+        case kFromName: O.fromName = Value; break;
+        case kTo: O.to.emplace_back(Value); break;
+        case kCc: O.cc.emplace_back(Value); break;
+        case kBcc: O.bcc.emplace_back(Value); break;
+        case kReplyTo: O.replyTo.emplace_back(Value); break;
+        case kSubject: O.subject = Value; break;
+        case kBodyFile: RequireFile(name, O.bodyFile = Value); break;
+        case kHtmlFile: RequireFile(name, O.htmlFile = Value); break;
+        case kAttach: RequireFile(name, O.attach.emplace_back(Value)); break;
+        case kInline: RequireFile(name, O.inlineFiles.emplace_back(Value)); break;
+        case kPriority: O.priority = ParsePriority(Value); break;
+        case kReadReceipt: O.readReceipt = true; break;
+        case kDeliveryReceipt: O.deliveryReceipt = true; break;
+        case kSave: O.save = Value; break;
+        case kEml: O.eml = Value; break;
     }
 }
 
 // "--name value" and "--name=value"; "--" ends the options. The tool takes no other
 // arguments: "+" stops at the first word that is not an option, which is refused.
-Options Parse(int argc, char** argv) {
+Options Parse(int Argc, char** Argv) {
     Options o;
     opterr = 0;  // the refusals are ours, in our words
-    for (int code; (code = ::getopt_long(argc, argv, "+:hv", kOptions, nullptr)) != -1;) {
-        const std::string_view written = argv[optind - 1];
+    for (int code; (code = ::getopt_long(Argc, Argv, "+:hv", kOptions, nullptr)) != -1;) {
+        const std::string_view written = Argv[optind - 1];
         if (code == ':') throw UsageError(std::string(written.substr(0, written.find('='))) + " needs a value");
         if (code == '?') throw Refused(written, optopt);
         Apply(o, code, optarg);
     }
-    if (optind < argc)
-        throw UsageError("unexpected argument \"" + std::string(argv[optind]) + "\": the tool takes options only");
+    if (optind < Argc)
+        throw UsageError("unexpected argument \"" + std::string(Argv[optind]) + "\": the tool takes options only");
     if (o.help || o.version) return o;
     Check(o);
     return o;
@@ -319,68 +319,68 @@ Options Parse(int argc, char** argv) {
 
 // The lines of a UTF-8 text file, without their line ends (LF, or CR LF). One that
 // cannot be read is bad input, with the system's reason.
-std::vector<std::string> ReadLines(std::string_view option, const std::string& path) {
+std::vector<std::string> ReadLines(std::string_view Option, const std::string& Path) {
     try {
-        return tandrel::support::ReadFileLines(path);
+        return tandrel::support::ReadFileLines(Path);
     } catch (const std::system_error& e) {
-        throw UsageError(std::string(option) + ": cannot read \"" + path + "\": " + e.code().message());
+        throw UsageError(std::string(Option) + ": cannot read \"" + Path + "\": " + e.code().message());
     }
 }
 
-void Fill(TMailSender& mail, const Options& o) {
-    mail.SetHost(o.host);
-    mail.SetPort(o.port);
-    mail.SetSSL(o.ssl);
-    mail.SetTLS(o.tls);
-    mail.SetVerifyCert((o.ssl || o.tls) && !o.insecure);
-    mail.SetCertCAFile(o.caFile);
-    mail.SetUsername(o.user);
-    mail.SetPassword(o.password.value_or(""));
-    mail.SetStrictAuth(true);  // --user asks for a login: without one nothing is sent
-    if (o.timeout) mail.SetTimeOut(*o.timeout);
-    mail.SetAttempts(static_cast<std::uint8_t>(o.attempts));
-    mail.SetDefaultCharset(tandrel::mime::TMimeChar::UTF_8);
-    mail.SetIDECharset(tandrel::mime::TMimeChar::CP1252);
-    mail.SetFrom(o.from);
-    mail.SetFromName(o.fromName);
-    mail.SetSubject(o.subject);
-    mail.SetPriority(o.priority);
-    mail.SetReadingConfirmation(o.readReceipt);
-    mail.SetDeliveryConfirmation(o.deliveryReceipt);
-    for (const auto& a : o.to) mail.AddAddress(a);
-    for (const auto& a : o.cc) mail.AddCC(a);
-    for (const auto& a : o.bcc) mail.AddBCC(a);
+void Fill(TMailSender& Mail, const Options& O) {
+    Mail.SetHost(O.host);
+    Mail.SetPort(O.port);
+    Mail.SetSSL(O.ssl);
+    Mail.SetTLS(O.tls);
+    Mail.SetVerifyCert((O.ssl || O.tls) && !O.insecure);
+    Mail.SetCertCAFile(O.caFile);
+    Mail.SetUsername(O.user);
+    Mail.SetPassword(O.password.value_or(""));
+    Mail.SetStrictAuth(true);  // --user asks for a login: without one nothing is sent
+    if (O.timeout) Mail.SetTimeOut(*O.timeout);
+    Mail.SetAttempts(static_cast<std::uint8_t>(O.attempts));
+    Mail.SetDefaultCharset(tandrel::mime::TMimeChar::UTF_8);
+    Mail.SetIDECharset(tandrel::mime::TMimeChar::CP1252);
+    Mail.SetFrom(O.from);
+    Mail.SetFromName(O.fromName);
+    Mail.SetSubject(O.subject);
+    Mail.SetPriority(O.priority);
+    Mail.SetReadingConfirmation(O.readReceipt);
+    Mail.SetDeliveryConfirmation(O.deliveryReceipt);
+    for (const auto& a : O.to) Mail.AddAddress(a);
+    for (const auto& a : O.cc) Mail.AddCC(a);
+    for (const auto& a : O.bcc) Mail.AddBCC(a);
     // Addresses taken from a header are whole already: no splitting at ";,|".
-    for (const auto& a : o.emlRecipients) mail.MIMEMess().Header().ToList().push_back(a);
-    for (const auto& a : o.replyTo) mail.AddReplyTo(a);
-    if (!o.bodyFile.empty()) mail.AltBody() = ReadLines("--body-file", o.bodyFile);
-    if (!o.htmlFile.empty()) {
-        mail.Body() = ReadLines("--html-file", o.htmlFile);
-        mail.SetIsHTML(true);
+    for (const auto& a : O.emlRecipients) Mail.MIMEMess().Header().ToList().push_back(a);
+    for (const auto& a : O.replyTo) Mail.AddReplyTo(a);
+    if (!O.bodyFile.empty()) Mail.AltBody() = ReadLines("--body-file", O.bodyFile);
+    if (!O.htmlFile.empty()) {
+        Mail.Body() = ReadLines("--html-file", O.htmlFile);
+        Mail.SetIsHTML(true);
     }
     // Checked readable when parsed; one that went away since is bad input all the same.
-    const auto attach = [&](std::string_view option, const std::string& file, TMailAttachmentDisposition how) {
+    const auto attach = [&](std::string_view Option, const std::string& File, TMailAttachmentDisposition How) {
         try {
-            mail.AddAttachment(file, {}, how);
+            Mail.AddAttachment(File, {}, How);
         } catch (const std::runtime_error&) {
-            RequireFile(option, file);
-            throw UsageError(std::string(option) + ": cannot read \"" + file + "\"");
+            RequireFile(Option, File);
+            throw UsageError(std::string(Option) + ": cannot read \"" + File + "\"");
         }
     };
-    for (const auto& f : o.attach) attach("--attach", f, TMailAttachmentDisposition::adAttachment);
-    for (const auto& f : o.inlineFiles) attach("--inline", f, TMailAttachmentDisposition::adInline);
+    for (const auto& f : O.attach) attach("--attach", f, TMailAttachmentDisposition::adAttachment);
+    for (const auto& f : O.inlineFiles) attach("--inline", f, TMailAttachmentDisposition::adInline);
 }
 
 // The component's messages end with CR LF and may hold several server lines: one
 // terminal line each, control characters escaped.
-std::string ForTerminal(std::string_view text) {
+std::string ForTerminal(std::string_view Text) {
     std::string out;
-    while (!text.empty()) {
-        const auto end = text.find("\r\n");
+    while (!Text.empty()) {
+        const auto end = Text.find("\r\n");
         if (!out.empty()) out += '\n';
-        out += EscapeControls(text.substr(0, end));
+        out += EscapeControls(Text.substr(0, end));
         if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 2);
+        Text.remove_prefix(end + 2);
     }
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
@@ -388,79 +388,79 @@ std::string ForTerminal(std::string_view text) {
 
 // The password from the first source that has one: --password, --password-file, the
 // environment, or (for an account on a terminal) the operator.
-void ResolvePassword(Options& o) {
-    if (o.password) return;
-    if (!o.passwordFile.empty()) {
+void ResolvePassword(Options& O) {
+    if (O.password) return;
+    if (!O.passwordFile.empty()) {
         try {
-            o.password = ReadPasswordFile(o.passwordFile);
+            O.password = ReadPasswordFile(O.passwordFile);
         } catch (const std::runtime_error& e) {
             throw UsageError(e.what());
         }
-        if (OthersMayRead(o.passwordFile))
+        if (OthersMayRead(O.passwordFile))
             std::cerr << "tandrel-mail: warning: other users of this machine may read the password file \""
-                      << o.passwordFile << "\" (chmod 600 it)" << std::endl;
+                      << O.passwordFile << "\" (chmod 600 it)" << std::endl;
         return;
     }
     if (const char* fromEnvironment = std::getenv("TANDREL_MAIL_PASSWORD")) {
-        o.password = fromEnvironment;
+        O.password = fromEnvironment;
         return;
     }
-    if (o.user.empty() || !o.save.empty()) return;
-    o.password = AskPassword("Password for " + o.user + " at " + o.host + ": ");
+    if (O.user.empty() || !O.save.empty()) return;
+    O.password = AskPassword("Password for " + O.user + " at " + O.host + ": ");
     // An empty password would only be refused by the server, or worse, taken.
-    if (!o.password)
-        throw UsageError("--user " + o.user +
+    if (!O.password)
+        throw UsageError("--user " + O.user +
                          " needs a password: give --password-file or TANDREL_MAIL_PASSWORD, or run on a "
                          "terminal to be asked");
 }
 
 // Reads the message of --eml; sender and recipients come from its header unless given.
-std::string LoadEml(Options& o) {
+std::string LoadEml(Options& O) {
     std::string message;
     try {
-        message = ReadMessageFile(o.eml);
+        message = ReadMessageFile(O.eml);
     } catch (const std::runtime_error& e) {
         throw UsageError(std::string("--eml: ") + e.what());
     }
     if (message.empty()) throw UsageError("--eml: the message is empty");
     const TEnvelope envelope = EnvelopeOf(message);
-    if (o.from.empty()) o.from = envelope.From;
-    if (o.to.empty() && o.cc.empty() && o.bcc.empty()) o.emlRecipients = envelope.Recipients;
-    if (o.from.empty()) throw UsageError("--eml: the message has no From address; give --from");
-    if (o.to.empty() && o.cc.empty() && o.bcc.empty() && o.emlRecipients.empty())
+    if (O.from.empty()) O.from = envelope.From;
+    if (O.to.empty() && O.cc.empty() && O.bcc.empty()) O.emlRecipients = envelope.Recipients;
+    if (O.from.empty()) throw UsageError("--eml: the message has no From address; give --from");
+    if (O.to.empty() && O.cc.empty() && O.bcc.empty() && O.emlRecipients.empty())
         throw UsageError("--eml: the message names no recipient in To or Cc; give --to, --cc or --bcc");
     return message;
 }
 
-int Run(const Options& o, std::string message) {
+int Run(const Options& O, std::string Message) {
     TSmtpTranscript transcript(std::cerr);  // outlives the mail's socket
     TMailSender mail;
-    if (o.verbose) transcript.Attach(mail.SMTP());
-    mail.SetOnMailProcess([&o](const TMailSender& sender, tandrel::mail::TMailStatus status) {
-        std::cerr << tandrel::mail::MailStatusName(status) << std::endl;
-        if (status == tandrel::mail::TMailStatus::pmsStartSends && o.tls && !o.ssl &&
-            !sender.SMTP().Sock().SSL().SSLEnabled())
+    if (O.verbose) transcript.Attach(mail.SMTP());
+    mail.SetOnMailProcess([&O](const TMailSender& Sender, tandrel::mail::TMailStatus Status) {
+        std::cerr << tandrel::mail::MailStatusName(Status) << std::endl;
+        if (Status == tandrel::mail::TMailStatus::pmsStartSends && O.tls && !O.ssl &&
+            !Sender.SMTP().Sock().SSL().SSLEnabled())
             std::cerr << "tandrel-mail: warning: the server does not offer STARTTLS: the connection is not "
                          "encrypted"
                       << std::endl;
     });
-    Fill(mail, o);
-    if (!o.save.empty()) {
-        if (!o.bcc.empty())
+    Fill(mail, O);
+    if (!O.save.empty()) {
+        if (!O.bcc.empty())
             std::cerr << "tandrel-mail: warning: --bcc: blind-copy recipients are not kept in the saved file"
                       << std::endl;
-        mail.SaveToFile(o.save);
+        mail.SaveToFile(O.save);
         return EXIT_SUCCESS;
     }
-    if (o.insecure && o.tls && !o.ssl)
+    if (O.insecure && O.tls && !O.ssl)
         std::cerr << "tandrel-mail: --insecure: the server's certificate is not checked, and a server that does "
                      "not offer STARTTLS gets the password and the mail unencrypted"
                   << std::endl;
-    else if (o.insecure && (o.ssl || o.tls))
+    else if (O.insecure && (O.ssl || O.tls))
         std::cerr << "tandrel-mail: --insecure: the server's certificate is not checked" << std::endl;
     try {
-        if (o.eml.empty()) mail.Send(false);
-        else mail.SendBuiltMessage(std::move(message));
+        if (O.eml.empty()) mail.Send(false);
+        else mail.SendBuiltMessage(std::move(Message));
         return EXIT_SUCCESS;
     } catch (const std::exception& e) {
         // The component's message ends with what ended the conversation: the

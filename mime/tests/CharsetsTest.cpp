@@ -116,7 +116,7 @@ TEST(Charsets, CodePageNumbersAndBoms) {
 // ---- generated tables -------------------------------------------------------
 
 TEST(CharsetTables, SpotValuesAndCorrections) {
-    const auto at = [](TMimeChar c, int b) { return (*detail::SingleByteTable(c))[b - 0x80]; };
+    const auto at = [](TMimeChar C, int B) { return (*detail::SingleByteTable(C))[B - 0x80]; };
     EXPECT_EQ(at(CP1252, 0x80), 0x20AC);
     EXPECT_EQ(at(CP1252, 0x81), 0xFFFD);
     EXPECT_EQ(at(CP1252, 0xE7), 0x00E7);
@@ -184,12 +184,12 @@ protected:
         if (std::get<0>(this->GetParam()) == TRoad::Iconv) {
             if (DisableIconv || !InitIconvInterface()) GTEST_SKIP() << "iconv cannot be bound here";
         } else {
-            Scope.emplace();
+            FScope.emplace();
         }
     }
     const Case& Row() const { return std::get<1>(this->GetParam()); }
 
-    std::optional<TBuiltInConversionScope> Scope;
+    std::optional<TBuiltInConversionScope> FScope;
 };
 
 template <typename Case>

@@ -26,9 +26,9 @@ using testing::ScopedTimeZone;
 const std::filesystem::path kGolden =
     std::filesystem::path(TANDREL_SOURCE_DIR) / "mime/tests/golden/compose_all_kinds.eml";
 
-std::string Joined(const std::vector<std::string>& lines) {
+std::string Joined(const std::vector<std::string>& Lines) {
     std::string out;
-    for (const auto& l : lines) out += l + "\r\n";
+    for (const auto& l : Lines) out += l + "\r\n";
     return out;
 }
 
@@ -37,8 +37,8 @@ std::string Joined(const std::vector<std::string>& lines) {
 // HTML, a nested multipart, a binary attachment, an embedded message, and parts the
 // caller fills itself: 8bit bytes with line breaks inside one entry, 7bit text,
 // quoted-printable binary.
-void Build(TMimeMess& mess) {
-    TMessHeader& h = mess.Header();
+void Build(TMimeMess& Mess) {
+    TMessHeader& h = Mess.Header();
     h.SetCharsetCode(TMimeChar::UTF_8);
     h.SetFrom("\"Loja\" <loja@example.com>");
     h.ToList() = {"a@example.com", "\"Ana\" <ana@example.com>"};
@@ -51,21 +51,21 @@ void Build(TMimeMess& mess) {
     h.SetMessageID(" golden@compose.tandrel.test ");
     h.SetDate(EncodeDateTime(2026, 12, 9, 1, 23, 45));
 
-    TMimePart& root = mess.AddPartMultipart("mixed", nullptr);
+    TMimePart& root = Mess.AddPartMultipart("mixed", nullptr);
     root.PrePart() = {"This is a multi-part message.", ""};
     root.PostPart() = {"", "epilogue"};
-    mess.AddPartText({"Nome: Jo\xC3\xA3o", ".linha com ponto", "a=b " + std::string(100, 'x'),
+    Mess.AddPartText({"Nome: Jo\xC3\xA3o", ".linha com ponto", "a=b " + std::string(100, 'x'),
                       std::string(90, 'y') + " z", "fim "},
                      &root);
-    TMimePart& alternative = mess.AddPartMultipart("alternative", &root);
-    mess.AddPartHTML({"<p>Ol\xC3\xA1</p>", "<p>" + std::string(120, 'h') + "</p>"}, &alternative);
-    mess.AddPartTextEx({"sete bits"}, &alternative, TMimeChar::UTF_8, false, TMimeEncoding::ME_7BIT);
+    TMimePart& alternative = Mess.AddPartMultipart("alternative", &root);
+    Mess.AddPartHTML({"<p>Ol\xC3\xA1</p>", "<p>" + std::string(120, 'h') + "</p>"}, &alternative);
+    Mess.AddPartTextEx({"sete bits"}, &alternative, TMimeChar::UTF_8, false, TMimeEncoding::ME_7BIT);
     std::string binary;
     for (int i = 0; i < 300; ++i) binary += static_cast<char>((i * 13) & 0xFF);
-    mess.AddPartBinary(binary, "dados.bin", &root);
-    mess.AddPartMess({"Subject: inner", "Content-Type: text/plain", "", "inner body", ".dot"}, &root);
+    Mess.AddPartBinary(binary, "dados.bin", &root);
+    Mess.AddPartMess({"Subject: inner", "Content-Type: text/plain", "", "inner body", ".dot"}, &root);
 
-    TMimePart& raw = mess.AddPart(&root);
+    TMimePart& raw = Mess.AddPart(&root);
     raw.SetPrimary("application");
     raw.SetSecondary("x-raw");
     raw.SetEncoding("8bit");
@@ -73,7 +73,7 @@ void Build(TMimeMess& mess) {
     raw.EncodePart();
     raw.EncodePartHeader();
 
-    TMimePart& qpBinary = mess.AddPart(&root);
+    TMimePart& qpBinary = Mess.AddPart(&root);
     qpBinary.SetPrimary("application");
     qpBinary.SetEncoding("quoted-printable");
     qpBinary.DecodedLines() = "bytes\r\n=\xFF" + std::string(80, 'q');

@@ -224,7 +224,7 @@ struct TextCase {
     // Whether Windows-1252 holds the text: the mail component names its attachments
     // in that charset, so those file names are tried that way too.
     bool InWindows1252;
-    friend void PrintTo(const TextCase& c, std::ostream* os) { *os << c.Name; }
+    friend void PrintTo(const TextCase& C, std::ostream* Os) { *Os << C.Name; }
 };
 
 const std::vector<TextCase>& Cases() {

@@ -13,7 +13,7 @@ using testing::ScopedTimeZone;
 
 class MailDateInBrazil : public ::testing::Test {
 protected:
-    ScopedTimeZone Zone{"<-03>3"};
+    ScopedTimeZone FZone{"<-03>3"};
 };
 
 TEST_F(MailDateInBrazil, WritesEnglishDateWithCurrentZone) {
@@ -42,7 +42,7 @@ struct DecodeCase {
 
 class DecodeRfcDateTimeTable : public ::testing::TestWithParam<DecodeCase> {
 protected:
-    ScopedTimeZone Zone{"<-03>3"};
+    ScopedTimeZone FZone{"<-03>3"};
 };
 
 TEST_P(DecodeRfcDateTimeTable, GivesLocalTime) {

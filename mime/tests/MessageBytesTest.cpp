@@ -11,9 +11,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string Joined(const Lines& lines) {
+std::string Joined(const Lines& Lines) {
     std::string out;
-    for (const auto& l : lines) out += l + "\r\n";
+    for (const auto& l : Lines) out += l + "\r\n";
     return out;
 }
 
@@ -54,8 +54,8 @@ TEST(MessageBytes, BlocksAreSharedNotCopied) {
     EXPECT_EQ(bytes.Joined(), "head\r\nQUJD\r\nREVG\r\n\r\n--end--\r\n");
 
     const TMessageBytes copy = bytes;
-    const auto holds = [&](const TMessageBytes& b) {
-        for (const std::string_view piece : b.Pieces())
+    const auto holds = [&](const TMessageBytes& B) {
+        for (const std::string_view piece : B.Pieces())
             if (piece.data() == block->data()) return piece.size() == block->size();
         return false;
     };

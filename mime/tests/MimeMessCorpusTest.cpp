@@ -146,22 +146,22 @@ class CorpusReadLikePython : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         if (!fs::exists(TANDREL_PYTHON)) GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
-        File = (CorpusFolder() / GetParam()).string();
-        Bytes = ReadBytes(File);
-        Mess.Header().SetCharsetCode(TMimeChar::UTF_8);
+        FIle = (CorpusFolder() / GetParam()).string();
+        FBytes = ReadBytes(FIle);
+        FMess.Header().SetCharsetCode(TMimeChar::UTF_8);
     }
-    std::string File, Bytes;
-    TMimeMess Mess;
+    std::string FIle, FBytes;
+    TMimeMess FMess;
 };
 
 TEST_P(CorpusReadLikePython, OnTheLineRoad) {
-    Decode(Mess, Bytes, false);
-    EXPECT_EQ(TreeOf(Mess, {.TrimFinalBreaks = true}), PythonTree(File, {.TrimFinalBreaks = true}));
+    Decode(FMess, FBytes, false);
+    EXPECT_EQ(TreeOf(FMess, {.TrimFinalBreaks = true}), PythonTree(FIle, {.TrimFinalBreaks = true}));
 }
 
 TEST_P(CorpusReadLikePython, OnTheByteRoad) {
-    Decode(Mess, Bytes, true);
-    EXPECT_EQ(TreeOf(Mess, {}), PythonTree(File, {}));
+    Decode(FMess, FBytes, true);
+    EXPECT_EQ(TreeOf(FMess, {}), PythonTree(FIle, {}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReadLikePython, ::testing::ValuesIn(CorpusFiles()), [](const auto& info) {
@@ -215,7 +215,7 @@ struct ReadingCase {
     std::vector<std::string> Lines;  // the message; each line ends with CR LF
     const char* Tree;                // as the standards read it (read_message_tree.py --readable)
     const char* PythonTree = "";     // Python's email where it reads otherwise
-    friend void PrintTo(const ReadingCase& c, std::ostream* os) { *os << c.Name; }
+    friend void PrintTo(const ReadingCase& C, std::ostream* Os) { *Os << C.Name; }
 };
 
 std::string MessageOf(const ReadingCase& Case) {

@@ -23,9 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Json(std::string_view text) {
+std::string Json(std::string_view Text) {
     std::string out = "\"";
-    for (char c : text) {
+    for (char c : Text) {
         const auto b = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -41,9 +41,9 @@ std::string Json(std::string_view text) {
     return out + "\"";
 }
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(size, '\0');
+std::string RandomBytes(std::size_t Size, unsigned Seed) {
+    std::mt19937 gen(Seed);
+    std::string s(Size, '\0');
     for (char& c : s) c = static_cast<char>(gen() & 0xFF);
     return s;
 }
@@ -62,8 +62,8 @@ public:
     CheckFolder(const CheckFolder&) = delete;
     CheckFolder& operator=(const CheckFolder&) = delete;
 
-    void Write(const std::string& name, std::string_view bytes) const {
-        std::ofstream(FPath / name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    void Write(const std::string& Name, std::string_view Bytes) const {
+        std::ofstream(FPath / Name, std::ios::binary).write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
     }
     // Runs the checker; returns its exit status and leaves its output in Output.
     int RunChecker(std::string& Output) const {
@@ -86,47 +86,47 @@ struct Case {
     const char* name;
     // Builds the message; writes attachment files and returns the JSON of the tree.
     std::function<std::string(TMimeMess&, const CheckFolder&)> build;
-    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+    friend void PrintTo(const Case& C, std::ostream* Os) { *Os << C.name; }
 };
 
 const char* const kSubject = "Ol\xC3\xA1: seu cadastro, Jos\xC3\xA9 \xE2\x82\xAC 10";
 
-std::string Attachment(TMimeMess& mess, TMimePart& parent, const CheckFolder& folder, std::size_t size,
-                       const std::string& name, const char* type) {
-    const std::string file = "att-" + std::to_string(parent.GetSubPartCount()) + ".bin";
-    std::string bytes = RandomBytes(size, static_cast<unsigned>(size));
-    folder.Write(file, bytes);
-    mess.AddPartBinary(std::move(bytes), name, &parent);
-    return "{\"type\": " + Json(type) + ", \"filename\": " + Json(name) + ", \"file\": " + Json(file) + "}";
+std::string Attachment(TMimeMess& Mess, TMimePart& Parent, const CheckFolder& Folder, std::size_t Size,
+                       const std::string& Name, const char* Type) {
+    const std::string file = "att-" + std::to_string(Parent.GetSubPartCount()) + ".bin";
+    std::string bytes = RandomBytes(Size, static_cast<unsigned>(Size));
+    Folder.Write(file, bytes);
+    Mess.AddPartBinary(std::move(bytes), Name, &Parent);
+    return "{\"type\": " + Json(Type) + ", \"filename\": " + Json(Name) + ", \"file\": " + Json(file) + "}";
 }
 
-std::string MixedWithAttachment(TMimeMess& mess, const CheckFolder& folder, std::size_t size) {
-    TMimePart& root = mess.AddPartMultipart("mixed", nullptr);
+std::string MixedWithAttachment(TMimeMess& Mess, const CheckFolder& Folder, std::size_t Size) {
+    TMimePart& root = Mess.AddPartMultipart("mixed", nullptr);
     const std::string text = "Nome: Jos\xC3\xA9 da Silva\r\nCidade: S\xC3\xA3o Paulo\r\n";
-    mess.AddPartTextEx({"Nome: Jos\xC3\xA9 da Silva", "Cidade: S\xC3\xA3o Paulo"}, &root, TMimeChar::UTF_8, false,
+    Mess.AddPartTextEx({"Nome: Jos\xC3\xA9 da Silva", "Cidade: S\xC3\xA3o Paulo"}, &root, TMimeChar::UTF_8, false,
                        TMimeEncoding::ME_BASE64);
     const std::string leaf = "{\"type\": \"text/plain\", \"charset\": \"utf-8\", \"text\": " + Json(text) + "}";
-    const std::string att = Attachment(mess, root, folder, size, "relat\xC3\xB3rio final, v2.pdf", "application/pdf");
+    const std::string att = Attachment(Mess, root, Folder, Size, "relat\xC3\xB3rio final, v2.pdf", "application/pdf");
     return "{\"type\": \"multipart/mixed\", \"parts\": [" + leaf + ", " + att + "]}";
 }
 
 const std::vector<Case>& Cases() {
     static const std::vector<Case> cases{
         {"mixedTextAndBinary",
-         [](TMimeMess& mess, const CheckFolder& folder) { return MixedWithAttachment(mess, folder, 70001); }},
+         [](TMimeMess& Mess, const CheckFolder& Folder) { return MixedWithAttachment(Mess, Folder, 70001); }},
         {"threeMegabyteAttachment",
-         [](TMimeMess& mess, const CheckFolder& folder) { return MixedWithAttachment(mess, folder, 3 << 20); }},
+         [](TMimeMess& Mess, const CheckFolder& Folder) { return MixedWithAttachment(Mess, Folder, 3 << 20); }},
         {"alternativeRelated",
-         [](TMimeMess& mess, const CheckFolder& folder) {
-             TMimePart& root = mess.AddPartMultipart("alternative", nullptr);
-             mess.AddPartText({"Texto com acentua\xC3\xA7\xC3\xA3o e uma linha bem longa " + std::string(120, 'x')},
+         [](TMimeMess& Mess, const CheckFolder& Folder) {
+             TMimePart& root = Mess.AddPartMultipart("alternative", nullptr);
+             Mess.AddPartText({"Texto com acentua\xC3\xA7\xC3\xA3o e uma linha bem longa " + std::string(120, 'x')},
                               &root);
-             TMimePart& related = mess.AddPartMultipart("related", &root);
+             TMimePart& related = Mess.AddPartMultipart("related", &root);
              const std::string html = "<html><body><p>Ol\xC3\xA1 = mundo</p><img src=\"cid:logo.png\"></body></html>";
-             mess.AddPartHTML({html}, &related);
+             Mess.AddPartHTML({html}, &related);
              const std::string image = RandomBytes(4000, 7);
-             folder.Write("logo.bin", image);
-             mess.AddPartHTMLBinary(image, "logo.png", "<logo.png>", &related);
+             Folder.Write("logo.bin", image);
+             Mess.AddPartHTMLBinary(image, "logo.png", "<logo.png>", &related);
              // The line break ending a quoted-printable body belongs to the boundary
              // that follows, so the texts arrive without it.
              return std::string("{\"type\": \"multipart/alternative\", \"parts\": [") +

@@ -31,9 +31,9 @@ private:
     TBoundarySourceOverride FPin;
 };
 
-std::string Joined(const Lines& lines) {
+std::string Joined(const Lines& Lines) {
     std::string out;
-    for (const auto& l : lines) out += l + "\r\n";
+    for (const auto& l : Lines) out += l + "\r\n";
     return out;
 }
 
@@ -47,9 +47,9 @@ public:
         std::error_code ec;
         std::filesystem::remove_all(FPath, ec);
     }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const auto path = (FPath / name).string();
-        std::ofstream(path, std::ios::binary) << bytes;
+    std::string Write(const std::string& Name, const std::string& Bytes) const {
+        const auto path = (FPath / Name).string();
+        std::ofstream(path, std::ios::binary) << Bytes;
         return path;
     }
 
@@ -135,9 +135,9 @@ TEST(TMimeMessEncode, BytesShareBodiesAndFollowChangedLines) {
 
     const TMessageBytes first = mess.Bytes();
     const TMessageBytes second = mess.Bytes();
-    const auto largest = [](const TMessageBytes& b) {
+    const auto largest = [](const TMessageBytes& B) {
         std::string_view big;
-        for (const std::string_view piece : b.Pieces())
+        for (const std::string_view piece : B.Pieces())
             if (piece.size() > big.size()) big = piece;
         return big;
     };
@@ -185,20 +185,20 @@ TEST(TMimeMessParts, AddOperationsFillTheirFields) {
         TMimeChar charset;
     };
     const std::vector<Row> rows{
-        {"text", [](TMimeMess& m) -> TMimePart& { return m.AddPartText({"Ol\xC3\xA1"}, nullptr); }, "text",
+        {"text", [](TMimeMess& M) -> TMimePart& { return M.AddPartText({"Ol\xC3\xA1"}, nullptr); }, "text",
          "plain", "Message text", "inline", TMimeEncoding::ME_QUOTED_PRINTABLE, TMimeChar::ISO_8859_1},
-        {"html", [](TMimeMess& m) -> TMimePart& { return m.AddPartHTML({"<b>x</b>"}, nullptr); }, "text",
+        {"html", [](TMimeMess& M) -> TMimePart& { return M.AddPartHTML({"<b>x</b>"}, nullptr); }, "text",
          "html", "HTML text", "inline", TMimeEncoding::ME_QUOTED_PRINTABLE, TMimeChar::UTF_8},
-        {"binary", [](TMimeMess& m) -> TMimePart& { return m.AddPartBinary("%PDF", "a.pdf", nullptr); },
+        {"binary", [](TMimeMess& M) -> TMimePart& { return M.AddPartBinary("%PDF", "a.pdf", nullptr); },
          "application", "PDF", "Attached file: a.pdf", "attachment", TMimeEncoding::ME_BASE64,
          TMimeChar::ISO_8859_1},
         {"htmlBinary",
-         [](TMimeMess& m) -> TMimePart& { return m.AddPartHTMLBinary("GIF8", "p.gif", "<p1>", nullptr); },
+         [](TMimeMess& M) -> TMimePart& { return M.AddPartHTMLBinary("GIF8", "p.gif", "<p1>", nullptr); },
          "image", "GIF", "Included file: p.gif", "inline", TMimeEncoding::ME_BASE64, TMimeChar::ISO_8859_1},
-        {"multipart", [](TMimeMess& m) -> TMimePart& { return m.AddPartMultipart("related", nullptr); },
+        {"multipart", [](TMimeMess& M) -> TMimePart& { return M.AddPartMultipart("related", nullptr); },
          "Multipart", "related", "Multipart message", "", TMimeEncoding::ME_7BIT, TMimeChar::ISO_8859_1},
         {"message",
-         [](TMimeMess& m) -> TMimePart& { return m.AddPartMess({"Subject: inner", "", "hi"}, nullptr); },
+         [](TMimeMess& M) -> TMimePart& { return M.AddPartMess({"Subject: inner", "", "hi"}, nullptr); },
          "message", "rfc822", "E-mail Message", "", TMimeEncoding::ME_7BIT, TMimeChar::ISO_8859_1},
     };
     for (const Row& row : rows) {
@@ -311,11 +311,11 @@ struct Built {
 
 // LastBreak: what ends the quoted-printable body; the binary decomposer gives
 // the line break before a boundary to the boundary, as multipart framing says.
-void ExpectSameTree(TMimeMess& back, const std::string& attachment, const std::string& LastBreak) {
-    EXPECT_EQ(back.Header().Subject(), "Ol\xC3\xA1: seu cadastro, pronto");
-    EXPECT_EQ(back.Header().From(), "\"Jo\xC3\xA3o, Vendas: SP\" <vendas@x.com>");
-    EXPECT_THAT(back.Header().ToList(), ElementsAre("a@x.com", "\"Ana Lu\xC3\xADsa\" <ana@x.com>"));
-    TMimePart& root = back.MessagePart();
+void ExpectSameTree(TMimeMess& Back, const std::string& Attachment, const std::string& LastBreak) {
+    EXPECT_EQ(Back.Header().Subject(), "Ol\xC3\xA1: seu cadastro, pronto");
+    EXPECT_EQ(Back.Header().From(), "\"Jo\xC3\xA3o, Vendas: SP\" <vendas@x.com>");
+    EXPECT_THAT(Back.Header().ToList(), ElementsAre("a@x.com", "\"Ana Lu\xC3\xADsa\" <ana@x.com>"));
+    TMimePart& root = Back.MessagePart();
     EXPECT_EQ(root.Secondary(), "alternative");
     ASSERT_EQ(root.GetSubPartCount(), 2);
     TMimePart& text = *root.GetSubPart(0);
@@ -331,7 +331,7 @@ void ExpectSameTree(TMimeMess& back, const std::string& attachment, const std::s
     TMimePart& bin = *related.GetSubPart(1);
     bin.DecodePart();
     EXPECT_EQ(bin.FileName(), "dados.bin");
-    EXPECT_EQ(bin.DecodedLines(), attachment);
+    EXPECT_EQ(bin.DecodedLines(), Attachment);
 }
 
 TEST(TMimeMessRoundTrip, DecodeMessageGivesTheTreeBack) {

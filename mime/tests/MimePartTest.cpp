@@ -21,10 +21,10 @@ using Lines = std::vector<std::string>;
 // A leaf part filled the way the message class fills one, then encoded.
 struct Leaf {
     TMimePart part;
-    Leaf(std::string_view primary, std::string bytes, TMimeEncoding encoding) {
-        part.SetPrimary(primary);
-        part.DecodedLines() = std::move(bytes);
-        part.SetEncodingCode(encoding);
+    Leaf(std::string_view Primary, std::string Bytes, TMimeEncoding Encoding) {
+        part.SetPrimary(Primary);
+        part.DecodedLines() = std::move(Bytes);
+        part.SetEncodingCode(Encoding);
     }
 };
 
@@ -261,7 +261,7 @@ TEST(TMimePartTree, WalkPartVisitsPreOrderAndNothingWithoutCallback) {
     EXPECT_FALSE(static_cast<bool>(a.OnWalkPart()));
 
     std::vector<std::string> seen;
-    root.SetOnWalkPart([&](TMimePart& p) { seen.push_back(p.Description()); });
+    root.SetOnWalkPart([&](TMimePart& P) { seen.push_back(P.Description()); });
     root.WalkPart();
     EXPECT_THAT(seen, ElementsAre("root", "a", "a1", "b"));
 }

@@ -66,9 +66,9 @@ struct TIp6Case {
 class Ip6ConversionTest : public ::testing::TestWithParam<TIp6Case> {};
 
 TEST_P(Ip6ConversionTest, ExpandsAndRoundTrips) {
-  const TIp6Case& Case = GetParam();
-  EXPECT_EQ(ExpandIP6(Case.Text), Case.Expanded);
-  EXPECT_EQ(Ip6ToStr(StrToIp6(Case.Text)), Case.Canonical);
+  const TIp6Case& row = GetParam();
+  EXPECT_EQ(ExpandIP6(row.Text), row.Expanded);
+  EXPECT_EQ(Ip6ToStr(StrToIp6(row.Text)), row.Canonical);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -84,10 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(AddressText, StrToIp6GivesTheBytes) {
-  const auto Bytes = StrToIp6("2001:db8::ff%3");
-  const std::array<std::uint8_t, 16> Expected{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
+  const auto bytes = StrToIp6("2001:db8::ff%3");
+  const std::array<std::uint8_t, 16> expected{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
                                               0,    0,    0,    0,    0, 0, 0, 0xff};
-  EXPECT_EQ(Bytes, Expected);
+  EXPECT_EQ(bytes, expected);
   EXPECT_EQ(StrToIp6("not an address"), (std::array<std::uint8_t, 16>{}));
 }
 

@@ -26,27 +26,27 @@ public:
     FHandle = ::socket(Family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FHandle < 0)
       throw std::runtime_error("socket");
-    sockaddr_storage Address{};
-    socklen_t Length;
+    sockaddr_storage address{};
+    socklen_t length;
     if (Family == AF_INET6) {
-      auto& Sin6 = reinterpret_cast<sockaddr_in6&>(Address);
-      Sin6.sin6_family = AF_INET6;
-      Sin6.sin6_addr = in6addr_loopback;
-      Length = sizeof(sockaddr_in6);
+      auto& sin6 = reinterpret_cast<sockaddr_in6&>(address);
+      sin6.sin6_family = AF_INET6;
+      sin6.sin6_addr = in6addr_loopback;
+      length = sizeof(sockaddr_in6);
     } else {
-      auto& Sin = reinterpret_cast<sockaddr_in&>(Address);
-      Sin.sin_family = AF_INET;
-      Sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      Length = sizeof(sockaddr_in);
+      auto& sin = reinterpret_cast<sockaddr_in&>(address);
+      sin.sin_family = AF_INET;
+      sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      length = sizeof(sockaddr_in);
     }
-    if (::bind(FHandle, reinterpret_cast<sockaddr*>(&Address), Length) != 0 ||
+    if (::bind(FHandle, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(FHandle, Backlog) != 0) {
       ::close(FHandle);
       throw std::runtime_error("bind/listen");
     }
-    ::getsockname(FHandle, reinterpret_cast<sockaddr*>(&Address), &Length);
-    FPort = ntohs(Family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(Address).sin6_port
-                                     : reinterpret_cast<sockaddr_in&>(Address).sin_port);
+    ::getsockname(FHandle, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(Family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                     : reinterpret_cast<sockaddr_in&>(address).sin_port);
   }
   ~TListener() { Close(); }
   TListener(const TListener&) = delete;
@@ -62,8 +62,8 @@ public:
 
   /// Accepts one connection within TimeoutMs; -1 when none came.
   [[nodiscard]] int AcceptOne(int TimeoutMs) const {
-    pollfd Entry{FHandle, POLLIN, 0};
-    if (::poll(&Entry, 1, TimeoutMs) != 1)
+    pollfd entry{FHandle, POLLIN, 0};
+    if (::poll(&entry, 1, TimeoutMs) != 1)
       return -1;
     return ::accept4(FHandle, nullptr, nullptr, SOCK_CLOEXEC);
   }
@@ -109,7 +109,7 @@ public:
   }
   /// Every byte received; call after Join for the whole transcript.
   [[nodiscard]] std::string Received() {
-    const std::lock_guard Lock(FMutex);
+    const std::lock_guard lock(FMutex);
     return FReceived;
   }
 
@@ -118,62 +118,62 @@ private:
 
   /// Reads once within TimeoutMs; false on close, error or time-out.
   bool ReadSome(int Handle, int TimeoutMs) {
-    pollfd Entry{Handle, POLLIN, 0};
-    if (::poll(&Entry, 1, TimeoutMs) != 1)
+    pollfd entry{Handle, POLLIN, 0};
+    if (::poll(&entry, 1, TimeoutMs) != 1)
       return false;
-    char Buffer[65536];
-    const auto Count = ::recv(Handle, Buffer, sizeof Buffer, 0);
-    if (Count <= 0)
+    char buffer[65536];
+    const auto count = ::recv(Handle, buffer, sizeof buffer, 0);
+    if (count <= 0)
       return false;
-    const std::lock_guard Lock(FMutex);
-    FReceived.append(Buffer, static_cast<std::size_t>(Count));
+    const std::lock_guard lock(FMutex);
+    FReceived.append(buffer, static_cast<std::size_t>(count));
     return true;
   }
 
   bool EndsWith(const std::string& Tail) {
-    const std::lock_guard Lock(FMutex);
+    const std::lock_guard lock(FMutex);
     return FReceived.size() >= Tail.size() &&
            FReceived.compare(FReceived.size() - Tail.size(), Tail.size(), Tail) == 0;
   }
 
   void Run() {
-    const int Handle = FListener.AcceptOne(WaitLimitMs);
-    if (Handle < 0)
+    const int handle = FListener.AcceptOne(WaitLimitMs);
+    if (handle < 0)
       return;
-    const int One = 1;
-    ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
-    bool Open = true;
-    for (const TStep& Step : FScript) {
-      switch (Step.Kind) {
+    const int one = 1;
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    bool open = true;
+    for (const TStep& step : FScript) {
+      switch (step.Kind) {
         case TStep::TKind::Send:
-          ::send(Handle, Step.Data.data(), Step.Data.size(), MSG_NOSIGNAL);
+          ::send(handle, step.Data.data(), step.Data.size(), MSG_NOSIGNAL);
           break;
         case TStep::TKind::Pause:
-          std::this_thread::sleep_for(std::chrono::milliseconds(Step.Milliseconds));
+          std::this_thread::sleep_for(std::chrono::milliseconds(step.Milliseconds));
           break;
         case TStep::TKind::Expect:
-          while (!EndsWith(Step.Data) && ReadSome(Handle, WaitLimitMs)) {
+          while (!EndsWith(step.Data) && ReadSome(handle, WaitLimitMs)) {
           }
           break;
         case TStep::TKind::Close:
-          ::close(Handle);
-          Open = false;
+          ::close(handle);
+          open = false;
           break;
         case TStep::TKind::Reset: {
-          const linger Abort{1, 0};
-          ::setsockopt(Handle, SOL_SOCKET, SO_LINGER, &Abort, sizeof Abort);
-          ::close(Handle);
-          Open = false;
+          const linger abort{1, 0};
+          ::setsockopt(handle, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+          ::close(handle);
+          open = false;
           break;
         }
       }
-      if (!Open)
+      if (!open)
         break;
     }
-    if (Open) {
-      while (ReadSome(Handle, WaitLimitMs)) {
+    if (open) {
+      while (ReadSome(handle, WaitLimitMs)) {
       }
-      ::close(Handle);
+      ::close(handle);
     }
   }
 
@@ -186,21 +186,21 @@ private:
 
 /// True when the machine can listen on ::1.
 inline bool HasIPv6Loopback() {
-  const int Handle = ::socket(AF_INET6, SOCK_STREAM, 0);
-  if (Handle < 0)
+  const int handle = ::socket(AF_INET6, SOCK_STREAM, 0);
+  if (handle < 0)
     return false;
-  sockaddr_in6 Sin6{};
-  Sin6.sin6_family = AF_INET6;
-  Sin6.sin6_addr = in6addr_loopback;
-  const bool Result = ::bind(Handle, reinterpret_cast<sockaddr*>(&Sin6), sizeof Sin6) == 0;
-  ::close(Handle);
-  return Result;
+  sockaddr_in6 sin6{};
+  sin6.sin6_family = AF_INET6;
+  sin6.sin6_addr = in6addr_loopback;
+  const bool result = ::bind(handle, reinterpret_cast<sockaddr*>(&sin6), sizeof sin6) == 0;
+  ::close(handle);
+  return result;
 }
 
 /// A loopback port nobody listens on (bound once, then released).
 inline std::string ClosedPort() {
-  TListener Listener;
-  return Listener.Port();
+  TListener listener;
+  return listener.Port();
 }
 
 }  // namespace tandrel::net::test

@@ -28,22 +28,22 @@ using TTempDir = tandrel::testing::TempDir;
 
 /// A loopback port free at the moment of the call.
 inline int FreePort() {
-  TListener Listener;
-  return std::stoi(Listener.Port());
+  TListener listener;
+  return std::stoi(listener.Port());
 }
 
 /// True once something accepts connections on the loopback port (within
 /// about five seconds).
 inline bool WaitListening(int Port) {
-  for (int Try = 0; Try < 100; ++Try) {
-    const int Handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in Sin{};
-    Sin.sin_family = AF_INET;
-    Sin.sin_port = htons(static_cast<std::uint16_t>(Port));
-    Sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool Up = ::connect(Handle, reinterpret_cast<sockaddr*>(&Sin), sizeof Sin) == 0;
-    ::close(Handle);
-    if (Up)
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<std::uint16_t>(Port));
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool up = ::connect(handle, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0;
+    ::close(handle);
+    if (up)
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -52,9 +52,9 @@ inline bool WaitListening(int Port) {
 
 /// Full name of the first of Candidates that exists; empty when none does.
 inline std::string FindProgram(const std::vector<std::string>& Candidates) {
-  for (const std::string& Candidate : Candidates)
-    if (::access(Candidate.c_str(), X_OK) == 0)
-      return Candidate;
+  for (const std::string& candidate : Candidates)
+    if (::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
   return {};
 }
 
@@ -75,14 +75,14 @@ public:
                const std::function<std::vector<std::string>(const std::string& Program,
                                                             const std::string& ConfigFile)>& CommandLine)
       : FPort(FreePort()) {
-    const std::string Program = FindProgram(Programs);
-    if (Program.empty())
+    const std::string program = FindProgram(Programs);
+    if (program.empty())
       return;
-    const std::string File = FDir.Write(Name + ".conf", Config(FPort, FDir));
+    const std::string file = FDir.Write(Name + ".conf", Config(FPort, FDir));
     try {
-      const std::string Output = (FDir.Path() / (Name + ".out")).string();
-      FProcess = std::make_unique<tandrel::testing::ChildProcess>(CommandLine(Program, File),
-                                                                  tandrel::testing::ChildOptions{.OutputFile = Output});
+      const std::string output = (FDir.Path() / (Name + ".out")).string();
+      FProcess = std::make_unique<tandrel::testing::ChildProcess>(CommandLine(program, file),
+                                                                  tandrel::testing::ChildOptions{.OutputFile = output});
     } catch (const std::runtime_error&) {
       return;
     }

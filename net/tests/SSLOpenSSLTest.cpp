@@ -37,31 +37,31 @@ const TlsCertificates& Certs() {
 }
 
 // Connects to 127.0.0.1:port and starts TLS; the socket's LastError tells.
-void ConnectTls(TTCPBlockSocket& sock, const std::string& port) {
-  sock.Connect("127.0.0.1", port);
-  ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();
-  sock.SSLDoConnect();
+void ConnectTls(TTCPBlockSocket& Sock, const std::string& Port) {
+  Sock.Connect("127.0.0.1", Port);
+  ASSERT_EQ(Sock.LastError(), 0) << Sock.LastErrorDesc();
+  Sock.SSLDoConnect();
 }
 
 // One read of the plug-in itself, which takes only what has arrived: waits
 // until something has.
-int PluginReadWhenArrived(TTCPBlockSocket& sock) {
+int PluginReadWhenArrived(TTCPBlockSocket& Sock) {
   char buf[64];
   int got;
   do {
-    if (!sock.CanRead(Wait))
+    if (!Sock.CanRead(Wait))
       return -2;
-    got = sock.SSL().RecvBuffer(buf, sizeof buf);
-  } while (got < 0 && sock.SSL().LastError() == TCustomSSL::WantRead);
+    got = Sock.SSL().RecvBuffer(buf, sizeof buf);
+  } while (got < 0 && Sock.SSL().LastError() == TCustomSSL::WantRead);
   return got;
 }
 
-std::string Hex(const std::string& bytes, const char* separator) {
+std::string Hex(const std::string& Bytes, const char* Separator) {
   std::string out;
   char buf[3];
-  for (const unsigned char c : bytes) {
+  for (const unsigned char c : Bytes) {
     if (!out.empty())
-      out += separator;
+      out += Separator;
     std::snprintf(buf, sizeof buf, "%02X", c);
     out += buf;
   }
@@ -72,32 +72,32 @@ std::string Hex(const std::string& bytes, const char* separator) {
 // it answers the first line L with "pong L" and then closes (close notify).
 class OwnTlsServer {
 public:
-  explicit OwnTlsServer(std::function<void(TCustomSSL&)> configure) : configure_(std::move(configure)) {
-    listener_.Bind("127.0.0.1", "0");
-    listener_.Listen();
-    if (listener_.LastError() != 0)
-      throw std::runtime_error("listen failed: " + listener_.LastErrorDesc());
-    port_ = std::to_string(listener_.GetLocalSinPort());
-    thread_ = std::thread([this] { Serve(); });
+  explicit OwnTlsServer(std::function<void(TCustomSSL&)> Configure) : FConfigure(std::move(Configure)) {
+    FListener.Bind("127.0.0.1", "0");
+    FListener.Listen();
+    if (FListener.LastError() != 0)
+      throw std::runtime_error("listen failed: " + FListener.LastErrorDesc());
+    FPort = std::to_string(FListener.GetLocalSinPort());
+    FThread = std::thread([this] { Serve(); });
   }
   ~OwnTlsServer() {
-    if (thread_.joinable())
-      thread_.join();
+    if (FThread.joinable())
+      FThread.join();
   }
-  [[nodiscard]] const std::string& Port() const { return port_; }
+  [[nodiscard]] const std::string& Port() const { return FPort; }
   /// Waits for the connection to end; then the results below are final.
-  void Join() { thread_.join(); }
+  void Join() { FThread.join(); }
   bool accepted = false;
   std::string line;
   std::string errorDesc;
 
 private:
   void Serve() {
-    if (!listener_.CanRead(Wait))
+    if (!FListener.CanRead(Wait))
       return;
     TTCPBlockSocket conn;
-    conn.SetSocket(listener_.Accept());
-    configure_(conn.SSL());
+    conn.SetSocket(FListener.Accept());
+    FConfigure(conn.SSL());
     accepted = conn.SSLAcceptConnection();
     errorDesc = conn.LastErrorDesc();
     if (accepted) {
@@ -107,10 +107,10 @@ private:
     conn.CloseSocket();
   }
 
-  std::function<void(TCustomSSL&)> configure_;
-  TTCPBlockSocket listener_;
-  std::string port_;
-  std::thread thread_;
+  std::function<void(TCustomSSL&)> FConfigure;
+  TTCPBlockSocket FListener;
+  std::string FPort;
+  std::thread FThread;
 };
 
 TEST(SSLOpenSSL, SocketsMadePlainlyCarryTheOpenSslPlugin) {
@@ -276,9 +276,9 @@ class SSLOpenSSLAltNames : public ::testing::TestWithParam<AltNameCase> {};
 // common name no longer counts.
 TEST_P(SSLOpenSSLAltNames, NameOrAddressMustBeAmongTheAlternativeNames) {
   const AltNameCase& c = GetParam();
-  OwnTlsServer server([](TCustomSSL& ssl) {
-    ssl.SetCertificateFile(Certs().File("alt.pem"));
-    ssl.SetPrivateKeyFile(Certs().File("alt.key"));
+  OwnTlsServer server([](TCustomSSL& Ssl) {
+    Ssl.SetCertificateFile(Certs().File("alt.pem"));
+    Ssl.SetPrivateKeyFile(Certs().File("alt.key"));
   });
   TTCPBlockSocket sock;
   sock.SSL().SetVerifyCert(true);
@@ -359,8 +359,8 @@ TEST(SSLOpenSSL, VerifyHookHasTheLastWord) {
   sock.SSL().SetVerifyCert(true);
   sock.SSL().SetCertCAFile(Certs().File("ca.pem"));
   std::string seen;
-  sock.SSL().SetOnVerifyCert([&](TCustomSSL& ssl) {
-    seen = ssl.GetPeerName();
+  sock.SSL().SetOnVerifyCert([&](TCustomSSL& Ssl) {
+    seen = Ssl.GetPeerName();
     return false;
   });
   ConnectTls(sock, server.Port());
@@ -648,7 +648,7 @@ class SSLOpenSSLOwnPair : public ::testing::TestWithParam<OwnPairCase> {};
 
 TEST_P(SSLOpenSSLOwnPair, OurClientAndServerTalkAndCloseCleanly) {
   const OwnPairCase& c = GetParam();
-  OwnTlsServer server([&](TCustomSSL& ssl) { ASSERT_TRUE(ssl.CreateSelfSignedCert(c.host)); });
+  OwnTlsServer server([&](TCustomSSL& Ssl) { ASSERT_TRUE(Ssl.CreateSelfSignedCert(c.host)); });
   TTCPBlockSocket sock;
   ConnectTls(sock, server.Port());
   ASSERT_EQ(sock.LastError(), 0) << sock.LastErrorDesc();

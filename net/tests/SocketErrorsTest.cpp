@@ -92,18 +92,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SocketErrors, EveryMappedErrnoHasATableText) {
   for (int Errno = 1; Errno < 150; ++Errno) {
-    const int Code = ErrorFromErrno(Errno);
-    if (Code < UnmappedErrnoBase) {
-      EXPECT_EQ(GetErrorDesc(Code).rfind("Other Winsock error", 0), std::string::npos) << Errno;
+    const int code = ErrorFromErrno(Errno);
+    if (code < UnmappedErrnoBase) {
+      EXPECT_EQ(GetErrorDesc(code).rfind("Other Winsock error", 0), std::string::npos) << Errno;
     }
   }
 }
 
 TEST(SocketErrors, ExceptionCarriesNumberAndText) {
-  const ESocketError Error(10054, "Connection reset by peer");
-  EXPECT_STREQ(Error.what(), "TCP/IP Socket error 10054: Connection reset by peer");
-  EXPECT_EQ(Error.ErrorCode(), 10054);
-  EXPECT_EQ(Error.ErrorMessage(), "Connection reset by peer");
+  const ESocketError error(10054, "Connection reset by peer");
+  EXPECT_STREQ(error.what(), "TCP/IP Socket error 10054: Connection reset by peer");
+  EXPECT_EQ(error.ErrorCode(), 10054);
+  EXPECT_EQ(error.ErrorMessage(), "Connection reset by peer");
 }
 
 }  // namespace

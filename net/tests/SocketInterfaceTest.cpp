@@ -27,11 +27,11 @@ TEST_P(SetVarSinTest, ResolvesToOneAddress) {
   const TSinCase& Case = GetParam();
   if (std::string(Case.ResultIP).find(':') != std::string::npos && !test::HasIPv6Loopback())
     GTEST_SKIP() << "no IPv6 on this machine";
-  TVarSin Sin;
-  EXPECT_EQ(SetVarSin(Sin, Case.IP, Case.Port, Case.Family, IPPROTO_TCP, SOCK_STREAM, Case.PreferIP4),
+  TVarSin sin;
+  EXPECT_EQ(SetVarSin(sin, Case.IP, Case.Port, Case.Family, IPPROTO_TCP, SOCK_STREAM, Case.PreferIP4),
             Case.Error);
-  EXPECT_EQ(GetSinIP(Sin), Case.ResultIP);
-  EXPECT_EQ(GetSinPort(Sin), Case.ResultPort);
+  EXPECT_EQ(GetSinIP(sin), Case.ResultIP);
+  EXPECT_EQ(GetSinPort(sin), Case.ResultPort);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -51,12 +51,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(SocketInterface, SizeOfVarSinFollowsTheFamily) {
-  TVarSin Sin;
-  EXPECT_EQ(SizeOfVarSin(Sin), 0u);
-  Sin.sin.sin_family = AF_INET;
-  EXPECT_EQ(SizeOfVarSin(Sin), sizeof(sockaddr_in));
-  Sin.sin6.sin6_family = AF_INET6;
-  EXPECT_EQ(SizeOfVarSin(Sin), sizeof(sockaddr_in6));
+  TVarSin sin;
+  EXPECT_EQ(SizeOfVarSin(sin), 0u);
+  sin.sin.sin_family = AF_INET;
+  EXPECT_EQ(SizeOfVarSin(sin), sizeof(sockaddr_in));
+  sin.sin6.sin6_family = AF_INET6;
+  EXPECT_EQ(SizeOfVarSin(sin), sizeof(sockaddr_in6));
   EXPECT_EQ(GetSinIP(TVarSin()), "");
 }
 
@@ -67,13 +67,13 @@ TEST(SocketInterface, ResolvePortTakesNumbersAndServices) {
 }
 
 TEST(SocketInterface, ResolveNameToIPListsFilteredAddresses) {
-  std::vector<std::string> List{"stale"};
-  ResolveNameToIP("127.0.0.1", AF_UNSPEC, IPPROTO_TCP, SOCK_STREAM, List);
-  EXPECT_EQ(List, std::vector<std::string>{"127.0.0.1"});
-  ResolveNameToIP("127.0.0.1", AF_INET6, IPPROTO_TCP, SOCK_STREAM, List);
-  EXPECT_EQ(List, std::vector<std::string>{"0.0.0.0"});
-  ResolveNameToIP("no-such-host.invalid", AF_UNSPEC, IPPROTO_TCP, SOCK_STREAM, List);
-  EXPECT_EQ(List, std::vector<std::string>{"0.0.0.0"});
+  std::vector<std::string> list{"stale"};
+  ResolveNameToIP("127.0.0.1", AF_UNSPEC, IPPROTO_TCP, SOCK_STREAM, list);
+  EXPECT_EQ(list, std::vector<std::string>{"127.0.0.1"});
+  ResolveNameToIP("127.0.0.1", AF_INET6, IPPROTO_TCP, SOCK_STREAM, list);
+  EXPECT_EQ(list, std::vector<std::string>{"0.0.0.0"});
+  ResolveNameToIP("no-such-host.invalid", AF_UNSPEC, IPPROTO_TCP, SOCK_STREAM, list);
+  EXPECT_EQ(list, std::vector<std::string>{"0.0.0.0"});
 }
 
 TEST(SocketInterface, ResolveIPToNameKeepsAnAddressWithoutName) {
@@ -83,13 +83,13 @@ TEST(SocketInterface, ResolveIPToNameKeepsAnAddressWithoutName) {
 }
 
 TEST(SocketInterface, BindingCountsItsUsers) {
-  const int Before = SockCount;
+  const int before = SockCount;
   ASSERT_TRUE(InitSocketInterface("ignored"));
-  EXPECT_EQ(SockCount, Before + 1);
+  EXPECT_EQ(SockCount, before + 1);
   EXPECT_TRUE(SockEnhancedApi);
   EXPECT_TRUE(IsNewApi(AF_INET));
   EXPECT_TRUE(DestroySocketInterface());
-  EXPECT_EQ(SockCount, Before);
+  EXPECT_EQ(SockCount, before);
 }
 
 TEST(SocketInterface, HostNameIsNotEmpty) { EXPECT_FALSE(GetHostName().empty()); }
@@ -99,9 +99,9 @@ TEST(SocketInterface, FullyQualifiedNameIsNeverABareNameOrAnAddress) {
   EXPECT_EQ(FullyQualifiedName("localhost"), "");
   EXPECT_EQ(FullyQualifiedName("127.0.0.1"), "");
   EXPECT_EQ(FullyQualifiedName(""), "");
-  const std::string Own = FullyQualifiedName(GetHostName());
-  if (!Own.empty()) {
-    EXPECT_NE(Own.find('.'), std::string::npos) << Own;
+  const std::string own = FullyQualifiedName(GetHostName());
+  if (!own.empty()) {
+    EXPECT_NE(own.find('.'), std::string::npos) << own;
   }
 }
 

@@ -76,46 +76,46 @@ class SocksProxyTest : public ::testing::TestWithParam<TSocksCase> {};
 
 TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
   const TSocksCase& Case = GetParam();
-  std::unique_ptr<TSystemUser> User;
+  std::unique_ptr<TSystemUser> user;
   if (Case.WithLogin) {
-    User = std::make_unique<TSystemUser>(Case.Account);
-    if (!User->Made())
+    user = std::make_unique<TSystemUser>(Case.Account);
+    if (!user->Made())
       GTEST_SKIP() << "cannot make a system account for the proxy's password check (needs root)";
   }
-  const test::TProxyServer Proxy = Dante(Case.WithLogin);
-  if (!Proxy.Up())
+  const test::TProxyServer proxy = Dante(Case.WithLogin);
+  if (!proxy.Up())
     GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
-  TScriptedServer Target({Send("220 via proxy\r\n"), Expect("QUIT\r\n")});
-  TTCPBlockSocket Socket;
-  Socket.SetSocksIP("127.0.0.1");
-  Socket.SetSocksPort(Proxy.Port());
-  Socket.SetSocksType(Case.Type);
-  Socket.SetSocksResolver(Case.SocksResolver);
+  TScriptedServer target({Send("220 via proxy\r\n"), Expect("QUIT\r\n")});
+  TTCPBlockSocket socket;
+  socket.SetSocksIP("127.0.0.1");
+  socket.SetSocksPort(proxy.Port());
+  socket.SetSocksType(Case.Type);
+  socket.SetSocksResolver(Case.SocksResolver);
   if (Case.WithLogin) {
-    Socket.SetSocksUsername(User->Name());
-    Socket.SetSocksPassword(Case.Password);
+    socket.SetSocksUsername(user->Name());
+    socket.SetSocksPassword(Case.Password);
   }
-  Socket.Connect(Case.Target, Target.Port());
-  ASSERT_EQ(Socket.LastError(), Case.Error) << Socket.LastErrorDesc();
+  socket.Connect(Case.Target, target.Port());
+  ASSERT_EQ(socket.LastError(), Case.Error) << socket.LastErrorDesc();
   if (Case.Error != 0) {
-    EXPECT_EQ(Socket.LastErrorDesc(), "Network subsystem is unusable");
-    EXPECT_FALSE(Socket.UsingSocks());
-    Socket.CloseSocket();
+    EXPECT_EQ(socket.LastErrorDesc(), "Network subsystem is unusable");
+    EXPECT_FALSE(socket.UsingSocks());
+    socket.CloseSocket();
     // Let the scripted server give up on its own connection.
-    TTCPBlockSocket Unblock;
-    Unblock.Connect("127.0.0.1", Target.Port());
-    static_cast<void>(Unblock.SendString("QUIT\r\n"));
+    TTCPBlockSocket unblock;
+    unblock.Connect("127.0.0.1", target.Port());
+    static_cast<void>(unblock.SendString("QUIT\r\n"));
     return;
   }
-  EXPECT_TRUE(Socket.UsingSocks());
-  EXPECT_EQ(Socket.SocksLastError(), 0);
-  EXPECT_EQ(Socket.GetRemoteSinIP(), Case.Target);
-  EXPECT_EQ(std::to_string(Socket.GetRemoteSinPort()), Target.Port());
-  EXPECT_EQ(Socket.RecvString(ReadTimeout), "220 via proxy");
-  EXPECT_EQ(Socket.SendString("QUIT\r\n"), 6);
-  Socket.CloseSocket();
-  Target.Join();
-  EXPECT_EQ(Target.Received(), "QUIT\r\n");
+  EXPECT_TRUE(socket.UsingSocks());
+  EXPECT_EQ(socket.SocksLastError(), 0);
+  EXPECT_EQ(socket.GetRemoteSinIP(), Case.Target);
+  EXPECT_EQ(std::to_string(socket.GetRemoteSinPort()), target.Port());
+  EXPECT_EQ(socket.RecvString(ReadTimeout), "220 via proxy");
+  EXPECT_EQ(socket.SendString("QUIT\r\n"), 6);
+  socket.CloseSocket();
+  target.Join();
+  EXPECT_EQ(target.Received(), "QUIT\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,46 +130,46 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(SocksBlockSocket, RefusedTargetGives10091) {
-  const test::TProxyServer Proxy = Dante(false);
-  if (!Proxy.Up())
+  const test::TProxyServer proxy = Dante(false);
+  if (!proxy.Up())
     GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
-  const std::string Closed = test::ClosedPort();
-  TTCPBlockSocket Socket;
-  Socket.SetSocksIP("127.0.0.1");
-  Socket.SetSocksPort(Proxy.Port());
-  Socket.Connect("127.0.0.1", Closed);
-  EXPECT_EQ(Socket.LastError(), 10091);
-  EXPECT_NE(Socket.SocksLastError(), 0);
+  const std::string closed = test::ClosedPort();
+  TTCPBlockSocket socket;
+  socket.SetSocksIP("127.0.0.1");
+  socket.SetSocksPort(proxy.Port());
+  socket.Connect("127.0.0.1", closed);
+  EXPECT_EQ(socket.LastError(), 10091);
+  EXPECT_NE(socket.SocksLastError(), 0);
 }
 
 TEST(SocksBlockSocket, ListenAndAcceptThroughTheProxy) {
-  const test::TProxyServer Proxy = Dante(false);
-  if (!Proxy.Up())
+  const test::TProxyServer proxy = Dante(false);
+  if (!proxy.Up())
     GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
-  TTCPBlockSocket Listener;
-  Listener.SetSocksIP("127.0.0.1");
-  Listener.SetSocksPort(Proxy.Port());
-  Listener.Listen();
-  ASSERT_EQ(Listener.LastError(), 0) << Listener.LastErrorDesc();
-  ASSERT_TRUE(Listener.UsingSocks());
+  TTCPBlockSocket listener;
+  listener.SetSocksIP("127.0.0.1");
+  listener.SetSocksPort(proxy.Port());
+  listener.Listen();
+  ASSERT_EQ(listener.LastError(), 0) << listener.LastErrorDesc();
+  ASSERT_TRUE(listener.UsingSocks());
   // The proxy listens for us at the address of its first reply.
-  TTCPBlockSocket Caller;
-  Caller.Connect(Listener.GetLocalSinIP(), std::to_string(Listener.GetLocalSinPort()));
-  ASSERT_EQ(Caller.LastError(), 0) << Caller.LastErrorDesc();
-  EXPECT_EQ(Listener.Accept(), Listener.Socket());
-  ASSERT_EQ(Listener.LastError(), 0) << Listener.LastErrorDesc();
-  EXPECT_EQ(Listener.GetRemoteSinIP(), "127.0.0.1");
-  EXPECT_EQ(Listener.GetRemoteSinPort(), Caller.GetLocalSinPort());
-  static_cast<void>(Caller.SendString("over the bind\r\n"));
-  EXPECT_EQ(Listener.RecvString(ReadTimeout), "over the bind");
+  TTCPBlockSocket caller;
+  caller.Connect(listener.GetLocalSinIP(), std::to_string(listener.GetLocalSinPort()));
+  ASSERT_EQ(caller.LastError(), 0) << caller.LastErrorDesc();
+  EXPECT_EQ(listener.Accept(), listener.Socket());
+  ASSERT_EQ(listener.LastError(), 0) << listener.LastErrorDesc();
+  EXPECT_EQ(listener.GetRemoteSinIP(), "127.0.0.1");
+  EXPECT_EQ(listener.GetRemoteSinPort(), caller.GetLocalSinPort());
+  static_cast<void>(caller.SendString("over the bind\r\n"));
+  EXPECT_EQ(listener.RecvString(ReadTimeout), "over the bind");
 }
 
 TEST(SocksBlockSocket, UnreachableProxyGivesTheConnectError) {
-  TTCPBlockSocket Socket;
-  Socket.SetSocksIP("127.0.0.1");
-  Socket.SetSocksPort(test::ClosedPort());
-  Socket.Connect("127.0.0.1", "25");
-  EXPECT_EQ(Socket.LastError(), 10061);
+  TTCPBlockSocket socket;
+  socket.SetSocksIP("127.0.0.1");
+  socket.SetSocksPort(test::ClosedPort());
+  socket.Connect("127.0.0.1", "25");
+  EXPECT_EQ(socket.LastError(), 10061);
 }
 
 struct TLocalResolutionCase {
@@ -184,37 +184,37 @@ class SocksLocalResolutionTest : public ::testing::TestWithParam<TLocalResolutio
 // Resolved here, "localhost" goes to the proxy as its IPv4 address.
 TEST_P(SocksLocalResolutionTest, AsksTheProxyForTheAddress) {
   const TLocalResolutionCase& Case = GetParam();
-  std::vector<test::TStep> Script = Case.Proxy;
-  Script.push_back(Expect("QUIT\r\n"));
-  TScriptedServer Proxy(Script);
-  TTCPBlockSocket Socket;
-  Socket.SetSocksIP("127.0.0.1");
-  Socket.SetSocksPort(Proxy.Port());
-  Socket.SetSocksType(Case.Type);
-  Socket.SetSocksResolver(false);
-  Socket.Connect("localhost", "25");
-  ASSERT_EQ(Socket.LastError(), 0) << Socket.LastErrorDesc();
-  EXPECT_TRUE(Socket.UsingSocks());
-  static_cast<void>(Socket.SendString("QUIT\r\n"));
-  Socket.CloseSocket();
-  Proxy.Join();
-  EXPECT_EQ(Proxy.Received(), Case.Request + "QUIT\r\n");
+  std::vector<test::TStep> script = Case.Proxy;
+  script.push_back(Expect("QUIT\r\n"));
+  TScriptedServer proxy(script);
+  TTCPBlockSocket socket;
+  socket.SetSocksIP("127.0.0.1");
+  socket.SetSocksPort(proxy.Port());
+  socket.SetSocksType(Case.Type);
+  socket.SetSocksResolver(false);
+  socket.Connect("localhost", "25");
+  ASSERT_EQ(socket.LastError(), 0) << socket.LastErrorDesc();
+  EXPECT_TRUE(socket.UsingSocks());
+  static_cast<void>(socket.SendString("QUIT\r\n"));
+  socket.CloseSocket();
+  proxy.Join();
+  EXPECT_EQ(proxy.Received(), Case.Request + "QUIT\r\n");
 }
 
 // A name that does not resolve ends the connect with the resolver's error before
 // the proxy hears a thing.
 TEST_P(SocksLocalResolutionTest, UnknownNameReachesNoProxy) {
-  test::TListener Proxy;
-  TTCPBlockSocket Socket;
-  Socket.SetSocksIP("127.0.0.1");
-  Socket.SetSocksPort(Proxy.Port());
-  Socket.SetSocksType(GetParam().Type);
-  Socket.SetSocksResolver(false);
-  Socket.Connect("no-such-host.invalid", "25");
-  EXPECT_EQ(Socket.LastError(), 11001);
-  EXPECT_EQ(Socket.LastErrorDesc(), "Host not found");
-  EXPECT_FALSE(Socket.UsingSocks());
-  EXPECT_EQ(Proxy.AcceptOne(0), -1) << "the proxy was called";
+  test::TListener proxy;
+  TTCPBlockSocket socket;
+  socket.SetSocksIP("127.0.0.1");
+  socket.SetSocksPort(proxy.Port());
+  socket.SetSocksType(GetParam().Type);
+  socket.SetSocksResolver(false);
+  socket.Connect("no-such-host.invalid", "25");
+  EXPECT_EQ(socket.LastError(), 11001);
+  EXPECT_EQ(socket.LastErrorDesc(), "Host not found");
+  EXPECT_FALSE(socket.UsingSocks());
+  EXPECT_EQ(proxy.AcceptOne(0), -1) << "the proxy was called";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -232,12 +232,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(SocksBlockSocket, StartValues) {
-  TSocksBlockSocket Socket;
-  EXPECT_EQ(Socket.SocksIP(), "");
-  EXPECT_EQ(Socket.SocksPort(), "1080");
-  EXPECT_EQ(Socket.SocksTimeout(), 60000);
-  EXPECT_EQ(Socket.SocksType(), TSocksType::ST_Socks5);
-  EXPECT_TRUE(Socket.SocksResolver());
+  TSocksBlockSocket socket;
+  EXPECT_EQ(socket.SocksIP(), "");
+  EXPECT_EQ(socket.SocksPort(), "1080");
+  EXPECT_EQ(socket.SocksTimeout(), 60000);
+  EXPECT_EQ(socket.SocksType(), TSocksType::ST_Socks5);
+  EXPECT_TRUE(socket.SocksResolver());
 }
 
 }  // namespace

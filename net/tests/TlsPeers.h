@@ -24,17 +24,17 @@
 
 namespace tandrel::net::testing {
 
-/// Runs a command to its end in `dir`; its output, or an exception when it fails.
-inline std::string RunTool(const std::vector<std::string>& argv, const std::string& dir) {
-  TlsProcess p(argv, dir);
+/// Runs a command to its end in `Dir`; its output, or an exception when it fails.
+inline std::string RunTool(const std::vector<std::string>& Argv, const std::string& Dir) {
+  TlsProcess p(Argv, Dir);
   const int rc = p.Wait();
   if (rc != 0)
-    throw std::runtime_error(argv[0] + " " + argv[1] + " failed: " + p.Output());
+    throw std::runtime_error(Argv[0] + " " + Argv[1] + " failed: " + p.Output());
   return p.Output();
 }
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+inline std::string ReadFile(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -49,7 +49,7 @@ public:
   static constexpr int ServerSerial = 4660;
 
   TlsCertificates() {
-    const std::string d = dir_.Path().string();
+    const std::string d = FDir.Path().string();
     const std::vector<std::string> key = {"-newkey", "rsa:2048", "-nodes", "-days", "2"};
     Req({"-x509", "-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Tandrel Test CA"}, key);
     Req({"-keyout", "server.key", "-out", "server.csr", "-subj", "/C=BR/CN=localhost/O=Tandrel"}, key);
@@ -66,51 +66,51 @@ public:
             d);
   }
 
-  [[nodiscard]] std::string File(const std::string& name) const { return (dir_.Path() / name).string(); }
-  [[nodiscard]] std::string Dir() const { return dir_.Path().string(); }
+  [[nodiscard]] std::string File(const std::string& Name) const { return (FDir.Path() / Name).string(); }
+  [[nodiscard]] std::string Dir() const { return FDir.Path().string(); }
 
 private:
   // Writes a small file into dir; gives dir back.
-  static const std::string& WithFile(const std::string& dir, const std::string& name, const std::string& text) {
-    std::ofstream(dir + "/" + name) << text;
-    return dir;
+  static const std::string& WithFile(const std::string& Dir, const std::string& Name, const std::string& Text) {
+    std::ofstream(Dir + "/" + Name) << Text;
+    return Dir;
   }
 
-  void Req(std::vector<std::string> args, const std::vector<std::string>& key) {
-    args.insert(args.begin(), {"openssl", "req"});
-    args.insert(args.end(), key.begin(), key.end());
-    RunTool(args, dir_.Path().string());
+  void Req(std::vector<std::string> Args, const std::vector<std::string>& Key) {
+    Args.insert(Args.begin(), {"openssl", "req"});
+    Args.insert(Args.end(), Key.begin(), Key.end());
+    RunTool(Args, FDir.Path().string());
   }
 
-  tandrel::testing::TempDir dir_;
+  tandrel::testing::TempDir FDir;
 };
 
 /// openssl s_server on 127.0.0.1 with a free port, serving the test's server
 /// certificate, and the SNI certificate to clients that name SniName.
 class TlsServer {
 public:
-  TlsServer(const TlsCertificates& certs, const std::vector<std::string>& extra) {
+  TlsServer(const TlsCertificates& Certs, const std::vector<std::string>& Extra) {
     std::vector<std::string> argv = {"openssl", "s_server", "-accept", "127.0.0.1:0", "-cert",
-                                     certs.File("server.pem"), "-key", certs.File("server.key"),
+                                     Certs.File("server.pem"), "-key", Certs.File("server.key"),
                                      "-servername", TlsCertificates::SniName, "-cert2",
-                                     certs.File("sni.pem"), "-key2", certs.File("sni.key")};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    process_ = std::make_unique<TlsProcess>(argv, certs.Dir());
+                                     Certs.File("sni.pem"), "-key2", Certs.File("sni.key")};
+    argv.insert(argv.end(), Extra.begin(), Extra.end());
+    FProcess = std::make_unique<TlsProcess>(argv, Certs.Dir());
     const std::string marker = "ACCEPT 127.0.0.1:";
-    if (!process_->WaitFor(marker) || !process_->WaitFor("\n"))
-      throw std::runtime_error("s_server did not start: " + process_->Output());
-    const std::string& out = process_->Output();
-    port_ = std::stoi(out.substr(out.find(marker) + marker.size()));
+    if (!FProcess->WaitFor(marker) || !FProcess->WaitFor("\n"))
+      throw std::runtime_error("s_server did not start: " + FProcess->Output());
+    const std::string& out = FProcess->Output();
+    FPort = std::stoi(out.substr(out.find(marker) + marker.size()));
   }
 
-  [[nodiscard]] std::string Port() const { return std::to_string(port_); }
-  [[nodiscard]] TlsProcess& Process() { return *process_; }
+  [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
+  [[nodiscard]] TlsProcess& Process() { return *FProcess; }
   /// Ends the server at once, as a peer that vanishes.
-  void Kill() { process_.reset(); }
+  void Kill() { FProcess.reset(); }
 
 private:
-  std::unique_ptr<TlsProcess> process_;
-  int port_ = 0;
+  std::unique_ptr<TlsProcess> FProcess;
+  int FPort = 0;
 };
 
 /// A TCP listener on 127.0.0.1 (free port) that never accepts: connections
@@ -118,63 +118,63 @@ private:
 class SilentListener {
 public:
   SilentListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    if (FFd < 0 || ::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(FFd, 8) != 0 ||
+        ::getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
       throw std::runtime_error("listener failed");
-    port_ = ntohs(a.sin_port);
+    FPort = ntohs(a.sin_port);
   }
   SilentListener(const SilentListener&) = delete;
   SilentListener& operator=(const SilentListener&) = delete;
   virtual ~SilentListener() {
-    if (fd_ >= 0)
-      ::close(fd_);
+    if (FFd >= 0)
+      ::close(FFd);
   }
-  [[nodiscard]] std::string Port() const { return std::to_string(port_); }
+  [[nodiscard]] std::string Port() const { return std::to_string(FPort); }
 
 protected:
-  int fd_ = -1;
-  int port_ = 0;
+  int FFd = -1;
+  int FPort = 0;
 };
 
-/// Accepts one connection, sends `greeting` in clear text, reads until the
+/// Accepts one connection, sends `Greeting` in clear text, reads until the
 /// client closes or the test ends.
 class PlainTextServer : public SilentListener {
 public:
-  explicit PlainTextServer(std::string greeting)
-      : greeting_(std::move(greeting)), thread_([this] { Serve(); }) {}
+  explicit PlainTextServer(std::string Greeting)
+      : FGreeting(std::move(Greeting)), FThread([this] { Serve(); }) {}
   ~PlainTextServer() override {
-    stop_ = true;
-    thread_.join();
+    FStop = true;
+    FThread.join();
   }
 
 private:
   void Serve() {
-    pollfd p{fd_, POLLIN, 0};
-    while (!stop_ && ::poll(&p, 1, 50) == 0) {
+    pollfd p{FFd, POLLIN, 0};
+    while (!FStop && ::poll(&p, 1, 50) == 0) {
     }
-    if (stop_)
+    if (FStop)
       return;
-    const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int c = ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0)
       return;
-    ::send(c, greeting_.data(), greeting_.size(), MSG_NOSIGNAL);
+    ::send(c, FGreeting.data(), FGreeting.size(), MSG_NOSIGNAL);
     pollfd q{c, POLLIN, 0};
     char buf[4096];
-    while (!stop_) {
+    while (!FStop) {
       if (::poll(&q, 1, 50) > 0 && ::recv(c, buf, sizeof buf, 0) <= 0)
         break;
     }
     ::close(c);
   }
 
-  std::string greeting_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  std::string FGreeting;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
 };
 
 }  // namespace tandrel::net::testing

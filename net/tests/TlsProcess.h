@@ -10,12 +10,12 @@
 
 namespace tandrel::net::testing {
 
-/// One running openssl (or other tool) in `workdir` (empty: the test's own folder).
+/// One running openssl (or other tool) in `Workdir` (empty: the test's own folder).
 /// Throws std::runtime_error when it cannot be started.
 class TlsProcess : public tandrel::testing::ChildProcess {
 public:
-  TlsProcess(const std::vector<std::string>& argv, const std::string& workdir)
-      : ChildProcess(argv, {.WorkDir = workdir, .MergeStderr = true}) {}
+  TlsProcess(const std::vector<std::string>& Argv, const std::string& Workdir)
+      : ChildProcess(Argv, {.WorkDir = Workdir, .MergeStderr = true}) {}
 };
 
 }  // namespace tandrel::net::testing

@@ -15,25 +15,25 @@ struct TDatagramCase {
 class DatagramTest : public ::testing::TestWithParam<TDatagramCase> {};
 
 TEST_P(DatagramTest, SendToAndReceiveFromTheSender) {
-  const std::string Loopback = GetParam().Loopback;
-  if (Loopback == "::1" && !test::HasIPv6Loopback())
+  const std::string loopback = GetParam().Loopback;
+  if (loopback == "::1" && !test::HasIPv6Loopback())
     GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
-  TUDPBlockSocket Receiver;
-  Receiver.Bind(Loopback, "0");
-  ASSERT_EQ(Receiver.LastError(), 0) << Receiver.LastErrorDesc();
-  TUDPBlockSocket Sender;
-  Sender.Bind(Loopback, "0");
-  Sender.SetRemoteSin(Loopback, std::to_string(Receiver.GetLocalSinPort()));
-  const std::string Datagram("one\0datagram", 12);
-  EXPECT_EQ(Sender.SendBufferTo(Datagram.data(), static_cast<int>(Datagram.size())), 12);
-  EXPECT_EQ(Sender.SendCounter(), 12);
-  ASSERT_TRUE(Receiver.CanRead(5000));
-  char Buffer[64];
-  const int Count = Receiver.RecvBufferFrom(Buffer, sizeof Buffer);
-  ASSERT_EQ(Count, 12);
-  EXPECT_EQ(std::string(Buffer, 12), Datagram);
-  EXPECT_EQ(Receiver.GetRemoteSinIP(), Loopback);
-  EXPECT_EQ(Receiver.GetRemoteSinPort(), Sender.GetLocalSinPort());
+  TUDPBlockSocket receiver;
+  receiver.Bind(loopback, "0");
+  ASSERT_EQ(receiver.LastError(), 0) << receiver.LastErrorDesc();
+  TUDPBlockSocket sender;
+  sender.Bind(loopback, "0");
+  sender.SetRemoteSin(loopback, std::to_string(receiver.GetLocalSinPort()));
+  const std::string datagram("one\0datagram", 12);
+  EXPECT_EQ(sender.SendBufferTo(datagram.data(), static_cast<int>(datagram.size())), 12);
+  EXPECT_EQ(sender.SendCounter(), 12);
+  ASSERT_TRUE(receiver.CanRead(5000));
+  char buffer[64];
+  const int count = receiver.RecvBufferFrom(buffer, sizeof buffer);
+  ASSERT_EQ(count, 12);
+  EXPECT_EQ(std::string(buffer, 12), datagram);
+  EXPECT_EQ(receiver.GetRemoteSinIP(), loopback);
+  EXPECT_EQ(receiver.GetRemoteSinPort(), sender.GetLocalSinPort());
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, DatagramTest,
@@ -41,11 +41,11 @@ INSTANTIATE_TEST_SUITE_P(Families, DatagramTest,
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(UDPBlockSocket, StopFlagAbortsADatagramSend) {
-  TUDPBlockSocket Sender;
-  Sender.SetRemoteSin("127.0.0.1", "9");
-  Sender.SetStopFlag(true);
-  EXPECT_EQ(Sender.SendBufferTo("x", 1), 0);
-  EXPECT_EQ(Sender.LastError(), 10053);
+  TUDPBlockSocket sender;
+  sender.SetRemoteSin("127.0.0.1", "9");
+  sender.SetStopFlag(true);
+  EXPECT_EQ(sender.SendBufferTo("x", 1), 0);
+  EXPECT_EQ(sender.LastError(), 10053);
 }
 
 }  // namespace

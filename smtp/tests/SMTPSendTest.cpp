@@ -546,42 +546,42 @@ struct CommandCase {
 std::vector<CommandCase> CommandCases()
 {
     return {
-        {"mail_from_size", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 4321); },
+        {"mail_from_size", {}, [](TSMTPSend& C) { return C.MailFrom("a@b.example", 4321); },
          "250 2.1.0 ok", "MAIL FROM:<a@b.example> SIZE=4321\r\n", true},
-        {"mail_from_size_zero", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 0); },
+        {"mail_from_size_zero", {}, [](TSMTPSend& C) { return C.MailFrom("a@b.example", 0); },
          "250 ok", "MAIL FROM:<a@b.example>\r\n", true},
         {"mail_from_dsn", {E::dsnSucecess, E::dsnFailure},
-         [](TSMTPSend& c) { return c.MailFrom("a@b.example", 10); }, "250 ok",
+         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 10); }, "250 ok",
          "MAIL FROM:<a@b.example> SIZE=10 RET=FULL\r\n", true},
-        {"mail_from_refused", {}, [](TSMTPSend& c) { return c.MailFrom("a@b.example", 0); },
+        {"mail_from_refused", {}, [](TSMTPSend& C) { return C.MailFrom("a@b.example", 0); },
          "550 5.7.1 relaying denied", "MAIL FROM:<a@b.example>\r\n", false},
-        {"mail_from_smtputf8", {}, [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0, true); },
+        {"mail_from_smtputf8", {}, [](TSMTPSend& C) { return C.MailFrom("jo\u00e3o@b.example", 0, true); },
          "250 ok", "MAIL FROM:<jo\xc3\xa3o@b.example> SMTPUTF8\r\n", true},
         {"mail_from_smtputf8_size_dsn", {E::dsnFailure},
-         [](TSMTPSend& c) { return c.MailFrom("a@b.example", 10, true); }, "250 ok",
+         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 10, true); }, "250 ok",
          "MAIL FROM:<a@b.example> SIZE=10 RET=FULL SMTPUTF8\r\n", true},
-        {"rcpt_plain", {}, [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
+        {"rcpt_plain", {}, [](TSMTPSend& C) { return C.MailTo("c@d.example"); }, "250 ok",
          "RCPT TO:<c@d.example>\r\n", true},
         {"rcpt_dsn_success_failure", {E::dsnSucecess, E::dsnFailure},
-         [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
+         [](TSMTPSend& C) { return C.MailTo("c@d.example"); }, "250 ok",
          "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;c@d.example\r\n", true},
         {"rcpt_dsn_all", {E::dsnDelay, E::dsnFailure, E::dsnSucecess},
-         [](TSMTPSend& c) { return c.MailTo("c@d.example"); }, "250 ok",
+         [](TSMTPSend& C) { return C.MailTo("c@d.example"); }, "250 ok",
          "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE,DELAY ORCPT=rfc822;c@d.example\r\n", true},
-        {"rcpt_refused", {}, [](TSMTPSend& c) { return c.MailTo("c@d.example"); },
+        {"rcpt_refused", {}, [](TSMTPSend& C) { return C.MailTo("c@d.example"); },
          "451 4.4.2 try later", "RCPT TO:<c@d.example>\r\n", false},
-        {"etrn_queued", {}, [](TSMTPSend& c) { return c.Etrn("example.org"); }, "251 queued",
+        {"etrn_queued", {}, [](TSMTPSend& C) { return C.Etrn("example.org"); }, "251 queued",
          "ETRN example.org\r\n", true},
-        {"etrn_200_is_not_enough", {}, [](TSMTPSend& c) { return c.Etrn("example.org"); }, "200 hm",
+        {"etrn_200_is_not_enough", {}, [](TSMTPSend& C) { return C.Etrn("example.org"); }, "200 hm",
          "ETRN example.org\r\n", false},
-        {"verify_cannot", {}, [](TSMTPSend& c) { return c.Verify("tim"); }, "252 2.1.5 cannot verify",
+        {"verify_cannot", {}, [](TSMTPSend& C) { return C.Verify("tim"); }, "252 2.1.5 cannot verify",
          "VRFY tim\r\n", true},
-        {"verify_unknown", {}, [](TSMTPSend& c) { return c.Verify("tim"); }, "550 5.1.1 unknown",
+        {"verify_unknown", {}, [](TSMTPSend& C) { return C.Verify("tim"); }, "550 5.1.1 unknown",
          "VRFY tim\r\n", false},
-        {"reset", {}, [](TSMTPSend& c) { return c.Reset(); }, "250 ok", "RSET\r\n", true},
-        {"noop_200", {}, [](TSMTPSend& c) { return c.NoOp(); }, "200 ok", "NOOP\r\n", true},
+        {"reset", {}, [](TSMTPSend& C) { return C.Reset(); }, "250 ok", "RSET\r\n", true},
+        {"noop_200", {}, [](TSMTPSend& C) { return C.NoOp(); }, "200 ok", "NOOP\r\n", true},
         // No command but DATA and AUTH has a reply of class 3.
-        {"noop_300", {}, [](TSMTPSend& c) { return c.NoOp(); }, "300 what", "NOOP\r\n", false, OutOfTurn},
+        {"noop_300", {}, [](TSMTPSend& C) { return C.NoOp(); }, "300 what", "NOOP\r\n", false, OutOfTurn},
     };
 }
 
@@ -662,22 +662,22 @@ struct RefusalCase {
 std::vector<RefusalCase> RefusalCases()
 {
     // Windows-1252 bytes of a non-ASCII address would name another mailbox, or none.
-    constexpr std::string_view NonAscii = NonAsciiRefusal;
-    constexpr std::string_view NonAsciiEnhanced = "Permanent Failure-";
+    constexpr std::string_view nonAscii = NonAsciiRefusal;
+    constexpr std::string_view nonAsciiEnhanced = "Permanent Failure-";
     return {
-        {"mail_from_crlf", [](TSMTPSend& c) { return c.MailFrom("a@b\r\nRCPT TO:<x@y>", 0); }},
-        {"mail_from_lf", [](TSMTPSend& c) { return c.MailFrom("a@b\nRSET", 0); }},
-        {"mail_from_smtputf8_crlf", [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b\r\nRSET", 0, true); }},
-        {"rcpt_cr", [](TSMTPSend& c) { return c.MailTo("c@d\rDATA"); }},
-        {"rcpt_trailing_lf", [](TSMTPSend& c) { return c.MailTo("c@d\n"); }},
-        {"etrn_crlf", [](TSMTPSend& c) { return c.Etrn("example.org\r\nQUIT"); }},
-        {"verify_lf", [](TSMTPSend& c) { return c.Verify("tim\nEXPN all"); }},
-        {"mail_from_non_ascii", [](TSMTPSend& c) { return c.MailFrom("jo\u00e3o@b.example", 0); }, NonAscii,
-         NonAsciiEnhanced},
-        {"mail_from_non_ascii_domain", [](TSMTPSend& c) { return c.MailFrom("a@a\u00e7a\u00ed.br", 0); },
-         NonAscii, NonAsciiEnhanced},
-        {"rcpt_non_ascii", [](TSMTPSend& c) { return c.MailTo("jos\u00e9@d.example"); }, NonAscii,
-         NonAsciiEnhanced},
+        {"mail_from_crlf", [](TSMTPSend& C) { return C.MailFrom("a@b\r\nRCPT TO:<x@y>", 0); }},
+        {"mail_from_lf", [](TSMTPSend& C) { return C.MailFrom("a@b\nRSET", 0); }},
+        {"mail_from_smtputf8_crlf", [](TSMTPSend& C) { return C.MailFrom("jo\u00e3o@b\r\nRSET", 0, true); }},
+        {"rcpt_cr", [](TSMTPSend& C) { return C.MailTo("c@d\rDATA"); }},
+        {"rcpt_trailing_lf", [](TSMTPSend& C) { return C.MailTo("c@d\n"); }},
+        {"etrn_crlf", [](TSMTPSend& C) { return C.Etrn("example.org\r\nQUIT"); }},
+        {"verify_lf", [](TSMTPSend& C) { return C.Verify("tim\nEXPN all"); }},
+        {"mail_from_non_ascii", [](TSMTPSend& C) { return C.MailFrom("jo\u00e3o@b.example", 0); }, nonAscii,
+         nonAsciiEnhanced},
+        {"mail_from_non_ascii_domain", [](TSMTPSend& C) { return C.MailFrom("a@a\u00e7a\u00ed.br", 0); },
+         nonAscii, nonAsciiEnhanced},
+        {"rcpt_non_ascii", [](TSMTPSend& C) { return C.MailTo("jos\u00e9@d.example"); }, nonAscii,
+         nonAsciiEnhanced},
     };
 }
 
@@ -856,14 +856,14 @@ std::vector<LateReplyCase> LateReplyCases()
 {
     const std::string ehlo = "EHLO client.test\r\n";
     return {
-        {"mail_from", {Hear()}, [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0); },
+        {"mail_from", {Hear()}, [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0); },
          ehlo + "MAIL FROM:<a@example.com>\r\n"},
-        {"rcpt_to", {Hear()}, [](TSMTPSend& c) { return c.MailTo("b@example.com"); },
+        {"rcpt_to", {Hear()}, [](TSMTPSend& C) { return C.MailTo("b@example.com"); },
          ehlo + "RCPT TO:<b@example.com>\r\n"},
-        {"data", {Hear()}, [](TSMTPSend& c) { return c.MailData({"x"}); }, ehlo + "DATA\r\n"},
-        {"end_of_data", {Hear(), Reply("354 go ahead"), HearData()}, [](TSMTPSend& c) { return c.MailData({"x"}); },
+        {"data", {Hear()}, [](TSMTPSend& C) { return C.MailData({"x"}); }, ehlo + "DATA\r\n"},
+        {"end_of_data", {Hear(), Reply("354 go ahead"), HearData()}, [](TSMTPSend& C) { return C.MailData({"x"}); },
          ehlo + "DATA\r\nx\r\n.\r\n"},
-        {"noop", {Hear()}, [](TSMTPSend& c) { return c.NoOp(); }, ehlo + "NOOP\r\n"},
+        {"noop", {Hear()}, [](TSMTPSend& C) { return C.NoOp(); }, ehlo + "NOOP\r\n"},
     };
 }
 
@@ -922,7 +922,7 @@ struct OutOfTurnCase {
 std::vector<OutOfTurnCase> OutOfTurnCases()
 {
     const std::string ehlo = "EHLO client.test\r\n";
-    const auto mailFrom = [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0); };
+    const auto mailFrom = [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0); };
     const auto late = Pause(std::chrono::milliseconds(100)); // after the client's next command went out
     return {
         {"extra_line_with_the_greeting", {Raw("220 mx ESMTP\r\n220 Welcome\r\n"), AwaitClose()}, "", false,
@@ -937,18 +937,18 @@ std::vector<OutOfTurnCase> OutOfTurnCases()
          "", false, nullptr, ehlo},
         {"extra_line_with_a_reply", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("250 ok\r\n250 ok\r\n"),
                                      AwaitClose()},
-         "", false, [](TSMTPSend& c) { return c.MailFrom("a@example.com", 0) && c.MailTo("b@example.com"); },
+         "", false, [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0) && C.MailTo("b@example.com"); },
          ehlo + "MAIL FROM:<a@example.com>\r\n"},
         {"ready_to_mail_from", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("354 go"), AwaitClose()}, "",
          false, mailFrom, ehlo + "MAIL FROM:<a@example.com>\r\n"},
         {"bye_to_rcpt", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("221 bye"), AwaitClose()}, "", false,
-         [](TSMTPSend& c) { return c.MailTo("b@example.com"); }, ehlo + "RCPT TO:<b@example.com>\r\n"},
+         [](TSMTPSend& C) { return C.MailTo("b@example.com"); }, ehlo + "RCPT TO:<b@example.com>\r\n"},
         // The reply of RCPT, one behind, read as the answer to DATA: no message follows.
         {"accepted_to_data", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("250 ok"), AwaitClose()}, "",
-         false, [](TSMTPSend& c) { return c.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
+         false, [](TSMTPSend& C) { return C.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
         {"extra_line_with_ready", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("354 go\r\n250 ok\r\n"),
                                    AwaitClose()},
-         "", false, [](TSMTPSend& c) { return c.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
+         "", false, [](TSMTPSend& C) { return C.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
         {"accepted_to_auth", {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN"), Hear(), Reply("250 ok"),
                               AwaitClose()},
          "tim", false, nullptr, ehlo + "AUTH LOGIN\r\n"},
@@ -1882,8 +1882,8 @@ TEST_P(LoginStepTest, TellsWhereTheLoginEnded)
     client->SetUserName("u");
     client->SetPassword("p");
     std::int64_t sizeSeen = -1;
-    client->SetOnBeforeAuth([&](const TSMTPSend& sender) {
-        sizeSeen = sender.MaxSize();
+    client->SetOnBeforeAuth([&](const TSMTPSend& Sender) {
+        sizeSeen = Sender.MaxSize();
         return !c.Refuse;
     });
     EXPECT_EQ(client->Login(), c.Ends == TLoginStep::lsDone);

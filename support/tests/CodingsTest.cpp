@@ -88,9 +88,9 @@ TEST(Codings, Base64RoundTripsEveryLengthAndByte) {
 TEST(Codings, Base64LinesAreEachChunkEncodedAndEndedByCrLf) {
     std::string bytes;
     for (int i = 0; i < (5 << 20) + 7; ++i) bytes.push_back(static_cast<char>((i * 131) >> 3));
-    const auto reference = [](const std::string& all, std::size_t lineBytes) {
+    const auto reference = [](const std::string& All, std::size_t LineBytes) {
         std::string out;
-        for (std::size_t at = 0; at < all.size(); at += lineBytes) out += EncodeBase64(all.substr(at, lineBytes)) + "\r\n";
+        for (std::size_t at = 0; at < All.size(); at += LineBytes) out += EncodeBase64(All.substr(at, LineBytes)) + "\r\n";
         return out;
     };
     for (const std::string& prefix : {""s, "\xEF\xBB\xBF"s}) {

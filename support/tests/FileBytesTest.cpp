@@ -20,9 +20,9 @@ namespace {
 
 using testing::TempDir;
 
-std::string Pattern(std::size_t size) {
+std::string Pattern(std::size_t Size) {
     std::string bytes;
-    for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<char>((i * 7) ^ (i >> 9)));
+    for (std::size_t i = 0; i < Size; ++i) bytes.push_back(static_cast<char>((i * 7) ^ (i >> 9)));
     return bytes;
 }
 

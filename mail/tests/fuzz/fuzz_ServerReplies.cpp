@@ -89,41 +89,41 @@ public:
         std::size_t at = 0;
         while (at <= Input.size()) {
             const std::size_t end = std::min(Input.find('\0', at), Input.size());
-            fChunks.push_back(Expand(Input.substr(at, end - at)));
+            FChunks.push_back(Expand(Input.substr(at, end - at)));
             at = end + 1;
         }
     }
 
     // A new connection: false (refused) once the chunks are spent.
     bool Open() {
-        if (fNext >= fChunks.size()) return false;
-        fConn = TConnection{};
-        fConn.Open = true;
+        if (FNext >= FChunks.size()) return false;
+        FConn = TConnection{};
+        FConn.Open = true;
         Ask(TAsked::Greeting, "", "");
         return true;
     }
 
-    void ClientClosed() { fConn.Open = false; }
+    void ClientClosed() { FConn.Open = false; }
 
     // Bytes sent and not read by the client's socket yet.
-    [[nodiscard]] std::string_view Unread() const { return std::string_view(fConn.Outbound).substr(fConn.Taken); }
-    [[nodiscard]] bool ServerClosed() const { return fConn.Closing && Unread().empty(); }
+    [[nodiscard]] std::string_view Unread() const { return std::string_view(FConn.Outbound).substr(FConn.Taken); }
+    [[nodiscard]] bool ServerClosed() const { return FConn.Closing && Unread().empty(); }
 
     std::size_t Take(char* Buffer, std::size_t Length) {
         const std::size_t n = std::min(Length, Unread().size());
-        fConn.Outbound.copy(Buffer, n, fConn.Taken);
-        fConn.Taken += n;
+        FConn.Outbound.copy(Buffer, n, FConn.Taken);
+        FConn.Taken += n;
         return n;
     }
 
     // The client wrote (Pending: what it had been sent and not read); false when the
     // server has gone, so the write fails.
     bool Written(std::string_view Bytes, std::string_view Pending) {
-        Check(fConn.Open, "write on a connection the client closed");
-        Check(!fConn.OutOfStep, "write after a reply out of step");
+        Check(FConn.Open, "write on a connection the client closed");
+        Check(!FConn.OutOfStep, "write after a reply out of step");
         Check(Pending.empty(), "write while the server's bytes wait unread");
-        if (fConn.Closing) return false;
-        fConn.Inbound.append(Bytes);
+        if (FConn.Closing) return false;
+        FConn.Inbound.append(Bytes);
         Process();
         return true;
     }
@@ -131,8 +131,8 @@ public:
     // Oracles at the end of the send.
     void Finished(bool Succeeded, const std::vector<std::string>& Recipients) const {
         if (!Succeeded) return;
-        Check(fEnds == 1 && fEndAccepted, "success without a 2xx reply to an end of data");
-        Check(fEndRecipients == std::multiset<std::string>(Recipients.begin(), Recipients.end()),
+        Check(FEnds == 1 && FEndAccepted, "success without a 2xx reply to an end of data");
+        Check(FEndRecipients == std::multiset<std::string>(Recipients.begin(), Recipients.end()),
               "success without every recipient accepted once");
     }
 
@@ -176,14 +176,14 @@ private:
 
     // The server answers with its next chunk; the reply then is paired in stream order.
     void Ask(TAsked Asked, std::string Verb, std::string Address) {
-        fConn.Awaited.push_back({Asked, std::move(Verb), std::move(Address)});
-        std::string chunk = fNext < fChunks.size() ? fChunks[fNext++] : std::string();
+        FConn.Awaited.push_back({Asked, std::move(Verb), std::move(Address)});
+        std::string chunk = FNext < FChunks.size() ? FChunks[FNext++] : std::string();
         const std::size_t close = chunk.find('\x01');
         if (close != std::string::npos) {
             chunk.resize(close);
-            fConn.Closing = true;
+            FConn.Closing = true;
         }
-        fConn.Outbound += chunk;
+        FConn.Outbound += chunk;
         Pair();
     }
 
@@ -191,13 +191,13 @@ private:
     // and LF CR ends a line; a line over the limit, or too many, ends the conversation):
     // its code (0 when it is none), or false when it is not whole yet.
     bool NextReply(int& Code) {
-        std::string_view rest = std::string_view(fConn.Outbound).substr(fConn.Paired);
+        std::string_view rest = std::string_view(FConn.Outbound).substr(FConn.Paired);
         std::size_t used = 0;
-        const auto skip = [&](std::size_t n) {
-            rest.remove_prefix(n);
-            used += n;
+        const auto skip = [&](std::size_t N) {
+            rest.remove_prefix(N);
+            used += N;
         };
-        if (fConn.LoneEnd != 0 && !rest.empty() && rest.front() == (fConn.LoneEnd == '\r' ? '\n' : '\r')) skip(1);
+        if (FConn.LoneEnd != 0 && !rest.empty() && rest.front() == (FConn.LoneEnd == '\r' ? '\n' : '\r')) skip(1);
         for (std::size_t lines = 1;; ++lines) {
             const std::size_t end = rest.find_first_of("\r\n");
             if (end == std::string_view::npos && rest.size() > kMaxLine) {
@@ -209,10 +209,10 @@ private:
             const char first = rest[end];
             const bool pair = end + 1 < rest.size() && rest[end + 1] == (first == '\r' ? '\n' : '\r');
             skip(end + (pair ? 2 : 1));
-            fConn.LoneEnd = pair ? 0 : first;
+            FConn.LoneEnd = pair ? 0 : first;
             if (line.size() > kMaxLine || (lines >= kMaxLines && line.find('-') == 3)) {
                 Code = 0;
-                fConn.Paired += used;
+                FConn.Paired += used;
                 return true;
             }
             if (line.find('-') == 3) continue;
@@ -220,44 +220,44 @@ private:
             if (line.size() >= 3 && line[0] >= '0' && line[0] <= '9' && line[1] >= '0' && line[1] <= '9' &&
                 line[2] >= '0' && line[2] <= '9')
                 Code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-            fConn.Paired += used;
+            FConn.Paired += used;
             return true;
         }
     }
 
     void Pair() {
         int code = 0;
-        while (!fConn.Awaited.empty() && !fConn.OutOfStep && NextReply(code)) {
-            const TAwaited asked = fConn.Awaited.front();
-            fConn.Awaited.pop_front();
+        while (!FConn.Awaited.empty() && !FConn.OutOfStep && NextReply(code)) {
+            const TAwaited asked = FConn.Awaited.front();
+            FConn.Awaited.pop_front();
             const bool fits = Fits(asked.Asked, code);
-            if (!fits || code == 421) fConn.OutOfStep = true;
-            if (code == 421 || asked.Asked == TAsked::Quit) fConn.Closing = true;
-            fConn.AuthOpen = asked.Asked == TAsked::Auth && code == 334;
-            if (asked.Verb == "MAIL" || asked.Verb == "RSET") fConn.Accepted.clear();
-            if (asked.Verb == "RCPT" && fits && code / 100 == 2) fConn.Accepted.insert(asked.Address);
+            if (!fits || code == 421) FConn.OutOfStep = true;
+            if (code == 421 || asked.Asked == TAsked::Quit) FConn.Closing = true;
+            FConn.AuthOpen = asked.Asked == TAsked::Auth && code == 334;
+            if (asked.Verb == "MAIL" || asked.Verb == "RSET") FConn.Accepted.clear();
+            if (asked.Verb == "RCPT" && fits && code / 100 == 2) FConn.Accepted.insert(asked.Address);
             if (asked.Asked == TAsked::Data && code == 354) {
-                fConn.InData = true;
-                fConn.Data.clear();
+                FConn.InData = true;
+                FConn.Data.clear();
             }
             if (asked.Asked == TAsked::DataEnd) {
-                fEndAccepted = fits && code / 100 == 2;
-                fEndRecipients = fConn.Accepted;
-                fConn.Accepted.clear();
+                FEndAccepted = fits && code / 100 == 2;
+                FEndRecipients = FConn.Accepted;
+                FConn.Accepted.clear();
             }
         }
     }
 
     void Process() {
-        while (!fConn.Closing) {
-            if (fConn.InData) {
+        while (!FConn.Closing) {
+            if (FConn.InData) {
                 if (!Message()) return;
                 continue;
             }
-            const std::size_t lf = fConn.Inbound.find('\n');
+            const std::size_t lf = FConn.Inbound.find('\n');
             if (lf == std::string::npos) return;
-            std::string line = fConn.Inbound.substr(0, lf);
-            fConn.Inbound.erase(0, lf + 1);
+            std::string line = FConn.Inbound.substr(0, lf);
+            FConn.Inbound.erase(0, lf + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
             Command(line);
         }
@@ -267,8 +267,8 @@ private:
         std::string verb = Line.substr(0, Line.find_first_of(" :"));
         for (char& c : verb) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
         TAsked asked = TAsked::Command;
-        if (fConn.AuthOpen && Line == "*") asked = TAsked::Cancel;
-        else if (fConn.AuthOpen || verb == "AUTH") asked = TAsked::Auth;
+        if (FConn.AuthOpen && Line == "*") asked = TAsked::Cancel;
+        else if (FConn.AuthOpen || verb == "AUTH") asked = TAsked::Auth;
         else if (verb == "EHLO" || verb == "HELO") asked = TAsked::Hello;
         else if (verb == "DATA") asked = TAsked::Data;
         else if (verb == "QUIT") asked = TAsked::Quit;
@@ -282,43 +282,43 @@ private:
 
     // The message so far; true when it ended and the rest is commands again.
     bool Message() {
-        fConn.Data += fConn.Inbound;
-        fConn.Inbound.clear();
+        FConn.Data += FConn.Inbound;
+        FConn.Inbound.clear();
         std::size_t end = std::string::npos;
-        if (fConn.Data.starts_with(".\r\n")) end = 0;
-        else if (const std::size_t at = fConn.Data.find("\r\n.\r\n"); at != std::string::npos) end = at + 2;
+        if (FConn.Data.starts_with(".\r\n")) end = 0;
+        else if (const std::size_t at = FConn.Data.find("\r\n.\r\n"); at != std::string::npos) end = at + 2;
         if (end == std::string::npos) {
-            Check(kOnTheWire.starts_with(fConn.Data), "message data differs from the stuffed message");
+            Check(kOnTheWire.starts_with(FConn.Data), "message data differs from the stuffed message");
             return false;
         }
-        Check(fConn.Data.substr(0, end + 3) == kOnTheWire, "message data differs from the stuffed message");
-        Check(++fConn.Ends == 1, "second end of data on one connection");
-        Check(++fEnds == 1, "second end of data in one send");
-        fConn.Inbound = fConn.Data.substr(end + 3);
-        fConn.InData = false;
+        Check(FConn.Data.substr(0, end + 3) == kOnTheWire, "message data differs from the stuffed message");
+        Check(++FConn.Ends == 1, "second end of data on one connection");
+        Check(++FEnds == 1, "second end of data in one send");
+        FConn.Inbound = FConn.Data.substr(end + 3);
+        FConn.InData = false;
         Ask(TAsked::DataEnd, ".", "");
         return true;
     }
 
-    std::vector<std::string> fChunks;
-    std::size_t fNext = 0;
-    TConnection fConn;
-    int fEnds = 0;
-    bool fEndAccepted = false;
-    std::multiset<std::string> fEndRecipients;
+    std::vector<std::string> FChunks;
+    std::size_t FNext = 0;
+    TConnection FConn;
+    int FEnds = 0;
+    bool FEndAccepted = false;
+    std::multiset<std::string> FEndRecipients;
 };
 
 // The client's socket, wired to the model server instead of the network.
 class TFuzzWire final : public net::TTCPBlockSocket {
 public:
-    explicit TFuzzWire(TModelServer& Server) : fServer(Server) {}
+    explicit TFuzzWire(TModelServer& Server) : FServer(Server) {}
     ~TFuzzWire() override { FSocket = -1; }
 
     void Connect(const std::string&, const std::string&) override {
         ResetLastError();
         FBuffer.clear();
         FLastCR = FLastLF = false;
-        if (fServer.Open())
+        if (FServer.Open())
             FSocket = kFakeHandle;
         else
             SetLastError(net::WSAECONNREFUSED);
@@ -326,13 +326,13 @@ public:
     }
     void CloseSocket() override { AbortSocket(); }
     void AbortSocket() override {
-        if (FSocket != -1) fServer.ClientClosed();
+        if (FSocket != -1) FServer.ClientClosed();
         FSocket = -1;
     }
     int SendBuffer(const void* Buffer, int Length) override {
         ResetLastError();
         DoMonitor(true, Buffer, Length);
-        if (!fServer.Written(std::string_view(static_cast<const char*>(Buffer), static_cast<std::size_t>(Length)),
+        if (!FServer.Written(std::string_view(static_cast<const char*>(Buffer), static_cast<std::size_t>(Length)),
                              Pending())) {
             SetLastError(net::WSAECONNRESET);
             ExceptCheck();
@@ -343,39 +343,39 @@ public:
     int RecvBuffer(void* Buffer, int Length) override {
         Count();
         ResetLastError();
-        const auto n = static_cast<int>(fServer.Take(static_cast<char*>(Buffer), static_cast<std::size_t>(Length)));
+        const auto n = static_cast<int>(FServer.Take(static_cast<char*>(Buffer), static_cast<std::size_t>(Length)));
         if (n == 0) SetLastError(net::WSAEDISCON);
         return n;
     }
     // What one read takes: a few segments' worth, as a network hands it out.
-    int WaitingData() override { return static_cast<int>(std::min<std::size_t>(fServer.Unread().size(), 4096)); }
-    int PeekBuffer(void*, int) override { return fServer.Unread().empty() ? 0 : 1; }
+    int WaitingData() override { return static_cast<int>(std::min<std::size_t>(FServer.Unread().size(), 4096)); }
+    int PeekBuffer(void*, int) override { return FServer.Unread().empty() ? 0 : 1; }
     std::string GetLocalSinIP() override { return "192.0.2.10"; }
 
 protected:
     bool InternalCanRead(int) override {
         Count();
-        return !fServer.Unread().empty() || fServer.ServerClosed();
+        return !FServer.Unread().empty() || FServer.ServerClosed();
     }
     bool InternalCanWrite(int) override { return true; }
 
 private:
     static constexpr int kFakeHandle = 0x3fffffff;  // no descriptor of the process
 
-    void Count() { Check(++fReads <= kMaxReads, "unbounded reads"); }
+    void Count() { Check(++FReads <= kMaxReads, "unbounded reads"); }
 
     // What the client has been sent and not read: its line buffer first (less the
     // second half of a line end whose first half ended the last line).
     std::string Pending() const {
         std::string pending = FBuffer;
-        pending.append(fServer.Unread());
+        pending.append(FServer.Unread());
         if (!pending.empty() && ((FLastCR && pending.front() == '\n') || (FLastLF && pending.front() == '\r')))
             pending.erase(0, 1);
         return pending;
     }
 
-    TModelServer& fServer;
-    std::size_t fReads = 0;
+    TModelServer& FServer;
+    std::size_t FReads = 0;
 };
 
 }  // namespace
