@@ -21,11 +21,11 @@ QString SomenteNumero(const QString& str);
 /// How a lookup ended. Every value but rcPreenchido showed its message, and the window then
 /// puts the focus back into the CEP box.
 enum class TResultadoCep {
-    rcPreenchido,    ///< the five boxes were filled
-    rcCepInvalido,   ///< "CEP inválido": not exactly 8 digits, nothing sent
-    rcErroConsulta,  ///< "Erro ao consultar CEP": the service answered a status other than 200
-    rcNaoEncontrado, ///< "CEP não encontrado": the service does not know the code
-    rcObrigatorio,   ///< "PREENCHIMENTO OBRIGATORIO": the box left without any digit
+    rcPreenchido,     ///< the five boxes were filled
+    rcCepInvalido,    ///< "CEP inválido": not exactly 8 digits, nothing sent
+    rcErroConsulta,   ///< "Erro ao consultar CEP": the service answered a status other than 200
+    rcNaoEncontrado,  ///< "CEP não encontrado": the service does not know the code
+    rcObrigatorio,    ///< "PREENCHIMENTO OBRIGATORIO": the box left without any digit
 };
 
 /// The message shown for a result (empty for rcPreenchido).
@@ -33,8 +33,8 @@ QString MensagemCep(TResultadoCep Resultado);
 
 /// The answer's members read into the boxes, in the order they are filled: street,
 /// complement, district, city, state.
-inline constexpr std::array<const char*, 5> CamposCep{"logradouro", "complemento", "bairro",
-                                                      "localidade", "uf"};
+inline constexpr std::array<const char*, 5> CamposCep{"logradouro", "complemento", "bairro", "localidade",
+                                                      "uf"};
 
 /// Where a lookup puts what it finds.
 struct TAlvosCep {
@@ -71,4 +71,4 @@ private:
     bool FCursor = false;
 };
 
-} // namespace tandrel::app
+}  // namespace tandrel::app

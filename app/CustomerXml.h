@@ -52,4 +52,4 @@ QByteArray montar_xml(const TCustomerXmlData& Dados);
 /// written (a partly written file is removed again).
 void gravar_arquivo_xml(const TCustomerXmlData& Dados, const QString& Caminho);
 
-} // namespace tandrel::app
+}  // namespace tandrel::app

@@ -192,4 +192,4 @@ private:
     TRestResponseDataSetAdapter FRESTResponseDataSetAdapter1;
 };
 
-} // namespace tandrel::app
+}  // namespace tandrel::app

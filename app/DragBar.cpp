@@ -5,10 +5,8 @@
 
 namespace tandrel::app {
 
-void TDragBar::mousePressEvent(QMouseEvent* Event)
-{
-    if (QWindow* handle = window()->windowHandle())
-        handle->startSystemMove();
+void TDragBar::mousePressEvent(QMouseEvent* Event) {
+    if (QWindow* handle = window()->windowHandle()) handle->startSystemMove();
     Event->accept();
 }
 

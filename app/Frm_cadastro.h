@@ -20,7 +20,7 @@ class QStackedWidget;
 namespace tandrel::mail {
 class TMailSender;
 struct TCertificateQuestion;
-}
+}  // namespace tandrel::mail
 
 namespace tandrel::app {
 
@@ -87,8 +87,7 @@ public:
     void btn_cons_cepClick();
     /// Called by the mail component when a send fails after its attempts: tells the
     /// operator, returns to the list and clears `ThrowIt` (the send then ends silently).
-    void MailSender1MailException(const mail::TMailSender& AMail, const std::exception& E,
-                                  bool& ThrowIt);
+    void MailSender1MailException(const mail::TMailSender& AMail, const std::exception& E, bool& ThrowIt);
     /// Called by the mail component at each step of a send: the bottom bar tells the step,
     /// and after a failure why the mail was not sent (the line stays until the next send).
     void MailSender1MailProcess(const mail::TMailSender& AMail, mail::TMailStatus aStatus);

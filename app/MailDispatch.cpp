@@ -21,18 +21,14 @@ namespace {
 // running and needs its window and table when the send ends.
 class TSemFechar final : public QObject {
 public:
-    TSemFechar()
-    {
-        if (QCoreApplication* app = QCoreApplication::instance())
-            app->installEventFilter(this);
+    TSemFechar() {
+        if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
     }
     // Destroying the filter object removes it from the application's filter list.
 
 protected:
-    bool eventFilter(QObject*, QEvent* Event) override
-    {
-        if (Event->type() != QEvent::Close)
-            return false;
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() != QEvent::Close) return false;
         Event->ignore();
         return true;
     }
@@ -59,11 +55,9 @@ private:
 // `Handler`, called from the sending thread, runs on the window's thread instead; what it
 // raises is raised again in the sending thread, as if it had run there.
 template <class... Args>
-std::function<void(Args...)> NaJanela(std::function<void(Args...)> Handler,
-                                      TMailDispatch& Janela, std::optional<TOcupada>& Ocupada)
-{
-    if (!Handler)
-        return {};
+std::function<void(Args...)> NaJanela(std::function<void(Args...)> Handler, TMailDispatch& Janela,
+                                      std::optional<TOcupada>& Ocupada) {
+    if (!Handler) return {};
     return [handler = std::move(Handler), &Janela, &Ocupada](Args... args) {
         std::exception_ptr erro;
         Janela.RunAndWait([&] {
@@ -74,8 +68,7 @@ std::function<void(Args...)> NaJanela(std::function<void(Args...)> Handler,
                 erro = std::current_exception();
             }
         });
-        if (erro)
-            std::rethrow_exception(erro);
+        if (erro) std::rethrow_exception(erro);
     };
 }
 
@@ -83,16 +76,14 @@ std::function<void(Args...)> NaJanela(std::function<void(Args...)> Handler,
 // the handlers back afterwards.
 class TEventosNaJanela {
 public:
-    TEventosNaJanela(mail::TMailSender& Mail, TMailDispatch& Janela,
-                     std::optional<TOcupada>& Ocupada)
+    TEventosNaJanela(mail::TMailSender& Mail, TMailDispatch& Janela, std::optional<TOcupada>& Ocupada)
         : FMail(Mail),
           FBefore(Mail.OnBeforeMailProcess()),
           FProcess(Mail.OnMailProcess()),
           FAttempt(Mail.OnMailAttempt()),
           FAfter(Mail.OnAfterMailProcess()),
           FException(Mail.OnMailException()),
-          FQuestion(Mail.OnCertificateQuestion())
-    {
+          FQuestion(Mail.OnCertificateQuestion()) {
         Mail.SetOnBeforeMailProcess(NaJanela(FBefore, Janela, Ocupada));
         Mail.SetOnMailProcess(NaJanela(FProcess, Janela, Ocupada));
         Mail.SetOnMailAttempt(NaJanela(FAttempt, Janela, Ocupada));
@@ -100,8 +91,7 @@ public:
         Mail.SetOnMailException(NaJanela(FException, Janela, Ocupada));
         Mail.SetOnCertificateQuestion(NaJanela(FQuestion, Janela, Ocupada));
     }
-    ~TEventosNaJanela()
-    {
+    ~TEventosNaJanela() {
         FMail.SetOnBeforeMailProcess(std::move(FBefore));
         FMail.SetOnMailProcess(std::move(FProcess));
         FMail.SetOnMailAttempt(std::move(FAttempt));
@@ -124,22 +114,18 @@ private:
 
 }  // namespace
 
-TMailDispatch::TMailDispatch() : FContext(std::make_unique<QObject>())
-{
-}
+TMailDispatch::TMailDispatch() : FContext(std::make_unique<QObject>()) {}
 
 TMailDispatch::~TMailDispatch() = default;
 
-void TMailDispatch::RunAndWait(std::function<void()> Work)
-{
+void TMailDispatch::RunAndWait(std::function<void()> Work) {
     if (QThread::currentThread() == FContext->thread())
         Work();  // a blocking queued call to its own thread would never return
     else
         QMetaObject::invokeMethod(FContext.get(), std::move(Work), Qt::BlockingQueuedConnection);
 }
 
-void enviar_aguardando(mail::TMailSender& Mail)
-{
+void enviar_aguardando(mail::TMailSender& Mail) {
     TMailDispatch janela;
     std::optional<TOcupada> ocupada(std::in_place);
     const TEventosNaJanela eventos(Mail, janela, ocupada);
@@ -153,16 +139,14 @@ void enviar_aguardando(mail::TMailSender& Mail)
             } catch (...) {
                 erro = std::current_exception();
             }
-            QMetaObject::invokeMethod(&contexto, [&terminou] { terminou = true; },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &contexto, [&terminou] { terminou = true; }, Qt::QueuedConnection);
         });
         // Not QEventLoop::exec(): that returns at once while the application is quitting,
         // and the sending thread may still be waiting for this thread to run an event.
-        while (!terminou)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        while (!terminou) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    if (erro)
-        std::rethrow_exception(erro);
+    if (erro) std::rethrow_exception(erro);
 }
 
 }  // namespace tandrel::app

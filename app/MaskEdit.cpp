@@ -14,8 +14,7 @@ namespace tandrel::app {
 
 // --- TEditMask ---------------------------------------------------------------
 
-TEditMask::TEditMask(const QString& Mask)
-{
+TEditMask::TEditMask(const QString& Mask) {
     int i = 0;
     if (Mask.startsWith(QLatin1Char('!'))) {
         FRightAligned = true;
@@ -23,8 +22,7 @@ TEditMask::TEditMask(const QString& Mask)
     }
     for (; i < Mask.size(); ++i) {
         const QChar c = Mask[i];
-        if (c == QLatin1Char(';'))
-            break;
+        if (c == QLatin1Char(';')) break;
         Position p;
         if (c == QLatin1Char('\\') && i + 1 < Mask.size()) {
             p.Literal = Mask[++i];
@@ -39,132 +37,101 @@ TEditMask::TEditMask(const QString& Mask)
     // The rest is ";<save literals>;<blank>": only the blank matters to a box that
     // never saves its literals.
     const QStringList sections = Mask.mid(i).split(QLatin1Char(';'));
-    if (sections.size() >= 3 && !sections[2].isEmpty())
-        FBlank = sections[2][0];
+    if (sections.size() >= 3 && !sections[2].isEmpty()) FBlank = sections[2][0];
 }
 
-int TEditMask::SlotCount() const
-{
+int TEditMask::SlotCount() const {
     int n = 0;
-    for (const Position& p : FPositions)
-        n += p.Slot ? 1 : 0;
+    for (const Position& p : FPositions) n += p.Slot ? 1 : 0;
     return n;
 }
 
-QString TEditMask::EmptyDisplay() const
-{
+QString TEditMask::EmptyDisplay() const {
     QString display;
-    for (const Position& p : FPositions)
-        display += p.Slot ? FBlank : p.Literal;
+    for (const Position& p : FPositions) display += p.Slot ? FBlank : p.Literal;
     return display;
 }
 
-QString TEditMask::TextOf(const QString& Display) const
-{
+QString TEditMask::TextOf(const QString& Display) const {
     std::vector<QChar> cells;  // a null QChar is an empty slot
     for (int i = 0; i < Length() && i < Display.size(); ++i)
-        if (FPositions[i].Slot)
-            cells.push_back(Display[i].isDigit() ? Display[i] : QChar());
+        if (FPositions[i].Slot) cells.push_back(Display[i].isDigit() ? Display[i] : QChar());
     int first = -1;
     int last = -1;
     for (int i = 0; i < static_cast<int>(cells.size()); ++i)
         if (!cells[i].isNull()) {
-            if (first < 0)
-                first = i;
+            if (first < 0) first = i;
             last = i;
         }
-    if (first < 0)
-        return {};
+    if (first < 0) return {};
     const int begin = FRightAligned ? first : 0;
     const int end = FRightAligned ? static_cast<int>(cells.size()) : last + 1;
     QString text;
-    for (int i = begin; i < end; ++i)
-        text += cells[i].isNull() ? QLatin1Char(' ') : cells[i];
+    for (int i = begin; i < end; ++i) text += cells[i].isNull() ? QLatin1Char(' ') : cells[i];
     return text;
 }
 
-QString TEditMask::DisplayOf(const QString& Text) const
-{
+QString TEditMask::DisplayOf(const QString& Text) const {
     QString display = EmptyDisplay();
     const int cells = SlotCount();
     int next = FRightAligned ? std::max(0, cells - static_cast<int>(Text.size())) : 0;
     int from = 0;
     int slot = 0;
     for (int i = 0; i < Length() && from < Text.size(); ++i) {
-        if (!FPositions[i].Slot)
-            continue;
-        if (slot++ < next)
-            continue;
+        if (!FPositions[i].Slot) continue;
+        if (slot++ < next) continue;
         const QChar c = Text[from++];
-        if (c.isDigit())
-            display[i] = c;
+        if (c.isDigit()) display[i] = c;
     }
     return display;
 }
 
-int TEditMask::FirstEmptyRequired(const QString& Display) const
-{
+int TEditMask::FirstEmptyRequired(const QString& Display) const {
     for (int i = 0; i < Length(); ++i)
-        if (FPositions[i].Required && (i >= Display.size() || !Display[i].isDigit()))
-            return i;
+        if (FPositions[i].Required && (i >= Display.size() || !Display[i].isDigit())) return i;
     return -1;
 }
 
 // --- TMaskEdit ---------------------------------------------------------------
 
-TMaskEdit::TMaskEdit(const QString& Mask, TMessages& Messages, QWidget* Parent)
-    : TMaskEdit(Parent)
-{
+TMaskEdit::TMaskEdit(const QString& Mask, TMessages& Messages, QWidget* Parent) : TMaskEdit(Parent) {
     SetMessages(Messages);
     SetEditMask(Mask);
 }
 
-TMaskEdit::TMaskEdit(QWidget* Parent) : TEdit(Parent)
-{
+TMaskEdit::TMaskEdit(QWidget* Parent) : TEdit(Parent) {
     // Drops and the context menu would edit the text behind the mask's back.
     setAcceptDrops(false);
     setContextMenuPolicy(Qt::NoContextMenu);
 }
 
-void TMaskEdit::SetEditMask(const QString& Mask)
-{
+void TMaskEdit::SetEditMask(const QString& Mask) {
     FMask = TEditMask(Mask);
     setMaxLength(FMask.Length());
     SetDisplay(FMask.EmptyDisplay(), 0);
     FModified = false;
 }
 
-QString TMaskEdit::Text() const
-{
-    return FMask.TextOf(text());
-}
+QString TMaskEdit::Text() const { return FMask.TextOf(text()); }
 
-void TMaskEdit::SetText(const QString& Value)
-{
+void TMaskEdit::SetText(const QString& Value) {
     SetDisplay(FMask.DisplayOf(Value), 0);
     FModified = false;
 }
 
-void TMaskEdit::Clear()
-{
-    SetText({});
-}
+void TMaskEdit::Clear() { SetText({}); }
 
-void TMaskEdit::ValidateEdit()
-{
+void TMaskEdit::ValidateEdit() {
     const int empty = FMask.FirstEmptyRequired(text());
-    if (!FModified || empty < 0)
-        return;
+    if (!FModified || empty < 0) return;
     QApplication::beep();
     deselect();
     setCursorPosition(empty);
     throw std::runtime_error(kInvalidMaskInput);
 }
 
-bool TMaskEdit::CanExit()
-{
-    if (!FModified || FMask.FirstEmptyRequired(text()) < 0)
-        return true;
+bool TMaskEdit::CanExit() {
+    if (!FModified || FMask.FirstEmptyRequired(text()) < 0) return true;
     // Take the focus back before telling, so the box the operator was leaving for
     // never gets it (and never runs its own exit check).
     setFocus(Qt::OtherFocusReason);
@@ -172,8 +139,7 @@ bool TMaskEdit::CanExit()
     return false;
 }
 
-void TMaskEdit::ValidateAndShow()
-{
+void TMaskEdit::ValidateAndShow() {
     if (FMessages) {
         RunAction(*FMessages, [this] { ValidateEdit(); });
         return;
@@ -182,8 +148,7 @@ void TMaskEdit::ValidateAndShow()
     RunAction(boxes, [this] { ValidateEdit(); });
 }
 
-void TMaskEdit::focusInEvent(QFocusEvent* Event)
-{
+void TMaskEdit::focusInEvent(QFocusEvent* Event) {
     // Coming back from a message box, or being held by the check, is no new visit.
     if (!FVisiting) {
         FVisiting = true;
@@ -193,26 +158,22 @@ void TMaskEdit::focusInEvent(QFocusEvent* Event)
     TEdit::focusInEvent(Event);
 }
 
-void TMaskEdit::focusOutEvent(QFocusEvent* Event)
-{
+void TMaskEdit::focusOutEvent(QFocusEvent* Event) {
     TEdit::focusOutEvent(Event);
     const auto reason = Event->reason();
     if (!hasFocus() && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
         FVisiting = false;
 }
 
-void TMaskEdit::keyPressEvent(QKeyEvent* Event)
-{
+void TMaskEdit::keyPressEvent(QKeyEvent* Event) {
     const int key = Event->key();
     if (Event == QKeySequence::Paste) {
         Paste();
     } else if (Event == QKeySequence::Cut) {
         copy();
-        if (hasSelectedText())
-            ClearRange(selectionStart(), selectionEnd());
-    } else if (Event == QKeySequence::Copy || Event == QKeySequence::SelectAll
-               || key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Home
-               || key == Qt::Key_End) {
+        if (hasSelectedText()) ClearRange(selectionStart(), selectionEnd());
+    } else if (Event == QKeySequence::Copy || Event == QKeySequence::SelectAll || key == Qt::Key_Left ||
+               key == Qt::Key_Right || key == Qt::Key_Home || key == Qt::Key_End) {
         QLineEdit::keyPressEvent(Event);
         return;
     } else if (key == Qt::Key_Escape) {
@@ -234,12 +195,11 @@ void TMaskEdit::keyPressEvent(QKeyEvent* Event)
             ClearRange(p, p + 1);
             setCursorPosition(cursor);
         }
-    } else if (Event->text().size() == 1 && Event->text()[0].isPrint()
-               && !(Event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+    } else if (Event->text().size() == 1 && Event->text()[0].isPrint() &&
+               !(Event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         const QChar c = Event->text()[0];
         if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
-            if (hasSelectedText())
-                ClearRange(selectionStart(), selectionEnd());
+            if (hasSelectedText()) ClearRange(selectionStart(), selectionEnd());
             TypeDigit(c);
         } else {
             QApplication::beep();
@@ -251,20 +211,16 @@ void TMaskEdit::keyPressEvent(QKeyEvent* Event)
     Event->accept();
 }
 
-void TMaskEdit::inputMethodEvent(QInputMethodEvent* Event)
-{
+void TMaskEdit::inputMethodEvent(QInputMethodEvent* Event) {
     // Composed text reaches the box here, not as keys: only its digits are typed.
     const QString committed = Event->commitString();
-    if (!committed.isEmpty() && hasSelectedText())
-        ClearRange(selectionStart(), selectionEnd());
+    if (!committed.isEmpty() && hasSelectedText()) ClearRange(selectionStart(), selectionEnd());
     for (const QChar c : committed)
-        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            TypeDigit(c);
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) TypeDigit(c);
     Event->accept();
 }
 
-void TMaskEdit::TypeDigit(QChar Digit)
-{
+void TMaskEdit::TypeDigit(QChar Digit) {
     const int p = NextSlot(cursorPosition());
     if (p < 0) {
         QApplication::beep();
@@ -277,49 +233,38 @@ void TMaskEdit::TypeDigit(QChar Digit)
     FModified = true;
 }
 
-void TMaskEdit::ClearRange(int From, int To)
-{
+void TMaskEdit::ClearRange(int From, int To) {
     QString display = text();
     for (int i = From; i < To && i < FMask.Length(); ++i)
-        if (FMask.IsSlot(i))
-            display[i] = FMask.Blank();
-    if (display != text())
-        FModified = true;
+        if (FMask.IsSlot(i)) display[i] = FMask.Blank();
+    if (display != text()) FModified = true;
     SetDisplay(display, From);
 }
 
-void TMaskEdit::Paste()
-{
+void TMaskEdit::Paste() {
     const QString pasted = QApplication::clipboard()->text();
-    if (hasSelectedText())
-        ClearRange(selectionStart(), selectionEnd());
+    if (hasSelectedText()) ClearRange(selectionStart(), selectionEnd());
     for (const QChar c : pasted)
         if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
-            if (NextSlot(cursorPosition()) < 0)
-                break;
+            if (NextSlot(cursorPosition()) < 0) break;
             TypeDigit(c);
         }
 }
 
-void TMaskEdit::SetDisplay(const QString& Display, int Cursor)
-{
+void TMaskEdit::SetDisplay(const QString& Display, int Cursor) {
     setText(Display);
     setCursorPosition(Cursor);
 }
 
-int TMaskEdit::NextSlot(int From) const
-{
+int TMaskEdit::NextSlot(int From) const {
     for (int i = std::max(0, From); i < FMask.Length(); ++i)
-        if (FMask.IsSlot(i))
-            return i;
+        if (FMask.IsSlot(i)) return i;
     return -1;
 }
 
-int TMaskEdit::PreviousSlot(int Before) const
-{
+int TMaskEdit::PreviousSlot(int Before) const {
     for (int i = std::min(Before, FMask.Length()) - 1; i >= 0; --i)
-        if (FMask.IsSlot(i))
-            return i;
+        if (FMask.IsSlot(i)) return i;
     return -1;
 }
 

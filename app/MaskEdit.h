@@ -12,8 +12,7 @@ class TMessages;
 
 /// The error a masked box raises when it is left or Enter is pressed with a required
 /// position still empty.
-inline constexpr const char* kInvalidMaskInput =
-    "Invalid input value.  Use escape key to abandon changes";
+inline constexpr const char* kInvalidMaskInput = "Invalid input value.  Use escape key to abandon changes";
 
 /// A digit mask such as "00\.000\.0000;0;_": "0" a required digit, "9" an optional
 /// digit, "\" makes the next character a literal, any other character is a literal, a

@@ -129,7 +129,7 @@ private:
     std::string FName;
     std::vector<TFieldDef> FDefs;
     std::vector<Record> FRecords;
-    std::vector<std::size_t> FView;   // indexes into FRecords, in record order
+    std::vector<std::size_t> FView;       // indexes into FRecords, in record order
     std::optional<std::size_t> FCurrent;  // index into FRecords
     TDataSetState FState = TDataSetState::dsInactive;
     Record FBuffer;

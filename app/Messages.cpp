@@ -24,10 +24,8 @@ QPushButton:pressed { background: #D5D5D5; }
 
 // Shows the box and gives the button that closed it.
 int ShowBox(QWidget* Parent, QMessageBox::Icon Icon, const std::string& Text,
-            QMessageBox::StandardButtons Buttons = QMessageBox::Ok)
-{
-    QMessageBox box(Icon, QString::fromUtf8(kApplicationTitle), QString::fromUtf8(Text), Buttons,
-                    Parent);
+            QMessageBox::StandardButtons Buttons = QMessageBox::Ok) {
+    QMessageBox box(Icon, QString::fromUtf8(kApplicationTitle), QString::fromUtf8(Text), Buttons, Parent);
     box.setStyleSheet(QString::fromLatin1(kBoxStyle));
     if (Buttons.testFlag(QMessageBox::No)) {
         box.button(QMessageBox::Yes)->setText(QStringLiteral("Sim"));
@@ -41,8 +39,7 @@ int ShowBox(QWidget* Parent, QMessageBox::Icon Icon, const std::string& Text,
 
 // The message of the innermost error of a chain built with std::throw_with_nested;
 // false when that error is the silent abort, which shows nothing.
-bool InnermostMessage(std::exception_ptr Error, std::string& Message)
-{
+bool InnermostMessage(std::exception_ptr Error, std::string& Message) {
     try {
         std::rethrow_exception(Error);
     } catch (const mail::EAbort&) {
@@ -61,42 +58,30 @@ bool InnermostMessage(std::exception_ptr Error, std::string& Message)
 
 }  // namespace
 
-void TDialogMessages::ShowMessage(const std::string& Text)
-{
-    ShowBox(FParent, QMessageBox::NoIcon, Text);
-}
+void TDialogMessages::ShowMessage(const std::string& Text) { ShowBox(FParent, QMessageBox::NoIcon, Text); }
 
-void TDialogMessages::ShowError(const std::string& Text)
-{
-    ShowBox(FParent, QMessageBox::Critical, Text);
-}
+void TDialogMessages::ShowError(const std::string& Text) { ShowBox(FParent, QMessageBox::Critical, Text); }
 
-bool TDialogMessages::AskQuestion(const std::string& Text)
-{
+bool TDialogMessages::AskQuestion(const std::string& Text) {
     return ShowBox(FParent, QMessageBox::Question, Text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
 }
 
-std::string ErrorDisplayText(const std::string& Message)
-{
-    if (Message.empty() || static_cast<unsigned char>(Message.back()) <= '.')
-        return Message;
+std::string ErrorDisplayText(const std::string& Message) {
+    if (Message.empty() || static_cast<unsigned char>(Message.back()) <= '.') return Message;
     return Message + '.';
 }
 
-void ShowException(TMessages& Messages, std::exception_ptr Error) noexcept
-{
+void ShowException(TMessages& Messages, std::exception_ptr Error) noexcept {
     try {
         std::string message;
-        if (InnermostMessage(Error, message))
-            Messages.ShowError(ErrorDisplayText(message));
+        if (InnermostMessage(Error, message)) Messages.ShowError(ErrorDisplayText(message));
     } catch (...) {
         // Showing the error failed too (out of memory): nothing more can be told.
     }
 }
 
-void RunAction(TMessages& Messages, const std::function<void()>& Action) noexcept
-{
+void RunAction(TMessages& Messages, const std::function<void()>& Action) noexcept {
     try {
         Action();
     } catch (...) {

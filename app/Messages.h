@@ -55,11 +55,9 @@ public:
     };
     void ShowMessage(const std::string& Text) override { FEntries.push_back({false, Text}); }
     void ShowError(const std::string& Text) override { FEntries.push_back({true, Text}); }
-    bool AskQuestion(const std::string& Text) override
-    {
+    bool AskQuestion(const std::string& Text) override {
         FEntries.push_back({false, Text, true});
-        if (FAnswers.empty())
-            return false;
+        if (FAnswers.empty()) return false;
         const bool answer = FAnswers.front();
         FAnswers.pop_front();
         return answer;
@@ -69,8 +67,7 @@ public:
     /// Everything shown so far, oldest first.
     const std::vector<Entry>& Entries() const { return FEntries; }
     /// Forgets what was shown and the answers not used.
-    void Clear()
-    {
+    void Clear() {
         FEntries.clear();
         FAnswers.clear();
     }

@@ -4,9 +4,6 @@
 
 namespace tandrel::app {
 
-void TTitleLabel::mousePressEvent(QMouseEvent* Event)
-{
-    Event->accept();
-}
+void TTitleLabel::mousePressEvent(QMouseEvent* Event) { Event->accept(); }
 
 }  // namespace tandrel::app

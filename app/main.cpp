@@ -7,8 +7,7 @@
 #include <cstring>
 #include <iostream>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // Answered before the window system is needed, so it works from any terminal.
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::cout << "tandrel " << TANDREL_VERSION << '\n';

@@ -34,8 +34,8 @@ std::size_t ReadQuoted(std::string_view Text, std::size_t Pos, char Quote, std::
 
 }  // namespace
 
-int AddDelimitedTextToList(std::string_view AText, char ADelimiter,
-                           std::vector<std::string>& AStringList, char AQuoteChar) {
+int AddDelimitedTextToList(std::string_view AText, char ADelimiter, std::vector<std::string>& AStringList,
+                           char AQuoteChar) {
     if (AText.empty()) return 0;
     int count = 0;
     std::size_t pos = 0;

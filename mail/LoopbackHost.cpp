@@ -1,11 +1,11 @@
 #include "mail/LoopbackHost.h"
 
+#include "net/AddressText.h"
+#include "support/AsciiText.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
-
-#include "support/AsciiText.h"
-#include "net/AddressText.h"
 
 namespace tandrel::mail {
 

@@ -1,11 +1,11 @@
 #include "mail/detail/MailAddress.h"
 
+#include "mime/InlineEncoding.h"
+#include "support/AsciiText.h"
+
 #include <idn2.h>
 
 #include <memory>
-
-#include "support/AsciiText.h"
-#include "mime/InlineEncoding.h"
 
 namespace tandrel::mail {
 
@@ -16,7 +16,6 @@ namespace {
 struct Idn2Free {
     void operator()(char* P) const { idn2_free(P); }
 };
-
 
 // The IDNA A-label form of a UTF-8 domain; empty when libidn2 refuses it. Transitional
 // processing would turn "ß" into "ss" and reach another domain than the one typed.

@@ -1,19 +1,19 @@
 #include "mail/MailSender.h"
 
+#include "mail/EAbort.h"
+#include "mail/MailSenderThread.h"
+#include "mail/detail/MailAddress.h"
+#include "mail/detail/ReplaceFile.h"
+#include "mime/MimePart.h"
+#include "net/AddressText.h"
+#include "net/SocketErrors.h"
+#include "support/AsciiText.h"
+#include "support/ScopeGuard.h"
+#include "support/SystemCodePage.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ostream>
-
-#include "mail/EAbort.h"
-#include "mail/detail/MailAddress.h"
-#include "mail/MailSenderThread.h"
-#include "mail/detail/ReplaceFile.h"
-#include "support/ScopeGuard.h"
-#include "support/AsciiText.h"
-#include "mime/MimePart.h"
-#include "support/SystemCodePage.h"
-#include "net/AddressText.h"
-#include "net/SocketErrors.h"
 
 namespace tandrel::mail {
 
@@ -29,8 +29,7 @@ constexpr int kQuitWait = 1000;
 TMailSender::TMailSender() : TMailSender(std::make_unique<smtp::TSMTPSend>()) {}
 
 TMailSender::TMailSender(std::unique_ptr<smtp::TSMTPSend> Client)
-    : fSMTP(std::move(Client)),
-      fMIMEMess(std::make_unique<mime::TMimeMess>()) {
+    : fSMTP(std::move(Client)), fMIMEMess(std::make_unique<mime::TMimeMess>()) {
     SetPriority(mime::TMessPriority::MP_normal);
     fSMTP->SetOnBeforeAuth([this](const smtp::TSMTPSend&) { return CheckBeforeAuth(); });
 }
@@ -109,7 +108,8 @@ void TMailSender::SaveToFile(const std::string& AFileName) {
             // where a whole one (or an earlier one) was.
             ReplaceFile(AFileName, fArqMIMe.Pieces());
         } catch (const std::system_error& e) {
-            DoException(std::runtime_error("Unable to write \"" + AFileName + "\": " + e.code().message() + "."));
+            DoException(
+                std::runtime_error("Unable to write \"" + AFileName + "\": " + e.code().message() + "."));
         }
     }
     Clear();
@@ -176,7 +176,8 @@ void AddErrorMsg(std::string& ErrorMsgs, const std::string& AError) {
 
 // When the connection failed, the server had no say: the socket's error tells why.
 void AddSocketError(std::string& ErrorMsgs, const net::TTCPBlockSocket& Sock) {
-    if (Sock.LastError() != 0) AddErrorMsg(ErrorMsgs, net::SocketErrorMessage(Sock.LastError(), Sock.LastErrorDesc()));
+    if (Sock.LastError() != 0)
+        AddErrorMsg(ErrorMsgs, net::SocketErrorMessage(Sock.LastError(), Sock.LastErrorDesc()));
 }
 
 bool Accepted(const smtp::TSMTPReply& Reply) { return Reply.Code >= 200 && Reply.Code <= 299; }
@@ -203,13 +204,13 @@ bool HasEightBitBytes(const mime::TMessageBytes& Message) {
 TMailFailureStep TMailSender::ReportedStep() const {
     using enum TMailFailureStep;
     switch (fStatus) {
-    case TMailStatus::pmsLoginSMTP: return LoginFailureStep();
-    case TMailStatus::pmsStartSends: return mfsMailFrom;
-    case TMailStatus::pmsSendTo: return mfsMailTo;
-    case TMailStatus::pmsSendCC: return mfsCC;
-    case TMailStatus::pmsSendBCC: return mfsBCC;
-    case TMailStatus::pmsSendData: return mfsData;
-    default: return mfsNone;
+        case TMailStatus::pmsLoginSMTP: return LoginFailureStep();
+        case TMailStatus::pmsStartSends: return mfsMailFrom;
+        case TMailStatus::pmsSendTo: return mfsMailTo;
+        case TMailStatus::pmsSendCC: return mfsCC;
+        case TMailStatus::pmsSendBCC: return mfsBCC;
+        case TMailStatus::pmsSendData: return mfsData;
+        default: return mfsNone;
     }
 }
 
@@ -217,12 +218,12 @@ TMailFailureStep TMailSender::LoginFailureStep() const {
     using enum TMailFailureStep;
     const bool certificate = CertificateFailed();
     switch (fSMTP->LoginStep()) {
-    case smtp::TLoginStep::lsConnect: return certificate ? mfsCertificate : mfsConnect;
-    case smtp::TLoginStep::lsGreeting: return mfsGreeting;
-    case smtp::TLoginStep::lsHello: return mfsHello;
-    case smtp::TLoginStep::lsStartTLS: return certificate ? mfsCertificate : mfsStartTLS;
-    case smtp::TLoginStep::lsAuth:
-    case smtp::TLoginStep::lsDone: return mfsAuth;
+        case smtp::TLoginStep::lsConnect: return certificate ? mfsCertificate : mfsConnect;
+        case smtp::TLoginStep::lsGreeting: return mfsGreeting;
+        case smtp::TLoginStep::lsHello: return mfsHello;
+        case smtp::TLoginStep::lsStartTLS: return certificate ? mfsCertificate : mfsStartTLS;
+        case smtp::TLoginStep::lsAuth:
+        case smtp::TLoginStep::lsDone: return mfsAuth;
     }
     return mfsNone;
 }
@@ -233,7 +234,8 @@ TMailFailure TMailSender::FailureOf(TMailFailureStep Step) const {
     failure.Step = Step;
     // Only a step of the conversation has a reply of its own: before it the client's last
     // reply may be an earlier conversation's, and its own checks ask the server nothing.
-    const bool replied = (Step >= mfsGreeting && Step <= mfsStartTLS) || Step == mfsAuth || Step >= mfsMailFrom;
+    const bool replied =
+        (Step >= mfsGreeting && Step <= mfsStartTLS) || Step == mfsAuth || Step >= mfsMailFrom;
     const bool connected = Step == mfsConnect || Step == mfsCertificate || replied;
     if (replied) {
         failure.ResultCode = fSMTP->ResultCode();
@@ -290,8 +292,8 @@ bool TMailSender::NeedsSMTPUTF8(const std::vector<std::string>& Addresses) {
     for (const auto& address : Addresses) {
         if (support::IsAscii(address)) continue;
         if (fSMTP->FindCap("SMTPUTF8").empty())
-            SmtpError("SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address \"" + address +
-                          "\"",
+            SmtpError("SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address \"" +
+                          address + "\"",
                       TMailFailureStep::mfsSMTPUTF8);
         return true;
     }
@@ -346,7 +348,8 @@ TMailSender::TEnvelope TMailSender::Envelope() const {
 }
 
 void TMailSender::Report(TEnvelope& Envelope, TMailStatus Status) {
-    if (std::find(Envelope.Reported.begin(), Envelope.Reported.end(), Status) != Envelope.Reported.end()) return;
+    if (std::find(Envelope.Reported.begin(), Envelope.Reported.end(), Status) != Envelope.Reported.end())
+        return;
     Envelope.Reported.push_back(Status);
     MailProcess(Status);
 }
@@ -355,22 +358,26 @@ void TMailSender::SendStepByStep(TEnvelope& Envelope, std::string& ErrorMsgs) {
     Report(Envelope, TMailStatus::pmsStartSends);
     if (!Envelope.SenderAccepted) {
         Envelope.Restart();
-        Retry([&] { return fSMTP->MailFrom(Envelope.Sender, Envelope.Size, Envelope.SMTPUTF8, Envelope.Body8Bit); },
-              "SMTP Error: Unable to send MailFrom.\r\n", ErrorMsgs, Envelope.SenderFailed);
+        Retry(
+            [&] {
+                return fSMTP->MailFrom(Envelope.Sender, Envelope.Size, Envelope.SMTPUTF8, Envelope.Body8Bit);
+            },
+            "SMTP Error: Unable to send MailFrom.\r\n", ErrorMsgs, Envelope.SenderFailed);
         Envelope.SenderAccepted = true;
     }
     Report(Envelope, TMailStatus::pmsSendTo);  // also with an empty To list
     for (auto& recipient : Envelope.Recipients) {
         Report(Envelope, recipient.Status);
         if (recipient.Accepted) continue;
-        Retry([&] { return fSMTP->MailTo(recipient.Address); }, recipient.FailureText, ErrorMsgs, recipient.Failed);
+        Retry([&] { return fSMTP->MailTo(recipient.Address); }, recipient.FailureText, ErrorMsgs,
+              recipient.Failed);
         recipient.Accepted = true;
     }
     Report(Envelope, TMailStatus::pmsSendData);
     // Once its end has gone out the server may hold the message, whatever it answered:
     // a second end of data could store a second copy.
-    Retry([&] { return !fSMTP->DataEnded() && fSMTP->MailData(fArqMIMe); }, "SMTP Error: Unable to send Mail data.\r\n",
-          ErrorMsgs, Envelope.DataFailed);
+    Retry([&] { return !fSMTP->DataEnded() && fSMTP->MailData(fArqMIMe); },
+          "SMTP Error: Unable to send Mail data.\r\n", ErrorMsgs, Envelope.DataFailed);
 }
 
 // The pipelined transaction (RFC 2920), for a server that offers PIPELINING:
@@ -521,9 +528,10 @@ bool TMailSender::CheckBeforeAuth() {
     const auto size = static_cast<std::int64_t>(fArqMIMe.Size());
     const std::int64_t most = fSMTP->MaxSize();
     if (most > 0 && size > most)
-        return RefuseBeforeAuth("SMTP Error: The message is larger than the SMTP Server accepts: " +
-                                    std::to_string(size) + " bytes, at most " + std::to_string(most) + " bytes",
-                                TMailFailureStep::mfsSize);
+        return RefuseBeforeAuth(
+            "SMTP Error: The message is larger than the SMTP Server accepts: " + std::to_string(size) +
+                " bytes, at most " + std::to_string(most) + " bytes",
+            TMailFailureStep::mfsSize);
     return true;
 }
 

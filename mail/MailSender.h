@@ -1,15 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <iosfwd>
-#include <memory>
-#include <optional>
-#include <stdexcept>
-#include <type_traits>
-#include <string>
-#include <vector>
-
 #include "mail/CertificateTrust.h"
 #include "mail/MailAttachment.h"
 #include "mail/MailFailure.h"
@@ -20,6 +10,16 @@
 #include "mime/MessageBytes.h"
 #include "mime/MimeMess.h"
 #include "smtp/SMTPSend.h"
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
 
 namespace tandrel::mail {
 
@@ -191,7 +191,9 @@ public:
     /// `TrustedCertificates` for `Host` and the login tries again at once. Not trusted:
     /// the send fails at the login with no further try. Unset: a failed check fails the
     /// login try as any failed connection does.
-    [[nodiscard]] const TOnCertificateQuestion& OnCertificateQuestion() const { return fOnCertificateQuestion; }
+    [[nodiscard]] const TOnCertificateQuestion& OnCertificateQuestion() const {
+        return fOnCertificateQuestion;
+    }
     void SetOnCertificateQuestion(TOnCertificateQuestion Value) { fOnCertificateQuestion = std::move(Value); }
 
     /// Free for the caller's use; copied by `Assign`.
@@ -337,7 +339,8 @@ private:
     void SendBuilt();
     void ApplyHostToTLS();
     // Ends the send; the failure is ascribed to `Step`, or to the step last reported.
-    [[noreturn]] void SmtpError(const std::string& pMsgError, std::optional<TMailFailureStep> Step = std::nullopt);
+    [[noreturn]] void SmtpError(const std::string& pMsgError,
+                                std::optional<TMailFailureStep> Step = std::nullopt);
     [[nodiscard]] TMailFailureStep ReportedStep() const;
     [[nodiscard]] TMailFailureStep LoginFailureStep() const;
     [[nodiscard]] TMailFailure FailureOf(TMailFailureStep Step) const;

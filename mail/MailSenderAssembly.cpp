@@ -2,6 +2,17 @@
 // adds, and the message built from them (header, parts, the stored copy). The
 // send flow is in MailSender.cpp.
 #include "mail/MailSender.h"
+#include "mail/detail/DelimitedText.h"
+#include "mail/detail/MailAddress.h"
+#include "mail/detail/MessageID.h"
+#include "mail/detail/XmlCharset.h"
+#include "mime/MimePart.h"
+#include "support/AsciiText.h"
+#include "support/FileBytes.h"
+#include "support/LargeBytes.h"
+#include "support/ScopeGuard.h"
+#include "support/SystemCodePage.h"
+#include "support/Utf8.h"
 
 #include <chrono>
 #include <cstdio>
@@ -9,18 +20,6 @@
 #include <filesystem>
 #include <istream>
 #include <iterator>
-
-#include "mail/detail/DelimitedText.h"
-#include "mail/detail/MailAddress.h"
-#include "mail/detail/MessageID.h"
-#include "mail/detail/XmlCharset.h"
-#include "support/ScopeGuard.h"
-#include "support/AsciiText.h"
-#include "support/FileBytes.h"
-#include "support/LargeBytes.h"
-#include "mime/MimePart.h"
-#include "support/SystemCodePage.h"
-#include "support/Utf8.h"
 
 namespace tandrel::mail {
 
@@ -66,7 +65,8 @@ bool IsUtf8Text(std::string_view Bytes) {
 // whatever the program's code page (a reader that shows it inline follows the label,
 // not the declaration); any other text that is valid UTF-8 and not ASCII is UTF-8 (a
 // Windows-1252 label would show "OlÃ¡"); else the design's label, IDECharset.
-mime::TMimeChar TextFileCharset(const mime::TMimePart& Part, std::string_view Bytes, mime::TMimeChar IdeCharset) {
+mime::TMimeChar TextFileCharset(const mime::TMimePart& Part, std::string_view Bytes,
+                                mime::TMimeChar IdeCharset) {
     if (LowerAscii(Part.Secondary()) == "xml") return XmlCharset(Bytes);
     return IsUtf8Text(Bytes) ? mime::TMimeChar::UTF_8 : IdeCharset;
 }
@@ -86,7 +86,8 @@ std::string JoinLines(const std::vector<std::string>& Lines) {
 // "file_" + local time "hhnnsszzz", the name of an unnamed stream attachment.
 std::string GeneratedAttachmentName() {
     const auto now = std::chrono::system_clock::now();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
     localtime_r(&seconds, &local);
@@ -129,7 +130,8 @@ void TMailSender::AddEmailWithDelimitersToList(const std::string& aEmail, std::v
     (void)AddDelimitedTextToList(email, delimiter, aList, '"');
 }
 
-void TMailSender::AddNamed(const std::string& aEmail, const std::string& aName, std::vector<std::string>& aList) {
+void TMailSender::AddNamed(const std::string& aEmail, const std::string& aName,
+                           std::vector<std::string>& aList) {
     if (!TrimBlank(aName).empty()) {
         aList.push_back(NamedAddress(aEmail, aName));
         return;
@@ -176,7 +178,8 @@ void TMailSender::AddAttachment(const std::string& aFileName) {
 void TMailSender::AddAttachment(std::istream* aStream, const std::string& aDescription,
                                 TMailAttachmentDisposition aDisposition) {
     if (aStream == nullptr) DoException(std::runtime_error("Add Attachment: Access Violation."));
-    const std::string description = TrimBlank(aDescription).empty() ? GeneratedAttachmentName() : aDescription;
+    const std::string description =
+        TrimBlank(aDescription).empty() ? GeneratedAttachmentName() : aDescription;
     std::string bytes = WholeStream(*aStream);
     auto& record = fAttachments.New();
     record.SetFileName(description);
@@ -231,7 +234,8 @@ void TMailSender::BuildHeader() {
     header.SetXMailer(kMailer);
     // Large receivers refuse or mark mail without one, and few servers add it for a client.
     if (TrimBlank(header.MessageID()).empty()) {
-        const std::string domain = MessageIDDomain(AddressDomain(ExtractAddress(sender)), fSMTP->SystemName());
+        const std::string domain =
+            MessageIDDomain(AddressDomain(ExtractAddress(sender)), fSMTP->SystemName());
         header.SetMessageID(UniqueMessageID(domain));
     }
 }
@@ -252,7 +256,8 @@ void TMailSender::BuildParts() {
     TMimePart* parent = &fMIMEMess->AddPartMultipart(needRelated ? "alternative" : "mixed", nullptr);
     ApplyTriple(*parent, fDefaultCharsetCode, fIDECharsetCode);
 
-    const auto addText = [&](const std::vector<std::string>& Lines, const char* Subtype, const char* Description) {
+    const auto addText = [&](const std::vector<std::string>& Lines, const char* Subtype,
+                             const char* Description) {
         TMimePart& part = fMIMEMess->AddPart(parent);
         part.DecodedLines() = support::AnsiLinesFromText(Lines);
         part.SetPrimary("text");
@@ -279,7 +284,8 @@ void TMailSender::BuildParts() {
         const bool bodyHasImage = bodyLower.find(imageRef) != std::string::npos;
         TMimePart& part = fMIMEMess->AddPart(parent);
         part.SetDescription(attachment.Description());
-        part.SetDisposition(attachment.Disposition() == TMailAttachmentDisposition::adInline ? "inline" : "attachment");
+        part.SetDisposition(attachment.Disposition() == TMailAttachmentDisposition::adInline ? "inline"
+                                                                                             : "attachment");
         if (fIsHTML && bodyHasImage) part.SetContentID("<" + attachment.Description() + ">");
         part.SetFileName(ExtractFileName(attachment.FileName()));
         part.SetEncoding("base64");

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "mail/MailSender.h"
+
 #include <atomic>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#include "mail/MailSender.h"
 
 namespace tandrel::mail {
 

@@ -16,7 +16,8 @@ bool IsAtext(char C) {
 }
 
 bool IsDotAtom(std::string_view Text) {
-    if (Text.empty() || Text.front() == '.' || Text.back() == '.' || Text.find("..") != std::string_view::npos)
+    if (Text.empty() || Text.front() == '.' || Text.back() == '.' ||
+        Text.find("..") != std::string_view::npos)
         return false;
     return std::all_of(Text.begin(), Text.end(), [](char C) { return C == '.' || IsAtext(C); });
 }
@@ -25,9 +26,8 @@ bool IsDotAtom(std::string_view Text) {
 bool IsDomainLiteral(std::string_view Text) {
     if (Text.size() < 2 || Text.front() != '[' || Text.back() != ']') return false;
     const std::string_view inner = Text.substr(1, Text.size() - 2);
-    return std::all_of(inner.begin(), inner.end(), [](char C) {
-        return C > ' ' && C < 0x7F && C != '[' && C != ']' && C != '\\';
-    });
+    return std::all_of(inner.begin(), inner.end(),
+                       [](char C) { return C > ' ' && C < 0x7F && C != '[' && C != ']' && C != '\\'; });
 }
 
 bool IsMessageIDDomain(std::string_view Text) { return IsDotAtom(Text) || IsDomainLiteral(Text); }

@@ -1,5 +1,7 @@
 #include "mail/detail/ReplaceFile.h"
 
+#include "support/FileBytes.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,8 +9,6 @@
 #include <cstdio>
 #include <random>
 #include <system_error>
-
-#include "support/FileBytes.h"
 
 namespace tandrel::mail {
 

@@ -1,6 +1,5 @@
 #include "mail/detail/XmlCharset.h"
 
-
 namespace tandrel::mail {
 
 namespace {

@@ -1,25 +1,23 @@
 #include "mime/Charsets.h"
 
+#include "mime/Iconv.h"
+#include "mime/detail/CharsetTables.h"
+#include "support/Codings.h"
 #include "support/LargeBytes.h"
+#include "support/Utf8.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
 
-#include "support/Codings.h"
-#include "support/Utf8.h"
-#include "mime/Iconv.h"
-#include "mime/detail/CharsetTables.h"
-
 namespace tandrel::mime {
 
-TMimeSetChar IdealCharsets{TMimeChar::ISO_8859_1, TMimeChar::ISO_8859_2, TMimeChar::ISO_8859_3,
-                           TMimeChar::ISO_8859_4, TMimeChar::ISO_8859_5, TMimeChar::ISO_8859_6,
-                           TMimeChar::ISO_8859_7, TMimeChar::ISO_8859_8, TMimeChar::ISO_8859_9,
-                           TMimeChar::ISO_8859_10, TMimeChar::KOI8_R, TMimeChar::KOI8_U,
-                           TMimeChar::ISO_2022_JP, TMimeChar::GB2312, TMimeChar::EUC_TW,
-                           TMimeChar::EUC_KR};
+TMimeSetChar IdealCharsets{
+    TMimeChar::ISO_8859_1,  TMimeChar::ISO_8859_2,  TMimeChar::ISO_8859_3, TMimeChar::ISO_8859_4,
+    TMimeChar::ISO_8859_5,  TMimeChar::ISO_8859_6,  TMimeChar::ISO_8859_7, TMimeChar::ISO_8859_8,
+    TMimeChar::ISO_8859_9,  TMimeChar::ISO_8859_10, TMimeChar::KOI8_R,     TMimeChar::KOI8_U,
+    TMimeChar::ISO_2022_JP, TMimeChar::GB2312,      TMimeChar::EUC_TW,     TMimeChar::EUC_KR};
 const std::vector<std::uint16_t> Replace_None{0};
 std::atomic<bool> DisableIconv{false};
 
@@ -37,12 +35,14 @@ enum class TWidth { One, Two, Four };
 
 TWidth WidthOf(TMimeChar C) {
     switch (C) {
-        case TMimeChar::UCS_2: case TMimeChar::UTF_7: case TMimeChar::UTF_7mod: case TMimeChar::UCS_2LE:
-            return TWidth::Two;
-        case TMimeChar::UCS_4: case TMimeChar::UTF_8: case TMimeChar::UCS_4LE:
-            return TWidth::Four;
-        default:
-            return TWidth::One;
+        case TMimeChar::UCS_2:
+        case TMimeChar::UTF_7:
+        case TMimeChar::UTF_7mod:
+        case TMimeChar::UCS_2LE: return TWidth::Two;
+        case TMimeChar::UCS_4:
+        case TMimeChar::UTF_8:
+        case TMimeChar::UCS_4LE: return TWidth::Four;
+        default: return TWidth::One;
     }
 }
 
@@ -70,8 +70,13 @@ std::uint16_t Ucs2At(std::string_view Ucs2, std::size_t Pos) {
 std::uint32_t ReadLaxUtf8(std::string_view Value, std::size_t& Pos) {
     const auto b = static_cast<unsigned char>(Value[Pos++]);
     if (b < 0x80) return b;
-    std::uint32_t v = b >= 0xFE ? 0 : b >= 0xFC ? b & 0x01 : b >= 0xF8 ? b & 0x03 : b >= 0xF0 ? b & 0x07
-                    : b >= 0xE0 ? b & 0x0F : b >= 0xC0 ? b & 0x1F : 0;
+    std::uint32_t v = b >= 0xFE   ? 0
+                      : b >= 0xFC ? b & 0x01
+                      : b >= 0xF8 ? b & 0x03
+                      : b >= 0xF0 ? b & 0x07
+                      : b >= 0xE0 ? b & 0x0F
+                      : b >= 0xC0 ? b & 0x1F
+                                  : 0;
     while (Pos < Value.size() && (static_cast<unsigned char>(Value[Pos]) & 0xC0) == 0x80)
         v = (v << 6) | (static_cast<unsigned char>(Value[Pos++]) & 0x3F);
     return v;
@@ -121,7 +126,8 @@ std::string UCS2toUTF7(std::string_view Value, bool Modified) {
         }
         std::size_t end = i;
         while (end + 2 <= Value.size() && Ucs2At(Value, end) >= 0x80) end += 2;
-        std::string run = Modified ? support::EncodeBase64mod(Value.substr(i, end - i)) : support::EncodeBase64(Value.substr(i, end - i));
+        std::string run = Modified ? support::EncodeBase64mod(Value.substr(i, end - i))
+                                   : support::EncodeBase64(Value.substr(i, end - i));
         while (!run.empty() && run.back() == '=') run.pop_back();
         out.push_back(shift);
         out += run;
@@ -391,7 +397,8 @@ std::string CharsetConversionTrans(std::string_view Value, TMimeChar CharFrom, T
 
     TIconvConverter conv;
     if (iconv)
-        conv = TIconvConverter(Translit ? IconvOpenTranslit(toId, "UCS-2BE") : IconvOpenIgnore(toId, "UCS-2BE"));
+        conv =
+            TIconvConverter(Translit ? IconvOpenTranslit(toId, "UCS-2BE") : IconvOpenIgnore(toId, "UCS-2BE"));
     if (!iconv && !hasTable && CharFrom == TMimeChar::UTF_8 && WidthOf(CharTo) == TWidth::One)
         return Utf8ToSingleByte(Value, CharTo, Translit);
 
@@ -436,20 +443,26 @@ TMimeChar GetCurCP() { return TMimeChar::CP1252; }
 TMimeChar CPToMimeChar(int Value) {
     using enum TMimeChar;
     switch (Value) {
-        case 0: case 1200: return UCS_2LE;
+        case 0:
+        case 1200: return UCS_2LE;
         case 1201: return UCS_2;
         case 12000: return UCS_4LE;
         case 12001: return UCS_4;
         case 65000: return UTF_7;
         case 65001: return UTF_8;
-        case 437: case 850: case 20127: case 28591: return ISO_8859_1;
+        case 437:
+        case 850:
+        case 20127:
+        case 28591: return ISO_8859_1;
         case 28592: return ISO_8859_2;
         case 28593: return ISO_8859_3;
         case 28594: return ISO_8859_4;
         case 28595: return ISO_8859_5;
-        case 708: case 28596: return ISO_8859_6;
+        case 708:
+        case 28596: return ISO_8859_6;
         case 28597: return ISO_8859_7;
-        case 28598: case 38598: return ISO_8859_8;
+        case 28598:
+        case 38598: return ISO_8859_8;
         case 28599: return ISO_8859_9;
         case 28605: return ISO_8859_15;
         case 1250: return CP1250;
@@ -485,7 +498,8 @@ TMimeChar CPToMimeChar(int Value) {
         case 21866: return KOI8_U;
         case 20932: return JIS_X0208;
         case 51932: return EUC_JP;
-        case 20936: case 51936: return GB2312;
+        case 20936:
+        case 51936: return GB2312;
         case 51949: return EUC_KR;
         case 52936: return HZ;
         case 54936: return GB18030;

@@ -1,8 +1,8 @@
 #include "mime/Iconv.h"
 
-#include <iconv.h>
-
 #include "support/AsciiText.h"
+
+#include <iconv.h>
 
 #include <atomic>
 #include <cerrno>
@@ -67,7 +67,8 @@ TIconvHandle IconvOpenTranslit(std::string_view ToCode, std::string_view FromCod
 std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::string& Output) {
     Output.clear();
     if (Handle == InvalidIconvHandle || !IsIconvloaded()) return 0;
-    const auto step = [cd = Native(Handle)](char** In, std::size_t* InLeft, char** Out, std::size_t* OutLeft) {
+    const auto step = [cd = Native(Handle)](char** In, std::size_t* InLeft, char** Out,
+                                            std::size_t* OutLeft) {
         return ::iconv(cd, In, InLeft, Out, OutLeft);
     };
     // Two output bytes per input byte suit the common roads (one byte to
@@ -114,8 +115,7 @@ std::size_t IconvConvert(TIconvHandle Handle, std::string_view Input, std::strin
         }
     }
     // Return stateful encodings (UTF-7, ISO-2022-*) to their initial state.
-    while (step(nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1) && errno == E2BIG)
-        grow();
+    while (step(nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1) && errno == E2BIG) grow();
     Output.resize(static_cast<std::size_t>(out - Output.data()));
     return Input.size() - inLeft;
 }

@@ -50,7 +50,9 @@ public:
     ~TIconvConverter() { IconvClose(FHandle); }
     TIconvConverter(const TIconvConverter&) = delete;
     TIconvConverter& operator=(const TIconvConverter&) = delete;
-    TIconvConverter(TIconvConverter&& Other) noexcept : FHandle(Other.FHandle) { Other.FHandle = InvalidIconvHandle; }
+    TIconvConverter(TIconvConverter&& Other) noexcept : FHandle(Other.FHandle) {
+        Other.FHandle = InvalidIconvHandle;
+    }
     TIconvConverter& operator=(TIconvConverter&& Other) noexcept {
         if (this != &Other) {
             IconvClose(FHandle);

@@ -1,9 +1,9 @@
 #include "mime/InlineEncoding.h"
 
+#include "mime/detail/QuotedString.h"
 #include "support/Codings.h"
 #include "support/SystemCodePage.h"
 #include "support/Utf8.h"
-#include "mime/detail/QuotedString.h"
 
 #include <algorithm>
 #include <map>
@@ -26,7 +26,8 @@ constexpr support::TSpecials kNeedsEncoding = [] {
     support::TSpecials s = support::SpecialChar | support::NonAsciiChar;
     support::TSpecials withoutUnderscore;
     for (unsigned b = 0; b < 256; ++b)
-        if (b != '_' && s.Contains(static_cast<unsigned char>(b))) withoutUnderscore.Include(static_cast<unsigned char>(b));
+        if (b != '_' && s.Contains(static_cast<unsigned char>(b)))
+            withoutUnderscore.Include(static_cast<unsigned char>(b));
     return withoutUnderscore;
 }();
 
@@ -88,7 +89,9 @@ std::string EncodeWords(std::string_view Value, TMimeChar CP, TMimeChar MimeP, s
     const TSource source = SourceOf(Value, CP, MimeP);
     const std::string name = GetIDFromCP(MimeP);
     // Room for encoded text in a word of Length characters beside "=?", the name, "?Q?" and "?=".
-    const auto roomIn = [&](std::size_t Length) { return Length > name.size() + 7 ? Length - name.size() - 7 : 1; };
+    const auto roomIn = [&](std::size_t Length) {
+        return Length > name.size() + 7 ? Length - name.size() - 7 : 1;
+    };
     std::map<std::string_view, std::size_t> charLengths;
     const auto encodedLength = [&](std::string_view Char) {
         const auto [it, added] = charLengths.try_emplace(Char, 0);
@@ -102,7 +105,8 @@ std::string EncodeWords(std::string_view Value, TMimeChar CP, TMimeChar MimeP, s
     const auto emit = [&] {
         if (!result.empty()) result += ' ';
         // Each word is converted on its own, so it decodes by itself whatever the charset.
-        const std::string_view chunk = std::string_view(source.Bytes).substr(chunkStart, chunkEnd - chunkStart);
+        const std::string_view chunk =
+            std::string_view(source.Bytes).substr(chunkStart, chunkEnd - chunkStart);
         result += "=?" + name + "?Q?" + EncodedText(chunk, source.Charset, MimeP) + "?=";
         chunkStart = chunkEnd;
         chunkLength = 0;
@@ -120,7 +124,9 @@ std::string EncodeWords(std::string_view Value, TMimeChar CP, TMimeChar MimeP, s
     return result;
 }
 
-bool NeedsWords(std::string_view Value) { return NeedInline(support::AnsiFromText(Value)) || HasUnfoldableWord(Value); }
+bool NeedsWords(std::string_view Value) {
+    return NeedInline(support::AnsiFromText(Value)) || HasUnfoldableWord(Value);
+}
 
 // One encoded word starting at "=?" (0-based Beg): its decoded text and the
 // position after it, or nothing when its form is broken.

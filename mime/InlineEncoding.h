@@ -3,11 +3,11 @@
 // an address text. These take and return UTF-8 text; inside, text becomes
 // system-code-page bytes that are taken to be in the charset the caller names.
 
+#include "mime/Charsets.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include "mime/Charsets.h"
 
 namespace tandrel::mime {
 

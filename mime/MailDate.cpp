@@ -1,5 +1,7 @@
 #include "mime/MailDate.h"
 
+#include "support/SystemCodePage.h"
+
 #include <langinfo.h>
 #include <locale.h>
 
@@ -8,8 +10,6 @@
 #include <ctime>
 #include <optional>
 #include <vector>
-
-#include "support/SystemCodePage.h"
 
 namespace tandrel::mime {
 namespace {
@@ -33,12 +33,37 @@ const std::vector<TMonthRow>& MyMonthNames() {
                     r[0][static_cast<std::size_t>(m)] = name;
             ::freelocale(loc);
         }
-        r[2] = {"jan", "f\xC3\xA9v", "mar", "avr", "mai", "jun", "jul", "ao\xC3\xBB", "sep", "oct", "nov", "d\xC3\xA9" "c"};
+        r[2] = {"jan",
+                "f\xC3\xA9v",
+                "mar",
+                "avr",
+                "mai",
+                "jun",
+                "jul",
+                "ao\xC3\xBB",
+                "sep",
+                "oct",
+                "nov",
+                "d\xC3\xA9"
+                "c"};
         r[3] = {"jan", "fev", "mar", "avr", "mai", "jun", "jul", "aou", "sep", "oct", "nov", "dec"};
         r[4] = {"Jan", "Feb", "Mar", "Apr", "Mai", "Jun", "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"};
         r[5] = {"Jan", "Feb", "M\xC3\xA4r", "Apr", "Mai", "Jun", "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"};
-        r[6] = {"Led", "\xC3\x9Ano", "B\xC3\xB8" "e", "Dub", "Kv\xC3\xAC", "\xC3\x88" "en",
-                "\xC3\x88" "ec", "Srp", "Z\xC3\xA1\xC3\xB8", "\xC3\x98\xC3\xADj", "Lis", "Pro"};
+        r[6] = {"Led",
+                "\xC3\x9Ano",
+                "B\xC3\xB8"
+                "e",
+                "Dub",
+                "Kv\xC3\xAC",
+                "\xC3\x88"
+                "en",
+                "\xC3\x88"
+                "ec",
+                "Srp",
+                "Z\xC3\xA1\xC3\xB8",
+                "\xC3\x98\xC3\xADj",
+                "Lis",
+                "Pro"};
         return r;
     }();
     return rows;
@@ -68,12 +93,12 @@ struct TZoneName {
 };
 
 constexpr TZoneName kZones[] = {
-    {"UT", 0},      {"UTC", 0},     {"GMT", 0},     {"Z", 0},        {"WET", 0},      {"WEST", 60},
-    {"BST", 60},    {"CET", 60},    {"MET", 60},    {"CEST", 120},   {"MEST", 120},   {"EET", 120},
-    {"EEST", 180},  {"MSK", 180},   {"IST", 330},   {"JST", 540},    {"AEST", 600},   {"AEDT", 660},
-    {"NZST", 720},  {"NZDT", 780},  {"BRT", -180},  {"BRST", -120},  {"ART", -180},   {"AST", -240},
-    {"ADT", -180},  {"EST", -300},  {"EDT", -240},  {"CST", -360},   {"CDT", -300},   {"MST", -420},
-    {"MDT", -360},  {"PST", -480},  {"PDT", -420},  {"AKST", -540},  {"AKDT", -480},  {"HST", -600},
+    {"UT", 0},     {"UTC", 0},    {"GMT", 0},    {"Z", 0},       {"WET", 0},     {"WEST", 60},
+    {"BST", 60},   {"CET", 60},   {"MET", 60},   {"CEST", 120},  {"MEST", 120},  {"EET", 120},
+    {"EEST", 180}, {"MSK", 180},  {"IST", 330},  {"JST", 540},   {"AEST", 600},  {"AEDT", 660},
+    {"NZST", 720}, {"NZDT", 780}, {"BRT", -180}, {"BRST", -120}, {"ART", -180},  {"AST", -240},
+    {"ADT", -180}, {"EST", -300}, {"EDT", -240}, {"CST", -360},  {"CDT", -300},  {"MST", -420},
+    {"MDT", -360}, {"PST", -480}, {"PDT", -420}, {"AKST", -540}, {"AKDT", -480}, {"HST", -600},
 };
 
 bool AllDigits(std::string_view S) {
@@ -223,7 +248,8 @@ TDateTime DecodeRfcDateTime(std::string_view Value) {
     if (mon == 0) mon = 1;
     if (d == 0) d = 1;
     y = std::min(y, 9999L);
-    const year_month_day_last last{year{static_cast<int>(y)} / month{static_cast<unsigned>(mon)} / std::chrono::last};
+    const year_month_day_last last{year{static_cast<int>(y)} / month{static_cast<unsigned>(mon)} /
+                                   std::chrono::last};
     d = std::min<long>(d, static_cast<unsigned>(last.day()));
 
     const auto wall = local_days{year{static_cast<int>(y)} / month{static_cast<unsigned>(mon)} /

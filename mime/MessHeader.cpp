@@ -1,9 +1,9 @@
 #include "mime/MessHeader.h"
 
-#include "support/AsciiText.h"
 #include "mime/InlineEncoding.h"
 #include "mime/TextUtils.h"
 #include "mime/detail/MimePartText.h"
+#include "support/AsciiText.h"
 
 #include <array>
 #include <utility>
@@ -12,11 +12,10 @@ namespace tandrel::mime {
 
 namespace {
 
-
 // Lines the message writes itself from its root part, swallowed when parsing.
 constexpr std::array<std::string_view, 6> kOwnLines{
-    "MIME-VERSION:",         "CONTENT-TYPE:", "CONTENT-DESCRIPTION:",
-    "CONTENT-DISPOSITION:",  "CONTENT-ID:",   "CONTENT-TRANSFER-ENCODING:"};
+    "MIME-VERSION:",        "CONTENT-TYPE:", "CONTENT-DESCRIPTION:",
+    "CONTENT-DISPOSITION:", "CONTENT-ID:",   "CONTENT-TRANSFER-ENCODING:"};
 
 }  // namespace
 
@@ -66,14 +65,17 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     std::vector<std::string> block;
     block.push_back("From: " + support::WithoutLineBreaks(InlineEmail(FFrom)));
     if (std::string to = AddressLine(FToList); !to.empty()) block.push_back("To: " + to);
-    if (!FSubject.empty()) block.push_back(InlineCodeField("Subject", FSubject, FTargetCharset, FCharsetCode));
+    if (!FSubject.empty())
+        block.push_back(InlineCodeField("Subject", FSubject, FTargetCharset, FCharsetCode));
     block.push_back("Date: " + Rfc822DateTime(FDate));
     if (std::string cc = AddressLine(FCCList); !cc.empty()) block.push_back("CC: " + cc);
     if (!FOrganization.empty())
         block.push_back(InlineCodeField("Organization", FOrganization, FTargetCharset, FCharsetCode));
     block.emplace_back("MIME-Version: 1.0 (produced by Tandrel)");
-    block.push_back("X-mailer: " + support::WithoutLineBreaks(FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
-    if (!FMessageID.empty()) block.push_back("Message-ID: <" + support::WithoutLineBreaks(TrimSP(FMessageID)) + ">");
+    block.push_back("X-mailer: " +
+                    support::WithoutLineBreaks(FXMailer.empty() ? std::string(DefaultXMailer) : FXMailer));
+    if (!FMessageID.empty())
+        block.push_back("Message-ID: <" + support::WithoutLineBreaks(TrimSP(FMessageID)) + ">");
     if (!FReplyTo.empty()) block.push_back("Reply-To: " + support::WithoutLineBreaks(GetEmailAddr(FReplyTo)));
     if (FPriority == TMessPriority::MP_high) {
         block.emplace_back("Priority: urgent");
@@ -87,8 +89,7 @@ void TMessHeader::EncodeHeaders(std::vector<std::string>& Value) {
     for (const std::string& line : FCustomHeaders)
         if (!line.empty()) block.push_back(line);
 
-    Value.insert(Value.begin(), std::make_move_iterator(block.begin()),
-                 std::make_move_iterator(block.end()));
+    Value.insert(Value.begin(), std::make_move_iterator(block.begin()), std::make_move_iterator(block.end()));
 }
 
 std::string TMessHeader::DecodeText(std::string_view Value) const {
@@ -172,7 +173,8 @@ void TMessHeader::DecodeHeaders(const std::vector<std::string>& Value) {
 
 TMessPriority TMessHeader::ParsePriority(std::string_view Value) {
     const auto colon = Value.find(':');
-    const std::string rest(support::TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
+    const std::string rest(
+        support::TrimBlank(colon == std::string_view::npos ? Value : Value.substr(colon + 1)));
     const std::string word = support::LowerAscii(rest.substr(0, rest.find_first_of(" \t")));
     if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
         const std::size_t first = word.find_first_not_of('0');

@@ -1,10 +1,10 @@
 #include "mime/MimeMess.h"
 
+#include "mime/TextUtils.h"
+#include "mime/detail/MimePartText.h"
 #include "support/AsciiText.h"
 #include "support/FileBytes.h"
 #include "support/SystemCodePage.h"
-#include "mime/TextUtils.h"
-#include "mime/detail/MimePartText.h"
 
 #include <array>
 #include <utility>
@@ -102,13 +102,13 @@ TMimePart& TMimeMess::AddPartText(const std::vector<std::string>& Value, TMimePa
 
 TMimePart& TMimeMess::AddPartTextEx(const std::vector<std::string>& Value, TMimePart* PartParent,
                                     TMimeChar PartCharset, bool Raw, TMimeEncoding PartEncoding) {
-    return AddTextBytes(support::AnsiLinesFromText(Value), PartParent, "plain", "Message text", PartCharset, !Raw,
-                        PartEncoding);
+    return AddTextBytes(support::AnsiLinesFromText(Value), PartParent, "plain", "Message text", PartCharset,
+                        !Raw, PartEncoding);
 }
 
 TMimePart& TMimeMess::AddPartHTML(const std::vector<std::string>& Value, TMimePart* PartParent) {
-    return AddTextBytes(support::AnsiLinesFromText(Value), PartParent, "html", "HTML text", TMimeChar::UTF_8, true,
-                        TMimeEncoding::ME_QUOTED_PRINTABLE);
+    return AddTextBytes(support::AnsiLinesFromText(Value), PartParent, "html", "HTML text", TMimeChar::UTF_8,
+                        true, TMimeEncoding::ME_QUOTED_PRINTABLE);
 }
 
 TMimePart& TMimeMess::AddPartTextFromFile(const std::string& FileName, TMimePart* PartParent) {
@@ -183,9 +183,9 @@ void TMimeMess::EncodeMessage() {
     std::vector<std::string> lines;
     FHeader->EncodeHeaders(lines);
 
-    static constexpr std::array<std::string_view, 5> kContentLines{
-        "CONTENT-TYPE", "CONTENT-DESCRIPTION", "CONTENT-DISPOSITION", "CONTENT-ID",
-        "CONTENT-TRANSFER-ENCODING"};
+    static constexpr std::array<std::string_view, 5> kContentLines{"CONTENT-TYPE", "CONTENT-DESCRIPTION",
+                                                                   "CONTENT-DISPOSITION", "CONTENT-ID",
+                                                                   "CONTENT-TRANSFER-ENCODING"};
     const std::vector<std::string>& rootHeaders = FMessagePart->Headers();
     for (std::string_view name : kContentLines) {
         for (const std::string& h : rootHeaders) {

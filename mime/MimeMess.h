@@ -107,8 +107,7 @@ private:
                             std::string_view Description, TMimeChar Charset, bool Convert,
                             TMimeEncoding Encoding);
     TMimePart& AddFileBytes(std::string Stream, std::string_view FileName, TMimePart* PartParent,
-                            std::string_view Description, std::string_view Disposition,
-                            std::string_view Cid);
+                            std::string_view Description, std::string_view Disposition, std::string_view Cid);
 
     std::unique_ptr<TMimePart> FMessagePart;
     // The composed message, held as bytes only; line lists are cut from it on request.

@@ -1,10 +1,10 @@
 #include "mime/MimeParameters.h"
 
-#include "support/AsciiText.h"
 #include "mime/Charsets.h"
-#include "support/Codings.h"
 #include "mime/InlineEncoding.h"
 #include "mime/detail/QuotedString.h"
+#include "support/AsciiText.h"
+#include "support/Codings.h"
 
 #include <map>
 
@@ -99,7 +99,8 @@ std::optional<int> SectionNumber(std::string_view Suffix, bool& Extended) {
     Suffix.remove_prefix(1);
     Extended = Suffix.back() == '*';
     if (Extended) Suffix.remove_suffix(1);
-    if (Suffix.empty() || Suffix.size() > 3 || (Suffix.size() > 1 && Suffix.front() == '0')) return std::nullopt;
+    if (Suffix.empty() || Suffix.size() > 3 || (Suffix.size() > 1 && Suffix.front() == '0'))
+        return std::nullopt;
     int n = 0;
     for (char c : Suffix) {
         if (c < '0' || c > '9') return std::nullopt;

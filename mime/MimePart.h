@@ -133,8 +133,7 @@ public:
     void DecomposeParts();
     /// Like DecomposeParts, from header lines and the body bytes [AStx, AEtx);
     /// each body is kept as one entry with its line breaks.
-    void DecomposePartsBinary(const std::vector<std::string>& AHeader, const char* AStx,
-                              const char* AEtx);
+    void DecomposePartsBinary(const std::vector<std::string>& AHeader, const char* AStx, const char* AEtx);
     /// Sets the fields from Headers (type, charset, encoding, description,
     /// disposition, file name, content ID, boundary). A Content-Type or
     /// Content-Disposition that breaks its grammar counts as absent; a file name
@@ -249,7 +248,8 @@ private:
     void FoldHeaderLine(const std::string& Line, TMessageBytes& Out) const;
     void ReadHeaderBlock(const std::vector<std::string>& Source, std::size_t& Index);
     void DecomposeSection(bool InDigest);
-    void DecomposeBinarySection(const std::vector<std::string>& AHeader, std::string_view Body, bool InDigest);
+    void DecomposeBinarySection(const std::vector<std::string>& AHeader, std::string_view Body,
+                                bool InDigest);
     void DecodeSectionHeader(bool InDigest);
     [[nodiscard]] bool IsDigest() const;
     [[nodiscard]] bool MaySplit() const;

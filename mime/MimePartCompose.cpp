@@ -1,12 +1,11 @@
 // Composing a part: its body encoded, its header lines, and the tree flattened into
 // the finished entity.
-#include "mime/MimePart.h"
-
-#include "support/AsciiText.h"
-#include "support/Codings.h"
 #include "mime/InlineEncoding.h"
+#include "mime/MimePart.h"
 #include "mime/MimeTypes.h"
 #include "mime/TextUtils.h"
+#include "support/AsciiText.h"
+#include "support/Codings.h"
 
 #include <algorithm>
 
@@ -35,8 +34,7 @@ int TMimePart::LineLimit() const {
 }
 
 void TMimePart::EncodePart() {
-    if (FEncodingCode == TMimeEncoding::ME_UU || FEncodingCode == TMimeEncoding::ME_XX)
-        SetEncoding("base64");
+    if (FEncodingCode == TMimeEncoding::ME_UU || FEncodingCode == TMimeEncoding::ME_XX) SetEncoding("base64");
     FBody.Clear();
 
     if (FPrimaryCode == TMimePrimary::MP_MULTIPART || FPrimaryCode == TMimePrimary::MP_MESSAGE) {
@@ -44,8 +42,8 @@ void TMimePart::EncodePart() {
         return;
     }
 
-    const bool convert = FConvertCharset && FPrimaryCode == TMimePrimary::MP_TEXT &&
-                         FEncodingCode != TMimeEncoding::ME_7BIT;
+    const bool convert =
+        FConvertCharset && FPrimaryCode == TMimePrimary::MP_TEXT && FEncodingCode != TMimeEncoding::ME_7BIT;
     // A converted text begins with the byte order mark of its charset.
     std::string mark;
     std::string converted;
@@ -58,7 +56,8 @@ void TMimePart::EncodePart() {
     if (FEncodingCode == TMimeEncoding::ME_BASE64) {
         // 54 bytes a line: full lines of 72 characters.
         if (!mark.empty() || !content.empty())
-            FBody.AppendBlock(std::make_shared<const std::string>(support::EncodeBase64Lines(mark, content, 54)));
+            FBody.AppendBlock(
+                std::make_shared<const std::string>(support::EncodeBase64Lines(mark, content, 54)));
         return;
     }
     if (!mark.empty()) converted.insert(0, mark);
@@ -155,7 +154,8 @@ void TMimePart::EncodePartHeader() {
         FHeaders.push_back(std::move(line));
     }
     if (!FDescription.empty())
-        FHeaders.push_back(InlineCodeField("Content-Description", FDescription, FTargetCharset, FCharsetCode));
+        FHeaders.push_back(
+            InlineCodeField("Content-Description", FDescription, FTargetCharset, FCharsetCode));
     // The fields are the caller's: a CR or LF in any of them would end the line and start
     // another. Encoded texts carry them as escapes already.
     for (std::string& line : FHeaders) line = support::WithoutLineBreaks(std::move(line));
@@ -213,7 +213,8 @@ void TMimePart::ComposeParts(TMessageBytes& Out) {
         Out.Append(FBody);
     } else {
         // A delivery status is its field groups, each ended by an empty line.
-        const std::size_t count = IsDeliveryStatus() ? FSubParts.size() : std::min<std::size_t>(FSubParts.size(), 1);
+        const std::size_t count =
+            IsDeliveryStatus() ? FSubParts.size() : std::min<std::size_t>(FSubParts.size(), 1);
         for (std::size_t i = 0; i < count; ++i) {
             FSubParts[i]->FLines.clear();
             FSubParts[i]->ComposeParts(Out);

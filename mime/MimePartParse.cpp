@@ -1,14 +1,13 @@
 // Parsing a part: from a line list (DecomposeParts) or from header lines and body
 // bytes (DecomposePartsBinary, which reads its lines with NextLine), and
 // decoding the header fields and the body.
-#include "mime/MimePart.h"
-
-#include "support/AsciiText.h"
-#include "support/Codings.h"
 #include "mime/InlineEncoding.h"
 #include "mime/MimeParameters.h"
+#include "mime/MimePart.h"
 #include "mime/TextUtils.h"
 #include "mime/detail/MimePartText.h"
+#include "support/AsciiText.h"
+#include "support/Codings.h"
 
 #include <algorithm>
 #include <optional>
@@ -20,7 +19,6 @@ namespace {
 // Deepest nesting the parsers follow, whatever MaxSubLevel says: a crafted
 // message of nested multiparts must not exhaust the stack.
 constexpr int kParseDepthLimit = 64;
-
 
 using detail::HeaderValueOf;
 
@@ -219,9 +217,9 @@ TSectionEnd NextDelimiterLine(std::string_view Body, std::size_t From, std::stri
 void TMimePart::DecomposePartsBinary(const std::vector<std::string>& AHeader, const char* AStx,
                                      const char* AEtx) {
     const bool valid = AStx != nullptr && AEtx != nullptr && AEtx >= AStx;
-    DecomposeBinarySection(AHeader, valid ? std::string_view(AStx, static_cast<std::size_t>(AEtx - AStx))
-                                          : std::string_view(),
-                           false);
+    DecomposeBinarySection(
+        AHeader, valid ? std::string_view(AStx, static_cast<std::size_t>(AEtx - AStx)) : std::string_view(),
+        false);
 }
 
 void TMimePart::DecomposeBinarySection(const std::vector<std::string>& AHeader, std::string_view Body,
@@ -413,7 +411,9 @@ bool TMimePart::KeepsOwnCharset() const {
 void TMimePart::DecodePart() {
     FDecodedLines.clear();
     switch (FEncodingCode) {
-        case TMimeEncoding::ME_QUOTED_PRINTABLE: FDecodedLines = support::DecodeQuotedPrintable(JoinedBody()); break;
+        case TMimeEncoding::ME_QUOTED_PRINTABLE:
+            FDecodedLines = support::DecodeQuotedPrintable(JoinedBody());
+            break;
         case TMimeEncoding::ME_BASE64: FDecodedLines = support::DecodeBase64(JoinedBody()); break;
         case TMimeEncoding::ME_UU:
         case TMimeEncoding::ME_XX: {

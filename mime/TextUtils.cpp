@@ -228,7 +228,8 @@ std::string IntToBin(int Value, int Digits) {
         out.insert(out.begin(), static_cast<char>('0' + (v & 1)));
         v >>= 1;
     } while (v != 0);
-    if (static_cast<int>(out.size()) < Digits) out.insert(0, static_cast<std::size_t>(Digits) - out.size(), '0');
+    if (static_cast<int>(out.size()) < Digits)
+        out.insert(0, static_cast<std::size_t>(Digits) - out.size(), '0');
     return out;
 }
 

@@ -1,16 +1,17 @@
 #include "net/SocketErrors.h"
 
+#include <netdb.h>
+
 #include <array>
 #include <cerrno>
-#include <netdb.h>
 #include <utility>
 
 namespace tandrel::net {
 namespace {
 
 struct TErrorText {
-  int Code;
-  const char* Text;
+    int Code;
+    const char* Text;
 };
 
 constexpr std::array<TErrorText, 51> ErrorTexts{{
@@ -70,74 +71,68 @@ constexpr std::array<TErrorText, 51> ErrorTexts{{
 // errno values with a Winsock counterpart. EPIPE counts as a reset: the peer
 // is gone either way, and callers test for 10054.
 constexpr std::array<std::pair<int, int>, 42> ErrnoMap{{
-    {EINTR, 10004},        {EBADF, 10009},        {EACCES, 10013},      {EPERM, 10013},
-    {EFAULT, 10014},       {EINVAL, 10022},       {EMFILE, 10024},      {ENFILE, 10024},
-    {EWOULDBLOCK, 10035},  {EINPROGRESS, 10036},  {EALREADY, 10037},    {ENOTSOCK, 10038},
-    {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},  {ENOPROTOOPT, 10042},
-    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},  {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},     {ENETUNREACH, 10051},  {ENETRESET, 10052},   {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},   {EPIPE, 10054},        {ENOBUFS, 10055},     {ENOMEM, 10055},
-    {EISCONN, 10056},      {ENOTCONN, 10057},     {ESHUTDOWN, 10058},   {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061}, {ELOOP, 10062},       {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
+    {EINTR, 10004},           {EBADF, 10009},           {EACCES, 10013},        {EPERM, 10013},
+    {EFAULT, 10014},          {EINVAL, 10022},          {EMFILE, 10024},        {ENFILE, 10024},
+    {EWOULDBLOCK, 10035},     {EINPROGRESS, 10036},     {EALREADY, 10037},      {ENOTSOCK, 10038},
+    {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},    {ENOPROTOOPT, 10042},
+    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046},
+    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},
+    {ENETUNREACH, 10051},     {ENETRESET, 10052},       {ECONNABORTED, 10053},  {ECONNRESET, 10054},
+    {EPIPE, 10054},           {ENOBUFS, 10055},         {ENOMEM, 10055},        {EISCONN, 10056},
+    {ENOTCONN, 10057},        {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},  {ETIMEDOUT, 10060},
+    {ECONNREFUSED, 10061},    {ELOOP, 10062},           {ENAMETOOLONG, 10063},  {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065},    {ENOTEMPTY, 10066},
 }};
 
 }  // namespace
 
 int ErrorFromErrno(int Errno) noexcept {
-  if (Errno == 0)
-    return 0;
-  // EAGAIN and EWOULDBLOCK are one value on Linux; keep both spellings working.
-  if (Errno == EAGAIN)
-    return WSAEWOULDBLOCK;
-  for (const auto& [Native, Code] : ErrnoMap)
-    if (Native == Errno)
-      return Code;
-  return UnmappedErrnoBase + Errno;
+    if (Errno == 0) return 0;
+    // EAGAIN and EWOULDBLOCK are one value on Linux; keep both spellings working.
+    if (Errno == EAGAIN) return WSAEWOULDBLOCK;
+    for (const auto& [Native, Code] : ErrnoMap)
+        if (Native == Errno) return Code;
+    return UnmappedErrnoBase + Errno;
 }
 
 int ErrorFromGai(int GaiCode, int Errno) noexcept {
-  switch (GaiCode) {
-    case 0: return 0;
-    case EAI_NONAME: return WSAHOST_NOT_FOUND;
+    switch (GaiCode) {
+        case 0: return 0;
+        case EAI_NONAME: return WSAHOST_NOT_FOUND;
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return WSANO_DATA;
+        case EAI_ADDRFAMILY: return WSANO_DATA;
 #endif
 #ifdef EAI_NODATA
-    case EAI_NODATA: return WSANO_DATA;
+        case EAI_NODATA: return WSANO_DATA;
 #endif
-    case EAI_AGAIN: return WSATRY_AGAIN;
-    case EAI_FAIL: return WSANO_RECOVERY;
-    case EAI_SERVICE: return WSATYPE_NOT_FOUND;
-    case EAI_FAMILY: return WSAEAFNOSUPPORT;
-    case EAI_SOCKTYPE: return 10044;
-    case EAI_BADFLAGS: return WSAEINVAL;
-    case EAI_MEMORY: return WSAENOBUFS;
-    case EAI_OVERFLOW: return WSAEFAULT;
-    case EAI_SYSTEM: return Errno != 0 ? ErrorFromErrno(Errno) : WSANO_RECOVERY;
-    default: return WSANO_RECOVERY;
-  }
+        case EAI_AGAIN: return WSATRY_AGAIN;
+        case EAI_FAIL: return WSANO_RECOVERY;
+        case EAI_SERVICE: return WSATYPE_NOT_FOUND;
+        case EAI_FAMILY: return WSAEAFNOSUPPORT;
+        case EAI_SOCKTYPE: return 10044;
+        case EAI_BADFLAGS: return WSAEINVAL;
+        case EAI_MEMORY: return WSAENOBUFS;
+        case EAI_OVERFLOW: return WSAEFAULT;
+        case EAI_SYSTEM: return Errno != 0 ? ErrorFromErrno(Errno) : WSANO_RECOVERY;
+        default: return WSANO_RECOVERY;
+    }
 }
 
 std::string GetErrorDesc(int ErrorCode) {
-  if (ErrorCode == 0)
-    return {};
-  for (const auto& entry : ErrorTexts)
-    if (entry.Code == ErrorCode)
-      return entry.Text;
-  return "Other Winsock error (" + std::to_string(ErrorCode) + ")";
+    if (ErrorCode == 0) return {};
+    for (const auto& entry : ErrorTexts)
+        if (entry.Code == ErrorCode) return entry.Text;
+    return "Other Winsock error (" + std::to_string(ErrorCode) + ")";
 }
 
 std::string SocketErrorMessage(int ErrorCode, const std::string& ErrorMessage) {
-  return "TCP/IP Socket error " + std::to_string(ErrorCode) + ": " + ErrorMessage;
+    return "TCP/IP Socket error " + std::to_string(ErrorCode) + ": " + ErrorMessage;
 }
 
 ESocketError::ESocketError(int ErrorCode, const std::string& ErrorMessage)
     : ESocketError(SocketErrorMessage(ErrorCode, ErrorMessage), ErrorCode, ErrorMessage) {}
 
-ESocketError::ESocketError(const std::string& Message, int ErrorCode,
-                           const std::string& ErrorMessage)
+ESocketError::ESocketError(const std::string& Message, int ErrorCode, const std::string& ErrorMessage)
     : std::runtime_error(Message), FErrorCode(ErrorCode), FErrorMessage(ErrorMessage) {}
 
 }  // namespace tandrel::net

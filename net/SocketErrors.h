@@ -67,15 +67,15 @@ inline constexpr int UnmappedErrnoBase = 20000;
 /// SocketErrorMessage.
 class ESocketError : public std::runtime_error {
 public:
-  ESocketError(int ErrorCode, const std::string& ErrorMessage);
-  /// Builds the exception with a message of its own (start-up failures).
-  ESocketError(const std::string& Message, int ErrorCode, const std::string& ErrorMessage);
-  [[nodiscard]] int ErrorCode() const noexcept { return FErrorCode; }
-  [[nodiscard]] const std::string& ErrorMessage() const noexcept { return FErrorMessage; }
+    ESocketError(int ErrorCode, const std::string& ErrorMessage);
+    /// Builds the exception with a message of its own (start-up failures).
+    ESocketError(const std::string& Message, int ErrorCode, const std::string& ErrorMessage);
+    [[nodiscard]] int ErrorCode() const noexcept { return FErrorCode; }
+    [[nodiscard]] const std::string& ErrorMessage() const noexcept { return FErrorMessage; }
 
 private:
-  int FErrorCode;
-  std::string FErrorMessage;
+    int FErrorCode;
+    std::string FErrorMessage;
 };
 
 }  // namespace tandrel::net

@@ -3,27 +3,27 @@
 // socket address (IPv4 preferred), addresses back to text, and the lookups
 // behind the sockets' Resolve* operations.
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace tandrel::net {
 
 /// One socket address, IPv4 or IPv6, told apart by the family field.
 /// Zero-filled when default-constructed.
 union TVarSin {
-  // The largest member first: zeroing it zeroes the whole record.
-  sockaddr_in6 sin6;
-  sockaddr sa;
-  sockaddr_in sin;
+    // The largest member first: zeroing it zeroes the whole record.
+    sockaddr_in6 sin6;
+    sockaddr sa;
+    sockaddr_in sin;
 
-  TVarSin() noexcept;
-  /// AF_INET, AF_INET6 or another family (AF_UNSPEC when zero).
-  [[nodiscard]] int Family() const noexcept { return sa.sa_family; }
+    TVarSin() noexcept;
+    /// AF_INET, AF_INET6 or another family (AF_UNSPEC when zero).
+    [[nodiscard]] int Family() const noexcept { return sa.sa_family; }
 };
 
 /// Length of the family's own address structure; 0 for any other family.
@@ -49,8 +49,8 @@ bool DestroySocketInterface();
 /// Fills Sin from host and port texts: with AF_UNSPEC two passes (IPv4 first
 /// while PreferIP4), else one; only the first answer is used. Returns 0 or the
 /// lookup's error number (11001 "Host not found" and its kin).
-int SetVarSin(TVarSin& Sin, const std::string& IP, const std::string& Port, int Family,
-              int SockProtocol, int SockType, bool PreferIP4);
+int SetVarSin(TVarSin& Sin, const std::string& IP, const std::string& Port, int Family, int SockProtocol,
+              int SockType, bool PreferIP4);
 /// Numeric host text of the address; empty when it cannot be formed.
 [[nodiscard]] std::string GetSinIP(const TVarSin& Sin);
 /// Port of the address in host order.
@@ -60,11 +60,9 @@ int SetVarSin(TVarSin& Sin, const std::string& IP, const std::string& Port, int 
 void ResolveNameToIP(const std::string& Name, int Family, int SockProtocol, int SockType,
                      std::vector<std::string>& IPList);
 /// Port number of a number or service text; 0 when neither.
-[[nodiscard]] int ResolvePort(const std::string& Port, int Family, int SockProtocol,
-                              int SockType);
+[[nodiscard]] int ResolvePort(const std::string& Port, int Family, int SockProtocol, int SockType);
 /// Host name of a numeric address; the address text itself when none is known.
-[[nodiscard]] std::string ResolveIPToName(const std::string& IP, int Family, int SockProtocol,
-                                          int SockType);
+[[nodiscard]] std::string ResolveIPToName(const std::string& IP, int Family, int SockProtocol, int SockType);
 /// The local machine's name; empty when the platform gives none.
 [[nodiscard]] std::string GetHostName();
 /// The fully qualified domain name the system knows for Name (its canonical

@@ -9,9 +9,9 @@ namespace tandrel::net {
 /// SendBufferTo and RecvBufferFrom for datagrams.
 class TUDPBlockSocket : public TBlockSocket {
 public:
-  using TBlockSocket::TBlockSocket;
-  [[nodiscard]] int GetSocketType() override;
-  [[nodiscard]] int GetSocketProtocol() override;
+    using TBlockSocket::TBlockSocket;
+    [[nodiscard]] int GetSocketType() override;
+    [[nodiscard]] int GetSocketProtocol() override;
 };
 
 }  // namespace tandrel::net

@@ -16,4 +16,4 @@ struct TSMTPReply {
     [[nodiscard]] std::string Last() const { return Lines.empty() ? std::string() : Lines.back(); }
 };
 
-} // namespace tandrel::smtp
+}  // namespace tandrel::smtp

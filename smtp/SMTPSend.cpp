@@ -1,19 +1,19 @@
 #include "smtp/SMTPSend.h"
 
+#include "mime/MD5.h"
+#include "mime/TextUtils.h"
+#include "net/AddressText.h"
+#include "support/AsciiText.h"
+#include "support/Codings.h"
+#include "support/SystemCodePage.h"
+#include "support/Utf8.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <utility>
-
-#include "support/AsciiText.h"
-#include "support/Codings.h"
-#include "mime/MD5.h"
-#include "mime/TextUtils.h"
-#include "support/SystemCodePage.h"
-#include "support/Utf8.h"
-#include "net/AddressText.h"
 
 namespace tandrel::smtp {
 
@@ -25,8 +25,7 @@ constexpr std::string_view CRLF = "\r\n";
 // reply so that callers who log `ResultString` show the reason.
 constexpr std::string_view RefusedLineBreak = "501 5.5.4 Refused: CR or LF in command argument";
 constexpr std::string_view RefusedNonAscii = "553 5.6.7 Refused: non-ASCII address without SMTPUTF8";
-constexpr std::string_view RefusedStartTLS =
-    "554 5.7.0 Refused: data arrived after the STARTTLS reply";
+constexpr std::string_view RefusedStartTLS = "554 5.7.0 Refused: data arrived after the STARTTLS reply";
 constexpr std::string_view RefusedLongReply = "554 5.5.0 Refused: reply of more than 10000 lines";
 constexpr std::string_view RefusedOutOfTurn = "554 5.5.0 Refused: the server answered out of turn";
 constexpr std::string_view RefusedNoTLS =
@@ -93,8 +92,7 @@ constexpr std::array<EnhDescription, 49> EnhDescriptions{{
 // A decimal number made of digits only; `Default` for anything else (empty,
 // signs, blanks, overflow).
 template <typename T>
-T ToNumber(std::string_view S, T Default)
-{
+T ToNumber(std::string_view S, T Default) {
     if (S.empty()) return Default;
     T value{};
     const auto [end, ec] = std::from_chars(S.data(), S.data() + S.size(), value);
@@ -107,11 +105,12 @@ using support::TrimBlank;
 using support::UpperAscii;
 
 // The text before the first Delimiter (all of it when there is none), trimmed.
-std::string_view TrimmedBefore(std::string_view S, char Delimiter) { return TrimBlank(S.substr(0, S.find(Delimiter))); }
+std::string_view TrimmedBefore(std::string_view S, char Delimiter) {
+    return TrimBlank(S.substr(0, S.find(Delimiter)));
+}
 
 // The text after the first Delimiter (all of it when there is none), trimmed.
-std::string_view TrimmedAfter(std::string_view S, char Delimiter)
-{
+std::string_view TrimmedAfter(std::string_view S, char Delimiter) {
     const std::size_t at = S.find(Delimiter);
     return TrimBlank(at == std::string_view::npos ? S : S.substr(at + 1));
 }
@@ -122,8 +121,7 @@ bool Between(int Code, int Low, int High) { return Code >= Low && Code <= High; 
 
 // A reply line as text: valid UTF-8 stays as it is (servers that speak it mean it),
 // anything else is Windows-1252.
-std::string ReplyText(const std::string& Bytes)
-{
+std::string ReplyText(const std::string& Bytes) {
     for (std::size_t i = 0; i < Bytes.size();) {
         const support::TDecodedChar c = support::DecodeUtf8Char(Bytes, i);
         if (!c.Valid) return support::TextFromAnsi(Bytes);
@@ -137,8 +135,7 @@ std::string ReplyText(const std::string& Bytes)
 bool TiedToOtherCommand(int Code) { return Code == 220 || Code == 221 || Code == 235; }
 
 // A domain as EHLO wants one: dot-separated labels of letters, digits and hyphens.
-bool IsDomainName(std::string_view Name)
-{
+bool IsDomainName(std::string_view Name) {
     if (Name.find('.') == std::string_view::npos || Name.front() == '.' || Name.back() == '.' ||
         Name.find("..") != std::string_view::npos)
         return false;
@@ -150,8 +147,7 @@ bool IsDomainName(std::string_view Name)
 }
 
 // The address literal of RFC 5321 (4.1.3) for a numeric address; empty for anything else.
-std::string AddressLiteral(std::string Address)
-{
+std::string AddressLiteral(std::string Address) {
     if (net::IsIP(Address)) return "[" + Address + "]";
     Address = Address.substr(0, Address.find('%'));  // a zone belongs to this host only
     constexpr std::string_view mapped = "::ffff:";
@@ -166,8 +162,7 @@ std::string AddressLiteral(std::string Address)
 class ConnectionTimeLimit {
 public:
     ConnectionTimeLimit(net::TTCPBlockSocket& Sock, int Timeout)
-        : FSock(Sock), FSaved(Sock.ConnectionTimeout())
-    {
+        : FSock(Sock), FSaved(Sock.ConnectionTimeout()) {
         if (FSaved <= 0 && Timeout > 0) FSock.SetConnectionTimeout(Timeout);
     }
     ~ConnectionTimeLimit() { FSock.SetConnectionTimeout(FSaved); }
@@ -181,8 +176,7 @@ private:
 
 // The ORCPT value of an address: "rfc822;" and the address, or for a non-ASCII one
 // "utf-8;" and the address with "+", "=", "\\", blanks and controls as "\\x{HH}".
-std::string OriginalRecipient(std::string_view Address)
-{
+std::string OriginalRecipient(std::string_view Address) {
     if (support::IsAscii(Address)) return "rfc822;" + std::string(Address);
     std::string value = "utf-8;";
     for (const char c : Address) {
@@ -199,18 +193,15 @@ std::string OriginalRecipient(std::string_view Address)
 }
 
 // A message line as it goes between DATA and the final ".": a leading "." is doubled.
-std::size_t StuffedSize(std::string_view Line)
-{
+std::size_t StuffedSize(std::string_view Line) {
     return Line.size() + (!Line.empty() && Line.front() == '.' ? 1 : 0);
 }
 
-} // namespace
+}  // namespace
 
 TSMTPSend::TSMTPSend() : TSMTPSend(std::make_unique<net::TTCPBlockSocket>()) {}
 
-TSMTPSend::TSMTPSend(std::unique_ptr<net::TTCPBlockSocket> Sock)
-    : FSock(std::move(Sock))
-{
+TSMTPSend::TSMTPSend(std::unique_ptr<net::TTCPBlockSocket> Sock) : FSock(std::move(Sock)) {
     FSock->SetOwner(this);
     FSock->SetConvertLineEnd(true);
     FSock->SetMaxLineLength(MaxReplyLineLength);
@@ -222,13 +213,12 @@ TSMTPSend::TSMTPSend(std::unique_ptr<net::TTCPBlockSocket> Sock)
 
 TSMTPSend::~TSMTPSend() = default;
 
-int TSMTPSend::ReadResult()
-{
+int TSMTPSend::ReadResult() {
     using Clock = std::chrono::steady_clock;
     // The time-out is the reply's, not each read's: a server that trickles its
     // bytes must not hold the client past it.
-    const Clock::time_point deadline = Timeout() < 0 ? Clock::time_point::max()
-                                                     : Clock::now() + std::chrono::milliseconds(Timeout());
+    const Clock::time_point deadline =
+        Timeout() < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(Timeout());
     FFullResult.clear();
     bool ended = false;
     bool failed = false;
@@ -256,8 +246,7 @@ int TSMTPSend::ReadResult()
     return code;
 }
 
-void TSMTPSend::EnhancedCode(std::string_view Value)
-{
+void TSMTPSend::EnhancedCode(std::string_view Value) {
     FEnhCode1 = FEnhCode2 = FEnhCode3 = 0;
     std::string_view t = Value.size() > 4 ? Value.substr(4) : std::string_view{};
 
@@ -281,15 +270,14 @@ void TSMTPSend::EnhancedCode(std::string_view Value)
     FEnhCode3 = e3;
 }
 
-std::string TSMTPSend::EnhCodeString() const
-{
+std::string TSMTPSend::EnhCodeString() const {
     const std::string key = std::to_string(FEnhCode2) + "." + std::to_string(FEnhCode3);
     std::string result;
     switch (FEnhCode1) {
-    case 2: result = "Success-"; break;
-    case 4: result = "Persistent Transient Failure-"; break;
-    case 5: result = "Permanent Failure-"; break;
-    default: result = "?\?\?-"; break; // escaped so it reads as no trigraph
+        case 2: result = "Success-"; break;
+        case 4: result = "Persistent Transient Failure-"; break;
+        case 5: result = "Permanent Failure-"; break;
+        default: result = "?\?\?-"; break;  // escaped so it reads as no trigraph
     }
     for (const auto& d : EnhDescriptions)
         if (d.Key == key) {
@@ -299,23 +287,20 @@ std::string TSMTPSend::EnhCodeString() const
     return result;
 }
 
-std::string TSMTPSend::FindCap(std::string_view Value) const
-{
+std::string TSMTPSend::FindCap(std::string_view Value) const {
     for (const auto& cap : FESMTPcap)
         if (StartsWithNoCase(cap, Value)) return cap;
     return {};
 }
 
-void TSMTPSend::SetOwnReply(std::string_view Text)
-{
+void TSMTPSend::SetOwnReply(std::string_view Text) {
     FResultString = std::string(Text);
     FFullResult.assign(1, FResultString);
     FResultCode = 0;
     EnhancedCode(FResultString);
 }
 
-bool TSMTPSend::RefuseWithoutTLS()
-{
+bool TSMTPSend::RefuseWithoutTLS() {
     // A certificate the caller asked to check cannot be checked in the clear: a server, or
     // anyone on the path, that hides STARTTLS gets neither the login nor the mail.
     const net::TCustomSSL& ssl = FSock->SSL();
@@ -324,36 +309,31 @@ bool TSMTPSend::RefuseWithoutTLS()
     return true;
 }
 
-bool TSMTPSend::RefuseUnsafe(std::string_view Argument)
-{
+bool TSMTPSend::RefuseUnsafe(std::string_view Argument) {
     if (!HasLineBreak(Argument)) return false;
     SetOwnReply(RefusedLineBreak);
     return true;
 }
 
-bool TSMTPSend::RefuseAddress(std::string_view Address, bool SMTPUTF8)
-{
+bool TSMTPSend::RefuseAddress(std::string_view Address, bool SMTPUTF8) {
     if (RefuseUnsafe(Address)) return true;
     if (SMTPUTF8 || support::IsAscii(Address)) return false;
     SetOwnReply(RefusedNonAscii);
     return true;
 }
 
-std::string TSMTPSend::CommandBytes(std::string_view Line) const
-{
+std::string TSMTPSend::CommandBytes(std::string_view Line) const {
     std::string bytes = FSMTPUTF8 ? std::string(Line) : support::AnsiFromText(Line);
     bytes += CRLF;
     return bytes;
 }
 
-bool TSMTPSend::SendCommand(std::string_view Line)
-{
+bool TSMTPSend::SendCommand(std::string_view Line) {
     FSock->SendString(CommandBytes(Line));
     return FSock->LastError() == 0;
 }
 
-int TSMTPSend::Command(std::string_view Line)
-{
+int TSMTPSend::Command(std::string_view Line) {
     if (!FAuthenticating) return Command(Line, TReplyTo::Command);
     // A mechanism that gave up on a challenge leaves it open: the next AUTH would be
     // taken as its answer.
@@ -361,13 +341,11 @@ int TSMTPSend::Command(std::string_view Line)
     return Command(Line, TReplyTo::Auth);
 }
 
-void TSMTPSend::CancelOpenExchange()
-{
+void TSMTPSend::CancelOpenExchange() {
     if (FResultCode == 334) static_cast<void>(Command("*", TReplyTo::Cancel));
 }
 
-int TSMTPSend::Command(std::string_view Line, TReplyTo What)
-{
+int TSMTPSend::Command(std::string_view Line, TReplyTo What) {
     // Nothing is said on a closed connection: its last reply and the socket's
     // error still tell why it ended.
     if (!Connected()) return 0;
@@ -376,43 +354,39 @@ int TSMTPSend::Command(std::string_view Line, TReplyTo What)
     return Answer(What);
 }
 
-int TSMTPSend::Answer(TReplyTo What)
-{
+int TSMTPSend::Answer(TReplyTo What) {
     const int code = ReadResult();
     if (code == 0 || code / 100 == 4 || code / 100 == 5) return code;  // refusals fit any command
     bool fits = false;
     switch (What) {
-    case TReplyTo::Command:
-    case TReplyTo::DataEnd: fits = code / 100 == 2 && !TiedToOtherCommand(code); break;
-    case TReplyTo::Hello: fits = Between(code, 250, 259); break;
-    case TReplyTo::StartTLS: fits = code == 220; break;
-    case TReplyTo::Auth: fits = code == 235 || code == 334; break;
-    case TReplyTo::Cancel: fits = false; break;  // only a refusal ends a cancelled exchange
-    case TReplyTo::Data: fits = code == 354; break;
-    case TReplyTo::Quit: fits = true; break;  // the conversation ends either way
+        case TReplyTo::Command:
+        case TReplyTo::DataEnd: fits = code / 100 == 2 && !TiedToOtherCommand(code); break;
+        case TReplyTo::Hello: fits = Between(code, 250, 259); break;
+        case TReplyTo::StartTLS: fits = code == 220; break;
+        case TReplyTo::Auth: fits = code == 235 || code == 334; break;
+        case TReplyTo::Cancel: fits = false; break;  // only a refusal ends a cancelled exchange
+        case TReplyTo::Data: fits = code == 354; break;
+        case TReplyTo::Quit: fits = true; break;  // the conversation ends either way
     }
     // A reply that cannot answer this command answers an earlier one, or none: the
     // conversation is out of step.
     return fits ? code : OutOfTurn();
 }
 
-int TSMTPSend::OutOfTurn()
-{
+int TSMTPSend::OutOfTurn() {
     SetOwnReply(RefusedOutOfTurn);
     DropConnection();
     return 0;
 }
 
-bool TSMTPSend::Unsolicited()
-{
+bool TSMTPSend::Unsolicited() {
     // Bytes waiting before we have said anything belong to no command of ours.
     if (!FSock->Unread()) return false;
     OutOfTurn();
     return true;
 }
 
-int TSMTPSend::NoReply()
-{
+int TSMTPSend::NoReply() {
     // As a read on the broken connection would end: one empty line, code 0. The
     // socket keeps the send's error, which says more than a read's would. Part
     // of the command may have gone out: the conversation is out of step.
@@ -421,8 +395,7 @@ int TSMTPSend::NoReply()
     return 0;
 }
 
-void TSMTPSend::DropConnection()
-{
+void TSMTPSend::DropConnection() {
     // Without a word: nothing said now could be understood. The socket keeps
     // the error that ended the conversation.
     FSock->AbortSocket();
@@ -430,8 +403,7 @@ void TSMTPSend::DropConnection()
 
 bool TSMTPSend::Connected() const { return FSock->Socket() != -1; }
 
-bool TSMTPSend::Connect()
-{
+bool TSMTPSend::Connect() {
     FSock->CloseSocket();
     FSMTPUTF8 = false;
     FQuitSent = false;
@@ -455,20 +427,17 @@ bool TSMTPSend::Connect()
     return false;
 }
 
-bool TSMTPSend::Helo()
-{
+bool TSMTPSend::Helo() {
     if (RefuseUnsafe(FSystemName)) return false;
     return Between(Command("HELO " + HelloName(), TReplyTo::Hello), 250, 259);
 }
 
-bool TSMTPSend::Ehlo()
-{
+bool TSMTPSend::Ehlo() {
     if (RefuseUnsafe(FSystemName)) return false;
     return Between(Command("EHLO " + HelloName(), TReplyTo::Hello), 250, 259);
 }
 
-std::string TSMTPSend::HelloName()
-{
+std::string TSMTPSend::HelloName() {
     // A bare host name is neither a domain nor an address literal (RFC 5321,
     // 4.1.4), and servers that check refuse it.
     if (std::string literal = AddressLiteral(FSystemName); !literal.empty()) return literal;
@@ -483,15 +452,13 @@ std::string TSMTPSend::HelloName()
     return literal.empty() ? FSystemName : literal;
 }
 
-void TSMTPSend::ReadCapabilities()
-{
+void TSMTPSend::ReadCapabilities() {
     FESMTPcap.clear();
     for (std::size_t i = 1; i < FFullResult.size(); ++i)
         FESMTPcap.push_back(FFullResult[i].size() > 4 ? FFullResult[i].substr(4) : std::string{});
 }
 
-bool TSMTPSend::Login()
-{
+bool TSMTPSend::Login() {
     FESMTP = true;
     FAuthDone = false;
     FAuthMechanism.clear();
@@ -540,16 +507,14 @@ bool TSMTPSend::Login()
     return true;
 }
 
-void TSMTPSend::ReadSize()
-{
+void TSMTPSend::ReadSize() {
     const std::string size = FindCap("SIZE");
     if (size.empty()) return;
     FESMTPSize = true;
     FMaxSize = size.size() > 5 ? ToNumber<std::int64_t>(TrimBlank(std::string_view(size).substr(5)), 0) : 0;
 }
 
-void TSMTPSend::Authenticate()
-{
+void TSMTPSend::Authenticate() {
     std::string s = FindCap("AUTH ");
     if (s.empty()) s = FindCap("AUTH=");
     if (s.empty()) return;
@@ -575,8 +540,7 @@ void TSMTPSend::Authenticate()
 // User name and password are UTF-8 in every mechanism (RFC 4616, RFC 7628): servers
 // compare them so, and Windows-1252 would turn other characters into "?".
 
-bool TSMTPSend::AuthPlain()
-{
+bool TSMTPSend::AuthPlain() {
     std::string token(1, '\0');
     token += UserName();
     token += '\0';
@@ -584,15 +548,13 @@ bool TSMTPSend::AuthPlain()
     return Command("AUTH PLAIN " + support::EncodeBase64(token)) == 235;
 }
 
-bool TSMTPSend::AuthLogin()
-{
+bool TSMTPSend::AuthLogin() {
     if (Command("AUTH LOGIN") != 334) return false;
     if (Command(support::EncodeBase64(UserName())) != 334) return false;
     return Command(support::EncodeBase64(Password())) == 235;
 }
 
-bool TSMTPSend::AuthCram()
-{
+bool TSMTPSend::AuthCram() {
     if (Command("AUTH CRAM-MD5") != 334) return false;
     const std::string_view last = FResultString;
     const std::string challenge =
@@ -601,8 +563,7 @@ bool TSMTPSend::AuthCram()
     return Command(support::EncodeBase64(UserName() + " " + support::StrToHex(digest))) == 235;
 }
 
-bool TSMTPSend::AuthXOauth2()
-{
+bool TSMTPSend::AuthXOauth2() {
     std::string token = "user=" + UserName();
     token += '\x01';
     token += "auth=Bearer ";
@@ -611,8 +572,7 @@ bool TSMTPSend::AuthXOauth2()
     return Command("AUTH XOAUTH2 " + support::EncodeBase64(token)) == 235;
 }
 
-bool TSMTPSend::StartTLS()
-{
+bool TSMTPSend::StartTLS() {
     if (FindCap("STARTTLS").empty()) return false;
     if (Command("STARTTLS", TReplyTo::StartTLS) != 220 || FSock->LastError() != 0) return false;
     if (FSock->Unread()) {
@@ -629,26 +589,26 @@ bool TSMTPSend::StartTLS()
     return false;
 }
 
-bool TSMTPSend::Logout()
-{
+bool TSMTPSend::Logout() {
     int code = 0;
-    if (!FQuitSent) code = Command("QUIT", TReplyTo::Quit);
-    else if (Connected()) code = Answer(TReplyTo::Quit);
+    if (!FQuitSent)
+        code = Command("QUIT", TReplyTo::Quit);
+    else if (Connected())
+        code = Answer(TReplyTo::Quit);
     FQuitSent = false;
     FSock->CloseSocket();
     return code == 221;
 }
 
-bool TSMTPSend::Reset()
-{
+bool TSMTPSend::Reset() {
     FSMTPUTF8 = false;
     return Between(Command("RSET"), 200, 299);
 }
 
 bool TSMTPSend::NoOp() { return Between(Command("NOOP"), 200, 299); }
 
-std::string TSMTPSend::MailFromLine(std::string_view Value, std::int64_t Size, bool SMTPUTF8, bool Body8Bit) const
-{
+std::string TSMTPSend::MailFromLine(std::string_view Value, std::int64_t Size, bool SMTPUTF8,
+                                    bool Body8Bit) const {
     std::string line = "MAIL FROM:<" + std::string(Value) + ">";
     if (FESMTPSize && Size > 0) line += " SIZE=" + std::to_string(Size);
     // RFC 6152: 8-bit data is declared, and only to a server that takes it.
@@ -658,8 +618,7 @@ std::string TSMTPSend::MailFromLine(std::string_view Value, std::int64_t Size, b
     return line;
 }
 
-bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8, bool Body8Bit)
-{
+bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF8, bool Body8Bit) {
     if (RefuseAddress(Value, SMTPUTF8)) return false;
     FSMTPUTF8 = SMTPUTF8;
     const bool accepted = Between(Command(MailFromLine(Value, Size, SMTPUTF8, Body8Bit)), 200, 299);
@@ -667,18 +626,16 @@ bool TSMTPSend::MailFrom(std::string_view Value, std::int64_t Size, bool SMTPUTF
     return accepted;
 }
 
-bool TSMTPSend::MailTo(std::string_view Value)
-{
+bool TSMTPSend::MailTo(std::string_view Value) {
     if (RefuseAddress(Value, FSMTPUTF8)) return false;
     return Between(Command(MailToLine(Value)), 200, 299);
 }
 
-std::string TSMTPSend::MailToLine(std::string_view Value) const
-{
+std::string TSMTPSend::MailToLine(std::string_view Value) const {
     std::string line = "RCPT TO:<" + std::string(Value) + ">";
     using E = TDeliveryStatusNotificationEvents;
-    static constexpr std::array<std::pair<E, std::string_view>, 3> names{{
-        {E::dsnSucecess, "SUCCESS"}, {E::dsnFailure, "FAILURE"}, {E::dsnDelay, "DELAY"}}};
+    static constexpr std::array<std::pair<E, std::string_view>, 3> names{
+        {{E::dsnSucecess, "SUCCESS"}, {E::dsnFailure, "FAILURE"}, {E::dsnDelay, "DELAY"}}};
     std::string notify;
     for (const auto& [event, name] : names)
         if (FDeliveryStatusNotification.Contains(event)) {
@@ -692,8 +649,8 @@ std::string TSMTPSend::MailToLine(std::string_view Value) const
 bool TSMTPSend::Pipelining() const { return FESMTP && !FindCap("PIPELINING").empty(); }
 
 bool TSMTPSend::MailTransaction(std::string_view From, std::int64_t Size, bool SMTPUTF8, bool Body8Bit,
-                                const std::vector<std::string>& Recipients, std::vector<TSMTPReply>& Replies)
-{
+                                const std::vector<std::string>& Recipients,
+                                std::vector<TSMTPReply>& Replies) {
     Replies.assign(Recipients.size() + 2, TSMTPReply{});
     const auto own = [this] { return TSMTPReply{FResultCode, FFullResult}; };
     // An address that would be refused alone stops the whole flight before it leaves.
@@ -745,8 +702,7 @@ bool TSMTPSend::MailTransaction(std::string_view From, std::int64_t Size, bool S
 // would bring the collection to PieceSize bytes or more.
 class TSMTPSend::TDataWriter {
 public:
-    TDataWriter(TSMTPSend& Client, std::size_t PieceSize) : FClient(Client), FPieceSize(PieceSize)
-    {
+    TDataWriter(TSMTPSend& Client, std::size_t PieceSize) : FClient(Client), FPieceSize(PieceSize) {
         FBuffer.reserve(PieceSize + 2);
     }
     ~TDataWriter() { FClient.FSendingData = false; }
@@ -754,16 +710,14 @@ public:
     TDataWriter& operator=(const TDataWriter&) = delete;
 
     // After the 354: the message may follow only when nothing else came with it.
-    [[nodiscard]] bool Begin()
-    {
+    [[nodiscard]] bool Begin() {
         if (FClient.Unsolicited()) return false;
         FClient.FSendingData = true;
         return true;
     }
 
     // One line that holds no CR or LF.
-    [[nodiscard]] bool Append(std::string_view Line)
-    {
+    [[nodiscard]] bool Append(std::string_view Line) {
         if (!FBuffer.empty() && FBuffer.size() + StuffedSize(Line) >= FPieceSize && !Flush()) return false;
         if (!Line.empty() && Line.front() == '.') FBuffer += '.';
         FBuffer += Line;
@@ -773,8 +727,7 @@ public:
 
     // One message line. One holding a line break of its own (CR LF, CR or LF) goes
     // out as several lines, each stuffed, so that no part of it can end the data early.
-    [[nodiscard]] bool Line(std::string_view Text)
-    {
+    [[nodiscard]] bool Line(std::string_view Text) {
         // A break at the very end leaves an empty line after it, as it would in a list.
         for (std::size_t from = 0;;) {
             const mime::TTextLine line = mime::NextLine(Text, from, mime::TLineBreak::Any);
@@ -786,16 +739,14 @@ public:
 
     // The final "." travels with the last piece: one write less, same bytes. So does
     // a QUIT that follows it.
-    [[nodiscard]] bool Finish(bool ThenQuit)
-    {
+    [[nodiscard]] bool Finish(bool ThenQuit) {
         FBuffer += ".\r\n";
         if (ThenQuit) FBuffer += FClient.CommandBytes("QUIT");
         return Flush();
     }
 
 private:
-    [[nodiscard]] bool Flush()
-    {
+    [[nodiscard]] bool Flush() {
         net::TTCPBlockSocket& sock = FClient.Sock();
         if (!FBuffer.empty()) sock.SendBuffer(FBuffer.data(), static_cast<int>(FBuffer.size()));
         FBuffer.clear();
@@ -809,8 +760,7 @@ private:
     std::string FBuffer;
 };
 
-bool TSMTPSend::MailData(const std::vector<std::string>& Value)
-{
+bool TSMTPSend::MailData(const std::vector<std::string>& Value) {
     if (Command("DATA", TReplyTo::Data) != 354) return false;
     TDataWriter data(*this, DataBufferSize);
     if (!data.Begin()) return false;
@@ -819,8 +769,7 @@ bool TSMTPSend::MailData(const std::vector<std::string>& Value)
     return EndData(data, false);
 }
 
-bool TSMTPSend::EndData(TDataWriter& Data, bool ThenQuit)
-{
+bool TSMTPSend::EndData(TDataWriter& Data, bool ThenQuit) {
     // From here the server may hold the message, whatever comes of its reply.
     FDataEnded = true;
     if (!Data.Finish(ThenQuit)) return false;
@@ -832,20 +781,17 @@ bool TSMTPSend::EndData(TDataWriter& Data, bool ThenQuit)
     return accepted;
 }
 
-bool TSMTPSend::MailData(const mime::TMessageBytes& Value)
-{
+bool TSMTPSend::MailData(const mime::TMessageBytes& Value) {
     if (Command("DATA", TReplyTo::Data) != 354) return false;
     return SendMessageBytes(Value, false);
 }
 
-bool TSMTPSend::SendMessage(const mime::TMessageBytes& Value, bool ThenQuit)
-{
+bool TSMTPSend::SendMessage(const mime::TMessageBytes& Value, bool ThenQuit) {
     if (!Connected()) return false;
     return SendMessageBytes(Value, ThenQuit);
 }
 
-bool TSMTPSend::SendMessageBytes(const mime::TMessageBytes& Value, bool ThenQuit)
-{
+bool TSMTPSend::SendMessageBytes(const mime::TMessageBytes& Value, bool ThenQuit) {
     TDataWriter data(*this, DataWriteSize);
     if (!data.Begin()) return false;
     for (std::string_view piece : Value.Pieces()) {
@@ -857,16 +803,14 @@ bool TSMTPSend::SendMessageBytes(const mime::TMessageBytes& Value, bool ThenQuit
     return EndData(data, ThenQuit);
 }
 
-bool TSMTPSend::Etrn(std::string_view Value)
-{
+bool TSMTPSend::Etrn(std::string_view Value) {
     if (RefuseUnsafe(Value)) return false;
     return Between(Command("ETRN " + std::string(Value)), 250, 259);
 }
 
-bool TSMTPSend::Verify(std::string_view Value)
-{
+bool TSMTPSend::Verify(std::string_view Value) {
     if (RefuseUnsafe(Value)) return false;
     return Between(Command("VRFY " + std::string(Value)), 250, 259);
 }
 
-} // namespace tandrel::smtp
+}  // namespace tandrel::smtp

@@ -1,5 +1,10 @@
 #pragma once
 
+#include "mime/MessageBytes.h"
+#include "net/NetClient.h"
+#include "net/TCPBlockSocket.h"
+#include "smtp/SMTPReply.h"
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -7,11 +12,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "mime/MessageBytes.h"
-#include "net/NetClient.h"
-#include "net/TCPBlockSocket.h"
-#include "smtp/SMTPReply.h"
 
 namespace tandrel::smtp {
 
@@ -22,8 +22,7 @@ enum class TDeliveryStatusNotificationEvents { dsnSucecess, dsnFailure, dsnDelay
 class TDeliveryStatusNotification {
 public:
     constexpr TDeliveryStatusNotification() = default;
-    constexpr TDeliveryStatusNotification(std::initializer_list<TDeliveryStatusNotificationEvents> Events)
-    {
+    constexpr TDeliveryStatusNotification(std::initializer_list<TDeliveryStatusNotificationEvents> Events) {
         for (auto e : Events) Include(e);
     }
     /// Adds `E` to the set.
@@ -31,13 +30,17 @@ public:
     /// Removes `E` from the set.
     constexpr void Exclude(TDeliveryStatusNotificationEvents E) { FBits &= ~Bit(E); }
     /// True when `E` is in the set.
-    [[nodiscard]] constexpr bool Contains(TDeliveryStatusNotificationEvents E) const { return (FBits & Bit(E)) != 0; }
+    [[nodiscard]] constexpr bool Contains(TDeliveryStatusNotificationEvents E) const {
+        return (FBits & Bit(E)) != 0;
+    }
     /// True when no notification is requested.
     [[nodiscard]] constexpr bool Empty() const { return FBits == 0; }
     constexpr bool operator==(const TDeliveryStatusNotification&) const = default;
 
 private:
-    static constexpr unsigned Bit(TDeliveryStatusNotificationEvents E) { return 1u << static_cast<unsigned>(E); }
+    static constexpr unsigned Bit(TDeliveryStatusNotificationEvents E) {
+        return 1u << static_cast<unsigned>(E);
+    }
     unsigned FBits = 0;
 };
 
@@ -232,7 +235,9 @@ public:
     [[nodiscard]] bool FullSSL() const { return FFullSSL; }
     void SetFullSSL(bool V) { FFullSSL = V; }
     /// Notifications requested with MAIL FROM and RCPT TO.
-    [[nodiscard]] TDeliveryStatusNotification DeliveryStatusNotification() const { return FDeliveryStatusNotification; }
+    [[nodiscard]] TDeliveryStatusNotification DeliveryStatusNotification() const {
+        return FDeliveryStatusNotification;
+    }
     void SetDeliveryStatusNotification(TDeliveryStatusNotification V) { FDeliveryStatusNotification = V; }
     /// Asked by `Login` before it authenticates, when the capabilities (and `MaxSize`)
     /// are known; unset, the login goes on.
@@ -331,4 +336,4 @@ private:
     std::string FFullName;
 };
 
-} // namespace tandrel::smtp
+}  // namespace tandrel::smtp

@@ -11,9 +11,7 @@ std::uint32_t ByteAt(std::string_view Value, long long Pos) {
 
 }  // namespace
 
-std::string CodeInt(std::uint16_t Value) {
-    return {static_cast<char>(Value >> 8), static_cast<char>(Value)};
-}
+std::string CodeInt(std::uint16_t Value) { return {static_cast<char>(Value >> 8), static_cast<char>(Value)}; }
 
 std::uint16_t DecodeInt(std::string_view Value, int Index) {
     return static_cast<std::uint16_t>((ByteAt(Value, Index) << 8) | ByteAt(Value, Index + 1LL));

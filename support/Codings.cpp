@@ -72,7 +72,8 @@ char* Base64EncodeTo(const unsigned char* In, std::size_t Size, std::size_t Read
         std::memcpy(Out + 2, pairs + (v & 0xFFF) * 2, 2);
     }
     if (const std::size_t rest = Size - i; rest > 0) {
-        const std::uint32_t v = (std::uint32_t{In[i]} << 16) | (rest == 2 ? std::uint32_t{In[i + 1]} << 8 : 0u);
+        const std::uint32_t v =
+            (std::uint32_t{In[i]} << 16) | (rest == 2 ? std::uint32_t{In[i + 1]} << 8 : 0u);
         Out[0] = Alphabet[v >> 18];
         Out[1] = Alphabet[(v >> 12) & 63];
         Out[2] = rest == 2 ? Alphabet[(v >> 6) & 63] : '=';
@@ -207,7 +208,8 @@ std::string EncodeBase64Lines(std::string_view Value, std::size_t LineBytes) {
 
 std::string EncodeBase64Lines(std::string_view Prefix, std::string_view Value, std::size_t LineBytes) {
     if (LineBytes == 0) LineBytes = std::max<std::size_t>(Prefix.size() + Value.size(), 1);
-    if (Prefix.size() >= LineBytes) return EncodeBase64Lines(std::string(Prefix) + std::string(Value), LineBytes);
+    if (Prefix.size() >= LineBytes)
+        return EncodeBase64Lines(std::string(Prefix) + std::string(Value), LineBytes);
     // The first line is the prefix and the first bytes of Value; the rest of Value
     // follows from where that line ended, so Value itself is never copied.
     const std::size_t head = std::min(Value.size(), LineBytes - Prefix.size());
@@ -221,7 +223,9 @@ std::string EncodeBase64Lines(std::string_view Prefix, std::string_view Value, s
 }
 
 std::string DecodeBase64(std::string_view Value) { return Base64Decode(Value, kStdDecode); }
-std::string EncodeBase64mod(std::string_view Value) { return Base64Encode(Value, kBase64ModAlphabet, kModPairs); }
+std::string EncodeBase64mod(std::string_view Value) {
+    return Base64Encode(Value, kBase64ModAlphabet, kModPairs);
+}
 std::string DecodeBase64mod(std::string_view Value) { return Base64Decode(Value, kModDecode); }
 
 std::string EncodeTriplet(std::string_view Value, char Delimiter, const TSpecials& Specials) {

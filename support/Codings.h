@@ -26,12 +26,8 @@ public:
         return s;
     }
     constexpr void Include(unsigned char B) { FBits[B >> 6] |= std::uint64_t{1} << (B & 63); }
-    [[nodiscard]] constexpr bool Contains(unsigned char B) const {
-        return (FBits[B >> 6] >> (B & 63)) & 1u;
-    }
-    [[nodiscard]] constexpr bool Contains(char C) const {
-        return Contains(static_cast<unsigned char>(C));
-    }
+    [[nodiscard]] constexpr bool Contains(unsigned char B) const { return (FBits[B >> 6] >> (B & 63)) & 1u; }
+    [[nodiscard]] constexpr bool Contains(char C) const { return Contains(static_cast<unsigned char>(C)); }
     constexpr TSpecials operator|(const TSpecials& Other) const {
         TSpecials s;
         for (std::size_t i = 0; i < FBits.size(); ++i) s.FBits[i] = FBits[i] | Other.FBits[i];
@@ -44,8 +40,8 @@ private:
 };
 
 /// The specials of header encoding: " ( ) , / : ; < > = ? @ [ ] \ and _.
-inline constexpr TSpecials SpecialChar{'"', '(', ')', ',', '/', ':', ';', '<', '>',
-                                       '=', '?', '@', '[', ']', '\\', '_'};
+inline constexpr TSpecials SpecialChar{'"', '(', ')', ',', '/', ':', ';',  '<',
+                                       '>', '=', '?', '@', '[', ']', '\\', '_'};
 /// Bytes 0 to 31 and 127 to 255.
 inline constexpr TSpecials NonAsciiChar = TSpecials::Range(0, 31) | TSpecials::Range(127, 255);
 

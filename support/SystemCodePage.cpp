@@ -1,11 +1,11 @@
 #include "support/SystemCodePage.h"
 
+#include "support/LargeBytes.h"
+#include "support/Utf8.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
-
-#include "support/LargeBytes.h"
-#include "support/Utf8.h"
 
 namespace tandrel::support {
 namespace {

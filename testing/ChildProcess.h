@@ -63,7 +63,8 @@ public:
                                              O_WRONLY | O_CREAT | O_TRUNC, 0600);
             posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         }
-        if (!FOptions.WorkDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, FOptions.WorkDir.c_str());
+        if (!FOptions.WorkDir.empty())
+            posix_spawn_file_actions_addchdir_np(&actions, FOptions.WorkDir.c_str());
         std::vector<char*> args;
         for (const auto& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);

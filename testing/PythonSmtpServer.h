@@ -3,6 +3,9 @@
 // constructor, stopped in the destructor. It summarises every accepted message in
 // a file of its folder, which Messages() reads back.
 
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
+
 #include <cstddef>
 #include <fstream>
 #include <iterator>
@@ -10,9 +13,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "testing/ChildProcess.h"
-#include "testing/TempDir.h"
 
 namespace tandrel::testing {
 
@@ -44,7 +44,8 @@ class PythonSmtpServer {
 public:
     /// `Args`: options of smtp_server.py after --out (--mode, --user, --password, --size...).
     /// Throws std::runtime_error when the server does not come up.
-    explicit PythonSmtpServer(const std::vector<std::string>& Args = {}) : FProcess(Argv(FDir, Args), Options()) {
+    explicit PythonSmtpServer(const std::vector<std::string>& Args = {})
+        : FProcess(Argv(FDir, Args), Options()) {
         const auto first = FProcess.ReadLine(60000);
         if (!first || first->rfind("PORT ", 0) != 0)
             throw std::runtime_error("smtp_server.py did not start: " + FProcess.Output());
@@ -81,8 +82,9 @@ public:
 
 private:
     static std::vector<std::string> Argv(const TempDir& Dir, const std::vector<std::string>& Args) {
-        std::vector<std::string> argv{TANDREL_PYTHON, std::string(TANDREL_SOURCE_DIR) + "/testing/smtp_server.py",
-                                      "--out", Dir.Path().string()};
+        std::vector<std::string> argv{TANDREL_PYTHON,
+                                      std::string(TANDREL_SOURCE_DIR) + "/testing/smtp_server.py", "--out",
+                                      Dir.Path().string()};
         argv.insert(argv.end(), Args.begin(), Args.end());
         return argv;
     }

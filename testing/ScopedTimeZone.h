@@ -20,8 +20,10 @@ public:
         ::tzset();
     }
     ~ScopedTimeZone() {
-        if (FPrevious) ::setenv("TZ", FPrevious->c_str(), 1);
-        else ::unsetenv("TZ");
+        if (FPrevious)
+            ::setenv("TZ", FPrevious->c_str(), 1);
+        else
+            ::unsetenv("TZ");
         ::tzset();
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;

@@ -41,24 +41,23 @@ namespace tandrel::testing {
 /// One step of a script.
 struct Step {
     enum class Kind {
-        Send,       // send Bytes
-        Line,       // read one line (up to LF)
-        Data,       // read lines up to and including ".\r\n"
-        ReadBytes,  // read at least Count bytes
-        Hangup,     // close the connection
-        Flood,      // send Bytes again and again until the client goes away
-        AwaitClose, // send nothing; read until the client closes
-        Pause,      // send nothing for Count milliseconds, still receiving
-        Deaf,       // read nothing for Count milliseconds: the client's writes find no room
+        Send,        // send Bytes
+        Line,        // read one line (up to LF)
+        Data,        // read lines up to and including ".\r\n"
+        ReadBytes,   // read at least Count bytes
+        Hangup,      // close the connection
+        Flood,       // send Bytes again and again until the client goes away
+        AwaitClose,  // send nothing; read until the client closes
+        Pause,       // send nothing for Count milliseconds, still receiving
+        Deaf,        // read nothing for Count milliseconds: the client's writes find no room
     };
     Kind What = Kind::Send;
     std::string Bytes;
     std::size_t Count = 0;
-    bool Whole = false; // Send: one write whatever the piece size
+    bool Whole = false;  // Send: one write whatever the piece size
 };
 
-inline Step MakeStep(Step::Kind What, std::string Bytes = {}, std::size_t Count = 0, bool Whole = false)
-{
+inline Step MakeStep(Step::Kind What, std::string Bytes = {}, std::size_t Count = 0, bool Whole = false) {
     Step s;
     s.What = What;
     s.Bytes = std::move(Bytes);
@@ -85,22 +84,19 @@ inline Step Flood(std::string Unit) { return MakeStep(Step::Kind::Flood, std::mo
 inline Step AwaitClose() { return MakeStep(Step::Kind::AwaitClose); }
 /// Says nothing for a while (a reply after it comes late), still receiving what the
 /// client sends; the script ends early when the client closes meanwhile.
-inline Step Pause(std::chrono::milliseconds Delay)
-{
+inline Step Pause(std::chrono::milliseconds Delay) {
     return MakeStep(Step::Kind::Pause, {}, static_cast<std::size_t>(Delay.count()));
 }
 
 /// Reads nothing for a while, as a server that stops taking the message does: once
 /// the buffers between are full the client's writes find no room.
-inline Step Deaf(std::chrono::milliseconds For)
-{
+inline Step Deaf(std::chrono::milliseconds For) {
     return MakeStep(Step::Kind::Deaf, {}, static_cast<std::size_t>(For.count()));
 }
 
 /// A script from the usual pattern: a greeting, then for each reply one command
 /// heard and the reply sent.
-inline std::vector<Step> Dialog(std::string Greeting, const std::vector<std::string>& Replies)
-{
+inline std::vector<Step> Dialog(std::string Greeting, const std::vector<std::string>& Replies) {
     std::vector<Step> script{Reply(std::move(Greeting))};
     for (const auto& r : Replies) {
         script.push_back(Hear());
@@ -125,19 +121,19 @@ public:
     static constexpr const char* kDropInData = "<drop-in-data>";
 
     /// Answers by verb (see Queue), on every connection.
-    ScriptedSmtpServer() { Listen([this] { Answer(); }); }
+    ScriptedSmtpServer() {
+        Listen([this] { Answer(); });
+    }
 
     /// Plays Script on the first connection; after it keeps recording until the client
     /// closes, so commands the script did not expect still show in the transcript.
     /// Piece: largest write used for replies (0 = a reply in one write).
     explicit ScriptedSmtpServer(std::vector<Step> Script, std::size_t Piece = 0)
-        : FScript(std::move(Script)), FPiece(Piece)
-    {
+        : FScript(std::move(Script)), FPiece(Piece) {
         Listen([this] { Play(); });
     }
 
-    ~ScriptedSmtpServer()
-    {
+    ~ScriptedSmtpServer() {
         FStop = true;
         if (FThread.joinable()) FThread.join();
         if (FListener >= 0) ::close(FListener);
@@ -150,15 +146,13 @@ public:
 
     /// With a script: every byte received, once the client has closed the connection
     /// (or the server gave up waiting for it).
-    [[nodiscard]] std::string Transcript()
-    {
+    [[nodiscard]] std::string Transcript() {
         if (FThread.joinable()) FThread.join();
         return FTranscript;
     }
 
     /// Sets the greeting of every connection without a queued "GREETING" (kSilent: none).
-    void SetGreeting(std::string Reply)
-    {
+    void SetGreeting(std::string Reply) {
         std::lock_guard<std::mutex> lock(FMutex);
         FGreeting = std::move(Reply);
     }
@@ -169,36 +163,32 @@ public:
     /// client has given up meanwhile (unless it closed the connection), as a real
     /// server's would.
     void Queue(const std::string& Verb, std::string Reply,
-               std::chrono::milliseconds Delay = std::chrono::milliseconds(0))
-    {
+               std::chrono::milliseconds Delay = std::chrono::milliseconds(0)) {
         std::lock_guard<std::mutex> lock(FMutex);
         FQueued[Verb].push_back({std::move(Reply), Delay});
     }
     /// Every command line received while answering by verb, in order, over all connections.
-    std::vector<std::string> Commands() const
-    {
+    std::vector<std::string> Commands() const {
         std::lock_guard<std::mutex> lock(FMutex);
         return FCommands;
     }
     /// The message lines of the last completed DATA.
-    std::vector<std::string> Data() const
-    {
+    std::vector<std::string> Data() const {
         std::lock_guard<std::mutex> lock(FMutex);
         return FMessages.empty() ? std::vector<std::string>{} : FMessages.back();
     }
     /// The message lines of every completed DATA (the final "." received), in order:
     /// what a real server would have stored, whether or not its reply reached the client.
-    std::vector<std::vector<std::string>> Messages() const
-    {
+    std::vector<std::vector<std::string>> Messages() const {
         std::lock_guard<std::mutex> lock(FMutex);
         return FMessages;
     }
     /// Every byte received on each connection answered by verb, in order of the
     /// connections; waits until each has ended (or the guard runs out).
-    std::vector<std::string> Received()
-    {
+    std::vector<std::string> Received() {
         std::unique_lock<std::mutex> lock(FMutex);
-        FEnded.wait_for(lock, Guard, [this] { return FReceived.size() == static_cast<std::size_t>(FConnections); });
+        FEnded.wait_for(lock, Guard,
+                        [this] { return FReceived.size() == static_cast<std::size_t>(FConnections); });
         return FReceived;
     }
     /// Connections accepted so far.
@@ -213,8 +203,7 @@ private:
     class Connection {
     public:
         Connection(int Fd, const std::atomic<bool>& Stop, Clock::time_point Deadline)
-            : FFd(Fd), FStop(Stop), FDeadline(Deadline)
-        {
+            : FFd(Fd), FStop(Stop), FDeadline(Deadline) {
             const int one = 1;
             ::setsockopt(FFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         }
@@ -225,8 +214,7 @@ private:
         // Reads until Done() holds; false when the peer closed first, the server
         // stops or the guard runs out.
         template <typename Pred>
-        bool ReadUntil(Pred Done)
-        {
+        bool ReadUntil(Pred Done) {
             char buf[16384];
             while (!Done()) {
                 if (FStop || Clock::now() >= FDeadline) return false;
@@ -240,8 +228,7 @@ private:
         }
 
         // The next line not yet taken, without its CR LF.
-        bool ReadLine(std::string& Line)
-        {
+        bool ReadLine(std::string& Line) {
             std::size_t end = 0;
             if (!ReadUntil([&] { return (end = received.find("\r\n", FTaken)) != std::string::npos; }))
                 return false;
@@ -251,8 +238,7 @@ private:
         }
 
         // Sends Bytes in writes of at most Piece bytes (0: one write).
-        bool Send(std::string_view Bytes, std::size_t Piece)
-        {
+        bool Send(std::string_view Bytes, std::size_t Piece) {
             const std::size_t step = Piece == 0 ? Bytes.size() : Piece;
             for (std::size_t at = 0; at < Bytes.size(); at += step) {
                 const std::string_view part = Bytes.substr(at, step);
@@ -271,15 +257,13 @@ private:
         [[nodiscard]] bool Expired() const { return FStop || Clock::now() >= FDeadline; }
 
         // Waits Delay, receiving meanwhile; false when the client closed first.
-        bool Linger(std::chrono::milliseconds Delay)
-        {
+        bool Linger(std::chrono::milliseconds Delay) {
             const auto until = Clock::now() + Delay;
             return ReadUntil([&] { return Clock::now() >= until; });
         }
 
         // Reads nothing for Delay (or until the server stops).
-        void Ignore(std::chrono::milliseconds Delay)
-        {
+        void Ignore(std::chrono::milliseconds Delay) {
             const auto until = std::min(Clock::now() + Delay, FDeadline);
             while (!FStop && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -294,8 +278,7 @@ private:
     };
 
     template <typename Serve>
-    void Listen(Serve Run)
-    {
+    void Listen(Serve Run) {
         FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (FListener < 0) throw std::runtime_error("scripted server: socket failed");
         sockaddr_in addr{};
@@ -314,8 +297,7 @@ private:
     }
 
     // The next connection, or -1 once the server stops or Deadline passes.
-    int Accept(Clock::time_point Deadline)
-    {
+    int Accept(Clock::time_point Deadline) {
         while (!FStop && Clock::now() < Deadline) {
             pollfd p{FListener, POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0) continue;
@@ -330,8 +312,7 @@ private:
 
     // ---- with a script
 
-    void Play()
-    {
+    void Play() {
         const auto deadline = Clock::now() + Guard;
         const int fd = Accept(deadline);
         if (fd < 0) return;
@@ -345,45 +326,35 @@ private:
         FTranscript = std::move(c.received);
     }
 
-    bool PlayStep(Connection& C, const Step& Step)
-    {
+    bool PlayStep(Connection& C, const Step& Step) {
         const std::string& r = C.received;
         const std::size_t from = r.size();
         switch (Step.What) {
-        case Step::Kind::Send:
-            return C.Send(Step.Bytes, Step.Whole ? 0 : FPiece);
-        case Step::Kind::Line:
-            return C.ReadUntil([&] { return r.find('\n', from) != std::string::npos; });
-        case Step::Kind::Data:
-            return C.ReadUntil([&] {
-                const std::string_view v(r);
-                return v.size() >= from + 3 && v.ends_with(".\r\n") &&
-                       (v.size() == from + 3 || v.substr(0, v.size() - 3).ends_with("\r\n"));
-            });
-        case Step::Kind::ReadBytes:
-            return C.ReadUntil([&] { return r.size() >= from + Step.Count; });
-        case Step::Kind::Hangup:
-            return false;
-        case Step::Kind::Flood:
-            while (!C.Expired())
-                if (!C.Send(Step.Bytes, 0)) break;
-            return false;
-        case Step::Kind::AwaitClose:
-            C.ReadUntil([] { return false; });
-            return false;
-        case Step::Kind::Pause:
-            return C.Linger(std::chrono::milliseconds(Step.Count));
-        case Step::Kind::Deaf:
-            C.Ignore(std::chrono::milliseconds(Step.Count));
-            return true;
+            case Step::Kind::Send: return C.Send(Step.Bytes, Step.Whole ? 0 : FPiece);
+            case Step::Kind::Line:
+                return C.ReadUntil([&] { return r.find('\n', from) != std::string::npos; });
+            case Step::Kind::Data:
+                return C.ReadUntil([&] {
+                    const std::string_view v(r);
+                    return v.size() >= from + 3 && v.ends_with(".\r\n") &&
+                           (v.size() == from + 3 || v.substr(0, v.size() - 3).ends_with("\r\n"));
+                });
+            case Step::Kind::ReadBytes: return C.ReadUntil([&] { return r.size() >= from + Step.Count; });
+            case Step::Kind::Hangup: return false;
+            case Step::Kind::Flood:
+                while (!C.Expired())
+                    if (!C.Send(Step.Bytes, 0)) break;
+                return false;
+            case Step::Kind::AwaitClose: C.ReadUntil([] { return false; }); return false;
+            case Step::Kind::Pause: return C.Linger(std::chrono::milliseconds(Step.Count));
+            case Step::Kind::Deaf: C.Ignore(std::chrono::milliseconds(Step.Count)); return true;
         }
         return false;
     }
 
     // ---- by verb
 
-    void Answer()
-    {
+    void Answer() {
         while (!FStop) {
             const int fd = Accept(Clock::time_point::max());
             if (fd < 0) continue;
@@ -400,8 +371,7 @@ private:
         std::chrono::milliseconds Delay{0};
     };
 
-    std::optional<Queued> Take(const std::string& Verb)
-    {
+    std::optional<Queued> Take(const std::string& Verb) {
         std::lock_guard<std::mutex> lock(FMutex);
         auto& queue = FQueued[Verb];
         if (queue.empty()) return std::nullopt;
@@ -410,8 +380,7 @@ private:
         return reply;
     }
 
-    Queued ReplyFor(const std::string& Verb)
-    {
+    Queued ReplyFor(const std::string& Verb) {
         if (auto queued = Take(Verb)) return *std::move(queued);
         static const std::map<std::string, std::string> defaults{
             {"EHLO", "250-scripted\r\n250-DSN\r\n250 SIZE 10000000"},
@@ -429,8 +398,7 @@ private:
 
     // Sends a reply after its delay; false when the connection is to end: the reply
     // asks to close it or to say nothing more, or the client closed it meanwhile.
-    static bool Say(Connection& C, const Queued& Reply)
-    {
+    static bool Say(Connection& C, const Queued& Reply) {
         if (Reply.Text == kSilent) {
             C.ReadUntil([] { return false; });
             return false;
@@ -439,16 +407,14 @@ private:
         return Reply.Text != kClose && C.Send(Reply.Text + "\r\n", 0);
     }
 
-    static std::string VerbOf(const std::string& Line)
-    {
+    static std::string VerbOf(const std::string& Line) {
         std::string verb = Line.substr(0, Line.find(' '));
         if (const auto colon = verb.find(':'); colon != std::string::npos) verb.resize(colon);
         for (char& ch : verb) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         return verb;
     }
 
-    void Serve(Connection& C)
-    {
+    void Serve(Connection& C) {
         Queued greeting;
         if (auto queued = Take("GREETING")) {
             greeting = *std::move(queued);
@@ -458,7 +424,7 @@ private:
         }
         if (!Say(C, greeting)) return;
         std::string line;
-        bool challenged = false; // the last reply was a 334: the next line answers it
+        bool challenged = false;  // the last reply was a 334: the next line answers it
         while (C.ReadLine(line)) {
             {
                 std::lock_guard<std::mutex> lock(FMutex);
@@ -508,4 +474,4 @@ private:
     std::thread FThread;
 };
 
-} // namespace tandrel::testing
+}  // namespace tandrel::testing

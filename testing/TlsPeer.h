@@ -4,10 +4,10 @@
 // or wants a client certificate. Started in
 // the constructor, stopped in the destructor.
 
+#include "testing/ChildProcess.h"
+
 #include <stdexcept>
 #include <string>
-
-#include "testing/ChildProcess.h"
 
 namespace tandrel::testing {
 

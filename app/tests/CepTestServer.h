@@ -10,29 +10,23 @@ namespace tandrel::app::testing {
 class TCepTestServer {
 public:
     TCepTestServer() = default;
-    ~TCepTestServer()
-    {
-        if (FProcess.state() == QProcess::NotRunning)
-            return;
+    ~TCepTestServer() {
+        if (FProcess.state() == QProcess::NotRunning) return;
         FProcess.closeWriteChannel();
-        if (!FProcess.waitForFinished(5000))
-            FProcess.kill();
+        if (!FProcess.waitForFinished(5000)) FProcess.kill();
     }
     TCepTestServer(const TCepTestServer&) = delete;
     TCepTestServer& operator=(const TCepTestServer&) = delete;
 
     /// Starts the server; true once it listens. Root() is then "http://127.0.0.1:<port>".
-    [[nodiscard]] bool Start()
-    {
+    [[nodiscard]] bool Start() {
         FProcess.setProgram(QStringLiteral(TANDREL_PYTHON));
         FProcess.setArguments({QStringLiteral(TANDREL_SOURCE_DIR "/app/tests/cep_server.py")});
         FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         FProcess.start();
-        if (!FProcess.waitForStarted() || !FProcess.waitForReadyRead(10000))
-            return false;
+        if (!FProcess.waitForStarted() || !FProcess.waitForReadyRead(10000)) return false;
         const int port = FProcess.readLine().trimmed().toInt();
-        if (port <= 0)
-            return false;
+        if (port <= 0) return false;
         FRoot = QStringLiteral("http://127.0.0.1:%1").arg(port);
         return true;
     }

@@ -31,20 +31,17 @@ struct TReceivedMail {
     /// The first value of `Key`, empty when absent.
     QString Get(const QString& Key) const { return Fields.value(Key); }
     /// Every value of `Key`, in the order written.
-    QStringList All(const QString& Key) const
-    {
+    QStringList All(const QString& Key) const {
         QStringList values = Fields.values(Key);
         std::reverse(values.begin(), values.end());  // QMultiMap keeps the newest first
         return values;
     }
     /// The leaf parts in the order of the message.
-    QList<TReceivedPart> Parts() const
-    {
+    QList<TReceivedPart> Parts() const {
         QList<TReceivedPart> parts;
         for (const QString& line : All(QStringLiteral("part"))) {
             const QStringList f = line.split(QLatin1Char(' '));
-            if (f.size() == 5)
-                parts.append({f[0], f[1], f[2], f[3], QByteArray::fromHex(f[4].toLatin1())});
+            if (f.size() == 5) parts.append({f[0], f[1], f[2], f[3], QByteArray::fromHex(f[4].toLatin1())});
         }
         return parts;
     }
@@ -61,23 +58,19 @@ public:
     TSmtpTestServer& operator=(const TSmtpTestServer&) = delete;
 
     /// Starts the server and reads its "PORT <n>" line; false with `Error()` when it cannot.
-    [[nodiscard]] bool Start()
-    {
-        if (!FOut.isValid())
-            return Fail(QStringLiteral("no temporary folder"));
+    [[nodiscard]] bool Start() {
+        if (!FOut.isValid()) return Fail(QStringLiteral("no temporary folder"));
         FProcess.setProgram(QStringLiteral(TANDREL_PYTHON));
         FProcess.setArguments(QStringList{QStringLiteral(TANDREL_SOURCE_DIR "/testing/smtp_server.py"),
-                                          QStringLiteral("--out"), FOut.path()}
-                              + FOptions);
+                                          QStringLiteral("--out"), FOut.path()} +
+                              FOptions);
         // Its library logs a deprecation at every login: the log goes to a file, read
         // back only when the server does not start.
         FProcess.setStandardErrorFile(FOut.filePath(QStringLiteral("stderr.txt")));
         FProcess.start();
-        if (!FProcess.waitForStarted())
-            return Fail(QStringLiteral("cannot start ") + FProcess.program());
+        if (!FProcess.waitForStarted()) return Fail(QStringLiteral("cannot start ") + FProcess.program());
         while (!FProcess.canReadLine())
-            if (!FProcess.waitForReadyRead(30000))
-                return Fail(QStringLiteral("the server printed no port"));
+            if (!FProcess.waitForReadyRead(30000)) return Fail(QStringLiteral("the server printed no port"));
         const QByteArray line = FProcess.readLine().trimmed();
         if (!line.startsWith("PORT "))
             return Fail(QStringLiteral("unexpected first line: ") + QString::fromUtf8(line));
@@ -86,10 +79,8 @@ public:
     }
 
     /// Stops the server (it ends when its input closes); nothing listens on Port() after.
-    void Stop()
-    {
-        if (FProcess.state() == QProcess::NotRunning)
-            return;
+    void Stop() {
+        if (FProcess.state() == QProcess::NotRunning) return;
         FProcess.closeWriteChannel();
         if (!FProcess.waitForFinished(10000)) {
             FProcess.kill();
@@ -99,8 +90,7 @@ public:
 
     /// The whole content of a file the server keeps in its folder (received.bin with
     /// --record, auth.log); empty when there is none.
-    QByteArray OutFile(const QString& Name) const
-    {
+    QByteArray OutFile(const QString& Name) const {
         QFile file(FOut.filePath(Name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
@@ -111,13 +101,11 @@ public:
 
     /// Every message accepted so far, oldest first. A message is on file before the server
     /// answers the end of its data, so a send that has returned is already here.
-    QList<TReceivedMail> Mails() const
-    {
+    QList<TReceivedMail> Mails() const {
         QList<TReceivedMail> mails;
         for (int n = 1;; ++n) {
             QFile file(FOut.filePath(QStringLiteral("msg-%1.txt").arg(n)));
-            if (!file.open(QIODevice::ReadOnly))
-                return mails;
+            if (!file.open(QIODevice::ReadOnly)) return mails;
             TReceivedMail mail;
             for (const QByteArray& line : file.readAll().split('\n')) {
                 const qsizetype tab = line.indexOf('\t');
@@ -130,12 +118,10 @@ public:
     }
 
 private:
-    bool Fail(const QString& Error)
-    {
+    bool Fail(const QString& Error) {
         FError = Error;
         QFile log(FOut.filePath(QStringLiteral("stderr.txt")));
-        if (log.open(QIODevice::ReadOnly))
-            FError += QStringLiteral("\n") + QString::fromUtf8(log.readAll());
+        if (log.open(QIODevice::ReadOnly)) FError += QStringLiteral("\n") + QString::fromUtf8(log.readAll());
         return false;
     }
 

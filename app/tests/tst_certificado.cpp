@@ -3,12 +3,12 @@
 // the machine's own name (which no check exempts). The operator is asked; "Não" ends the send
 // with nothing sent after the handshake, "Sim" sends and is remembered until the program
 // ends. Loopback names are never asked about.
-#include "app/tests/FormControls.h"
-#include "app/tests/SmtpTestServer.h"
 #include "app/Edit.h"
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "app/tests/FormControls.h"
+#include "app/tests/SmtpTestServer.h"
 #include "mail/MailSender.h"
 
 #include <QFile>
@@ -27,17 +27,16 @@ using tandrel::app::testing::TSmtpTestServer;
 
 namespace {
 
-const QString kDesignMessage = QStringLiteral("Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
-                                              "******    Verifique !!  ******");
+const QString kDesignMessage = QStringLiteral(
+    "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
+    "******    Verifique !!  ******");
 
 // Runs openssl in `Dir`; its standard output, empty when it failed.
-QByteArray OpenSsl(const QString& Dir, const QStringList& Args)
-{
+QByteArray OpenSsl(const QString& Dir, const QStringList& Args) {
     QProcess openssl;
     openssl.setWorkingDirectory(Dir);
     openssl.start(QStringLiteral("openssl"), Args);
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
-        return {};
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) return {};
     return openssl.readAllStandardOutput();
 }
 
@@ -55,18 +54,16 @@ private:
     QString Cert() const { return FCerts.filePath(QStringLiteral("provedor.pem")); }
     QString Key() const { return FCerts.filePath(QStringLiteral("provedor.key")); }
 
-    std::unique_ptr<TSmtpTestServer> Server()
-    {
+    std::unique_ptr<TSmtpTestServer> Server() {
         auto server = std::make_unique<TSmtpTestServer>(
             QStringList{"--mode", "smtps", "--cert", Cert(), "--key", Key(), "--user", "loja", "--password",
                         "s3nha", "--require-auth", "--record"});
-        if (!server->Start())
-            qFatal("%s", qPrintable(server->Error()));
+        if (!server->Start()) qFatal("%s", qPrintable(server->Error()));
         return server;
     }
 
-    std::unique_ptr<TFrm_cadastro> Window(TMessages& Messages, const TSmtpTestServer& Server, const QString& Host)
-    {
+    std::unique_ptr<TFrm_cadastro> Window(TMessages& Messages, const TSmtpTestServer& Server,
+                                          const QString& Host) {
         auto form = std::make_unique<TFrm_cadastro>(Messages, [] { return QDate(2026, 12, 9); });
         testing::Control<TEdit>(*form, "ed_dir_xml")->setText(FFolder.path() + "/");
         testing::Control<TEdit>(*form, "ed_host")->setText(Host);
@@ -79,8 +76,7 @@ private:
         return form;
     }
 
-    static void Include(TFrm_cadastro& Form, TMessages& Messages, const QString& Nome)
-    {
+    static void Include(TFrm_cadastro& Form, TMessages& Messages, const QString& Nome) {
         Form.btn_incluirClick();
         testing::Control<TEdit>(Form, "ed_nome")->setText(Nome);
         testing::Control<TEdit>(Form, "ed_email")->setText(QStringLiteral("cliente@example.com"));
@@ -88,15 +84,13 @@ private:
         RunAction(Messages, [&] { Form.btn_gravarClick(); });
     }
 
-    static QString Bar(const TFrm_cadastro& Form)
-    {
+    static QString Bar(const TFrm_cadastro& Form) {
         return testing::Control<QStatusBar>(Form, "stb_envio")->currentMessage();
     }
 
     // The question as the operator reads it: the host, OpenSSL's reason, the fingerprint
     // (in two lines of sixteen pairs).
-    void CheckQuestion(const TRecordedMessages::Entry& Entry) const
-    {
+    void CheckQuestion(const TRecordedMessages::Entry& Entry) const {
         QVERIFY(Entry.Question);
         const QString text = QString::fromStdString(Entry.Text);
         QVERIFY2(text.contains("\"" + FMachine + "\""), qPrintable(text));
@@ -105,14 +99,15 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(FCerts.isValid() && FFolder.isValid());
-        OpenSsl(FCerts.path(), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                               "/CN=smtp.provedor.example", "-addext", "subjectAltName=DNS:smtp.provedor.example",
-                               "-keyout", Key(), "-out", Cert()});
+        OpenSsl(FCerts.path(),
+                {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                 "/CN=smtp.provedor.example", "-addext", "subjectAltName=DNS:smtp.provedor.example",
+                 "-keyout", Key(), "-out", Cert()});
         QVERIFY(QFile::exists(Cert()));
-        const QByteArray digest = OpenSsl(FCerts.path(), {"x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"});
+        const QByteArray digest =
+            OpenSsl(FCerts.path(), {"x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"});
         FFingerprint = QString::fromLatin1(digest.mid(digest.indexOf('=') + 1).trimmed());
         QCOMPARE(FFingerprint.size(), 95);
         const QString name = QHostInfo::localHostName();
@@ -122,15 +117,15 @@ private slots:
     }
 
     // The questions need a name that is checked and still reaches loopback.
-    void init()
-    {
+    void init() {
         if (FMachine.isEmpty() && QByteArray(QTest::currentTestFunction()) != "loopbackIsNeverQuestioned")
-            QSKIP("this machine's name does not lead to 127.0.0.1: no name that the check does not exempt reaches "
-                  "a server on loopback");
+            QSKIP(
+                "this machine's name does not lead to 127.0.0.1: no name that the check does not exempt "
+                "reaches "
+                "a server on loopback");
     }
 
-    void naoFailsTheSendAndNothingIsSentAfterTheHandshake()
-    {
+    void naoFailsTheSendAndNothingIsSentAfterTheHandshake() {
         auto server = Server();
         TRecordedMessages messages;
         messages.Answer(false);
@@ -148,13 +143,13 @@ private slots:
         QCOMPARE(server->OutFile(QStringLiteral("auth.log")), QByteArray());
         QVERIFY(form->MailSender1().TrustedCertificates().empty());
         const QString bar = Bar(*form);
-        QVERIFY2(bar.startsWith(QStringLiteral("Falha ao enviar o e-mail: o certificado do servidor não foi aceito (")),
+        QVERIFY2(bar.startsWith(
+                     QStringLiteral("Falha ao enviar o e-mail: o certificado do servidor não foi aceito (")),
                  qPrintable(bar));
         QVERIFY2(bar.contains(QStringLiteral("hostname mismatch")), qPrintable(bar));
     }
 
-    void simSendsAndTrustsTheCertificateUntilTheProgramEnds()
-    {
+    void simSendsAndTrustsTheCertificateUntilTheProgramEnds() {
         auto server = Server();
         TRecordedMessages messages;
         messages.Answer(true);
@@ -181,15 +176,13 @@ private slots:
         QCOMPARE(server->Mails().size(), 2);
     }
 
-    void loopbackIsNeverQuestioned_data()
-    {
+    void loopbackIsNeverQuestioned_data() {
         QTest::addColumn<QString>("host");
         QTest::newRow("address") << "127.0.0.1";
         QTest::newRow("localhost") << "localhost";
     }
 
-    void loopbackIsNeverQuestioned()
-    {
+    void loopbackIsNeverQuestioned() {
         QFETCH(QString, host);
         auto server = Server();
         TRecordedMessages messages;

@@ -1,24 +1,24 @@
 // The window driven as the operator does: menu and page buttons, typing, Tab, the
 // messages, the id rule, the summary lines, the name search and the grid.
-#include "app/tests/FormControls.h"
 #include "app/Edit.h"
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "app/tests/FormControls.h"
 #include "app/tests/SmtpTestServer.h"
 #include "mail/MailSender.h"
 #include "testing/ScriptedSmtpServer.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -62,13 +62,11 @@ private:
     std::unique_ptr<TFrm_cadastro> FForm;
 
     QString Folder() const { return FFolder->path() + "/"; }
-    QString FileOf(int Id) const
-    {
+    QString FileOf(int Id) const {
         return Folder() + QStringLiteral("Cliente_%1_09122026.xml").arg(Id, 3, 10, QChar('0'));
     }
 
-    std::unique_ptr<TFrm_cadastro> NewWindow()
-    {
+    std::unique_ptr<TFrm_cadastro> NewWindow() {
         auto w = std::make_unique<TFrm_cadastro>(FMessages, [] { return QDate(2026, 12, 9); });
         w->findChild<TEdit*>("ed_dir_xml")->setText(Folder());
         w->findChild<TEdit*>("ed_host")->setText("127.0.0.1");
@@ -79,7 +77,9 @@ private:
     }
 
     template <typename T = QWidget>
-    T* W(const char* Name) const { return testing::Control<T>(*FForm, Name); }
+    T* W(const char* Name) const {
+        return testing::Control<T>(*FForm, Name);
+    }
     void Click(const char* Name) { testing::ClickControl(*FForm, Name); }
     QWidget* Page() const { return testing::ShownPage(*FForm); }
     bool MenuEnabled() const { return W("pnl_menu_left")->isEnabled(); }
@@ -89,8 +89,7 @@ private:
     QString Cell(int Row, int Column) const { return Grid()->index(Row, Column).data().toString(); }
 
     // Types `Text` into a box as the operator would: focus, then keys.
-    void Type(QWidget* Box, const QString& Text)
-    {
+    void Type(QWidget* Box, const QString& Text) {
         Box->setFocus(Qt::MouseFocusReason);
         if (auto* mask = qobject_cast<TMaskEdit*>(Box)) {
             mask->setCursorPosition(0);
@@ -107,8 +106,7 @@ private:
         }
     }
 
-    void Fill(const Customer& C)
-    {
+    void Fill(const Customer& C) {
         Type(E("ed_nome"), C.Nome);
         Type(M("ed_ident"), C.Ident);
         Type(M("ed_cpf"), C.Cpf);
@@ -124,57 +122,44 @@ private:
         Type(E("ed_pais"), C.Pais);
     }
 
-    void Include(const Customer& C)
-    {
+    void Include(const Customer& C) {
         Click("btn_incluir");
         Fill(C);
         Click("btn_gravar");
     }
 
-    void Include(const QString& Name)
-    {
+    void Include(const QString& Name) {
         Customer c;
         c.Nome = Name;
         Include(c);
     }
 
-    void Search(const QString& Text)
-    {
+    void Search(const QString& Text) {
         E("ed_pesquisa")->clear();
         Type(E("ed_pesquisa"), Text);
         Click("Image2");
     }
 
     // The mails the server accepted since the last call.
-    QList<tandrel::app::testing::TReceivedMail> Mails()
-    {
+    QList<tandrel::app::testing::TReceivedMail> Mails() {
         const auto all = FServer.Mails();
         const auto fresh = all.mid(FMailsSeen);
         FMailsSeen = all.size();
         return fresh;
     }
 
-    static int RefusedPort()
-    {
+    static int RefusedPort() {
         QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return 0;
+        if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
         return probe.serverPort();  // nothing listens there once the probe is gone
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(FServer.Start(), qPrintable(FServer.Error()));
-    }
+    void initTestCase() { QVERIFY2(FServer.Start(), qPrintable(FServer.Error())); }
 
-    void cleanupTestCase()
-    {
-        FServer.Stop();
-    }
+    void cleanupTestCase() { FServer.Stop(); }
 
-    void init()
-    {
+    void init() {
         FMessages.Clear();
         FFolder = std::make_unique<QTemporaryDir>();
         QVERIFY(FFolder->isValid());
@@ -183,14 +168,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         FForm.reset();
         FFolder.reset();
     }
 
-    void startsOnTheEmptyList()
-    {
+    void startsOnTheEmptyList() {
         QCOMPARE(FForm->size(), QSize(1007, 662));
         QCOMPARE(FForm->windowTitle(), QStringLiteral("Frm_cadastro"));
         QVERIFY(FForm->windowFlags() & Qt::FramelessWindowHint);
@@ -203,8 +186,7 @@ private slots:
         QCOMPARE(FForm->vopcao(), QString());
     }
 
-    void controlLayout_data()
-    {
+    void controlLayout_data() {
         // Each control: where it sits in its container (the window, the menu column or its
         // page), its size (-1: as its text), and its place in its page's tab order
         // (0: none given, -1: no tab stop). A control named by its text is a label.
@@ -304,35 +286,30 @@ private slots:
         row("btn_voltar_config", config, {710, 534, 107, 39}, -1);
     }
 
-    void controlLayout()
-    {
+    void controlLayout() {
         QFETCH(QString, container);
         QFETCH(QRect, place);
         QFETCH(int, tab);
         // The row's name, without what tells two labels of the same text apart.
         const QString name = QString::fromUtf8(QTest::currentDataTag()).section(QStringLiteral(" ("), 0, 0);
-        const QWidget* box = container == FForm->objectName() ? FForm.get() : FForm->findChild<QWidget*>(container);
+        const QWidget* box =
+            container == FForm->objectName() ? FForm.get() : FForm->findChild<QWidget*>(container);
         QVERIFY2(box, qPrintable("no container " + container));
         const QWidget* w = box->findChild<QWidget*>(name);
         if (!w)
             for (const QLabel* label : box->findChildren<QLabel*>())
-                if (label->text() == name)
-                    w = label;
+                if (label->text() == name) w = label;
         QVERIFY2(w, qPrintable("no control " + name + " in " + container));
 
         QCOMPARE(w->mapTo(box, QPoint(0, 0)), place.topLeft());
-        if (place.width() >= 0)
-            QCOMPARE(w->size(), place.size());
+        if (place.width() >= 0) QCOMPARE(w->size(), place.size());
 
-        if (tab < 0)
-            QVERIFY2(!(w->focusPolicy() & Qt::TabFocus), "a tab stop");
-        if (tab <= 0)
-            return;
+        if (tab < 0) QVERIFY2(!(w->focusPolicy() & Qt::TabFocus), "a tab stop");
+        if (tab <= 0) return;
         // The tab-th stop met when the focus chain is followed from the page.
         QList<const QWidget*> stops;
         for (const QWidget* c : box->findChildren<QWidget*>())
-            if ((c->focusPolicy() & Qt::TabFocus) && c->isEnabled() && c->isVisibleTo(box))
-                stops << c;
+            if ((c->focusPolicy() & Qt::TabFocus) && c->isEnabled() && c->isVisibleTo(box)) stops << c;
         int position = 0;
         for (const QWidget* c = box->nextInFocusChain(); c != box && c != w; c = c->nextInFocusChain())
             position += stops.contains(c) ? 1 : 0;
@@ -340,8 +317,7 @@ private slots:
         QCOMPARE(position + 1, tab);
     }
 
-    void gridColumns()
-    {
+    void gridColumns() {
         const QStringList titles{"CODIGO", "NOME CLIENTE", "Nº IDENTIDADE", "Nº CPF", "Nº TELEFONE", "CEP"};
         const int widths[] = {62, 282, 109, 139, 119, 80};
         auto* header = W<QTableView>("GridClientes")->horizontalHeader();
@@ -360,8 +336,7 @@ private slots:
         QCOMPARE(Grid()->index(0, 0).data(Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
     }
 
-    void parametersDefaults()
-    {
+    void parametersDefaults() {
         const TFrm_cadastro fresh(FMessages);  // the fixture points its window elsewhere
         const auto text = [&](const char* Name) { return fresh.findChild<TEdit*>(Name)->text(); };
         QCOMPARE(text("ed_dir_xml"), QDir::homePath() + "/Clientes/xml/");
@@ -387,30 +362,31 @@ private slots:
         QCOMPARE(E("ed_host")->text(), QStringLiteral("smtp.example.com"));
     }
 
-    void menuDoesNotAnswerAwayFromTheList_data()
-    {
+    void menuDoesNotAnswerAwayFromTheList_data() {
         QTest::addColumn<QString>("opener");
         QTest::addColumn<QString>("page");
-        QTest::newRow("Incluir") << "btn_incluir" << "tbs_cadastro";
-        QTest::newRow("Alterar") << "btn_alterar" << "tbs_cadastro";
-        QTest::newRow("Parametros") << "btn_config" << "tbs_config";
+        QTest::newRow("Incluir") << "btn_incluir"
+                                 << "tbs_cadastro";
+        QTest::newRow("Alterar") << "btn_alterar"
+                                 << "tbs_cadastro";
+        QTest::newRow("Parametros") << "btn_config"
+                                    << "tbs_config";
     }
 
-    void menuDoesNotAnswerAwayFromTheList()
-    {
+    void menuDoesNotAnswerAwayFromTheList() {
         QFETCH(QString, opener);
         QFETCH(QString, page);
         Click(opener.toLatin1().constData());
         QCOMPARE(Page()->objectName(), page);
-        for (const char* b : {"btn_incluir", "btn_alterar", "btn_excluir", "btn_imprimir", "btn_config", "btn_sair"})
+        for (const char* b :
+             {"btn_incluir", "btn_alterar", "btn_excluir", "btn_imprimir", "btn_config", "btn_sair"})
             Click(b);
         QCOMPARE(Page()->objectName(), page);
         QVERIFY(FForm->isVisible());
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void imprimirDoesNothing()
-    {
+    void imprimirDoesNothing() {
         Include(Customer());
         Click("btn_imprimir");
         QCOMPARE(Page(), W("tbs_dados"));
@@ -419,23 +395,21 @@ private slots:
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void sairClosesTheWindow()
-    {
+    void sairClosesTheWindow() {
         Include(Customer());
         Click("btn_sair");
         QVERIFY(!FForm->isVisible());
         QVERIFY(!FForm->MTClientes().Active());
     }
 
-    void tabVisitsTheBoxesInOrder()
-    {
+    void tabVisitsTheBoxesInOrder() {
         Click("btn_incluir");
         QCOMPARE(W("lbl_opcao")->property("text").toString(), QStringLiteral("INCLUSÃO"));
         QVERIFY(E("ed_nome")->hasFocus());
         E("ed_email")->setText("a@b");  // so that leaving it raises nothing
-        const QStringList expected{"ed_ident", "ed_cpf", "ed_fone", "ed_email", "ed_cep",
-                                   "ed_logradouro", "ed_num", "ed_complemento", "ed_bairro",
-                                   "ed_cidade", "ed_uf", "ed_pais"};
+        const QStringList expected{"ed_ident",  "ed_cpf",        "ed_fone", "ed_email",
+                                   "ed_cep",    "ed_logradouro", "ed_num",  "ed_complemento",
+                                   "ed_bairro", "ed_cidade",     "ed_uf",   "ed_pais"};
         QStringList visited;
         for (int i = 0; i < expected.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -445,8 +419,7 @@ private slots:
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void lettersTakeTheBoxCase()
-    {
+    void lettersTakeTheBoxCase() {
         Click("btn_incluir");
         Type(E("ed_nome"), "joão josé");
         Type(E("ed_email"), "Joao@Example.COM");
@@ -456,8 +429,7 @@ private slots:
         QCOMPARE(E("ed_uf")->text(), QStringLiteral("SP"));
     }
 
-    void idRule_data()
-    {
+    void idRule_data() {
         // Steps: I<name> include, D delete the current, S<text> search, X empty the XML
         // folder. The rule restarts at 1 on an empty view, then skips the numbers whose
         // file is in the folder.
@@ -465,16 +437,19 @@ private slots:
         QTest::addColumn<int>("id");
         QTest::newRow("first is 1") << QStringList{"IANA"} << 1;
         QTest::newRow("then 2, 3") << QStringList{"IANA", "IBIA", "ICAIO"} << 3;
-        QTest::newRow("restart after deleting all") << QStringList{"IANA", "IBIA", "D", "D", "X", "IDORA"} << 1;
+        QTest::newRow("restart after deleting all")
+            << QStringList{"IANA", "IBIA", "D", "D", "X", "IDORA"} << 1;
         QTest::newRow("restart skips files kept") << QStringList{"IANA", "IBIA", "D", "D", "IDORA"} << 3;
-        QTest::newRow("no reuse while others show") << QStringList{"IANA", "IBIA", "ICAIO", "D", "IDORA"} << 4;
-        QTest::newRow("search matching nothing gives 1") << QStringList{"IANA", "IBIA", "SZ", "X", "IZECA"} << 1;
-        QTest::newRow("search matching nothing skips files kept") << QStringList{"IANA", "IBIA", "SZ", "IZECA"} << 3;
+        QTest::newRow("no reuse while others show")
+            << QStringList{"IANA", "IBIA", "ICAIO", "D", "IDORA"} << 4;
+        QTest::newRow("search matching nothing gives 1")
+            << QStringList{"IANA", "IBIA", "SZ", "X", "IZECA"} << 1;
+        QTest::newRow("search matching nothing skips files kept")
+            << QStringList{"IANA", "IBIA", "SZ", "IZECA"} << 3;
         QTest::newRow("search matching some goes on") << QStringList{"IANA", "IBIA", "SA", "IALICE"} << 3;
     }
 
-    void idRule()
-    {
+    void idRule() {
         QFETCH(QStringList, steps);
         for (const QString& step : steps) {
             if (step.startsWith('I'))
@@ -489,11 +464,11 @@ private slots:
         }
         QTEST(FForm->vcontador(), "id");
         QTEST(FForm->MTClientes().FieldByName("id_cliente").AsInteger(), "id");
-        QCOMPARE(FForm->vnome_arq(), QStringLiteral("Cliente_%1_09122026.xml").arg(FForm->vcontador(), 3, 10, QChar('0')));
+        QCOMPARE(FForm->vnome_arq(),
+                 QStringLiteral("Cliente_%1_09122026.xml").arg(FForm->vcontador(), 3, 10, QChar('0')));
     }
 
-    void fileNameKeepsFourDigits()
-    {
+    void fileNameKeepsFourDigits() {
         // Customers 1 to 999 of this day are in the folder already: the first free number
         // is 1000.
         for (int id = 1; id <= 999; ++id) {
@@ -512,8 +487,7 @@ private slots:
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void summaryLinesOfTheLastInclusionOnly()
-    {
+    void summaryLinesOfTheLastInclusionOnly() {
         Customer a, b, c;
         a.Nome = "ANA";
         b.Nome = "BIA";
@@ -539,15 +513,15 @@ private slots:
         QCOMPARE(FForm->campos_cad(), expected);
         QCOMPARE(FForm->mm_dados_lines(), expected);
         QCOMPARE(FForm->vnome_arq(), QStringLiteral("Cliente_003_09122026.xml"));
-        QCOMPARE(QString::fromStdString(FForm->MTClientes().FieldByName("uf").AsString()), QStringLiteral("SP"));
+        QCOMPARE(QString::fromStdString(FForm->MTClientes().FieldByName("uf").AsString()),
+                 QStringLiteral("SP"));
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(MenuEnabled());
         QCOMPARE(Grid()->rowCount(), 3);
         QCOMPARE(FForm->MTClientes().RecNo(), 2);  // the one just included
     }
 
-    void inclusionWritesTheXmlFile()
-    {
+    void inclusionWritesTheXmlFile() {
         Customer c;
         c.Nome = QString(60, QLatin1Char('N'));
         Include(c);
@@ -559,8 +533,7 @@ private slots:
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void earlierFilesAreNeverReplaced()
-    {
+    void earlierFilesAreNeverReplaced() {
         // Another run of the program on the same day wrote the first two files.
         {
             auto earlier = NewWindow();
@@ -587,8 +560,7 @@ private slots:
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void failedWriteKeepsTheRecordAndThePage()
-    {
+    void failedWriteKeepsTheRecordAndThePage() {
         E("ed_dir_xml")->setText(Folder() + "missing/");
         Include(QStringLiteral("ANA"));
         QCOMPARE(FMessages.Entries().size(), std::size_t(1));
@@ -601,8 +573,7 @@ private slots:
         QCOMPARE(E("ed_nome")->text(), QStringLiteral("ANA"));
     }
 
-    void longNameIsCutInTheTableOnly()
-    {
+    void longNameIsCutInTheTableOnly() {
         Customer c;
         c.Nome = QString(60, QLatin1Char('N'));
         Include(c);
@@ -610,25 +581,30 @@ private slots:
         QCOMPARE(FForm->campos_cad().first(), "Nome : " + QString(60, QLatin1Char('N')));
     }
 
-    void requiredFields_data()
-    {
+    void requiredFields_data() {
         QTest::addColumn<QString>("nome");
         QTest::addColumn<QString>("cep");
         QTest::addColumn<QString>("focus");
-        QTest::newRow("empty name") << "" << "01001000" << "ed_nome";
-        QTest::newRow("empty cep") << "ANA" << "" << "ed_cep";
-        QTest::newRow("both empty: name first") << "" << "" << "ed_nome";
+        QTest::newRow("empty name") << ""
+                                    << "01001000"
+                                    << "ed_nome";
+        QTest::newRow("empty cep") << "ANA"
+                                   << ""
+                                   << "ed_cep";
+        QTest::newRow("both empty: name first") << ""
+                                                << ""
+                                                << "ed_nome";
     }
 
-    void requiredFields()
-    {
+    void requiredFields() {
         QFETCH(QString, nome);
         QFETCH(QString, cep);
         Customer c;
         c.Nome = nome;
         c.Cep = cep;
         Include(c);
-        QCOMPARE(FMessages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Preenchimento Obrigatorio"}}));
+        QCOMPARE(FMessages.Entries(),
+                 (std::vector<TRecordedMessages::Entry>{{false, "Preenchimento Obrigatorio"}}));
         QTEST(QApplication::focusWidget()->objectName(), "focus");
         QCOMPARE(Page(), W("tbs_cadastro"));
         QVERIFY(!MenuEnabled());
@@ -637,15 +613,13 @@ private slots:
         QVERIFY(FForm->campos_cad().isEmpty());
     }
 
-    void blankNamePasses()
-    {
+    void blankNamePasses() {
         Include(QStringLiteral("   "));
         QVERIFY(FMessages.Entries().empty());
         QCOMPARE(FForm->MTClientes().RecordCount(), 1);
     }
 
-    void cancelarKeepsNothing()
-    {
+    void cancelarKeepsNothing() {
         Click("btn_incluir");
         Fill(Customer());
         Click("btn_cancelar");
@@ -660,8 +634,7 @@ private slots:
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void excluirOnAnEmptyList()
-    {
+    void excluirOnAnEmptyList() {
         Click("btn_excluir");
         QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
@@ -671,12 +644,11 @@ private slots:
         QVERIFY(MenuEnabled());
     }
 
-    void excluirDeletesTheSelectedRow()
-    {
-        for (const char* name : {"ANA", "BIA", "CAIO"})
-            Include(QString::fromLatin1(name));
+    void excluirDeletesTheSelectedRow() {
+        for (const char* name : {"ANA", "BIA", "CAIO"}) Include(QString::fromLatin1(name));
         auto* grid = W<QTableView>("GridClientes");
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(Grid()->index(1, 1)).center());
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(Grid()->index(1, 1)).center());
         Click("btn_excluir");
         QCOMPARE(Grid()->rowCount(), 2);
         QCOMPARE(Cell(0, 1), QStringLiteral("ANA"));
@@ -684,15 +656,15 @@ private slots:
         QCOMPARE(FMessages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "EXCLUIR CLIENTE"}}));
     }
 
-    void alterarLoadsAndStoresTheSelectedRow()
-    {
+    void alterarLoadsAndStoresTheSelectedRow() {
         Customer a;
         a.Nome = "ANA";
         a.Fone = "912345678";
         Include(a);
         Include(QStringLiteral("BIA"));
         auto* grid = W<QTableView>("GridClientes");
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(Grid()->index(0, 1)).center());
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(Grid()->index(0, 1)).center());
         Click("btn_alterar");
         QCOMPARE(W("lbl_opcao")->property("text").toString(), QStringLiteral("ALTERACÃO"));
         QCOMPARE(FForm->vopcao(), QStringLiteral("A"));
@@ -716,8 +688,7 @@ private slots:
         QCOMPARE(FForm->vcontador(), 2);
     }
 
-    void alterarOnAnEmptyViewAddsARecordWithoutId()
-    {
+    void alterarOnAnEmptyViewAddsARecordWithoutId() {
         Click("btn_alterar");
         QCOMPARE(E("ed_nome")->text(), QString());
         Type(E("ed_nome"), "SEM CODIGO");
@@ -727,8 +698,7 @@ private slots:
         QCOMPARE(Cell(0, 1), QStringLiteral("SEM CODIGO"));
     }
 
-    void nameSearch_data()
-    {
+    void nameSearch_data() {
         QTest::addColumn<QString>("search");
         QTest::addColumn<QStringList>("shown");
         QTest::newRow("JO") << "JO" << QStringList{"JOÃO", "JOSÉ"};
@@ -738,16 +708,13 @@ private slots:
         QTest::newRow("nothing") << "X" << QStringList{};
     }
 
-    void nameSearch()
-    {
+    void nameSearch() {
         QFETCH(QString, search);
         QFETCH(QStringList, shown);
-        for (const char* name : {"JOÃO", "MARIA JOANA", "JOSÉ", "D'AVILA"})
-            Include(QString::fromUtf8(name));
+        for (const char* name : {"JOÃO", "MARIA JOANA", "JOSÉ", "D'AVILA"}) Include(QString::fromUtf8(name));
         Search(search);
         QStringList names;
-        for (int row = 0; row < Grid()->rowCount(); ++row)
-            names << Cell(row, 1);
+        for (int row = 0; row < Grid()->rowCount(); ++row) names << Cell(row, 1);
         QCOMPARE(names, shown);
         QVERIFY(FMessages.Entries().empty());
 
@@ -756,8 +723,7 @@ private slots:
         QCOMPARE(Grid()->rowCount(), 4);
     }
 
-    void inclusionHiddenBySearchIsKept()
-    {
+    void inclusionHiddenBySearchIsKept() {
         Include(QStringLiteral("JOÃO"));
         Search("JO");
         Include(QStringLiteral("ANA"));
@@ -767,12 +733,12 @@ private slots:
         QCOMPARE(Grid()->rowCount(), 2);
     }
 
-    void emptyEmailOnLeaving()
-    {
+    void emptyEmailOnLeaving() {
         Click("btn_incluir");
         Type(E("ed_email"), "");
         QTest::keyClick(E("ed_email"), Qt::Key_Tab);
-        QCOMPARE(FMessages.Entries(), (std::vector<TRecordedMessages::Entry>{{false, "Digite um email valido !!"}}));
+        QCOMPARE(FMessages.Entries(),
+                 (std::vector<TRecordedMessages::Entry>{{false, "Digite um email valido !!"}}));
         QVERIFY(E("ed_email")->hasFocus());
         Type(E("ed_email"), "x");
         QTest::keyClick(E("ed_email"), Qt::Key_Tab);
@@ -780,8 +746,7 @@ private slots:
         QCOMPARE(FMessages.Entries().size(), std::size_t(1));
     }
 
-    void salvarDoesNotCheckTheEmail()
-    {
+    void salvarDoesNotCheckTheEmail() {
         Customer c;
         c.Email.clear();
         Click("btn_incluir");
@@ -792,8 +757,7 @@ private slots:
         QCOMPARE(FForm->MTClientes().RecordCount(), 1);
     }
 
-    void salvarChecksHalfTypedMasks_data()
-    {
+    void salvarChecksHalfTypedMasks_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("digits");
@@ -809,18 +773,17 @@ private slots:
         }
     }
 
-    void salvarChecksHalfTypedMasks()
-    {
+    void salvarChecksHalfTypedMasks() {
         QFETCH(QString, mode);
         QFETCH(QString, box);
         QFETCH(QString, digits);
-        const std::map<QString, QString Customer::*> fields{
-            {"ed_ident", &Customer::Ident}, {"ed_cpf", &Customer::Cpf},
-            {"ed_fone", &Customer::Fone},   {"ed_cep", &Customer::Cep}};
+        const std::map<QString, QString Customer::*> fields{{"ed_ident", &Customer::Ident},
+                                                            {"ed_cpf", &Customer::Cpf},
+                                                            {"ed_fone", &Customer::Fone},
+                                                            {"ed_cep", &Customer::Cep}};
         Customer stored;
         stored.Nome = "ANA";
-        if (mode == "A")
-            Include(stored);
+        if (mode == "A") Include(stored);
         const int records = FForm->MTClientes().RecordCount();
         const QStringList files = QDir(Folder()).entryList(QDir::Files);
         Mails();
@@ -852,8 +815,7 @@ private slots:
         QVERIFY(Mails().isEmpty());
     }
 
-    void salvarStopsAtTheFirstHalfTypedMaskInTabOrder()
-    {
+    void salvarStopsAtTheFirstHalfTypedMaskInTabOrder() {
         Customer c;
         c.Cpf.clear();
         c.Cep.clear();
@@ -870,18 +832,20 @@ private slots:
         QCOMPARE(FForm->MTClientes().RecordCount(), 0);
     }
 
-    void fullMasksFitTheirBoxes_data()
-    {
+    void fullMasksFitTheirBoxes_data() {
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("digits");
-        QTest::newRow("ed_ident") << "ed_ident" << "123456789";
-        QTest::newRow("ed_cpf") << "ed_cpf" << "12345678901";
-        QTest::newRow("ed_fone") << "ed_fone" << "11912345678";
-        QTest::newRow("ed_cep") << "ed_cep" << "01001000";
+        QTest::newRow("ed_ident") << "ed_ident"
+                                  << "123456789";
+        QTest::newRow("ed_cpf") << "ed_cpf"
+                                << "12345678901";
+        QTest::newRow("ed_fone") << "ed_fone"
+                                 << "11912345678";
+        QTest::newRow("ed_cep") << "ed_cep"
+                                << "01001000";
     }
 
-    void fullMasksFitTheirBoxes()
-    {
+    void fullMasksFitTheirBoxes() {
         QFETCH(QString, box);
         QFETCH(QString, digits);
         Click("btn_incluir");
@@ -899,20 +863,19 @@ private slots:
         QCOMPARE(end - home, QFontMetrics(edit->font()).horizontalAdvance(edit->displayText()));
     }
 
-    void gridTitlesStayNormalWithARowSelected()
-    {
+    void gridTitlesStayNormalWithARowSelected() {
         auto* header = W<QTableView>("GridClientes")->horizontalHeader();
         const QImage before = header->grab().toImage();
         Include(QStringLiteral("ANA"));
         Include(QStringLiteral("BIA"));
         auto* grid = W<QTableView>("GridClientes");
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(Grid()->index(0, 1)).center());
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(Grid()->index(0, 1)).center());
         QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
         QCOMPARE(header->grab().toImage(), before);
     }
 
-    void bottomBarTellsTheSendSteps_data()
-    {
+    void bottomBarTellsTheSendSteps_data() {
         const QString preparing = "Preparando o e-mail...";
         const QString connecting = "Conectando ao servidor de e-mail...";
         const QString failed = "Falha ao enviar o e-mail: ";
@@ -921,34 +884,42 @@ private slots:
         QTest::addColumn<bool>("sent");
         // After a failure the bar keeps its last line, which says why: a mistyped address
         // is not a server that is down.
-        QTest::newRow("accepted")
-            << "" << QStringList{preparing, connecting, "Enviando remetente...", "Enviando destinatário...",
-                                 "Enviando dados...", "Encerrando a conexão...", "E-mail enviado.", ""}
-            << true;
+        QTest::newRow("accepted") << ""
+                                  << QStringList{preparing,
+                                                 connecting,
+                                                 "Enviando remetente...",
+                                                 "Enviando destinatário...",
+                                                 "Enviando dados...",
+                                                 "Encerrando a conexão...",
+                                                 "E-mail enviado.",
+                                                 ""}
+                                  << true;
         QTest::newRow("silent: three tries of the login")
-            << "silent" << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
-                                       connecting + " Tentativa 3 de 3...", failed + "tempo esgotado ao conectar"}
+            << "silent"
+            << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
+                           connecting + " Tentativa 3 de 3...", failed + "tempo esgotado ao conectar"}
             << false;
         // The server closes cleanly: its close is no broken connection.
         QTest::newRow("connection closed at the recipient")
-            << "drop at RCPT" << QStringList{preparing, connecting, "Enviando remetente...",
-                                             "Enviando destinatário...",
-                                             failed + "o servidor encerrou a conexão ao enviar o destinatário"}
+            << "drop at RCPT"
+            << QStringList{preparing, connecting, "Enviando remetente...", "Enviando destinatário...",
+                           failed + "o servidor encerrou a conexão ao enviar o destinatário"}
             << false;
         QTest::newRow("recipient refused")
-            << "refuse RCPT" << QStringList{preparing, connecting, "Enviando remetente...",
-                                            "Enviando destinatário...",
-                                            failed + "o servidor recusou o destinatário (550 5.1.1 <ana@example.com>:"
-                                                     " Recipient address rejected: User unknown)"}
+            << "refuse RCPT"
+            << QStringList{preparing, connecting, "Enviando remetente...", "Enviando destinatário...",
+                           failed +
+                               "o servidor recusou o destinatário (550 5.1.1 <ana@example.com>:"
+                               " Recipient address rejected: User unknown)"}
             << false;
         QTest::newRow("nobody listens")
-            << "none" << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
-                                     connecting + " Tentativa 3 de 3...", failed + "o servidor recusou a conexão"}
+            << "none"
+            << QStringList{preparing, connecting, connecting + " Tentativa 2 de 3...",
+                           connecting + " Tentativa 3 de 3...", failed + "o servidor recusou a conexão"}
             << false;
     }
 
-    void bottomBarTellsTheSendSteps()
-    {
+    void bottomBarTellsTheSendSteps() {
         QFETCH(QString, server);
         QFETCH(QStringList, texts);
         QFETCH(bool, sent);
@@ -959,17 +930,18 @@ private slots:
             scripted.Queue("RCPT", tandrel::testing::ScriptedSmtpServer::kClose);
         else if (server == "refuse RCPT")
             for (int i = 0; i < 3; ++i)
-                scripted.Queue("RCPT", "550 5.1.1 <ana@example.com>: Recipient address rejected: User unknown");
-        E("ed_porta")->setText(server == "none" ? QString::number(RefusedPort())
-                                                : QString::fromStdString(scripted.Port()));
+                scripted.Queue("RCPT",
+                               "550 5.1.1 <ana@example.com>: Recipient address rejected: User unknown");
+        E("ed_porta")
+            ->setText(server == "none" ? QString::number(RefusedPort())
+                                       : QString::fromStdString(scripted.Port()));
         FForm->MailSender1().SetTimeOut(300);  // each unanswered try gives up after 0.3 s
 
         auto* bar = W<QStatusBar>("stb_envio");
         QCOMPARE(bar->currentMessage(), QString());
         QStringList shown;
         connect(bar, &QStatusBar::messageChanged, bar, [&](const QString& Text) {
-            if (shown.isEmpty() || shown.last() != Text)
-                shown << Text;
+            if (shown.isEmpty() || shown.last() != Text) shown << Text;
         });
         Include(Customer());
 
@@ -980,8 +952,7 @@ private slots:
         QCOMPARE(FForm->MTClientes().RecordCount(), 1);
     }
 
-    void incompleteMaskStopsTheTab()
-    {
+    void incompleteMaskStopsTheTab() {
         Click("btn_incluir");
         E("ed_email")->setText("a@b");
         Type(M("ed_cpf"), "12345");
@@ -995,8 +966,7 @@ private slots:
         QVERIFY(M("ed_fone")->hasFocus());
     }
 
-    void eachInclusionMailsItsCustomer()
-    {
+    void eachInclusionMailsItsCustomer() {
         Mails();
         Customer a, b;
         a.Email = "ana@example.com";
@@ -1021,14 +991,14 @@ private slots:
         QVERIFY(Mails().isEmpty());  // an alteration sends nothing
     }
 
-    void failedSendKeepsTheCustomerAndReturnsToTheList()
-    {
+    void failedSendKeepsTheCustomerAndReturnsToTheList() {
         E("ed_porta")->setText(QString::number(RefusedPort()));
         Include(Customer());
         QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
-                     {false, "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
-                             "******    Verifique !!  ******"}}));
+                     {false,
+                      "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
+                      "******    Verifique !!  ******"}}));
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(MenuEnabled());
         QCOMPARE(Grid()->rowCount(), 1);

@@ -1,17 +1,17 @@
 // One inclusion mailed end to end through the real window: the parameters page typed to point
 // at an aiosmtpd server with implicit TLS and a login, a customer typed and saved, and the
 // message the server received taken apart; then the same with the server gone.
-#include "app/tests/FormControls.h"
 #include "app/Edit.h"
 #include "app/Frm_cadastro.h"
 #include "app/MaskEdit.h"
 #include "app/Messages.h"
+#include "app/tests/FormControls.h"
 #include "app/tests/SmtpTestServer.h"
 #include "mail/MailSender.h"
 
 #include <QCheckBox>
-#include <QRegularExpression>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -35,22 +35,23 @@ class TstMailE2e : public QObject {
 
 private:
     TRecordedMessages FMessages;
-    TSmtpTestServer FServer{{"--mode", "smtps", "--user", kAccount, "--password", kPassword,
-                            "--require-auth", "--smtputf8"}};
+    TSmtpTestServer FServer{
+        {"--mode", "smtps", "--user", kAccount, "--password", kPassword, "--require-auth", "--smtputf8"}};
     QTemporaryDir FFolder;
     std::unique_ptr<TFrm_cadastro> FForm;
 
     QString Folder() const { return FFolder.path() + "/"; }
 
     template <typename T = QWidget>
-    T* W(const char* Name) const { return testing::Control<T>(*FForm, Name); }
+    T* W(const char* Name) const {
+        return testing::Control<T>(*FForm, Name);
+    }
     void Click(const char* Name) { testing::ClickControl(*FForm, Name); }
     QWidget* Page() const { return testing::ShownPage(*FForm); }
     int Rows() const { return W<QTableView>("GridClientes")->model()->rowCount(); }
 
     // Types `Text` key by key into an emptied box, each key carrying its character.
-    void Type(const char* Name, const QString& Text)
-    {
+    void Type(const char* Name, const QString& Text) {
         auto* box = W<TEdit>(Name);
         box->setFocus(Qt::MouseFocusReason);
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
@@ -61,8 +62,7 @@ private:
     }
 
     // The parameters page typed as the operator would, then back to the list.
-    void PointAtServer()
-    {
+    void PointAtServer() {
         Click("btn_config");
         Type("ed_dir_xml", Folder());
         Type("ed_email_de", kSender);
@@ -74,32 +74,34 @@ private:
     }
 
     // Incluir, the thirteen boxes, Salvar; the CEP is typed but nothing looks it up.
-    void Include(const QString& Nome, const QString& Email)
-    {
+    void Include(const QString& Nome, const QString& Email) {
         Click("btn_incluir");
-        const std::pair<const char*, QString> boxes[] = {
-            {"ed_nome", Nome},          {"ed_ident", "123456789"},     {"ed_cpf", "12345678901"},
-            {"ed_fone", "11912345678"}, {"ed_email", Email},           {"ed_cep", "01001000"},
-            {"ed_logradouro", "PRAÇA DA SÉ"}, {"ed_num", "100"},       {"ed_complemento", "LADO ÍMPAR"},
-            {"ed_bairro", "SÉ"},        {"ed_cidade", "SÃO PAULO"},    {"ed_uf", "SP"},
-            {"ed_pais", "BRASIL"}};
-        for (const auto& [name, text] : boxes)
-            Type(name, text);
+        const std::pair<const char*, QString> boxes[] = {{"ed_nome", Nome},
+                                                         {"ed_ident", "123456789"},
+                                                         {"ed_cpf", "12345678901"},
+                                                         {"ed_fone", "11912345678"},
+                                                         {"ed_email", Email},
+                                                         {"ed_cep", "01001000"},
+                                                         {"ed_logradouro", "PRAÇA DA SÉ"},
+                                                         {"ed_num", "100"},
+                                                         {"ed_complemento", "LADO ÍMPAR"},
+                                                         {"ed_bairro", "SÉ"},
+                                                         {"ed_cidade", "SÃO PAULO"},
+                                                         {"ed_uf", "SP"},
+                                                         {"ed_pais", "BRASIL"}};
+        for (const auto& [name, text] : boxes) Type(name, text);
         Click("btn_gravar");
     }
 
-    static QByteArray HeaderLine(const QByteArray& Raw, const QByteArray& Name)
-    {
+    static QByteArray HeaderLine(const QByteArray& Raw, const QByteArray& Name) {
         const QByteArray header = Raw.left(Raw.indexOf("\r\n\r\n"));
         for (const QByteArray& line : header.split('\n'))
-            if (line.startsWith(Name + ": "))
-                return line.trimmed();
+            if (line.startsWith(Name + ": ")) return line.trimmed();
         return {};
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(FFolder.isValid());
         QVERIFY2(FServer.Start(), qPrintable(FServer.Error()));
         FForm = std::make_unique<TFrm_cadastro>(FMessages, [] { return QDate(2026, 12, 9); });
@@ -110,13 +112,9 @@ private slots:
         QVERIFY(W<QCheckBox>("chkTLS")->isChecked());
     }
 
-    void cleanupTestCase()
-    {
-        FForm.reset();
-    }
+    void cleanupTestCase() { FForm.reset(); }
 
-    void inclusionIsMailedOverImplicitTlsWithLogin()
-    {
+    void inclusionIsMailedOverImplicitTlsWithLogin() {
         // The window's sockets speak TLS through OpenSSL.
         QCOMPARE(FForm->MailSender1().SMTP().Sock().SSL().LibName(), std::string("tls_openssl"));
 
@@ -176,8 +174,7 @@ private slots:
     // The box forces lower case on what is typed; the server, which offers SMTPUTF8, gets the
     // accented local part in UTF-8 and the accented domain as its A-label, in the envelope
     // and in the header alike.
-    void customerWithAccentedAddressIsMailed()
-    {
+    void customerWithAccentedAddressIsMailed() {
         Include(QStringLiteral("JOSÉ"), QStringLiteral("JOSÉ@AÇAÍ.COM.BR"));
         QVERIFY(FMessages.Entries().empty());
         QCOMPARE(QString::fromStdString(FForm->MTClientes().FieldByName("email").AsString()),
@@ -192,16 +189,16 @@ private slots:
         QVERIFY(mail.Parts()[0].Payload.contains(QStringLiteral("Email : josé@açaí.com.br").toUtf8()));
     }
 
-    void stoppedServerTellsTheOperatorAndKeepsTheCustomer()
-    {
+    void stoppedServerTellsTheOperatorAndKeepsTheCustomer() {
         const auto sent = FServer.Mails().size();
         FServer.Stop();
         const int rows = Rows();
         Include(QStringLiteral("MARIA"), QStringLiteral("maria@example.com"));
         QCOMPARE(FMessages.Entries(),
                  (std::vector<TRecordedMessages::Entry>{
-                     {false, "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
-                             "******    Verifique !!  ******"}}));
+                     {false,
+                      "Dados foram Gravados mas ocorreu \r*** Erro ao Enviar o email ***\r"
+                      "******    Verifique !!  ******"}}));
         QCOMPARE(Page(), W("tbs_dados"));
         QVERIFY(W("pnl_menu_left")->isEnabled());
         QCOMPARE(Rows(), rows + 1);

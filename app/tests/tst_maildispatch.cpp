@@ -30,20 +30,15 @@ using tandrel::mail::TMailStatus;
 
 namespace {
 
-bool CursorIsBusy()
-{
+bool CursorIsBusy() {
     const QCursor* cursor = QGuiApplication::overrideCursor();
     return cursor && cursor->shape() == Qt::WaitCursor;
 }
 
-bool OnWindowThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
-}
+bool OnWindowThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
 
 // Whether a key typed now reaches a box.
-bool KeysReachABox()
-{
+bool KeysReachABox() {
     QLineEdit probe;
     QTest::keyClicks(&probe, QStringLiteral("k"));
     return probe.text() == QLatin1String("k");
@@ -56,13 +51,11 @@ public:
     std::function<void()> OnConnection;  ///< called once a client is in, before any greeting
     int Accepted = 0;                    ///< messages accepted
 
-    [[nodiscard]] bool Listen()
-    {
+    [[nodiscard]] bool Listen() {
         connect(&FServer, &QTcpServer::newConnection, this, [this] {
             FClient = FServer.nextPendingConnection();
             connect(FClient, &QTcpSocket::readyRead, this, [this] { Answer(); });
-            if (OnConnection)
-                OnConnection();
+            if (OnConnection) OnConnection();
         });
         return FServer.listen(QHostAddress::LocalHost, 0);
     }
@@ -72,8 +65,7 @@ public:
 private:
     void Reply(const char* Line) { FClient->write(QByteArray(Line) + "\r\n"); }
 
-    void Answer()
-    {
+    void Answer() {
         while (FClient->canReadLine()) {
             const QByteArray line = FClient->readLine().trimmed();
             if (FInData) {
@@ -108,10 +100,8 @@ public:
     std::function<void()> OnPaint;
 
 protected:
-    bool eventFilter(QObject*, QEvent* Event) override
-    {
-        if (Event->type() == QEvent::Paint && OnPaint)
-            std::exchange(OnPaint, nullptr)();
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() == QEvent::Paint && OnPaint) std::exchange(OnPaint, nullptr)();
         return false;
     }
 };
@@ -124,8 +114,7 @@ public:
     bool KeysArrive = false;
     bool OnWindow = false;
 
-    void ShowMessage(const std::string&) override
-    {
+    void ShowMessage(const std::string&) override {
         Shown = true;
         CursorBusy = CursorIsBusy();
         KeysArrive = KeysReachABox();
@@ -144,14 +133,12 @@ private:
     QTemporaryDir FFolder;
     TDialogMessages FDialogs;
 
-    static quint16 RefusedPort()
-    {
+    static quint16 RefusedPort() {
         QTcpServer probe;  // nothing listens on its port once it is gone
         return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
     }
 
-    std::unique_ptr<TFrm_cadastro> Window(TMessages& Messages, quint16 Port)
-    {
+    std::unique_ptr<TFrm_cadastro> Window(TMessages& Messages, quint16 Port) {
         auto form = std::make_unique<TFrm_cadastro>(Messages, [] { return QDate(2026, 12, 9); });
         form->findChild<TEdit*>("ed_dir_xml")->setText(FFolder.path() + "/");
         form->findChild<TEdit*>("ed_host")->setText("127.0.0.1");
@@ -162,8 +149,7 @@ private:
         return form;
     }
 
-    static void Include(TFrm_cadastro& Form, const QString& Name)
-    {
+    static void Include(TFrm_cadastro& Form, const QString& Name) {
         QTest::mouseClick(Form.findChild<QAbstractButton*>("btn_incluir"), Qt::LeftButton);
         auto* nome = Form.findChild<TEdit*>("ed_nome");
         nome->setFocus();
@@ -178,8 +164,7 @@ private:
 private slots:
     void initTestCase() { QVERIFY(FFolder.isValid()); }
 
-    void windowPaintsButTakesNoInputWhileTheSendRuns()
-    {
+    void windowPaintsButTakesNoInputWhileTheSendRuns() {
         TRecordedMessages messages;
         THeldServer server;
         QVERIFY(server.Listen());
@@ -227,8 +212,7 @@ private slots:
         QVERIFY(form->close());
     }
 
-    void failureHandlerRunsOnTheWindowThreadWithInputOpen()
-    {
+    void failureHandlerRunsOnTheWindowThreadWithInputOpen() {
         TProbingMessages messages;
         auto form = Window(messages, RefusedPort());
         form->show();
@@ -242,8 +226,7 @@ private slots:
                  QStringLiteral("tbs_dados"));
     }
 
-    void failureMessageBoxAnswersTheOperatorsClick()
-    {
+    void failureMessageBoxAnswersTheOperatorsClick() {
         // The real box: the operator's click on OK must reach it although a send is running.
         auto form = Window(FDialogs, RefusedPort());
         FDialogs.SetParent(form.get());
@@ -253,14 +236,12 @@ private slots:
         QTimer poll;
         connect(&poll, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
-                return;
+            if (!box || !box->isVisible()) return;
             poll.stop();
             text = box->text();
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             clickClosedIt = !box->isVisible();
-            if (!clickClosedIt)
-                box->hide();  // the click was swallowed: end the box anyway
+            if (!clickClosedIt) box->hide();  // the click was swallowed: end the box anyway
         });
         poll.start(10);
         Include(*form, QStringLiteral("CAIO"));
@@ -269,20 +250,26 @@ private slots:
         QVERIFY(clickClosedIt);
     }
 
-    void errorComesBackToTheWindowThread_data()
-    {
+    void errorComesBackToTheWindowThread_data() {
         // The send fails at once: no host.
         QTest::addColumn<QString>("handler");  // what the exception handler does
         QTest::addColumn<QString>("raised");   // the type that reaches the caller
         QTest::addColumn<QString>("message");
-        QTest::newRow("no handler") << "" << "runtime_error" << "SMTP Error: Server not informed";
-        QTest::newRow("handler keeps ThrowIt") << "keep" << "runtime_error" << "SMTP Error: Server not informed";
-        QTest::newRow("handler clears ThrowIt") << "clear" << "EAbort" << "Operation aborted";
-        QTest::newRow("handler fails") << "throw" << "logic_error" << "handler failed";
+        QTest::newRow("no handler") << ""
+                                    << "runtime_error"
+                                    << "SMTP Error: Server not informed";
+        QTest::newRow("handler keeps ThrowIt") << "keep"
+                                               << "runtime_error"
+                                               << "SMTP Error: Server not informed";
+        QTest::newRow("handler clears ThrowIt") << "clear"
+                                                << "EAbort"
+                                                << "Operation aborted";
+        QTest::newRow("handler fails") << "throw"
+                                       << "logic_error"
+                                       << "handler failed";
     }
 
-    void errorComesBackToTheWindowThread()
-    {
+    void errorComesBackToTheWindowThread() {
         QFETCH(QString, handler);
         TMailSender mail;
         mail.SetHost("");
@@ -303,8 +290,7 @@ private slots:
             else if (handler == "throw")
                 throw std::logic_error("handler failed");
         };
-        if (!handler.isEmpty())
-            mail.SetOnMailException(onException);
+        if (!handler.isEmpty()) mail.SetOnMailException(onException);
 
         QString raised;
         QString message;

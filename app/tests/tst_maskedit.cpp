@@ -21,24 +21,22 @@ const QString kIdent = QStringLiteral(R"(00\.000\.0000;0;_)");
 const QString kCpf = QStringLiteral(R"(000\.000\.000-00;0;_)");
 const QString kFone = QStringLiteral(R"(!\(99\)00000-0000;0;_)");
 const QString kCep = QStringLiteral(R"(00000\-999;0;_)");
-const QString kInvalid =
-    QStringLiteral("Invalid input value.  Use escape key to abandon changes.");
+const QString kInvalid = QStringLiteral("Invalid input value.  Use escape key to abandon changes.");
 
 // Plays a small script on the box: digits and other printable characters are typed,
 // B backspace, D delete, H home, E end, L left, R right, X escape, N enter.
-void Play(QWidget* Box, const QString& Script)
-{
+void Play(QWidget* Box, const QString& Script) {
     for (const QChar c : Script) {
         switch (c.unicode()) {
-        case 'B': QTest::keyClick(Box, Qt::Key_Backspace); break;
-        case 'D': QTest::keyClick(Box, Qt::Key_Delete); break;
-        case 'H': QTest::keyClick(Box, Qt::Key_Home); break;
-        case 'E': QTest::keyClick(Box, Qt::Key_End); break;
-        case 'L': QTest::keyClick(Box, Qt::Key_Left); break;
-        case 'R': QTest::keyClick(Box, Qt::Key_Right); break;
-        case 'X': QTest::keyClick(Box, Qt::Key_Escape); break;
-        case 'N': QTest::keyClick(Box, Qt::Key_Return); break;
-        default: QTest::keyClicks(Box, QString(c)); break;
+            case 'B': QTest::keyClick(Box, Qt::Key_Backspace); break;
+            case 'D': QTest::keyClick(Box, Qt::Key_Delete); break;
+            case 'H': QTest::keyClick(Box, Qt::Key_Home); break;
+            case 'E': QTest::keyClick(Box, Qt::Key_End); break;
+            case 'L': QTest::keyClick(Box, Qt::Key_Left); break;
+            case 'R': QTest::keyClick(Box, Qt::Key_Right); break;
+            case 'X': QTest::keyClick(Box, Qt::Key_Escape); break;
+            case 'N': QTest::keyClick(Box, Qt::Key_Return); break;
+            default: QTest::keyClicks(Box, QString(c)); break;
         }
     }
 }
@@ -57,8 +55,7 @@ private:
 
     // A box for `Mask` with a box after it, shown and focused. `AsFormFile`: made with no
     // mask and given its mask and its error display afterwards, as a form file makes it.
-    void Make(const QString& Mask, bool AsFormFile = false)
-    {
+    void Make(const QString& Mask, bool AsFormFile = false) {
         delete FForm;  // owns the boxes
         FMessages.Clear();
         FExits = 0;
@@ -85,8 +82,7 @@ private:
 private slots:
     void cleanupTestCase() { delete FForm; }
 
-    void typing_data()
-    {
+    void typing_data() {
         QTest::addColumn<QString>("mask");
         QTest::addColumn<int>("cursor");
         QTest::addColumn<QString>("script");
@@ -94,28 +90,63 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("complete");
 
-        QTest::newRow("empty ident") << kIdent << 0 << "" << "__.___.____" << "" << false;
-        QTest::newRow("ident full") << kIdent << 0 << "123456789" << "12.345.6789" << "123456789" << true;
-        QTest::newRow("cpf full") << kCpf << 0 << "12345678901" << "123.456.789-01" << "12345678901" << true;
-        QTest::newRow("cpf five digits") << kCpf << 0 << "12345" << "123.45_.___-__" << "12345" << false;
-        QTest::newRow("fone full") << kFone << 0 << "11912345678" << "(11)91234-5678" << "11912345678" << true;
-        QTest::newRow("fone without area code") << kFone << 4 << "912345678" << "(__)91234-5678" << "912345678" << true;
-        QTest::newRow("fone cursor on literal skips it") << kFone << 3 << "912345678" << "(__)91234-5678" << "912345678" << true;
-        QTest::newRow("cep five digits") << kCep << 0 << "01001" << "01001-___" << "01001" << true;
-        QTest::newRow("cep full") << kCep << 0 << "01001000" << "01001-000" << "01001000" << true;
-        QTest::newRow("typing past the end is dropped") << kCep << 0 << "0100100099" << "01001-000" << "01001000" << true;
-        QTest::newRow("letters and signs are refused") << kCpf << 0 << "1a2-3 " << "123.___.___-__" << "123" << false;
-        QTest::newRow("gap becomes a blank") << kCpf << 0 << "123R5" << "123._5_.___-__" << "123 5" << false;
-        QTest::newRow("backspace clears the previous digit") << kCpf << 0 << "1234B" << "123.___.___-__" << "123" << false;
-        QTest::newRow("backspace jumps over a literal") << kCpf << 0 << "123B" << "12_.___.___-__" << "12" << false;
-        QTest::newRow("backspace then retype") << kCep << 0 << "01002B0" << "01000-___" << "01000" << true;
-        QTest::newRow("delete clears in place") << kIdent << 0 << "123HD" << "_2.3__.____" << " 23" << false;
-        QTest::newRow("home then overwrite") << kIdent << 0 << "123456789H9" << "92.345.6789" << "923456789" << true;
-        QTest::newRow("left then overwrite") << kCep << 0 << "01001000LL9" << "01001-090" << "01001090" << true;
+        QTest::newRow("empty ident") << kIdent << 0 << ""
+                                     << "__.___.____"
+                                     << "" << false;
+        QTest::newRow("ident full") << kIdent << 0 << "123456789"
+                                    << "12.345.6789"
+                                    << "123456789" << true;
+        QTest::newRow("cpf full") << kCpf << 0 << "12345678901"
+                                  << "123.456.789-01"
+                                  << "12345678901" << true;
+        QTest::newRow("cpf five digits") << kCpf << 0 << "12345"
+                                         << "123.45_.___-__"
+                                         << "12345" << false;
+        QTest::newRow("fone full") << kFone << 0 << "11912345678"
+                                   << "(11)91234-5678"
+                                   << "11912345678" << true;
+        QTest::newRow("fone without area code") << kFone << 4 << "912345678"
+                                                << "(__)91234-5678"
+                                                << "912345678" << true;
+        QTest::newRow("fone cursor on literal skips it") << kFone << 3 << "912345678"
+                                                         << "(__)91234-5678"
+                                                         << "912345678" << true;
+        QTest::newRow("cep five digits") << kCep << 0 << "01001"
+                                         << "01001-___"
+                                         << "01001" << true;
+        QTest::newRow("cep full") << kCep << 0 << "01001000"
+                                  << "01001-000"
+                                  << "01001000" << true;
+        QTest::newRow("typing past the end is dropped") << kCep << 0 << "0100100099"
+                                                        << "01001-000"
+                                                        << "01001000" << true;
+        QTest::newRow("letters and signs are refused") << kCpf << 0 << "1a2-3 "
+                                                       << "123.___.___-__"
+                                                       << "123" << false;
+        QTest::newRow("gap becomes a blank") << kCpf << 0 << "123R5"
+                                             << "123._5_.___-__"
+                                             << "123 5" << false;
+        QTest::newRow("backspace clears the previous digit") << kCpf << 0 << "1234B"
+                                                             << "123.___.___-__"
+                                                             << "123" << false;
+        QTest::newRow("backspace jumps over a literal") << kCpf << 0 << "123B"
+                                                        << "12_.___.___-__"
+                                                        << "12" << false;
+        QTest::newRow("backspace then retype") << kCep << 0 << "01002B0"
+                                               << "01000-___"
+                                               << "01000" << true;
+        QTest::newRow("delete clears in place") << kIdent << 0 << "123HD"
+                                                << "_2.3__.____"
+                                                << " 23" << false;
+        QTest::newRow("home then overwrite") << kIdent << 0 << "123456789H9"
+                                             << "92.345.6789"
+                                             << "923456789" << true;
+        QTest::newRow("left then overwrite") << kCep << 0 << "01001000LL9"
+                                             << "01001-090"
+                                             << "01001090" << true;
     }
 
-    void typing()
-    {
+    void typing() {
         QFETCH(QString, mask);
         QFETCH(int, cursor);
         QFETCH(QString, script);
@@ -129,24 +160,30 @@ private slots:
         QCOMPARE(FBox->Modified(), !script.isEmpty());
     }
 
-    void setText_data()
-    {
+    void setText_data() {
         QTest::addColumn<QString>("mask");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("display");
 
-        QTest::newRow("ident") << kIdent << "123456789" << "12.345.6789";
-        QTest::newRow("cpf") << kCpf << "12345678901" << "123.456.789-01";
-        QTest::newRow("cpf with a gap") << kCpf << "123 5" << "123._5_.___-__";
-        QTest::newRow("fone full") << kFone << "11912345678" << "(11)91234-5678";
-        QTest::newRow("fone nine digits keep the area code empty") << kFone << "912345678" << "(__)91234-5678";
-        QTest::newRow("cep five digits") << kCep << "01001" << "01001-___";
-        QTest::newRow("empty") << kCep << "" << "_____-___";
-        QTest::newRow("too long is cut") << kCep << "0100100099" << "01001-000";
+        QTest::newRow("ident") << kIdent << "123456789"
+                               << "12.345.6789";
+        QTest::newRow("cpf") << kCpf << "12345678901"
+                             << "123.456.789-01";
+        QTest::newRow("cpf with a gap") << kCpf << "123 5"
+                                        << "123._5_.___-__";
+        QTest::newRow("fone full") << kFone << "11912345678"
+                                   << "(11)91234-5678";
+        QTest::newRow("fone nine digits keep the area code empty") << kFone << "912345678"
+                                                                   << "(__)91234-5678";
+        QTest::newRow("cep five digits") << kCep << "01001"
+                                         << "01001-___";
+        QTest::newRow("empty") << kCep << ""
+                               << "_____-___";
+        QTest::newRow("too long is cut") << kCep << "0100100099"
+                                         << "01001-000";
     }
 
-    void setText()
-    {
+    void setText() {
         QFETCH(QString, mask);
         QFETCH(QString, stored);
         Make(mask);
@@ -160,8 +197,7 @@ private slots:
         QCOMPARE(FBox->Text(), QString());
     }
 
-    void pasteTakesTheDigits()
-    {
+    void pasteTakesTheDigits() {
         Make(kCpf);
         QApplication::clipboard()->setText(QStringLiteral("123.456.789-01"));
         if (QApplication::clipboard()->text() != QStringLiteral("123.456.789-01"))
@@ -171,8 +207,7 @@ private slots:
         QCOMPARE(FBox->Text(), QStringLiteral("12345678901"));
     }
 
-    void composedTextTypesItsDigitsOnly()
-    {
+    void composedTextTypesItsDigitsOnly() {
         Make(kCep);
         QInputMethodEvent preedit(QStringLiteral("~"), {});
         QApplication::sendEvent(FBox, &preedit);
@@ -183,8 +218,7 @@ private slots:
         QCOMPARE(FBox->Text(), QStringLiteral("0100"));
     }
 
-    void leavingIncompleteKeepsTheFocus()
-    {
+    void leavingIncompleteKeepsTheFocus() {
         Make(kCpf);
         Play(FBox, "12345");
         QTest::keyClick(FBox, Qt::Key_Tab);
@@ -205,8 +239,7 @@ private slots:
         QCOMPARE(FExits, 1);
     }
 
-    void escapeRestoresTheContentAtFocus()
-    {
+    void escapeRestoresTheContentAtFocus() {
         Make(kCep);
         FBox->SetText(QStringLiteral("01001000"));
         QTest::keyClick(FBox, Qt::Key_Tab);  // unchanged: leaves freely
@@ -221,8 +254,7 @@ private slots:
         QVERIFY(!FBox->Modified());
     }
 
-    void enterChecksLikeLeaving()
-    {
+    void enterChecksLikeLeaving() {
         Make(kIdent);
         Play(FBox, "1234N");
         QVERIFY(FBox->hasFocus());
@@ -233,8 +265,7 @@ private slots:
         QCOMPARE(FMessages.Entries().size(), std::size_t(1));
     }
 
-    void boxMadeByAFormFileTakesItsMaskLater()
-    {
+    void boxMadeByAFormFileTakesItsMaskLater() {
         Make(kCpf, true);
         QCOMPARE(FBox->EditText(), QStringLiteral("___.___.___-__"));
         QCOMPARE(FBox->maxLength(), 14);
@@ -257,8 +288,7 @@ private slots:
         QCOMPARE(FExits, 1);
     }
 
-    void boxWithoutErrorDisplayShowsAMessageBox()
-    {
+    void boxWithoutErrorDisplayShowsAMessageBox() {
         Make(kIdent, true);
         auto* lonely = new TMaskEdit(FForm);  // never given an error display
         lonely->SetEditMask(kIdent);
@@ -281,26 +311,27 @@ private slots:
         QVERIFY(FMessages.Entries().empty());
     }
 
-    void leavingUntouchedOrCompletePasses_data()
-    {
+    void leavingUntouchedOrCompletePasses_data() {
         QTest::addColumn<QString>("mask");
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("programSet");
 
-        QTest::newRow("never typed into") << kCpf << "" << "";
-        QTest::newRow("set by the program, incomplete") << kCpf << "" << "123";
-        QTest::newRow("cep with the optional part empty") << kCep << "01001" << "";
-        QTest::newRow("fone without area code") << kFone << "RRRR912345678" << "";
+        QTest::newRow("never typed into") << kCpf << ""
+                                          << "";
+        QTest::newRow("set by the program, incomplete") << kCpf << ""
+                                                        << "123";
+        QTest::newRow("cep with the optional part empty") << kCep << "01001"
+                                                          << "";
+        QTest::newRow("fone without area code") << kFone << "RRRR912345678"
+                                                << "";
     }
 
-    void leavingUntouchedOrCompletePasses()
-    {
+    void leavingUntouchedOrCompletePasses() {
         QFETCH(QString, mask);
         QFETCH(QString, script);
         QFETCH(QString, programSet);
         Make(mask);
-        if (!programSet.isEmpty())
-            FBox->SetText(programSet);
+        if (!programSet.isEmpty()) FBox->SetText(programSet);
         FBox->setCursorPosition(0);
         Play(FBox, script);
         QTest::keyClick(FBox, Qt::Key_Tab);

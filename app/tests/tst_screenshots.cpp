@@ -19,10 +19,10 @@
 #include <QHostInfo>
 #include <QLabel>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -33,16 +33,14 @@
 namespace {
 
 // Relative luminance of a colour (WCAG 2).
-double Luminance(const QColor& C)
-{
+double Luminance(const QColor& C) {
     const auto channel = [](double V) {
         return V <= 0.03928 ? V / 12.92 : std::pow((V + 0.055) / 1.055, 2.4);
     };
     return 0.2126 * channel(C.redF()) + 0.7152 * channel(C.greenF()) + 0.0722 * channel(C.blueF());
 }
 
-double Contrast(const QColor& A, const QColor& B)
-{
+double Contrast(const QColor& A, const QColor& B) {
     const double la = Luminance(A);
     const double lb = Luminance(B);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
@@ -50,20 +48,17 @@ double Contrast(const QColor& A, const QColor& B)
 
 // How the text drawn in `Area` of `Picture` stands out: its background is the area's most
 // frequent colour, its text the colour farthest from that (a glyph's solid core).
-double TextContrast(const QImage& Picture, const QRect& Area)
-{
+double TextContrast(const QImage& Picture, const QRect& Area) {
     std::map<QRgb, int> counts;
     for (int y = Area.top(); y <= Area.bottom(); ++y)
-        for (int x = Area.left(); x <= Area.right(); ++x)
-            ++counts[Picture.pixel(x, y)];
-    if (counts.empty())
-        return 0;
-    const QColor background = std::max_element(counts.begin(), counts.end(), [](const auto& A, const auto& B) {
-                                  return A.second < B.second;
-                              })->first;
+        for (int x = Area.left(); x <= Area.right(); ++x) ++counts[Picture.pixel(x, y)];
+    if (counts.empty()) return 0;
+    const QColor background =
+        std::max_element(counts.begin(), counts.end(), [](const auto& A, const auto& B) {
+            return A.second < B.second;
+        })->first;
     double best = 1;
-    for (const auto& [rgb, n] : counts)
-        best = std::max(best, Contrast(QColor(rgb), background));
+    for (const auto& [rgb, n] : counts) best = std::max(best, Contrast(QColor(rgb), background));
     return best;
 }
 
@@ -91,8 +86,7 @@ class TstScreenshots : public QObject {
 private:
     TRecordedMessages FMessages;
 
-    static void Save(QWidget& Form, const QString& Name)
-    {
+    static void Save(QWidget& Form, const QString& Name) {
         const QString dir = QStringLiteral(TANDREL_BINARY_DIR "/screenshots");
         QVERIFY(QDir().mkpath(dir));
         const QPixmap picture = Form.grab();
@@ -101,15 +95,13 @@ private:
     }
 
     template <typename T>
-    static T* W(QWidget& Form, const char* Name)
-    {
+    static T* W(QWidget& Form, const char* Name) {
         return Form.findChild<T*>(QString::fromLatin1(Name));
     }
 
     // The window pointed at a mail server on this machine, its XML files in `Folder`, shown.
     static void PointAt(TFrm_cadastro& Form, const QTemporaryDir& Folder, const QString& Host,
-                        const std::string& Port, bool Tls)
-    {
+                        const std::string& Port, bool Tls) {
         W<TEdit>(Form, "ed_dir_xml")->setText(Folder.path() + "/");
         W<TEdit>(Form, "ed_host")->setText(Host);
         W<TEdit>(Form, "ed_porta")->setText(QString::fromStdString(Port));
@@ -120,8 +112,7 @@ private:
     }
 
     // A new customer with a name and a CEP (and an address), not saved yet.
-    static void NewCustomer(TFrm_cadastro& Form, const QString& Nome, const QString& Email = {})
-    {
+    static void NewCustomer(TFrm_cadastro& Form, const QString& Nome, const QString& Email = {}) {
         Form.btn_incluirClick();
         W<TEdit>(Form, "ed_nome")->setText(Nome);
         W<TEdit>(Form, "ed_email")->setText(Email);
@@ -130,16 +121,14 @@ private:
 
     // Runs `Action`, which shows one real message box: its picture is saved as `Name`, its
     // text and its OK caption measured, and its OK pressed as the operator would.
-    static TBoxSeen SeeBox(const QString& Name, const std::function<void()>& Action)
-    {
+    static TBoxSeen SeeBox(const QString& Name, const std::function<void()>& Action) {
         return SeeBoxes({{Name}}, Action).front();
     }
 
     // The same for the boxes `Action` shows one after the other: each picture saved, each
     // text and each button's caption measured, the expected button pressed.
     static std::vector<TBoxSeen> SeeBoxes(const std::vector<TBoxExpected>& Expected,
-                                          const std::function<void()>& Action)
-    {
+                                          const std::function<void()>& Action) {
         std::vector<TBoxSeen> seen(Expected.size());
         std::size_t next = 0;
         QMessageBox* last = nullptr;
@@ -147,8 +136,7 @@ private:
         poll.setInterval(20);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || box == last || next == Expected.size())
-                return;
+            if (!box || box == last || next == Expected.size()) return;
             last = box;
             TBoxSeen& now = seen[next];
             const TBoxExpected& wanted = Expected[next++];
@@ -165,10 +153,13 @@ private:
             for (QAbstractButton* button : box->buttons())
                 now.OkContrast = std::min(
                     now.OkContrast,
-                    TextContrast(picture, QRect(button->mapTo(box, QPoint(0, 0)), button->size()).marginsRemoved(border)));
+                    TextContrast(
+                        picture,
+                        QRect(button->mapTo(box, QPoint(0, 0)), button->size()).marginsRemoved(border)));
             for (const QLabel* label : box->findChildren<QLabel*>())
                 if (label->text() == box->text())
-                    now.TextContrast = TextContrast(picture, QRect(label->mapTo(box, QPoint(0, 0)), label->size()));
+                    now.TextContrast =
+                        TextContrast(picture, QRect(label->mapTo(box, QPoint(0, 0)), label->size()));
             QTest::mouseClick(box->button(wanted.Press), Qt::LeftButton);
         });
         poll.start();
@@ -178,8 +169,7 @@ private:
 
     // The bottom bar of `Form` as the operator sees it: its picture saved as `Name` (the
     // whole window, for the context) and the contrast of its text.
-    static double SeeBar(QWidget& Form, const QString& Name)
-    {
+    static double SeeBar(QWidget& Form, const QString& Name) {
         Save(Form, Name);
         auto* bar = W<QStatusBar>(Form, "stb_envio");
         const QImage picture = Form.grab().toImage();
@@ -189,8 +179,7 @@ private:
     }
 
 private slots:
-    void threePages()
-    {
+    void threePages() {
         QTemporaryDir folder;
         TFrm_cadastro form(FMessages, [] { return QDate(2026, 12, 9); });
         W<TEdit>(form, "ed_dir_xml")->setText(folder.path() + "/");
@@ -234,8 +223,7 @@ private slots:
         Save(fresh, "parameters");
     }
 
-    void messageBoxesCanBeRead()
-    {
+    void messageBoxesCanBeRead() {
         QTemporaryDir folder;
         tandrel::testing::ScriptedSmtpServer server;
         // The boxes belong to the window, as in the program, so its style reaches them.
@@ -244,13 +232,15 @@ private slots:
         dialogs.SetParent(&form);
         PointAt(form, folder, "127.0.0.1", server.Port(), false);
         form.btn_incluirClick();
-        const TBoxSeen required = SeeBox("message", [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
+        const TBoxSeen required =
+            SeeBox("message", [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
 
         // The server hangs up at once on every try: the mail failure box.
         server.SetGreeting(tandrel::testing::ScriptedSmtpServer::kClose);
         W<TEdit>(form, "ed_nome")->setText("ANA");
         W<TMaskEdit>(form, "ed_cep")->SetText("01001000");
-        const TBoxSeen failure = SeeBox("mail-failure", [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
+        const TBoxSeen failure =
+            SeeBox("mail-failure", [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
 
         QVERIFY(required.Seen);
         QCOMPARE(required.Text, QStringLiteral("Preenchimento Obrigatorio"));
@@ -264,8 +254,7 @@ private slots:
     }
 
     // A mistyped customer address, told on the bottom bar.
-    void failureLineCanBeRead()
-    {
+    void failureLineCanBeRead() {
         QTemporaryDir folder;
         tandrel::testing::ScriptedSmtpServer server;
         for (int i = 0; i < 3; ++i)
@@ -283,21 +272,21 @@ private slots:
 
     // The question about a provider's certificate that names the provider's host, not the
     // one typed; answered "Não", then the design's box, then the bar says why.
-    void certificateQuestionCanBeRead()
-    {
+    void certificateQuestionCanBeRead() {
         const QString machine = QHostInfo::localHostName();
         if (machine.compare("localhost", Qt::CaseInsensitive) == 0 ||
             !QHostInfo::fromName(machine).addresses().contains(QHostAddress(QHostAddress::LocalHost)))
-            QSKIP("this machine's name does not lead to 127.0.0.1: no name that the check does not exempt "
-                  "reaches a server on loopback");
+            QSKIP(
+                "this machine's name does not lead to 127.0.0.1: no name that the check does not exempt "
+                "reaches a server on loopback");
         tandrel::testing::TempDir certs;
         const std::string cert = (certs.Path() / "cert.pem").string();
         const std::string key = (certs.Path() / "key.pem").string();
-        tandrel::testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                                               "2", "-subj", "/CN=smtp.provedor.example", "-addext",
-                                               "subjectAltName=DNS:smtp.provedor.example", "-keyout", key, "-out",
-                                               cert},
-                                              {.MergeStderr = true});
+        tandrel::testing::ChildProcess openssl(
+            {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+             "/CN=smtp.provedor.example", "-addext", "subjectAltName=DNS:smtp.provedor.example", "-keyout",
+             key, "-out", cert},
+            {.MergeStderr = true});
         QCOMPARE(openssl.Wait(), 0);
         tandrel::testing::PythonSmtpServer server({"--mode", "smtps", "--cert", cert, "--key", key});
         QTemporaryDir folder;
@@ -307,8 +296,9 @@ private slots:
         form.MailSender1().SetCertCAFile(cert);  // the provider's authority stands for the system's
         PointAt(form, folder, machine, server.PortText(), true);
         NewCustomer(form, "ANA");
-        const auto boxes = SeeBoxes({{"certificate-question", QMessageBox::No}, {"mail-failure-after-question"}},
-                                    [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
+        const auto boxes =
+            SeeBoxes({{"certificate-question", QMessageBox::No}, {"mail-failure-after-question"}},
+                     [&] { RunAction(dialogs, [&] { form.btn_gravarClick(); }); });
         QVERIFY(boxes[0].Seen && boxes[1].Seen);
         QVERIFY(boxes[0].Text.contains("\"" + machine + "\""));
         QVERIFY(boxes[0].Text.contains("hostname mismatch"));
@@ -320,7 +310,9 @@ private slots:
         QVERIFY(server.Messages().empty());
         const double contrast = SeeBar(form, "failure-line-certificate");
         QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
-        QVERIFY(W<QStatusBar>(form, "stb_envio")->currentMessage().contains("o certificado do servidor não foi aceito"));
+        QVERIFY(W<QStatusBar>(form, "stb_envio")
+                    ->currentMessage()
+                    .contains("o certificado do servidor não foi aceito"));
     }
 };
 

@@ -2,13 +2,13 @@
 // (login, envelope, data, quit), as bench/mail/run asks of every client.
 // Usage: mail_bench PORT COUNT BODY_FILE ATTACHMENT [ssl]
 
+#include "mail/MailSender.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
-
-#include "mail/MailSender.h"
 
 int main(int argc, char** argv) {
     if (argc < 5) {

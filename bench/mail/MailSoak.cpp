@@ -5,6 +5,8 @@
 // from the 50th send on. Exit 1 when a send ends otherwise than expected.
 // Usage: mail_soak COUNT ATTACHMENT PLAIN TLS LATE_PLAIN LATE_TLS DROP_PLAIN DROP_TLS
 
+#include "mail/MailSender.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -15,8 +17,6 @@
 #include <iostream>
 #include <iterator>
 #include <string>
-
-#include "mail/MailSender.h"
 
 namespace {
 
@@ -99,8 +99,8 @@ int main(int argc, char** argv) {
         if ((i + 1) % 50 == 0) std::printf("%6d %6ld %10ld\n", i + 1, fds, rss);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%d sends in %.1f s: %d accepted, %d failed (%d not as expected)\n", count, seconds, sent, failed,
-                wrong);
+    std::printf("%d sends in %.1f s: %d accepted, %d failed (%d not as expected)\n", count, seconds, sent,
+                failed, wrong);
     std::printf("from the 50th send on: descriptors +%ld at most, resident size +%ld KiB at most\n",
                 fdsMax - fdsAt50, rssMax - rssAt50);
     return wrong == 0 ? 0 : 1;

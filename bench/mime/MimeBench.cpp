@@ -7,9 +7,9 @@
 //                                         attachment and prints its peak resident size
 
 #include "mime/Charsets.h"
-#include "support/Codings.h"
 #include "mime/MimeMess.h"
 #include "mime/TextUtils.h"
+#include "support/Codings.h"
 
 #include <benchmark/benchmark.h>
 
@@ -41,8 +41,9 @@ std::string RandomBytes(std::size_t Size) {
 
 // Portuguese-looking Windows-1252 text with accents, in lines of about 70 bytes.
 std::string Cp1252Text(std::size_t Size) {
-    static const char* const kWords[] = {"cadastro", "S\xE3o", "Paulo", "cliente", "endere\xE7o", "n\xFAmero",
-                                         "informa\xE7\xE3o", "=", "R$", "10,00", "\x80", "a\xE7\xE3o", "e"};
+    static const char* const kWords[] = {"cadastro",  "S\xE3o",           "Paulo", "cliente", "endere\xE7o",
+                                         "n\xFAmero", "informa\xE7\xE3o", "=",     "R$",      "10,00",
+                                         "\x80",      "a\xE7\xE3o",       "e"};
     std::string s;
     s.reserve(Size + 80);
     std::size_t lineStart = 0;
@@ -68,7 +69,8 @@ const std::vector<std::string>& BodyLines() {
         std::size_t start = 0;
         while (start < text.size()) {
             const auto end = text.find("\r\n", start);
-            out.push_back(CharsetConversion(text.substr(start, end - start), TMimeChar::CP1252, TMimeChar::UTF_8));
+            out.push_back(
+                CharsetConversion(text.substr(start, end - start), TMimeChar::CP1252, TMimeChar::UTF_8));
             if (end == std::string::npos) break;
             start = end + 2;
         }
@@ -94,7 +96,8 @@ std::size_t ComposeMessage(std::string Attachment, TMimeEncoding BodyEncoding) {
 
 void BM_ComposeAttachment(benchmark::State& State) {
     const std::string attachment = RandomBytes(static_cast<std::size_t>(State.range(0)) * kMB);
-    for (auto _ : State) benchmark::DoNotOptimize(ComposeMessage(attachment, TMimeEncoding::ME_QUOTED_PRINTABLE));
+    for (auto _ : State)
+        benchmark::DoNotOptimize(ComposeMessage(attachment, TMimeEncoding::ME_QUOTED_PRINTABLE));
     State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations() * attachment.size()));
 }
 BENCHMARK(BM_ComposeAttachment)->Arg(5)->Arg(10)->Arg(20)->Unit(benchmark::kMillisecond);
@@ -136,8 +139,8 @@ BENCHMARK(BM_Cp1252ToUtf8)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 // A header value of N empty parameters before the one asked for: the time per
 // separator stays flat as N grows.
 void BM_GetParameterManySeparators(benchmark::State& State) {
-    const std::string value = "attachment" + std::string(static_cast<std::size_t>(State.range(0)), ';') +
-                              "; filename=\"a.pdf\"";
+    const std::string value =
+        "attachment" + std::string(static_cast<std::size_t>(State.range(0)), ';') + "; filename=\"a.pdf\"";
     for (auto _ : State) benchmark::DoNotOptimize(GetParameter(value, "filename"));
     State.SetItemsProcessed(static_cast<std::int64_t>(State.iterations() * State.range(0)));
 }
@@ -146,7 +149,8 @@ BENCHMARK(BM_GetParameterManySeparators)->Arg(100'000)->Arg(400'000)->Unit(bench
 int PeakRss(int Megabytes) {
     BodyLines();
     // The caller's bytes are handed over, so the figure is what composing holds.
-    ComposeMessage(RandomBytes(static_cast<std::size_t>(Megabytes) * kMB), TMimeEncoding::ME_QUOTED_PRINTABLE);
+    ComposeMessage(RandomBytes(static_cast<std::size_t>(Megabytes) * kMB),
+                   TMimeEncoding::ME_QUOTED_PRINTABLE);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%ld\n", usage.ru_maxrss);  // kilobytes

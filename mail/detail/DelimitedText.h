@@ -16,7 +16,7 @@ char FindDelimiterInText(std::string_view AText, std::string_view ADelimiters);
 /// An item that begins with `AQuoteChar` runs to its closing quote (a doubled quote is
 /// one quote, delimiters inside are kept, the quotes are removed); whatever follows the
 /// closing quote up to the next delimiter is kept after it. Never fails.
-int AddDelimitedTextToList(std::string_view AText, char ADelimiter,
-                           std::vector<std::string>& AStringList, char AQuoteChar);
+int AddDelimitedTextToList(std::string_view AText, char ADelimiter, std::vector<std::string>& AStringList,
+                           char AQuoteChar);
 
 }  // namespace tandrel::mail

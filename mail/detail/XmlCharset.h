@@ -1,9 +1,9 @@
 #pragma once
 // The character set an XML document is written in, as the document itself says.
 
-#include <string_view>
-
 #include "mime/Charsets.h"
+
+#include <string_view>
 
 namespace tandrel::mail {
 

@@ -24,15 +24,13 @@ TEST_P(FindDelimiterInTextTest, PicksFirstDelimiterOfTheSetThatOccurs) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FindDelimiterInTextTest,
-    ::testing::Values(
-        DelimiterCase{"none_gives_space", "a@x b@y", "", ' '},
-        DelimiterCase{"semicolon", "a@x;b@y", "", ';'},
-        DelimiterCase{"comma", "a@x,b@y", "", ','},
-        DelimiterCase{"bar", "a@x|b@y", "", '|'},
-        DelimiterCase{"semicolon_wins_over_earlier_comma", "a,b@x;c@y", "", ';'},
-        DelimiterCase{"comma_wins_over_earlier_bar", "a|b,c", "", ','},
-        DelimiterCase{"own_set_in_its_order", "a;b#c", "#;", '#'},
-        DelimiterCase{"empty_text", "", "", ' '}),
+    ::testing::Values(DelimiterCase{"none_gives_space", "a@x b@y", "", ' '},
+                      DelimiterCase{"semicolon", "a@x;b@y", "", ';'},
+                      DelimiterCase{"comma", "a@x,b@y", "", ','}, DelimiterCase{"bar", "a@x|b@y", "", '|'},
+                      DelimiterCase{"semicolon_wins_over_earlier_comma", "a,b@x;c@y", "", ';'},
+                      DelimiterCase{"comma_wins_over_earlier_bar", "a|b,c", "", ','},
+                      DelimiterCase{"own_set_in_its_order", "a;b#c", "#;", '#'},
+                      DelimiterCase{"empty_text", "", "", ' '}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SplitCase {
@@ -57,8 +55,7 @@ TEST_P(AddDelimitedTextToListTest, SplitsStrictlyAndAppends) {
 INSTANTIATE_TEST_SUITE_P(
     Table, AddDelimitedTextToListTest,
     ::testing::Values(
-        SplitCase{"empty_adds_nothing", "", ';', {}},
-        SplitCase{"single_item", "a@x", ';', {"a@x"}},
+        SplitCase{"empty_adds_nothing", "", ';', {}}, SplitCase{"single_item", "a@x", ';', {"a@x"}},
         SplitCase{"spaces_stay_in_items", "a@x; b@y", ';', {"a@x", " b@y"}},
         SplitCase{"empty_item_between", "a;;b", ';', {"a", "", "b"}},
         SplitCase{"trailing_delimiter_adds_empty", "a;b;", ';', {"a", "b", ""}},

@@ -12,7 +12,10 @@ TEST(MailAttachmentTest, StartsInlineAndClearKeepsDisposition) {
     EXPECT_EQ(a.Disposition(), TMailAttachmentDisposition::adInline);
     a.SetFileName("/tmp/x.pdf");
     a.SetDescription("x.pdf");
-    a.Stream() = std::string("\0\xff" "data", 6);
+    a.Stream() = std::string(
+        "\0\xff"
+        "data",
+        6);
     a.SetDisposition(TMailAttachmentDisposition::adAttachment);
     a.Clear();
     EXPECT_EQ(a.FileName(), "");

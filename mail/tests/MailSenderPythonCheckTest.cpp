@@ -2,15 +2,15 @@
 // every header ASCII, display names and file names exactly as given, the address of
 // the sender untouched by its name, text files labelled as their bytes are.
 
+#include "mail/MailSender.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "mail/MailSender.h"
-#include "testing/ChildProcess.h"
-#include "testing/TempDir.h"
 
 namespace tandrel::mail {
 namespace {
@@ -43,7 +43,8 @@ class DisplayNameReadByPython : public ::testing::TestWithParam<NameCase> {};
 // The name goes into From and into both receipt requests; nothing in it can end the
 // name or add an address, and none of it goes out as raw 8-bit text.
 TEST_P(DisplayNameReadByPython, IsTheNameGivenBesideTheSendersAddress) {
-    if (!std::filesystem::exists(TANDREL_PYTHON)) GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
+    if (!std::filesystem::exists(TANDREL_PYTHON))
+        GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
     const TempDir dir;
     TMailSender mail;
     mail.SetFrom("loja@tandrel.test");
@@ -53,26 +54,29 @@ TEST_P(DisplayNameReadByPython, IsTheNameGivenBesideTheSendersAddress) {
     mail.AddAddress("cliente@example.com");
     mail.AltBody() = {"Dados do cliente"};
     const std::string mailbox = std::string(GetParam().FromName) + " <loja@tandrel.test>\n";
-    EXPECT_EQ(SavedAndRead(mail, dir),
-              "from: " + mailbox + "disposition-notification-to: " + mailbox + "return-receipt-to: " + mailbox);
+    EXPECT_EQ(SavedAndRead(mail, dir), "from: " + mailbox + "disposition-notification-to: " + mailbox +
+                                           "return-receipt-to: " + mailbox);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, DisplayNameReadByPython,
-    ::testing::Values(NameCase{"plain", "Loja Tandrel"},                          //
-                      NameCase{"accented", "Suporte T\xC3\xA9" "cnico"},          //
-                      NameCase{"quotes", "Loja \"Boa Vista\""},                   //
-                      NameCase{"angle_brackets", "Ana <chefe@tandrel.test>"},     //
-                      NameCase{"backslash", "Depto\\Vendas \\\"SP\\\""},          //
-                      NameCase{"specials", "Silva, Ana: Compras; (SP) [Loja] @1"},  //
-                      NameCase{"encoded_word_typed", "=?UTF-8?Q?x?="},            //
-                      NameCase{"cjk", "\xE9\xA1\xA7\xE5\xAE\xA2\xE6\x94\xAF\xE6\x8F\xB4"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Names, DisplayNameReadByPython,
+                         ::testing::Values(NameCase{"plain", "Loja Tandrel"},  //
+                                           NameCase{"accented",
+                                                    "Suporte T\xC3\xA9"
+                                                    "cnico"},                                            //
+                                           NameCase{"quotes", "Loja \"Boa Vista\""},                     //
+                                           NameCase{"angle_brackets", "Ana <chefe@tandrel.test>"},       //
+                                           NameCase{"backslash", "Depto\\Vendas \\\"SP\\\""},            //
+                                           NameCase{"specials", "Silva, Ana: Compras; (SP) [Loja] @1"},  //
+                                           NameCase{"encoded_word_typed", "=?UTF-8?Q?x?="},              //
+                                           NameCase{"cjk",
+                                                    "\xE9\xA1\xA7\xE5\xAE\xA2\xE6\x94\xAF\xE6\x8F\xB4"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 // Attached files keep their own names (only "/" separates folders here) and a text file
 // that is UTF-8 is labelled so; other text keeps the design's label.
 TEST(AttachmentsReadByPython, KeepTheirNamesAndTheLabelOfTheirBytes) {
-    if (!std::filesystem::exists(TANDREL_PYTHON)) GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
+    if (!std::filesystem::exists(TANDREL_PYTHON))
+        GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
     const TempDir dir;
     const std::filesystem::path files = dir.Path() / "anexos";
     std::filesystem::create_directories(files);

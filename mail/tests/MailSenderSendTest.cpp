@@ -1,5 +1,15 @@
 // The send flow of TMailSender against a scripted peer and against aiosmtpd.
 
+#include "mail/EAbort.h"
+#include "mail/MailSender.h"
+#include "net/BlockSocket.h"
+#include "net/SSLOpenSSL.h"
+#include "support/Codings.h"
+#include "testing/ChildProcess.h"
+#include "testing/PythonSmtpServer.h"
+#include "testing/ScriptedSmtpServer.h"
+#include "testing/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,16 +19,6 @@
 #include <regex>
 #include <sstream>
 #include <tuple>
-
-#include "testing/ChildProcess.h"
-#include "testing/PythonSmtpServer.h"
-#include "testing/ScriptedSmtpServer.h"
-#include "testing/TempDir.h"
-#include "mail/EAbort.h"
-#include "mail/MailSender.h"
-#include "support/Codings.h"
-#include "net/BlockSocket.h"
-#include "net/SSLOpenSSL.h"
 
 namespace tandrel::mail {
 namespace {
@@ -67,7 +67,8 @@ protected:
         return attempts;
     }
 
-    static std::vector<std::string> StartingWith(const std::vector<std::string>& Lines, const std::string& Prefix) {
+    static std::vector<std::string> StartingWith(const std::vector<std::string>& Lines,
+                                                 const std::string& Prefix) {
         std::vector<std::string> found;
         std::copy_if(Lines.begin(), Lines.end(), std::back_inserter(found),
                      [&](const std::string& L) { return L.rfind(Prefix, 0) == 0; });
@@ -87,8 +88,9 @@ TEST_F(SendFixture, SuccessfulSendReportsEveryStepAndClears) {
     FMail->SetOnAfterMailProcess([&](const TMailSender&) { ++after; });
     FMail->Send(false);
     const std::string stored = FMail->StoredMessage();
-    EXPECT_EQ(FSteps, (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
-                             pmsSendTo, pmsSendCC, pmsSendBCC, pmsSendData, pmsLogoutSMTP, pmsDone}));
+    EXPECT_EQ(FSteps,
+              (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
+                     pmsSendTo, pmsSendCC, pmsSendBCC, pmsSendData, pmsLogoutSMTP, pmsDone}));
     EXPECT_EQ(after, 1);
     const auto commands = server.Commands();
     ASSERT_EQ(commands.size(), 7u);
@@ -145,7 +147,8 @@ TEST_F(SendFixture, LoginIsRetriedOnNewConnections) {
     const auto attempts = RecordAttempts();
     FMail->Send(false);
     EXPECT_EQ(server.Connections(), 3);
-    EXPECT_EQ(*attempts, (std::vector<std::pair<TMailStatus, unsigned>>{{pmsLoginSMTP, 2}, {pmsLoginSMTP, 3}}));
+    EXPECT_EQ(*attempts,
+              (std::vector<std::pair<TMailStatus, unsigned>>{{pmsLoginSMTP, 2}, {pmsLoginSMTP, 3}}));
     EXPECT_EQ(FSteps.back(), pmsDone);
 }
 
@@ -162,7 +165,8 @@ TEST_F(SendFixture, DeliveryConfirmationAsksOnlyForThatMail) {
     ASSERT_EQ(mailFrom.size(), 2u);
     ASSERT_EQ(rcpt.size(), 2u);
     EXPECT_NE(mailFrom[0].find(" RET=FULL"), std::string::npos);
-    EXPECT_EQ(rcpt[0], "RCPT TO:<cliente@example.com> NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;cliente@example.com");
+    EXPECT_EQ(rcpt[0],
+              "RCPT TO:<cliente@example.com> NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;cliente@example.com");
     EXPECT_EQ(mailFrom[1].find("RET="), std::string::npos);
     EXPECT_EQ(rcpt[1], "RCPT TO:<cliente@example.com>");
 }
@@ -210,26 +214,28 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"host_empty", [](auto&, auto& m) { m.SetHost(""); }, "SMTP Error: Server not informed",
                     pmsLoginSMTP, false},
-        FailureCase{"login_refused",
-                    [](auto& s, auto&) { Times(s, "GREETING", "554 5.3.2 no service", 3); },
+        FailureCase{"login_refused", [](auto& s, auto&) { Times(s, "GREETING", "554 5.3.2 no service", 3); },
                     "SMTP Error: Unable to Login.\r\n554 5.3.2 no service", pmsLoginSMTP},
         FailureCase{"no_dsn_capability",
                     [](auto& s, auto& m) {
                         s.Queue("EHLO", "250-scripted\r\n250 SIZE 1000");
                         m.SetDeliveryConfirmation(true);
                     },
-                    "SMTP Error: The SMTP Server does not support Delivery Status Notification", pmsLoginSMTP},
+                    "SMTP Error: The SMTP Server does not support Delivery Status Notification",
+                    pmsLoginSMTP},
         // An address that needs SMTPUTF8, from a server without it, wherever the address stands.
         FailureCase{"recipient_local_part_without_smtputf8",
                     [](auto&, auto& m) { m.AddAddress("joão@exemplo.com.br"); },
                     "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
                     "\"joão@exemplo.com.br\"",
                     pmsLoginSMTP},
-        FailureCase{"sender_local_part_without_smtputf8", [](auto&, auto& m) { m.SetFrom("lojão@açaí.com.br"); },
+        FailureCase{"sender_local_part_without_smtputf8",
+                    [](auto&, auto& m) { m.SetFrom("lojão@açaí.com.br"); },
                     "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
                     "\"lojão@xn--aa-4iaz.com.br\"",
                     pmsLoginSMTP},
-        FailureCase{"blind_copy_local_part_without_smtputf8", [](auto&, auto& m) { m.AddBCC("zé@x.example"); },
+        FailureCase{"blind_copy_local_part_without_smtputf8",
+                    [](auto&, auto& m) { m.AddBCC("zé@x.example"); },
                     "SMTP Error: The SMTP Server does not support SMTPUTF8, needed for the address "
                     "\"zé@x.example\"",
                     pmsLoginSMTP},
@@ -240,15 +246,17 @@ INSTANTIATE_TEST_SUITE_P(
                     pmsLoginSMTP},
         FailureCase{"sender_refused_same_line_once",
                     [](auto& s, auto&) { Times(s, "MAIL", "530 5.7.0 Authentication required", 3); },
-                    "SMTP Error: Unable to send MailFrom.\r\n530 5.7.0 Authentication required", pmsStartSends},
-        FailureCase{"recipient_refused_three_lines",
-                    [](auto& s, auto&) {
-                        s.Queue("RCPT", "450 4.2.0 first");
-                        s.Queue("RCPT", "451 4.3.0 second");
-                        s.Queue("RCPT", "550 5.1.1 third");
-                    },
-                    "SMTP Error: Unable to send MailTo.\r\n450 4.2.0 first\r\n451 4.3.0 second\r\n550 5.1.1 third",
-                    pmsSendTo},
+                    "SMTP Error: Unable to send MailFrom.\r\n530 5.7.0 Authentication required",
+                    pmsStartSends},
+        FailureCase{
+            "recipient_refused_three_lines",
+            [](auto& s, auto&) {
+                s.Queue("RCPT", "450 4.2.0 first");
+                s.Queue("RCPT", "451 4.3.0 second");
+                s.Queue("RCPT", "550 5.1.1 third");
+            },
+            "SMTP Error: Unable to send MailTo.\r\n450 4.2.0 first\r\n451 4.3.0 second\r\n550 5.1.1 third",
+            pmsSendTo},
         FailureCase{"cc_refused",
                     [](auto& s, auto& m) {
                         m.AddCC("copia@example.com");
@@ -268,13 +276,15 @@ INSTANTIATE_TEST_SUITE_P(
                         s.Queue("RCPT", "450 4.2.0 busy");
                         Times(s, "DATA", "554 5.6.0 refused", 3);
                     },
-                    "SMTP Error: Unable to send Mail data.\r\n450 4.2.0 busy\r\n554 5.6.0 refused", pmsSendData},
+                    "SMTP Error: Unable to send Mail data.\r\n450 4.2.0 busy\r\n554 5.6.0 refused",
+                    pmsSendData},
         FailureCase{"no_recipient_fails_at_data",
                     [](auto& s, auto& m) {
                         m.MIMEMess().Header().ToList().clear();
                         Times(s, "DATA", "503 5.5.1 Error: need RCPT command", 3);
                     },
-                    "SMTP Error: Unable to send Mail data.\r\n503 5.5.1 Error: need RCPT command", pmsSendData},
+                    "SMTP Error: Unable to send Mail data.\r\n503 5.5.1 Error: need RCPT command",
+                    pmsSendData},
         FailureCase{"one_attempt_no_retry",
                     [](auto& s, auto& m) {
                         m.SetAttempts(1);
@@ -327,7 +337,8 @@ struct LateCase {
     std::string message;
 };
 
-const std::string kLoginTimedOut = "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out";
+const std::string kLoginTimedOut =
+    "SMTP Error: Unable to Login.\r\nTCP/IP Socket error 10060: Connection timed out";
 
 void ThreeTimes(const std::function<void()>& Queue) {
     for (int i = 0; i < 3; ++i) Queue();
@@ -345,9 +356,14 @@ std::vector<LateCase> LateCases() {
     return {
         {"greeting",
          [](auto&, auto&, const Answer& Late) { ThreeTimes([&] { Late("GREETING", "220 late ESMTP"); }); },
-         {"", "", ""}, 3, kLoginTimedOut},
-        {"ehlo", [](auto&, auto&, const Answer& Late) { ThreeTimes([&] { Late("EHLO", "250 late"); }); },
-         {"EHLO", "EHLO", "EHLO"}, 3, kLoginTimedOut},
+         {"", "", ""},
+         3,
+         kLoginTimedOut},
+        {"ehlo",
+         [](auto&, auto&, const Answer& Late) { ThreeTimes([&] { Late("EHLO", "250 late"); }); },
+         {"EHLO", "EHLO", "EHLO"},
+         3,
+         kLoginTimedOut},
         {"starttls_ready",
          [](auto& s, auto& M, const Answer& Late) {
              M.SetTLS(true);
@@ -356,13 +372,17 @@ std::vector<LateCase> LateCases() {
                  Late("STARTTLS", "220 2.0.0 Ready to start TLS");
              });
          },
-         {"EHLO STARTTLS", "EHLO STARTTLS", "EHLO STARTTLS"}, 3, kLoginTimedOut},
+         {"EHLO STARTTLS", "EHLO STARTTLS", "EHLO STARTTLS"},
+         3,
+         kLoginTimedOut},
         {"auth_login",
          [authLogin](auto& S, auto& M, const Answer& Late) {
              authLogin(S, M);
              ThreeTimes([&] { Late("AUTH", "334 VXNlcm5hbWU6"); });
          },
-         {"EHLO AUTH", "EHLO AUTH", "EHLO AUTH"}, 3, kLoginTimedOut},
+         {"EHLO AUTH", "EHLO AUTH", "EHLO AUTH"},
+         3,
+         kLoginTimedOut},
         {"auth_login_user",
          [authLogin](auto& s, auto& M, const Answer& Late) {
              authLogin(s, M);
@@ -371,7 +391,9 @@ std::vector<LateCase> LateCases() {
                  Late(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
              });
          },
-         {"EHLO AUTH USER", "EHLO AUTH USER", "EHLO AUTH USER"}, 3, kLoginTimedOut},
+         {"EHLO AUTH USER", "EHLO AUTH USER", "EHLO AUTH USER"},
+         3,
+         kLoginTimedOut},
         {"auth_login_password",
          [authLogin](auto& s, auto& M, const Answer& Late) {
              authLogin(s, M);
@@ -381,22 +403,37 @@ std::vector<LateCase> LateCases() {
                  Late(ScriptedSmtpServer::kAuthAnswer, "235 2.7.0 Authentication successful");
              });
          },
-         {"EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD"}, 3,
+         {"EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD", "EHLO AUTH USER PASSWORD"},
+         3,
          kLoginTimedOut},
-        {"mail", [](auto&, auto&, const Answer& Late) { Late("MAIL", "250 2.1.0 Ok"); }, {"EHLO MAIL"}, 1,
+        {"mail",
+         [](auto&, auto&, const Answer& Late) { Late("MAIL", "250 2.1.0 Ok"); },
+         {"EHLO MAIL"},
+         1,
          "SMTP Error: Unable to send MailFrom.\r\nTCP/IP Socket error 10060: Connection timed out"},
-        {"rcpt", [](auto&, auto&, const Answer& Late) { Late("RCPT", "250 2.1.5 Ok"); }, {"EHLO MAIL RCPT"}, 1,
+        {"rcpt",
+         [](auto&, auto&, const Answer& Late) { Late("RCPT", "250 2.1.5 Ok"); },
+         {"EHLO MAIL RCPT"},
+         1,
          "SMTP Error: Unable to send MailTo.\r\nTCP/IP Socket error 10060: Connection timed out"},
-        {"data", [](auto&, auto&, const Answer& Late) { Late("DATA", "354 go ahead"); }, {"EHLO MAIL RCPT DATA"}, 1,
+        {"data",
+         [](auto&, auto&, const Answer& Late) { Late("DATA", "354 go ahead"); },
+         {"EHLO MAIL RCPT DATA"},
+         1,
          "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
         // The server has the message but the client never learns it: a failure, and
         // above all no second copy.
-        {"end_of_data", [](auto&, auto&, const Answer& Late) { Late(".", "250 2.0.0 Ok: queued"); },
-         {"EHLO MAIL RCPT DATA MESSAGE"}, 1,
+        {"end_of_data",
+         [](auto&, auto&, const Answer& Late) { Late(".", "250 2.0.0 Ok: queued"); },
+         {"EHLO MAIL RCPT DATA MESSAGE"},
+         1,
          "SMTP Error: Unable to send Mail data.\r\nTCP/IP Socket error 10060: Connection timed out"},
         // Accepted already: a QUIT left unanswered changes nothing.
-        {"quit", [](auto&, auto&, const Answer& Late) { Late("QUIT", "221 2.0.0 Bye"); },
-         {"EHLO MAIL RCPT DATA MESSAGE QUIT"}, 1, ""},
+        {"quit",
+         [](auto&, auto&, const Answer& Late) { Late("QUIT", "221 2.0.0 Bye"); },
+         {"EHLO MAIL RCPT DATA MESSAGE QUIT"},
+         1,
+         ""},
     };
 }
 
@@ -411,7 +448,8 @@ protected:
             {"AUTH", "AUTH LOGIN\r\n"},
             {"USER", support::EncodeBase64("loja") + "\r\n"},
             {"PASSWORD", support::EncodeBase64("s3nha") + "\r\n"},
-            {"MAIL", "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(FMail->StoredMessage().size()) + "\r\n"},
+            {"MAIL",
+             "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(FMail->StoredMessage().size()) + "\r\n"},
             {"RCPT", "RCPT TO:<cliente@example.com>\r\n"},
             {"DATA", "DATA\r\n"},
             {"MESSAGE", FMail->StoredMessage() + ".\r\n"},
@@ -457,7 +495,8 @@ TEST_P(LateServerTest, EndsCleanlyWithoutStrayOrSecondCopies) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, LateServerTest,
-                         ::testing::Combine(::testing::Range<std::size_t>(0, LateCases().size()), ::testing::Bool()),
+                         ::testing::Combine(::testing::Range<std::size_t>(0, LateCases().size()),
+                                            ::testing::Bool()),
                          [](const auto& info) {
                              return std::string(LateCases()[std::get<0>(info.param)].name) +
                                     (std::get<1>(info.param) ? "_never" : "_late");
@@ -553,22 +592,22 @@ TEST_P(ExtraLineTest, NeverOneReplyBehind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ExtraLineTest,
-    ::testing::Values(
-        ExtraLineCase{"greeting", "GREETING", "220 mx ESMTP", false, "", 2},
-        ExtraLineCase{"ehlo", "EHLO", "250-scripted\r\n250 SIZE 10000000", false, "", 2},
-        ExtraLineCase{"sender", "MAIL", "250 2.1.0 Ok", false, "SMTP Error: Unable to send MailTo.\r\n" + kOutOfTurn, 1},
-        ExtraLineCase{"recipient", "RCPT", "250 2.1.5 Ok", false, "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn,
-                      1},
-        ExtraLineCase{"ready_for_data", "DATA", "354 go ahead", false,
-                      "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
-        // The message was accepted: only the QUIT is left out.
-        ExtraLineCase{"end_of_data", ".", "250 2.0.0 Ok: queued", false, "", 1},
-        ExtraLineCase{"quit", "QUIT", "221 2.0.0 Bye", false, "", 1},
-        ExtraLineCase{"pipelined_sender", "MAIL", "250 2.1.0 Ok", true,
-                      "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
-        ExtraLineCase{"pipelined_ready_for_data", "DATA", "354 go ahead", true,
-                      "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
-        ExtraLineCase{"pipelined_end_of_data", ".", "250 2.0.0 Ok: queued", true, "", 1}),
+    ::testing::Values(ExtraLineCase{"greeting", "GREETING", "220 mx ESMTP", false, "", 2},
+                      ExtraLineCase{"ehlo", "EHLO", "250-scripted\r\n250 SIZE 10000000", false, "", 2},
+                      ExtraLineCase{"sender", "MAIL", "250 2.1.0 Ok", false,
+                                    "SMTP Error: Unable to send MailTo.\r\n" + kOutOfTurn, 1},
+                      ExtraLineCase{"recipient", "RCPT", "250 2.1.5 Ok", false,
+                                    "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
+                      ExtraLineCase{"ready_for_data", "DATA", "354 go ahead", false,
+                                    "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
+                      // The message was accepted: only the QUIT is left out.
+                      ExtraLineCase{"end_of_data", ".", "250 2.0.0 Ok: queued", false, "", 1},
+                      ExtraLineCase{"quit", "QUIT", "221 2.0.0 Bye", false, "", 1},
+                      ExtraLineCase{"pipelined_sender", "MAIL", "250 2.1.0 Ok", true,
+                                    "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
+                      ExtraLineCase{"pipelined_ready_for_data", "DATA", "354 go ahead", true,
+                                    "SMTP Error: Unable to send Mail data.\r\n" + kOutOfTurn, 1},
+                      ExtraLineCase{"pipelined_end_of_data", ".", "250 2.0.0 Ok: queued", true, "", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A server that says a second greeting line on every connection. Read as EHLO's answer,
@@ -625,21 +664,25 @@ TEST_F(SendFixture, PipelinedSendWritesThreeTimes) {
     FMail->AddCC("Copia <copia@example.com>");
     FMail->AddBCC("oculta@example.com");
     int writes = 0;
-    FMail->SMTP().Sock().SetOnMonitor([&](net::TBlockSocket&, bool Writing, const void*, int) { writes += Writing; });
+    FMail->SMTP().Sock().SetOnMonitor(
+        [&](net::TBlockSocket&, bool Writing, const void*, int) { writes += Writing; });
     FMail->Send(false);
     FMail->SMTP().Sock().SetOnMonitor(nullptr);
-    EXPECT_EQ(FSteps, (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
-                             pmsSendTo, pmsSendCC, pmsSendBCC, pmsSendData, pmsLogoutSMTP, pmsDone}));
+    EXPECT_EQ(FSteps,
+              (Steps{pmsStartProcess, pmsConfigHeaders, pmsAddingMimeParts, pmsLoginSMTP, pmsStartSends,
+                     pmsSendTo, pmsSendCC, pmsSendBCC, pmsSendData, pmsLogoutSMTP, pmsDone}));
     EXPECT_EQ(writes, 3);  // EHLO; MAIL, RCPT x3, DATA; the message, its end and QUIT
     const std::string stored = FMail->StoredMessage();
-    EXPECT_EQ(server.Received().at(0), "EHLO client.test\r\n"
-                                       "MAIL FROM:<loja@example.com> SIZE=" + std::to_string(stored.size()) +
-                                           "\r\n"
-                                           "RCPT TO:<cliente@example.com>\r\n"
-                                           "RCPT TO:<copia@example.com>\r\n"
-                                           "RCPT TO:<oculta@example.com>\r\n"
-                                           "DATA\r\n" +
-                                           stored + ".\r\nQUIT\r\n");
+    EXPECT_EQ(server.Received().at(0),
+              "EHLO client.test\r\n"
+              "MAIL FROM:<loja@example.com> SIZE=" +
+                  std::to_string(stored.size()) +
+                  "\r\n"
+                  "RCPT TO:<cliente@example.com>\r\n"
+                  "RCPT TO:<copia@example.com>\r\n"
+                  "RCPT TO:<oculta@example.com>\r\n"
+                  "DATA\r\n" +
+                  stored + ".\r\nQUIT\r\n");
 }
 
 // Each branch of the rule for a refusal in the flight (see SendPipelined).
@@ -677,34 +720,59 @@ INSTANTIATE_TEST_SUITE_P(
     Branches, PipelinedRefusalTest,
     ::testing::Values(
         // DATA refused as well: still in step, the refused recipient is tried again alone.
-        FlightCase{"recipient_refused_data_refused",
-                   {{"RCPT", "250 ok"}, {"RCPT", "450 4.2.0 busy"}, {"DATA", "554 5.5.1 no valid recipients"}},
-                   3, "",
-                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "RCPT", "DATA", "QUIT"}, 1},
+        FlightCase{
+            "recipient_refused_data_refused",
+            {{"RCPT", "250 ok"}, {"RCPT", "450 4.2.0 busy"}, {"DATA", "554 5.5.1 no valid recipients"}},
+            3,
+            "",
+            {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "RCPT", "DATA", "QUIT"},
+            1},
         // DATA answered 354 for the one accepted: closed without an end, then afresh.
         FlightCase{"recipient_refused_data_ready",
                    {{"RCPT", "250 ok"}, {"RCPT", "450 4.2.0 busy"}},
-                   3, "",
-                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 2},
+                   3,
+                   "",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"},
+                   2},
         FlightCase{"recipient_refused_every_try",
-                   {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 no copy"}, {"RCPT", "250 ok"},
-                    {"RCPT", "550 5.1.1 no copy"}, {"RCPT", "550 5.1.1 no copy"}},
-                   3, "SMTP Error: Unable to send CC list.\r\n550 5.1.1 no copy",
-                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "EHLO", "MAIL", "RCPT", "RCPT", "RCPT", "QUIT"}, 2},
-        FlightCase{"sender_refused",
-                   {{"MAIL", "451 4.3.0 later"}, {"RCPT", "503 need MAIL"}, {"RCPT", "503 need MAIL"},
-                    {"DATA", "503 need RCPT"}},
-                   3, "",
-                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 1},
-        FlightCase{"data_refused", {{"DATA", "451 4.3.0 later"}}, 3, "",
-                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "DATA", "QUIT"}, 1},
-        // The end of data went out with QUIT: a refused message is not sent again.
-        FlightCase{"message_refused", {{".", "554 5.6.0 refused"}}, 3,
-                   "SMTP Error: Unable to send Mail data.\r\n554 5.6.0 refused",
-                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 1, 1},
-        FlightCase{"one_attempt", {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 no copy"}, {"DATA", "554 5.5.1 none"}}, 1,
+                   {{"RCPT", "250 ok"},
+                    {"RCPT", "550 5.1.1 no copy"},
+                    {"RCPT", "250 ok"},
+                    {"RCPT", "550 5.1.1 no copy"},
+                    {"RCPT", "550 5.1.1 no copy"}},
+                   3,
                    "SMTP Error: Unable to send CC list.\r\n550 5.1.1 no copy",
-                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"}, 1}),
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "EHLO", "MAIL", "RCPT", "RCPT", "RCPT", "QUIT"},
+                   2},
+        FlightCase{"sender_refused",
+                   {{"MAIL", "451 4.3.0 later"},
+                    {"RCPT", "503 need MAIL"},
+                    {"RCPT", "503 need MAIL"},
+                    {"DATA", "503 need RCPT"}},
+                   3,
+                   "",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"},
+                   1},
+        FlightCase{"data_refused",
+                   {{"DATA", "451 4.3.0 later"}},
+                   3,
+                   "",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "DATA", "QUIT"},
+                   1},
+        // The end of data went out with QUIT: a refused message is not sent again.
+        FlightCase{"message_refused",
+                   {{".", "554 5.6.0 refused"}},
+                   3,
+                   "SMTP Error: Unable to send Mail data.\r\n554 5.6.0 refused",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"},
+                   1,
+                   1},
+        FlightCase{"one_attempt",
+                   {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 no copy"}, {"DATA", "554 5.5.1 none"}},
+                   1,
+                   "SMTP Error: Unable to send CC list.\r\n550 5.1.1 no copy",
+                   {"EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"},
+                   1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // aiosmtpd offering PIPELINING takes the flight and the message's end with QUIT as they
@@ -713,8 +781,8 @@ class RealPipeliningTest : public SendFixture, public ::testing::WithParamInterf
 
 TEST_P(RealPipeliningTest, DeliversToEveryRecipientOnce) {
     const std::string mode = GetParam();
-    PythonSmtpServer server({"--pipelining", "--record", "--mode", mode, "--user", "loja", "--password", "s3nha",
-                             "--require-auth"});
+    PythonSmtpServer server({"--pipelining", "--record", "--mode", mode, "--user", "loja", "--password",
+                             "s3nha", "--require-auth"});
     ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
     Fill(server.PortText());
     FMail->SetSSL(mode == "smtps");
@@ -761,13 +829,14 @@ TEST_P(EightBitTest, DeclaredToAServerThatTakesIt) {
     ASSERT_EQ(server.Messages().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Messages, EightBitTest,
-    ::testing::Values(
-        EightBitCase{"eight_bit_offered", true, "Subject: caf\xc3\xa9\r\n\r\nol\xc3\xa1\r\n", true},
-        EightBitCase{"eight_bit_not_offered", false, "Subject: caf\xc3\xa9\r\n\r\nol\xc3\xa1\r\n", false},
-        EightBitCase{"ascii_offered", true, "Subject: cafe\r\n\r\nola\r\n", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Messages, EightBitTest,
+                         ::testing::Values(EightBitCase{"eight_bit_offered", true,
+                                                        "Subject: caf\xc3\xa9\r\n\r\nol\xc3\xa1\r\n", true},
+                                           EightBitCase{"eight_bit_not_offered", false,
+                                                        "Subject: caf\xc3\xa9\r\n\r\nol\xc3\xa1\r\n", false},
+                                           EightBitCase{"ascii_offered", true, "Subject: cafe\r\n\r\nola\r\n",
+                                                        false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A composed mail is ASCII throughout (base64 parts, encoded words): nothing to declare.
 TEST_F(SendFixture, ComposedMailNeedsNo8BitMime) {
@@ -829,7 +898,8 @@ TEST_P(RealServerTest, DeliversTheCustomerMail) {
     EXPECT_EQ(type, "text/plain");
     EXPECT_EQ(disposition, "inline");
     EXPECT_EQ(charset, "UTF-8");
-    EXPECT_EQ(testing::FromHex(hex), "\xef\xbb\xbfNome: JO\xc3\x83O DA SILVA\r\nCidade: S\xc3\x83O PAULO\r\n");
+    EXPECT_EQ(testing::FromHex(hex),
+              "\xef\xbb\xbfNome: JO\xc3\x83O DA SILVA\r\nCidade: S\xc3\x83O PAULO\r\n");
     std::istringstream file(parts[1]);
     file >> type >> disposition >> name >> charset >> hex;
     EXPECT_EQ(type, "text/xml");
@@ -845,19 +915,23 @@ TEST_P(RealServerTest, DeliversTheCustomerMail) {
 INSTANTIATE_TEST_SUITE_P(
     Table, RealServerTest,
     ::testing::Values(
-        RealServerCase{"plain_auth_plain", {"--user", "loja", "--password", "s3nha", "--require-auth"}, false, false},
+        RealServerCase{
+            "plain_auth_plain", {"--user", "loja", "--password", "s3nha", "--require-auth"}, false, false},
         RealServerCase{"plain_auth_login",
                        {"--user", "loja", "--password", "s3nha", "--require-auth", "--exclude-auth", "PLAIN"},
-                       false, false},
+                       false,
+                       false},
         RealServerCase{"starttls_auth_plain",
-                       {"--mode", "starttls", "--user", "loja", "--password", "s3nha", "--require-auth"}, false,
+                       {"--mode", "starttls", "--user", "loja", "--password", "s3nha", "--require-auth"},
+                       false,
                        true},
         RealServerCase{"smtps_auth_login",
                        {"--mode", "smtps", "--user", "loja", "--password", "s3nha", "--require-auth",
                         "--exclude-auth", "PLAIN"},
-                       true, true},
-        RealServerCase{"size_announced", {"--size", "1000000", "--user", "loja", "--password", "s3nha"}, false,
-                       false}),
+                       true,
+                       true},
+        RealServerCase{
+            "size_announced", {"--size", "1000000", "--user", "loja", "--password", "s3nha"}, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SendFixture, RealServerAnnouncesSizeAndTheClientReadsIt) {
@@ -894,7 +968,8 @@ TEST_F(SendFixture, Smtputf8ServerGetsUtf8LocalPartsAndALabelDomains) {
     const std::string stored = FMail->StoredMessage();
     const auto commands = server.Commands();
     ASSERT_EQ(commands.size(), 7u);
-    EXPECT_EQ(commands[1], "MAIL FROM:<loja@xn--aa-4iaz.com.br> SIZE=" + std::to_string(stored.size()) + " SMTPUTF8");
+    EXPECT_EQ(commands[1],
+              "MAIL FROM:<loja@xn--aa-4iaz.com.br> SIZE=" + std::to_string(stored.size()) + " SMTPUTF8");
     EXPECT_EQ(commands[2], "RCPT TO:<cliente@example.com>");
     EXPECT_EQ(commands[3], "RCPT TO:<joão@exemplo.com.br>");
     EXPECT_EQ(commands[4], "RCPT TO:<ana@xn--strae-oqa.de>");
@@ -918,7 +993,8 @@ TEST_F(SendFixture, RefusedInternationalDomainFailsBeforeConnecting) {
     ScriptedSmtpServer server;
     Fill(server.Port());
     FMail->AddBCC("a@\u2665.example");
-    EXPECT_EQ(SendFailing(), "SMTP Error: Invalid international domain name in the address \"a@\u2665.example\"");
+    EXPECT_EQ(SendFailing(),
+              "SMTP Error: Invalid international domain name in the address \"a@\u2665.example\"");
     EXPECT_TRUE(server.Commands().empty());
 }
 
@@ -952,8 +1028,10 @@ TEST_F(SendFixture, RealSmtputf8ServerReceivesInternationalCustomers) {
         EXPECT_EQ(m.All("to_addr"), m.All("rcpt"));
         EXPECT_EQ(m.Get("to"), std::string("\"") + customers[i].first + "\" <" + customers[i].second + ">");
         // SMTPUTF8 only where a local part needs it.
-        EXPECT_EQ(m.Get("mail_options").find("SMTPUTF8") != std::string::npos, i < 2) << m.Get("mail_options");
-        EXPECT_TRUE(std::regex_match(m.Get("message-id"), std::regex("<[0-9a-f]{32}@xn--aa-4iaz\\.com\\.br>")));
+        EXPECT_EQ(m.Get("mail_options").find("SMTPUTF8") != std::string::npos, i < 2)
+            << m.Get("mail_options");
+        EXPECT_TRUE(
+            std::regex_match(m.Get("message-id"), std::regex("<[0-9a-f]{32}@xn--aa-4iaz\\.com\\.br>")));
     }
 }
 
@@ -990,10 +1068,10 @@ TEST_F(SendFixture, RealServerWithoutSmtputf8RefusesOnlyAccentedLocalParts) {
 class LocalhostCertificate {
 public:
     LocalhostCertificate() {
-        testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                                       "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
-                                       "-keyout", Key(), "-out", Cert()},
-                                      {.MergeStderr = true});
+        testing::ChildProcess openssl(
+            {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+             "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-keyout", Key(), "-out", Cert()},
+            {.MergeStderr = true});
         if (openssl.Wait() != 0) throw std::runtime_error("openssl req failed: " + openssl.Output());
     }
     std::string Cert() const { return (FDir.Path() / "cert.pem").string(); }
@@ -1040,7 +1118,8 @@ TEST_P(TlsCheckTest, NamesTheHostAndChecksTheCertificateOnlyWhenAsked) {
         EXPECT_EQ(message.rfind("SMTP Error: Unable to Login.", 0), 0u) << message;
         const auto& sock = FMail->SMTP().Sock();
         EXPECT_EQ(sock.LastError(), net::WSASYSNOTREADY);
-        EXPECT_NE(sock.LastErrorDesc().find(std::string("certificate verify failed: ") + c.error), std::string::npos)
+        EXPECT_NE(sock.LastErrorDesc().find(std::string("certificate verify failed: ") + c.error),
+                  std::string::npos)
             << sock.LastErrorDesc();
         EXPECT_TRUE(server.Messages().empty());
     }
@@ -1090,7 +1169,8 @@ TEST_P(FailureRecordTest, TellsTheStepAndWhatTheServerOrTheNetworkSaid) {
 
 using enum TMailFailureStep;
 
-TMailFailure Failure(TMailFailureStep Step, int Code = 0, std::string Line = {}, int Error = 0, std::string Desc = {}) {
+TMailFailure Failure(TMailFailureStep Step, int Code = 0, std::string Line = {}, int Error = 0,
+                     std::string Desc = {}) {
     TMailFailure failure;
     failure.Step = Step;
     failure.ResultCode = Code;
@@ -1102,87 +1182,97 @@ TMailFailure Failure(TMailFailureStep Step, int Code = 0, std::string Line = {},
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FailureRecordTest,
-    ::testing::Values(
-        FailureRecordCase{"no_server", [](auto&, auto& m) { m.SetHost(""); }, Failure(mfsServer)},
-        FailureRecordCase{"invalid_domain", [](auto&, auto& m) { m.AddBCC("a@\u2665.example"); }, Failure(mfsAddress)},
-        FailureRecordCase{"nobody_listens", [](auto&, auto& m) { m.SetPort(DeadPort()); },
-                          Failure(mfsConnect, 0, "", 10061, "Connection refused")},
-        FailureRecordCase{"greeting_refused", [](auto& s, auto&) { Times(s, "GREETING", "554 5.3.2 no service", 3); },
-                          Failure(mfsGreeting, 554, "554 5.3.2 no service")},
-        FailureRecordCase{"greeting_never_comes",
-                          [](auto& s, auto& m) {
-                              s.SetGreeting(ScriptedSmtpServer::kSilent);
-                              m.SetTimeOut(300);
-                              m.SetAttempts(1);
-                          },
-                          Failure(mfsGreeting, 0, "", 10060, "Connection timed out")},
-        FailureRecordCase{"hello_refused",
-                          [](auto& s, auto&) {
-                              Times(s, "EHLO", "502 5.5.1 no", 3);
-                              Times(s, "HELO", "501 5.5.2 bad name", 3);
-                          },
-                          Failure(mfsHello, 501, "501 5.5.2 bad name")},
-        FailureRecordCase{"starttls_refused",
-                          [](auto& s, auto& m) {
-                              m.SetTLS(true);
-                              Times(s, "EHLO", "250-scripted\r\n250 STARTTLS", 3);
-                              Times(s, "STARTTLS", "454 4.7.0 TLS not available", 3);
-                          },
-                          Failure(mfsStartTLS, 454, "454 4.7.0 TLS not available")},
-        FailureRecordCase{"no_dsn",
-                          [](auto& s, auto& m) {
-                              s.Queue("EHLO", "250-scripted\r\n250 SIZE 10000000");
-                              m.SetDeliveryConfirmation(true);
-                          },
-                          Failure(mfsDeliveryNotification)},
-        FailureRecordCase{"too_large", [](auto& s, auto&) { s.Queue("EHLO", "250-scripted\r\n250 SIZE 100"); },
-                          Failure(mfsSize)},
-        FailureRecordCase{"strict_no_auth_offered",
-                          [](auto&, auto& m) {
-                              m.SetStrictAuth(true);
-                              m.SetUsername("loja");
-                              m.SetPassword("s3nha");
-                          },
-                          Failure(mfsAuthUnavailable)},
-        FailureRecordCase{"strict_auth_refused",
-                          [](auto& s, auto& m) {
-                              m.SetStrictAuth(true);
-                              m.SetUsername("loja");
-                              m.SetPassword("errada");
-                              s.Queue("EHLO", "250-scripted\r\n250 AUTH PLAIN");
-                              s.Queue("AUTH", "535 5.7.8 Error: authentication failed");
-                          },
-                          Failure(mfsAuth, 535, "535 5.7.8 Error: authentication failed")},
-        FailureRecordCase{"no_smtputf8", [](auto&, auto& m) { m.AddAddress("jo\u00e3o@exemplo.com.br"); },
-                          Failure(mfsSMTPUTF8)},
-        FailureRecordCase{"sender_refused",
-                          [](auto& s, auto&) { Times(s, "MAIL", "530 5.7.0 Authentication required", 3); },
-                          Failure(mfsMailFrom, 530, "530 5.7.0 Authentication required")},
-        FailureRecordCase{"recipient_refused",
-                          [](auto& s, auto&) { Times(s, "RCPT", "550 5.1.1 <cliente@example.com>: unknown", 3); },
-                          Failure(mfsMailTo, 550, "550 5.1.1 <cliente@example.com>: unknown")},
-        FailureRecordCase{"cc_refused",
-                          [](auto& s, auto& m) {
-                              m.AddCC("copia@example.com");
-                              s.Queue("RCPT", "250 ok");
-                              Times(s, "RCPT", "550 5.1.1 no copy", 3);
-                          },
-                          Failure(mfsCC, 550, "550 5.1.1 no copy")},
-        FailureRecordCase{"bcc_refused",
-                          [](auto& s, auto& m) {
-                              m.AddBCC("oculta@example.com");
-                              s.Queue("RCPT", "250 ok");
-                              Times(s, "RCPT", "550 5.1.1 no blind copy", 3);
-                          },
-                          Failure(mfsBCC, 550, "550 5.1.1 no blind copy")},
-        FailureRecordCase{"data_refused", [](auto& s, auto&) { Times(s, "DATA", "554 5.6.0 refused", 3); },
-                          Failure(mfsData, 554, "554 5.6.0 refused")},
-        FailureRecordCase{"recipient_answered_late",
-                          [](auto& s, auto& m) {
-                              m.SetTimeOut(300);
-                              s.Queue("RCPT", "250 2.1.5 Ok", std::chrono::milliseconds(1500));
-                          },
-                          Failure(mfsMailTo, 0, "", 10060, "Connection timed out")}),
+    ::
+        testing::
+            Values(
+                FailureRecordCase{"no_server", [](auto&, auto& m) { m.SetHost(""); }, Failure(mfsServer)},
+                FailureRecordCase{"invalid_domain", [](auto&, auto& m) { m.AddBCC("a@\u2665.example"); },
+                                  Failure(mfsAddress)},
+                FailureRecordCase{"nobody_listens", [](auto&, auto& m) { m.SetPort(DeadPort()); },
+                                  Failure(mfsConnect, 0, "", 10061, "Connection refused")},
+                FailureRecordCase{"greeting_refused",
+                                  [](auto& s, auto&) { Times(s, "GREETING", "554 5.3.2 no service", 3); },
+                                  Failure(mfsGreeting, 554, "554 5.3.2 no service")},
+                FailureRecordCase{"greeting_never_comes",
+                                  [](auto& s, auto& m) {
+                                      s.SetGreeting(ScriptedSmtpServer::kSilent);
+                                      m.SetTimeOut(300);
+                                      m.SetAttempts(1);
+                                  },
+                                  Failure(mfsGreeting, 0, "", 10060, "Connection timed out")},
+                FailureRecordCase{"hello_refused",
+                                  [](auto& s, auto&) {
+                                      Times(s, "EHLO", "502 5.5.1 no", 3);
+                                      Times(s, "HELO", "501 5.5.2 bad name", 3);
+                                  },
+                                  Failure(mfsHello, 501, "501 5.5.2 bad name")},
+                FailureRecordCase{"starttls_refused",
+                                  [](auto& s, auto& m) {
+                                      m.SetTLS(true);
+                                      Times(s, "EHLO", "250-scripted\r\n250 STARTTLS", 3);
+                                      Times(s, "STARTTLS", "454 4.7.0 TLS not available", 3);
+                                  },
+                                  Failure(mfsStartTLS, 454, "454 4.7.0 TLS not available")},
+                FailureRecordCase{"no_dsn",
+                                  [](auto& s, auto& m) {
+                                      s.Queue("EHLO", "250-scripted\r\n250 SIZE 10000000");
+                                      m.SetDeliveryConfirmation(true);
+                                  },
+                                  Failure(mfsDeliveryNotification)},
+                FailureRecordCase{"too_large",
+                                  [](auto& s, auto&) { s.Queue("EHLO", "250-scripted\r\n250 SIZE 100"); },
+                                  Failure(mfsSize)},
+                FailureRecordCase{"strict_no_auth_offered",
+                                  [](auto&, auto& m) {
+                                      m.SetStrictAuth(true);
+                                      m.SetUsername("loja");
+                                      m.SetPassword("s3nha");
+                                  },
+                                  Failure(mfsAuthUnavailable)},
+                FailureRecordCase{"strict_auth_refused",
+                                  [](auto& s, auto& m) {
+                                      m.SetStrictAuth(true);
+                                      m.SetUsername("loja");
+                                      m.SetPassword("errada");
+                                      s.Queue("EHLO", "250-scripted\r\n250 AUTH PLAIN");
+                                      s.Queue("AUTH", "535 5.7.8 Error: authentication failed");
+                                  },
+                                  Failure(mfsAuth, 535, "535 5.7.8 Error: authentication failed")},
+                FailureRecordCase{"no_smtputf8",
+                                  [](auto&, auto& m) { m.AddAddress("jo\u00e3o@exemplo.com.br"); },
+                                  Failure(mfsSMTPUTF8)},
+                FailureRecordCase{
+                    "sender_refused",
+                    [](auto& s, auto&) { Times(s, "MAIL", "530 5.7.0 Authentication required", 3); },
+                    Failure(mfsMailFrom, 530, "530 5.7.0 Authentication required")},
+                FailureRecordCase{
+                    "recipient_refused",
+                    [](auto& s, auto&) { Times(s, "RCPT", "550 5.1.1 <cliente@example.com>: unknown", 3); },
+                    Failure(mfsMailTo, 550, "550 5.1.1 <cliente@example.com>: unknown")},
+                FailureRecordCase{"cc_refused",
+                                  [](auto& s, auto& m) {
+                                      m.AddCC("copia@example.com");
+                                      s.Queue("RCPT", "250 ok");
+                                      Times(s, "RCPT", "550 5.1.1 no copy", 3);
+                                  },
+                                  Failure(mfsCC, 550, "550 5.1.1 no copy")},
+                FailureRecordCase{"bcc_refused",
+                                  [](auto& s, auto& m) {
+                                      m.AddBCC("oculta@example.com");
+                                      s.Queue("RCPT", "250 ok");
+                                      Times(s, "RCPT", "550 5.1.1 no blind copy", 3);
+                                  },
+                                  Failure(mfsBCC, 550, "550 5.1.1 no blind copy")},
+                FailureRecordCase{"data_refused",
+                                  [](auto& s, auto&) { Times(s, "DATA", "554 5.6.0 refused", 3); },
+                                  Failure(mfsData, 554, "554 5.6.0 refused")},
+                FailureRecordCase{
+                    "recipient_answered_late",
+                    [](auto& s, auto& m) {
+                        m.SetTimeOut(300);
+                        s.Queue("RCPT", "250 2.1.5 Ok", std::chrono::milliseconds(1500));
+                    },
+                    Failure(mfsMailTo, 0, "", 10060, "Connection timed out")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SendFixture, ASendThatSucceedsLeavesNoFailure) {
@@ -1230,9 +1320,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BeforeAuthCase{"receipts_without_dsn", "250-scripted\r\n250-AUTH PLAIN\r\n250 SIZE 10000000", true,
                        "SMTP Error: The SMTP Server does not support Delivery Status Notification"},
-        BeforeAuthCase{"larger_than_size", "250-scripted\r\n250-AUTH PLAIN\r\n250-DSN\r\n250 SIZE 100", true,
-                       "SMTP Error: The message is larger than the SMTP Server accepts: <size> bytes, at most 100 "
-                       "bytes"}),
+        BeforeAuthCase{
+            "larger_than_size", "250-scripted\r\n250-AUTH PLAIN\r\n250-DSN\r\n250 SIZE 100", true,
+            "SMTP Error: The message is larger than the SMTP Server accepts: <size> bytes, at most 100 "
+            "bytes"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The limit is the server's own: a message of exactly that size goes, one byte more not.
@@ -1291,8 +1382,8 @@ INSTANTIATE_TEST_SUITE_P(
                         {ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6"},
                         {ScriptedSmtpServer::kAuthAnswer, "535 5.7.8 Error: authentication failed"}},
                        "SMTP Error: Authentication failed.\r\n535 5.7.8 Error: authentication failed",
-                       {"EHLO client.test", "AUTH PLAIN AGxvamEAczNuaGE=", "AUTH LOGIN", "bG9qYQ==", "czNuaGE=",
-                        "QUIT"}},
+                       {"EHLO client.test", "AUTH PLAIN AGxvamEAczNuaGE=", "AUTH LOGIN",
+                        "bG9qYQ==", "czNuaGE=", "QUIT"}},
         StrictAuthCase{"no_auth_offered",
                        "250-scripted\r\n250 SIZE 10000000",
                        {},
@@ -1327,13 +1418,14 @@ TEST_F(SendFixture, StrictLoginThatHappensSends) {
 class ProviderCertificate {
 public:
     ProviderCertificate() {
-        testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                                       "-subj", "/CN=smtp.provedor.example", "-addext",
-                                       "subjectAltName=DNS:smtp.provedor.example", "-keyout", Key(), "-out",
-                                       Cert()},
-                                      {.MergeStderr = true});
+        testing::ChildProcess openssl(
+            {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+             "/CN=smtp.provedor.example", "-addext", "subjectAltName=DNS:smtp.provedor.example", "-keyout",
+             Key(), "-out", Cert()},
+            {.MergeStderr = true});
         if (openssl.Wait() != 0) throw std::runtime_error("openssl req failed: " + openssl.Output());
-        testing::ChildProcess digest({"openssl", "x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"}, {});
+        testing::ChildProcess digest({"openssl", "x509", "-in", Cert(), "-noout", "-fingerprint", "-sha256"},
+                                     {});
         if (digest.Wait() != 0) throw std::runtime_error("openssl x509 failed");
         const std::string out = digest.Output();
         FFingerprint = out.substr(out.find('=') + 1, 95);
@@ -1354,9 +1446,9 @@ protected:
         SendFixture::SetUp();
         static const ProviderCertificate provider;
         FProvider = &provider;
-        FServer = std::make_unique<PythonSmtpServer>(std::vector<std::string>{
-            "--mode", "smtps", "--cert", provider.Cert(), "--key", provider.Key(), "--user", "loja", "--password",
-            "s3nha", "--require-auth", "--record"});
+        FServer = std::make_unique<PythonSmtpServer>(
+            std::vector<std::string>{"--mode", "smtps", "--cert", provider.Cert(), "--key", provider.Key(),
+                                     "--user", "loja", "--password", "s3nha", "--require-auth", "--record"});
         Fill(FServer->PortText());
         FMail->SetHost("localhost");  // the shop's name for its server
         FMail->SetSSL(true);
@@ -1364,17 +1456,19 @@ protected:
         FMail->SetCertCAFile(provider.Cert());
         FMail->SetUsername("loja");
         FMail->SetPassword("s3nha");
-        FMail->SMTP().Sock().SetOnStatus([this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
-            if (Reason == net::THookSocketReason::HR_SocketCreate) ++FConnections;
-        });
+        FMail->SMTP().Sock().SetOnStatus(
+            [this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
+                if (Reason == net::THookSocketReason::HR_SocketCreate) ++FConnections;
+            });
     }
 
     // Answers every question with `Trust`, keeping what was asked.
     void Answer(bool Trust) {
-        FMail->SetOnCertificateQuestion([this, Trust](const TMailSender&, const TCertificateQuestion& Q, bool& T) {
-            FQuestions.push_back(Q);
-            T = Trust;
-        });
+        FMail->SetOnCertificateQuestion(
+            [this, Trust](const TMailSender&, const TCertificateQuestion& Q, bool& T) {
+                FQuestions.push_back(Q);
+                T = Trust;
+            });
     }
 
     const ProviderCertificate* FProvider = nullptr;

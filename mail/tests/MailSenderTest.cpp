@@ -1,4 +1,8 @@
+#include "mail/EAbort.h"
 #include "mail/MailSender.h"
+#include "mime/MimePart.h"
+#include "support/Codings.h"
+#include "testing/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +12,6 @@
 #include <regex>
 #include <set>
 #include <sstream>
-
-#include "testing/TempDir.h"
-#include "mail/EAbort.h"
-#include "support/Codings.h"
-#include "mime/MimePart.h"
 
 namespace tandrel::mail {
 namespace {
@@ -164,13 +163,15 @@ TEST(MailSenderTest, AttachmentFromFileKeepsPathAndBytes) {
 TEST(MailSenderTest, AttachmentFromFileIsNamedByTheFilesOwnName) {
     TempDir dir;
     TMailSender mail;
-    const std::vector<std::string> names = {"Cliente_001 10:30.xml", "relatorio\\2026.txt", "30.xml", "2026.txt"};
+    const std::vector<std::string> names = {"Cliente_001 10:30.xml", "relatorio\\2026.txt", "30.xml",
+                                            "2026.txt"};
     for (const std::string& name : names) mail.AddAttachment(dir.Write(name, name));
     mail.BuildMimeMess();
     const auto& root = mail.MIMEMess().MessagePart();
     ASSERT_EQ(root.GetSubPartCount(), 4);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(mail.Attachments().Objects(static_cast<std::size_t>(i)).Description(), names[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(mail.Attachments().Objects(static_cast<std::size_t>(i)).Description(),
+                  names[static_cast<std::size_t>(i)]);
         EXPECT_EQ(root.GetSubPart(i)->FileName(), names[static_cast<std::size_t>(i)]);
     }
 }
@@ -222,14 +223,16 @@ TEST_P(AttachmentFailureTest, RaisesTheMessageOrTheSilentAbortAndAddsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, AttachmentFailureTest,
-    ::testing::Values(
-        FailureCase{"missing_file", [](TMailSender& m) { m.AddAttachment("/nonexistent/f.pdf"); },
-                    "Add Attachment: File not Exists."},
-        FailureCase{"folder_is_no_file", [](TMailSender& m) { m.AddAttachment("/tmp"); },
-                    "Add Attachment: File not Exists."},
-        FailureCase{"null_stream",
-                    [](TMailSender& m) { m.AddAttachment(nullptr, "x", TMailAttachmentDisposition::adInline); },
-                    "Add Attachment: Access Violation."}),
+    ::testing::Values(FailureCase{"missing_file",
+                                  [](TMailSender& m) { m.AddAttachment("/nonexistent/f.pdf"); },
+                                  "Add Attachment: File not Exists."},
+                      FailureCase{"folder_is_no_file", [](TMailSender& m) { m.AddAttachment("/tmp"); },
+                                  "Add Attachment: File not Exists."},
+                      FailureCase{"null_stream",
+                                  [](TMailSender& m) {
+                                      m.AddAttachment(nullptr, "x", TMailAttachmentDisposition::adInline);
+                                  },
+                                  "Add Attachment: Access Violation."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
@@ -274,7 +277,8 @@ TEST(MailSenderTest, AssignCopiesSettingsContentAndAppendsAttachments) {
     source.SetOnBeforeMailProcess([&](const TMailSender&) { events |= 1; });
     source.SetOnAfterMailProcess([&](const TMailSender&) { events |= 2; });
     source.SetOnMailException([&](const TMailSender&, const std::exception&, bool&) { events |= 4; });
-    source.SetOnCertificateQuestion([&](const TMailSender&, const TCertificateQuestion&, bool&) { events |= 8; });
+    source.SetOnCertificateQuestion(
+        [&](const TMailSender&, const TCertificateQuestion&, bool&) { events |= 8; });
     source.AddAddress("to@x");
     source.AddCC("cc@x");
     source.AddBCC("bcc@x");
@@ -364,7 +368,8 @@ TEST(MailSenderTest, SaveToFileThatCannotBeWrittenGivesTheSystemsReason) {
         mail.SaveToFile(path.string());
         ADD_FAILURE() << "no error";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write \"" + path.string() + "\": No such file or directory.");
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to write \"" + path.string() + "\": No such file or directory.");
     }
     EXPECT_EQ(handled, "Unable to write \"" + path.string() + "\": No such file or directory.");
     EXPECT_FALSE(std::filesystem::exists(path.parent_path()));
@@ -487,7 +492,8 @@ TEST(BuildMimeMessTest, CustomerMailHasExactlyTheseParts) {
     EXPECT_EQ(text.FileName(), "");
     EXPECT_EQ(text.CharsetCode(), TMimeChar::UTF_8);
     EXPECT_EQ(text.EncodingCode(), mime::TMimeEncoding::ME_BASE64);
-    EXPECT_EQ(FromBase64Lines(text.PartBody()), "\xef\xbb\xbfNome: JO\xc3\x83O\r\nCidade: S\xc3\x83O PAULO\r\n");
+    EXPECT_EQ(FromBase64Lines(text.PartBody()),
+              "\xef\xbb\xbfNome: JO\xc3\x83O\r\nCidade: S\xc3\x83O PAULO\r\n");
 
     const auto& file = *root.GetSubPart(1);
     EXPECT_EQ(file.Description(), "Cliente_001_09122026.xml");
@@ -501,7 +507,8 @@ TEST(BuildMimeMessTest, CustomerMailHasExactlyTheseParts) {
     const std::string& message = mail.StoredMessage();
     EXPECT_NE(message.find("\r\nX-mailer: Tandrel - MailSender\r\n"), std::string::npos);
     EXPECT_NE(message.find("From: \"suporte\" <suporte@localhost>\r\n"), std::string::npos);
-    EXPECT_NE(message.find("Content-type: text/xml; charset=UTF-8; name=\"Cliente_001_09122026.xml\"\r\n"), std::string::npos);
+    EXPECT_NE(message.find("Content-type: text/xml; charset=UTF-8; name=\"Cliente_001_09122026.xml\"\r\n"),
+              std::string::npos);
     EXPECT_TRUE(std::regex_search(message, std::regex("\r\nX-mailer: Tandrel - MailSender\r\n"
                                                       "Message-ID: <[0-9a-f]{32}@localhost>\r\n"
                                                       "Content-type: Multipart/mixed;")));
@@ -546,20 +553,51 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"bare_address", "", false, false, {}, "loja@x", {}, ""},
         HeaderCase{"blank_name_is_bare", "   ", false, false, {}, "loja@x", {}, ""},
         HeaderCase{"named", "Loja Ávila", false, false, {}, "\"Loja Ávila\" <loja@x>", {}, ""},
-        HeaderCase{"reading_receipt", "", true, false, {}, "loja@x", {"Disposition-Notification-To: loja@x"}, ""},
-        HeaderCase{"both_receipts_return_first", "L", true, true, {}, "\"L\" <loja@x>",
-                   {"Return-Receipt-To: \"L\" <loja@x>", "Disposition-Notification-To: \"L\" <loja@x>"}, ""},
-        HeaderCase{"reply_to_joined", "", false, false, {"a@x", "\"B\" <b@x>", "c;d"}, "loja@x", {},
+        HeaderCase{
+            "reading_receipt", "", true, false, {}, "loja@x", {"Disposition-Notification-To: loja@x"}, ""},
+        HeaderCase{"both_receipts_return_first",
+                   "L",
+                   true,
+                   true,
+                   {},
+                   "\"L\" <loja@x>",
+                   {"Return-Receipt-To: \"L\" <loja@x>", "Disposition-Notification-To: \"L\" <loja@x>"},
+                   ""},
+        HeaderCase{"reply_to_joined",
+                   "",
+                   false,
+                   false,
+                   {"a@x", "\"B\" <b@x>", "c;d"},
+                   "loja@x",
+                   {},
                    "a@x;\"\"\"B\"\" <b@x>\";\"c;d\""},
         // A display name is quoted with its quotes and backslashes escaped: nothing in it
         // ends the name or adds an address.
-        HeaderCase{"quotes_and_backslashes_escaped", "Loja \"Boa\\Vista\"", false, false, {},
-                   "\"Loja \\\"Boa\\\\Vista\\\"\" <loja@x>", {}, ""},
-        HeaderCase{"brackets_stay_in_the_name", "Ana <chefe@x>", false, false, {}, "\"Ana <chefe@x>\" <loja@x>", {},
+        HeaderCase{"quotes_and_backslashes_escaped",
+                   "Loja \"Boa\\Vista\"",
+                   false,
+                   false,
+                   {},
+                   "\"Loja \\\"Boa\\\\Vista\\\"\" <loja@x>",
+                   {},
+                   ""},
+        HeaderCase{"brackets_stay_in_the_name",
+                   "Ana <chefe@x>",
+                   false,
+                   false,
+                   {},
+                   "\"Ana <chefe@x>\" <loja@x>",
+                   {},
                    ""},
         // The receipt requests carry the sender as From does: the name encoded, not raw 8-bit.
-        HeaderCase{"receipts_encode_the_name", "Suporte T\xC3\xA9" "cnico", true, true, {},
-                   "\"Suporte T\xC3\xA9" "cnico\" <loja@x>",
+        HeaderCase{"receipts_encode_the_name",
+                   "Suporte T\xC3\xA9"
+                   "cnico",
+                   true,
+                   true,
+                   {},
+                   "\"Suporte T\xC3\xA9"
+                   "cnico\" <loja@x>",
                    {"Return-Receipt-To: \"=?UTF-8?Q?Suporte_T=C3=A9cnico?=\" <loja@x>",
                     "Disposition-Notification-To: \"=?UTF-8?Q?Suporte_T=C3=A9cnico?=\" <loja@x>"},
                    ""}),
@@ -576,8 +614,8 @@ TEST(BuildMimeMessTest, LineBreaksInAddressesNeverReachTheHeader) {
     mail.AltBody() = {"texto"};
     mail.BuildMimeMess();
     const std::string& message = mail.StoredMessage();
-    for (const char* injected : {"\r\nBcc:", "\r\nX-Injected:", "\r\nX-To-Injected:", "\r\nX-CC-Injected:",
-                                 "\r\nX-Reply-Injected:"})
+    for (const char* injected :
+         {"\r\nBcc:", "\r\nX-Injected:", "\r\nX-To-Injected:", "\r\nX-CC-Injected:", "\r\nX-Reply-Injected:"})
         EXPECT_EQ(message.find(injected), std::string::npos) << injected;
     const auto headerEnd = message.find("\r\n\r\n");
     const std::string header = message.substr(0, headerEnd);
@@ -623,7 +661,8 @@ TEST(BuildMimeMessTest, StreamWithoutExtensionIsOctetStream) {
 std::string MessageIDOf(const TMailSender& Mail) {
     std::smatch found;
     const std::string& message = Mail.StoredMessage();
-    return std::regex_search(message, found, std::regex("\r\nMessage-ID: <([^>\r\n]*)>\r\n")) ? found.str(1) : "";
+    return std::regex_search(message, found, std::regex("\r\nMessage-ID: <([^>\r\n]*)>\r\n")) ? found.str(1)
+                                                                                              : "";
 }
 
 TEST(BuildMimeMessTest, EveryMessageGetsItsOwnMessageIDAtTheSendersDomain) {
@@ -675,7 +714,8 @@ TEST_P(XmlLabelTest, LabelsTheAttachment) {
     mail.AddAttachment(&stream, c.fileName, TMailAttachmentDisposition::adAttachment);
     mail.BuildMimeMess();
     const auto& part = *mail.MIMEMess().MessagePart().GetSubPart(0);
-    EXPECT_EQ(part.Headers().at(0), std::string("Content-type: ") + c.contentType + "; name=\"" + c.fileName + "\"");
+    EXPECT_EQ(part.Headers().at(0),
+              std::string("Content-type: ") + c.contentType + "; name=\"" + c.fileName + "\"");
     EXPECT_EQ(FromBase64Lines(part.PartBody()), c.bytes);
 }
 
@@ -696,10 +736,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Any other text file that is valid UTF-8 and not plain ASCII is labelled UTF-8.
         XmlLabelCase{"utf8_text_file", "c.txt", "Ol\xc3\xa1, Jos\xc3\xa9", "text/plain; charset=UTF-8"},
         XmlLabelCase{"utf8_html_file", "c.html", "<p>Ol\xc3\xa1</p>", "text/html; charset=UTF-8"},
-        XmlLabelCase{"utf8_with_byte_order_mark", "c.txt", "\xef\xbb\xbfOl\xc3\xa1", "text/plain; charset=UTF-8"},
+        XmlLabelCase{"utf8_with_byte_order_mark", "c.txt", "\xef\xbb\xbfOl\xc3\xa1",
+                     "text/plain; charset=UTF-8"},
         XmlLabelCase{"windows1252_text_file", "c.txt", "Ol\xe1, Jos\xe9", "text/plain; charset=WINDOWS-1252"},
-        XmlLabelCase{"overlong_utf8_is_no_utf8", "c.txt", "Ol\xc3\xa1 \xc0\xaf", "text/plain; charset=WINDOWS-1252"},
-        XmlLabelCase{"surrogate_is_no_utf8", "c.txt", "\xed\xa0\x80 \xc3\xa1", "text/plain; charset=WINDOWS-1252"}),
+        XmlLabelCase{"overlong_utf8_is_no_utf8", "c.txt", "Ol\xc3\xa1 \xc0\xaf",
+                     "text/plain; charset=WINDOWS-1252"},
+        XmlLabelCase{"surrogate_is_no_utf8", "c.txt", "\xed\xa0\x80 \xc3\xa1",
+                     "text/plain; charset=WINDOWS-1252"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The header names every domain as the envelope will: as its A-label; display names and
@@ -731,7 +774,8 @@ TEST(BuildMimeMessTest, EventsAndFirstThreeStepsInOrder) {
     mail.SetOnBeforeMailProcess([&](const TMailSender&) { seen.push_back("before"); });
     mail.SetOnMailProcess([&](const TMailSender&, TMailStatus S) { seen.emplace_back(MailStatusName(S)); });
     mail.BuildMimeMess();
-    EXPECT_EQ(seen, (std::vector<std::string>{"before", "pmsStartProcess", "pmsConfigHeaders", "pmsAddingMimeParts"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"before", "pmsStartProcess", "pmsConfigHeaders",
+                                              "pmsAddingMimeParts"}));
 }
 
 }  // namespace

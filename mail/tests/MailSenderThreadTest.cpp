@@ -1,4 +1,8 @@
 #include "mail/MailSenderThread.h"
+#include "testing/ChildProcess.h"
+#include "testing/PythonSmtpServer.h"
+#include "testing/ScriptedSmtpServer.h"
+#include "testing/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -7,11 +11,6 @@
 #include <condition_variable>
 #include <deque>
 #include <thread>
-
-#include "testing/ChildProcess.h"
-#include "testing/PythonSmtpServer.h"
-#include "testing/ScriptedSmtpServer.h"
-#include "testing/TempDir.h"
 
 namespace tandrel::mail {
 namespace {
@@ -43,7 +42,8 @@ public:
             std::function<void()> task;
             {
                 std::unique_lock<std::mutex> lock(FMutex);
-                if (!FTaskAdded.wait_for(lock, std::chrono::milliseconds(20), [&] { return !FTasks.empty(); }))
+                if (!FTaskAdded.wait_for(lock, std::chrono::milliseconds(20),
+                                         [&] { return !FTasks.empty(); }))
                     continue;
                 task = std::move(FTasks.front());
                 FTasks.pop_front();
@@ -165,18 +165,19 @@ TEST_F(ThreadedSendTest, CertificateQuestionIsAskedOnTheMainThread) {
     testing::TempDir dir;
     const std::string cert = (dir.Path() / "cert.pem").string();
     const std::string key = (dir.Path() / "key.pem").string();
-    testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                                   "/CN=localhost", "-keyout", key, "-out", cert},
+    testing::ChildProcess openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                   "-subj", "/CN=localhost", "-keyout", key, "-out", cert},
                                   {.MergeStderr = true});
     ASSERT_EQ(openssl.Wait(), 0) << openssl.Output();
     testing::PythonSmtpServer server({"--mode", "smtps", "--cert", cert, "--key", key});
     FMail.SetPort(server.PortText());
     FMail.SetSSL(true);
     FMail.SetVerifyCert(true);
-    FMail.SetOnCertificateQuestion([this](const TMailSender& AMail, const TCertificateQuestion& Question, bool& Trust) {
-        Record(AMail, "question " + Question.Reason);
-        Trust = true;
-    });
+    FMail.SetOnCertificateQuestion(
+        [this](const TMailSender& AMail, const TCertificateQuestion& Question, bool& Trust) {
+            Record(AMail, "question " + Question.Reason);
+            Trust = true;
+        });
     FMail.Send(true);
     Finish(1);
     const auto question = std::find_if(FEvents.begin(), FEvents.end(),
@@ -199,7 +200,8 @@ TEST_F(ThreadedSendTest, DestroyingTheOwnerMidSendWaitsForTheSendToEnd) {
     copy->Assign(FMail);
     auto send = std::make_unique<TMailSenderThread>(std::move(copy));
     ASSERT_TRUE(FDispatcher->PumpUntil([&] {
-        return std::any_of(FEvents.begin(), FEvents.end(), [](const Event& e) { return e.what == "pmsSendData"; });
+        return std::any_of(FEvents.begin(), FEvents.end(),
+                           [](const Event& e) { return e.what == "pmsSendData"; });
     }));
 
     std::mutex mutex;

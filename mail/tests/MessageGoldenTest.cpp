@@ -5,6 +5,14 @@
 // To make the golden files again (only when a change of bytes is intended):
 //   TANDREL_WRITE_GOLDEN=1 mail/mail_tests --gtest_filter='MessageGolden*'
 
+#include "mail/MailSender.h"
+#include "mime/MailDate.h"
+#include "mime/MimePart.h"
+#include "support/Codings.h"
+#include "testing/ScopedTimeZone.h"
+#include "testing/ScriptedSmtpServer.h"
+#include "testing/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,14 +23,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "mail/MailSender.h"
-#include "support/Codings.h"
-#include "mime/MailDate.h"
-#include "mime/MimePart.h"
-#include "testing/ScopedTimeZone.h"
-#include "testing/ScriptedSmtpServer.h"
-#include "testing/TempDir.h"
 
 namespace tandrel::mail {
 namespace {
@@ -47,12 +47,12 @@ struct TreeCase {
 };
 
 const TreeCase kTrees[] = {
-    {"text_and_attachments", false, true, true},        // mixed: [text/plain, attachments]
-    {"attachments_only", false, true, false},           // mixed: [attachments]
-    {"html_with_text", true, true, true},               // alternative: [text/plain, related: [html, ...]]
-    {"html_and_attachments", true, true, false},        // mixed: [text/html, attachments]
-    {"html_flag_text_only", true, false, true},         // mixed: [text/plain, attachments]
-    {"html_flag_attachments_only", true, false, false}, // mixed: [attachments]
+    {"text_and_attachments", false, true, true},         // mixed: [text/plain, attachments]
+    {"attachments_only", false, true, false},            // mixed: [attachments]
+    {"html_with_text", true, true, true},                // alternative: [text/plain, related: [html, ...]]
+    {"html_and_attachments", true, true, false},         // mixed: [text/html, attachments]
+    {"html_flag_text_only", true, false, true},          // mixed: [text/plain, attachments]
+    {"html_flag_attachments_only", true, false, false},  // mixed: [attachments]
 };
 
 // Picture and document bytes: every byte value, line breaks and NULs included,
@@ -74,7 +74,8 @@ void Fill(TMailSender& Mail, const TreeCase& C) {
     Mail.AddCC("copia@example.com");
     Mail.SetIsHTML(C.IsHTML);
     if (C.AltBody)
-        Mail.AltBody() = {"Nome: JOÃO DA SILVA", ".linha com ponto", "", "Cidade: SÃO PAULO", "Preço: € 10,00"};
+        Mail.AltBody() = {"Nome: JOÃO DA SILVA", ".linha com ponto", "", "Cidade: SÃO PAULO",
+                          "Preço: € 10,00"};
     if (C.Body)
         Mail.Body() = {"<html><body>", "<p>Olá, João</p>", "<img src=\"cid:foto.png\">", "</body></html>"};
     std::istringstream picture("\x89PNG\r\n\x1A\n" + AllBytes(1));
@@ -215,7 +216,8 @@ TEST_F(LargeAttachment, TwentyMegabytesAreSavedAndSentAsBuilt) {
     EXPECT_TRUE(mail.Attachments().Objects(0).Stream() == content);
 
     std::string body;
-    for (std::size_t at = 0; at < content.size(); at += 54) body += support::EncodeBase64(content.substr(at, 54)) + "\r\n";
+    for (std::size_t at = 0; at < content.size(); at += 54)
+        body += support::EncodeBase64(content.substr(at, 54)) + "\r\n";
     const std::string start = "Content-Description: grande.bin\r\n\r\n";
     const auto from = built.find(start);
     ASSERT_NE(from, std::string::npos);

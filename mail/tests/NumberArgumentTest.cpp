@@ -26,21 +26,15 @@ TEST_P(NumberArgumentTest, TakesDigitsWithinTheRangeOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, NumberArgumentTest,
-    ::testing::Values(NumberCase{"plain", "25", 25},
-                      NumberCase{"lowest", "1", 1},
-                      NumberCase{"highest", "65535", 65535},
-                      NumberCase{"leading_zero", "025", 25},
-                      NumberCase{"empty", "", std::nullopt},
-                      NumberCase{"leading_space", " 25", std::nullopt},
-                      NumberCase{"trailing_space", "25 ", std::nullopt},
-                      NumberCase{"plus_sign", "+25", std::nullopt},
-                      NumberCase{"minus_sign", "-25", std::nullopt},
-                      NumberCase{"trailing_letters", "25x", std::nullopt},
-                      NumberCase{"hexadecimal", "0x19", std::nullopt},
-                      NumberCase{"decimal_point", "25.0", std::nullopt},
-                      NumberCase{"below_range", "0", std::nullopt},
-                      NumberCase{"above_range", "65536", std::nullopt},
-                      NumberCase{"beyond_int", "99999999999999999999", std::nullopt}),
+    ::testing::Values(
+        NumberCase{"plain", "25", 25}, NumberCase{"lowest", "1", 1}, NumberCase{"highest", "65535", 65535},
+        NumberCase{"leading_zero", "025", 25}, NumberCase{"empty", "", std::nullopt},
+        NumberCase{"leading_space", " 25", std::nullopt}, NumberCase{"trailing_space", "25 ", std::nullopt},
+        NumberCase{"plus_sign", "+25", std::nullopt}, NumberCase{"minus_sign", "-25", std::nullopt},
+        NumberCase{"trailing_letters", "25x", std::nullopt}, NumberCase{"hexadecimal", "0x19", std::nullopt},
+        NumberCase{"decimal_point", "25.0", std::nullopt}, NumberCase{"below_range", "0", std::nullopt},
+        NumberCase{"above_range", "65536", std::nullopt},
+        NumberCase{"beyond_int", "99999999999999999999", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "mail/detail/ReplaceFile.h"
+#include "testing/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
-
-#include "testing/TempDir.h"
 
 namespace tandrel::mail {
 namespace {
@@ -45,7 +44,8 @@ TEST(ReplaceFileTest, FailureKeepsWhatWasThereAndLeavesNothing) {
         ADD_FAILURE() << "no error";
     } catch (const std::system_error& e) {
         EXPECT_EQ(e.code(), std::errc::is_a_directory) << e.what();
-        EXPECT_NE(std::string(e.what()).find("cannot write " + folder.string()), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("cannot write " + folder.string()), std::string::npos)
+            << e.what();
     }
     EXPECT_EQ(Read(folder / "inside"), "kept");
     EXPECT_EQ(Entries(dir.Path()), 1u);

@@ -19,10 +19,10 @@ std::string Play(const std::vector<std::pair<By, std::string>>& Traffic, std::si
         for (std::size_t at = 0; at < bytes.size(); at += Piece) {
             const std::string_view part = std::string_view(bytes).substr(at, Piece);
             switch (by) {
-            case By::Server: transcript.Read(part); break;
-            case By::Client: transcript.Written(part, W::Commands); break;
-            case By::Secret: transcript.Written(part, W::Secrets); break;
-            case By::Message: transcript.Written(part, W::Message); break;
+                case By::Server: transcript.Read(part); break;
+                case By::Client: transcript.Written(part, W::Commands); break;
+                case By::Secret: transcript.Written(part, W::Secrets); break;
+                case By::Message: transcript.Written(part, W::Message); break;
             }
         }
     transcript.Closed();
@@ -67,9 +67,10 @@ TEST(SmtpTranscript, HidesEveryClientLineOfTheAuthentication) {
                                     {By::Server, "235 ok\r\n"},
                                     {By::Client, "MAIL FROM:<a@x>\r\n"}},
                                    7);
-    EXPECT_EQ(shown,
-              "C: AUTH LOGIN\nS: 334 VXNlcm5hbWU6\nC: (hidden)\nS: 334 UGFzc3dvcmQ6\nC: (hidden)\n"
-              "S: 535 5.7.8 no\nC: AUTH CRAM-MD5\nS: 334 PDEyMzQ+\nC: (hidden)\nS: 235 ok\nC: MAIL FROM:<a@x>\n");
+    EXPECT_EQ(
+        shown,
+        "C: AUTH LOGIN\nS: 334 VXNlcm5hbWU6\nC: (hidden)\nS: 334 UGFzc3dvcmQ6\nC: (hidden)\n"
+        "S: 535 5.7.8 no\nC: AUTH CRAM-MD5\nS: 334 PDEyMzQ+\nC: (hidden)\nS: 235 ok\nC: MAIL FROM:<a@x>\n");
 }
 
 // What the server's codes say decides nothing: a 235 in the middle of a reply, or a
@@ -107,7 +108,8 @@ TEST(SmtpTranscript, EscapesServerTextAndCountsDataCutShort) {
                                     {By::Server, "354 go\r\n"},
                                     {By::Message, "Subject: x\r\n"}},
                                    4);
-    EXPECT_EQ(shown, "S: 220 \\x1B]0;pwned\\x07\nC: DATA\nS: 354 go\nC: (12 bytes of message data, unfinished)\n");
+    EXPECT_EQ(shown,
+              "S: 220 \\x1B]0;pwned\\x07\nC: DATA\nS: 354 go\nC: (12 bytes of message data, unfinished)\n");
 }
 
 }  // namespace

@@ -1,16 +1,16 @@
 // tandrel-mail run as the operator runs it, against the scripted SMTP peer: what it
 // shows of the conversation and of a server's text.
 
+#include "testing/ChildProcess.h"
+#include "testing/ScriptedSmtpServer.h"
+#include "testing/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "testing/ChildProcess.h"
-#include "testing/ScriptedSmtpServer.h"
-#include "testing/TempDir.h"
 
 namespace tandrel::mail {
 namespace {
@@ -69,10 +69,10 @@ TEST(TandrelMail, VerboseShowsWhatTheServerReceivedWithSecretsHiddenAndDataCount
     ScriptedSmtpServer server(script);
     testing::TempDir dir;
     const std::string secret = "s3nha-secreta";
-    const ToolRun run = TandrelMail({"--port", server.Port(), "--verbose", "--user", "loja", "--password-file",
-                                 dir.Write("senha", secret + "\n"), "--from", "loja@example.com", "--to",
-                                 "cliente@example.com", "--subject", "Teste", "--body-file",
-                                 dir.Write("body.txt", "linha 1\n.\nfim\n")});
+    const ToolRun run = TandrelMail({"--port", server.Port(), "--verbose", "--user", "loja",
+                                     "--password-file", dir.Write("senha", secret + "\n"), "--from",
+                                     "loja@example.com", "--to", "cliente@example.com", "--subject", "Teste",
+                                     "--body-file", dir.Write("body.txt", "linha 1\n.\nfim\n")});
     ASSERT_EQ(run.status, 0) << run.output;
 
     // What the client said, from the server's side: the two answers after AUTH LOGIN
@@ -104,7 +104,7 @@ TEST(TandrelMail, FailureShowsTheServersTextWithItsControlCharactersEscaped) {
     ScriptedSmtpServer server;
     server.Queue("RCPT", "550 5.1.1 \x1B[2J\x1B]2;you have been hacked\x07 no such user");
     const ToolRun run = TandrelMail({"--port", server.Port(), "--attempts", "1", "--from", "loja@example.com",
-                                 "--to", "cliente@example.com"});
+                                     "--to", "cliente@example.com"});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("tandrel-mail: SMTP Error: Unable to send MailTo.\n"
                               "550 5.1.1 \\x1B[2J\\x1B]2;you have been hacked\\x07 no such user\n"),
@@ -156,7 +156,8 @@ std::vector<ToolRuleCase> ToolRuleCases() {
          {},
          0,
          {"pmsDone"},
-         "AUTH CRAM-MD5\r\nbG9qYSA5NWQ5ZjZkNzhlNzJkOTdiOGNlYjdiMTA3NDBkN2ZlYQ==\r\nMAIL FROM:<loja@example.com>",
+         "AUTH CRAM-MD5\r\nbG9qYSA5NWQ5ZjZkNzhlNzJkOTdiOGNlYjdiMTA3NDBkN2ZlYQ==\r\nMAIL "
+         "FROM:<loja@example.com>",
          false},
         {"receipts_without_dsn_before_the_login",
          {{"EHLO", "250-scripted\r\n250 AUTH PLAIN"}},
@@ -169,7 +170,8 @@ std::vector<ToolRuleCase> ToolRuleCases() {
          {{"EHLO", "250-scripted\r\n250-AUTH PLAIN\r\n250 SIZE 50"}},
          {},
          1,
-         {"tandrel-mail: SMTP Error: The message is larger than the SMTP Server accepts: ", " bytes, at most 50 bytes\n"},
+         {"tandrel-mail: SMTP Error: The message is larger than the SMTP Server accepts: ",
+          " bytes, at most 50 bytes\n"},
          "QUIT\r\n",
          true},
         // The scripted server offers no STARTTLS: with --insecure the tool goes on, and
@@ -182,9 +184,20 @@ std::vector<ToolRuleCase> ToolRuleCases() {
           "tandrel-mail: warning: the server does not offer STARTTLS: the connection is not encrypted"},
          kPlainLoja + "MAIL FROM:<loja@example.com>",
          false},
-        {"empty_recipient", {}, {"--to", " ; ;"}, 2, {"tandrel-mail: --to: no address in \" ; ;\""}, "", true},
-        {"recipient_with_an_empty_entry", {}, {"--cc", "a@example.com;"}, 2,
-         {"tandrel-mail: --cc: no address in \"a@example.com;\""}, "", true},
+        {"empty_recipient",
+         {},
+         {"--to", " ; ;"},
+         2,
+         {"tandrel-mail: --to: no address in \" ; ;\""},
+         "",
+         true},
+        {"recipient_with_an_empty_entry",
+         {},
+         {"--cc", "a@example.com;"},
+         2,
+         {"tandrel-mail: --cc: no address in \"a@example.com;\""},
+         "",
+         true},
     };
 }
 
@@ -196,13 +209,16 @@ TEST_P(ToolRuleTest, StatusTextAndWhatTheServerReceived) {
     for (const auto& [verb, reply] : c.replies) server.Queue(verb, reply);
     testing::TempDir dir;
     const std::string password = dir.Write("senha", "\xEF\xBB\xBFs3nha\n");
-    std::filesystem::permissions(password, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    std::vector<std::string> args{"--port", server.Port(), "--attempts", "1", "--user", "loja", "--password-file",
-                                  password, "--from", "loja@example.com", "--to", "cliente@example.com"};
+    std::filesystem::permissions(password,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::vector<std::string> args{"--port", server.Port(),        "--attempts", "1",      "--user",
+                                  "loja",   "--password-file",    password,     "--from", "loja@example.com",
+                                  "--to",   "cliente@example.com"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const ToolRun run = TandrelMail(args);
     EXPECT_EQ(run.status, c.status) << run.output;
-    for (const auto& text : c.texts) EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
+    for (const auto& text : c.texts)
+        EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
     EXPECT_EQ(run.output.find("warning: other users"), std::string::npos) << run.output;
 
     const std::vector<std::string> received = server.Received();

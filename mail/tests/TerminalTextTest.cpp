@@ -32,8 +32,15 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"clear_screen", "\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H"},
         EscapeCase{"line_breaks_and_tab", "a\r\nb\tc", "a\\x0D\\x0Ab\\x09c"},
         EscapeCase{"nul_and_del", std::string("a\0b\x7F", 4), "a\\x00b\\x7F"},
-        EscapeCase{"c1_in_utf8", "\xC2\x9B" "2J \xC2\x9D" "0;x", "\\u009B2J \\u009D0;x"},
-        EscapeCase{"c1_as_byte", "\x9B" "2J", "\\x9B2J"},
+        EscapeCase{"c1_in_utf8",
+                   "\xC2\x9B"
+                   "2J \xC2\x9D"
+                   "0;x",
+                   "\\u009B2J \\u009D0;x"},
+        EscapeCase{"c1_as_byte",
+                   "\x9B"
+                   "2J",
+                   "\\x9B2J"},
         EscapeCase{"overlong", "\xC0\x80", "\\xC0\\x80"},
         EscapeCase{"surrogate", "\xED\xA0\x80", "\\xED\\xA0\\x80"},
         EscapeCase{"cut_sequence", "ok \xE2\x82", "ok \\xE2\\x82"},

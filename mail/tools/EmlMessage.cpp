@@ -1,13 +1,13 @@
 #include "mail/tools/EmlMessage.h"
 
+#include "mime/InlineEncoding.h"
+#include "mime/MessHeader.h"
+#include "support/FileBytes.h"
+
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
-
-#include "support/FileBytes.h"
-#include "mime/InlineEncoding.h"
-#include "mime/MessHeader.h"
 
 namespace tandrel::mail::tool {
 
@@ -40,7 +40,8 @@ TEnvelope EnvelopeOf(const std::string& Message) {
     envelope.From = mime::GetEmailAddr(decoded.From());
     for (const auto* list : {&decoded.ToList(), &decoded.CCList()})
         for (const auto& entry : *list)
-            if (auto address = mime::GetEmailAddr(entry); !address.empty()) envelope.Recipients.push_back(address);
+            if (auto address = mime::GetEmailAddr(entry); !address.empty())
+                envelope.Recipients.push_back(address);
     return envelope;
 }
 

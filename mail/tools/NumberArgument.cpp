@@ -12,7 +12,8 @@ std::optional<int> ParseNumberArgument(std::string_view Text, int Low, int High)
         return std::nullopt;
     int value = 0;
     const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
-    if (error != std::errc{} || end != Text.data() + Text.size() || value < Low || value > High) return std::nullopt;
+    if (error != std::errc{} || end != Text.data() + Text.size() || value < Low || value > High)
+        return std::nullopt;
     return value;
 }
 

@@ -47,7 +47,8 @@ private:
 
 std::string ReadPasswordFile(const std::string& File) {
     std::ifstream file(File, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read the password file \"" + File + "\": " + std::strerror(errno));
+    if (!file)
+        throw std::runtime_error("cannot read the password file \"" + File + "\": " + std::strerror(errno));
     std::string line;
     std::getline(file, line);
     if (file.bad()) throw std::runtime_error("cannot read the password file \"" + File + "\"");

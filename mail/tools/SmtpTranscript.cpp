@@ -40,18 +40,19 @@ std::string DataSummary(std::int64_t Bytes, std::string_view Tail) {
 
 void TSmtpTranscript::Attach(smtp::TSMTPSend& Client) {
     net::TTCPBlockSocket& socket = Client.Sock();
-    socket.SetOnMonitor([this, &Client, &socket](net::TBlockSocket&, bool Writing, const void* Buffer, int Len) {
-        // Once TLS has ended, what closing the connection still reads are the
-        // server's raw records, discarded by the client: not the conversation.
-        const bool tls = socket.SSL().SSLEnabled();
-        FTlsSeen = FTlsSeen || tls;
-        if (Len <= 0 || (FTlsSeen && !tls)) return;
-        const std::string_view bytes(static_cast<const char*>(Buffer), static_cast<std::size_t>(Len));
-        if (!Writing) return Read(bytes);
-        Written(bytes, Client.SendingData()      ? TWriting::Message
-                       : Client.Authenticating() ? TWriting::Secrets
-                                                 : TWriting::Commands);
-    });
+    socket.SetOnMonitor(
+        [this, &Client, &socket](net::TBlockSocket&, bool Writing, const void* Buffer, int Len) {
+            // Once TLS has ended, what closing the connection still reads are the
+            // server's raw records, discarded by the client: not the conversation.
+            const bool tls = socket.SSL().SSLEnabled();
+            FTlsSeen = FTlsSeen || tls;
+            if (Len <= 0 || (FTlsSeen && !tls)) return;
+            const std::string_view bytes(static_cast<const char*>(Buffer), static_cast<std::size_t>(Len));
+            if (!Writing) return Read(bytes);
+            Written(bytes, Client.SendingData()      ? TWriting::Message
+                           : Client.Authenticating() ? TWriting::Secrets
+                                                     : TWriting::Commands);
+        });
     socket.SetOnStatus([this](net::TBlockSocket&, net::THookSocketReason Reason, const std::string&) {
         if (Reason == net::THookSocketReason::HR_SocketClose) Closed();
     });

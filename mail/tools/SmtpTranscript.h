@@ -1,12 +1,12 @@
 #pragma once
 // The SMTP conversation on a socket, written for the operator as it happens.
 
+#include "smtp/SMTPSend.h"
+
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
-
-#include "smtp/SMTPSend.h"
 
 namespace tandrel::mail::tool {
 
@@ -43,11 +43,11 @@ private:
     void Write(std::string_view Mark, std::string_view Line);
 
     std::ostream& FOut;
-    std::string FClient;        // unfinished line written
+    std::string FClient;         // unfinished line written
     bool FClientSecret = false;  // some of it was written during an authentication
-    std::string FServer;        // unfinished line read
-    bool FInData = false;       // between the message's first byte and its final "."
-    bool FTlsSeen = false;      // the connection has carried TLS
+    std::string FServer;         // unfinished line read
+    bool FInData = false;        // between the message's first byte and its final "."
+    bool FTlsSeen = false;       // the connection has carried TLS
     std::int64_t FDataBytes = 0;
     std::string FDataTail;  // the last bytes of the data, to find its end
 };

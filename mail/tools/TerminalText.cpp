@@ -1,8 +1,8 @@
 #include "mail/tools/TerminalText.h"
 
-#include <cstdio>
-
 #include "support/Utf8.h"
+
+#include <cstdio>
 
 namespace tandrel::mail::tool {
 

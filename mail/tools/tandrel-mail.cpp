@@ -3,6 +3,16 @@
 // Exit status: 0 accepted by the server (or saved), 1 the send (or the save) failed, 2 bad
 // arguments or a file that cannot be read.
 
+#include "mail/EAbort.h"
+#include "mail/MailSender.h"
+#include "mail/detail/MailAddress.h"
+#include "mail/tools/EmlMessage.h"
+#include "mail/tools/NumberArgument.h"
+#include "mail/tools/Password.h"
+#include "mail/tools/SmtpTranscript.h"
+#include "mail/tools/TerminalText.h"
+#include "support/FileBytes.h"
+
 #include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
@@ -18,16 +28,6 @@
 #include <string_view>
 #include <system_error>
 #include <vector>
-
-#include "mail/EAbort.h"
-#include "mail/detail/MailAddress.h"
-#include "mail/MailSender.h"
-#include "mail/tools/EmlMessage.h"
-#include "mail/tools/NumberArgument.h"
-#include "mail/tools/Password.h"
-#include "mail/tools/SmtpTranscript.h"
-#include "mail/tools/TerminalText.h"
-#include "support/FileBytes.h"
 
 namespace {
 
@@ -178,29 +178,59 @@ void RequireAddresses(std::string_view Option, const std::vector<std::string>& V
 void Check(const Options& O) {
     if (O.insecure && !O.caFile.empty()) throw UsageError("--ca-file and --insecure contradict each other");
     if (!O.caFile.empty() && !O.ssl && !O.tls) throw UsageError("--ca-file needs --ssl or --tls");
-    if (O.password && !O.passwordFile.empty()) throw UsageError("give --password or --password-file, not both");
+    if (O.password && !O.passwordFile.empty())
+        throw UsageError("give --password or --password-file, not both");
     RequireAddresses("--to", O.to);
     RequireAddresses("--cc", O.cc);
     RequireAddresses("--bcc", O.bcc);
     if (!O.eml.empty()) {
         if (O.eml != "-") RequireFile("--eml", O.eml);
-        if (!O.save.empty()) throw UsageError("--eml sends a saved message; it cannot be saved again with --save");
-        const bool builds = !O.fromName.empty() || !O.replyTo.empty() || !O.subject.empty() || !O.bodyFile.empty() ||
-                            !O.htmlFile.empty() || !O.attach.empty() || !O.inlineFiles.empty() ||
-                            O.priority != TMessPriority::MP_normal || O.readReceipt || O.deliveryReceipt;
-        if (builds) throw UsageError("--eml sends the message as it is: options that build a message do not apply");
+        if (!O.save.empty())
+            throw UsageError("--eml sends a saved message; it cannot be saved again with --save");
+        const bool builds = !O.fromName.empty() || !O.replyTo.empty() || !O.subject.empty() ||
+                            !O.bodyFile.empty() || !O.htmlFile.empty() || !O.attach.empty() ||
+                            !O.inlineFiles.empty() || O.priority != TMessPriority::MP_normal ||
+                            O.readReceipt || O.deliveryReceipt;
+        if (builds)
+            throw UsageError("--eml sends the message as it is: options that build a message do not apply");
         return;  // sender and recipients may come from the message
     }
     if (!O.save.empty()) return;
     if (O.from.empty()) throw UsageError("--from is required to send");
-    if (O.to.empty() && O.cc.empty() && O.bcc.empty()) throw UsageError("at least one --to, --cc or --bcc is required");
+    if (O.to.empty() && O.cc.empty() && O.bcc.empty())
+        throw UsageError("at least one --to, --cc or --bcc is required");
 }
 
 // The long options' own codes, after every character a short option could be.
 enum OptionCode : int {
-    kVersion = 256, kHost, kPort, kSsl, kTls, kCaFile, kInsecure, kUser, kPassword, kPasswordFile, kTimeout,
-    kAttempts, kFrom, kFromName, kTo, kCc, kBcc, kReplyTo, kSubject, kBodyFile, kHtmlFile, kAttach, kInline,
-    kPriority, kReadReceipt, kDeliveryReceipt, kSave, kEml,
+    kVersion = 256,
+    kHost,
+    kPort,
+    kSsl,
+    kTls,
+    kCaFile,
+    kInsecure,
+    kUser,
+    kPassword,
+    kPasswordFile,
+    kTimeout,
+    kAttempts,
+    kFrom,
+    kFromName,
+    kTo,
+    kCc,
+    kBcc,
+    kReplyTo,
+    kSubject,
+    kBodyFile,
+    kHtmlFile,
+    kAttach,
+    kInline,
+    kPriority,
+    kReadReceipt,
+    kDeliveryReceipt,
+    kSave,
+    kEml,
 };
 
 constexpr option kOptions[] = {
@@ -256,7 +286,8 @@ UsageError Refused(std::string_view Written, int Code) {
     const std::string_view name = Written.starts_with("--") ? Written.substr(2, Written.find('=') - 2) : "";
     std::string matches;
     for (const option* o = kOptions; o->name; ++o)
-        if (std::string_view(o->name).starts_with(name)) matches += std::string(matches.empty() ? "" : ", ") + "--" + o->name;
+        if (std::string_view(o->name).starts_with(name))
+            matches += std::string(matches.empty() ? "" : ", ") + "--" + o->name;
     if (!name.empty() && matches.find(',') != std::string::npos)
         return UsageError("ambiguous option \"" + std::string(Written) + "\": " + matches);
     return UsageError("unknown option \"" + std::string(Written) + "\"");
@@ -306,12 +337,14 @@ Options Parse(int Argc, char** Argv) {
     opterr = 0;  // the refusals are ours, in our words
     for (int code; (code = ::getopt_long(Argc, Argv, "+:hv", kOptions, nullptr)) != -1;) {
         const std::string_view written = Argv[optind - 1];
-        if (code == ':') throw UsageError(std::string(written.substr(0, written.find('='))) + " needs a value");
+        if (code == ':')
+            throw UsageError(std::string(written.substr(0, written.find('='))) + " needs a value");
         if (code == '?') throw Refused(written, optopt);
         Apply(o, code, optarg);
     }
     if (optind < Argc)
-        throw UsageError("unexpected argument \"" + std::string(Argv[optind]) + "\": the tool takes options only");
+        throw UsageError("unexpected argument \"" + std::string(Argv[optind]) +
+                         "\": the tool takes options only");
     if (o.help || o.version) return o;
     Check(o);
     return o;
@@ -359,7 +392,8 @@ void Fill(TMailSender& Mail, const Options& O) {
         Mail.SetIsHTML(true);
     }
     // Checked readable when parsed; one that went away since is bad input all the same.
-    const auto attach = [&](std::string_view Option, const std::string& File, TMailAttachmentDisposition How) {
+    const auto attach = [&](std::string_view Option, const std::string& File,
+                            TMailAttachmentDisposition How) {
         try {
             Mail.AddAttachment(File, {}, How);
         } catch (const std::runtime_error&) {
@@ -453,14 +487,17 @@ int Run(const Options& O, std::string Message) {
         return EXIT_SUCCESS;
     }
     if (O.insecure && O.tls && !O.ssl)
-        std::cerr << "tandrel-mail: --insecure: the server's certificate is not checked, and a server that does "
-                     "not offer STARTTLS gets the password and the mail unencrypted"
-                  << std::endl;
+        std::cerr
+            << "tandrel-mail: --insecure: the server's certificate is not checked, and a server that does "
+               "not offer STARTTLS gets the password and the mail unencrypted"
+            << std::endl;
     else if (O.insecure && (O.ssl || O.tls))
         std::cerr << "tandrel-mail: --insecure: the server's certificate is not checked" << std::endl;
     try {
-        if (O.eml.empty()) mail.Send(false);
-        else mail.SendBuiltMessage(std::move(Message));
+        if (O.eml.empty())
+            mail.Send(false);
+        else
+            mail.SendBuiltMessage(std::move(Message));
         return EXIT_SUCCESS;
     } catch (const std::exception& e) {
         // The component's message ends with what ended the conversation: the

@@ -1,10 +1,10 @@
 #pragma once
 // The built-in single-byte tables (generated into mime/CharsetTables.cpp).
 
+#include "mime/Charsets.h"
+
 #include <array>
 #include <cstdint>
-
-#include "mime/Charsets.h"
 
 namespace tandrel::mime::detail {
 

@@ -1,8 +1,8 @@
 #pragma once
 // Text helpers shared by the part, header and message units.
 
-#include "support/AsciiText.h"
 #include "mime/TextUtils.h"
+#include "support/AsciiText.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,6 @@
 #include "mime/Charsets.h"
+#include "mime/Iconv.h"
+#include "mime/detail/CharsetTables.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +8,6 @@
 #include <optional>
 #include <set>
 #include <string>
-
-#include "mime/Iconv.h"
-#include "mime/detail/CharsetTables.h"
 
 namespace tandrel::mime {
 namespace {
@@ -61,7 +60,9 @@ struct IdCase {
 };
 
 class MimeNames : public ::testing::TestWithParam<IdCase> {};
-TEST_P(MimeNames, GetIDFromCPGivesMimeName) { EXPECT_EQ(GetIDFromCP(GetParam().Charset), GetParam().MimeName); }
+TEST_P(MimeNames, GetIDFromCPGivesMimeName) {
+    EXPECT_EQ(GetIDFromCP(GetParam().Charset), GetParam().MimeName);
+}
 INSTANTIATE_TEST_SUITE_P(
     Charsets, MimeNames,
     ::testing::Values(IdCase{"cp1252", CP1252, "WINDOWS-1252"}, IdCase{"utf8", UTF_8, "UTF-8"},
@@ -194,7 +195,8 @@ protected:
 
 template <typename Case>
 std::string RoadAndName(const ::testing::TestParamInfo<std::tuple<TRoad, Case>>& Info) {
-    return std::string(std::get<0>(Info.param) == TRoad::Iconv ? "iconv_" : "builtin_") + std::get<1>(Info.param).Name;
+    return std::string(std::get<0>(Info.param) == TRoad::Iconv ? "iconv_" : "builtin_") +
+           std::get<1>(Info.param).Name;
 }
 
 using CharsetConversionRoads = OnBothRoads<ConvCase>;
@@ -219,14 +221,20 @@ TEST(CharsetConversionBuiltIn, LacksCharGivesUnderscoreWithTranslit) {
 TEST(CharsetConversionBuiltIn, UcsInputWithMarksAndOddLength) {
     TBuiltInConversionScope builtIn;
     EXPECT_EQ(CharsetConversion("\xFF\xFE\x41\x00"s, UCS_2LE, UTF_8), "A");
-    EXPECT_EQ(CharsetConversion("\xFE\xFF\x00\x41\xFF\xFE\x42\x00"s, UCS_2, UTF_8), "AB");  // FFFE flips the order
-    EXPECT_EQ(CharsetConversion("\x00\x41\x00"s, UCS_2, UCS_2LE), "\x41\x00\x00\x00"s);  // incomplete last reads as 0
-    EXPECT_EQ(CharsetConversion("\xEF\xBF\xBE" "A", UTF_8, CP1252), "A");  // no flip inside UTF-8
+    EXPECT_EQ(CharsetConversion("\xFE\xFF\x00\x41\xFF\xFE\x42\x00"s, UCS_2, UTF_8),
+              "AB");  // FFFE flips the order
+    EXPECT_EQ(CharsetConversion("\x00\x41\x00"s, UCS_2, UCS_2LE),
+              "\x41\x00\x00\x00"s);  // incomplete last reads as 0
+    EXPECT_EQ(CharsetConversion("\xEF\xBF\xBE"
+                                "A",
+                                UTF_8, CP1252),
+              "A");  // no flip inside UTF-8
 }
 
 TEST(CharsetConversionBuiltIn, LaxUtf8ReadingNeverFails) {
     TBuiltInConversionScope builtIn;
-    EXPECT_EQ(CharsetConversion("\x80\x80", UTF_8, UCS_2), "\x00\x00"s);  // stray continuations: one empty char
+    EXPECT_EQ(CharsetConversion("\x80\x80", UTF_8, UCS_2),
+              "\x00\x00"s);  // stray continuations: one empty char
     EXPECT_EQ(CharsetConversion("\xC3", UTF_8, UCS_2), "\x00\x03"s);
     EXPECT_EQ(CharsetConversion("\xF0\x9F\x98\x80", UTF_8, UCS_2), "\xF6\x00"s);  // above U+FFFF: low 16 bits
 }
@@ -246,8 +254,9 @@ TEST(CharsetConversionBuiltIn, TabledCharsetsToUtf8MatchTheGeneralRoad) {
 TEST(CharsetConversionBuiltIn, Utf8ToOneByteCharsetsMatchesTheGeneralRoad) {
     TBuiltInConversionScope builtIn;
     // Valid text, marks, stray and truncated sequences, overlong and six-byte forms.
-    const std::string utf8 = "Jo\xC3\xA3o \xE2\x82\xAC \xD0\xB0\xCE\xB1\xEF\xBB\xBF\xEF\xBF\xBEx\x80\xC3"
-                             "A\xC0\xAF\xFC\x80\x80\x80\x80\x81\xFE\xFF\xF0\x9F\x98\x80\xE2\x82";
+    const std::string utf8 =
+        "Jo\xC3\xA3o \xE2\x82\xAC \xD0\xB0\xCE\xB1\xEF\xBB\xBF\xEF\xBF\xBEx\x80\xC3"
+        "A\xC0\xAF\xFC\x80\x80\x80\x80\x81\xFE\xFF\xF0\x9F\x98\x80\xE2\x82";
     const std::vector<std::uint16_t> noOpTable = {0x0001, 0x0001};
     for (int i = 0; i < MimeCharCount; ++i) {
         const auto c = static_cast<TMimeChar>(i);
@@ -276,7 +285,8 @@ TEST(CharsetConversionBuiltIn, TabledCharsetsRoundTripTheirDefinedBytes) {
 TEST(CharsetConversionIconv, ReachesCharsetsWithoutBuiltInTable) {
     if (DisableIconv || !InitIconvInterface()) GTEST_SKIP() << "iconv cannot be bound here";
     EXPECT_EQ(CharsetConversion("\xD0\xB0", UTF_8, CP866), "\xA0");
-    EXPECT_EQ(CharsetConversion("\xE3\x81\x82", UTF_8, ISO_2022_JP), "\x1B$B$\"\x1B(B");  // ends back in ASCII
+    EXPECT_EQ(CharsetConversion("\xE3\x81\x82", UTF_8, ISO_2022_JP),
+              "\x1B$B$\"\x1B(B");  // ends back in ASCII
     EXPECT_EQ(CharsetConversion("\x1B$B$\"\x1B(B", ISO_2022_JP, UTF_8), "\xE3\x81\x82");
 }
 
@@ -311,9 +321,13 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(IdealCase{"ascii", "Hello world", CP1252, ISO_8859_1},
                                          IdealCase{"portuguese", "Jo\xE3o A\xE7\xE3o", CP1252, ISO_8859_1},
                                          IdealCase{"portuguese_euro", "Pre\xE7o 5 \x80", CP1252, ISO_8859_1},
-                                         IdealCase{"cyrillic", "\xCF\xF0\xE8\xE2\xE5\xF2", CP1251, ISO_8859_5},
+                                         IdealCase{"cyrillic", "\xCF\xF0\xE8\xE2\xE5\xF2", CP1251,
+                                                   ISO_8859_5},
                                          IdealCase{"greek", "\xE1\xE2\xE3", CP1253, ISO_8859_7},
-                                         IdealCase{"polish", "\xB3\xF3" "d\xBF", CP1250, ISO_8859_2})),
+                                         IdealCase{"polish",
+                                                   "\xB3\xF3"
+                                                   "d\xBF",
+                                                   CP1250, ISO_8859_2})),
     RoadAndName<IdealCase>);
 
 TEST(IdealCharsetCoding, EmptyCandidateSetGivesLatin1) {

@@ -6,6 +6,7 @@
 //   TANDREL_WRITE_GOLDEN=1 mime/mime_tests --gtest_filter='ComposeGolden*'
 
 #include "mime/MimeMess.h"
+#include "testing/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +16,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "testing/ScopedTimeZone.h"
 
 namespace tandrel::mime {
 namespace {

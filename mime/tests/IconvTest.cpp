@@ -51,7 +51,11 @@ TEST_F(IconvBinding, InvalidInputIsSkippedNotFatal) {
     TIconvConverter conv(IconvOpen("UCS-2BE", "UTF-8"));
     ASSERT_TRUE(conv.IsOpen());
     std::string out;
-    EXPECT_EQ(IconvConvert(conv.Get(), "a\xFF" "b\xC3", out), 4u);
+    EXPECT_EQ(IconvConvert(conv.Get(),
+                           "a\xFF"
+                           "b\xC3",
+                           out),
+              4u);
     EXPECT_EQ(out, "\x00\x61\x00\x62"s);
 }
 
@@ -97,8 +101,10 @@ TEST_F(IconvBinding, UnboundOpensNothingUntilBoundAgain) {
 // after it: a converter that reads past the input crashes the test.
 class TInputAtPageEnd {
 public:
-    explicit TInputAtPageEnd(std::string_view Input) : FPageSize(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
-        void* pages = mmap(nullptr, 2 * FPageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    explicit TInputAtPageEnd(std::string_view Input)
+        : FPageSize(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
+        void* pages =
+            mmap(nullptr, 2 * FPageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (pages == MAP_FAILED) return;
         FPages = static_cast<char*>(pages);
         mprotect(FPages + FPageSize, FPageSize, PROT_NONE);
@@ -140,7 +146,10 @@ TEST_F(IconvBinding, IsoCnExtTextIsStillRead) {
     // GB 2312 after SO, then CNS 11643 plane 2 through SS2.
     TIconvConverter conv(IconvOpen("UTF-8", "ISO-2022-CN-EXT"));
     ASSERT_TRUE(conv.IsOpen());
-    EXPECT_EQ(conv.Convert("a\x1b$)A\x0e\x56\x50\x0f" "b\x1b$*H\x1bN\x21\x21"), "a\xE4\xB8\xAD" "b\xE4\xB9\x82");
+    EXPECT_EQ(conv.Convert("a\x1b$)A\x0e\x56\x50\x0f"
+                           "b\x1b$*H\x1bN\x21\x21"),
+              "a\xE4\xB8\xAD"
+              "b\xE4\xB9\x82");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "mime/InlineEncoding.h"
-
 #include "mime/MimeMess.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,6 @@
 #include <regex>
 #include <string>
 #include <vector>
-
-#include "testing/ChildProcess.h"
-#include "testing/TempDir.h"
 
 namespace tandrel::mime {
 namespace {
@@ -30,14 +28,15 @@ struct NeedCase {
 };
 class NeedInlineTable : public ::testing::TestWithParam<NeedCase> {};
 TEST_P(NeedInlineTable, Decides) { EXPECT_EQ(NeedInline(GetParam().Bytes), GetParam().Expected); }
-INSTANTIATE_TEST_SUITE_P(
-    InlineEncoding, NeedInlineTable,
-    ::testing::Values(NeedCase{"plain_words", "Cadastro de cliente", false}, NeedCase{"underscore", "a_b", false},
-                      NeedCase{"dot_dash", "Re: x", true}, NeedCase{"comma", "a,b", true},
-                      NeedCase{"accent", "Jo\xE3o", true}, NeedCase{"tab", "a\tb", true},
-                      NeedCase{"del", "\x7F", true}, NeedCase{"question", "why?", true},
-                      NeedCase{"empty", "", false}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(InlineEncoding, NeedInlineTable,
+                         ::testing::Values(NeedCase{"plain_words", "Cadastro de cliente", false},
+                                           NeedCase{"underscore", "a_b", false},
+                                           NeedCase{"dot_dash", "Re: x", true},
+                                           NeedCase{"comma", "a,b", true},
+                                           NeedCase{"accent", "Jo\xE3o", true}, NeedCase{"tab", "a\tb", true},
+                                           NeedCase{"del", "\x7F", true}, NeedCase{"question", "why?", true},
+                                           NeedCase{"empty", "", false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 struct EncodeCase {
     const char* Name;
@@ -54,9 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"plain_unchanged", "Cadastro de cliente", "Cadastro de cliente"},
         EncodeCase{"accents_one_word", "Cadastro: Jo\xC3\xA3o", "=?UTF-8?Q?Cadastro=3A_Jo=C3=A3o?="},
         EncodeCase{"comma", "Silva, Ana", "=?UTF-8?Q?Silva=2C_Ana?="},
-        EncodeCase{"long_breaks_after_33",
-                   "Cadastro de cliente numero 0001 efetuado com sucesso: Jo\xC3\xA3o",
-                   "=?UTF-8?Q?Cadastro_de_cliente_numero_0001_efetuado_?= =?UTF-8?Q?com_sucesso=3A_Jo=C3=A3o?="},
+        EncodeCase{
+            "long_breaks_after_33", "Cadastro de cliente numero 0001 efetuado com sucesso: Jo\xC3\xA3o",
+            "=?UTF-8?Q?Cadastro_de_cliente_numero_0001_efetuado_?= =?UTF-8?Q?com_sucesso=3A_Jo=C3=A3o?="},
         EncodeCase{"run_without_spaces_one_word", "\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7",
                    "=?UTF-8?Q?=C3=A7=C3=A7=C3=A7=C3=A7=C3=A7=C3=A7=C3=A7?="},
         EncodeCase{"euro", "\xE2\x82\xAC 5", "=?UTF-8?Q?=E2=82=AC_5?="},
@@ -68,10 +67,14 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"long_run_cut_between_utf8_sequences", Repeat("\xC3\xA7", 12),
                    "=?UTF-8?Q?" + Repeat("=C3=A7", 10) + "?= =?UTF-8?Q?=C3=A7=C3=A7?="},
         EncodeCase{"cjk_kept_in_utf8", "\xE9\xA1\xA7\xE5\xAE\xA2 1", "=?UTF-8?Q?=E9=A1=A7=E5=AE=A2_1?="},
-        EncodeCase{"malformed_utf8_becomes_question_mark", "a\xE9\xA1" "b", "=?UTF-8?Q?a=3F=3Fb?="},
+        EncodeCase{"malformed_utf8_becomes_question_mark",
+                   "a\xE9\xA1"
+                   "b",
+                   "=?UTF-8?Q?a=3F=3Fb?="},
         EncodeCase{"plain_word_of_920_stays", std::string(920, 'x'), std::string(920, 'x')},
         EncodeCase{"plain_word_of_921_is_encoded", std::string(921, 'x'),
-                   Repeat("=?UTF-8?Q?" + std::string(63, 'x') + "?= ", 14) + "=?UTF-8?Q?" + std::string(39, 'x') + "?="}),
+                   Repeat("=?UTF-8?Q?" + std::string(63, 'x') + "?= ", 14) + "=?UTF-8?Q?" +
+                       std::string(39, 'x') + "?="}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(InlineEncoding, EncodeNamesTargetCharset) {
@@ -94,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
     InlineEncoding, InlineCodeFieldTable,
     ::testing::Values(
         FieldCase{"plain", "Subject", "Dados Cadastrais do Cliente", "Subject: Dados Cadastrais do Cliente"},
-        FieldCase{"short_word_as_ever", "Subject", "Cadastro: Jo\xC3\xA3o", "Subject: =?UTF-8?Q?Cadastro=3A_Jo=C3=A3o?="},
+        FieldCase{"short_word_as_ever", "Subject", "Cadastro: Jo\xC3\xA3o",
+                  "Subject: =?UTF-8?Q?Cadastro=3A_Jo=C3=A3o?="},
         FieldCase{"word_of_68_fits_beside_subject", "Subject", std::string(50, 'a') + "\xC3\xA9",
                   "Subject: =?UTF-8?Q?" + std::string(50, 'a') + "=C3=A9?="},
         FieldCase{"word_of_69_cut", "Subject", std::string(51, 'a') + "\xC3\xA9",
@@ -105,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every charset: no word beyond 75 characters, whatever width its characters have.
 TEST(InlineEncoding, NoWordLongerThan75InAnyCharset) {
-    const std::string text = Repeat("Concei\xC3\xA7\xC3\xA3o\xE2\x82\xAC", 30) + " " + Repeat("\xC3\xA7 ", 40);
+    const std::string text =
+        Repeat("Concei\xC3\xA7\xC3\xA3o\xE2\x82\xAC", 30) + " " + Repeat("\xC3\xA7 ", 40);
     for (int c = 0; c < MimeCharCount; ++c) {
         const auto charset = static_cast<TMimeChar>(c);
         const std::string encoded = InlineEncode(text, CP1252, charset);
@@ -120,7 +125,8 @@ TEST(InlineEncoding, NoWordLongerThan75InAnyCharset) {
 
 // Cut words decode back to the text, whether a word ends in a space or inside a run.
 TEST(InlineEncoding, CutWordsDecodeBack) {
-    const std::string text = Repeat("Concei\xC3\xA7\xC3\xA3o\xE2\x82\xAC", 30) + " e " + Repeat("\xC3\xA7", 70);
+    const std::string text =
+        Repeat("Concei\xC3\xA7\xC3\xA3o\xE2\x82\xAC", 30) + " e " + Repeat("\xC3\xA7", 70);
     for (TMimeChar charset : {UTF_8, CP1252, UTF_7, UCS_2, UTF_16})
         EXPECT_EQ(InlineDecode(InlineEncode(text, CP1252, charset), CP1252), text) << GetIDFromCP(charset);
     const std::string cjk = Repeat("\xE9\xA1\xA7\xE5\xAE\xA2\xF0\x9F\x98\x80", 30);
@@ -140,24 +146,25 @@ TEST_P(AddressTable, SplitsAndEncodes) {
 }
 INSTANTIATE_TEST_SUITE_P(
     InlineEncoding, AddressTable,
-    ::testing::Values(
-        AddressCase{"bare", "  ana@loja.com.br ", "ana@loja.com.br", "", "ana@loja.com.br"},
-        AddressCase{"name_and_brackets", "Ana Souza <ana@loja.com.br>", "ana@loja.com.br", "Ana Souza",
-                    "\"Ana Souza\" <ana@loja.com.br>"},
-        AddressCase{"quoted_name", "\"Souza, Ana\" <ana@x.br>", "ana@x.br", "Souza, Ana",
-                    "\"=?UTF-8?Q?Souza=2C_Ana?=\" <ana@x.br>"},
-        AddressCase{"accented_name", "Jo\xC3\xA3o <j@x.br>", "j@x.br", "Jo\xC3\xA3o", "\"=?UTF-8?Q?Jo=C3=A3o?=\" <j@x.br>"},
-        AddressCase{"brackets_only", "<a@b.c>", "a@b.c", "", "a@b.c"},
-        AddressCase{"blanks_in_brackets", "X < a@b.c >", "a@b.c", "X", "\"X\" <a@b.c>"},
-        AddressCase{"unclosed_bracket", "X <a@b.c", "a@b.c", "X", "\"X\" <a@b.c>"},
-        // RFC 5322, 3.2.4: in a quoted name a backslash escapes the next character, and
-        // nothing in the name ends it or adds an address; the name goes out encoded.
-        AddressCase{"escaped_quotes_in_name", "\"Loja \\\"Boa Vista\\\"\" <loja@x.br>", "loja@x.br",
-                    "Loja \"Boa Vista\"", "\"=?UTF-8?Q?Loja_=22Boa_Vista=22?=\" <loja@x.br>"},
-        AddressCase{"brackets_in_quoted_name", "\"Ana <chefe@x.br>\" <ana@x.br>", "ana@x.br", "Ana <chefe@x.br>",
-                    "\"=?UTF-8?Q?Ana_=3Cchefe=40x.br=3E?=\" <ana@x.br>"},
-        AddressCase{"escaped_backslash_in_name", "\"a\\\\b\" <a@x.br>", "a@x.br", "a\\b",
-                    "\"=?UTF-8?Q?a=5Cb?=\" <a@x.br>"}),
+    ::testing::Values(AddressCase{"bare", "  ana@loja.com.br ", "ana@loja.com.br", "", "ana@loja.com.br"},
+                      AddressCase{"name_and_brackets", "Ana Souza <ana@loja.com.br>", "ana@loja.com.br",
+                                  "Ana Souza", "\"Ana Souza\" <ana@loja.com.br>"},
+                      AddressCase{"quoted_name", "\"Souza, Ana\" <ana@x.br>", "ana@x.br", "Souza, Ana",
+                                  "\"=?UTF-8?Q?Souza=2C_Ana?=\" <ana@x.br>"},
+                      AddressCase{"accented_name", "Jo\xC3\xA3o <j@x.br>", "j@x.br", "Jo\xC3\xA3o",
+                                  "\"=?UTF-8?Q?Jo=C3=A3o?=\" <j@x.br>"},
+                      AddressCase{"brackets_only", "<a@b.c>", "a@b.c", "", "a@b.c"},
+                      AddressCase{"blanks_in_brackets", "X < a@b.c >", "a@b.c", "X", "\"X\" <a@b.c>"},
+                      AddressCase{"unclosed_bracket", "X <a@b.c", "a@b.c", "X", "\"X\" <a@b.c>"},
+                      // RFC 5322, 3.2.4: in a quoted name a backslash escapes the next character, and
+                      // nothing in the name ends it or adds an address; the name goes out encoded.
+                      AddressCase{"escaped_quotes_in_name", "\"Loja \\\"Boa Vista\\\"\" <loja@x.br>",
+                                  "loja@x.br", "Loja \"Boa Vista\"",
+                                  "\"=?UTF-8?Q?Loja_=22Boa_Vista=22?=\" <loja@x.br>"},
+                      AddressCase{"brackets_in_quoted_name", "\"Ana <chefe@x.br>\" <ana@x.br>", "ana@x.br",
+                                  "Ana <chefe@x.br>", "\"=?UTF-8?Q?Ana_=3Cchefe=40x.br=3E?=\" <ana@x.br>"},
+                      AddressCase{"escaped_backslash_in_name", "\"a\\\\b\" <a@x.br>", "a@x.br", "a\\b",
+                                  "\"=?UTF-8?Q?a=5Cb?=\" <a@x.br>"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(InlineEncoding, CommentNameAndOpenQuote) {
@@ -173,7 +180,9 @@ struct DecodeCase {
     std::string Expected;
 };
 class InlineDecodeTable : public ::testing::TestWithParam<DecodeCase> {};
-TEST_P(InlineDecodeTable, GivesText) { EXPECT_EQ(InlineDecode(GetParam().Value, GetParam().CP), GetParam().Expected); }
+TEST_P(InlineDecodeTable, GivesText) {
+    EXPECT_EQ(InlineDecode(GetParam().Value, GetParam().CP), GetParam().Expected);
+}
 INSTANTIATE_TEST_SUITE_P(
     InlineEncoding, InlineDecodeTable,
     ::testing::Values(
@@ -197,14 +206,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(InlineEncoding, SearchEndInlineFindsEndAfterThirdQuestionMark) {
     EXPECT_EQ(SearchEndInline("=?a?Q?x?=", 0), 7u);
-    EXPECT_EQ(SearchEndInline("xx=?a?Q?" "?=", 2), 8u);
+    EXPECT_EQ(SearchEndInline("xx=?a?Q?"
+                              "?=",
+                              2),
+              8u);
     EXPECT_EQ(SearchEndInline("=?a?Q", 0), std::string_view::npos);
     EXPECT_EQ(SearchEndInline("=?a?Q?x", 0), std::string_view::npos);
 }
 
 TEST(InlineEncoding, EncodedTextDecodesBack) {
     for (const std::string text :
-         {"Cadastro: Jo\xC3\xA3o da Concei\xC3\xA7\xC3\xA3o", "  dois  espa\xC3\xA7os  ", "a_b=c?d \"e\" (f) <g>",
+         {"Cadastro: Jo\xC3\xA3o da Concei\xC3\xA7\xC3\xA3o", "  dois  espa\xC3\xA7os  ",
+          "a_b=c?d \"e\" (f) <g>",
           "Cadastro de cliente numero 0001 efetuado com sucesso em S\xC3\xA3o Paulo, \xE2\x82\xAC 10,00"}) {
         const std::string encoded = InlineCodeEx2(text, CP1252, UTF_8);
         EXPECT_NE(encoded, text);
@@ -284,7 +297,8 @@ std::string ExpectedReading(const TextCase& Case) {
 class HeaderTextsReadByPython : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(HeaderTextsReadByPython, KeepTheTextWithinTheLimits) {
-    if (!std::filesystem::exists(TANDREL_PYTHON)) GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
+    if (!std::filesystem::exists(TANDREL_PYTHON))
+        GTEST_SKIP() << "no " << TANDREL_PYTHON << " on this machine";
     const std::vector<std::string> lines = ComposedAround(GetParam());
 
     static const std::regex encodedWord(R"(=\?[^?\s]+\?[QqBb]\?[^?\s]*\?=)");

@@ -1,8 +1,7 @@
 #include "mime/MD5.h"
+#include "support/Codings.h"
 
 #include <gtest/gtest.h>
-
-#include "support/Codings.h"
 
 namespace tandrel::mime {
 namespace {
@@ -14,7 +13,9 @@ struct DigestCase {
 };
 
 class MD5Vectors : public ::testing::TestWithParam<DigestCase> {};
-TEST_P(MD5Vectors, MatchesRfc1321Suite) { EXPECT_EQ(support::StrToHex(MD5(GetParam().Value)), GetParam().Hex); }
+TEST_P(MD5Vectors, MatchesRfc1321Suite) {
+    EXPECT_EQ(support::StrToHex(MD5(GetParam().Value)), GetParam().Hex);
+}
 INSTANTIATE_TEST_SUITE_P(
     MD5, MD5Vectors,
     ::testing::Values(
@@ -47,9 +48,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HmacCase{"key_0b", "Hi There", std::string(16, '\x0b'), "9294727a3638bb1c13f48ef8158bfc9d"},
         HmacCase{"jefe", "what do ya want for nothing?", "Jefe", "750c783e6ab0b503eaa86e310a5db738"},
-        HmacCase{"key_aa", std::string(50, '\xdd'), std::string(16, '\xaa'), "56be34521d144c88dbb8c733f0e8b3f6"},
-        HmacCase{"long_key", "Test Using Larger Than Block-Size Key - Hash Key First", std::string(80, '\xaa'),
-                 "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
+        HmacCase{"key_aa", std::string(50, '\xdd'), std::string(16, '\xaa'),
+                 "56be34521d144c88dbb8c733f0e8b3f6"},
+        HmacCase{"long_key", "Test Using Larger Than Block-Size Key - Hash Key First",
+                 std::string(80, '\xaa'), "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
         HmacCase{"cram_md5_rfc2195", "<1896.697170952@postoffice.reston.mci.net>", "tanstaaftanstaaf",
                  "b913a602c7eda7a495b4e6e7334d3890"}),
     [](const auto& info) { return std::string(info.param.Name); });

@@ -1,10 +1,9 @@
 #include "mime/MailDate.h"
+#include "testing/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "testing/ScopedTimeZone.h"
 
 namespace tandrel::mime {
 namespace {
@@ -47,7 +46,8 @@ protected:
 
 TEST_P(DecodeRfcDateTimeTable, GivesLocalTime) {
     const auto& c = GetParam();
-    EXPECT_EQ(Rfc822DateTime(DecodeRfcDateTime(c.Value)), Rfc822DateTime(EncodeDateTime(c.Y, c.Mo, c.D, c.H, c.Mi, c.S)));
+    EXPECT_EQ(Rfc822DateTime(DecodeRfcDateTime(c.Value)),
+              Rfc822DateTime(EncodeDateTime(c.Y, c.Mo, c.D, c.H, c.Mi, c.S)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -75,7 +75,10 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"tab_between_fields", "Wed, 9 Dec 2026\t01:23:45\t-0300", 2026, 12, 9, 1, 23, 45},
         DecodeCase{"german", "9 Okt 2026 10:00:00 -0300", 2026, 10, 9, 10, 0, 0},
         DecodeCase{"german_umlaut", "9 M\xC3\xA4r 2026", 2026, 3, 9, 0, 0, 0},
-        DecodeCase{"french_upper_accent", "9 D\xC3\x89" "C 2026", 2026, 12, 9, 0, 0, 0},
+        DecodeCase{"french_upper_accent",
+                   "9 D\xC3\x89"
+                   "C 2026",
+                   2026, 12, 9, 0, 0, 0},
         DecodeCase{"french_plain", "9 aou 2026", 2026, 8, 9, 0, 0, 0},
         DecodeCase{"czech_stored_form", "9 \xC3\x9Ano 2026", 2026, 2, 9, 0, 0, 0},
         DecodeCase{"lower_case_english", "9 dec 2026", 2026, 12, 9, 0, 0, 0},

@@ -1,6 +1,5 @@
-#include "mime/MessHeader.h"
-
 #include "mime/InlineEncoding.h"
+#include "mime/MessHeader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -55,12 +54,12 @@ TEST(TMessHeaderEncode, EveryFieldInItsPlaceAboveExistingLines) {
     header.SetPriority(TMessPriority::MP_high);
     Lines block{"existing"};
     header.EncodeHeaders(block);
-    EXPECT_THAT(block, ElementsAre("From: \"Loja\" <loja@x.com>", "To: a@x.com, \"Bea\" <b@x.com>",
-                                   "Subject: Plain subject 42", DateLine(), "CC: c@x.com",
-                                   "Organization: Org", "MIME-Version: 1.0 (produced by Tandrel)",
-                                   "X-mailer: Tandrel - MailSender", "Message-ID: <id@x>",
-                                   "Reply-To: r@x.com", "Priority: urgent", "X-Priority: 1",
-                                   "X-MSMAIL-Priority: High", "X-One: 1", "X-Two: 2", "existing"));
+    EXPECT_THAT(block,
+                ElementsAre("From: \"Loja\" <loja@x.com>", "To: a@x.com, \"Bea\" <b@x.com>",
+                            "Subject: Plain subject 42", DateLine(), "CC: c@x.com", "Organization: Org",
+                            "MIME-Version: 1.0 (produced by Tandrel)", "X-mailer: Tandrel - MailSender",
+                            "Message-ID: <id@x>", "Reply-To: r@x.com", "Priority: urgent", "X-Priority: 1",
+                            "X-MSMAIL-Priority: High", "X-One: 1", "X-Two: 2", "existing"));
 }
 
 TEST(TMessHeaderEncode, LineBreaksInAddressesNeverStartANewHeaderLine) {
@@ -72,8 +71,7 @@ TEST(TMessHeaderEncode, LineBreaksInAddressesNeverStartANewHeaderLine) {
     header.SetReplyTo("r@x.com\rX-Also: 3");
     Lines block;
     header.EncodeHeaders(block);
-    for (const std::string& line : block)
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    for (const std::string& line : block) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
     EXPECT_EQ(block[0], "From: a@x.com  Bcc: spy@evil.example");
     EXPECT_EQ(block[1], "To: b@x.com X-Injected: 1, \"=?ISO-8859-1?Q?Name=0D=0AX-Evil=3A_2?=\" <c@x.com>");
     EXPECT_THAT(block, ::testing::Contains("CC: d@x.com"));
@@ -89,8 +87,7 @@ TEST(TMessHeaderEncode, LineBreaksInIdentifiersNeverStartANewHeaderLine) {
     header.SetSubject("Linha 1\r\nX-Subject: 2");
     Lines block;
     header.EncodeHeaders(block);
-    for (const std::string& line : block)
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    for (const std::string& line : block) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
     EXPECT_THAT(block, ::testing::Contains("Message-ID: <id@x  Bcc: spy@evil.example>"));
     EXPECT_THAT(block, ::testing::Contains("X-mailer: Tandrel X-Injected: 1"));
 }
@@ -100,9 +97,10 @@ TEST(TMessHeaderEncode, PriorityLines) {
         TMessPriority priority;
         Lines lines;
     };
-    for (const Row& row : {Row{TMessPriority::MP_high, {"Priority: urgent", "X-Priority: 1", "X-MSMAIL-Priority: High"}},
-                           Row{TMessPriority::MP_low, {"Priority: non-urgent", "X-Priority: 5", "X-MSMAIL-Priority: low"}},
-                           Row{TMessPriority::MP_normal, {}}, Row{TMessPriority::MP_unknown, {}}}) {
+    for (const Row& row :
+         {Row{TMessPriority::MP_high, {"Priority: urgent", "X-Priority: 1", "X-MSMAIL-Priority: High"}},
+          Row{TMessPriority::MP_low, {"Priority: non-urgent", "X-Priority: 5", "X-MSMAIL-Priority: low"}},
+          Row{TMessPriority::MP_normal, {}}, Row{TMessPriority::MP_unknown, {}}}) {
         TMessHeader header;
         header.SetDate(FixedDate());
         header.SetMessageID("m@x");
@@ -119,8 +117,10 @@ TEST(TMessHeaderEncode, SubjectIsEncodedOnlyWhenItNeedsIt) {
         const char* subject;
         bool encoded;
     };
-    for (const Row& row : {Row{"Dados Cadastrais 2026", false}, Row{"Re: hello", true},
-                           Row{"a, b", true}, Row{"Cadastro conclu\xC3\xAD" "do", true},
+    for (const Row& row : {Row{"Dados Cadastrais 2026", false}, Row{"Re: hello", true}, Row{"a, b", true},
+                           Row{"Cadastro conclu\xC3\xAD"
+                               "do",
+                               true},
                            Row{"under_score", false}}) {
         TMessHeader header;
         header.SetCharsetCode(TMimeChar::UTF_8);
@@ -128,7 +128,8 @@ TEST(TMessHeaderEncode, SubjectIsEncodedOnlyWhenItNeedsIt) {
         header.SetDate(FixedDate());
         Lines block;
         header.EncodeHeaders(block);
-        const std::string expected = row.encoded ? "Subject: =?UTF-8?Q?" : std::string("Subject: ") + row.subject;
+        const std::string expected =
+            row.encoded ? "Subject: =?UTF-8?Q?" : std::string("Subject: ") + row.subject;
         EXPECT_THAT(block[1], ::testing::StartsWith(expected)) << row.subject;
     }
 }
@@ -178,7 +179,9 @@ TEST(TMessHeaderDecode, ReadsWhatEncodeWrote) {
     out.SetFrom("\"Jos\xC3\xA9 da Silva, Ltda: Matriz\" <jose@x.com.br>");
     out.ToList() = {"a@x.com", "\"S\xC3\xA3o Paulo\" <sp@x.com>"};
     out.CCList() = {"c@x.com"};
-    out.SetSubject("Ol\xC3\xA1: cadastro, conclu\xC3\xAD" "do");
+    out.SetSubject(
+        "Ol\xC3\xA1: cadastro, conclu\xC3\xAD"
+        "do");
     out.SetOrganization("Org");
     out.CustomHeaders() = {"X-Custom: one", "X-Custom: two"};
     out.SetDate(FixedDate());
@@ -212,8 +215,8 @@ TEST(TMessHeaderDecode, ReadsWhatEncodeWrote) {
 
 // A display name read back names the address it was written with, whatever it holds.
 TEST(TMessHeaderDecode, DisplayNamesNeverBringTheirOwnAddress) {
-    for (const std::string name : {"Ana\" <chefe@x.com> \"", "Loja \"Boa Vista\"", "a\\b <c@x>", "Ana <b@x>, C",
-                                   "=?UTF-8?Q?x?=", "Jos\xC3\xA9"}) {
+    for (const std::string name : {"Ana\" <chefe@x.com> \"", "Loja \"Boa Vista\"", "a\\b <c@x>",
+                                   "Ana <b@x>, C", "=?UTF-8?Q?x?=", "Jos\xC3\xA9"}) {
         std::string quoted = "\"";
         for (const char c : name) {
             if (c == '"' || c == '\\') quoted += '\\';
@@ -240,7 +243,8 @@ TEST(TMessHeaderDecode, DisplayNamesNeverBringTheirOwnAddress) {
     }
     // A name as it stands is kept as it was read.
     TMessHeader in;
-    in.DecodeHeaders({"From: \"=?UTF-8?Q?Ana_=3Cchefe=40x=3E?=\" <ana@x>", "Reply-To: =?UTF-8?Q?=22R=22?= <r@x>"});
+    in.DecodeHeaders(
+        {"From: \"=?UTF-8?Q?Ana_=3Cchefe=40x=3E?=\" <ana@x>", "Reply-To: =?UTF-8?Q?=22R=22?= <r@x>"});
     EXPECT_EQ(in.From(), "\"Ana <chefe@x>\" <ana@x>");
     EXPECT_EQ(in.ReplyTo(), "\"\\\"R\\\"\" <r@x>");
 }
@@ -255,8 +259,8 @@ TEST(TMessHeaderDecode, FirstKnownPriorityWinsAndContentLinesAreSwallowed) {
 
 TEST(TMessHeaderDecode, AnyBlankAfterTheColon) {
     TMessHeader in;
-    in.DecodeHeaders({"From:\tAna <a@x.com>", "To:\t b@x.com,\tc@x.com", "Subject:\t=?UTF-8?Q?Ol=C3=A1?=",
-                      "Message-ID:\t<id@x>", "X-mailer:\tM"});
+    in.DecodeHeaders({"From:\tAna <a@x.com>", "To:\t b@x.com,\tc@x.com",
+                      "Subject:\t=?UTF-8?Q?Ol=C3=A1?=", "Message-ID:\t<id@x>", "X-mailer:\tM"});
     EXPECT_EQ(in.From(), "Ana <a@x.com>");
     EXPECT_THAT(in.ToList(), ElementsAre("b@x.com", "c@x.com"));
     EXPECT_EQ(in.Subject(), "Ol\xC3\xA1");

@@ -36,13 +36,13 @@ TEST_P(MessageBytesLines, GivesTheLinesBackAndTheirBytes) {
     EXPECT_EQ(bytes.Empty(), lines.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, MessageBytesLines,
-    ::testing::Values(LinesCase{"none", {}}, LinesCase{"one_empty", {""}}, LinesCase{"plain", {"a", "", "b c"}},
-                      LinesCase{"crlf_inside", {"one\r\ntwo", "three"}},
-                      LinesCase{"bare_cr_and_lf", {"a\rb", "c\n", "\r", "\n", "d"}},
-                      LinesCase{"ends_with_cr", {"x\r", "y"}}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Table, MessageBytesLines,
+                         ::testing::Values(LinesCase{"none", {}}, LinesCase{"one_empty", {""}},
+                                           LinesCase{"plain", {"a", "", "b c"}},
+                                           LinesCase{"crlf_inside", {"one\r\ntwo", "three"}},
+                                           LinesCase{"bare_cr_and_lf", {"a\rb", "c\n", "\r", "\n", "d"}},
+                                           LinesCase{"ends_with_cr", {"x\r", "y"}}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(MessageBytes, BlocksAreSharedNotCopied) {
     auto block = std::make_shared<const std::string>("QUJD\r\nREVG\r\n");

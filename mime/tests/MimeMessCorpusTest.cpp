@@ -2,12 +2,13 @@
 // README), read by our parser on both roads and by Python's email package: the same
 // tree, types, file names, decoded bytes and subject.
 
+#include "mime/MD5.h"
 #include "mime/MimeMess.h"
-
+#include "mime/detail/MimePartText.h"
 #include "support/AsciiText.h"
 #include "support/Codings.h"
-#include "mime/MD5.h"
-#include "mime/detail/MimePartText.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "testing/ChildProcess.h"
-#include "testing/TempDir.h"
 
 namespace tandrel::mime {
 namespace {
@@ -91,12 +89,14 @@ std::string Fields(const std::vector<std::string>& Headers) {
 }
 
 void AddNode(TMimePart& Part, int Depth, const TreeStyle& Style, bool InDeliveryStatus, std::string& Out) {
-    Out += std::string(2 * static_cast<std::size_t>(Depth), ' ') + support::LowerAscii(Part.Primary() + "/" + Part.Secondary());
+    Out += std::string(2 * static_cast<std::size_t>(Depth), ' ') +
+           support::LowerAscii(Part.Primary() + "/" + Part.Secondary());
     if (Part.PrimaryCode() == TMimePrimary::MP_MULTIPART || Part.PrimaryCode() == TMimePrimary::MP_MESSAGE) {
         Out += "\n";
         const std::string subtype = support::LowerAscii(Part.Secondary());
         const bool groups = subtype == "delivery-status" || subtype == "global-delivery-status";
-        for (int i = 0; i < Part.GetSubPartCount(); ++i) AddNode(*Part.GetSubPart(i), Depth + 1, Style, groups, Out);
+        for (int i = 0; i < Part.GetSubPartCount(); ++i)
+            AddNode(*Part.GetSubPart(i), Depth + 1, Style, groups, Out);
         return;
     }
     if (Style.Readable && Part.PrimaryCode() == TMimePrimary::MP_TEXT && !Part.Charset().empty())
@@ -164,12 +164,13 @@ TEST_P(CorpusReadLikePython, OnTheByteRoad) {
     EXPECT_EQ(TreeOf(FMess, {}), PythonTree(FIle, {}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReadLikePython, ::testing::ValuesIn(CorpusFiles()), [](const auto& info) {
-    std::string name = fs::path(info.param).stem().string();
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReadLikePython, ::testing::ValuesIn(CorpusFiles()),
+                         [](const auto& info) {
+                             std::string name = fs::path(info.param).stem().string();
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 // A program that reads bounces asks each recipient's group which address failed and why.
 TEST(DeliveryReport, EachRecipientItsActionStatusAndDiagnosticCanBeAsked) {
@@ -181,9 +182,11 @@ TEST(DeliveryReport, EachRecipientItsActionStatusAndDiagnosticCanBeAsked) {
     const Recipient expected[] = {
         {"rfc822; jose.silva@clientes.example", "5.1.1",
          // Unfolding keeps the fold's white space.
-         "smtp; 550 5.1.1 <jose.silva@clientes.example>: Recipient    address rejected: User unknown in virtual "
+         "smtp; 550 5.1.1 <jose.silva@clientes.example>: Recipient    address rejected: User unknown in "
+         "virtual "
          "mailbox table"},
-        {"rfc822; jo\xC3\xA3o@clientes.example", "5.2.2", "smtp; 552 5.2.2 <jo\xC3\xA3o@clientes.example>: Mailbox full"},
+        {"rfc822; jo\xC3\xA3o@clientes.example", "5.2.2",
+         "smtp; 552 5.2.2 <jo\xC3\xA3o@clientes.example>: Mailbox full"},
     };
     const std::string bytes = ReadBytes(CorpusFolder() / "delivery-status-bounce.eml");
     for (const bool byteRoad : {false, true}) {
@@ -251,9 +254,9 @@ const ReadingCase kReadingCases[] = {
     // RFC 2046, 5.1.1: a delimiter is "--" boundary, optional white space, the line end.
     {"boundaries_sharing_a_prefix",
      {"Content-Type: multipart/mixed; boundary=X", "", "--X",
-      "Content-Type: multipart/alternative; boundary=X_alt", "", "--X_alt", "Content-Type: text/plain", "", "plain",
-      "--X_alt", "Content-Type: text/html", "", "<p>html</p>", "--X_alt--", "--X", "Content-Type: text/plain", "",
-      "depois", "--X--"},
+      "Content-Type: multipart/alternative; boundary=X_alt", "", "--X_alt", "Content-Type: text/plain", "",
+      "plain", "--X_alt", "Content-Type: text/html", "", "<p>html</p>", "--X_alt--", "--X",
+      "Content-Type: text/plain", "", "depois", "--X--"},
      "subject: \"\"\n"
      "multipart/mixed\n"
      "  multipart/alternative\n"
@@ -261,16 +264,16 @@ const ReadingCase kReadingCases[] = {
      "    text/html \"<p>html</p>\"\n"
      "  text/plain \"depois\"\n"},
     {"delimiter_lines_by_the_grammar",
-     {"Content-Type: multipart/mixed; boundary=X", "", "--X \t", "Content-Type: text/plain", "", "--Xy", "--X--x",
-      "-- X", "--X--  ", "fim"},
+     {"Content-Type: multipart/mixed; boundary=X", "", "--X \t", "Content-Type: text/plain", "", "--Xy",
+      "--X--x", "-- X", "--X--  ", "fim"},
      "subject: \"\"\n"
      "multipart/mixed\n"
      "  text/plain \"--Xy\\r\\n--X--x\\r\\n-- X\"\n"},
     // RFC 5322, 3.2.4 (via RFC 2045, 5.1): in a quoted string a backslash escapes the
     // next character; then RFC 2183, 2.3: only the last path component is kept.
     {"quoted_name_with_escaped_quotes",
-     {"Content-Type: application/pdf; name=\"Pedido \\\"42\\\".pdf\"", "Content-Transfer-Encoding: base64", "",
-      "QUJD"},
+     {"Content-Type: application/pdf; name=\"Pedido \\\"42\\\".pdf\"", "Content-Transfer-Encoding: base64",
+      "", "QUJD"},
      "subject: \"\"\n"
      "application/pdf file=Pedido \"42\".pdf \"ABC\"\n"},
     {"escaped_windows_path_keeps_its_last_component",
@@ -279,12 +282,13 @@ const ReadingCase kReadingCases[] = {
      "subject: \"\"\n"
      "application/pdf file=nota fiscal.pdf \"ABC\"\n"},
     {"lone_backslashes_are_escapes",
-     {"Content-Type: application/pdf", "Content-Disposition: attachment; filename=\"C:\\Users\\nota.pdf\"", "",
-      "x"},
+     {"Content-Type: application/pdf", "Content-Disposition: attachment; filename=\"C:\\Users\\nota.pdf\"",
+      "", "x"},
      "subject: \"\"\n"
      "application/pdf file=C:Usersnota.pdf \"x\"\n"},
     {"slash_separates_folders",
-     {"Content-Type: application/pdf", "Content-Disposition: attachment; filename=\"docs/2026/nota.pdf\"", "", "x"},
+     {"Content-Type: application/pdf", "Content-Disposition: attachment; filename=\"docs/2026/nota.pdf\"", "",
+      "x"},
      "subject: \"\"\n"
      "application/pdf file=nota.pdf \"x\"\n"},
     {"colon_belongs_to_the_name",
@@ -327,7 +331,8 @@ const ReadingCase kReadingCases[] = {
      "text/plain charset=utf-8 \"x\"\n"},
     // RFC 2045, 5.2: a Content-Type that breaks the grammar is invalid as a whole.
     {"invalid_type_with_a_quote_inside_a_token",
-     {"Content-Type: application/pdf; name=nota\"fiscal.pdf", "Content-Transfer-Encoding: base64", "", "QUJD"},
+     {"Content-Type: application/pdf; name=nota\"fiscal.pdf", "Content-Transfer-Encoding: base64", "",
+      "QUJD"},
      "subject: \"\"\n"
      "text/plain \"ABC\"\n",
      "subject: \"\"\n"
@@ -339,8 +344,8 @@ const ReadingCase kReadingCases[] = {
      "subject: \"\"\n"
      "application/pdf file=nota \"x\"\n"},
     {"invalid_disposition_names_no_file",
-     {"Content-Type: application/pdf; name=\"a.pdf\"", "Content-Disposition: attachment; filename=\"b.pdf\"x", "",
-      "x"},
+     {"Content-Type: application/pdf; name=\"a.pdf\"", "Content-Disposition: attachment; filename=\"b.pdf\"x",
+      "", "x"},
      "subject: \"\"\n"
      "application/pdf file=a.pdf \"x\"\n",
      // Python takes the name from the broken field, as far as it reads.
@@ -348,8 +353,8 @@ const ReadingCase kReadingCases[] = {
      "application/pdf file=b.pdf \"x\"\n"},
     // Mail programs write boundaries with "=" unquoted; the reader accepts them.
     {"unquoted_boundary_with_specials",
-     {"Content-Type: multipart/mixed; boundary=----=_Part_0_1234.5678", "", "------=_Part_0_1234.5678", "", "um",
-      "------=_Part_0_1234.5678--"},
+     {"Content-Type: multipart/mixed; boundary=----=_Part_0_1234.5678", "", "------=_Part_0_1234.5678", "",
+      "um", "------=_Part_0_1234.5678--"},
      "subject: \"\"\n"
      "multipart/mixed\n"
      "  text/plain \"um\"\n",
@@ -358,11 +363,28 @@ const ReadingCase kReadingCases[] = {
      "multipart/mixed \"------=_Part_0_1234.5678\\r\\n\\r\\num\\r\\n------=_Part_0_1234.5678--\"\n"},
     // RFC 3464: a delivery status is a sequence of field groups.
     {"delivery_status_groups",
-     {"Content-Type: multipart/report; report-type=delivery-status; boundary=r", "", "--r",
-      "Content-Type: text/plain", "", "falhou", "--r", "Content-Type: message/delivery-status", "",
-      "Reporting-MTA: dns; mx.example.com", "", "Final-Recipient: rfc822; ana@example.com", "Action: failed",
-      "Status: 5.1.1", "Diagnostic-Code: smtp; 550 5.1.1 unknown", "    user", "",
-      "Final-Recipient: rfc822; bia@example.com", "Action: delayed", "Status: 4.4.1", "", "--r--"},
+     {"Content-Type: multipart/report; report-type=delivery-status; boundary=r",
+      "",
+      "--r",
+      "Content-Type: text/plain",
+      "",
+      "falhou",
+      "--r",
+      "Content-Type: message/delivery-status",
+      "",
+      "Reporting-MTA: dns; mx.example.com",
+      "",
+      "Final-Recipient: rfc822; ana@example.com",
+      "Action: failed",
+      "Status: 5.1.1",
+      "Diagnostic-Code: smtp; 550 5.1.1 unknown",
+      "    user",
+      "",
+      "Final-Recipient: rfc822; bia@example.com",
+      "Action: delayed",
+      "Status: 4.4.1",
+      "",
+      "--r--"},
      "subject: \"\"\n"
      "multipart/report\n"
      "  text/plain \"falhou\"\n"
@@ -370,7 +392,8 @@ const ReadingCase kReadingCases[] = {
      "    text/plain fields=Reporting-MTA: dns; mx.example.com \"\"\n"
      "    text/plain fields=Final-Recipient: rfc822; ana@example.com | Action: failed | Status: 5.1.1 | "
      "Diagnostic-Code: smtp; 550 5.1.1 unknown    user \"\"\n"
-     "    text/plain fields=Final-Recipient: rfc822; bia@example.com | Action: delayed | Status: 4.4.1 \"\"\n"},
+     "    text/plain fields=Final-Recipient: rfc822; bia@example.com | Action: delayed | Status: 4.4.1 "
+     "\"\"\n"},
     // RFC 6533: the same groups, UTF-8 allowed (what servers send for SMTPUTF8 mail).
     {"global_delivery_status_groups",
      {"Content-Type: message/global-delivery-status", "", "Reporting-MTA: dns; mx.example.com", "",
@@ -378,7 +401,8 @@ const ReadingCase kReadingCases[] = {
      "subject: \"\"\n"
      "message/global-delivery-status\n"
      "  text/plain fields=Reporting-MTA: dns; mx.example.com \"\"\n"
-     "  text/plain fields=Final-Recipient: utf-8; jo\xC3\xA3o@example.com | Action: failed | Status: 5.1.1 \"\"\n",
+     "  text/plain fields=Final-Recipient: utf-8; jo\xC3\xA3o@example.com | Action: failed | Status: 5.1.1 "
+     "\"\"\n",
      // Python's email knows only message/delivery-status; this it reads as one message.
      "subject: \"\"\n"
      "message/global-delivery-status\n"

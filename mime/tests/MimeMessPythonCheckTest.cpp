@@ -63,7 +63,8 @@ public:
     CheckFolder& operator=(const CheckFolder&) = delete;
 
     void Write(const std::string& Name, std::string_view Bytes) const {
-        std::ofstream(FPath / Name, std::ios::binary).write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+        std::ofstream(FPath / Name, std::ios::binary)
+            .write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
     }
     // Runs the checker; returns its exit status and leaves its output in Output.
     int RunChecker(std::string& Output) const {
@@ -73,7 +74,8 @@ public:
         FILE* pipe = ::popen(command.c_str(), "r");
         if (pipe == nullptr) return -1;
         std::array<char, 4096> buffer{};
-        while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) Output += buffer.data();
+        while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr)
+            Output += buffer.data();
         const int status = ::pclose(pipe);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -103,10 +105,12 @@ std::string Attachment(TMimeMess& Mess, TMimePart& Parent, const CheckFolder& Fo
 std::string MixedWithAttachment(TMimeMess& Mess, const CheckFolder& Folder, std::size_t Size) {
     TMimePart& root = Mess.AddPartMultipart("mixed", nullptr);
     const std::string text = "Nome: Jos\xC3\xA9 da Silva\r\nCidade: S\xC3\xA3o Paulo\r\n";
-    Mess.AddPartTextEx({"Nome: Jos\xC3\xA9 da Silva", "Cidade: S\xC3\xA3o Paulo"}, &root, TMimeChar::UTF_8, false,
-                       TMimeEncoding::ME_BASE64);
-    const std::string leaf = "{\"type\": \"text/plain\", \"charset\": \"utf-8\", \"text\": " + Json(text) + "}";
-    const std::string att = Attachment(Mess, root, Folder, Size, "relat\xC3\xB3rio final, v2.pdf", "application/pdf");
+    Mess.AddPartTextEx({"Nome: Jos\xC3\xA9 da Silva", "Cidade: S\xC3\xA3o Paulo"}, &root, TMimeChar::UTF_8,
+                       false, TMimeEncoding::ME_BASE64);
+    const std::string leaf =
+        "{\"type\": \"text/plain\", \"charset\": \"utf-8\", \"text\": " + Json(text) + "}";
+    const std::string att =
+        Attachment(Mess, root, Folder, Size, "relat\xC3\xB3rio final, v2.pdf", "application/pdf");
     return "{\"type\": \"multipart/mixed\", \"parts\": [" + leaf + ", " + att + "]}";
 }
 
@@ -115,14 +119,18 @@ const std::vector<Case>& Cases() {
         {"mixedTextAndBinary",
          [](TMimeMess& Mess, const CheckFolder& Folder) { return MixedWithAttachment(Mess, Folder, 70001); }},
         {"threeMegabyteAttachment",
-         [](TMimeMess& Mess, const CheckFolder& Folder) { return MixedWithAttachment(Mess, Folder, 3 << 20); }},
+         [](TMimeMess& Mess, const CheckFolder& Folder) {
+             return MixedWithAttachment(Mess, Folder, 3 << 20);
+         }},
         {"alternativeRelated",
          [](TMimeMess& Mess, const CheckFolder& Folder) {
              TMimePart& root = Mess.AddPartMultipart("alternative", nullptr);
-             Mess.AddPartText({"Texto com acentua\xC3\xA7\xC3\xA3o e uma linha bem longa " + std::string(120, 'x')},
-                              &root);
+             Mess.AddPartText(
+                 {"Texto com acentua\xC3\xA7\xC3\xA3o e uma linha bem longa " + std::string(120, 'x')},
+                 &root);
              TMimePart& related = Mess.AddPartMultipart("related", &root);
-             const std::string html = "<html><body><p>Ol\xC3\xA1 = mundo</p><img src=\"cid:logo.png\"></body></html>";
+             const std::string html =
+                 "<html><body><p>Ol\xC3\xA1 = mundo</p><img src=\"cid:logo.png\"></body></html>";
              Mess.AddPartHTML({html}, &related);
              const std::string image = RandomBytes(4000, 7);
              Folder.Write("logo.bin", image);
@@ -131,7 +139,8 @@ const std::vector<Case>& Cases() {
              // that follows, so the texts arrive without it.
              return std::string("{\"type\": \"multipart/alternative\", \"parts\": [") +
                     "{\"type\": \"text/plain\", \"charset\": \"iso-8859-1\", \"text\": " +
-                    Json("Texto com acentua\xC3\xA7\xC3\xA3o e uma linha bem longa " + std::string(120, 'x')) +
+                    Json("Texto com acentua\xC3\xA7\xC3\xA3o e uma linha bem longa " +
+                         std::string(120, 'x')) +
                     "}, {\"type\": \"multipart/related\", \"parts\": [" +
                     "{\"type\": \"text/html\", \"charset\": \"utf-8\", \"text\": " + Json(html) + "}, " +
                     "{\"type\": \"image/png\", \"filename\": \"logo.png\", \"content_id\": \"<logo.png>\", "

@@ -1,5 +1,4 @@
 #include "mime/MimeMess.h"
-
 #include "support/Codings.h"
 
 #include <gmock/gmock.h>
@@ -76,7 +75,9 @@ TEST(TMimeMessEncode, MixedMessageByteForByte) {
         "From: \"Loja\" <loja@x.com>\r\n"
         "To: cliente@x.com\r\n"
         "Subject: Dados Cadastrais do Cliente\r\n"
-        "Date: " + Rfc822DateTime(FixedDate()) + "\r\n"
+        "Date: " +
+        Rfc822DateTime(FixedDate()) +
+        "\r\n"
         "MIME-Version: 1.0 (produced by Tandrel)\r\n"
         "X-mailer: Tandrel - MailSender\r\n"
         "Content-type: Multipart/mixed; boundary=\"B1\"\r\n"
@@ -88,7 +89,8 @@ TEST(TMimeMessEncode, MixedMessageByteForByte) {
         "Content-Disposition: inline\r\n"
         "Content-Description: Message text\r\n"
         "\r\n" +
-        support::EncodeBase64("\xEF\xBB\xBFNome: Jo\xC3\xA3o\r\n") + "\r\n"
+        support::EncodeBase64("\xEF\xBB\xBFNome: Jo\xC3\xA3o\r\n") +
+        "\r\n"
         "--B1\r\n"
         "Content-type: text/xml; charset=ISO-8859-1; name=\"Cliente_001.xml\"\r\n"
         "Content-Transfer-Encoding: Base64\r\n"
@@ -198,7 +200,9 @@ TEST(TMimeMessParts, AddOperationsFillTheirFields) {
         {"multipart", [](TMimeMess& M) -> TMimePart& { return M.AddPartMultipart("related", nullptr); },
          "Multipart", "related", "Multipart message", "", TMimeEncoding::ME_7BIT, TMimeChar::ISO_8859_1},
         {"message",
-         [](TMimeMess& M) -> TMimePart& { return M.AddPartMess({"Subject: inner", "", "hi"}, nullptr); },
+         [](TMimeMess& M) -> TMimePart& {
+             return M.AddPartMess({"Subject: inner", "", "hi"}, nullptr);
+         },
          "message", "rfc822", "E-mail Message", "", TMimeEncoding::ME_7BIT, TMimeChar::ISO_8859_1},
     };
     for (const Row& row : rows) {
@@ -301,7 +305,8 @@ struct Built {
         mess.Header().SetSubject("Ol\xC3\xA1: seu cadastro, pronto");
         mess.Header().SetDate(FixedDate());
         TMimePart& root = mess.AddPartMultipart("alternative", nullptr);
-        mess.AddPartTextEx({"Texto simples \xC3\xA7"}, &root, TMimeChar::UTF_8, false, TMimeEncoding::ME_BASE64);
+        mess.AddPartTextEx({"Texto simples \xC3\xA7"}, &root, TMimeChar::UTF_8, false,
+                           TMimeEncoding::ME_BASE64);
         TMimePart& related = mess.AddPartMultipart("related", &root);
         mess.AddPartHTML({"<p>HTML \xC3\xA9</p>"}, &related);
         mess.AddPartBinary(attachment, "dados.bin", &related);
@@ -362,8 +367,8 @@ TEST(TMimeMessRoundTrip, DecodeMessageBinaryGivesTheTreeBack) {
 TEST(TMimeMessDecode, BinaryRoadJoinsAFoldedLastHeaderLine) {
     const std::string body = "--b1\r\nContent-Type: text/plain\r\n\r\nabc\r\n--b1--\r\n";
     TMimeMess mess;
-    mess.DecodeMessageBinary({"Content-Type: multipart/mixed;", " boundary=b1", "Subject: =?UTF-8?Q?Ol=C3=A1?=",
-                              "\t=?UTF-8?Q?_mundo?="},
+    mess.DecodeMessageBinary({"Content-Type: multipart/mixed;", " boundary=b1",
+                              "Subject: =?UTF-8?Q?Ol=C3=A1?=", "\t=?UTF-8?Q?_mundo?="},
                              body);
     EXPECT_EQ(mess.Header().Subject(), "Ol\xC3\xA1 mundo");
     EXPECT_EQ(mess.MessagePart().GetSubPartCount(), 1);

@@ -1,7 +1,6 @@
 #include "mime/MimePart.h"
-
-#include "support/Codings.h"
 #include "mime/MimeTypes.h"
+#include "support/Codings.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -297,15 +296,15 @@ TEST(TMimePartEncode, ConvertedTextGetsByteOrderMarkOnlyWhenNotSevenBit) {
         std::string body;
         for (const auto& l : leaf.part.PartBody()) body += l;
         if (encoding == TMimeEncoding::ME_BASE64) {
-            EXPECT_EQ(support::DecodeBase64(body), "\xEF\xBB\xBF" "a\xC3\xA7\xE2\x82\xAC\r\n");
-            EXPECT_THAT(leaf.part.Headers(),
-                        ElementsAre("Content-type: text/plain; charset=UTF-8",
-                                    "Content-Transfer-Encoding: Base64"));
+            EXPECT_EQ(support::DecodeBase64(body),
+                      "\xEF\xBB\xBF"
+                      "a\xC3\xA7\xE2\x82\xAC\r\n");
+            EXPECT_THAT(leaf.part.Headers(), ElementsAre("Content-type: text/plain; charset=UTF-8",
+                                                         "Content-Transfer-Encoding: Base64"));
         } else {
             EXPECT_EQ(body, "a\xE7\x80");
-            EXPECT_THAT(leaf.part.Headers(),
-                        ElementsAre("Content-type: text/plain; charset=UTF-8",
-                                    "Content-Transfer-Encoding: 7bit"));
+            EXPECT_THAT(leaf.part.Headers(), ElementsAre("Content-type: text/plain; charset=UTF-8",
+                                                         "Content-Transfer-Encoding: 7bit"));
         }
     }
 }
@@ -329,15 +328,21 @@ TEST_P(QuotedPrintableSplitTest, EncodesAndSplits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, QuotedPrintableSplitTest,
-    ::testing::Values(
-        QpCase{"equalsSign", "a=b", 78, {"a=3Db"}},
-        QpCase{"controlAndHighBytes", "\t\xE9 x", 78, {"=09=E9 x"}},
-        QpCase{"hundredLetters", std::string(100, 'q'), 78, {std::string(78, 'q') + "=", std::string(22, 'q')}},
-        QpCase{"exactlyLimitIsOnePiece", std::string(78, 'q'), 78, {std::string(78, 'q')}},
-        QpCase{"cutBeforeLastSpace", "aaaa bbbb cccc", 10, {"aaaa bbbb=", " cccc"}},
-        QpCase{"cutBeforeEscapeFurtherRight", "aa bbb\xE9" "cc", 8, {"aa bbb=", "=E9cc"}},
-        QpCase{"escapeAtFirstPositionCutsAtLimit", "\xE9\xE9", 3, {"=E9=", "=E9"}},
-        QpCase{"limitBelowOneStillEnds", "abc", 0, {"a=", "b=", "c"}}),
+    ::testing::Values(QpCase{"equalsSign", "a=b", 78, {"a=3Db"}},
+                      QpCase{"controlAndHighBytes", "\t\xE9 x", 78, {"=09=E9 x"}},
+                      QpCase{"hundredLetters",
+                             std::string(100, 'q'),
+                             78,
+                             {std::string(78, 'q') + "=", std::string(22, 'q')}},
+                      QpCase{"exactlyLimitIsOnePiece", std::string(78, 'q'), 78, {std::string(78, 'q')}},
+                      QpCase{"cutBeforeLastSpace", "aaaa bbbb cccc", 10, {"aaaa bbbb=", " cccc"}},
+                      QpCase{"cutBeforeEscapeFurtherRight",
+                             "aa bbb\xE9"
+                             "cc",
+                             8,
+                             {"aa bbb=", "=E9cc"}},
+                      QpCase{"escapeAtFirstPositionCutsAtLimit", "\xE9\xE9", 3, {"=E9=", "=E9"}},
+                      QpCase{"limitBelowOneStillEnds", "abc", 0, {"a=", "b=", "c"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TMimePartEncode, QuotedPrintableBinaryKeepsLineBreaksInsideAndEndsSoft) {
@@ -407,8 +412,7 @@ TEST(TMimePartHeader, AccentedFileNameAndDescriptionAreEncodedWords) {
     part.SetDisposition("attachment");
     part.EncodePartHeader();
     ASSERT_EQ(part.Headers().size(), 3u);
-    EXPECT_EQ(part.Headers()[0],
-              "Content-type: text/xml; charset=UTF-8; name=\"=?UTF-8?Q?caf=C3=A9.xml?=\"");
+    EXPECT_EQ(part.Headers()[0], "Content-type: text/xml; charset=UTF-8; name=\"=?UTF-8?Q?caf=C3=A9.xml?=\"");
 }
 
 TEST(TMimePartHeader, LineBreaksInFieldsNeverStartANewHeaderLine) {
@@ -423,9 +427,8 @@ TEST(TMimePartHeader, LineBreaksInFieldsNeverStartANewHeaderLine) {
     part.EncodePartHeader();
     for (const std::string& line : part.Headers())
         EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
-    EXPECT_THAT(part.Headers(),
-                ::testing::Contains("Content-Disposition: attachment  bcc: spy@evil.example; "
-                                    "FileName=\"=?ISO-8859-1?Q?a.pdf=0D=0AX-Name=3A_5?=\""));
+    EXPECT_THAT(part.Headers(), ::testing::Contains("Content-Disposition: attachment  bcc: spy@evil.example; "
+                                                    "FileName=\"=?ISO-8859-1?Q?a.pdf=0D=0AX-Name=3A_5?=\""));
     EXPECT_THAT(part.Headers(), ::testing::Contains("Content-ID: <id@x>  X-Id: 3"));
 }
 
@@ -456,8 +459,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, FoldTest,
     ::testing::Values(
         FoldCase{"seventySevenNeverFolded", k77, {k77}},
-        FoldCase{"seventyEightFoldedAtSpace", k78,
-                 {"X: " + std::string(35, 'a'), " " + std::string(39, 'b')}},
+        FoldCase{
+            "seventyEightFoldedAtSpace", k78, {"X: " + std::string(35, 'a'), " " + std::string(39, 'b')}},
         FoldCase{"longWithoutSpaceStaysOneLine", std::string(200, 'z'), {std::string(200, 'z')}},
         FoldCase{"afterSemicolonFirst",
                  "Content-type: text/plain; name=\"" + std::string(60, 'n') + "\"",
@@ -465,7 +468,8 @@ INSTANTIATE_TEST_SUITE_P(
         FoldCase{"afterCommaWhenNoSemicolon",
                  "To: " + std::string(30, 'a') + ", " + std::string(50, 'b'),
                  {"To: " + std::string(30, 'a') + ",", " " + std::string(50, 'b')}},
-        FoldCase{"onlySpaceBeyondLimit", "Subject: " + std::string(80, 's') + " tail",
+        FoldCase{"onlySpaceBeyondLimit",
+                 "Subject: " + std::string(80, 's') + " tail",
                  {"Subject:", " " + std::string(80, 's'), " tail"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -497,9 +501,8 @@ TEST(TMimePartCompose, SubPartsBetweenBoundariesThenEpilogue) {
     root.ComposeParts();
     const std::string type = "Content-type: text/plain; charset=ISO-8859-1";
     const std::string cte = "Content-Transfer-Encoding: 7bit";
-    EXPECT_THAT(root.Lines(),
-                ElementsAre("Content-type: Multipart/mixed; boundary=\"B\"", "", "--B", type, cte, "",
-                            "one", "--B", type, cte, "", "two", "--B--", "epilogue"));
+    EXPECT_THAT(root.Lines(), ElementsAre("Content-type: Multipart/mixed; boundary=\"B\"", "", "--B", type,
+                                          cte, "", "one", "--B", type, cte, "", "two", "--B--", "epilogue"));
 }
 
 // ---------------------------------------------------------------------------
@@ -596,13 +599,14 @@ TEST(TMimePartDecode, IsUUcode) {
 
 TEST(TMimePartDecode, HeaderFieldsFromFoldedLines) {
     TMimePart part;
-    part.Lines() = {"Content-Type: Application/PDF;",
-                    "\tname=\"ignored.pdf\"",
-                    "content-disposition: attachment; filename=\"C:\\\\docs\\\\=?UTF-8?Q?rel=C3=A1torio?=.pdf\"",
-                    "Content-Transfer-Encoding: base64",
-                    "Content-ID: <c1>",
-                    "",
-                    "QUJD"};
+    part.Lines() = {
+        "Content-Type: Application/PDF;",
+        "\tname=\"ignored.pdf\"",
+        "content-disposition: attachment; filename=\"C:\\\\docs\\\\=?UTF-8?Q?rel=C3=A1torio?=.pdf\"",
+        "Content-Transfer-Encoding: base64",
+        "Content-ID: <c1>",
+        "",
+        "QUJD"};
     part.DecomposeParts();
     EXPECT_EQ(part.Primary(), "Application");
     EXPECT_EQ(part.Secondary(), "PDF");
@@ -629,9 +633,14 @@ TEST(TMimePartDecode, MissingHeadersGiveTextPlainInDefaultCharset) {
 
 TEST(TMimePartDecode, TabAfterTheColon) {
     TMimePart part;
-    part.Lines() = {"Content-Type:\tmultipart/mixed;\tboundary=\"zz\"", "", "--zz",
-                    "Content-Type:\tapplication/pdf;\tname=\"a.pdf\"", "Content-Transfer-Encoding:\tbase64", "",
-                    "QUJD", "--zz--"};
+    part.Lines() = {"Content-Type:\tmultipart/mixed;\tboundary=\"zz\"",
+                    "",
+                    "--zz",
+                    "Content-Type:\tapplication/pdf;\tname=\"a.pdf\"",
+                    "Content-Transfer-Encoding:\tbase64",
+                    "",
+                    "QUJD",
+                    "--zz--"};
     part.DecomposeParts();
     EXPECT_EQ(part.PrimaryCode(), TMimePrimary::MP_MULTIPART);
     ASSERT_EQ(part.GetSubPartCount(), 1);
@@ -657,15 +666,15 @@ TEST_P(InvalidTypeTest, ReadsAsTextPlain) {
     EXPECT_EQ(part.GetSubPartCount(), 0);
     EXPECT_THAT(part.PartBody(), ElementsAre("Ol\xE1,", "-- ", "Ana", "--", "fim"));
 }
-INSTANTIATE_TEST_SUITE_P(TMimePartDecode, InvalidTypeTest,
-                         ::testing::Values(InvalidTypeCase{"no_subtype", "text"},
-                                           InvalidTypeCase{"empty_subtype", "image/; name=a.png"},
-                                           InvalidTypeCase{"no_primary", "/plain"},
-                                           InvalidTypeCase{"empty", ""},
-                                           InvalidTypeCase{"two_slashes", "text/plain/x"},
-                                           InvalidTypeCase{"multipart_without_boundary", "multipart/mixed"},
-                                           InvalidTypeCase{"multipart_empty_boundary", "multipart/mixed; boundary=\"\""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    TMimePartDecode, InvalidTypeTest,
+    ::testing::Values(InvalidTypeCase{"no_subtype", "text"},
+                      InvalidTypeCase{"empty_subtype", "image/; name=a.png"},
+                      InvalidTypeCase{"no_primary", "/plain"}, InvalidTypeCase{"empty", ""},
+                      InvalidTypeCase{"two_slashes", "text/plain/x"},
+                      InvalidTypeCase{"multipart_without_boundary", "multipart/mixed"},
+                      InvalidTypeCase{"multipart_empty_boundary", "multipart/mixed; boundary=\"\""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // RFC 2045 (5.2): a Content-Type that breaks the grammar is invalid as a whole, its
 // parameters too: the part is text/plain in the default charset, without a name.
@@ -684,8 +693,8 @@ TEST(TMimePartDecode, DigestPartsWithoutTypeAreMessages) {
     const std::vector<std::string> section = {"From: a@x.com", "Subject: um", "", "corpo"};
     for (const char* subtype : {"digest", "mixed"}) {
         const bool digest = std::string_view(subtype) == "digest";
-        std::vector<std::string> lines = {std::string("Content-Type: multipart/") + subtype + "; boundary=d", "",
-                                          "--d", ""};
+        std::vector<std::string> lines = {std::string("Content-Type: multipart/") + subtype + "; boundary=d",
+                                          "", "--d", ""};
         lines.insert(lines.end(), section.begin(), section.end());
         lines.insert(lines.end(), {"--d", "Content-Type: text/plain", "", "texto", "--d--"});
         std::string bytes;
@@ -698,7 +707,8 @@ TEST(TMimePartDecode, DigestPartsWithoutTypeAreMessages) {
         for (TMimePart* root : {&byLines, &byBytes}) {
             ASSERT_EQ(root->GetSubPartCount(), 2) << subtype;
             const TMimePart& first = *root->GetSubPart(0);
-            EXPECT_EQ(first.PrimaryCode(), digest ? TMimePrimary::MP_MESSAGE : TMimePrimary::MP_TEXT) << subtype;
+            EXPECT_EQ(first.PrimaryCode(), digest ? TMimePrimary::MP_MESSAGE : TMimePrimary::MP_TEXT)
+                << subtype;
             EXPECT_EQ(first.Secondary(), digest ? "rfc822" : "plain") << subtype;
             EXPECT_EQ(first.GetSubPartCount(), digest ? 1 : 0) << subtype;
             if (digest) {
@@ -809,9 +819,17 @@ TEST(TMimePartDecode, CloseDelimiterBeforeAnyPartEndsThePreamble) {
 // groups, each ended by an empty line.
 TEST(TMimePartDecode, DeliveryStatusGroupsComposeBack) {
     TMimePart part;
-    part.Lines() = {"Content-Type: message/delivery-status", "", "Reporting-MTA: dns; mx.example.com", "", "",
-                    "Final-Recipient: rfc822; a@example.com", "Action: failed", "Status: 5.1.1",
-                    "Diagnostic-Code: smtp;", "\t550 unknown", ""};
+    part.Lines() = {"Content-Type: message/delivery-status",
+                    "",
+                    "Reporting-MTA: dns; mx.example.com",
+                    "",
+                    "",
+                    "Final-Recipient: rfc822; a@example.com",
+                    "Action: failed",
+                    "Status: 5.1.1",
+                    "Diagnostic-Code: smtp;",
+                    "\t550 unknown",
+                    ""};
     part.DecomposeParts();
     ASSERT_EQ(part.GetSubPartCount(), 2);
     EXPECT_THAT(part.GetSubPart(0)->Headers(), ElementsAre("Reporting-MTA: dns; mx.example.com"));
@@ -821,17 +839,18 @@ TEST(TMimePartDecode, DeliveryStatusGroupsComposeBack) {
     EXPECT_TRUE(part.PartBody().empty());
 
     part.ComposeParts();
-    EXPECT_THAT(part.Lines(), ElementsAre("Content-Type: message/delivery-status", "",
-                                          "Reporting-MTA: dns; mx.example.com", "",
-                                          "Final-Recipient: rfc822; a@example.com", "Action: failed", "Status: 5.1.1",
-                                          "Diagnostic-Code: smtp;\t550 unknown", ""));
+    EXPECT_THAT(part.Lines(),
+                ElementsAre("Content-Type: message/delivery-status", "", "Reporting-MTA: dns; mx.example.com",
+                            "", "Final-Recipient: rfc822; a@example.com", "Action: failed", "Status: 5.1.1",
+                            "Diagnostic-Code: smtp;\t550 unknown", ""));
 }
 
 // Beyond the depth where parsing stops splitting, a delivery status keeps its lines.
 TEST(TMimePartDecode, DeliveryStatusBelowMaxSubLevelKeepsItsLines) {
     TMimePart part;
     part.SetMaxSubLevel(0);
-    part.Lines() = {"Content-Type: message/delivery-status", "", "Reporting-MTA: dns; x", "", "Action: failed"};
+    part.Lines() = {"Content-Type: message/delivery-status", "", "Reporting-MTA: dns; x", "",
+                    "Action: failed"};
     part.DecomposeParts();
     EXPECT_EQ(part.GetSubPartCount(), 0);
     EXPECT_THAT(part.PartBody(), ElementsAre("Reporting-MTA: dns; x", "", "Action: failed"));
@@ -840,7 +859,8 @@ TEST(TMimePartDecode, DeliveryStatusBelowMaxSubLevelKeepsItsLines) {
 TEST(TMimePartDecode, BinaryDecomposerKeepsBodiesWholeAndFindsUUcode) {
     const std::string data =
         "pre\r\n--B\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
-        "line1\r\nline2\r\n--B\r\nContent-Type: text/plain\r\n\r\nbegin 644 x.txt\r\n#86)C\r\nend\r\n--B--\r\npost";
+        "line1\r\nline2\r\n--B\r\nContent-Type: text/plain\r\n\r\nbegin 644 "
+        "x.txt\r\n#86)C\r\nend\r\n--B--\r\npost";
     TMimePart part;
     part.DecomposePartsBinary({"Content-Type: multipart/mixed; boundary=B"}, data.data(),
                               data.data() + data.size());

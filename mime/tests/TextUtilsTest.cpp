@@ -32,15 +32,15 @@ TEST_P(FetchTable, SplitsAtFirstDelimiter) {
     EXPECT_EQ(c.Fn(v, c.Delimiter), c.Result);
     EXPECT_EQ(v, c.Rest);
 }
-INSTANTIATE_TEST_SUITE_P(
-    TextUtils, FetchTable,
-    ::testing::Values(FetchCase{"bin_split", FetchBin, " a ; b ", ";", " a ", " b "},
-                      FetchCase{"bin_no_delimiter", FetchBin, "abc", ";", "abc", ""},
-                      FetchCase{"bin_delimiter_last", FetchBin, "abc;", ";", "abc", ""},
-                      FetchCase{"bin_long_delimiter", FetchBin, "a--b--c", "--", "a", "b--c"},
-                      FetchCase{"trimmed", Fetch, " a ; b ", ";", "a", "b"},
-                      FetchCase{"trimmed_keeps_tabs", Fetch, "\ta ;b", ";", "\ta", "b"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(TextUtils, FetchTable,
+                         ::testing::Values(FetchCase{"bin_split", FetchBin, " a ; b ", ";", " a ", " b "},
+                                           FetchCase{"bin_no_delimiter", FetchBin, "abc", ";", "abc", ""},
+                                           FetchCase{"bin_delimiter_last", FetchBin, "abc;", ";", "abc", ""},
+                                           FetchCase{"bin_long_delimiter", FetchBin, "a--b--c", "--", "a",
+                                                     "b--c"},
+                                           FetchCase{"trimmed", Fetch, " a ; b ", ";", "a", "b"},
+                                           FetchCase{"trimmed_keeps_tabs", Fetch, "\ta ;b", ";", "\ta", "b"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(TextUtils, FetchExSkipsQuotedDelimiters) {
     std::string v = "name=\"a;b\"; charset=x";
@@ -61,7 +61,8 @@ TEST(TextUtils, SplitExGivesThePiecesOfRepeatedFetchEx) {
             std::vector<std::string> fetched;
             for (std::string rest = value; !rest.empty();) fetched.push_back(FetchEx(rest, delimiter, '"'));
             const std::vector<std::string_view> split = SplitEx(value, delimiter, '"');
-            EXPECT_EQ(std::vector<std::string>(split.begin(), split.end()), fetched) << value << " " << delimiter;
+            EXPECT_EQ(std::vector<std::string>(split.begin(), split.end()), fetched)
+                << value << " " << delimiter;
         }
     }
     EXPECT_TRUE(SplitEx("a;b", "", '"').size() == 1);
@@ -84,7 +85,8 @@ TEST_P(QuoteTable, QuoteAndUnquoteAreInverse) {
     EXPECT_EQ(UnquoteStr(GetParam().Quoted, '"'), GetParam().Value);
 }
 INSTANTIATE_TEST_SUITE_P(TextUtils, QuoteTable,
-                         ::testing::Values(QuoteCase{"plain", "abc", "\"abc\""}, QuoteCase{"empty", "", "\"\""},
+                         ::testing::Values(QuoteCase{"plain", "abc", "\"abc\""},
+                                           QuoteCase{"empty", "", "\"\""},
                                            QuoteCase{"inner_quote", "a\"b", "\"a\"\"b\""},
                                            QuoteCase{"only_quote", "\"", "\"\"\"\""}),
                          [](const auto& info) { return std::string(info.param.Name); });
@@ -108,20 +110,20 @@ TEST_P(GetParameterTable, FindsParameter) {
 }
 INSTANTIATE_TEST_SUITE_P(
     TextUtils, GetParameterTable,
-    ::testing::Values(
-        ParamCase{"quoted_name", "text/xml; name=\"Cliente 001.xml\"", "name", "Cliente 001.xml"},
-        ParamCase{"name_not_filename", "attachment; filename=\"a.xml\"", "name", ""},
-        ParamCase{"filename", "attachment; filename=\"a.xml\"", "filename", "a.xml"},
-        ParamCase{"case_insensitive", "text/plain; CHARSET=UTF-8", "charset", "UTF-8"},
-        ParamCase{"blanks_before_equals", "text/plain; charset  =  utf-8 ", "charset", "utf-8"},
-        ParamCase{"quoted_semicolon", "x; name=\"a;b\"; size=3", "size", "3"},
-        ParamCase{"quoted_semicolon_value", "x; name=\"a;b\"; size=3", "name", "a;b"},
-        ParamCase{"bare_name_ends_search", "x; boundary; boundary=abc", "boundary", ""},
-        ParamCase{"longer_name_skipped", "x; names=1; name=2", "name", "2"},
-        ParamCase{"missing", "text/plain", "charset", ""},
-        ParamCase{"doubled_quote", "x; name=\"a\"\"b\"", "name", "a\"b"},
-        ParamCase{"tabs_around", "multipart/mixed;\tboundary\t=\t\"b1\"", "boundary", "b1"},
-        ParamCase{"extended_form_is_not_plain", "x; filename*=UTF-8''a.pdf", "filename", ""}),
+    ::testing::Values(ParamCase{"quoted_name", "text/xml; name=\"Cliente 001.xml\"", "name",
+                                "Cliente 001.xml"},
+                      ParamCase{"name_not_filename", "attachment; filename=\"a.xml\"", "name", ""},
+                      ParamCase{"filename", "attachment; filename=\"a.xml\"", "filename", "a.xml"},
+                      ParamCase{"case_insensitive", "text/plain; CHARSET=UTF-8", "charset", "UTF-8"},
+                      ParamCase{"blanks_before_equals", "text/plain; charset  =  utf-8 ", "charset", "utf-8"},
+                      ParamCase{"quoted_semicolon", "x; name=\"a;b\"; size=3", "size", "3"},
+                      ParamCase{"quoted_semicolon_value", "x; name=\"a;b\"; size=3", "name", "a;b"},
+                      ParamCase{"bare_name_ends_search", "x; boundary; boundary=abc", "boundary", ""},
+                      ParamCase{"longer_name_skipped", "x; names=1; name=2", "name", "2"},
+                      ParamCase{"missing", "text/plain", "charset", ""},
+                      ParamCase{"doubled_quote", "x; name=\"a\"\"b\"", "name", "a\"b"},
+                      ParamCase{"tabs_around", "multipart/mixed;\tboundary\t=\t\"b1\"", "boundary", "b1"},
+                      ParamCase{"extended_form_is_not_plain", "x; filename*=UTF-8''a.pdf", "filename", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(TextUtils, IndexByBeginIsCaseInsensitive) {
@@ -175,11 +177,12 @@ TEST_P(PosCRLFTable, FindsFirstLineEnd) {
     EXPECT_EQ(PosCRLF(GetParam().Value, t), GetParam().Pos);
     EXPECT_EQ(t, GetParam().Terminator);
 }
-INSTANTIATE_TEST_SUITE_P(TextUtils, PosCRLFTable,
-                         ::testing::Values(CrlfCase{"crlf", "ab\r\ncd", 3, "\r\n"}, CrlfCase{"lfcr", "ab\n\rcd", 3, "\n\r"},
-                                           CrlfCase{"lf", "ab\ncd\r\n", 3, "\n"}, CrlfCase{"cr_at_end", "ab\r", 3, "\r"},
-                                           CrlfCase{"crcr", "a\r\rb", 2, "\r"}, CrlfCase{"none", "abc", -1, ""}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    TextUtils, PosCRLFTable,
+    ::testing::Values(CrlfCase{"crlf", "ab\r\ncd", 3, "\r\n"}, CrlfCase{"lfcr", "ab\n\rcd", 3, "\n\r"},
+                      CrlfCase{"lf", "ab\ncd\r\n", 3, "\n"}, CrlfCase{"cr_at_end", "ab\r", 3, "\r"},
+                      CrlfCase{"crcr", "a\r\rb", 2, "\r"}, CrlfCase{"none", "abc", -1, ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 struct SplitCase {
     const char* Name;
@@ -196,8 +199,7 @@ TEST_P(SplitLinesTable, CutsAsTheRuleSays) {
 }
 INSTANTIATE_TEST_SUITE_P(
     TextUtils, SplitLinesTable,
-    ::testing::Values(SplitCase{"empty", "", {}, {}},
-                      SplitCase{"no_break", "abc", {"abc"}, {"abc"}},
+    ::testing::Values(SplitCase{"empty", "", {}, {}}, SplitCase{"no_break", "abc", {"abc"}, {"abc"}},
                       SplitCase{"final_crlf", "a\r\nb\r\n", {"a", "b"}, {"a", "b"}},
                       SplitCase{"only_crlf", "\r\n", {""}, {""}},
                       SplitCase{"empty_lines", "\r\n\r\nx", {"", "", "x"}, {"", "", "x"}},
@@ -218,9 +220,10 @@ TEST(TextUtils, NextLineTellsTheBreakAndWhereTheNextLineBegins) {
         std::size_t Next;
         bool Broken;
     };
-    for (const Step& step : {Step{0, TLineBreak::Any, "ab", 4, true}, Step{4, TLineBreak::Any, "c", 6, true},
-                             Step{6, TLineBreak::Any, "", 6, false}, Step{100, TLineBreak::CrLf, "", 6, false},
-                             Step{4, TLineBreak::CrLf, "c\r", 6, false}}) {
+    for (const Step& step :
+         {Step{0, TLineBreak::Any, "ab", 4, true}, Step{4, TLineBreak::Any, "c", 6, true},
+          Step{6, TLineBreak::Any, "", 6, false}, Step{100, TLineBreak::CrLf, "", 6, false},
+          Step{4, TLineBreak::CrLf, "c\r", 6, false}}) {
         const TTextLine line = NextLine(text, step.From, step.Rule);
         EXPECT_EQ(line.Line, step.Line) << step.From;
         EXPECT_EQ(line.Next, step.Next) << step.From;
@@ -229,8 +232,8 @@ TEST(TextUtils, NextLineTellsTheBreakAndWhereTheNextLineBegins) {
 }
 
 TEST(TextUtils, NormalizeHeaderJoinsContinuations) {
-    const std::vector<std::string> lines = {"Subject: one", "\ttwo ",   " three", "To: x", "  y",
-                                            "",             " not me", "From: z", " last"};
+    const std::vector<std::string> lines = {"Subject: one", "\ttwo ",  " three", "To: x", "  y", "",
+                                            " not me",      "From: z", " last"};
     int i = 0;
     // Unfolding removes only the line breaks: the white space of the folds stays.
     EXPECT_EQ(NormalizeHeader(lines, i), "Subject: one\ttwo  three");

@@ -3,11 +3,11 @@
 // platform's (-1 = failure); LastSocketError gives the failure in Winsock
 // numbering. Nothing else in the library calls the platform directly.
 
-#include <cstdint>
-#include <vector>
-
 #include "net/BlockSocket.h"
 #include "net/SocketInterface.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace tandrel::net::detail {
 

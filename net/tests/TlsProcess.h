@@ -3,10 +3,10 @@
 // come back through one pipe, its stdin is a pipe the test writes to, and it is
 // signalled to end with its object.
 
+#include "testing/ChildProcess.h"
+
 #include <string>
 #include <vector>
-
-#include "testing/ChildProcess.h"
 
 namespace tandrel::net::testing {
 
@@ -14,8 +14,8 @@ namespace tandrel::net::testing {
 /// Throws std::runtime_error when it cannot be started.
 class TlsProcess : public tandrel::testing::ChildProcess {
 public:
-  TlsProcess(const std::vector<std::string>& Argv, const std::string& Workdir)
-      : ChildProcess(Argv, {.WorkDir = Workdir, .MergeStderr = true}) {}
+    TlsProcess(const std::vector<std::string>& Argv, const std::string& Workdir)
+        : ChildProcess(Argv, {.WorkDir = Workdir, .MergeStderr = true}) {}
 };
 
 }  // namespace tandrel::net::testing

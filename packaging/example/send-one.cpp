@@ -2,11 +2,11 @@
 // uses it, from its installed headers and libraries.
 // Usage: send-one HOST PORT FROM TO   (plain SMTP; exit 0 when the server took the mail)
 
+#include "mail/MailSender.h"
+
 #include <exception>
 #include <iostream>
 #include <sstream>
-
-#include "mail/MailSender.h"
 
 int main(int argc, char** argv) {
     if (argc != 5) {

@@ -1,4 +1,6 @@
 #include "smtp/SMTPSend.h"
+#include "testing/PythonSmtpServer.h"
+#include "testing/ScriptedSmtpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +13,12 @@
 #include <string_view>
 #include <vector>
 
-#include "testing/PythonSmtpServer.h"
-#include "testing/ScriptedSmtpServer.h"
-
 namespace tandrel::smtp {
 namespace {
 
 using testing::AwaitClose;
-using testing::Dialog;
 using testing::Deaf;
+using testing::Dialog;
 using testing::Flood;
 using testing::Hangup;
 using testing::Hear;
@@ -36,8 +35,7 @@ constexpr std::string_view LineBreakRefusal = "501 5.5.4 Refused: CR or LF in co
 constexpr std::string_view NonAsciiRefusal = "553 5.6.7 Refused: non-ASCII address without SMTPUTF8";
 constexpr std::string_view OutOfTurn = "554 5.5.0 Refused: the server answered out of turn";
 
-std::unique_ptr<TSMTPSend> ClientFor(const ScriptedSmtpServer& Server)
-{
+std::unique_ptr<TSMTPSend> ClientFor(const ScriptedSmtpServer& Server) {
     auto client = std::make_unique<TSMTPSend>();
     client->SetTargetPort(Server.Port());
     client->SetSystemName("client.test");
@@ -46,14 +44,12 @@ std::unique_ptr<TSMTPSend> ClientFor(const ScriptedSmtpServer& Server)
 }
 
 // The transcript once the client has let go of the connection.
-std::string TranscriptAfterClose(TSMTPSend& Client, ScriptedSmtpServer& Server)
-{
+std::string TranscriptAfterClose(TSMTPSend& Client, ScriptedSmtpServer& Server) {
     Client.Sock().CloseSocket();
     return Server.Transcript();
 }
 
-std::string Repeat(std::string_view Unit, int Times)
-{
+std::string Repeat(std::string_view Unit, int Times) {
     std::string r;
     for (int i = 0; i < Times; ++i) r += Unit;
     return r;
@@ -63,14 +59,12 @@ std::string Repeat(std::string_view Unit, int Times)
 constexpr std::size_t Pieces[] = {0, 1, 10};
 
 // Every row of a table, each replayed in every piece size.
-auto RowsInPieces(std::size_t Rows)
-{
+auto RowsInPieces(std::size_t Rows) {
     return ::testing::Combine(::testing::Range<std::size_t>(0, Rows), ::testing::ValuesIn(Pieces));
 }
 
 template <auto Cases>
-std::string RowInPieceName(const ::testing::TestParamInfo<std::tuple<std::size_t, std::size_t>>& Info)
-{
+std::string RowInPieceName(const ::testing::TestParamInfo<std::tuple<std::size_t, std::size_t>>& Info) {
     const std::size_t piece = std::get<1>(Info.param);
     return std::string(Cases()[std::get<0>(Info.param)].Name) + "_" +
            (piece == 0 ? "whole" : "by" + std::to_string(piece));
@@ -78,8 +72,7 @@ std::string RowInPieceName(const ::testing::TestParamInfo<std::tuple<std::size_t
 
 // ---------------------------------------------------------------- construction
 
-TEST(SMTPSendDefaults, ConstructorSettings)
-{
+TEST(SMTPSendDefaults, ConstructorSettings) {
     TSMTPSend client;
     EXPECT_EQ(client.TargetPort(), "25");
     EXPECT_EQ(client.TargetHost(), "127.0.0.1");
@@ -123,11 +116,10 @@ const EnhancedCase EnhancedCases[] = {
 
 class EnhancedCodeTest : public ::testing::TestWithParam<EnhancedCase> {};
 
-TEST_P(EnhancedCodeTest, ParsesAndDescribes)
-{
+TEST_P(EnhancedCodeTest, ParsesAndDescribes) {
     const auto& c = GetParam();
     TSMTPSend client;
-    client.EnhancedCode("250 2.0.0 stale"); // earlier values must not survive
+    client.EnhancedCode("250 2.0.0 stale");  // earlier values must not survive
     client.EnhancedCode(c.Line);
     EXPECT_EQ(client.EnhCode1(), c.E1);
     EXPECT_EQ(client.EnhCode2(), c.E2);
@@ -148,8 +140,7 @@ struct ReplyCase {
     std::size_t Lines;
 };
 
-std::vector<ReplyCase> ReplyCases()
-{
+std::vector<ReplyCase> ReplyCases() {
     return {
         {"three_lines", {Raw("250-A\r\n250-B\r\n250 C\r\n")}, 250, "250 C", 3},
         {"hyphen_after_fourth", {Raw("250 OK-done\r\n250 next\r\n")}, 250, "250 OK-done", 1},
@@ -161,7 +152,11 @@ std::vector<ReplyCase> ReplyCases()
         {"too_short", {Raw("25\r\n")}, 0, "25", 1},
         {"cut_after_first_line", {Raw("250-A\r\n"), Hangup()}, 0, "", 2},
         // The last line ends the reply and carries its code (RFC 5321, 4.2.1).
-        {"refusal_after_continuation", {Raw("250-queued?\r\n554 5.6.0 refused\r\n")}, 554, "554 5.6.0 refused", 2},
+        {"refusal_after_continuation",
+         {Raw("250-queued?\r\n554 5.6.0 refused\r\n")},
+         554,
+         "554 5.6.0 refused",
+         2},
         {"acceptance_after_refusal", {Raw("554-busy\r\n250 2.0.0 queued\r\n")}, 250, "250 2.0.0 queued", 2},
         {"nothing_then_close", {Hangup()}, 0, "", 1},
     };
@@ -169,8 +164,7 @@ std::vector<ReplyCase> ReplyCases()
 
 class ReplyTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
 
-TEST_P(ReplyTest, ReadsWholeReply)
-{
+TEST_P(ReplyTest, ReadsWholeReply) {
     const auto [row, piece] = GetParam();
     const ReplyCase c = ReplyCases()[row];
     // Replies are rebuilt piecewise here so the row's bytes arrive in the given pieces.
@@ -192,8 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyTest, RowsInPieces(ReplyCases().size()), 
 
 // Six-byte lines keep these replies below the socket's 65536-byte line buffer
 // however the kernel splits them, so only the line count can end them.
-TEST(ReplyLimits, AcceptsReplyOfMaxLines)
-{
+TEST(ReplyLimits, AcceptsReplyOfMaxLines) {
     ScriptedSmtpServer server({Raw(Repeat("250-\r\n", TSMTPSend::MaxReplyLines - 1) + "250 end\r\n")});
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Connect());
@@ -202,8 +195,7 @@ TEST(ReplyLimits, AcceptsReplyOfMaxLines)
     EXPECT_EQ(client->ResultString(), "250 end");
 }
 
-TEST(ReplyLimits, StopsAndClosesOneLinePastMax)
-{
+TEST(ReplyLimits, StopsAndClosesOneLinePastMax) {
     ScriptedSmtpServer server({Raw(Repeat("250-\r\n", TSMTPSend::MaxReplyLines) + "250 end\r\n")});
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Connect());
@@ -215,8 +207,7 @@ TEST(ReplyLimits, StopsAndClosesOneLinePastMax)
     EXPECT_FALSE(client->Connected()) << "the rest of the reply must not be read as a later answer";
 }
 
-TEST(ReplyLimits, EndlessContinuationLinesEndLogin)
-{
+TEST(ReplyLimits, EndlessContinuationLinesEndLogin) {
     // Either limit may stop this one first (lines, or bytes waiting in the line
     // buffer); both must end the reply with code 0 and bounded memory.
     ScriptedSmtpServer server({Reply("220 mx"), Hear(), Flood("250-more\r\n")});
@@ -227,8 +218,7 @@ TEST(ReplyLimits, EndlessContinuationLinesEndLogin)
     EXPECT_TRUE(TranscriptAfterClose(*client, server).starts_with("EHLO client.test\r\n"));
 }
 
-TEST(ReplyCode, EnhancedCodeComesFromTheLastLine)
-{
+TEST(ReplyCode, EnhancedCodeComesFromTheLastLine) {
     ScriptedSmtpServer server({Raw("250-2.0.0 first\r\n550 5.7.1 denied\r\n")});
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Connect());
@@ -245,8 +235,7 @@ struct ReplyTextCase {
 
 class ReplyTextTest : public ::testing::TestWithParam<ReplyTextCase> {};
 
-TEST_P(ReplyTextTest, ReadsTheServersText)
-{
+TEST_P(ReplyTextTest, ReadsTheServersText) {
     ScriptedSmtpServer server({Raw(GetParam().Bytes + "\r\n")});
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Connect());
@@ -257,7 +246,8 @@ TEST_P(ReplyTextTest, ReadsTheServersText)
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReplyTextTest,
     ::testing::Values(ReplyTextCase{"ascii", "250 ok", "250 ok"},
-                      ReplyTextCase{"utf8", "250 Ol\xc3\xa1, S\xc3\xa3o Paulo \xe2\x82\xac", "250 Ol\u00e1, S\u00e3o Paulo \u20ac"},
+                      ReplyTextCase{"utf8", "250 Ol\xc3\xa1, S\xc3\xa3o Paulo \xe2\x82\xac",
+                                    "250 Ol\u00e1, S\u00e3o Paulo \u20ac"},
                       ReplyTextCase{"windows_1252", "250 Ol\xe1 \x80", "250 Ol\u00e1 \u20ac"},
                       // One stray byte makes the whole line Windows-1252.
                       ReplyTextCase{"mostly_utf8", "250 \xc3\xa1 \xe1", "250 \u00c3\u00a1 \u00e1"},
@@ -268,8 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Each line has the socket's limit, not all the lines that come in one read: a long
 // list of short lines is one normal reply.
-TEST(ReplyLimits, ManyShortLinesArrivingAtOnce)
-{
+TEST(ReplyLimits, ManyShortLinesArrivingAtOnce) {
     const std::string reply = Repeat("250-CAPABILITY\r\n", 9990) + "250 END\r\n";
     ASSERT_GT(reply.size(), 2u * TSMTPSend::MaxReplyLineLength);
     ScriptedSmtpServer server({Reply("220 mx"), Hear(), Raw(reply)});
@@ -281,11 +270,11 @@ TEST(ReplyLimits, ManyShortLinesArrivingAtOnce)
 
 // The time-out is the whole reply's: a reply whose lines trickle in, each well within
 // it, still fails when the last line is late.
-TEST(ReplyTimeout, BoundsTheWholeReply)
-{
-    const std::vector<Step> script{Raw("250-a\r\n"), Pause(std::chrono::milliseconds(150)), Raw("250-b\r\n"),
-                                   Pause(std::chrono::milliseconds(150)), Raw("250-c\r\n"),
-                                   Pause(std::chrono::milliseconds(150)), Raw("250 d\r\n")};
+TEST(ReplyTimeout, BoundsTheWholeReply) {
+    const std::vector<Step> script{Raw("250-a\r\n"), Pause(std::chrono::milliseconds(150)),
+                                   Raw("250-b\r\n"), Pause(std::chrono::milliseconds(150)),
+                                   Raw("250-c\r\n"), Pause(std::chrono::milliseconds(150)),
+                                   Raw("250 d\r\n")};
     {
         ScriptedSmtpServer server(script);
         auto client = ClientFor(server);
@@ -303,8 +292,7 @@ TEST(ReplyTimeout, BoundsTheWholeReply)
 }
 
 // One byte at a time, each within the time-out, never ends the reply in time.
-TEST(ReplyTimeout, ByteByByteReplyEndsAtTheTimeout)
-{
+TEST(ReplyTimeout, ByteByByteReplyEndsAtTheTimeout) {
     std::vector<Step> script{Reply("220 mx"), Hear()};
     for (const char c : Repeat("250-trickle\r\n", 100)) {
         script.push_back(Raw(std::string(1, c)));
@@ -322,30 +310,41 @@ struct BrokenGreetingCase {
     const char* Name;
     std::vector<Step> Script;
     int Timeout;
-    int SocketError; // the one that ended the conversation, kept to the end
-    std::string Reply; // the last reply when Login gives up
+    int SocketError;    // the one that ended the conversation, kept to the end
+    std::string Reply;  // the last reply when Login gives up
     std::string Sent;
 };
 
 // Each reply is cut, so the client closes the connection and says nothing more (no
 // HELO after a cut EHLO reply, no QUIT).
-std::vector<BrokenGreetingCase> BrokenGreetingCases()
-{
+std::vector<BrokenGreetingCase> BrokenGreetingCases() {
     return {
         {"greeting_never_comes", {AwaitClose()}, 300, 10060, "", ""},
         {"endless_line", {Flood(std::string(4096, 'x'))}, 5000, 10055, "", ""},
-        {"ehlo_reply_never_comes", {Reply("220 mx"), Hear(), AwaitClose()}, 300, 10060, "", "EHLO client.test\r\n"},
-        {"endless_ehlo_line", {Reply("220 mx"), Hear(), Flood(std::string(4096, 'x'))}, 5000, 10055, "",
+        {"ehlo_reply_never_comes",
+         {Reply("220 mx"), Hear(), AwaitClose()},
+         300,
+         10060,
+         "",
          "EHLO client.test\r\n"},
-        {"ehlo_reply_one_line_too_long", {Reply("220 mx"), Hear(), Raw(Repeat("250-\r\n", TSMTPSend::MaxReplyLines + 1))},
-         5000, 0, "554 5.5.0 Refused: reply of more than 10000 lines", "EHLO client.test\r\n"},
+        {"endless_ehlo_line",
+         {Reply("220 mx"), Hear(), Flood(std::string(4096, 'x'))},
+         5000,
+         10055,
+         "",
+         "EHLO client.test\r\n"},
+        {"ehlo_reply_one_line_too_long",
+         {Reply("220 mx"), Hear(), Raw(Repeat("250-\r\n", TSMTPSend::MaxReplyLines + 1))},
+         5000,
+         0,
+         "554 5.5.0 Refused: reply of more than 10000 lines",
+         "EHLO client.test\r\n"},
     };
 }
 
 class BrokenGreetingTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(BrokenGreetingTest, LoginFailsWithCodeZero)
-{
+TEST_P(BrokenGreetingTest, LoginFailsWithCodeZero) {
     const BrokenGreetingCase c = BrokenGreetingCases()[GetParam()];
     ScriptedSmtpServer server(c.Script);
     auto client = ClientFor(server);
@@ -358,8 +357,11 @@ TEST_P(BrokenGreetingTest, LoginFailsWithCodeZero)
     EXPECT_EQ(server.Transcript(), c.Sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, BrokenGreetingTest, ::testing::Range<std::size_t>(0, BrokenGreetingCases().size()),
-                         [](const auto& info) { return std::string(BrokenGreetingCases()[info.param].Name); });
+INSTANTIATE_TEST_SUITE_P(Replies, BrokenGreetingTest,
+                         ::testing::Range<std::size_t>(0, BrokenGreetingCases().size()),
+                         [](const auto& info) {
+                             return std::string(BrokenGreetingCases()[info.param].Name);
+                         });
 
 // ---------------------------------------------------------------- login
 
@@ -380,83 +382,180 @@ const std::string CramAnswer = "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw
 const std::string PlainTim = "AHRpbQB0YW5zdGFhZnRhbnN0YWFm";
 const std::string XOAuthToken = "ya29.vF9dft4qmTc2Nvb3RlckBhdHRhdmlzdGEuY29tCg";
 const std::string XOAuthLine =
-    "dXNlcj1zb21lb25lQGV4YW1wbGUuY29tAWF1dGg9QmVhcmVyIHlhMjkudkY5ZGZ0NHFtVGMyTnZiM1JsY2tCaGRIUmhkbWx6ZEdFdVkyOXRDZwEB";
+    "dXNlcj1zb21lb25lQGV4YW1wbGUuY29tAWF1dGg9QmVhcmVyIHlhMjkudkY5ZGZ0NHFtVGMyTnZiM1JsY2tCaGRIUmhkbWx6ZEdFdVky"
+    "OXRDZwEB";
 
-std::vector<LoginCase> LoginCases()
-{
+std::vector<LoginCase> LoginCases() {
     const std::string ehlo = "EHLO client.test\r\n";
     return {
         {"ehlo_auth_plain_size",
          Dialog("220 mx ready", {"250-mx hello\r\n250-AUTH LOGIN PLAIN\r\n250-SIZE 35882577\r\n250 8BITMIME",
                                  "235 2.7.0 Accepted"}),
-         "tim", "tanstaaftanstaaf", false, true, true, true,
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         true,
          ehlo + "AUTH PLAIN " + PlainTim + "\r\n",
-         {"AUTH LOGIN PLAIN", "SIZE 35882577", "8BITMIME"}, 35882577},
+         {"AUTH LOGIN PLAIN", "SIZE 35882577", "8BITMIME"},
+         35882577},
         {"plain_refused_then_login",
          Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN PLAIN", "535 5.7.8 no", "334 VXNlcm5hbWU6",
                            "334 UGFzc3dvcmQ6", "235 ok"}),
-         "tim", "tanstaaftanstaaf", false, true, true, true,
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         true,
          ehlo + "AUTH PLAIN " + PlainTim + "\r\nAUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n",
-         {"AUTH LOGIN PLAIN"}, 0},
+         {"AUTH LOGIN PLAIN"},
+         0},
         {"cram_md5",
          Dialog("220 mx", {"250-mx\r\n250 AUTH CRAM-MD5", CramChallenge, "235 ok"}),
-         "tim", "tanstaaftanstaaf", false, true, true, true,
-         ehlo + "AUTH CRAM-MD5\r\n" + CramAnswer + "\r\n", {"AUTH CRAM-MD5"}, 0},
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         true,
+         ehlo + "AUTH CRAM-MD5\r\n" + CramAnswer + "\r\n",
+         {"AUTH CRAM-MD5"},
+         0},
         {"xoauth2",
          Dialog("220 mx", {"250-mx\r\n250 AUTH XOAUTH2", "235 ok"}),
-         "someone@example.com", XOAuthToken, false, true, true, true,
-         ehlo + "AUTH XOAUTH2 " + XOAuthLine + "\r\n", {"AUTH XOAUTH2"}, 0},
+         "someone@example.com",
+         XOAuthToken,
+         false,
+         true,
+         true,
+         true,
+         ehlo + "AUTH XOAUTH2 " + XOAuthLine + "\r\n",
+         {"AUTH XOAUTH2"},
+         0},
         {"auth_equals_form",
          Dialog("220 mx", {"250-mx\r\n250 AUTH=LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok"}),
-         "tim", "tanstaaftanstaaf", false, true, true, true,
-         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n", {"AUTH=LOGIN"}, 0},
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         true,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n",
+         {"AUTH=LOGIN"},
+         0},
         {"login_stops_at_refused_user",
          Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "535 no such user"}),
-         "tim", "tanstaaftanstaaf", false, true, true, false,
-         ehlo + "AUTH LOGIN\r\ndGlt\r\n", {"AUTH LOGIN"}, 0},
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         false,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\n",
+         {"AUTH LOGIN"},
+         0},
         // A challenge where the client expected the end: the client cancels the exchange
         // (RFC 4954, "*"), so that nothing it says next is taken as an answer.
         {"login_challenged_after_password",
          Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "334 more?",
                            "501 5.7.0 cancelled"}),
-         "tim", "tanstaaftanstaaf", false, true, true, false,
-         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n*\r\n", {"AUTH LOGIN"}, 0},
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         false,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n*\r\n",
+         {"AUTH LOGIN"},
+         0},
         {"plain_challenged_then_login",
-         Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN PLAIN", "334 ", "501 5.7.0 cancelled", "334 VXNlcm5hbWU6",
-                           "334 UGFzc3dvcmQ6", "235 ok"}),
-         "tim", "tanstaaftanstaaf", false, true, true, true,
+         Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN PLAIN", "334 ", "501 5.7.0 cancelled",
+                           "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok"}),
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         true,
          ehlo + "AUTH PLAIN " + PlainTim + "\r\n*\r\nAUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n",
-         {"AUTH LOGIN PLAIN"}, 0},
+         {"AUTH LOGIN PLAIN"},
+         0},
         {"refused_auth_keeps_login",
          Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN", "535 5.7.8 bad"}),
-         "tim", "tanstaaftanstaaf", false, true, true, false,
-         ehlo + "AUTH PLAIN " + PlainTim + "\r\n", {"AUTH PLAIN"}, 0},
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         false,
+         ehlo + "AUTH PLAIN " + PlainTim + "\r\n",
+         {"AUTH PLAIN"},
+         0},
         {"capabilities_in_lower_case",
-         Dialog("220 mx", {"250-mx\r\n250-auth login\r\n250 size 2000", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6",
-                           "235 ok"}),
-         "tim", "tanstaaftanstaaf", false, true, true, true,
-         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n", {"auth login", "size 2000"}, 2000},
+         Dialog("220 mx", {"250-mx\r\n250-auth login\r\n250 size 2000", "334 VXNlcm5hbWU6",
+                           "334 UGFzc3dvcmQ6", "235 ok"}),
+         "tim",
+         "tanstaaftanstaaf",
+         false,
+         true,
+         true,
+         true,
+         ehlo + "AUTH LOGIN\r\ndGlt\r\ndGFuc3RhYWZ0YW5zdGFhZg==\r\n",
+         {"auth login", "size 2000"},
+         2000},
         {"no_credentials_no_auth",
          Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN"}),
-         "", "", false, true, true, false, ehlo, {"AUTH PLAIN"}, 0},
+         "",
+         "",
+         false,
+         true,
+         true,
+         false,
+         ehlo,
+         {"AUTH PLAIN"},
+         0},
         {"autotls_without_offer",
          Dialog("220 mx", {"250-mx\r\n250 SIZE"}),
-         "", "", true, true, true, false, ehlo, {"SIZE"}, 0},
+         "",
+         "",
+         true,
+         true,
+         true,
+         false,
+         ehlo,
+         {"SIZE"},
+         0},
         {"ehlo_refused_helo_accepted",
          Dialog("220 mx", {"502 5.5.1 EHLO not here", "250 mx"}),
-         "tim", "tanstaaftanstaaf", true, true, false, false,
-         ehlo + "HELO client.test\r\n", {}, 0},
+         "tim",
+         "tanstaaftanstaaf",
+         true,
+         true,
+         false,
+         false,
+         ehlo + "HELO client.test\r\n",
+         {},
+         0},
         {"ehlo_and_helo_refused",
          Dialog("220 mx", {"502 no", "501 no"}),
-         "", "", false, false, false, false, ehlo + "HELO client.test\r\n", {}, 0},
+         "",
+         "",
+         false,
+         false,
+         false,
+         false,
+         ehlo + "HELO client.test\r\n",
+         {},
+         0},
         {"greeting_not_220", Dialog("554 5.3.2 go away", {}), "", "", false, false, true, false, "", {}, 0},
     };
 }
 
 class LoginTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
 
-TEST_P(LoginTest, Conversation)
-{
+TEST_P(LoginTest, Conversation) {
     const auto [row, piece] = GetParam();
     const LoginCase c = LoginCases()[row];
     ScriptedSmtpServer server(c.Script, piece);
@@ -472,10 +571,10 @@ TEST_P(LoginTest, Conversation)
     EXPECT_EQ(TranscriptAfterClose(*client, server), c.Sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(Conversations, LoginTest, RowsInPieces(LoginCases().size()), RowInPieceName<LoginCases>);
+INSTANTIATE_TEST_SUITE_P(Conversations, LoginTest, RowsInPieces(LoginCases().size()),
+                         RowInPieceName<LoginCases>);
 
-TEST(LoginState, SecondLoginStartsAfresh)
-{
+TEST(LoginState, SecondLoginStartsAfresh) {
     // The second conversation must not keep the first one's capabilities or flags.
     ScriptedSmtpServer first(Dialog("220 mx", {"250-mx\r\n250-SIZE 1000\r\n250 AUTH PLAIN", "235 ok"}));
     auto client = ClientFor(first);
@@ -496,8 +595,7 @@ TEST(LoginState, SecondLoginStartsAfresh)
     EXPECT_EQ(TranscriptAfterClose(*client, second), "EHLO client.test\r\nHELO client.test\r\n");
 }
 
-TEST(LoginState, EveryConnectionSendsWithoutDelay)
-{
+TEST(LoginState, EveryConnectionSendsWithoutDelay) {
     // The same client twice: the second connection is a new handle.
     TSMTPSend client;
     client.SetSystemName("client.test");
@@ -513,8 +611,7 @@ TEST(LoginState, EveryConnectionSendsWithoutDelay)
     }
 }
 
-TEST(LoginState, ConnectFailureKeepsPreviousReply)
-{
+TEST(LoginState, ConnectFailureKeepsPreviousReply) {
     // A port nothing listens on: take one from a server that is gone.
     std::string port;
     {
@@ -540,44 +637,95 @@ struct CommandCase {
     std::string Reply;
     std::string Sent;
     bool Ok;
-    std::string_view Result = {}; // the last reply when not the server's
+    std::string_view Result = {};  // the last reply when not the server's
 };
 
-std::vector<CommandCase> CommandCases()
-{
+std::vector<CommandCase> CommandCases() {
     return {
-        {"mail_from_size", {}, [](TSMTPSend& C) { return C.MailFrom("a@b.example", 4321); },
-         "250 2.1.0 ok", "MAIL FROM:<a@b.example> SIZE=4321\r\n", true},
-        {"mail_from_size_zero", {}, [](TSMTPSend& C) { return C.MailFrom("a@b.example", 0); },
-         "250 ok", "MAIL FROM:<a@b.example>\r\n", true},
-        {"mail_from_dsn", {E::dsnSucecess, E::dsnFailure},
-         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 10); }, "250 ok",
-         "MAIL FROM:<a@b.example> SIZE=10 RET=FULL\r\n", true},
-        {"mail_from_refused", {}, [](TSMTPSend& C) { return C.MailFrom("a@b.example", 0); },
-         "550 5.7.1 relaying denied", "MAIL FROM:<a@b.example>\r\n", false},
-        {"mail_from_smtputf8", {}, [](TSMTPSend& C) { return C.MailFrom("jo\u00e3o@b.example", 0, true); },
-         "250 ok", "MAIL FROM:<jo\xc3\xa3o@b.example> SMTPUTF8\r\n", true},
-        {"mail_from_smtputf8_size_dsn", {E::dsnFailure},
-         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 10, true); }, "250 ok",
-         "MAIL FROM:<a@b.example> SIZE=10 RET=FULL SMTPUTF8\r\n", true},
-        {"rcpt_plain", {}, [](TSMTPSend& C) { return C.MailTo("c@d.example"); }, "250 ok",
-         "RCPT TO:<c@d.example>\r\n", true},
-        {"rcpt_dsn_success_failure", {E::dsnSucecess, E::dsnFailure},
-         [](TSMTPSend& C) { return C.MailTo("c@d.example"); }, "250 ok",
-         "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;c@d.example\r\n", true},
-        {"rcpt_dsn_all", {E::dsnDelay, E::dsnFailure, E::dsnSucecess},
-         [](TSMTPSend& C) { return C.MailTo("c@d.example"); }, "250 ok",
-         "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE,DELAY ORCPT=rfc822;c@d.example\r\n", true},
-        {"rcpt_refused", {}, [](TSMTPSend& C) { return C.MailTo("c@d.example"); },
-         "451 4.4.2 try later", "RCPT TO:<c@d.example>\r\n", false},
-        {"etrn_queued", {}, [](TSMTPSend& C) { return C.Etrn("example.org"); }, "251 queued",
-         "ETRN example.org\r\n", true},
-        {"etrn_200_is_not_enough", {}, [](TSMTPSend& C) { return C.Etrn("example.org"); }, "200 hm",
-         "ETRN example.org\r\n", false},
-        {"verify_cannot", {}, [](TSMTPSend& C) { return C.Verify("tim"); }, "252 2.1.5 cannot verify",
-         "VRFY tim\r\n", true},
-        {"verify_unknown", {}, [](TSMTPSend& C) { return C.Verify("tim"); }, "550 5.1.1 unknown",
-         "VRFY tim\r\n", false},
+        {"mail_from_size",
+         {},
+         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 4321); },
+         "250 2.1.0 ok",
+         "MAIL FROM:<a@b.example> SIZE=4321\r\n",
+         true},
+        {"mail_from_size_zero",
+         {},
+         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 0); },
+         "250 ok",
+         "MAIL FROM:<a@b.example>\r\n",
+         true},
+        {"mail_from_dsn",
+         {E::dsnSucecess, E::dsnFailure},
+         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 10); },
+         "250 ok",
+         "MAIL FROM:<a@b.example> SIZE=10 RET=FULL\r\n",
+         true},
+        {"mail_from_refused",
+         {},
+         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 0); },
+         "550 5.7.1 relaying denied",
+         "MAIL FROM:<a@b.example>\r\n",
+         false},
+        {"mail_from_smtputf8",
+         {},
+         [](TSMTPSend& C) { return C.MailFrom("jo\u00e3o@b.example", 0, true); },
+         "250 ok",
+         "MAIL FROM:<jo\xc3\xa3o@b.example> SMTPUTF8\r\n",
+         true},
+        {"mail_from_smtputf8_size_dsn",
+         {E::dsnFailure},
+         [](TSMTPSend& C) { return C.MailFrom("a@b.example", 10, true); },
+         "250 ok",
+         "MAIL FROM:<a@b.example> SIZE=10 RET=FULL SMTPUTF8\r\n",
+         true},
+        {"rcpt_plain",
+         {},
+         [](TSMTPSend& C) { return C.MailTo("c@d.example"); },
+         "250 ok",
+         "RCPT TO:<c@d.example>\r\n",
+         true},
+        {"rcpt_dsn_success_failure",
+         {E::dsnSucecess, E::dsnFailure},
+         [](TSMTPSend& C) { return C.MailTo("c@d.example"); },
+         "250 ok",
+         "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;c@d.example\r\n",
+         true},
+        {"rcpt_dsn_all",
+         {E::dsnDelay, E::dsnFailure, E::dsnSucecess},
+         [](TSMTPSend& C) { return C.MailTo("c@d.example"); },
+         "250 ok",
+         "RCPT TO:<c@d.example> NOTIFY=SUCCESS,FAILURE,DELAY ORCPT=rfc822;c@d.example\r\n",
+         true},
+        {"rcpt_refused",
+         {},
+         [](TSMTPSend& C) { return C.MailTo("c@d.example"); },
+         "451 4.4.2 try later",
+         "RCPT TO:<c@d.example>\r\n",
+         false},
+        {"etrn_queued",
+         {},
+         [](TSMTPSend& C) { return C.Etrn("example.org"); },
+         "251 queued",
+         "ETRN example.org\r\n",
+         true},
+        {"etrn_200_is_not_enough",
+         {},
+         [](TSMTPSend& C) { return C.Etrn("example.org"); },
+         "200 hm",
+         "ETRN example.org\r\n",
+         false},
+        {"verify_cannot",
+         {},
+         [](TSMTPSend& C) { return C.Verify("tim"); },
+         "252 2.1.5 cannot verify",
+         "VRFY tim\r\n",
+         true},
+        {"verify_unknown",
+         {},
+         [](TSMTPSend& C) { return C.Verify("tim"); },
+         "550 5.1.1 unknown",
+         "VRFY tim\r\n",
+         false},
         {"reset", {}, [](TSMTPSend& C) { return C.Reset(); }, "250 ok", "RSET\r\n", true},
         {"noop_200", {}, [](TSMTPSend& C) { return C.NoOp(); }, "200 ok", "NOOP\r\n", true},
         // No command but DATA and AUTH has a reply of class 3.
@@ -587,8 +735,7 @@ std::vector<CommandCase> CommandCases()
 
 class CommandTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(CommandTest, SendsLineAndJudgesReply)
-{
+TEST_P(CommandTest, SendsLineAndJudgesReply) {
     const CommandCase c = CommandCases()[GetParam()];
     ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250-SIZE 1000\r\n250 DSN", c.Reply}));
     auto client = ClientFor(server);
@@ -602,8 +749,7 @@ TEST_P(CommandTest, SendsLineAndJudgesReply)
 INSTANTIATE_TEST_SUITE_P(Commands, CommandTest, ::testing::Range<std::size_t>(0, CommandCases().size()),
                          [](const auto& info) { return std::string(CommandCases()[info.param].Name); });
 
-TEST(CommandSize, NoSizeOptionWithoutTheCapability)
-{
+TEST(CommandSize, NoSizeOptionWithoutTheCapability) {
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx", "250 ok"}));
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
@@ -615,8 +761,7 @@ TEST(CommandSize, NoSizeOptionWithoutTheCapability)
 
 // A transaction begun with SMTPUTF8 carries its addresses in UTF-8 up to the end of its
 // data; the next one, begun without, refuses them again.
-TEST(Smtputf8, TransactionCarriesUtf8UntilItsDataEnds)
-{
+TEST(Smtputf8, TransactionCarriesUtf8UntilItsDataEnds) {
     auto script = Dialog("220 mx", {"250-mx\r\n250-DSN\r\n250 SMTPUTF8", "250 ok", "250 ok", "354 go"});
     script.push_back(HearData());
     script.push_back(Reply("250 queued"));
@@ -631,15 +776,15 @@ TEST(Smtputf8, TransactionCarriesUtf8UntilItsDataEnds)
     EXPECT_EQ(client->ResultString(), NonAsciiRefusal);
     EXPECT_EQ(TranscriptAfterClose(*client, server),
               "EHLO client.test\r\n"
-              "MAIL FROM:<s\xc3\xa3o@a\xc3\xa7" "a\xc3\xad.example> RET=FULL SMTPUTF8\r\n"
+              "MAIL FROM:<s\xc3\xa3o@a\xc3\xa7"
+              "a\xc3\xad.example> RET=FULL SMTPUTF8\r\n"
               "RCPT TO:<jos\xc3\xa9+x=1@d.example> NOTIFY=FAILURE "
               "ORCPT=utf-8;jos\xc3\xa9\\x{2B}x\\x{3D}1@d.example\r\n"
               "DATA\r\nSubject: ol\xc3\xa1\r\n.\r\n");
 }
 
 // A refused MAIL FROM begins no transaction: the next RCPT TO is judged without SMTPUTF8.
-TEST(Smtputf8, RefusedSenderBeginsNoTransaction)
-{
+TEST(Smtputf8, RefusedSenderBeginsNoTransaction) {
     ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250 SMTPUTF8", "550 5.7.1 no"}));
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
@@ -659,8 +804,7 @@ struct RefusalCase {
     std::string_view Enhanced = "Permanent Failure-Invalid command arguments";
 };
 
-std::vector<RefusalCase> RefusalCases()
-{
+std::vector<RefusalCase> RefusalCases() {
     // Windows-1252 bytes of a non-ASCII address would name another mailbox, or none.
     constexpr std::string_view nonAscii = NonAsciiRefusal;
     constexpr std::string_view nonAsciiEnhanced = "Permanent Failure-";
@@ -683,8 +827,7 @@ std::vector<RefusalCase> RefusalCases()
 
 class RefusalTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(RefusalTest, UnsafeArgumentIsNotSent)
-{
+TEST_P(RefusalTest, UnsafeArgumentIsNotSent) {
     const RefusalCase c = RefusalCases()[GetParam()];
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
     auto client = ClientFor(server);
@@ -700,8 +843,7 @@ TEST_P(RefusalTest, UnsafeArgumentIsNotSent)
 INSTANTIATE_TEST_SUITE_P(Arguments, RefusalTest, ::testing::Range<std::size_t>(0, RefusalCases().size()),
                          [](const auto& info) { return std::string(RefusalCases()[info.param].Name); });
 
-TEST(Refusal, SystemNameWithLineBreakSendsNoGreeting)
-{
+TEST(Refusal, SystemNameWithLineBreakSendsNoGreeting) {
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
     auto client = ClientFor(server);
     client->SetSystemName("client.test\r\nMAIL FROM:<x@y>");
@@ -712,8 +854,7 @@ TEST(Refusal, SystemNameWithLineBreakSendsNoGreeting)
 
 // ---------------------------------------------------------------- STARTTLS
 
-TEST(StartTLS, RefusesBytesPipelinedAfterReady)
-{
+TEST(StartTLS, RefusesBytesPipelinedAfterReady) {
     // A fake "250" sent in the clear with the 220 would otherwise be read as
     // the first answer under TLS.
     ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(),
@@ -728,8 +869,7 @@ TEST(StartTLS, RefusesBytesPipelinedAfterReady)
     EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nSTARTTLS\r\n");
 }
 
-TEST(StartTLS, NotOfferedMeansFalseAndNothingSent)
-{
+TEST(StartTLS, NotOfferedMeansFalseAndNothingSent) {
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
@@ -737,8 +877,7 @@ TEST(StartTLS, NotOfferedMeansFalseAndNothingSent)
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\n");
 }
 
-TEST(StartTLS, RefusedByServer)
-{
+TEST(StartTLS, RefusedByServer) {
     ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250 STARTTLS", "454 4.7.0 TLS not available"}));
     auto client = ClientFor(server);
     client->SetAutoTLS(true);
@@ -747,8 +886,7 @@ TEST(StartTLS, RefusedByServer)
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nSTARTTLS\r\n");
 }
 
-TEST(StartTLS, NeverSentWithFullSSL)
-{
+TEST(StartTLS, NeverSentWithFullSSL) {
     // The handshake fails at once against a plain server; STARTTLS must not follow.
     ScriptedSmtpServer server({Raw("220 mx\r\n"), HearBytes(1)});
     auto client = ClientFor(server);
@@ -770,8 +908,7 @@ struct MissingTlsCase {
 
 class MissingTlsTest : public ::testing::TestWithParam<MissingTlsCase> {};
 
-TEST_P(MissingTlsTest, RefusedBeforeAuthentication)
-{
+TEST_P(MissingTlsTest, RefusedBeforeAuthentication) {
     ScriptedSmtpServer server(GetParam().Script);
     auto client = ClientFor(server);
     client->SetAutoTLS(true);
@@ -785,16 +922,15 @@ TEST_P(MissingTlsTest, RefusedBeforeAuthentication)
     EXPECT_EQ(TranscriptAfterClose(*client, server), GetParam().Heard);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    StartTLS, MissingTlsTest,
-    ::testing::Values(MissingTlsCase{"ehlo_without_starttls", Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN"}),
-                                     "EHLO client.test\r\n"},
-                      MissingTlsCase{"helo_only", Dialog("220 mx", {"502 no", "250 mx"}),
-                                     "EHLO client.test\r\nHELO client.test\r\n"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(StartTLS, MissingTlsTest,
+                         ::testing::Values(MissingTlsCase{"ehlo_without_starttls",
+                                                          Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN"}),
+                                                          "EHLO client.test\r\n"},
+                                           MissingTlsCase{"helo_only", Dialog("220 mx", {"502 no", "250 mx"}),
+                                                          "EHLO client.test\r\nHELO client.test\r\n"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(StartTLS, NotOfferedWithoutCertificateCheckGoesOnInTheClear)
-{
+TEST(StartTLS, NotOfferedWithoutCertificateCheckGoesOnInTheClear) {
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx"}));
     auto client = ClientFor(server);
     client->SetAutoTLS(true);
@@ -804,8 +940,7 @@ TEST(StartTLS, NotOfferedWithoutCertificateCheckGoesOnInTheClear)
 
 // A TLS handshake that fails leaves the server in TLS and the client not: nothing is
 // said after it.
-TEST(StartTLS, FailedHandshakeClosesWithoutAWord)
-{
+TEST(StartTLS, FailedHandshakeClosesWithoutAWord) {
     ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(),
                                Reply("220 2.0.0 Ready to start TLS"), HearBytes(5), Raw("no TLS here\r\n")});
     auto client = ClientFor(server);
@@ -821,13 +956,13 @@ TEST(StartTLS, FailedHandshakeClosesWithoutAWord)
     const std::string hello = transcript.substr(commands.size());
     ASSERT_GE(hello.size(), 5u);
     EXPECT_EQ(hello[0], '\x16');
-    EXPECT_EQ(hello.size(), 5u + (static_cast<unsigned char>(hello[3]) << 8 | static_cast<unsigned char>(hello[4])));
+    EXPECT_EQ(hello.size(),
+              5u + (static_cast<unsigned char>(hello[3]) << 8 | static_cast<unsigned char>(hello[4])));
 }
 
 // With no connection time-out of the socket's own, the reply time-out bounds the
 // handshake: a server that takes the connection and never answers the hello.
-TEST(StartTLS, HandshakeWithoutConnectionTimeoutKeepsToTheReplyTimeout)
-{
+TEST(StartTLS, HandshakeWithoutConnectionTimeoutKeepsToTheReplyTimeout) {
     ScriptedSmtpServer server({AwaitClose()});
     auto client = ClientFor(server);
     client->SetTimeout(300);
@@ -847,21 +982,26 @@ TEST(StartTLS, HandshakeWithoutConnectionTimeoutKeepsToTheReplyTimeout)
 // command: the client closes the connection, and a repeated command sends nothing.
 struct LateReplyCase {
     const char* Name;
-    std::vector<Step> Until; // after EHLO: up to the command whose reply comes late
+    std::vector<Step> Until;  // after EHLO: up to the command whose reply comes late
     std::function<bool(TSMTPSend&)> Command;
     std::string Sent;
 };
 
-std::vector<LateReplyCase> LateReplyCases()
-{
+std::vector<LateReplyCase> LateReplyCases() {
     const std::string ehlo = "EHLO client.test\r\n";
     return {
-        {"mail_from", {Hear()}, [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0); },
+        {"mail_from",
+         {Hear()},
+         [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0); },
          ehlo + "MAIL FROM:<a@example.com>\r\n"},
-        {"rcpt_to", {Hear()}, [](TSMTPSend& C) { return C.MailTo("b@example.com"); },
+        {"rcpt_to",
+         {Hear()},
+         [](TSMTPSend& C) { return C.MailTo("b@example.com"); },
          ehlo + "RCPT TO:<b@example.com>\r\n"},
         {"data", {Hear()}, [](TSMTPSend& C) { return C.MailData({"x"}); }, ehlo + "DATA\r\n"},
-        {"end_of_data", {Hear(), Reply("354 go ahead"), HearData()}, [](TSMTPSend& C) { return C.MailData({"x"}); },
+        {"end_of_data",
+         {Hear(), Reply("354 go ahead"), HearData()},
+         [](TSMTPSend& C) { return C.MailData({"x"}); },
          ehlo + "DATA\r\nx\r\n.\r\n"},
         {"noop", {Hear()}, [](TSMTPSend& C) { return C.NoOp(); }, ehlo + "NOOP\r\n"},
     };
@@ -869,8 +1009,7 @@ std::vector<LateReplyCase> LateReplyCases()
 
 class LateReplyTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(LateReplyTest, ClosesAndSaysNothingMore)
-{
+TEST_P(LateReplyTest, ClosesAndSaysNothingMore) {
     const LateReplyCase c = LateReplyCases()[GetParam()];
     auto script = Dialog("220 mx", {"250 mx"});
     script.insert(script.end(), c.Until.begin(), c.Until.end());
@@ -894,9 +1033,9 @@ INSTANTIATE_TEST_SUITE_P(Commands, LateReplyTest, ::testing::Range<std::size_t>(
                          [](const auto& info) { return std::string(LateReplyCases()[info.param].Name); });
 
 // A lost connection during authentication is no login, though a refused one is.
-TEST(OutOfStep, ConnectionLostDuringAuthenticationFailsLogin)
-{
-    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN PLAIN"), Hear(), Hangup()});
+TEST(OutOfStep, ConnectionLostDuringAuthenticationFailsLogin) {
+    ScriptedSmtpServer server(
+        {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN PLAIN"), Hear(), Hangup()});
     auto client = ClientFor(server);
     client->SetUserName("tim");
     client->SetPassword("secret");
@@ -913,59 +1052,94 @@ TEST(OutOfStep, ConnectionLostDuringAuthenticationFailsLogin)
 struct OutOfTurnCase {
     const char* Name;
     std::vector<Step> Script;
-    std::string User; // authenticates when not empty
+    std::string User;  // authenticates when not empty
     bool AutoTLS;
-    std::function<bool(TSMTPSend&)> Then; // after a Login that succeeded; null: Login fails
+    std::function<bool(TSMTPSend&)> Then;  // after a Login that succeeded; null: Login fails
     std::string Sent;
 };
 
-std::vector<OutOfTurnCase> OutOfTurnCases()
-{
+std::vector<OutOfTurnCase> OutOfTurnCases() {
     const std::string ehlo = "EHLO client.test\r\n";
     const auto mailFrom = [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0); };
-    const auto late = Pause(std::chrono::milliseconds(100)); // after the client's next command went out
+    const auto late = Pause(std::chrono::milliseconds(100));  // after the client's next command went out
     return {
-        {"extra_line_with_the_greeting", {Raw("220 mx ESMTP\r\n220 Welcome\r\n"), AwaitClose()}, "", false,
-         nullptr, ""},
+        {"extra_line_with_the_greeting",
+         {Raw("220 mx ESMTP\r\n220 Welcome\r\n"), AwaitClose()},
+         "",
+         false,
+         nullptr,
+         ""},
         {"extra_line_after_the_greeting",
-         {Reply("220 mx ESMTP"), late, Reply("220 Welcome"), Hear(), Reply("250 mx"), AwaitClose()}, "", false,
-         nullptr, ehlo},
-        {"greeting_again_to_ehlo", {Reply("220 mx"), Hear(), Reply("220 Welcome"), AwaitClose()}, "", false, nullptr,
+         {Reply("220 mx ESMTP"), late, Reply("220 Welcome"), Hear(), Reply("250 mx"), AwaitClose()},
+         "",
+         false,
+         nullptr,
          ehlo},
-        {"extra_line_with_the_ehlo_reply", {Reply("220 mx"), Hear(), Raw("250-mx\r\n250 SIZE\r\n250 ok\r\n"),
-                                            AwaitClose()},
-         "", false, nullptr, ehlo},
-        {"extra_line_with_a_reply", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("250 ok\r\n250 ok\r\n"),
-                                     AwaitClose()},
-         "", false, [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0) && C.MailTo("b@example.com"); },
+        {"greeting_again_to_ehlo",
+         {Reply("220 mx"), Hear(), Reply("220 Welcome"), AwaitClose()},
+         "",
+         false,
+         nullptr,
+         ehlo},
+        {"extra_line_with_the_ehlo_reply",
+         {Reply("220 mx"), Hear(), Raw("250-mx\r\n250 SIZE\r\n250 ok\r\n"), AwaitClose()},
+         "",
+         false,
+         nullptr,
+         ehlo},
+        {"extra_line_with_a_reply",
+         {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("250 ok\r\n250 ok\r\n"), AwaitClose()},
+         "",
+         false,
+         [](TSMTPSend& C) { return C.MailFrom("a@example.com", 0) && C.MailTo("b@example.com"); },
          ehlo + "MAIL FROM:<a@example.com>\r\n"},
-        {"ready_to_mail_from", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("354 go"), AwaitClose()}, "",
-         false, mailFrom, ehlo + "MAIL FROM:<a@example.com>\r\n"},
-        {"bye_to_rcpt", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("221 bye"), AwaitClose()}, "", false,
-         [](TSMTPSend& C) { return C.MailTo("b@example.com"); }, ehlo + "RCPT TO:<b@example.com>\r\n"},
+        {"ready_to_mail_from",
+         {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("354 go"), AwaitClose()},
+         "",
+         false,
+         mailFrom,
+         ehlo + "MAIL FROM:<a@example.com>\r\n"},
+        {"bye_to_rcpt",
+         {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("221 bye"), AwaitClose()},
+         "",
+         false,
+         [](TSMTPSend& C) { return C.MailTo("b@example.com"); },
+         ehlo + "RCPT TO:<b@example.com>\r\n"},
         // The reply of RCPT, one behind, read as the answer to DATA: no message follows.
-        {"accepted_to_data", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("250 ok"), AwaitClose()}, "",
-         false, [](TSMTPSend& C) { return C.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
-        {"extra_line_with_ready", {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("354 go\r\n250 ok\r\n"),
-                                   AwaitClose()},
-         "", false, [](TSMTPSend& C) { return C.MailData({"Subject: x"}); }, ehlo + "DATA\r\n"},
-        {"accepted_to_auth", {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN"), Hear(), Reply("250 ok"),
-                              AwaitClose()},
-         "tim", false, nullptr, ehlo + "AUTH LOGIN\r\n"},
-        {"cancel_accepted", Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6",
-                                              "334 more?", "235 ok"}),
-         "tim", false, nullptr,
-         ehlo + "AUTH LOGIN\r\ndGlt\r\nc2VjcmV0\r\n*\r\n"},
-        {"accepted_to_starttls", {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(), Reply("250 ok"),
-                                  AwaitClose()},
-         "", true, nullptr, ehlo + "STARTTLS\r\n"},
+        {"accepted_to_data",
+         {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("250 ok"), AwaitClose()},
+         "",
+         false,
+         [](TSMTPSend& C) { return C.MailData({"Subject: x"}); },
+         ehlo + "DATA\r\n"},
+        {"extra_line_with_ready",
+         {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Raw("354 go\r\n250 ok\r\n"), AwaitClose()},
+         "",
+         false,
+         [](TSMTPSend& C) { return C.MailData({"Subject: x"}); },
+         ehlo + "DATA\r\n"},
+        {"accepted_to_auth",
+         {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 AUTH LOGIN"), Hear(), Reply("250 ok"), AwaitClose()},
+         "tim",
+         false,
+         nullptr,
+         ehlo + "AUTH LOGIN\r\n"},
+        {"cancel_accepted",
+         Dialog("220 mx",
+                {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "334 more?", "235 ok"}),
+         "tim", false, nullptr, ehlo + "AUTH LOGIN\r\ndGlt\r\nc2VjcmV0\r\n*\r\n"},
+        {"accepted_to_starttls",
+         {Reply("220 mx"), Hear(), Reply("250-mx\r\n250 STARTTLS"), Hear(), Reply("250 ok"), AwaitClose()},
+         "",
+         true,
+         nullptr,
+         ehlo + "STARTTLS\r\n"},
     };
 }
 
 class OutOfTurnTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(OutOfTurnTest, ClosesAndSaysNothingMore)
-{
+TEST_P(OutOfTurnTest, ClosesAndSaysNothingMore) {
     const OutOfTurnCase c = OutOfTurnCases()[GetParam()];
     ScriptedSmtpServer server(c.Script);
     auto client = ClientFor(server);
@@ -992,8 +1166,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, OutOfTurnTest, ::testing::Range<std::size_t>(0
 // A server that says one line too many early on answers every later command with the
 // reply of the one before: DATA reads RCPT's 250 and the message is never sent (it
 // would otherwise start with a second "DATA" inside the server's data).
-TEST(OutOfStep, RepliesOneBehindNeverReachTheData)
-{
+TEST(OutOfStep, RepliesOneBehindNeverReachTheData) {
     ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("250 extra"),
                                Pause(std::chrono::milliseconds(100)), Reply("250 2.1.0 sender ok"), Hear(),
                                Reply("250 2.1.5 recipient ok"), Hear(), Reply("354 go ahead"), AwaitClose()});
@@ -1012,9 +1185,9 @@ TEST(OutOfStep, RepliesOneBehindNeverReachTheData)
 
 // A line that is no reply at all: its text is the reply (code 0), and nothing the
 // server says after it can be paired with a command.
-TEST(OutOfStep, NotAReplyEndsTheConversation)
-{
-    ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("hello there"), AwaitClose()});
+TEST(OutOfStep, NotAReplyEndsTheConversation) {
+    ScriptedSmtpServer server(
+        {Reply("220 mx"), Hear(), Reply("250 mx"), Hear(), Reply("hello there"), AwaitClose()});
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
     EXPECT_FALSE(client->NoOp());
@@ -1024,8 +1197,7 @@ TEST(OutOfStep, NotAReplyEndsTheConversation)
     EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nNOOP\r\n");
 }
 
-TEST(OutOfStep, ExtraLineAfterTheEndOfDataStopsTheQuit)
-{
+TEST(OutOfStep, ExtraLineAfterTheEndOfDataStopsTheQuit) {
     auto script = Dialog("220 mx", {"250 mx", "354 go"});
     script.push_back(HearData());
     script.push_back(Raw("250 2.0.0 queued\r\n250 2.0.0 queued again\r\n"));
@@ -1041,8 +1213,7 @@ TEST(OutOfStep, ExtraLineAfterTheEndOfDataStopsTheQuit)
 
 // A 421 closes the conversation, whatever command it answers: its line is the reply
 // that tells why, and nothing more is said (no HELO after the EHLO it answered).
-TEST(OutOfStep, ServiceClosingEndsTheConversation)
-{
+TEST(OutOfStep, ServiceClosingEndsTheConversation) {
     ScriptedSmtpServer server({Reply("220 mx"), Hear(), Reply("421 4.3.2 Service shutting down"), Hangup()});
     auto client = ClientFor(server);
     EXPECT_FALSE(client->Login());
@@ -1054,8 +1225,7 @@ TEST(OutOfStep, ServiceClosingEndsTheConversation)
 }
 
 // A server that closes where a reply is due: a closed connection, not a reset.
-TEST(OutOfStep, ClosedByTheServerIsNoReset)
-{
+TEST(OutOfStep, ClosedByTheServerIsNoReset) {
     ScriptedSmtpServer server({Reply("220 mx"), Hear(), Hangup()});
     auto client = ClientFor(server);
     EXPECT_FALSE(client->Login());
@@ -1064,32 +1234,32 @@ TEST(OutOfStep, ClosedByTheServerIsNoReset)
 }
 
 // The client tells whoever follows its writes which of them carry secrets.
-TEST(Authentication, EveryLineOfTheExchangeIsMarked)
-{
-    ScriptedSmtpServer server(Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334-VXNlcm5hbWU6\r\n334 VXNlcm5hbWU6",
-                                                "334 UGFzc3dvcmQ6", "235 ok", "250 ok"}));
+TEST(Authentication, EveryLineOfTheExchangeIsMarked) {
+    ScriptedSmtpServer server(
+        Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334-VXNlcm5hbWU6\r\n334 VXNlcm5hbWU6",
+                          "334 UGFzc3dvcmQ6", "235 ok", "250 ok"}));
     auto client = ClientFor(server);
     client->SetUserName("tim");
     client->SetPassword("secret");
     std::vector<std::pair<bool, std::string>> writes;
     client->Sock().SetOnMonitor([&](net::TBlockSocket&, bool Writing, const void* Buffer, int Len) {
-        if (Writing) writes.emplace_back(client->Authenticating(), std::string(static_cast<const char*>(Buffer), Len));
+        if (Writing)
+            writes.emplace_back(client->Authenticating(), std::string(static_cast<const char*>(Buffer), Len));
     });
     ASSERT_TRUE(client->Login());
     ASSERT_TRUE(client->MailFrom("a@example.com", 0));
     client->Sock().SetOnMonitor(nullptr);
     EXPECT_EQ(writes, (std::vector<std::pair<bool, std::string>>{{false, "EHLO client.test\r\n"},
-                                                                {true, "AUTH LOGIN\r\n"},
-                                                                {true, "dGlt\r\n"},
-                                                                {true, "c2VjcmV0\r\n"},
-                                                                {false, "MAIL FROM:<a@example.com>\r\n"}}));
+                                                                 {true, "AUTH LOGIN\r\n"},
+                                                                 {true, "dGlt\r\n"},
+                                                                 {true, "c2VjcmV0\r\n"},
+                                                                 {false, "MAIL FROM:<a@example.com>\r\n"}}));
     EXPECT_FALSE(client->Authenticating());
 }
 
 // ---------------------------------------------------------------- data
 
-std::vector<Step> DataScript()
-{
+std::vector<Step> DataScript() {
     auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
     script.push_back(HearData());
     script.push_back(Reply("250 2.0.0 queued as 42"));
@@ -1114,8 +1284,7 @@ const DataCase DataCases[] = {
 
 class MailDataTest : public ::testing::TestWithParam<DataCase> {};
 
-TEST_P(MailDataTest, StuffsAndTerminates)
-{
+TEST_P(MailDataTest, StuffsAndTerminates) {
     const auto& c = GetParam();
     ScriptedSmtpServer server(DataScript());
     auto client = ClientFor(server);
@@ -1131,8 +1300,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, MailDataTest, ::testing::ValuesIn(DataCases),
 // A composed message (its lines as bytes) goes out as the same lines would.
 class MailDataBytesTest : public ::testing::TestWithParam<DataCase> {};
 
-TEST_P(MailDataBytesTest, StuffsAndTerminatesAsTheLines)
-{
+TEST_P(MailDataBytesTest, StuffsAndTerminatesAsTheLines) {
     const auto& c = GetParam();
     ScriptedSmtpServer server(DataScript());
     auto client = ClientFor(server);
@@ -1149,8 +1317,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, MailDataBytesTest, ::testing::ValuesIn(DataCa
 
 // A line beginning with "." that starts exactly where one write ends and where one
 // piece of the message begins is stuffed all the same; the writes are large.
-TEST(MailDataBytes, DotAtTheStartOfAWriteAndOfAPieceIsStuffed)
-{
+TEST(MailDataBytes, DotAtTheStartOfAWriteAndOfAPieceIsStuffed) {
     ScriptedSmtpServer server(DataScript());
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
@@ -1162,13 +1329,14 @@ TEST(MailDataBytes, DotAtTheStartOfAWriteAndOfAPieceIsStuffed)
     message.AppendBlock(std::make_shared<const std::string>(".dot\r\nnext\r\n"));
     message.AppendBlock(std::make_shared<const std::string>(".\r\n"));
     std::vector<int> writes;
-    client->Sock().SetOnStatus([&](net::TBlockSocket&, net::THookSocketReason Reason, const std::string& Value) {
-        if (Reason == net::THookSocketReason::HR_WriteCount) writes.push_back(std::stoi(Value));
-    });
+    client->Sock().SetOnStatus(
+        [&](net::TBlockSocket&, net::THookSocketReason Reason, const std::string& Value) {
+            if (Reason == net::THookSocketReason::HR_WriteCount) writes.push_back(std::stoi(Value));
+        });
     ASSERT_TRUE(client->MailData(message));
     client->Sock().SetOnStatus(nullptr);
     ASSERT_FALSE(writes.empty());
-    writes.erase(writes.begin()); // "DATA" itself
+    writes.erase(writes.begin());  // "DATA" itself
     EXPECT_EQ(writes, (std::vector<int>{65536, 7 + 6 + 4 + 3}));
     std::string expected;
     for (const auto& line : filler) expected += line + "\r\n";
@@ -1179,13 +1347,13 @@ TEST(MailDataBytes, DotAtTheStartOfAWriteAndOfAPieceIsStuffed)
 struct BufferCase {
     const char* Name;
     std::vector<std::string> Lines;
-    std::vector<int> Writes; // sizes handed to the socket after DATA
+    std::vector<int> Writes;  // sizes handed to the socket after DATA
 };
 
-std::vector<BufferCase> BufferCases()
-{
+std::vector<BufferCase> BufferCases() {
     return {
-        {"hundred_short_lines", std::vector<std::string>(100, std::string(98, 'x')),
+        {"hundred_short_lines",
+         std::vector<std::string>(100, std::string(98, 'x')),
          {1500, 1500, 1500, 1500, 1500, 1500, 1003}},
         {"long_line_alone", {"a", std::string(3000, 'y'), "b"}, {3, 3002, 6}},
         {"reaching_1500_flushes", {std::string(1497, 'p'), "z"}, {1499, 6}},
@@ -1196,20 +1364,20 @@ std::vector<BufferCase> BufferCases()
 
 class MailDataBufferTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(MailDataBufferTest, WritesInPiecesBelow1500)
-{
+TEST_P(MailDataBufferTest, WritesInPiecesBelow1500) {
     const BufferCase c = BufferCases()[GetParam()];
     ScriptedSmtpServer server(DataScript());
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
     std::vector<int> writes;
-    client->Sock().SetOnStatus([&](net::TBlockSocket&, net::THookSocketReason Reason, const std::string& Value) {
-        if (Reason == net::THookSocketReason::HR_WriteCount) writes.push_back(std::stoi(Value));
-    });
+    client->Sock().SetOnStatus(
+        [&](net::TBlockSocket&, net::THookSocketReason Reason, const std::string& Value) {
+            if (Reason == net::THookSocketReason::HR_WriteCount) writes.push_back(std::stoi(Value));
+        });
     ASSERT_TRUE(client->MailData(c.Lines));
     client->Sock().SetOnStatus(nullptr);
     ASSERT_FALSE(writes.empty());
-    writes.erase(writes.begin()); // "DATA" itself
+    writes.erase(writes.begin());  // "DATA" itself
     EXPECT_EQ(writes, c.Writes);
     EXPECT_FALSE(TranscriptAfterClose(*client, server).empty());
 }
@@ -1217,8 +1385,7 @@ TEST_P(MailDataBufferTest, WritesInPiecesBelow1500)
 INSTANTIATE_TEST_SUITE_P(Pieces, MailDataBufferTest, ::testing::Range<std::size_t>(0, BufferCases().size()),
                          [](const auto& info) { return std::string(BufferCases()[info.param].Name); });
 
-TEST(MailDataFailure, DataRefused)
-{
+TEST(MailDataFailure, DataRefused) {
     ScriptedSmtpServer server(Dialog("220 mx", {"250 mx", "554 5.5.1 no valid recipients"}));
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
@@ -1227,8 +1394,7 @@ TEST(MailDataFailure, DataRefused)
     EXPECT_EQ(TranscriptAfterClose(*client, server), "EHLO client.test\r\nDATA\r\n");
 }
 
-TEST(MailDataFailure, ConnectionDroppedInTheMiddle)
-{
+TEST(MailDataFailure, ConnectionDroppedInTheMiddle) {
     auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
     script.push_back(HearBytes(1000));
     script.push_back(Hangup());
@@ -1242,8 +1408,7 @@ TEST(MailDataFailure, ConnectionDroppedInTheMiddle)
     EXPECT_NE(client->Sock().LastError(), 0);
 }
 
-TEST(MailDataFailure, SilentServerTimesOutAfterData)
-{
+TEST(MailDataFailure, SilentServerTimesOutAfterData) {
     auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
     script.push_back(HearData());
     script.push_back(AwaitClose());
@@ -1259,8 +1424,7 @@ TEST(MailDataFailure, SilentServerTimesOutAfterData)
 
 // A server that stops taking the message: the write gives up after the reply
 // time-out and the conversation ends there, with nothing more said.
-TEST(MailDataFailure, ServerThatStopsReadingTimesOutTheWrite)
-{
+TEST(MailDataFailure, ServerThatStopsReadingTimesOutTheWrite) {
     auto script = Dialog("220 mx", {"250 mx", "354 go ahead"});
     script.push_back(HearBytes(1000));
     script.push_back(Deaf(std::chrono::seconds(20)));
@@ -1279,23 +1443,20 @@ TEST(MailDataFailure, ServerThatStopsReadingTimesOutTheWrite)
 
 const std::string PipeliningEhlo = "250-scripted\r\n250-PIPELINING\r\n250-8BITMIME\r\n250 SIZE 10000000";
 
-std::unique_ptr<TSMTPSend> PipeliningClient(ScriptedSmtpServer& Server)
-{
+std::unique_ptr<TSMTPSend> PipeliningClient(ScriptedSmtpServer& Server) {
     Server.Queue("EHLO", PipeliningEhlo);
     auto client = ClientFor(Server);
     if (!client->Login()) ADD_FAILURE() << "login: " << client->ResultString();
     return client;
 }
 
-std::vector<int> Codes(const std::vector<TSMTPReply>& Replies)
-{
+std::vector<int> Codes(const std::vector<TSMTPReply>& Replies) {
     std::vector<int> codes;
     for (const auto& r : Replies) codes.push_back(r.Code);
     return codes;
 }
 
-TEST(Pipelining, OfferedOnlyWhenListed)
-{
+TEST(Pipelining, OfferedOnlyWhenListed) {
     ScriptedSmtpServer server;
     auto client = ClientFor(server);
     ASSERT_TRUE(client->Login());
@@ -1308,14 +1469,15 @@ TEST(Pipelining, OfferedOnlyWhenListed)
 
 // Sender, recipients and DATA in one write, the message with its end and QUIT in one
 // more: three writes for the whole conversation after the greeting.
-TEST(Pipelining, WholeTransactionInTwoFlights)
-{
+TEST(Pipelining, WholeTransactionInTwoFlights) {
     ScriptedSmtpServer server;
     auto client = PipeliningClient(server);
     int writes = 0;
-    client->Sock().SetOnMonitor([&](net::TBlockSocket&, bool Writing, const void*, int) { writes += Writing; });
+    client->Sock().SetOnMonitor(
+        [&](net::TBlockSocket&, bool Writing, const void*, int) { writes += Writing; });
     std::vector<TSMTPReply> replies;
-    ASSERT_TRUE(client->MailTransaction("a@example.com", 10, false, false, {"b@example.com", "c@example.com"}, replies));
+    ASSERT_TRUE(client->MailTransaction("a@example.com", 10, false, false, {"b@example.com", "c@example.com"},
+                                        replies));
     EXPECT_EQ(Codes(replies), (std::vector<int>{250, 250, 250, 354}));
     EXPECT_EQ(replies.back().Last(), "354 End data with <CR><LF>.<CR><LF>");
     mime::TMessageBytes message;
@@ -1325,13 +1487,14 @@ TEST(Pipelining, WholeTransactionInTwoFlights)
     EXPECT_TRUE(client->Logout()) << "QUIT's 221 is read, not asked for again";
     client->Sock().SetOnMonitor(nullptr);
     EXPECT_EQ(writes, 2);
-    EXPECT_EQ(server.Received().at(0), "EHLO client.test\r\n"
-                                       "MAIL FROM:<a@example.com> SIZE=10\r\n"
-                                       "RCPT TO:<b@example.com>\r\n"
-                                       "RCPT TO:<c@example.com>\r\n"
-                                       "DATA\r\n"
-                                       "Subject: x\r\n\r\n..dot\r\n.\r\n"
-                                       "QUIT\r\n");
+    EXPECT_EQ(server.Received().at(0),
+              "EHLO client.test\r\n"
+              "MAIL FROM:<a@example.com> SIZE=10\r\n"
+              "RCPT TO:<b@example.com>\r\n"
+              "RCPT TO:<c@example.com>\r\n"
+              "DATA\r\n"
+              "Subject: x\r\n\r\n..dot\r\n.\r\n"
+              "QUIT\r\n");
     EXPECT_EQ(server.Messages().size(), 1u);
 }
 
@@ -1339,22 +1502,30 @@ TEST(Pipelining, WholeTransactionInTwoFlights)
 // recipients: after a 354 it closes instead, and the server drops the transaction.
 struct FlightCase {
     const char* Name;
-    std::vector<std::pair<std::string, std::string>> Replies; // queued by verb
+    std::vector<std::pair<std::string, std::string>> Replies;  // queued by verb
     std::vector<int> Codes;
-    bool Connected; // still in step: the caller may go on
+    bool Connected;  // still in step: the caller may go on
 };
 
-std::vector<FlightCase> FlightCases()
-{
+std::vector<FlightCase> FlightCases() {
     return {
-        {"sender_refused", {{"MAIL", "550 5.7.1 no"}, {"RCPT", "503 need MAIL"}, {"RCPT", "503 need MAIL"},
-                            {"DATA", "503 need RCPT"}},
-         {550, 503, 503, 503}, true},
-        {"recipient_refused", {{"RCPT", "550 5.1.1 unknown"}, {"RCPT", "550 5.1.1 unknown"},
-                               {"DATA", "554 5.5.1 no valid recipients"}},
-         {250, 550, 550, 554}, true},
-        {"one_recipient_refused_data_ready", {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 unknown"}},
-         {250, 250, 550, 354}, false},
+        {"sender_refused",
+         {{"MAIL", "550 5.7.1 no"},
+          {"RCPT", "503 need MAIL"},
+          {"RCPT", "503 need MAIL"},
+          {"DATA", "503 need RCPT"}},
+         {550, 503, 503, 503},
+         true},
+        {"recipient_refused",
+         {{"RCPT", "550 5.1.1 unknown"},
+          {"RCPT", "550 5.1.1 unknown"},
+          {"DATA", "554 5.5.1 no valid recipients"}},
+         {250, 550, 550, 554},
+         true},
+        {"one_recipient_refused_data_ready",
+         {{"RCPT", "250 ok"}, {"RCPT", "550 5.1.1 unknown"}},
+         {250, 250, 550, 354},
+         false},
         {"sender_refused_data_ready", {{"MAIL", "451 4.3.0 later"}}, {451, 250, 250, 354}, false},
         {"data_refused", {{"DATA", "451 4.3.0 try later"}}, {250, 250, 250, 451}, true},
         // RCPT's 250 read as DATA's answer: one reply behind, the conversation ends.
@@ -1364,14 +1535,14 @@ std::vector<FlightCase> FlightCases()
 
 class PipelinedFlightTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(PipelinedFlightTest, RefusalSendsNoMessage)
-{
+TEST_P(PipelinedFlightTest, RefusalSendsNoMessage) {
     const FlightCase c = FlightCases()[GetParam()];
     ScriptedSmtpServer server;
     for (const auto& [verb, reply] : c.Replies) server.Queue(verb, reply);
     auto client = PipeliningClient(server);
     std::vector<TSMTPReply> replies;
-    EXPECT_FALSE(client->MailTransaction("a@example.com", 0, false, false, {"b@example.com", "c@example.com"}, replies));
+    EXPECT_FALSE(client->MailTransaction("a@example.com", 0, false, false, {"b@example.com", "c@example.com"},
+                                         replies));
     EXPECT_EQ(Codes(replies), c.Codes);
     EXPECT_EQ(client->Connected(), c.Connected);
     client->Sock().CloseSocket();
@@ -1382,8 +1553,7 @@ TEST_P(PipelinedFlightTest, RefusalSendsNoMessage)
 INSTANTIATE_TEST_SUITE_P(Replies, PipelinedFlightTest, ::testing::Range<std::size_t>(0, FlightCases().size()),
                          [](const auto& info) { return std::string(FlightCases()[info.param].Name); });
 
-TEST(Pipelining, ExtraLineTellsWhy)
-{
+TEST(Pipelining, ExtraLineTellsWhy) {
     ScriptedSmtpServer server;
     server.Queue("MAIL", "250 ok\r\n250 extra");
     auto client = PipeliningClient(server);
@@ -1393,8 +1563,7 @@ TEST(Pipelining, ExtraLineTellsWhy)
 }
 
 // QUIT went with the end of data: a refused message ends the conversation there.
-TEST(Pipelining, RefusedMessageWithQuitCloses)
-{
+TEST(Pipelining, RefusedMessageWithQuitCloses) {
     ScriptedSmtpServer server;
     server.Queue(".", "554 5.6.0 refused");
     auto client = PipeliningClient(server);
@@ -1410,12 +1579,12 @@ TEST(Pipelining, RefusedMessageWithQuitCloses)
     EXPECT_TRUE(server.Received().at(0).ends_with("DATA\r\nx\r\n.\r\nQUIT\r\n"));
 }
 
-TEST(Pipelining, UnsafeAddressSendsNothing)
-{
+TEST(Pipelining, UnsafeAddressSendsNothing) {
     ScriptedSmtpServer server;
     auto client = PipeliningClient(server);
     std::vector<TSMTPReply> replies;
-    EXPECT_FALSE(client->MailTransaction("a@example.com", 0, false, false, {"b@example.com", "c@x\r\nRSET"}, replies));
+    EXPECT_FALSE(
+        client->MailTransaction("a@example.com", 0, false, false, {"b@example.com", "c@x\r\nRSET"}, replies));
     ASSERT_EQ(replies.size(), 4u);
     EXPECT_EQ(replies[2].Last(), LineBreakRefusal);
     EXPECT_EQ(replies[0].Code, 0);
@@ -1436,8 +1605,7 @@ struct Body8BitCase {
 
 class Body8BitTest : public ::testing::TestWithParam<Body8BitCase> {};
 
-TEST_P(Body8BitTest, DeclaredOnlyWhenOfferedAndNeeded)
-{
+TEST_P(Body8BitTest, DeclaredOnlyWhenOfferedAndNeeded) {
     ScriptedSmtpServer server;
     server.Queue("EHLO", GetParam().Ehlo);
     auto client = ClientFor(server);
@@ -1447,12 +1615,14 @@ TEST_P(Body8BitTest, DeclaredOnlyWhenOfferedAndNeeded)
     EXPECT_EQ(server.Commands().at(1), GetParam().Line);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Offers, Body8BitTest,
-    ::testing::Values(Body8BitCase{"offered_needed", "250-mx\r\n250 8BITMIME", true, "MAIL FROM:<a@example.com> BODY=8BITMIME"},
-                      Body8BitCase{"offered_not_needed", "250-mx\r\n250 8BITMIME", false, "MAIL FROM:<a@example.com>"},
-                      Body8BitCase{"needed_not_offered", "250-mx\r\n250 SIZE", true, "MAIL FROM:<a@example.com>"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Offers, Body8BitTest,
+                         ::testing::Values(Body8BitCase{"offered_needed", "250-mx\r\n250 8BITMIME", true,
+                                                        "MAIL FROM:<a@example.com> BODY=8BITMIME"},
+                                           Body8BitCase{"offered_not_needed", "250-mx\r\n250 8BITMIME", false,
+                                                        "MAIL FROM:<a@example.com>"},
+                                           Body8BitCase{"needed_not_offered", "250-mx\r\n250 SIZE", true,
+                                                        "MAIL FROM:<a@example.com>"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 // ---------------------------------------------------------------- EHLO name
 
@@ -1464,27 +1634,24 @@ struct HelloNameCase {
 
 class HelloNameTest : public ::testing::TestWithParam<HelloNameCase> {};
 
-TEST_P(HelloNameTest, DomainOrAddressLiteral)
-{
+TEST_P(HelloNameTest, DomainOrAddressLiteral) {
     TSMTPSend client;
     client.SetSystemName(GetParam().SystemName);
     EXPECT_EQ(client.HelloName(), GetParam().Hello);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, HelloNameTest,
-    ::testing::Values(HelloNameCase{"domain", "pc1.loja.example", "pc1.loja.example"},
-                      HelloNameCase{"literal", "[192.0.2.10]", "[192.0.2.10]"},
-                      HelloNameCase{"ipv4", "192.0.2.10", "[192.0.2.10]"},
-                      HelloNameCase{"ipv6", "2001:db8::1", "[IPv6:2001:db8::1]"},
-                      HelloNameCase{"ipv6_with_zone", "fe80::1%eth0", "[IPv6:fe80::1]"},
-                      HelloNameCase{"ipv4_mapped", "::ffff:192.0.2.10", "[192.0.2.10]"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Names, HelloNameTest,
+                         ::testing::Values(HelloNameCase{"domain", "pc1.loja.example", "pc1.loja.example"},
+                                           HelloNameCase{"literal", "[192.0.2.10]", "[192.0.2.10]"},
+                                           HelloNameCase{"ipv4", "192.0.2.10", "[192.0.2.10]"},
+                                           HelloNameCase{"ipv6", "2001:db8::1", "[IPv6:2001:db8::1]"},
+                                           HelloNameCase{"ipv6_with_zone", "fe80::1%eth0", "[IPv6:fe80::1]"},
+                                           HelloNameCase{"ipv4_mapped", "::ffff:192.0.2.10", "[192.0.2.10]"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 // A bare name is no domain: the system's fully qualified name for it when it knows one,
 // else the literal of the address the connection comes from.
-TEST(HelloName, BareNameOnAConnection)
-{
+TEST(HelloName, BareNameOnAConnection) {
     ScriptedSmtpServer server;
     auto client = ClientFor(server);
     client->SetSystemName("localhost");
@@ -1500,12 +1667,11 @@ TEST(HelloName, BareNameOnAConnection)
 
 struct LogoutCase {
     const char* Name;
-    std::vector<Step> Tail; // after EHLO and "QUIT" heard
+    std::vector<Step> Tail;  // after EHLO and "QUIT" heard
     bool Ok;
 };
 
-std::vector<LogoutCase> LogoutCases()
-{
+std::vector<LogoutCase> LogoutCases() {
     return {
         {"221_closes", {Reply("221 2.0.0 bye")}, true},
         {"other_code", {Reply("250 what")}, false},
@@ -1515,8 +1681,7 @@ std::vector<LogoutCase> LogoutCases()
 
 class LogoutTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(LogoutTest, ClosesWhateverTheReply)
-{
+TEST_P(LogoutTest, ClosesWhateverTheReply) {
     const LogoutCase c = LogoutCases()[GetParam()];
     auto script = Dialog("220 mx", {"250 mx"});
     script.push_back(Hear());
@@ -1532,8 +1697,7 @@ TEST_P(LogoutTest, ClosesWhateverTheReply)
 INSTANTIATE_TEST_SUITE_P(Replies, LogoutTest, ::testing::Range<std::size_t>(0, LogoutCases().size()),
                          [](const auto& info) { return std::string(LogoutCases()[info.param].Name); });
 
-TEST(Logout, FullConversation)
-{
+TEST(Logout, FullConversation) {
     auto script = Dialog("220 mx ESMTP", {"250-mx\r\n250-SIZE 100000\r\n250 AUTH LOGIN PLAIN", "235 ok",
                                           "250 ok", "250 ok", "250 ok", "354 go"});
     script.push_back(HearData());
@@ -1550,45 +1714,40 @@ TEST(Logout, FullConversation)
     ASSERT_TRUE(client->MailTo("cc@example.com"));
     ASSERT_TRUE(client->MailData({"Subject: x", "", "hi"}));
     EXPECT_TRUE(client->Logout());
-    EXPECT_EQ(server.Transcript(),
-              "EHLO client.test\r\nAUTH PLAIN " + PlainTim +
-                  "\r\n"
-                  "MAIL FROM:<from@example.com> SIZE=17\r\n"
-                  "RCPT TO:<to@example.com>\r\n"
-                  "RCPT TO:<cc@example.com>\r\n"
-                  "DATA\r\nSubject: x\r\n\r\nhi\r\n.\r\n"
-                  "QUIT\r\n");
+    EXPECT_EQ(server.Transcript(), "EHLO client.test\r\nAUTH PLAIN " + PlainTim +
+                                       "\r\n"
+                                       "MAIL FROM:<from@example.com> SIZE=17\r\n"
+                                       "RCPT TO:<to@example.com>\r\n"
+                                       "RCPT TO:<cc@example.com>\r\n"
+                                       "DATA\r\nSubject: x\r\n\r\nhi\r\n.\r\n"
+                                       "QUIT\r\n");
 }
-
 
 // ---------------------------------------------------------------- against aiosmtpd
 
 // A self-signed certificate for the sink, made once for the whole suite.
 class SinkTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         char dir[] = "/tmp/smtp-sink-XXXXXX";
         if (::mkdtemp(dir) == nullptr) return;
         CertDir = dir;
-        const std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-                                " -days 1 -subj /CN=localhost -keyout " + CertDir + "/key.pem -out " +
-                                CertDir + "/cert.pem >/dev/null 2>&1";
+        const std::string cmd =
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+            " -days 1 -subj /CN=localhost -keyout " +
+            CertDir + "/key.pem -out " + CertDir + "/cert.pem >/dev/null 2>&1";
         HaveCert = std::system(cmd.c_str()) == 0;
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         if (!CertDir.empty()) std::filesystem::remove_all(CertDir);
     }
 
-    static std::vector<std::string> TlsArgs(const std::string& Mode)
-    {
+    static std::vector<std::string> TlsArgs(const std::string& Mode) {
         return {"--mode", Mode, "--cert", CertDir + "/cert.pem", "--key", CertDir + "/key.pem"};
     }
 
     // A sink that does not come up fails the test: aiosmtpd is part of the setup.
-    static std::unique_ptr<testing::PythonSmtpServer> StartSink(const std::vector<std::string>& Args)
-    {
+    static std::unique_ptr<testing::PythonSmtpServer> StartSink(const std::vector<std::string>& Args) {
         try {
             return std::make_unique<testing::PythonSmtpServer>(Args);
         } catch (const std::exception& e) {
@@ -1601,19 +1760,24 @@ protected:
     static inline bool HaveCert = false;
 };
 
-bool TlsPluginPresent()
-{
+bool TlsPluginPresent() {
     TSMTPSend probe;
     return probe.Sock().SSL().LibName() != "tls_none";
 }
 
 const std::vector<std::string> SinkLines = {
-    "From: sender@example.com", "To: one@example.com", "Subject: sink test", "",
-    "line one", ".", "..two", "caf\xe9 8-bit", std::string(990, 'w'),
+    "From: sender@example.com",
+    "To: one@example.com",
+    "Subject: sink test",
+    "",
+    "line one",
+    ".",
+    "..two",
+    "caf\xe9 8-bit",
+    std::string(990, 'w'),
 };
 
-std::string Joined(const std::vector<std::string>& Lines)
-{
+std::string Joined(const std::vector<std::string>& Lines) {
     std::string r;
     for (const auto& l : Lines) r += l + "\r\n";
     return r;
@@ -1626,31 +1790,58 @@ struct SinkCase {
     bool FullSSL, AutoTLS;
     std::string User, Password;
     bool Auth, Tls;
-    std::string Login; // empty: nobody logged in
-    bool StartTLSListed; // after Login
+    std::string Login;    // empty: nobody logged in
+    bool StartTLSListed;  // after Login
 };
 
-std::vector<SinkCase> SinkCases()
-{
+std::vector<SinkCase> SinkCases() {
     return {
         {"plain_auth_plain", "plain", {}, false, false, "tim", "s3cret", true, false, "tim", false},
-        {"plain_auth_login", "plain", {"--exclude-auth", "PLAIN"}, false, false, "tim", "s3cret", true, false, "tim", false},
+        {"plain_auth_login",
+         "plain",
+         {"--exclude-auth", "PLAIN"},
+         false,
+         false,
+         "tim",
+         "s3cret",
+         true,
+         false,
+         "tim",
+         false},
         {"plain_wrong_password", "plain", {}, false, false, "tim", "wrong", false, false, "", false},
         {"plain_no_credentials", "plain", {}, false, false, "", "", false, false, "", false},
         // After STARTTLS the list comes from the second EHLO, which no longer offers it.
         {"starttls_auth", "starttls", {}, false, true, "tim", "s3cret", true, true, "tim", false},
-        {"starttls_offered_not_wanted", "starttls", {}, false, false, "tim", "s3cret", true, false, "tim", true},
+        {"starttls_offered_not_wanted",
+         "starttls",
+         {},
+         false,
+         false,
+         "tim",
+         "s3cret",
+         true,
+         false,
+         "tim",
+         true},
         {"smtps_auth", "smtps", {}, true, false, "tim", "s3cret", true, true, "tim", false},
         // Offered under implicit TLS, STARTTLS must not be tried (TLS inside TLS fails).
-        {"smtps_ignores_starttls_offer", "smtps", {"--offer-starttls"}, true, true, "tim", "s3cret", true, true, "tim",
+        {"smtps_ignores_starttls_offer",
+         "smtps",
+         {"--offer-starttls"},
+         true,
+         true,
+         "tim",
+         "s3cret",
+         true,
+         true,
+         "tim",
          true},
     };
 }
 
 class SinkSessionTest : public SinkTest, public ::testing::WithParamInterface<std::size_t> {};
 
-TEST_P(SinkSessionTest, DeliversMessage)
-{
+TEST_P(SinkSessionTest, DeliversMessage) {
     const SinkCase c = SinkCases()[GetParam()];
     const bool tls = std::string(c.Mode) != "plain";
     if (tls && !TlsPluginPresent()) GTEST_SKIP() << "the OpenSSL plug-in is not built into this socket";
@@ -1702,8 +1893,7 @@ TEST_P(SinkSessionTest, DeliversMessage)
 INSTANTIATE_TEST_SUITE_P(Sessions, SinkSessionTest, ::testing::Range<std::size_t>(0, SinkCases().size()),
                          [](const auto& info) { return std::string(SinkCases()[info.param].Name); });
 
-TEST_F(SinkTest, DeclaredSizeOverLimitIsRefused)
-{
+TEST_F(SinkTest, DeclaredSizeOverLimitIsRefused) {
     auto sink = StartSink({"--size", "1000"});
     ASSERT_TRUE(sink);
     TSMTPSend client;
@@ -1717,8 +1907,7 @@ TEST_F(SinkTest, DeclaredSizeOverLimitIsRefused)
     EXPECT_TRUE(sink->Messages().empty());
 }
 
-TEST_F(SinkTest, SeveralConversationsOnOneClient)
-{
+TEST_F(SinkTest, SeveralConversationsOnOneClient) {
     auto sink = StartSink({"--user", "tim", "--password", "s3cret"});
     ASSERT_TRUE(sink);
     TSMTPSend client;
@@ -1736,8 +1925,10 @@ TEST_F(SinkTest, SeveralConversationsOnOneClient)
     const auto messages = sink->Messages();
     ASSERT_EQ(messages.size(), 3u);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(messages[i].All("rcpt"), std::vector<std::string>{"n" + std::to_string(i) + "@example.com"});
-        EXPECT_EQ(testing::FromHex(messages[i].Get("raw_hex")), "Subject: " + std::to_string(i) + "\r\n\r\nbody\r\n");
+        EXPECT_EQ(messages[i].All("rcpt"),
+                  std::vector<std::string>{"n" + std::to_string(i) + "@example.com"});
+        EXPECT_EQ(testing::FromHex(messages[i].Get("raw_hex")),
+                  "Subject: " + std::to_string(i) + "\r\n\r\nbody\r\n");
     }
 }
 
@@ -1756,13 +1947,13 @@ struct CredentialCase {
 const std::string Utf8Cram = "am/Do28gNmQ0MzRjYmE4Y2IxZWIxMWZiNGJiZTlkOGE2ZWFlMDM=";
 const std::string Utf8Plain = "AGpvw6NvAG1hw6fDoy1zZW5oYQ==";
 
-std::vector<CredentialCase> CredentialCases()
-{
+std::vector<CredentialCase> CredentialCases() {
     const std::string ehlo = "EHLO client.test\r\n";
     return {
         {"plain", Dialog("220 mx", {"250-mx\r\n250 AUTH PLAIN", "235 ok"}),
          ehlo + "AUTH PLAIN " + Utf8Plain + "\r\n", "PLAIN"},
-        {"login", Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok"}),
+        {"login",
+         Dialog("220 mx", {"250-mx\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok"}),
          ehlo + "AUTH LOGIN\r\nam/Do28=\r\nbWHDp8OjLXNlbmhh\r\n", "LOGIN"},
         {"cram_md5", Dialog("220 mx", {"250-mx\r\n250 AUTH CRAM-MD5", CramChallenge, "235 ok"}),
          ehlo + "AUTH CRAM-MD5\r\n" + Utf8Cram + "\r\n", "CRAM-MD5"},
@@ -1779,8 +1970,7 @@ std::vector<CredentialCase> CredentialCases()
 
 class CredentialTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
 
-TEST_P(CredentialTest, SentAsUtf8)
-{
+TEST_P(CredentialTest, SentAsUtf8) {
     const auto [row, piece] = GetParam();
     const CredentialCase c = CredentialCases()[row];
     ScriptedSmtpServer server(c.Script, piece);
@@ -1809,8 +1999,7 @@ struct RealLoginCase {
 
 class RealLoginTest : public SinkTest, public ::testing::WithParamInterface<RealLoginCase> {};
 
-TEST_P(RealLoginTest, AccentedCredentialsLogIn)
-{
+TEST_P(RealLoginTest, AccentedCredentialsLogIn) {
     const RealLoginCase& c = GetParam();
     const bool tls = std::string(c.Mode) != "plain";
     if (tls && !TlsPluginPresent()) GTEST_SKIP() << "the OpenSSL plug-in is not built into this socket";
@@ -1837,7 +2026,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RealLoginCase{"clear_prefers_cram_md5", "plain", {}, "ma\xC3\xA7\xC3\xA3-senha", true, "CRAM-MD5"},
         RealLoginCase{"tls_keeps_plain_first", "smtps", {}, "ma\xC3\xA7\xC3\xA3-senha", true, "PLAIN"},
-        RealLoginCase{"login", "smtps", {"--exclude-auth", "PLAIN"}, "ma\xC3\xA7\xC3\xA3-senha", true, "LOGIN"},
+        RealLoginCase{
+            "login", "smtps", {"--exclude-auth", "PLAIN"}, "ma\xC3\xA7\xC3\xA3-senha", true, "LOGIN"},
         // The last mechanism tried is the last the server offers in the client's order.
         RealLoginCase{"wrong_password_tries_all", "plain", {}, "maca-senha", false, "LOGIN"}),
     [](const auto& info) { return std::string(info.param.Name); });
@@ -1852,8 +2042,7 @@ struct LoginStepCase {
     std::string Sent;
 };
 
-std::vector<LoginStepCase> LoginStepCases()
-{
+std::vector<LoginStepCase> LoginStepCases() {
     const std::string ehlo = "EHLO client.test\r\n";
     return {
         {"greeting_refused", Dialog("554 5.3.2 go away", {}), false, TLoginStep::lsGreeting, ""},
@@ -1873,8 +2062,7 @@ std::vector<LoginStepCase> LoginStepCases()
 
 class LoginStepTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(LoginStepTest, TellsWhereTheLoginEnded)
-{
+TEST_P(LoginStepTest, TellsWhereTheLoginEnded) {
     const LoginStepCase c = LoginStepCases()[GetParam()];
     ScriptedSmtpServer server(c.Script);
     auto client = ClientFor(server);
@@ -1900,5 +2088,5 @@ TEST_P(LoginStepTest, TellsWhereTheLoginEnded)
 INSTANTIATE_TEST_SUITE_P(Steps, LoginStepTest, ::testing::Range<std::size_t>(0, LoginStepCases().size()),
                          [](const auto& info) { return std::string(LoginStepCases()[info.param].Name); });
 
-} // namespace
-} // namespace tandrel::smtp
+}  // namespace
+}  // namespace tandrel::smtp

@@ -90,12 +90,13 @@ TEST(Codings, Base64LinesAreEachChunkEncodedAndEndedByCrLf) {
     for (int i = 0; i < (5 << 20) + 7; ++i) bytes.push_back(static_cast<char>((i * 131) >> 3));
     const auto reference = [](const std::string& All, std::size_t LineBytes) {
         std::string out;
-        for (std::size_t at = 0; at < All.size(); at += LineBytes) out += EncodeBase64(All.substr(at, LineBytes)) + "\r\n";
+        for (std::size_t at = 0; at < All.size(); at += LineBytes)
+            out += EncodeBase64(All.substr(at, LineBytes)) + "\r\n";
         return out;
     };
     for (const std::string& prefix : {""s, "\xEF\xBB\xBF"s}) {
-        for (const std::size_t size : {0u, 1u, 2u, 3u, 51u, 53u, 54u, 55u, 56u, 107u, 108u, 109u, 1000u,
-                                       (5u << 20) + 7u}) {
+        for (const std::size_t size :
+             {0u, 1u, 2u, 3u, 51u, 53u, 54u, 55u, 56u, 107u, 108u, 109u, 1000u, (5u << 20) + 7u}) {
             const std::string value = bytes.substr(0, size);
             SCOPED_TRACE(::testing::Message() << "prefix " << prefix.size() << ", size " << size);
             EXPECT_EQ(EncodeBase64Lines(prefix, value, 54), reference(prefix + value, 54));

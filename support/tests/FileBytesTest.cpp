@@ -1,5 +1,6 @@
 #include "support/FileBytes.h"
 #include "support/LargeBytes.h"
+#include "testing/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
-#include "testing/TempDir.h"
 
 namespace tandrel::support {
 namespace {

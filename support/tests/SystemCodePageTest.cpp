@@ -16,22 +16,34 @@ struct AnsiCase {
 
 class AnsiFromTextTable : public ::testing::TestWithParam<AnsiCase> {};
 
-TEST_P(AnsiFromTextTable, GivesWindows1252Bytes) { EXPECT_EQ(AnsiFromText(GetParam().Text), GetParam().Bytes); }
+TEST_P(AnsiFromTextTable, GivesWindows1252Bytes) {
+    EXPECT_EQ(AnsiFromText(GetParam().Text), GetParam().Bytes);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     SystemCodePage, AnsiFromTextTable,
     ::testing::Values(AnsiCase{"ascii", "Cliente 01", "Cliente 01"},
                       AnsiCase{"portuguese", "Jo\xC3\xA3o A\xC3\xA7\xC3\xA3o", "Jo\xE3o A\xE7\xE3o"},
                       AnsiCase{"euro_and_quotes", "\xE2\x82\xAC\xE2\x80\x9C", "\x80\x93"},
-                      AnsiCase{"undefined_c1_kept", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D", "\x81\x8D\x8F\x90\x9D"},
+                      AnsiCase{"undefined_c1_kept", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D",
+                               "\x81\x8D\x8F\x90\x9D"},
                       AnsiCase{"other_c1_lacking", "\xC2\x80", "?"},
-                      AnsiCase{"lacking_char", "a\xC5\x82" "b", "a?b"},
+                      AnsiCase{"lacking_char",
+                               "a\xC5\x82"
+                               "b",
+                               "a?b"},
                       AnsiCase{"astral_char", "\xF0\x9F\x98\x80", "?"},
-                      AnsiCase{"stray_continuation", "a\x80" "b", "a?b"},
+                      AnsiCase{"stray_continuation",
+                               "a\x80"
+                               "b",
+                               "a?b"},
                       AnsiCase{"truncated_sequence", "a\xC3", "a?"},
                       AnsiCase{"overlong_slash", "\xC0\xAF", "??"},
                       AnsiCase{"surrogate", "\xED\xA0\x80", "???"},
-                      AnsiCase{"lead_then_ascii", "\xE2" "ab", "?ab"}),
+                      AnsiCase{"lead_then_ascii",
+                               "\xE2"
+                               "ab",
+                               "?ab"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(SystemCodePage, EveryByteSurvivesTheRoundTrip) {

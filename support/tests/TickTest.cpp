@@ -17,7 +17,8 @@ TEST_P(TickDeltaTable, GivesElapsedMilliseconds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tick, TickDeltaTable,
-                         ::testing::Values(DeltaCase{"equal", 500, 500, 0}, DeltaCase{"forward", 100, 350, 250},
+                         ::testing::Values(DeltaCase{"equal", 500, 500, 0},
+                                           DeltaCase{"forward", 100, 350, 250},
                                            DeltaCase{"across_wrap", 0xFFFFFFF0u, 0x10u, 0x20u},
                                            DeltaCase{"wrap_to_zero", 0xFFFFFFFFu, 0, 1}),
                          [](const auto& info) { return std::string(info.param.Name); });

@@ -20,23 +20,23 @@
 //   after a reply that cannot answer its command (out of step), nor after a 421;
 // - the run ends within a bounded number of reads.
 
+#include "mail/EAbort.h"
+#include "mail/MailSender.h"
+#include "net/SocketErrors.h"
+#include "net/TCPBlockSocket.h"
+#include "smtp/SMTPSend.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "mail/EAbort.h"
-#include "mail/MailSender.h"
-#include "net/SocketErrors.h"
-#include "net/TCPBlockSocket.h"
-#include "smtp/SMTPSend.h"
 
 namespace {
 
@@ -52,8 +52,8 @@ void Check(bool Holds, const char* What) {
 }
 
 constexpr std::size_t kMaxReads = 200000;
-constexpr std::size_t kMaxLine = 65536;  // the client's line limit
-constexpr std::size_t kMaxLines = 10000; // and its reply limit
+constexpr std::size_t kMaxLine = 65536;   // the client's line limit
+constexpr std::size_t kMaxLines = 10000;  // and its reply limit
 
 const std::vector<std::string> kRecipients{"cliente@example.com", "copia@example.com", "oculta@example.com"};
 
@@ -69,14 +69,14 @@ bool Fits(TAsked Asked, int Code) {
     if (Code == 0) return false;
     if (Code / 100 == 4 || Code / 100 == 5) return true;
     switch (Asked) {
-    case TAsked::Greeting: return true;  // a login that fails on it may still say QUIT
-    case TAsked::Hello: return Code >= 250 && Code <= 259;
-    case TAsked::Auth: return Code == 235 || Code == 334;
-    case TAsked::Cancel: return false;  // "*" ends an exchange with a refusal only
-    case TAsked::Data: return Code == 354;
-    case TAsked::Quit: return true;
-    case TAsked::DataEnd:
-    case TAsked::Command: return Code / 100 == 2 && Code != 220 && Code != 221 && Code != 235;
+        case TAsked::Greeting: return true;  // a login that fails on it may still say QUIT
+        case TAsked::Hello: return Code >= 250 && Code <= 259;
+        case TAsked::Auth: return Code == 235 || Code == 334;
+        case TAsked::Cancel: return false;  // "*" ends an exchange with a refusal only
+        case TAsked::Data: return Code == 354;
+        case TAsked::Quit: return true;
+        case TAsked::DataEnd:
+        case TAsked::Command: return Code / 100 == 2 && Code != 220 && Code != 221 && Code != 235;
     }
     return false;
 }
@@ -106,7 +106,9 @@ public:
     void ClientClosed() { FConn.Open = false; }
 
     // Bytes sent and not read by the client's socket yet.
-    [[nodiscard]] std::string_view Unread() const { return std::string_view(FConn.Outbound).substr(FConn.Taken); }
+    [[nodiscard]] std::string_view Unread() const {
+        return std::string_view(FConn.Outbound).substr(FConn.Taken);
+    }
     [[nodiscard]] bool ServerClosed() const { return FConn.Closing && Unread().empty(); }
 
     std::size_t Take(char* Buffer, std::size_t Length) {
@@ -148,15 +150,15 @@ private:
         bool Closing = false;    // the server closes once the client has read what it sent
         bool OutOfStep = false;  // the client must say nothing more
         bool InData = false;
-        bool AuthOpen = false;   // the last reply was a challenge of an AUTH exchange
-        char LoneEnd = 0;        // the last line ended with this lone CR or LF
+        bool AuthOpen = false;  // the last reply was a challenge of an AUTH exchange
+        char LoneEnd = 0;       // the last line ended with this lone CR or LF
         int Ends = 0;
         std::string Outbound;    // all the server sent
         std::size_t Taken = 0;   // of it, what the client read
         std::size_t Paired = 0;  // of it, the replies paired with commands
         std::deque<TAwaited> Awaited;
-        std::string Inbound;     // client bytes not yet handled
-        std::string Data;        // the message so far
+        std::string Inbound;                  // client bytes not yet handled
+        std::string Data;                     // the message so far
         std::multiset<std::string> Accepted;  // recipients of the transaction
     };
 
@@ -166,7 +168,8 @@ private:
             const auto c = static_cast<unsigned char>(Chunk[i]);
             if ((c == 2 || c == 3) && i + 1 < Chunk.size()) {
                 const auto n = static_cast<unsigned char>(Chunk[++i]);
-                for (unsigned k = 0; k < n * (c == 2 ? 1u : 100u); ++k) out += c == 2 ? std::string(1024, 'x') : "250-x\r\n";
+                for (unsigned k = 0; k < n * (c == 2 ? 1u : 100u); ++k)
+                    out += c == 2 ? std::string(1024, 'x') : "250-x\r\n";
                 continue;
             }
             out += static_cast<char>(c);
@@ -197,7 +200,8 @@ private:
             rest.remove_prefix(N);
             used += N;
         };
-        if (FConn.LoneEnd != 0 && !rest.empty() && rest.front() == (FConn.LoneEnd == '\r' ? '\n' : '\r')) skip(1);
+        if (FConn.LoneEnd != 0 && !rest.empty() && rest.front() == (FConn.LoneEnd == '\r' ? '\n' : '\r'))
+            skip(1);
         for (std::size_t lines = 1;; ++lines) {
             const std::size_t end = rest.find_first_of("\r\n");
             if (end == std::string_view::npos && rest.size() > kMaxLine) {
@@ -267,11 +271,16 @@ private:
         std::string verb = Line.substr(0, Line.find_first_of(" :"));
         for (char& c : verb) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
         TAsked asked = TAsked::Command;
-        if (FConn.AuthOpen && Line == "*") asked = TAsked::Cancel;
-        else if (FConn.AuthOpen || verb == "AUTH") asked = TAsked::Auth;
-        else if (verb == "EHLO" || verb == "HELO") asked = TAsked::Hello;
-        else if (verb == "DATA") asked = TAsked::Data;
-        else if (verb == "QUIT") asked = TAsked::Quit;
+        if (FConn.AuthOpen && Line == "*")
+            asked = TAsked::Cancel;
+        else if (FConn.AuthOpen || verb == "AUTH")
+            asked = TAsked::Auth;
+        else if (verb == "EHLO" || verb == "HELO")
+            asked = TAsked::Hello;
+        else if (verb == "DATA")
+            asked = TAsked::Data;
+        else if (verb == "QUIT")
+            asked = TAsked::Quit;
         std::string address;
         const std::size_t open = Line.find('<');
         const std::size_t shut = Line.find('>');
@@ -285,8 +294,10 @@ private:
         FConn.Data += FConn.Inbound;
         FConn.Inbound.clear();
         std::size_t end = std::string::npos;
-        if (FConn.Data.starts_with(".\r\n")) end = 0;
-        else if (const std::size_t at = FConn.Data.find("\r\n.\r\n"); at != std::string::npos) end = at + 2;
+        if (FConn.Data.starts_with(".\r\n"))
+            end = 0;
+        else if (const std::size_t at = FConn.Data.find("\r\n.\r\n"); at != std::string::npos)
+            end = at + 2;
         if (end == std::string::npos) {
             Check(kOnTheWire.starts_with(FConn.Data), "message data differs from the stuffed message");
             return false;
@@ -332,8 +343,9 @@ public:
     int SendBuffer(const void* Buffer, int Length) override {
         ResetLastError();
         DoMonitor(true, Buffer, Length);
-        if (!FServer.Written(std::string_view(static_cast<const char*>(Buffer), static_cast<std::size_t>(Length)),
-                             Pending())) {
+        if (!FServer.Written(
+                std::string_view(static_cast<const char*>(Buffer), static_cast<std::size_t>(Length)),
+                Pending())) {
             SetLastError(net::WSAECONNRESET);
             ExceptCheck();
             return 0;
@@ -343,12 +355,15 @@ public:
     int RecvBuffer(void* Buffer, int Length) override {
         Count();
         ResetLastError();
-        const auto n = static_cast<int>(FServer.Take(static_cast<char*>(Buffer), static_cast<std::size_t>(Length)));
+        const auto n =
+            static_cast<int>(FServer.Take(static_cast<char*>(Buffer), static_cast<std::size_t>(Length)));
         if (n == 0) SetLastError(net::WSAEDISCON);
         return n;
     }
     // What one read takes: a few segments' worth, as a network hands it out.
-    int WaitingData() override { return static_cast<int>(std::min<std::size_t>(FServer.Unread().size(), 4096)); }
+    int WaitingData() override {
+        return static_cast<int>(std::min<std::size_t>(FServer.Unread().size(), 4096));
+    }
     int PeekBuffer(void*, int) override { return FServer.Unread().empty() ? 0 : 1; }
     std::string GetLocalSinIP() override { return "192.0.2.10"; }
 
@@ -369,7 +384,8 @@ private:
     std::string Pending() const {
         std::string pending = FBuffer;
         pending.append(FServer.Unread());
-        if (!pending.empty() && ((FLastCR && pending.front() == '\n') || (FLastLF && pending.front() == '\r')))
+        if (!pending.empty() &&
+            ((FLastCR && pending.front() == '\n') || (FLastLF && pending.front() == '\r')))
             pending.erase(0, 1);
         return pending;
     }

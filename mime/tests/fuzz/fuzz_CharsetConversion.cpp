@@ -1,10 +1,10 @@
 // UTF-8 input (valid or not) converts to every charset on both roads, and the
 // result converts back, without fault. The first byte picks the target.
+#include "mime/Charsets.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include "mime/Charsets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     using namespace tandrel::mime;

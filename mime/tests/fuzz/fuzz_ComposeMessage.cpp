@@ -2,6 +2,9 @@
 // lines holds a raw CR or LF or runs beyond 998 characters, whose display names leave
 // the addresses as they are, and whose attachment's bytes come back unchanged when the
 // message is read again.
+#include "mime/InlineEncoding.h"
+#include "mime/MimeMess.h"
+
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -10,9 +13,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "mime/InlineEncoding.h"
-#include "mime/MimeMess.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Any date text gives a date that can be written back.
+#include "mime/MailDate.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include "mime/MailDate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     using namespace tandrel::mime;

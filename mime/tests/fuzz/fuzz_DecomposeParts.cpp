@@ -2,14 +2,14 @@
 // groups, empty embedded headers and delimiters by the grammar included), and every part
 // of the tree decodes, without fault, hang or out-of-bounds read; and any header value
 // is read by the parameter grammar and gives its parameters, RFC 2231 forms included.
+#include "mime/MimeMess.h"
+#include "mime/MimeParameters.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "mime/MimeMess.h"
-#include "mime/MimeParameters.h"
 
 namespace {
 
@@ -18,7 +18,8 @@ std::vector<std::string> LinesOf(std::string_view Data) {
     std::size_t start = 0;
     while (start <= Data.size()) {
         const std::size_t end = Data.find('\n', start);
-        std::string_view line = Data.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string_view line =
+            Data.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines.emplace_back(line);
         if (end == std::string_view::npos) break;
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     // Header lines up to the first empty line, the rest as raw bytes.
     const std::size_t split = input.find("\r\n\r\n");
     const std::string_view head = split == std::string_view::npos ? input : input.substr(0, split);
-    const std::string_view body = split == std::string_view::npos ? std::string_view() : input.substr(split + 4);
+    const std::string_view body =
+        split == std::string_view::npos ? std::string_view() : input.substr(split + 4);
     TMimeMess byBytes;
     byBytes.DecodeMessageBinary(LinesOf(head), body);
     DecodeAll(byBytes.MessagePart());

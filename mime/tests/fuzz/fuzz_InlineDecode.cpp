@@ -1,15 +1,15 @@
 // Any header text decodes without fault, into the system code page and into UTF-8;
 // and any text, encoded for a header, gives words of at most 75 characters without a
 // CR or LF that decode back to the text (malformed UTF-8 read as "?").
+#include "mime/InlineEncoding.h"
+#include "support/Utf8.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
-
-#include "mime/InlineEncoding.h"
-#include "support/Utf8.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Any text decodes without fault and never grows; any bytes survive encoding.
+#include "support/Codings.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
-
-#include "support/Codings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     using namespace tandrel::support;
