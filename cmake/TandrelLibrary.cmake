@@ -16,6 +16,15 @@ function(tandrel_test_pch_warnings target)
   endif()
 endfunction()
 
+# With TANDREL_QUICK_TESTS, a test executable's own code is compiled at -O0 without debug
+# information: the tests, heavy with GoogleTest's and Qt Test's templates, then compile in
+# about half the time, while the libraries they test keep the build's flags.
+function(tandrel_quick_test target)
+  if(TANDREL_QUICK_TESTS)
+    target_compile_options(${target} PRIVATE -O0 -g0)
+  endif()
+endfunction()
+
 # With TANDREL_PCH, the test executables share one precompiled header: GoogleTest, the
 # standard headers most tests use and the test peers of testing/ (which need nothing of ours).
 # The first executable made precompiles it and the others reuse it, so it is parsed once per
@@ -49,6 +58,7 @@ function(tandrel_test_executable target name label)
   target_compile_definitions(${target} PRIVATE
     TANDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TANDREL_PYTHON="${TANDREL_PYTHON}")
+  tandrel_quick_test(${target})
   tandrel_test_pch(${target})
   # Parameterised cases are named by their rows; without NO_PRETTY_VALUES CTest would
   # append each row's value as GoogleTest prints it (often raw bytes) to the name.
