@@ -130,7 +130,7 @@ private:
 TEST_F(IconvBinding, IsoCnExtReaderStaysWithinItsInput) {
     // glibc's own ISO-2022-CN-EXT reader runs on past a stray shift byte.
     for (const std::string_view input : {"\x0e"sv, "ab\x0e"sv, "\x1b$)A\x0e"sv, "\x02\x0e"sv}) {
-        SCOPED_TRACE(testing::PrintToString(std::string(input)));
+        SCOPED_TRACE(::testing::PrintToString(std::string(input)));
         TInputAtPageEnd placed(input);
         ASSERT_TRUE(placed.Ready());
         for (const char* name : {"ISO-2022-CN-EXT", "iso2022cnext"}) {
