@@ -54,16 +54,16 @@ private:
 
 // `Handler`, called from the sending thread, runs on the window's thread instead; what it
 // raises is raised again in the sending thread, as if it had run there.
-template <class... Args>
-std::function<void(Args...)> NaJanela(std::function<void(Args...)> Handler, TMailDispatch& Janela,
-                                      std::optional<TOcupada>& Ocupada) {
+template <class... TArgs>
+std::function<void(TArgs...)> NaJanela(std::function<void(TArgs...)> Handler, TMailDispatch& Janela,
+                                       std::optional<TOcupada>& Ocupada) {
     if (!Handler) return {};
-    return [handler = std::move(Handler), &Janela, &Ocupada](Args... args) {
+    return [handler = std::move(Handler), &Janela, &Ocupada](TArgs... Args) {
         std::exception_ptr erro;
         Janela.RunAndWait([&] {
             const TLiberada liberada(Ocupada);
             try {
-                handler(args...);
+                handler(Args...);
             } catch (...) {
                 erro = std::current_exception();
             }

@@ -490,13 +490,13 @@ bool TBlockSocket::GroupCanRead(const std::vector<TBlockSocket*>& SocketList, in
     std::vector<TBlockSocket*> sockets = SocketList;
     std::sort(sockets.begin(), sockets.end(), std::less<>());
     sockets.erase(std::unique(sockets.begin(), sockets.end()), sockets.end());
-    std::vector<int> Handles;
-    std::vector<int> Ready;
-    if (WaitOnHandles(sockets, 0, Timeout, Handles, Ready) <= 0) return false;
+    std::vector<int> handles;
+    std::vector<int> ready;
+    if (WaitOnHandles(sockets, 0, Timeout, handles, ready) <= 0) return false;
     const auto isReady = [&](const TBlockSocket* Socket) {
         const auto at = std::lower_bound(sockets.begin(), sockets.end(), Socket, std::less<>());
-        const int handle = Handles[static_cast<std::size_t>(at - sockets.begin())];
-        return handle != -1 && std::find(Ready.begin(), Ready.end(), handle) != Ready.end();
+        const int handle = handles[static_cast<std::size_t>(at - sockets.begin())];
+        return handle != -1 && std::find(ready.begin(), ready.end(), handle) != ready.end();
     };
     for (TBlockSocket* socket : SocketList)
         if (isReady(socket)) CanReadList.push_back(socket);

@@ -137,14 +137,14 @@ bool TBlockSocket::SpendTime(int& Remaining, std::uint32_t Since) {
 
 std::string TBlockSocket::RecvTerminated(int Timeout, std::string_view Terminator) {
     int remaining = Timeout;
-    bool First = true;
-    std::uint32_t Since = 0;
+    bool first = true;
+    std::uint32_t since = 0;
     return ReadTerminated(Terminator, [&]() -> std::optional<int> {
         // Each later pass: the whole Timeout again (inter-packet rule), else what
         // the passes before have left of it.
-        if (!First && !SpendTime(remaining, Since)) return std::nullopt;
-        First = false;
-        Since = support::GetTick();
+        if (!first && !SpendTime(remaining, since)) return std::nullopt;
+        first = false;
+        since = support::GetTick();
         return remaining;
     });
 }

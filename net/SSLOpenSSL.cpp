@@ -70,21 +70,21 @@ bool ShouldRetry(int Err) noexcept {
     return Err == EAGAIN || Err == EWOULDBLOCK || Err == EINTR || Err == EINPROGRESS;
 }
 
-int TransportWrite(BIO* B, const char* Data, int len) {
+int TransportWrite(BIO* B, const char* Data, int Len) {
     BIO_clear_retry_flags(B);
     Transport& t = TransportOf(B);
-    const THandleResult sent = t.Socket->UseHandle([&](int Handle) { return NativeSend(Handle, Data, len); });
+    const THandleResult sent = t.Socket->UseHandle([&](int Handle) { return NativeSend(Handle, Data, Len); });
     t.Errno = sent.Errno;
     if (sent.Result < 0 && ShouldRetry(sent.Errno)) BIO_set_retry_write(B);
     return sent.Result;
 }
 
-int TransportRead(BIO* B, char* data, int len) {
+int TransportRead(BIO* B, char* Data, int Len) {
     BIO_clear_retry_flags(B);
-    if (len <= 0) return 0;
+    if (Len <= 0) return 0;
     Transport& t = TransportOf(B);
     const THandleResult read = t.Socket->UseHandle([&](int Handle) {
-        return t.DontWait ? NativeRecvArrived(Handle, data, len) : NativeRecv(Handle, data, len, false);
+        return t.DontWait ? NativeRecvArrived(Handle, Data, Len) : NativeRecv(Handle, Data, Len, false);
     });
     t.Errno = read.Errno;
     if (read.Result == 0)

@@ -346,10 +346,10 @@ void ThreeTimes(const std::function<void()>& Queue) {
 
 std::vector<LateCase> LateCases() {
     const auto login = [](std::string EhloCaps) {
-        return [EhloCaps](ScriptedSmtpServer& s, TMailSender& M) {
+        return [EhloCaps](ScriptedSmtpServer& Server, TMailSender& M) {
             M.SetUsername("loja");
             M.SetPassword("s3nha");
-            ThreeTimes([&] { s.Queue("EHLO", "250-scripted\r\n" + EhloCaps); });
+            ThreeTimes([&] { Server.Queue("EHLO", "250-scripted\r\n" + EhloCaps); });
         };
     };
     const auto authLogin = login("250 AUTH LOGIN");
@@ -365,10 +365,10 @@ std::vector<LateCase> LateCases() {
          3,
          kLoginTimedOut},
         {"starttls_ready",
-         [](auto& s, auto& M, const Answer& Late) {
+         [](auto& Server, auto& M, const Answer& Late) {
              M.SetTLS(true);
              ThreeTimes([&] {
-                 s.Queue("EHLO", "250-scripted\r\n250 STARTTLS");
+                 Server.Queue("EHLO", "250-scripted\r\n250 STARTTLS");
                  Late("STARTTLS", "220 2.0.0 Ready to start TLS");
              });
          },
@@ -376,18 +376,18 @@ std::vector<LateCase> LateCases() {
          3,
          kLoginTimedOut},
         {"auth_login",
-         [authLogin](auto& S, auto& M, const Answer& Late) {
-             authLogin(S, M);
+         [authLogin](auto& Server, auto& M, const Answer& Late) {
+             authLogin(Server, M);
              ThreeTimes([&] { Late("AUTH", "334 VXNlcm5hbWU6"); });
          },
          {"EHLO AUTH", "EHLO AUTH", "EHLO AUTH"},
          3,
          kLoginTimedOut},
         {"auth_login_user",
-         [authLogin](auto& s, auto& M, const Answer& Late) {
-             authLogin(s, M);
+         [authLogin](auto& Server, auto& M, const Answer& Late) {
+             authLogin(Server, M);
              ThreeTimes([&] {
-                 s.Queue("AUTH", "334 VXNlcm5hbWU6");
+                 Server.Queue("AUTH", "334 VXNlcm5hbWU6");
                  Late(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
              });
          },
@@ -395,11 +395,11 @@ std::vector<LateCase> LateCases() {
          3,
          kLoginTimedOut},
         {"auth_login_password",
-         [authLogin](auto& s, auto& M, const Answer& Late) {
-             authLogin(s, M);
+         [authLogin](auto& Server, auto& M, const Answer& Late) {
+             authLogin(Server, M);
              ThreeTimes([&] {
-                 s.Queue("AUTH", "334 VXNlcm5hbWU6");
-                 s.Queue(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
+                 Server.Queue("AUTH", "334 VXNlcm5hbWU6");
+                 Server.Queue(ScriptedSmtpServer::kAuthAnswer, "334 UGFzc3dvcmQ6");
                  Late(ScriptedSmtpServer::kAuthAnswer, "235 2.7.0 Authentication successful");
              });
          },

@@ -90,10 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(SocketErrors, EveryMappedErrnoHasATableText) {
-    for (int Errno = 1; Errno < 150; ++Errno) {
-        const int code = ErrorFromErrno(Errno);
+    for (int errorNumber = 1; errorNumber < 150; ++errorNumber) {
+        const int code = ErrorFromErrno(errorNumber);
         if (code < UnmappedErrnoBase) {
-            EXPECT_EQ(GetErrorDesc(code).rfind("Other Winsock error", 0), std::string::npos) << Errno;
+            EXPECT_EQ(GetErrorDesc(code).rfind("Other Winsock error", 0), std::string::npos) << errorNumber;
         }
     }
 }

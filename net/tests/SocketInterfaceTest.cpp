@@ -23,14 +23,14 @@ struct TSinCase {
 class SetVarSinTest : public ::testing::TestWithParam<TSinCase> {};
 
 TEST_P(SetVarSinTest, ResolvesToOneAddress) {
-    const TSinCase& Case = GetParam();
-    if (std::string(Case.ResultIP).find(':') != std::string::npos && !test::HasIPv6Loopback())
+    const TSinCase& row = GetParam();
+    if (std::string(row.ResultIP).find(':') != std::string::npos && !test::HasIPv6Loopback())
         GTEST_SKIP() << "no IPv6 on this machine";
     TVarSin sin;
-    EXPECT_EQ(SetVarSin(sin, Case.IP, Case.Port, Case.Family, IPPROTO_TCP, SOCK_STREAM, Case.PreferIP4),
-              Case.Error);
-    EXPECT_EQ(GetSinIP(sin), Case.ResultIP);
-    EXPECT_EQ(GetSinPort(sin), Case.ResultPort);
+    EXPECT_EQ(SetVarSin(sin, row.IP, row.Port, row.Family, IPPROTO_TCP, SOCK_STREAM, row.PreferIP4),
+              row.Error);
+    EXPECT_EQ(GetSinIP(sin), row.ResultIP);
+    EXPECT_EQ(GetSinPort(sin), row.ResultPort);
 }
 
 INSTANTIATE_TEST_SUITE_P(

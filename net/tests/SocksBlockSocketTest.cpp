@@ -72,28 +72,28 @@ struct TSocksCase {
 class SocksProxyTest : public ::testing::TestWithParam<TSocksCase> {};
 
 TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
-    const TSocksCase& Case = GetParam();
+    const TSocksCase& row = GetParam();
     std::unique_ptr<TSystemUser> user;
-    if (Case.WithLogin) {
-        user = std::make_unique<TSystemUser>(Case.Account);
+    if (row.WithLogin) {
+        user = std::make_unique<TSystemUser>(row.Account);
         if (!user->Made())
             GTEST_SKIP() << "cannot make a system account for the proxy's password check (needs root)";
     }
-    const test::TProxyServer proxy = Dante(Case.WithLogin);
+    const test::TProxyServer proxy = Dante(row.WithLogin);
     if (!proxy.Up()) GTEST_SKIP() << "danted (package dante-server) is missing or did not start";
     TScriptedServer target({Send("220 via proxy\r\n"), Expect("QUIT\r\n")});
     TTCPBlockSocket socket;
     socket.SetSocksIP("127.0.0.1");
     socket.SetSocksPort(proxy.Port());
-    socket.SetSocksType(Case.Type);
-    socket.SetSocksResolver(Case.SocksResolver);
-    if (Case.WithLogin) {
+    socket.SetSocksType(row.Type);
+    socket.SetSocksResolver(row.SocksResolver);
+    if (row.WithLogin) {
         socket.SetSocksUsername(user->Name());
-        socket.SetSocksPassword(Case.Password);
+        socket.SetSocksPassword(row.Password);
     }
-    socket.Connect(Case.Target, target.Port());
-    ASSERT_EQ(socket.LastError(), Case.Error) << socket.LastErrorDesc();
-    if (Case.Error != 0) {
+    socket.Connect(row.Target, target.Port());
+    ASSERT_EQ(socket.LastError(), row.Error) << socket.LastErrorDesc();
+    if (row.Error != 0) {
         EXPECT_EQ(socket.LastErrorDesc(), "Network subsystem is unusable");
         EXPECT_FALSE(socket.UsingSocks());
         socket.CloseSocket();
@@ -105,7 +105,7 @@ TEST_P(SocksProxyTest, ReachesTheTargetThroughDante) {
     }
     EXPECT_TRUE(socket.UsingSocks());
     EXPECT_EQ(socket.SocksLastError(), 0);
-    EXPECT_EQ(socket.GetRemoteSinIP(), Case.Target);
+    EXPECT_EQ(socket.GetRemoteSinIP(), row.Target);
     EXPECT_EQ(std::to_string(socket.GetRemoteSinPort()), target.Port());
     EXPECT_EQ(socket.RecvString(ReadTimeout), "220 via proxy");
     EXPECT_EQ(socket.SendString("QUIT\r\n"), 6);
@@ -179,14 +179,14 @@ class SocksLocalResolutionTest : public ::testing::TestWithParam<TLocalResolutio
 
 // Resolved here, "localhost" goes to the proxy as its IPv4 address.
 TEST_P(SocksLocalResolutionTest, AsksTheProxyForTheAddress) {
-    const TLocalResolutionCase& Case = GetParam();
-    std::vector<test::TStep> script = Case.Proxy;
+    const TLocalResolutionCase& row = GetParam();
+    std::vector<test::TStep> script = row.Proxy;
     script.push_back(Expect("QUIT\r\n"));
     TScriptedServer proxy(script);
     TTCPBlockSocket socket;
     socket.SetSocksIP("127.0.0.1");
     socket.SetSocksPort(proxy.Port());
-    socket.SetSocksType(Case.Type);
+    socket.SetSocksType(row.Type);
     socket.SetSocksResolver(false);
     socket.Connect("localhost", "25");
     ASSERT_EQ(socket.LastError(), 0) << socket.LastErrorDesc();
@@ -194,7 +194,7 @@ TEST_P(SocksLocalResolutionTest, AsksTheProxyForTheAddress) {
     static_cast<void>(socket.SendString("QUIT\r\n"));
     socket.CloseSocket();
     proxy.Join();
-    EXPECT_EQ(proxy.Received(), Case.Request + "QUIT\r\n");
+    EXPECT_EQ(proxy.Received(), row.Request + "QUIT\r\n");
 }
 
 // A name that does not resolve ends the connect with the resolver's error before

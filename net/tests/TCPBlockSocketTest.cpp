@@ -55,13 +55,13 @@ struct TLineCase {
 class RecvStringTest : public ::testing::TestWithParam<TLineCase> {};
 
 TEST_P(RecvStringTest, YieldsTheLinesInOrder) {
-    const TLineCase& Case = GetParam();
-    TScriptedServer server(Case.Script);
+    const TLineCase& row = GetParam();
+    TScriptedServer server(row.Script);
     TTCPBlockSocket socket;
-    socket.SetConvertLineEnd(Case.ConvertLineEnd);
+    socket.SetConvertLineEnd(row.ConvertLineEnd);
     socket.Connect("127.0.0.1", server.Port());
     ASSERT_EQ(socket.LastError(), 0) << socket.LastErrorDesc();
-    for (const std::string& expected : Case.Lines) {
+    for (const std::string& expected : row.Lines) {
         EXPECT_EQ(socket.RecvString(ReadTimeout), expected);
         EXPECT_EQ(socket.LastError(), 0) << socket.LastErrorDesc();
     }
@@ -332,7 +332,7 @@ TEST(TCPBlockSocket, SendToClosedPeerReportsResetInsteadOfDying) {
     const std::string chunk(65536, 'x');
     int error = 0;
     // The first sends may still be taken by the kernel; later ones fail.
-    for (int Try = 0; Try < 50 && error == 0; ++Try) {
+    for (int attempt = 0; attempt < 50 && error == 0; ++attempt) {
         static_cast<void>(socket.SendString(chunk));
         error = socket.LastError();
     }
@@ -842,21 +842,21 @@ struct TTunnelCase {
 class HTTPTunnelTest : public ::testing::TestWithParam<TTunnelCase> {};
 
 TEST_P(HTTPTunnelTest, ConnectsThroughTinyproxy) {
-    const TTunnelCase& Case = GetParam();
-    const test::TProxyServer proxy = Tinyproxy(Case.ProxyUser, "tunnel-pw");
+    const TTunnelCase& row = GetParam();
+    const test::TProxyServer proxy = Tinyproxy(row.ProxyUser, "tunnel-pw");
     if (!proxy.Up()) GTEST_SKIP() << "tinyproxy (package tinyproxy) is missing or did not start";
     auto target = std::make_unique<TScriptedServer>(
         std::vector<test::TStep>{Send("220 tunnel\r\n"), Expect("QUIT\r\n")});
-    const std::string targetPort = Case.TargetListens ? target->Port() : test::ClosedPort();
+    const std::string targetPort = row.TargetListens ? target->Port() : test::ClosedPort();
     TTCPBlockSocket socket;
     socket.SetHTTPTunnelIP("127.0.0.1");
     socket.SetHTTPTunnelPort(proxy.Port());
-    socket.SetHTTPTunnelUser(Case.User);
-    socket.SetHTTPTunnelPass(Case.Password);
+    socket.SetHTTPTunnelUser(row.User);
+    socket.SetHTTPTunnelPass(row.Password);
     socket.Connect("127.0.0.1", targetPort);
-    EXPECT_EQ(socket.LastError(), Case.Error) << socket.LastErrorDesc();
-    EXPECT_EQ(socket.HTTPTunnel(), Case.Error == 0);
-    if (Case.Error == 0) {
+    EXPECT_EQ(socket.LastError(), row.Error) << socket.LastErrorDesc();
+    EXPECT_EQ(socket.HTTPTunnel(), row.Error == 0);
+    if (row.Error == 0) {
         EXPECT_EQ(socket.GetRemoteSinIP(), "127.0.0.1");
         EXPECT_EQ(std::to_string(socket.GetRemoteSinPort()), targetPort);
         EXPECT_EQ(socket.RecvString(ReadTimeout), "220 tunnel");
