@@ -12,16 +12,30 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 
 bool HoldsLineBreak(std::string_view Line) {
-    return std::memchr(Line.data(), '\r', Line.size()) != nullptr ||
-           std::memchr(Line.data(), '\n', Line.size()) != nullptr;
+    return !Line.empty() && (std::memchr(Line.data(), '\r', Line.size()) != nullptr ||
+                             std::memchr(Line.data(), '\n', Line.size()) != nullptr);
+}
+
+// Where each line of Bytes ends, for lines that hold no CR or LF of their own.
+std::vector<std::size_t> CrLfLineEnds(std::string_view Bytes) {
+    std::vector<std::size_t> ends;
+    for (std::size_t from = 0; from < Bytes.size();) {
+        const TTextLine line = NextLine(Bytes, from, TLineBreak::CrLf);
+        ends.push_back(from + line.Line.size());
+        from = line.Next;
+    }
+    return ends;
 }
 
 }  // namespace
 
 void TMessageBytes::AppendLine(std::string_view Line) {
-    if (!Line.empty() && HoldsLineBreak(Line)) FOpenSplitsAtLineEnds = false;
+    // Line ends are kept only from the first line that splitting at CR LF would cut:
+    // the common message has none, and its lines cost no bookkeeping.
+    const bool keepEnds = !FOpenEnds.empty() || HoldsLineBreak(Line);
+    if (keepEnds && FOpenEnds.empty()) FOpenEnds = CrLfLineEnds(FOpen);
     FOpen.append(Line);
-    FOpenEnds.push_back(FOpen.size());
+    if (keepEnds) FOpenEnds.push_back(FOpen.size());
     FOpen.append(kCrLf);
     FSize += Line.size() + kCrLf.size();
 }
@@ -43,10 +57,13 @@ void TMessageBytes::Append(const TMessageBytes& Value) {
     }
     for (const TPiece& piece : Value.FPieces) AppendPiece(piece);
     if (Value.FOpen.empty()) return;
-    const std::size_t offset = FOpen.size();
+    if (!FOpenEnds.empty() || !Value.FOpenEnds.empty()) {
+        if (FOpenEnds.empty()) FOpenEnds = CrLfLineEnds(FOpen);
+        const std::size_t offset = FOpen.size();
+        for (const std::size_t end : Value.FOpenEnds.empty() ? CrLfLineEnds(Value.FOpen) : Value.FOpenEnds)
+            FOpenEnds.push_back(offset + end);
+    }
     FOpen.append(Value.FOpen);
-    for (const std::size_t end : Value.FOpenEnds) FOpenEnds.push_back(offset + end);
-    FOpenSplitsAtLineEnds = FOpenSplitsAtLineEnds && Value.FOpenSplitsAtLineEnds;
     FSize += Value.FOpen.size();
 }
 
@@ -75,12 +92,9 @@ void TMessageBytes::AppendPiece(TPiece Piece) {
 
 void TMessageBytes::CloseOpenPiece() {
     if (FOpen.empty()) return;
-    TPiece piece{std::make_shared<const std::string>(std::move(FOpen)), {}};
-    if (!FOpenSplitsAtLineEnds) piece.LineEnds = std::move(FOpenEnds);
-    FPieces.push_back(std::move(piece));
+    FPieces.push_back({std::make_shared<const std::string>(std::move(FOpen)), std::move(FOpenEnds)});
     FOpen.clear();
     FOpenEnds.clear();
-    FOpenSplitsAtLineEnds = true;
 }
 
 std::vector<std::string_view> TMessageBytes::Pieces() const {
@@ -107,7 +121,7 @@ void TMessageBytes::SplitPiece(std::string_view Bytes, const std::vector<std::si
 std::vector<std::string> TMessageBytes::Lines() const {
     std::vector<std::string> lines;
     for (const TPiece& piece : FPieces) SplitPiece(*piece.Bytes, piece.LineEnds, lines);
-    SplitPiece(FOpen, FOpenSplitsAtLineEnds ? std::vector<std::size_t>{} : FOpenEnds, lines);
+    SplitPiece(FOpen, FOpenEnds, lines);
     return lines;
 }
 

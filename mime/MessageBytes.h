@@ -63,10 +63,10 @@ private:
                            std::vector<std::string>& Out);
 
     std::vector<TPiece> FPieces;
-    // The piece lines are appended to, until a shared block comes.
+    // The piece lines are appended to, until a shared block comes, and its line
+    // ends as a piece keeps them (empty while splitting at CR LF finds them).
     std::string FOpen;
     std::vector<std::size_t> FOpenEnds;
-    bool FOpenSplitsAtLineEnds = true;
     std::size_t FSize = 0;
 };
 

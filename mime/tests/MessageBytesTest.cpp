@@ -34,6 +34,21 @@ TEST_P(MessageBytesLines, GivesTheLinesBackAndTheirBytes) {
     EXPECT_EQ(bytes.Joined(), Joined(lines));
     EXPECT_EQ(bytes.Size(), Joined(lines).size());
     EXPECT_EQ(bytes.Empty(), lines.empty());
+
+    // The same lines after plain ones, line by line and appended whole, and plain ones after them.
+    TMessageBytes plain;
+    plain.AppendLines({"p", "", "q"});
+    Lines expected = {"p", "", "q"};
+    expected.insert(expected.end(), lines.begin(), lines.end());
+    TMessageBytes lineByLine = plain;
+    lineByLine.AppendLines(lines);
+    EXPECT_EQ(lineByLine.Lines(), expected);
+    TMessageBytes appended = plain;
+    appended.Append(bytes);
+    appended.Append(plain);
+    expected.insert(expected.end(), {"p", "", "q"});
+    EXPECT_EQ(appended.Lines(), expected);
+    EXPECT_EQ(appended.Joined(), Joined(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MessageBytesLines,
@@ -41,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(Table, MessageBytesLines,
                                            LinesCase{"plain", {"a", "", "b c"}},
                                            LinesCase{"crlf_inside", {"one\r\ntwo", "three"}},
                                            LinesCase{"bare_cr_and_lf", {"a\rb", "c\n", "\r", "\n", "d"}},
-                                           LinesCase{"ends_with_cr", {"x\r", "y"}}),
+                                           LinesCase{"ends_with_cr", {"x\r", "y"}},
+                                           LinesCase{"plain_then_lf_inside", {"a", "b", "c\nd", "e"}}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(MessageBytes, BlocksAreSharedNotCopied) {
