@@ -121,6 +121,7 @@ void TMailSenderThread::Execute() {
     FMailSender.reset();
     // The handlers may hold what their owner frees once this send is over.
     FOnMailProcess = nullptr;
+    FOnMailAttempt = nullptr;
     FOnMailException = nullptr;
     FOnBeforeMailProcess = nullptr;
     FOnAfterMailProcess = nullptr;

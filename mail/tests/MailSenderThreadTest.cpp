@@ -159,6 +159,22 @@ TEST_F(ThreadedSendTest, ThreadedSendsRunOneAtATime) {
     EXPECT_EQ(server.Connections(), 2);
 }
 
+// Once a threaded send is over, it holds none of the handlers it was given: they may hold
+// what their owner frees after the send.
+TEST_F(ThreadedSendTest, HandlersAreLetGoWhenTheSendEnds) {
+    ScriptedSmtpServer server;
+    FMail.SetPort(server.Port());
+    const auto held = std::make_shared<int>(0);
+    FMail.SetOnBeforeMailProcess([held](const TMailSender&) {});
+    FMail.SetOnAfterMailProcess([held](const TMailSender&) {});
+    FMail.SetOnMailAttempt([held](const TMailSender&, unsigned) {});
+    FMail.SetOnCertificateQuestion([held](const TMailSender&, const TCertificateQuestion&, bool&) {});
+    const long byOwner = held.use_count();
+    FMail.Send(true);
+    Finish(1);
+    EXPECT_EQ(held.use_count(), byOwner);
+}
+
 // The question about a certificate that fails the check is asked on the main thread,
 // like every other event, and its answer reaches the sending thread.
 TEST_F(ThreadedSendTest, CertificateQuestionIsAskedOnTheMainThread) {
